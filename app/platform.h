@@ -1,0 +1,90 @@
+// Platform services that the window's commands need, as small interfaces.
+// Qt-free, so the commands run in tests with fakes: no display, no real waits.
+// The main window owns the real adapters; the commands only borrow them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace quavella {
+
+/// An error raised by a window command and shown in the standard error box
+/// (the error text, the application's title, an error icon, one OK button).
+class CommandError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// Modal message boxes with one OK button.
+class MessageBox {
+public:
+    virtual ~MessageBox() = default;
+    /// A message to the user: no icon.
+    virtual void show(const std::string& text, const std::string& caption) = 0;
+    /// The standard error box: error icon.
+    virtual void error(const std::string& text, const std::string& caption) = 0;
+};
+
+/// Copies files. Texts are UTF-8 paths.
+class FileCopier {
+public:
+    virtual ~FileCopier() = default;
+    /// Copies `from` onto `to`. With `replace` false an existing target is
+    /// never touched and the copy fails.
+    /// @return empty on success, otherwise why the copy failed.
+    virtual std::optional<std::string> copy(const std::string& from, const std::string& to,
+                                            bool replace) = 0;
+};
+
+/// Blocks the calling thread; the window shows a wait cursor meanwhile.
+class Sleeper {
+public:
+    virtual ~Sleeper() = default;
+    virtual void sleep_ms(int ms) = 0;
+};
+
+/// The wall clock, read once to seed the random generators.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    /// A value that differs from run to run (nanoseconds since the epoch).
+    virtual std::uint64_t now() = 0;
+};
+
+/// The modal save-file dialog.
+class SaveDialog {
+public:
+    virtual ~SaveDialog() = default;
+    /// @return the chosen path, or nothing when the user cancelled.
+    virtual std::optional<std::string> ask() = 0;
+};
+
+/// The five buttons whose states the commands change (suiButton1 to suiButton5).
+class ButtonPanel {
+public:
+    virtual ~ButtonPanel() = default;
+    /// @param button 1 to 5, the number in the button's name.
+    virtual void set_enabled(int button, bool enabled) = 0;
+};
+
+/// The melody player. play, pause and stop with no file open throw
+/// CommandError("No MCI device open"); open throws CommandError with the
+/// service's own text when the file or the audio output cannot be opened.
+class MediaPlayer {
+public:
+    virtual ~MediaPlayer() = default;
+    /// Closes a held file first, then opens `file` stopped at its start.
+    virtual void open(const std::string& file) = 0;
+    /// Plays from the current position; at the end it starts again from the start.
+    virtual void play() = 0;
+    /// Pauses while playing, resumes while paused, otherwise does nothing.
+    virtual void pause() = 0;
+    /// Stops; the file stays open and keeps its position.
+    virtual void stop() = 0;
+    /// Closes the held file, if any. Never throws.
+    virtual void close() = 0;
+};
+
+}  // namespace quavella

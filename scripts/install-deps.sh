@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs every Debian package Quavella needs to build, run and test.
+# Runs as root on Debian 12; does nothing when all packages are present.
+set -euo pipefail
+
+packages=(
+  build-essential cmake pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev libfluidsynth-dev fluidsynth
+  fonts-wqy-microhei
+  midicsv python3-mido
+  xvfb xdotool imagemagick sox
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # The default General MIDI soundfont comes as a recommendation of FluidSynth.
+  apt-get install -y -qq fluidsynth >/dev/null
+fi
