@@ -1,0 +1,1 @@
+# Defined by the player's module.

@@ -1,0 +1,1 @@
+# Defined by the window's module.
