@@ -23,7 +23,7 @@ if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-  # The default General MIDI soundfont comes as a recommendation of FluidSynth.
-  apt-get install -y -qq fluidsynth >/dev/null
+  # With its recommendations, FluidSynth brings Debian's default General MIDI
+  # soundfont and registers it as the system default.
+  apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
