@@ -1,0 +1,35 @@
+// One compose request from lyric text to composition file: the text checks and
+// the pipeline shared by the main window and the command-line tool.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "composer/draws.h"
+#include "composer/message_sink.h"
+
+namespace quavella {
+
+/// Returns the message that turns a lyric text away (UTF-8), or nothing when it may be composed.
+/// @param gbk_text the joined lyric lines, GBK bytes; lengths count bytes.
+/// @return "请输入歌词！" for an empty text, "歌词太短，没感觉！" below 10 bytes.
+std::optional<std::string> lyric_refusal(std::string_view gbk_text);
+
+/// What one composition used and produced.
+struct ComposeOutcome {
+    int tempo;               ///< beats per minute
+    int mode;                ///< mode number 0..3
+    int program;             ///< General MIDI program, 0-based
+    int notes;               ///< notes in the melody
+    std::string midi_error;  ///< empty when the file was written completely
+};
+
+/// Analyses the text, draws the tempo, configures a Song and composes into `midi_file`.
+/// The text is not checked here: callers ask lyric_refusal first.
+/// @param speed_pos,mode_pos,timbre_pos list positions, mapped as the style tables do.
+/// @return the settings used, the note count and the writer's error text, if any.
+ComposeOutcome compose_lyrics(std::string_view gbk_text, int speed_pos, int mode_pos, int timbre_pos,
+                              DrawSource& draws, MessageSink& messages, const std::string& midi_file);
+
+}  // namespace quavella

@@ -1,0 +1,28 @@
+// The composer's random generators.
+#include "composer/draws.h"
+
+namespace quavella {
+
+DrawSource::~DrawSource() = default;
+
+Generators::Generators(std::uint64_t seed_value) { seed(seed_value); }
+
+void Generators::seed(std::uint64_t S) {
+    s_ = S;
+    t_ = static_cast<std::uint32_t>(S);
+}
+
+int Generators::random(int n) {
+    if (n <= 0) return 0;
+    constexpr std::uint64_t multiplier = (std::uint64_t{0x15A} << 32) + 0x4E35;
+    s_ = s_ * multiplier + 1;
+    const auto value = static_cast<std::uint32_t>((s_ >> 32) & 0x7FFFFFFFu);
+    return static_cast<int>(value % static_cast<std::uint32_t>(n));
+}
+
+std::uint32_t Generators::shuffle() {
+    t_ = t_ * 22695477u + 1u;
+    return (t_ >> 16) & 0x7FFFu;
+}
+
+}  // namespace quavella

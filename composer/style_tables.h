@@ -1,0 +1,24 @@
+// The three setting lists of the compose command (speed, mode, timbre): their
+// items as UTF-8 text and the mapping from a list position to a setting.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quavella {
+
+/// Base tempo in beats per minute of a speed position: 100, 140, 180; any other 140.
+int speed_base(int position);
+/// Mode number of a mode position: 0..3 by position; any other 3.
+int mode_number(int position);
+/// General MIDI program (0-based) of a timbre position: 0, 10, 16, ... 72; any other 0.
+int program_number(int position);
+
+/// The speed list items, in list order.
+const std::vector<std::string>& speed_items();
+/// The mode list items, in list order.
+const std::vector<std::string>& mode_items();
+/// The timbre list items, in list order.
+const std::vector<std::string>& timbre_items();
+
+}  // namespace quavella
