@@ -1,0 +1,5 @@
+#include "midi/midiio.h"
+
+#include <benchmark/benchmark.h>
+
+BENCHMARK_MAIN();
