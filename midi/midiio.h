@@ -74,6 +74,9 @@ protected:
     /// nullptr when they cannot be placed (negative position, more than the
     /// window holds, a gap after the end of the file, or the file is closed).
     std::uint8_t* reserve(std::int32_t pos, std::uint32_t n);
+    /// Like `reserve`, but only when the bytes fit the current window as it
+    /// stands (no flush, no new window); nullptr otherwise.
+    std::uint8_t* reservewithin(std::int32_t pos, std::uint32_t n);
     /// Writes the window to the file; reports a failed write through `error`.
     void flush();
 
@@ -205,9 +208,9 @@ private:
 
 // ---- Fast paths, inline: every event goes through them. ----
 
-inline std::uint8_t* MidiBuffer::reserve(std::int32_t pos, std::uint32_t n) {
-    // Common case: the bytes start inside the window or right after it and fit
-    // the buffer. (This also implies 0 <= pos <= length_ and n <= bufsize_.)
+inline std::uint8_t* MidiBuffer::reservewithin(std::int32_t pos, std::uint32_t n) {
+    // The bytes start inside the window or right after it and fit the buffer.
+    // (This also implies 0 <= pos <= length_ and n <= bufsize_.)
     const std::int64_t begin = pos;
     const std::int64_t end = begin + n;
     if (begin >= winpos_ && begin <= std::int64_t(winpos_) + winlen_ &&
@@ -217,6 +220,11 @@ inline std::uint8_t* MidiBuffer::reserve(std::int32_t pos, std::uint32_t n) {
         if (end > length_) length_ = static_cast<std::int32_t>(end);
         return buf_ + (pos - winpos_);
     }
+    return nullptr;
+}
+
+inline std::uint8_t* MidiBuffer::reserve(std::int32_t pos, std::uint32_t n) {
+    if (std::uint8_t* p = reservewithin(pos, n)) return p;
     return reserveslow(pos, n);
 }
 
@@ -252,15 +260,26 @@ inline void MidiWrite::pause(std::uint32_t ticks) {
 
 inline void MidiWrite::channelevent(int code, std::uint8_t data1, std::uint8_t data2,
                                     std::uint32_t ndata) {
-    // Delta time, status (left out under running status), data: one placement.
+    // Delta time, status (left out under running status), data.
     std::uint8_t bytes[7];
-    std::uint32_t n = encodevarlen(delta_, bytes);
+    const std::uint32_t ndelta = encodevarlen(delta_, bytes);
     delta_ = 0;
-    if (code != lastcode_ || code > 0x9F) bytes[n++] = static_cast<std::uint8_t>(code);
+    std::uint32_t n = ndelta;
+    const bool status = code != lastcode_ || code > 0x9F;
+    if (status) bytes[n++] = static_cast<std::uint8_t>(code);
     lastcode_ = code;
     bytes[n++] = data1;
     if (ndata == 2) bytes[n++] = data2;
-    putbytes(curpos_, n, bytes);
+    // Usually the whole event fits the window: one copy.
+    if (std::uint8_t* p = reservewithin(curpos_, n)) {
+        std::memcpy(p, bytes, n);
+        curpos_ += static_cast<std::int32_t>(n);
+        return;
+    }
+    // At a window's end the parts are placed one by one (delta time, status,
+    // each data byte), so that windows break where they always have.
+    putbytes(curpos_, ndelta, bytes);
+    for (std::uint32_t i = ndelta; i < n; ++i) putbytes(curpos_, 1, bytes + i);
 }
 
 inline void MidiWrite::programchange(int channel, std::uint8_t program) {
