@@ -1,8 +1,11 @@
 // The compose request shared by the main window and the command-line tool.
 #include "composer/compose_request.h"
 
+#include <optional>
+
 #include "composer/song.h"
 #include "composer/style_tables.h"
+#include "lyrics/paragraph.h"
 
 namespace quavella {
 
@@ -14,8 +17,9 @@ std::optional<std::string> lyric_refusal(std::string_view gbk_text) {
 
 ComposeOutcome compose_lyrics(std::string_view gbk_text, int speed_pos, int mode_pos, int timbre_pos,
                               DrawSource& draws, MessageSink& messages, const std::string& midi_file) {
-    (void)gbk_text;
-    (void)midi_file;
+    // The Paragraph is built first and destroyed before the Song.
+    std::optional<Paragraph> paragraph;
+    paragraph.emplace(gbk_text);
     Song song(draws, messages);
     const int tempo = speed_base(speed_pos) + draws.random(20);
     const int mode = mode_number(mode_pos);
@@ -23,7 +27,9 @@ ComposeOutcome compose_lyrics(std::string_view gbk_text, int speed_pos, int mode
     song.set_program(program);
     song.set_tempo(tempo);
     song.set_mode(mode);
-    return ComposeOutcome{tempo, mode, program, 0, "lyrics analysis is not built yet"};
+    song.compose(paragraph->get_layout(), midi_file);
+    paragraph.reset();
+    return ComposeOutcome{tempo, mode, program, song.get_nt_cnt(), song.midi_error()};
 }
 
 }  // namespace quavella
