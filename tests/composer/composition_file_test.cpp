@@ -204,7 +204,7 @@ TEST_F(CompositionFile, InvariantsOverManySeedsAndLayoutsWithReadBack) {
         song.set_tempo(tempo);
         song.set_mode(mode);
         const bool sample = seed % 61 == 0;  // 50 files, every layout and mode
-        const std::string path = sample ? file("s" + std::to_string(seed) + ".mid") : file("work.mid");
+        const std::string path = sample ? file(std::to_string(seed) + ".mid") : file("work.mid");
         song.compose(layout, path);
         SCOPED_TRACE(testing::Message() << "seed " << seed);
 
