@@ -69,6 +69,14 @@ public:
     virtual void set_enabled(int button, bool enabled) = 0;
 };
 
+/// Opens a web address in the user's browser.
+class LinkOpener {
+public:
+    virtual ~LinkOpener() = default;
+    /// Asks the desktop to open `url`.
+    virtual void open_url(const std::string& url) = 0;
+};
+
 /// The melody player. play, pause and stop with no file open throw
 /// CommandError("No MCI device open"); open throws CommandError with the
 /// service's own text when the file or the audio output cannot be opened.

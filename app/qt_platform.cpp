@@ -1,0 +1,62 @@
+// Qt adapters of the platform services.
+#include "app/qt_platform.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+#include <chrono>
+#include <thread>
+
+namespace quavella {
+
+namespace {
+
+void show_box(QWidget* parent, QMessageBox::Icon icon, const std::string& text,
+              const std::string& caption)
+{
+    QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text),
+                    QMessageBox::Ok, parent);
+    box.exec();
+}
+
+}  // namespace
+
+void QtMessageBox::show(const std::string& text, const std::string& caption)
+{
+    show_box(parent_, QMessageBox::NoIcon, text, caption);
+}
+
+void QtMessageBox::error(const std::string& text, const std::string& caption)
+{
+    show_box(parent_, QMessageBox::Critical, text, caption);
+}
+
+void QtSleeper::sleep_ms(int ms)
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    // Let the cursor change reach the screen; user input waits until after the sleep.
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    QApplication::restoreOverrideCursor();
+}
+
+std::optional<std::string> QtSaveDialog::ask()
+{
+    const QString name = QFileDialog::getSaveFileName(parent_, QString(), last_name_,
+                                                      QStringLiteral("mid"), nullptr,
+                                                      QFileDialog::DontConfirmOverwrite);
+    if (name.isEmpty()) {
+        return std::nullopt;
+    }
+    last_name_ = name;
+    return name.toStdString();
+}
+
+void DesktopLinkOpener::open_url(const std::string& url)
+{
+    QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+}
+
+}  // namespace quavella

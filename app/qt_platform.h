@@ -1,0 +1,50 @@
+// Platform services over Qt: message boxes, the wait with its wait cursor, the
+// save dialog and the browser. The main window creates these for itself.
+#pragma once
+
+#include <QString>
+
+#include "app/platform.h"
+
+class QWidget;
+
+namespace quavella {
+
+/// Modal QMessageBox with one OK button.
+class QtMessageBox : public MessageBox {
+public:
+    explicit QtMessageBox(QWidget* parent) : parent_(parent) {}
+    /// A plain message without an icon.
+    void show(const std::string& text, const std::string& caption) override;
+    /// The standard error box, with the error icon.
+    void error(const std::string& text, const std::string& caption) override;
+
+private:
+    QWidget* parent_;
+};
+
+/// Blocks the thread and shows the wait cursor meanwhile.
+class QtSleeper : public Sleeper {
+public:
+    void sleep_ms(int ms) override;
+};
+
+/// QFileDialog::getSaveFileName with the "mid" filter; offers the last chosen
+/// name again and never asks before overwriting (the copy refuses instead).
+class QtSaveDialog : public SaveDialog {
+public:
+    explicit QtSaveDialog(QWidget* parent) : parent_(parent) {}
+    std::optional<std::string> ask() override;
+
+private:
+    QWidget* parent_;
+    QString last_name_;
+};
+
+/// Opens addresses with QDesktopServices.
+class DesktopLinkOpener : public LinkOpener {
+public:
+    void open_url(const std::string& url) override;
+};
+
+}  // namespace quavella

@@ -1,0 +1,23 @@
+// Platform services built on the C++ standard library alone: file copies and the
+// wall clock. Used by the window and by tests that want the real file system.
+#pragma once
+
+#include "app/platform.h"
+
+namespace quavella {
+
+/// Copies files with std::filesystem.
+class FsFileCopier : public FileCopier {
+public:
+    /// Copies `from` onto `to`; without `replace` an existing target fails the copy.
+    std::optional<std::string> copy(const std::string& from, const std::string& to,
+                                    bool replace) override;
+};
+
+/// The system clock in nanoseconds since the epoch.
+class SystemClock : public Clock {
+public:
+    std::uint64_t now() override;
+};
+
+}  // namespace quavella

@@ -1,0 +1,92 @@
+// The instructions window: caption, size, the manual's 30 lines, edits that last
+// while the window is hidden and shown again, closing that only hides.
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QtTest>
+
+#include "app/instructions_window.h"
+#include "qt_typing.h"
+
+using quavella::TForm2;
+
+class TForm2Test : public QObject {
+    Q_OBJECT
+
+private slots:
+    void captionSizeAndMemo()
+    {
+        TForm2 form;
+        QCOMPARE(form.windowTitle(), QStringLiteral("Quavella使用说明"));
+        QCOMPARE(form.size(), QSize(600, 434));
+        QVERIFY(form.isHidden());
+        QVERIFY(!form.isModal());
+        auto* memo = form.findChild<QPlainTextEdit*>(QStringLiteral("suiMemo1"));
+        QVERIFY(memo);
+        QVERIFY(!memo->isReadOnly());
+        QCOMPARE(memo->lineWrapMode(), QPlainTextEdit::WidgetWidth);
+        QCOMPARE(memo->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
+
+        form.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        QCOMPARE(memo->geometry().top(), 29);
+        QCOMPARE(memo->size(), QSize(600, 405));
+        form.resize(800, 500);  // the memo follows the window
+        QTRY_COMPARE(memo->size(), QSize(800, 471));
+    }
+
+    void manualLines_data()
+    {
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("1 empty") << 1 << QString();
+        QTest::newRow("2 opening") << 2
+            << QStringLiteral("    本软件完全不同于其他的音乐软件，它的理论依据是现代的序列主义作曲法。本软件是经过作者潜心研究，历");
+        QTest::newRow("4 wrapped tail") << 4 << QStringLiteral("曲者培养乐感及辅助作曲。");
+        QTest::newRow("5 four blanks") << 5 << QStringLiteral("    ");
+        QTest::newRow("9 modes") << 9
+            << QStringLiteral("    2、调式：七声调式、五声调式最为常用。六声调式1和六声调式2分别对应民族七声调式中的变宫和变徵，不");
+        QTest::newRow("13 empty") << 13 << QString();
+        QTest::newRow("15 lyrics") << 15
+            << QStringLiteral("    输入是最好一段一段输入，乐段歌词一般四句或八句为一段。标点符号必须要添加，作为区分乐句的需要。如");
+        QTest::newRow("23 save as") << 23
+            << QStringLiteral("    3、主旋律另存为：将生成的乐曲另外存在一个地方，一般是你自设的工作目录。");
+        QTest::newRow("26 closing") << 26 << QStringLiteral("家的需要。");
+        QTest::newRow("27 web") << 27 << QStringLiteral("    网站：https://quavella.example.org");
+        QTest::newRow("28 mail") << 28 << QStringLiteral("    软件作者email：author@quavella.example.org");
+        QTest::newRow("29 four blanks") << 29 << QStringLiteral("    ");
+        QTest::newRow("30 empty") << 30 << QString();
+    }
+
+    void manualLines()
+    {
+        QFETCH(int, line);
+        QFETCH(QString, text);
+        TForm2 form;
+        const QTextDocument* doc =
+            form.findChild<QPlainTextEdit*>(QStringLiteral("suiMemo1"))->document();
+        QCOMPARE(doc->blockCount(), 30);
+        QCOMPARE(doc->findBlockByNumber(line - 1).text(), text);
+    }
+
+    void closingHidesAndEditsLast()
+    {
+        TForm2 form;
+        auto* memo = form.findChild<QPlainTextEdit*>(QStringLiteral("suiMemo1"));
+        form.showInFront();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        const QPoint place = form.pos();
+        memo->moveCursor(QTextCursor::Start);
+        quavella::testing::typeText(memo, QStringLiteral("我的笔记"));
+        QVERIFY(form.close());
+        QVERIFY(form.isHidden());
+
+        form.showInFront();
+        QVERIFY(form.isVisible());
+        QCOMPARE(form.pos(), place);  // centred only the first time
+        QCOMPARE(memo->document()->firstBlock().text(), QStringLiteral("我的笔记"));
+        QCOMPARE(memo->document()->blockCount(), 30);
+    }
+};
+
+QTEST_MAIN(TForm2Test)
+#include "tform2_test.moc"
