@@ -1,0 +1,116 @@
+// The compose request: text checks, the order of the draws, the settings
+// mapping and the composition written, from GBK lyric text to file.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include "composer/compose_request.h"
+#include "composer_test_support.h"
+#include "lyrics/paragraph.h"
+
+namespace quavella {
+namespace {
+
+namespace fs = std::filesystem;
+
+// "我爱北京天安门，" and "天安门上太阳升。" in GBK.
+const std::string lyric_line1 = "\xCE\xD2\xB0\xAE\xB1\xB1\xBE\xA9\xCC\xEC\xB0\xB2\xC3\xC5\xA3\xAC";
+const std::string lyric_line2 = "\xCC\xEC\xB0\xB2\xC3\xC5\xC9\xCF\xCC\xAB\xD1\xF4\xC9\xFD\xA1\xA3";
+
+TEST(LyricRefusal, EmptyAndShortTextsAreTurnedAway) {
+    const std::string too_short = "\xCE\xD2\xB0\xAE\xB1\xB1\xBE\xA9" "a";  // four characters and a letter
+    EXPECT_EQ(lyric_refusal(""), "请输入歌词！");
+    EXPECT_EQ(lyric_refusal("abcde"), "歌词太短，没感觉！");
+    EXPECT_EQ(lyric_refusal(too_short), "歌词太短，没感觉！");
+    EXPECT_EQ(lyric_refusal(too_short + "b"), std::nullopt);
+    EXPECT_EQ(lyric_refusal("          "), std::nullopt);
+}
+
+class ComposeLyrics : public testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("quavella-request-" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    std::string file(const std::string& name) const { return (dir_ / name).string(); }
+    fs::path dir_;
+};
+
+int syllables_of(const std::string& text) {
+    const PhraseLayout layout = Paragraph(text).get_layout();
+    return std::accumulate(layout.begin(), layout.end(), 0, [](int s, std::int32_t e) { return e > 0 ? s + e : s; });
+}
+
+struct SettingsRow {
+    int speed_pos, mode_pos, timbre_pos;
+    int tempo_low, mode, program;
+};
+
+TEST_F(ComposeLyrics, TempoIsDrawnFirstThenTheSongDrawsWithMappedSettings) {
+    const std::string text = lyric_line1 + lyric_line2 + lyric_line1 + lyric_line2;
+    const std::vector<SettingsRow> rows{
+        {0, 0, 0, 100, 0, 0}, {2, 3, 8, 180, 3, 64}, {1, 1, 9, 140, 1, 72}, {-1, 7, 42, 140, 3, 0},
+    };
+    for (const SettingsRow& row : rows) {
+        for (std::uint64_t seed : {1u, 2u, 3u}) {
+            Generators inner(seed);
+            RecordingDraws draws(inner);
+            RecordingSink sink;
+            const ComposeOutcome outcome =
+                compose_lyrics(text, row.speed_pos, row.mode_pos, row.timbre_pos, draws, sink, file("r.mid"));
+            ASSERT_GE(draws.bounds.size(), 3u);
+            EXPECT_EQ(draws.bounds[0], 20);                           // the tempo
+            EXPECT_EQ(draws.bounds[1], row.mode < 2 ? 3 : 4);         // the note area
+            EXPECT_GE(outcome.tempo, row.tempo_low);
+            EXPECT_LT(outcome.tempo, row.tempo_low + 20);
+            EXPECT_EQ(outcome.mode, row.mode);
+            EXPECT_EQ(outcome.program, row.program);
+            EXPECT_EQ(outcome.notes, syllables_of(text));
+            EXPECT_EQ(outcome.midi_error, "");
+            EXPECT_TRUE(sink.texts.empty());
+            EXPECT_GT(fs::file_size(file("r.mid")), 54u);
+        }
+    }
+}
+
+TEST_F(ComposeLyrics, TextWithoutSyllablesGivesAnEmptyComposition) {
+    // Ten blanks, and blanks with full-width commas: nothing to sing.
+    const std::string comma = "\xA3\xAC";
+    for (const std::string& text : {std::string(10, ' '), std::string(12, ' ') + comma + comma,
+                                    "a" + comma + "b" + comma + "c" + comma + "d" + comma + "e" + comma}) {
+        Generators draws(5);
+        RecordingSink sink;
+        const ComposeOutcome outcome = compose_lyrics(text, 0, 0, 0, draws, sink, file("e.mid"));
+        EXPECT_EQ(outcome.notes, 0);
+        EXPECT_EQ(fs::file_size(file("e.mid")), 54u);
+        EXPECT_TRUE(sink.texts.empty());
+    }
+}
+
+TEST_F(ComposeLyrics, SameSeedSameFileAndUnwritableTargetReported) {
+    const std::string text = lyric_line1 + lyric_line2;
+    auto bytes_for = [&](std::uint64_t seed, const std::string& name) {
+        Generators draws(seed);
+        RecordingSink sink;
+        compose_lyrics(text, 1, 2, 3, draws, sink, file(name));
+        std::ifstream in(file(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    EXPECT_EQ(bytes_for(9, "a.mid"), bytes_for(9, "b.mid"));
+
+    Generators draws(9);
+    RecordingSink sink;
+    const ComposeOutcome outcome = compose_lyrics(text, 1, 2, 3, draws, sink, file("missing/x.mid"));
+    EXPECT_NE(outcome.midi_error, "");
+}
+
+}  // namespace
+}  // namespace quavella
