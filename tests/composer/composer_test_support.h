@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
+
 #include <deque>
 #include <string>
 #include <utility>
@@ -87,6 +90,16 @@ struct SongProbe {
     static void smooth_leaps(Song& s) { s.smooth_leaps(); }
     static void make_tm_seq(Song& s) { s.make_tm_seq(); }
     static void write_midi(Song& s, const std::string& file) { s.write_midi(file); }
+    /// Runs every stage of compose() except the writing of the file.
+    static void compose_sequences(Song& s, const PhraseLayout& a) {
+        s.split_stc(a);
+        s.mk_nt_area();
+        s.make_nt_seq();
+        s.build_all();
+        s.smooth_leaps();
+        s.nt_cnt = static_cast<int>(s.nt_seq_now.size());
+        s.make_tm_seq();
+    }
 
     static void set_area(Song& s, Sequence area) { s.nt_area = std::move(area); }
     static void set_pool(Song& s, int first_nt, int nt_range) {
