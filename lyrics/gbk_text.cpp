@@ -1,0 +1,136 @@
+// UTF-8 validation, UTF-8 to GBK through glibc iconv, and line joining.
+#include "lyrics/gbk_text.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdint>
+
+namespace quavella {
+namespace {
+
+/// Length of the well-formed UTF-8 sequence starting at s[i], or 0 if it is ill-formed.
+std::size_t utf8_seq_len(std::string_view s, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char b0 = byte(i);
+    if (b0 < 0x80) return 1;
+    std::size_t len;
+    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        len = 2;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        len = 3;
+        if (b0 == 0xE0) lo = 0xA0;  // overlong
+        if (b0 == 0xED) hi = 0x9F;  // surrogates U+D800..U+DFFF
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        len = 4;
+        if (b0 == 0xF0) lo = 0x90;  // overlong
+        if (b0 == 0xF4) hi = 0x8F;  // above U+10FFFF
+    } else {
+        return 0;  // continuation byte, C0/C1 overlong lead, or F5..FF
+    }
+    if (s.size() - i < len) return 0;
+    if (byte(i + 1) < lo || byte(i + 1) > hi) return 0;
+    for (std::size_t k = 2; k < len; ++k) {
+        if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
+    }
+    return len;
+}
+
+/// Owns an iconv descriptor for the life of one conversion.
+class IconvHandle {
+public:
+    IconvHandle(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+    ~IconvHandle() {
+        if (valid()) iconv_close(cd_);
+    }
+    IconvHandle(const IconvHandle&) = delete;
+    IconvHandle& operator=(const IconvHandle&) = delete;
+    bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return cd_; }
+
+private:
+    iconv_t cd_;
+};
+
+}  // namespace
+
+std::optional<std::size_t> find_invalid_utf8(std::string_view utf8) {
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        const std::size_t len = utf8_seq_len(utf8, i);
+        if (len == 0) return i;
+        i += len;
+    }
+    return std::nullopt;
+}
+
+GbkConversion utf8_to_gbk(std::string_view utf8) {
+    if (const auto bad = find_invalid_utf8(utf8)) return {false, {}, *bad};
+
+    // With //IGNORE, glibc skips characters GBK lacks inside iconv() itself, but
+    // still ends each internal chunk that skipped one with EILSEQ: carry on
+    // while input is being consumed. (Skipping by hand after each EILSEQ without
+    // //IGNORE would be far slower: glibc reconverts its chunk on every error.)
+    IconvHandle cd("GBK//IGNORE", "UTF-8");
+    if (!cd.valid()) return {false, {}, std::string_view::npos};
+
+    // GBK never takes more bytes than UTF-8 for the same character, so one
+    // buffer of the input's size is enough; E2BIG is still handled by growing.
+    std::string out(utf8.size() + 4, '\0');
+    std::size_t out_used = 0;
+    char* in = const_cast<char*>(utf8.data());
+    std::size_t in_left = utf8.size();
+    while (in_left > 0) {
+        char* out_ptr = out.data() + out_used;
+        std::size_t out_left = out.size() - out_used;
+        const char* in_before = in;
+        const std::size_t rc = iconv(cd.get(), &in, &in_left, &out_ptr, &out_left);
+        out_used = out.size() - out_left;
+        if (rc != static_cast<std::size_t>(-1)) break;
+        if (errno == E2BIG) {
+            out.resize(out.size() * 2 + 16);
+        } else if (errno == EILSEQ) {
+            if (in != in_before) continue;
+            // No progress: drop the character at the front by hand.
+            const std::size_t pos = static_cast<std::size_t>(in - utf8.data());
+            const std::size_t len = utf8_seq_len(utf8, pos);
+            const std::size_t step = len == 0 ? 1 : len;
+            in += step;
+            in_left -= step;
+        } else {
+            break;  // EINVAL cannot happen on validated input
+        }
+    }
+    out.resize(out_used);
+    return {true, std::move(out), 0};
+}
+
+std::string join_lyric_lines(std::string_view raw) {
+    std::string joined;
+    joined.reserve(raw.size());
+    for (const char c : raw) {
+        if (c != '\n' && c != '\r') joined.push_back(c);
+    }
+    return joined;
+}
+
+std::optional<LyricEncoding> parse_lyric_encoding(std::string_view name) {
+    std::string lower(name);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    if (lower == "utf-8" || lower == "utf8") return LyricEncoding::utf8;
+    if (lower == "gbk" || lower == "cp936") return LyricEncoding::gbk;
+    return std::nullopt;
+}
+
+GbkConversion lyric_text_from_input(std::string_view raw, LyricEncoding encoding) {
+    if (encoding == LyricEncoding::gbk) return {true, join_lyric_lines(raw), 0};
+    // Convert before joining so an error offset points into the input as given.
+    GbkConversion conv = utf8_to_gbk(raw);
+    if (conv.ok) conv.gbk = join_lyric_lines(conv.gbk);
+    return conv;
+}
+
+}  // namespace quavella

@@ -1,0 +1,52 @@
+// Lyric text input: strict UTF-8 validation, UTF-8 to GBK (code page 936)
+// conversion, and joining the lines of a lyric text. Used by the window and
+// the command line before a Paragraph is built.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace quavella {
+
+/// Result of a UTF-8 to GBK conversion.
+struct GbkConversion {
+    bool ok;                 // false: invalid UTF-8 at bad_offset (or no converter, see below)
+    std::string gbk;         // the converted text; empty when !ok
+    std::size_t bad_offset;  // byte offset of the first ill-formed sequence; npos if the
+                             // system has no UTF-8 to GBK converter; 0 when ok
+};
+
+/// Finds the first ill-formed UTF-8 sequence: overlong forms, surrogates, code
+/// points above U+10FFFF, stray or missing continuation bytes.
+/// @return the byte offset where that sequence starts, or nothing when all is valid
+std::optional<std::size_t> find_invalid_utf8(std::string_view utf8);
+
+/// Converts UTF-8 text to GBK; characters GBK cannot encode are dropped.
+/// Invalid UTF-8 is refused before anything is converted.
+/// @param utf8 the text as read
+/// @return the GBK bytes, or ok = false with the offset of the invalid sequence
+GbkConversion utf8_to_gbk(std::string_view utf8);
+
+/// Joins the lines of a lyric text in order with nothing between them:
+/// "\r\n", "\n" and a lone "\r" are removed, every other byte is kept.
+/// @param raw lyric text in GBK or UTF-8 (neither uses these bytes inside a character)
+/// @return the joined text
+std::string join_lyric_lines(std::string_view raw);
+
+/// The encodings lyric input can come in.
+enum class LyricEncoding { utf8, gbk };
+
+/// Parses an encoding name: "utf-8" / "utf8" or "gbk" / "cp936", in any case.
+/// @return the encoding, or nothing for an unknown name
+std::optional<LyricEncoding> parse_lyric_encoding(std::string_view name);
+
+/// Turns raw lyric input into the joined GBK text a Paragraph is built from:
+/// UTF-8 input is validated and converted, GBK input is taken as it stands.
+/// @param raw the input bytes, lines and all
+/// @param encoding how raw is encoded
+/// @return the joined GBK text, or ok = false with the offset (in raw) of invalid UTF-8
+GbkConversion lyric_text_from_input(std::string_view raw, LyricEncoding encoding);
+
+}  // namespace quavella

@@ -1,0 +1,175 @@
+// quavella-cli as a user runs it: the real binary on small input files and
+// standard input, checked on its exit status, stdout and stderr.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct CliRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string temp_path(const std::string& name) {
+    return ::testing::TempDir() + "quavella_cli_" + std::to_string(::getpid()) + "_" + name;
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary);
+    f << bytes;
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+std::string quoted(const std::string& s) {
+    std::string q = "'";
+    for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+/// Runs quavella-cli with the arguments, feeding `input` on standard input.
+CliRun run_cli(const std::vector<std::string>& args, const std::string& input = "") {
+    const std::string in = temp_path("stdin"), out = temp_path("stdout"), err = temp_path("stderr");
+    write_file(in, input);
+    std::string cmd = quoted(QUAVELLA_CLI_PATH);
+    for (const auto& a : args) cmd += " " + quoted(a);
+    cmd += " <" + quoted(in) + " >" + quoted(out) + " 2>" + quoted(err);
+    const int raw = std::system(cmd.c_str());
+    CliRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(out), read_file(err)};
+    std::remove(in.c_str());
+    std::remove(out.c_str());
+    std::remove(err.c_str());
+    return r;
+}
+
+// A four-line poem in UTF-8 (春眠不觉晓，处处闻啼鸟。 / 夜来风雨声，花落知多少。) and the
+// same text in GBK.
+const std::string kPoemUtf8 =
+    "\xE6\x98\xA5\xE7\x9C\xA0\xE4\xB8\x8D\xE8\xA7\x89\xE6\x99\x93\xEF\xBC\x8C"
+    "\xE5\xA4\x84\xE5\xA4\x84\xE9\x97\xBB\xE5\x95\xBC\xE9\xB8\x9F\xE3\x80\x82\n"
+    "\xE5\xA4\x9C\xE6\x9D\xA5\xE9\xA3\x8E\xE9\x9B\xA8\xE5\xA3\xB0\xEF\xBC\x8C"
+    "\xE8\x8A\xB1\xE8\x90\xBD\xE7\x9F\xA5\xE5\xA4\x9A\xE5\xB0\x91\xE3\x80\x82\n";
+const std::string kPoemGbk =
+    "\xB4\xBA\xC3\xDF\xB2\xBB\xBE\xF5\xCF\xFE\xA3\xAC"
+    "\xB4\xA6\xB4\xA6\xCE\xC5\xCC\xE4\xC4\xF1\xA1\xA3\n"
+    "\xD2\xB9\xC0\xB4\xB7\xE7\xD3\xEA\xC9\xF9\xA3\xAC"
+    "\xBB\xA8\xC2\xE4\xD6\xAA\xB6\xE0\xC9\xD9\xA1\xA3\n";
+const std::string kPoemAnalysis =
+    "layout: 5 -1 5 -1 5 -1 5 -1\n"
+    "stc_cnt=4 pause_cnt=0 val_sum=16 val_avg=4\n";
+
+TEST(CliAnalyze, SameResultFromEveryInputForm) {
+    const std::string utf8 = temp_path("poem_utf8.txt"), gbk = temp_path("poem_gbk.txt");
+    const std::string crlf = temp_path("poem_crlf.txt");
+    write_file(utf8, kPoemUtf8);
+    write_file(gbk, kPoemGbk);
+    std::string crlf_text;
+    for (const char c : kPoemUtf8) crlf_text += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    write_file(crlf, crlf_text);
+
+    struct Form {
+        const char* name;
+        std::vector<std::string> args;
+        std::string input;
+    };
+    const std::vector<Form> forms = {
+        {"utf-8 file", {"analyze", utf8}, ""},
+        {"sample file", {"analyze", QUAVELLA_SAMPLES_DIR "/chunxiao.txt"}, ""},
+        {"gbk file", {"analyze", "--encoding", "gbk", gbk}, ""},
+        {"gbk file, option after FILE", {"analyze", gbk, "--encoding=GBK"}, ""},
+        {"crlf lines", {"analyze", crlf}, ""},
+        {"stdin, no FILE", {"analyze"}, kPoemUtf8},
+        {"stdin as -", {"analyze", "-"}, kPoemUtf8},
+        {"gbk on stdin", {"analyze", "--encoding", "gbk", "-"}, kPoemGbk},
+    };
+    for (const Form& f : forms) {
+        const CliRun r = run_cli(f.args, f.input);
+        EXPECT_EQ(r.status, 0) << f.name << ": " << r.err;
+        EXPECT_EQ(r.out, kPoemAnalysis) << f.name;
+        EXPECT_EQ(r.err, "") << f.name;
+    }
+    std::remove(utf8.c_str());
+    std::remove(gbk.c_str());
+    std::remove(crlf.c_str());
+}
+
+TEST(CliAnalyze, LinesJoinAndEmptyTextIsAnalysed) {
+    // Two lines of three characters with no mark between them make one word of six.
+    const CliRun joined = run_cli({"analyze", "--encoding", "gbk"},
+                                  "\xB4\xBA\xC3\xDF\xB2\xBB\n"
+                                  "\xBE\xF5\xCF\xFE\xB4\xA6\n");
+    EXPECT_EQ(joined.out,
+              "layout: 1 -1 2 -1 1 -1 2 -1\nstc_cnt=4 pause_cnt=0 val_sum=2 val_avg=0\n");
+    const CliRun empty = run_cli({"analyze"}, "");
+    EXPECT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.out,
+              "layout: 0 -1 0 -1 0 -1 -1\nstc_cnt=4 pause_cnt=0 val_sum=-4 val_avg=-1\n");
+}
+
+TEST(CliAnalyze, InvalidUtf8NamesTheOffsetInTheFileAsGiven) {
+    // Offset 7: after "ab\r\ncd\n"; the lines are joined only after the check.
+    const CliRun r = run_cli({"analyze"}, "ab\r\ncd\n\xE6\x98 ef");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("invalid UTF-8"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("byte offset 7"), std::string::npos) << r.err;
+    // The same bytes are fine as GBK.
+    EXPECT_EQ(run_cli({"analyze", "--encoding", "gbk"}, "ab\r\ncd\n\xE6\x98 ef").status, 0);
+}
+
+TEST(CliAnalyze, UnreadableFileExitsOne) {
+    const CliRun r = run_cli({"analyze", temp_path("does_not_exist.txt")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("does_not_exist.txt"), std::string::npos) << r.err;
+}
+
+TEST(CliUsage, BadCommandLinesPrintUsageAndExitTwo) {
+    const std::vector<std::vector<std::string>> lines = {
+        {},
+        {"analyse"},
+        {"analyze", "--bogus"},
+        {"analyze", "--encoding"},
+        {"analyze", "--encoding", "latin1"},
+        {"analyze", "--encoding="},
+        {"analyze", "a.txt", "b.txt"},
+        {"-x"},
+    };
+    for (const auto& args : lines) {
+        std::string shown;
+        for (const auto& a : args) shown += " " + a;
+        const CliRun r = run_cli(args);
+        EXPECT_EQ(r.status, 2) << shown;
+        EXPECT_EQ(r.out, "") << shown;
+        EXPECT_NE(r.err.find("Usage:"), std::string::npos) << shown << ": " << r.err;
+    }
+}
+
+TEST(CliUsage, HelpGoesToStdout) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"--help"}, {"-h"}, {"analyze", "--help"}}) {
+        const CliRun r = run_cli(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, "");
+        EXPECT_NE(r.out.find("quavella-cli analyze [--encoding E] [FILE]"), std::string::npos);
+        EXPECT_NE(r.out.find("quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] "
+                             "[--encoding E] [-o OUT] [FILE]"),
+                  std::string::npos);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,121 @@
+// Lyric input: strict UTF-8 validation, conversion to GBK, line joining.
+#include "lyrics/gbk_text.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "gbk_bytes.h"
+
+namespace quavella {
+namespace {
+
+struct Utf8Row {
+    const char* name;
+    std::string bytes;
+    std::optional<std::size_t> bad_offset;  // nothing: valid
+};
+
+class Utf8Validation : public ::testing::TestWithParam<Utf8Row> {};
+
+TEST_P(Utf8Validation, FindsFirstIllFormedSequence) {
+    const Utf8Row& row = GetParam();
+    EXPECT_EQ(find_invalid_utf8(row.bytes), row.bad_offset);
+    const GbkConversion conv = utf8_to_gbk(row.bytes);
+    EXPECT_EQ(conv.ok, !row.bad_offset.has_value());
+    if (row.bad_offset) {
+        EXPECT_EQ(conv.bad_offset, *row.bad_offset);
+        EXPECT_TRUE(conv.gbk.empty());
+    }
+}
+
+const std::vector<Utf8Row> kUtf8Rows = {
+    {"Empty", "", std::nullopt},
+    {"AsciiWithNul", std::string("a\0b", 3), std::nullopt},
+    {"TwoThreeFourBytes", "\xC2\xA9\xE6\x98\xA5\xF0\x9F\x98\x80", std::nullopt},
+    {"Limits", "\x7F\xDF\xBF\xEF\xBF\xBF\xF4\x8F\xBF\xBF\xED\x9F\xBF\xEE\x80\x80", std::nullopt},
+    {"OverlongTwoByte", "ab\xC0\xAF", 2},
+    {"OverlongC1", "\xC1\xBF", 0},
+    {"OverlongThreeByte", "x\xE0\x9F\xBF", 1},
+    {"OverlongFourByte", "\xF0\x8F\xBF\xBF", 0},
+    {"SurrogateHigh", "\xE6\x98\xA5\xED\xA0\x80", 3},
+    {"SurrogateLow", "\xED\xBF\xBF", 0},
+    {"AboveMaxCodePoint", "\xF4\x90\x80\x80", 0},
+    {"LeadF5", "\xF5\x80\x80\x80", 0},
+    {"ByteFF", "ok\xFF", 2},
+    {"StrayContinuation", "a\x80", 1},
+    {"TruncatedAtEnd", "\xE6\x98\xA5\xE6\x98", 3},
+    {"ContinuationMissing", "\xE6\x41\x42", 0},
+    {"FourByteCutShort", "\xF0\x9F\x98!", 0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, Utf8Validation, ::testing::ValuesIn(kUtf8Rows), test::RowName{});
+
+TEST(Utf8ToGbk, ConvertsToCodePage936) {
+    // 春眠，。 and ASCII
+    const GbkConversion conv = utf8_to_gbk("\xE6\x98\xA5\xE7\x9C\xA0\xEF\xBC\x8C\xE3\x80\x82 a,");
+    ASSERT_TRUE(conv.ok);
+    EXPECT_EQ(conv.gbk, "\xB4\xBA\xC3\xDF\xA3\xAC\xA1\xA3 a,");
+    EXPECT_EQ(utf8_to_gbk("\xE2\x82\xAC").gbk, "\x80");  // the euro sign is 0x80 in 936
+}
+
+TEST(Utf8ToGbk, DropsCharactersGbkLacks) {
+    // A byte order mark, an emoji and U+0080 between characters GBK has.
+    const GbkConversion conv =
+        utf8_to_gbk("\xEF\xBB\xBF\xE6\x98\xA5\xF0\x9F\x98\x80x\xC2\x80\xE7\x9C\xA0");
+    ASSERT_TRUE(conv.ok);
+    EXPECT_EQ(conv.gbk,
+              "\xB4\xBA"
+              "x"
+              "\xC3\xDF");
+    EXPECT_EQ(utf8_to_gbk("\xF0\x9F\x98\x80\xF0\x9F\x98\x80").gbk, "");
+}
+
+TEST(Utf8ToGbk, LongTextConvertsWhole) {
+    std::string utf8, gbk;
+    for (int i = 0; i < 100000; ++i) {
+        utf8 += "\xE6\x98\xA5\xF0\x9F\x98\x80";  // 春 and an emoji that is dropped
+        gbk += "\xB4\xBA";
+    }
+    EXPECT_EQ(utf8_to_gbk(utf8).gbk, gbk);
+}
+
+TEST(JoinLyricLines, LinesJoinWithNothingBetween) {
+    EXPECT_EQ(join_lyric_lines("ab\ncd"), "abcd");
+    EXPECT_EQ(join_lyric_lines("ab\r\ncd\r\n"), "abcd");
+    EXPECT_EQ(join_lyric_lines("\n\nab\rcd\n"), "abcd");
+    EXPECT_EQ(join_lyric_lines(std::string("a \t\0b", 5)), std::string("a \t\0b", 5));
+}
+
+TEST(LyricInput, Utf8IsConvertedThenJoined) {
+    const GbkConversion conv =
+        lyric_text_from_input("\xE6\x98\xA5\r\n\xE7\x9C\xA0\n", LyricEncoding::utf8);
+    ASSERT_TRUE(conv.ok);
+    EXPECT_EQ(conv.gbk, "\xB4\xBA\xC3\xDF");
+}
+
+TEST(LyricInput, BadOffsetCountsInTheInputAsGiven) {
+    const GbkConversion conv = lyric_text_from_input("ab\r\ncd\n\xFF", LyricEncoding::utf8);
+    EXPECT_FALSE(conv.ok);
+    EXPECT_EQ(conv.bad_offset, 7u);
+}
+
+TEST(LyricInput, GbkBytesAreTakenAsTheyStand) {
+    const GbkConversion conv = lyric_text_from_input("\xB4\xBA\n\xFF\x80\r\n", LyricEncoding::gbk);
+    ASSERT_TRUE(conv.ok);
+    EXPECT_EQ(conv.gbk, "\xB4\xBA\xFF\x80");
+}
+
+TEST(LyricInput, EncodingNames) {
+    EXPECT_EQ(parse_lyric_encoding("utf-8"), LyricEncoding::utf8);
+    EXPECT_EQ(parse_lyric_encoding("UTF8"), LyricEncoding::utf8);
+    EXPECT_EQ(parse_lyric_encoding("GBK"), LyricEncoding::gbk);
+    EXPECT_EQ(parse_lyric_encoding("cp936"), LyricEncoding::gbk);
+    EXPECT_EQ(parse_lyric_encoding("latin1"), std::nullopt);
+    EXPECT_EQ(parse_lyric_encoding(""), std::nullopt);
+}
+
+}  // namespace
+}  // namespace quavella
