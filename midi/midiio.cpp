@@ -327,6 +327,17 @@ void MidiWrite::largepause(std::uint32_t /*ticks*/) {
     warning("generating unrealistic large pause");
 }
 
+void MidiWrite::channeleventslow(int code, std::uint8_t data1, std::uint8_t data2,
+                                 std::uint32_t ndata) {
+    // Delta time, status, data bytes, each placed on its own, so that at a
+    // window's end the windows break where the parts meet.
+    putdelta();
+    if (code != lastcode_ || code > 0x9F) putbyte(curpos_, static_cast<std::uint8_t>(code));
+    lastcode_ = code;
+    putbyte(curpos_, data1);
+    if (ndata == 2) putbyte(curpos_, data2);
+}
+
 void MidiWrite::putdelta() {
     putvarlen(curpos_, delta_);
     delta_ = 0;

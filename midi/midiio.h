@@ -197,6 +197,7 @@ protected:
 
 private:
     void channelevent(int code, std::uint8_t data1, std::uint8_t data2, std::uint32_t ndata);
+    void channeleventslow(int code, std::uint8_t data1, std::uint8_t data2, std::uint32_t ndata);
 
     std::int32_t trackpos_;    // "MTrk" of the open track; > 0 while open, 0 once ended
     std::int32_t curpos_;      // write position
@@ -209,16 +210,18 @@ private:
 // ---- Fast paths, inline: every event goes through them. ----
 
 inline std::uint8_t* MidiBuffer::reservewithin(std::int32_t pos, std::uint32_t n) {
-    // The bytes start inside the window or right after it and fit the buffer.
-    // (This also implies 0 <= pos <= length_ and n <= bufsize_.)
-    const std::int64_t begin = pos;
-    const std::int64_t end = begin + n;
-    if (begin >= winpos_ && begin <= std::int64_t(winpos_) + winlen_ &&
-        end <= std::int64_t(winpos_) + bufsize_) {
-        const auto used = static_cast<std::uint32_t>(end - winpos_);
-        if (used > winlen_) winlen_ = used;
-        if (end > length_) length_ = static_cast<std::int32_t>(end);
-        return buf_ + (pos - winpos_);
+    // The bytes start inside the window or right after it (a position before
+    // the window, negative ones included, wraps to a huge offset) and fit the
+    // buffer; the file stays below 2^31 bytes.
+    const std::uint32_t off = static_cast<std::uint32_t>(pos) - static_cast<std::uint32_t>(winpos_);
+    if (off <= winlen_ && n <= bufsize_ - off) {
+        const std::uint32_t used = off + n;
+        const std::uint32_t end = static_cast<std::uint32_t>(winpos_) + used;
+        if (end <= static_cast<std::uint32_t>(INT32_MAX)) {
+            if (used > winlen_) winlen_ = used;
+            if (end > static_cast<std::uint32_t>(length_)) length_ = static_cast<std::int32_t>(end);
+            return buf_ + off;
+        }
     }
     return nullptr;
 }
@@ -260,26 +263,24 @@ inline void MidiWrite::pause(std::uint32_t ticks) {
 
 inline void MidiWrite::channelevent(int code, std::uint8_t data1, std::uint8_t data2,
                                     std::uint32_t ndata) {
-    // Delta time, status (left out under running status), data.
-    std::uint8_t bytes[7];
-    const std::uint32_t ndelta = encodevarlen(delta_, bytes);
-    delta_ = 0;
-    std::uint32_t n = ndelta;
+    // Delta time, status (left out under running status), data. The common
+    // case, a one-byte delta time and an event that fits the window, is stored
+    // in place byte by byte; everything else takes the general path.
     const bool status = code != lastcode_ || code > 0x9F;
-    if (status) bytes[n++] = static_cast<std::uint8_t>(code);
-    lastcode_ = code;
-    bytes[n++] = data1;
-    if (ndata == 2) bytes[n++] = data2;
-    // Usually the whole event fits the window: one copy.
-    if (std::uint8_t* p = reservewithin(curpos_, n)) {
-        std::memcpy(p, bytes, n);
-        curpos_ += static_cast<std::int32_t>(n);
-        return;
+    const std::uint32_t n = 1 + (status ? 1 : 0) + ndata;
+    if (delta_ < 0x80) {
+        if (std::uint8_t* p = reservewithin(curpos_, n)) {
+            curpos_ += static_cast<std::int32_t>(n);
+            lastcode_ = code;
+            *p++ = static_cast<std::uint8_t>(delta_);
+            delta_ = 0;
+            if (status) *p++ = static_cast<std::uint8_t>(code);
+            *p++ = data1;
+            if (ndata == 2) *p = data2;
+            return;
+        }
     }
-    // At a window's end the parts are placed one by one (delta time, status,
-    // each data byte), so that windows break where they always have.
-    putbytes(curpos_, ndelta, bytes);
-    for (std::uint32_t i = ndelta; i < n; ++i) putbytes(curpos_, 1, bytes + i);
+    channeleventslow(code, data1, data2, ndata);
 }
 
 inline void MidiWrite::programchange(int channel, std::uint8_t program) {

@@ -167,6 +167,14 @@ const EventRow event_rows[] = {
          w.noteon(1, 64, 95);
      },
      {"00 91 3C 5F 00 40 5F 00 FF 2F 00"}},
+    {"channel15_notes_run_on",
+     [](MidiWrite& w) {
+         w.starttrack();
+         w.noteon(15, 60, 95);
+         w.noteon(15, 64, 95);
+         w.noteoff(15, 64, 0);
+     },
+     {"00 9F 3C 5F 00 40 5F 00 40 00 00 FF 2F 00"}},
     {"noteoff_velocity0_after_noteon_runs_on",
      [](MidiWrite& w) {
          w.starttrack();
