@@ -1,0 +1,156 @@
+// The main window's commands over the platform services.
+#include "app/compose_command.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "composer/compose_request.h"
+#include "lyrics/gbk_text.h"
+
+namespace quavella {
+
+namespace {
+
+constexpr const char* kSecondPlayFile = "2.mid";
+
+/// The play file after `current`: "1.mid" becomes "2.mid", anything else "1.mid".
+std::string next_play_file(const std::string& current)
+{
+    return current == kFirstPlayFile ? kSecondPlayFile : kFirstPlayFile;
+}
+
+std::string not_saved_message(const std::string& file, const std::string& reason)
+{
+    return "无法保存旋律文件 " + file + "：" + reason;
+}
+
+}  // namespace
+
+WindowCommands::WindowCommands(CommandServices services, std::string app_title)
+    : svc_(services), title_(std::move(app_title)), sink_(svc_.box, title_)
+{
+}
+
+void WindowCommands::start_up(Clock& clock, const std::optional<std::string>& current_dir)
+{
+    play_file_.clear();
+    start_dir_.clear();
+    gens_.seed(clock.now());
+    play_file_ = kFirstPlayFile;
+    if (current_dir) {
+        start_dir_ = *current_dir;
+    } else {
+        svc_.box.show("Error!", title_);
+    }
+}
+
+void WindowCommands::compose(const ComposeInput& input)
+{
+    // 1. The lines joined with nothing between them, as GBK bytes.
+    std::string utf8;
+    for (const std::string& line : input.lines) {
+        utf8 += line;
+    }
+    const GbkConversion converted = utf8_to_gbk(utf8);
+    if (!converted.ok) {
+        throw CommandError("歌词无法转换为 GBK 编码");
+    }
+    const std::string& gbk = converted.gbk;
+
+    // 2-3. Empty or too short texts are turned away before anything is built.
+    if (const auto refusal = lyric_refusal(gbk)) {
+        svc_.box.show(*refusal, kHintCaption);
+        return;
+    }
+
+    // 4-11. Analysis, settings, composition and "temp.mid".
+    const ComposeOutcome outcome = compose_lyrics(gbk, input.speed_pos, input.mode_pos,
+                                                  input.timbre_pos, gens_, sink_, kTempFile);
+    if (!outcome.midi_error.empty()) {
+        // A partial "temp.mid" must not reach the player: nothing else changes.
+        svc_.box.show(not_saved_message(kTempFile, outcome.midi_error), kHintCaption);
+        return;
+    }
+
+    // 12-13. The next play file gets the new melody; the player still holds the other.
+    const std::string next = next_play_file(play_file_);
+    if (const auto failure = svc_.copier.copy(kTempFile, next, true)) {
+        svc_.box.show(not_saved_message(next, *failure), kHintCaption);
+        return;
+    }
+    play_file_ = next;
+
+    // 14-15. Wait, then load; an open that fails ends the command with its error.
+    svc_.sleeper.sleep_ms(kWaitMs);
+    svc_.player.open(play_file_);
+
+    // 16-17. Loaded.
+    svc_.buttons.set_enabled(1, false);
+    for (int button = 2; button <= 5; ++button) {
+        svc_.buttons.set_enabled(button, true);
+    }
+    svc_.box.show("作曲完成", kHintCaption);
+}
+
+void WindowCommands::play()
+{
+    svc_.player.play();
+}
+
+void WindowCommands::pause()
+{
+    svc_.player.pause();
+}
+
+void WindowCommands::stop()
+{
+    svc_.player.stop();
+    svc_.sleeper.sleep_ms(kWaitMs);
+    svc_.buttons.set_enabled(1, true);
+    svc_.buttons.set_enabled(2, false);
+    svc_.buttons.set_enabled(3, false);
+}
+
+void WindowCommands::save_as()
+{
+    const auto chosen = svc_.save_dialog.ask();
+    if (!chosen) {
+        return;
+    }
+    const std::string target = save_target(*chosen);
+    const std::string source = start_dir_ + "/" + play_file_;
+    if (const auto failure = svc_.copier.copy(source, target, false)) {
+        svc_.box.show("主旋律没有保存到 " + target + "：" + *failure, kHintCaption);
+    }
+}
+
+std::optional<std::string> read_current_dir()
+{
+    std::error_code ec;
+    const std::filesystem::path dir = std::filesystem::current_path(ec);
+    if (ec) {
+        return std::nullopt;
+    }
+    return dir.string();
+}
+
+std::string save_target(std::string_view chosen)
+{
+    constexpr std::string_view ext = ".mid";
+    const bool has_ext =
+        chosen.size() >= ext.size() &&
+        std::equal(ext.begin(), ext.end(), chosen.end() - static_cast<std::ptrdiff_t>(ext.size()),
+                   [](char a, char b) {
+                       return a == std::tolower(static_cast<unsigned char>(b));
+                   });
+    std::string target(chosen);
+    if (!has_ext) {
+        target += ext;
+    }
+    return target;
+}
+
+}  // namespace quavella

@@ -1,0 +1,106 @@
+// The main window's commands without the window: compose, play, pause, stop and
+// save as, over the window state (play_file, start_dir) and the platform services
+// of platform.h. The Qt window calls these; tests drive them with fakes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/platform.h"
+#include "composer/draws.h"
+#include "composer/message_sink.h"
+
+namespace quavella {
+
+/// Caption of the compose command's messages.
+inline constexpr const char* kHintCaption = "提示";
+/// The file the composer writes, in the current directory.
+inline constexpr const char* kTempFile = "temp.mid";
+/// The play file before the first composition.
+inline constexpr const char* kFirstPlayFile = "1.mid";
+/// How long compose and stop block the window, in milliseconds.
+inline constexpr int kWaitMs = 2000;
+
+/// What the compose command reads from the window when it runs.
+struct ComposeInput {
+    std::vector<std::string> lines;  ///< lines of the lyric box, UTF-8, without line breaks
+    int speed_pos = 0;               ///< selected position of ComboBox1
+    int mode_pos = 0;                ///< selected position of ComboBox2
+    int timbre_pos = 0;              ///< selected position of ComboBox3
+};
+
+/// The services the commands borrow from the window, which outlives them.
+struct CommandServices {
+    MessageBox& box;
+    FileCopier& copier;
+    Sleeper& sleeper;
+    SaveDialog& save_dialog;
+    ButtonPanel& buttons;
+    MediaPlayer& player;
+};
+
+/// The commands of the main window and the state they share.
+class WindowCommands {
+public:
+    /// @param app_title caption of the start-up error message and of the
+    ///        composer's internal messages
+    WindowCommands(CommandServices services, std::string app_title);
+    WindowCommands(const WindowCommands&) = delete;
+    WindowCommands& operator=(const WindowCommands&) = delete;
+
+    /// Start-up: seeds the random generators once from `clock`, sets the play
+    /// file to "1.mid" and keeps `current_dir` as start_dir; shows "Error!" and
+    /// leaves start_dir empty when the directory could not be read.
+    void start_up(Clock& clock, const std::optional<std::string>& current_dir);
+
+    /// Composes from the lyric lines and the three list positions, rotates the
+    /// play file, opens it in the player and reports to the user.
+    /// Player errors propagate as exceptions, for the window's error box.
+    void compose(const ComposeInput& input);
+
+    /// Plays the loaded melody.
+    void play();
+    /// Pauses while playing, resumes while paused.
+    void pause();
+    /// Stops the melody, waits and sets the buttons of the Stopped state.
+    void stop();
+    /// Asks for a name and copies the play file there, never replacing a file.
+    void save_as();
+
+    /// The bare name of the current play file, "1.mid" or "2.mid".
+    const std::string& play_file() const { return play_file_; }
+    /// The current directory as read at start-up; empty when that failed.
+    const std::string& start_dir() const { return start_dir_; }
+
+private:
+    /// Shows the composer's internal messages in a plain message box.
+    class BoxSink : public MessageSink {
+    public:
+        BoxSink(MessageBox& box, const std::string& caption) : box_(box), caption_(caption) {}
+        void show(const std::string& text) override { box_.show(text, caption_); }
+
+    private:
+        MessageBox& box_;
+        const std::string& caption_;
+    };
+
+    CommandServices svc_;
+    std::string title_;
+    BoxSink sink_;
+    Generators gens_;
+    std::string play_file_;
+    std::string start_dir_;
+};
+
+/// Reads the process's current directory.
+/// @return the directory, or nothing when it cannot be read.
+std::optional<std::string> read_current_dir();
+
+/// The save-as target for a chosen name: ".mid" is appended unless the name
+/// already ends in ".mid" (any letter case).
+std::string save_target(std::string_view chosen);
+
+}  // namespace quavella

@@ -1,0 +1,47 @@
+// The program's entry: the application object, the main window with its
+// FluidSynth player, the message loop, and the last-resort error box.
+#include <QApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <exception>
+#include <memory>
+
+#include "app/fluid_player.h"
+#include "app/main_window.h"
+#include "base/qassert.h"
+
+namespace {
+
+QString g_program_name;
+
+/// Shows a failed check in an error box titled with the program's file name.
+void showAssertion(const std::string& report)
+{
+    QMessageBox::critical(nullptr, g_program_name, QString::fromStdString(report));
+}
+
+void showError(const QString& text)
+{
+    QMessageBox::critical(nullptr, QCoreApplication::applicationName(), text);
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    g_program_name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
+    quavella::set_assert_handler(showAssertion);
+    try {
+        quavella::WindowServices services;
+        services.player = std::make_unique<quavella::FluidPlayer>();
+        quavella::TForm1 form1(std::move(services));
+        form1.show();
+        QApplication::exec();
+    } catch (const std::exception& error) {
+        showError(QString::fromUtf8(error.what()));
+    } catch (...) {
+        showError(QString());
+    }
+    return 0;
+}

@@ -1,0 +1,221 @@
+// Fakes of the platform services for the window's tests, a working directory
+// that is changed into for one test, and a reader of MIDI files through midicsv.
+#pragma once
+
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app/platform.h"
+#include "app/std_platform.h"
+
+namespace quavella::testing {
+
+/// What the fakes were asked to do, in order: "show:<caption>:<text>",
+/// "error:<caption>:<text>", "copy:<from>:<to>", "sleep:<ms>", "open:<file>",
+/// "play", "pause", "stop", "close", "url:<address>".
+using EventLog = std::vector<std::string>;
+
+struct FakeBox : MessageBox {
+    explicit FakeBox(EventLog& log) : log_(log) {}
+    void show(const std::string& text, const std::string& caption) override
+    {
+        log_.push_back("show:" + caption + ":" + text);
+    }
+    void error(const std::string& text, const std::string& caption) override
+    {
+        log_.push_back("error:" + caption + ":" + text);
+    }
+    EventLog& log_;
+};
+
+/// Copies for real, and records each copy.
+struct RecordingCopier : FileCopier {
+    explicit RecordingCopier(EventLog& log) : log_(log) {}
+    std::optional<std::string> copy(const std::string& from, const std::string& to,
+                                    bool replace) override
+    {
+        log_.push_back("copy:" + from + ":" + to);
+        return real_.copy(from, to, replace);
+    }
+    EventLog& log_;
+    FsFileCopier real_;
+};
+
+struct FakeSleeper : Sleeper {
+    explicit FakeSleeper(EventLog& log) : log_(log) {}
+    void sleep_ms(int ms) override { log_.push_back("sleep:" + std::to_string(ms)); }
+    EventLog& log_;
+};
+
+struct FakeClock : Clock {
+    explicit FakeClock(std::uint64_t value) : value_(value) {}
+    std::uint64_t now() override { return value_; }
+    std::uint64_t value_;
+};
+
+/// Answers with the queued names; an empty queue cancels.
+struct FakeSaveDialog : SaveDialog {
+    std::optional<std::string> ask() override
+    {
+        if (answers.empty()) {
+            return std::nullopt;
+        }
+        auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    std::deque<std::optional<std::string>> answers;
+};
+
+/// The five buttons, starting in the Fresh state.
+struct FakeButtons : ButtonPanel {
+    void set_enabled(int button, bool enabled) override { state.at(button) = enabled; }
+    /// Index 1 to 5.
+    std::array<bool, 6> state{false, true, false, false, false, false};
+};
+
+/// Records the calls; open, play or stop throw while `fail_open` or no file is open.
+struct FakePlayer : MediaPlayer {
+    explicit FakePlayer(EventLog& log) : log_(log) {}
+    void open(const std::string& file) override
+    {
+        log_.push_back("open:" + file);
+        opened = false;
+        if (fail_open) {
+            throw CommandError("cannot open " + file);
+        }
+        if (!std::filesystem::is_regular_file(file)) {
+            throw CommandError("missing " + file);
+        }
+        opened = true;
+    }
+    void play() override { call("play"); }
+    void pause() override { call("pause"); }
+    void stop() override { call("stop"); }
+    void close() override
+    {
+        log_.push_back("close");
+        opened = false;
+    }
+    void call(const char* what)
+    {
+        log_.push_back(what);
+        if (!opened) {
+            throw CommandError("No MCI device open");
+        }
+    }
+    EventLog& log_;
+    bool fail_open = false;
+    bool opened = false;
+};
+
+struct FakeLinkOpener : LinkOpener {
+    explicit FakeLinkOpener(EventLog& log) : log_(log) {}
+    void open_url(const std::string& url) override { log_.push_back("url:" + url); }
+    EventLog& log_;
+};
+
+/// A fresh directory made current for the lifetime of the object.
+class ScratchDir {
+public:
+    ScratchDir()
+    {
+        old_ = std::filesystem::current_path();
+        std::string pattern = (std::filesystem::temp_directory_path() / "quavella-app-XXXXXX");
+        if (mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        path_ = pattern;
+        std::filesystem::current_path(path_);
+    }
+    ~ScratchDir()
+    {
+        std::error_code ec;
+        std::filesystem::current_path(old_, ec);
+        std::filesystem::remove_all(path_, ec);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path old_;
+    std::filesystem::path path_;
+};
+
+/// One record of midicsv's output, split at ", ".
+using CsvRecord = std::vector<std::string>;
+
+/// Reads a MIDI file with midicsv.
+/// @return its records; empty when midicsv refused the file
+inline std::vector<CsvRecord> read_midi_csv(const std::filesystem::path& file)
+{
+    std::vector<CsvRecord> records;
+    const std::string command = "midicsv '" + file.string() + "' 2>/dev/null";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    if (!pipe) {
+        return records;
+    }
+    std::string line;
+    for (int c = std::fgetc(pipe.get()); c != EOF; c = std::fgetc(pipe.get())) {
+        if (c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
+        CsvRecord record;
+        std::size_t start = 0;
+        for (std::size_t comma = line.find(", "); comma != std::string::npos;
+             comma = line.find(", ", start)) {
+            record.push_back(line.substr(start, comma - start));
+            start = comma + 2;
+        }
+        record.push_back(line.substr(start));
+        records.push_back(record);
+        line.clear();
+    }
+    return records;
+}
+
+/// The facts of a composition file that the window's tests check.
+struct MidiSummary {
+    bool header_ok = false;  ///< format 1, two tracks, 120 ticks per quarter note
+    long tempo_us = 0;       ///< microseconds per quarter note
+    int program = -1;        ///< program change on channel 1
+    int note_ons = 0;        ///< note-ons with velocity 95 on channel 1
+    int note_offs = 0;       ///< note-offs on channel 1
+};
+
+/// Summarises a composition file as midicsv reads it.
+inline MidiSummary summarise_midi(const std::filesystem::path& file)
+{
+    MidiSummary summary;
+    for (const CsvRecord& r : read_midi_csv(file)) {
+        if (r.size() < 3) {
+            continue;
+        }
+        const std::string& type = r[2];
+        if (type == "Header" && r.size() == 6) {
+            summary.header_ok = r[3] == "1" && r[4] == "2" && r[5] == "120";
+        } else if (type == "Tempo" && r.size() == 4) {
+            summary.tempo_us = std::stol(r[3]);
+        } else if (type == "Program_c" && r.size() == 5 && r[3] == "1") {
+            summary.program = std::stoi(r[4]);
+        } else if (type == "Note_on_c" && r.size() == 6 && r[3] == "1" && r[5] == "95") {
+            ++summary.note_ons;
+        } else if (type == "Note_off_c" && r.size() == 6 && r[3] == "1") {
+            ++summary.note_offs;
+        }
+    }
+    return summary;
+}
+
+}  // namespace quavella::testing

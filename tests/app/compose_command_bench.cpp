@@ -1,0 +1,98 @@
+// How long "生成主旋律" takes beyond its 2000 ms wait: the compose command with
+// real files and a sleeper that does not sleep, with a silent player and with
+// the FluidSynth player writing to a WAV file.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "app/compose_command.h"
+#include "app/fluid_player.h"
+#include "app_fakes.h"
+
+namespace quavella {
+namespace {
+
+using namespace quavella::testing;
+
+struct SilentBox : MessageBox {
+    void show(const std::string&, const std::string&) override {}
+    void error(const std::string&, const std::string&) override {}
+};
+
+struct SilentPlayer : MediaPlayer {
+    void open(const std::string&) override {}
+    void play() override {}
+    void pause() override {}
+    void stop() override {}
+    void close() override {}
+};
+
+void run_compose(benchmark::State& state, MediaPlayer& player)
+{
+    ScratchDir dir;
+    EventLog log;
+    SilentBox box;
+    FsFileCopier copier;
+    FakeSleeper sleeper{log};
+    FakeSaveDialog dialog;
+    FakeButtons buttons;
+    FakeClock clock{12345};
+    WindowCommands commands{{box, copier, sleeper, dialog, buttons, player}, "quavella"};
+    commands.start_up(clock, dir.path().string());
+    const ComposeInput input{{"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}, 1, 0, 0};
+    for (auto _ : state) {
+        commands.compose(input);
+        log.clear();
+    }
+    player.close();
+}
+
+void BM_ComposeCommand(benchmark::State& state)
+{
+    SilentPlayer player;
+    run_compose(state, player);
+}
+BENCHMARK(BM_ComposeCommand)->Unit(benchmark::kMillisecond);
+
+void BM_ComposeCommandWithFluidPlayer(benchmark::State& state)
+{
+    const auto wav = std::filesystem::temp_directory_path() / "quavella-bench.wav";
+    FluidPlayer player(FluidPlayer::Options{{"file"}, wav.string(), {}});
+    run_compose(state, player);
+    std::filesystem::remove(wav);
+}
+BENCHMARK(BM_ComposeCommandWithFluidPlayer)->Unit(benchmark::kMillisecond);
+
+/// The first composition of a run also loads the soundfont at the player's first open.
+void BM_FirstComposeWithFluidPlayer(benchmark::State& state)
+{
+    const auto wav = std::filesystem::temp_directory_path() / "quavella-bench.wav";
+    ScratchDir dir;
+    EventLog log;
+    SilentBox box;
+    FsFileCopier copier;
+    FakeSleeper sleeper{log};
+    FakeSaveDialog dialog;
+    FakeButtons buttons;
+    FakeClock clock{12345};
+    const ComposeInput input{{"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}, 1, 0, 0};
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto player = std::make_unique<FluidPlayer>(FluidPlayer::Options{{"file"}, wav.string(), {}});
+        WindowCommands commands{{box, copier, sleeper, dialog, buttons, *player}, "quavella"};
+        commands.start_up(clock, dir.path().string());
+        state.ResumeTiming();
+        commands.compose(input);
+        state.PauseTiming();
+        player.reset();
+        state.ResumeTiming();
+    }
+    std::filesystem::remove(wav);
+}
+BENCHMARK(BM_FirstComposeWithFluidPlayer)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+}  // namespace
+}  // namespace quavella
+
+BENCHMARK_MAIN();

@@ -1,0 +1,297 @@
+// The window's commands without a window: start-up, compose with its refusals and
+// failures, the play file rotation, stop and save as, over fakes and real files.
+#include "app/compose_command.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app_fakes.h"
+
+namespace quavella {
+namespace {
+
+using namespace quavella::testing;
+namespace fs = std::filesystem;
+
+const std::string kLyrics = "春眠不觉晓，处处闻啼鸟。夜来风雨声，花落知多少。";
+
+std::string read_bytes(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void write_bytes(const fs::path& file, const std::string& bytes)
+{
+    std::ofstream(file, std::ios::binary) << bytes;
+}
+
+/// The commands over fakes, in a scratch directory that is the current one.
+class CommandsTest : public ::testing::Test {
+protected:
+    CommandsTest() { commands.start_up(clock, fs::current_path().string()); }
+
+    ComposeInput lyrics(std::vector<std::string> lines, int speed = 0, int mode = 0,
+                        int timbre = 0)
+    {
+        return {std::move(lines), speed, mode, timbre};
+    }
+    using Buttons = std::array<bool, 6>;
+    static constexpr Buttons kFresh{false, true, false, false, false, false};
+    static constexpr Buttons kLoaded{false, false, true, true, true, true};
+    static constexpr Buttons kStopped{false, true, false, false, true, true};
+
+    ScratchDir dir;
+    EventLog log;
+    FakeBox box{log};
+    RecordingCopier copier{log};
+    FakeSleeper sleeper{log};
+    FakeClock clock{20240601};
+    FakeSaveDialog dialog;
+    FakeButtons buttons;
+    FakePlayer player{log};
+    WindowCommands commands{{box, copier, sleeper, dialog, buttons, player}, "quavella"};
+};
+
+TEST_F(CommandsTest, StartUpSetsPlayFileAndKeepsTheCurrentDirectory)
+{
+    EXPECT_EQ(commands.play_file(), "1.mid");
+    EXPECT_EQ(commands.start_dir(), dir.path().string());
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(CommandsTest, StartUpReportsAnUnreadableDirectoryAndGoesOn)
+{
+    WindowCommands other{{box, copier, sleeper, dialog, buttons, player}, "quavella"};
+    other.start_up(clock, std::nullopt);
+    EXPECT_EQ(log, EventLog{"show:quavella:Error!"});
+    EXPECT_EQ(other.start_dir(), "");
+    EXPECT_EQ(other.play_file(), "1.mid");
+}
+
+TEST_F(CommandsTest, ComposeRunsTheWholeRoadInOrder)
+{
+    commands.compose(lyrics({kLyrics}, 2, 3, 8));
+
+    EXPECT_EQ(log, (EventLog{"copy:temp.mid:2.mid", "sleep:2000", "open:2.mid",
+                             "show:提示:作曲完成"}));
+    EXPECT_EQ(commands.play_file(), "2.mid");
+    EXPECT_EQ(buttons.state, kLoaded);
+    EXPECT_EQ(read_bytes("2.mid"), read_bytes("temp.mid"));
+
+    // Read back independently: speed "快" is 180..199 bpm, "萨克斯" is program 64.
+    const MidiSummary midi = summarise_midi("2.mid");
+    EXPECT_TRUE(midi.header_ok);
+    EXPECT_EQ(midi.program, 64);
+    EXPECT_GT(midi.tempo_us, 60000000 / 200);
+    EXPECT_LE(midi.tempo_us, 60000000 / 180);
+    EXPECT_GE(midi.note_ons, 20);  // one note per syllable of the 20 characters
+    EXPECT_EQ(midi.note_ons, midi.note_offs);
+}
+
+TEST_F(CommandsTest, PlayFilesAlternateAndReplaceOldOnes)
+{
+    write_bytes("1.mid", "left from an earlier run");
+    write_bytes("2.mid", "left from an earlier run");
+    const char* expected[] = {"2.mid", "1.mid", "2.mid"};
+    for (const char* file : expected) {
+        commands.compose(lyrics({kLyrics}));
+        commands.stop();
+        EXPECT_EQ(commands.play_file(), file);
+        EXPECT_EQ(read_bytes(file), read_bytes("temp.mid"));
+    }
+}
+
+TEST_F(CommandsTest, SameClockSameMelodyOtherClockAnother)
+{
+    commands.compose(lyrics({kLyrics}));
+    const std::string first = read_bytes("temp.mid");
+
+    auto compose_with_clock = [&](std::uint64_t value) {
+        FakeClock other_clock{value};
+        WindowCommands other{{box, copier, sleeper, dialog, buttons, player}, "quavella"};
+        other.start_up(other_clock, dir.path().string());
+        other.compose(lyrics({kLyrics}));
+        return read_bytes("temp.mid");
+    };
+    EXPECT_EQ(compose_with_clock(clock.value_), first);
+    // Different seeds give different draws; a few seeds make a clash vanishingly unlikely.
+    bool differs = false;
+    for (std::uint64_t seed : {1u, 777u, 99991u}) {
+        differs = differs || compose_with_clock(seed) != first;
+    }
+    EXPECT_TRUE(differs);
+}
+
+struct RefusalRow {
+    const char* name;
+    std::vector<std::string> lines;
+    const char* message;  // nullptr: the text is composed
+};
+
+class RefusalTest : public CommandsTest, public ::testing::WithParamInterface<RefusalRow> {};
+
+TEST_P(RefusalTest, ChecksTheJoinedGbkLength)
+{
+    const RefusalRow& row = GetParam();
+    commands.compose(lyrics(row.lines));
+    if (row.message == nullptr) {
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log.back(), "show:提示:作曲完成");
+        return;
+    }
+    // Refused: only the message, nothing built, copied, waited for or changed.
+    EXPECT_EQ(log, EventLog{std::string("show:提示:") + row.message});
+    EXPECT_FALSE(fs::exists("temp.mid"));
+    EXPECT_EQ(commands.play_file(), "1.mid");
+    EXPECT_EQ(buttons.state, kFresh);
+}
+
+const RefusalRow kRefusalRows[] = {
+    {"NoLines", {}, "请输入歌词！"},
+    {"OnlyEmptyLines", {"", "", ""}, "请输入歌词！"},
+    {"LinesJoinedWithoutSeparator", {"ab", "cde"}, "歌词太短，没感觉！"},
+    {"NineBytes", {"春眠不觉a"}, "歌词太短，没感觉！"},
+    {"CharactersGbkLacksAreDropped", {"春眠不觉a\U0001F600"}, "歌词太短，没感觉！"},
+    {"OnlyUnencodableCharacters", {"\U0001F600\U0001F601"}, "请输入歌词！"},
+    {"TenBytesOfChinese", {"春眠不觉晓"}, nullptr},
+    {"TenBlanks", {"          "}, nullptr},
+    {"TenLettersOverTwoLines", {"abcde", "fghij"}, nullptr},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lyrics, RefusalTest, ::testing::ValuesIn(kRefusalRows),
+                         [](const auto& row_info) { return std::string(row_info.param.name); });
+
+TEST_F(CommandsTest, UnwritableTempFileIsReportedAndChangesNothing)
+{
+    fs::create_directory("temp.mid");  // not writable as a file, not even by root
+    commands.compose(lyrics({kLyrics}));
+
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].rfind("show:提示:无法保存旋律文件 temp.mid：", 0), 0u) << log[0];
+    EXPECT_EQ(commands.play_file(), "1.mid");
+    EXPECT_EQ(buttons.state, kFresh);
+}
+
+TEST_F(CommandsTest, FailedCopyOntoThePlayFileIsReportedAndChangesNothing)
+{
+    fs::create_directory("2.mid");
+    commands.compose(lyrics({kLyrics}));
+
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0], "copy:temp.mid:2.mid");
+    EXPECT_EQ(log[1].rfind("show:提示:无法保存旋律文件 2.mid：", 0), 0u) << log[1];
+    EXPECT_EQ(commands.play_file(), "1.mid");
+    EXPECT_EQ(buttons.state, kFresh);
+}
+
+TEST_F(CommandsTest, FailedOpenEndsTheCommandWithItsError)
+{
+    player.fail_open = true;
+    EXPECT_THROW(commands.compose(lyrics({kLyrics})), CommandError);
+    EXPECT_EQ(log.back(), "open:2.mid");  // no "作曲完成"
+    EXPECT_EQ(commands.play_file(), "2.mid");
+    EXPECT_EQ(buttons.state, kFresh);
+}
+
+TEST_F(CommandsTest, StopWaitsAndLeavesStopAndSaveEnabled)
+{
+    commands.compose(lyrics({kLyrics}));
+    log.clear();
+    commands.stop();
+    EXPECT_EQ(log, (EventLog{"stop", "sleep:2000"}));
+    EXPECT_EQ(buttons.state, kStopped);
+
+    commands.stop();  // again in Stopped: the same once more
+    EXPECT_EQ(buttons.state, kStopped);
+    EXPECT_EQ(commands.play_file(), "2.mid");
+}
+
+TEST_F(CommandsTest, StopWithoutAnOpenFileNeitherWaitsNorChangesButtons)
+{
+    buttons.state = kStopped;
+    EXPECT_THROW(commands.stop(), CommandError);
+    EXPECT_EQ(log, EventLog{"stop"});
+    EXPECT_EQ(buttons.state, kStopped);
+}
+
+TEST_F(CommandsTest, PlayAndPauseGoToThePlayer)
+{
+    EXPECT_THROW(commands.play(), CommandError);
+    commands.compose(lyrics({kLyrics}));
+    log.clear();
+    commands.play();
+    commands.pause();
+    commands.pause();
+    EXPECT_EQ(log, (EventLog{"play", "pause", "pause"}));
+    EXPECT_EQ(buttons.state, kLoaded);
+}
+
+TEST(SaveTargetTest, AppendsMidUnlessTheNameHasIt)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        {"/home/u/song", "/home/u/song.mid"},
+        {"/home/u/song.mid", "/home/u/song.mid"},
+        {"/home/u/song.MID", "/home/u/song.MID"},
+        {"/home/u/song.Mid", "/home/u/song.Mid"},
+        {"/home/u/song.midi", "/home/u/song.midi.mid"},
+        {"/home/u/song.txt", "/home/u/song.txt.mid"},
+        {"mid", "mid.mid"},
+        {".mid", ".mid"},
+    };
+    for (const auto& [chosen, target] : rows) {
+        EXPECT_EQ(save_target(chosen), target) << chosen;
+    }
+}
+
+TEST_F(CommandsTest, SaveAsCopiesThePlayFileFromTheStartDirectory)
+{
+    commands.compose(lyrics({kLyrics}));
+    commands.stop();
+    fs::create_directory("out");
+    fs::create_directory("elsewhere");
+    fs::current_path("elsewhere");  // a dialog may change the current directory
+    log.clear();
+    dialog.answers = {(dir.path() / "out/song").string(), std::nullopt};
+
+    commands.save_as();
+    commands.save_as();  // cancelled
+
+    EXPECT_EQ(log, EventLog{"copy:" + (dir.path() / "2.mid").string() + ":" +
+                            (dir.path() / "out/song.mid").string()});
+    EXPECT_EQ(read_bytes(dir.path() / "out/song.mid"), read_bytes(dir.path() / "2.mid"));
+}
+
+TEST_F(CommandsTest, SaveAsNeverReplacesAndSaysWhyNothingWasSaved)
+{
+    commands.compose(lyrics({kLyrics}));
+    write_bytes("keep.mid", "precious");
+    log.clear();
+    dialog.answers = {(dir.path() / "keep").string(), (dir.path() / "no/such/dir/x").string()};
+
+    commands.save_as();
+    commands.save_as();
+
+    ASSERT_EQ(log.size(), 4u);
+    const std::string keep = (dir.path() / "keep.mid").string();
+    EXPECT_EQ(log[1], "show:提示:主旋律没有保存到 " + keep + "：文件已存在");
+    EXPECT_EQ(log[3].rfind("show:提示:主旋律没有保存到 " + (dir.path() / "no/such/dir/x.mid").string() + "：", 0), 0u)
+        << log[3];
+    EXPECT_EQ(read_bytes("keep.mid"), "precious");
+}
+
+TEST_F(CommandsTest, SaveAsWithoutAPlayFileSaysSo)
+{
+    dialog.answers = {(dir.path() / "x").string()};
+    commands.save_as();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1].rfind("show:提示:主旋律没有保存到 ", 0), 0u);
+    EXPECT_FALSE(fs::exists("x.mid"));
+}
+
+}  // namespace
+}  // namespace quavella
