@@ -142,7 +142,9 @@ public:
     ~MidiWrite() override;
 
     /// Completes the file: patches the track count, ends an open track, then
-    /// writes the last window and closes the file. Idempotent.
+    /// writes the last window and closes the file. Idempotent. (It hides
+    /// MidiBuffer::close, which through a MidiBuffer reference would close the
+    /// file without completing its tracks.)
     void close();
 
     /// Writes the 14-byte header chunk at position 0.
