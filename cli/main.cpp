@@ -2,6 +2,10 @@
 // the lyric input, calls the core and prints; each command is one function in
 // the dispatch table at the bottom.
 #include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -10,6 +14,10 @@
 #include <string_view>
 #include <vector>
 
+#include "composer/compose_request.h"
+#include "composer/draws.h"
+#include "composer/message_sink.h"
+#include "composer/style_tables.h"
 #include "lyrics/gbk_text.h"
 #include "lyrics/paragraph.h"
 
@@ -42,7 +50,16 @@ constexpr const char* kUsage =
     "                 dropped) or gbk (bytes taken as they stand)\n"
     "  -h, --help     show this text\n"
     "\n"
-    "Exit status: 0 success, 1 the input cannot be read or the output not written,\n"
+    "Options of compose (P is a list position from 0, or the item's own text):\n"
+    "  --speed P      0 \"慢\", 1 \"中\", 2 \"快\" (default 0)\n"
+    "  --mode P       0 \"七声调式\", 1 \"六声调式1\", 2 \"六声调式2\", 3 \"五声调式\" (default 0)\n"
+    "  --timbre P     0 \"钢琴\" ... 9 \"短笛\" (default 0)\n"
+    "  --seed S       seed of the random draws, 0 to 18446744073709551615 (default: the clock)\n"
+    "  -o OUT         the MIDI file to write (default temp.mid)\n"
+    "  compose prints: seed=S notes=N tempo=T mode=M program=P file=OUT\n"
+    "\n"
+    "Exit status: 0 success, 1 the input cannot be read, the lyrics are empty or too\n"
+    "short, or the output not written,\n"
     "2 bad usage or invalid UTF-8 input.\n";
 
 int usage_error(const std::string& message) {
@@ -184,6 +201,124 @@ int cmd_analyze(const std::vector<std::string>& args) {
     return kExitOk;
 }
 
+/// The composer's messages go to standard error, one per line.
+class StderrMessages final : public quavella::MessageSink {
+public:
+    void show(const std::string& text) override { std::cerr << text << "\n"; }
+};
+
+/// Parses a list position: an integer (any value; those outside the list map
+/// like "any other") or the text of one of the list's items.
+std::optional<int> parse_position(const std::string& value, const std::vector<std::string>& items) {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (value == items[i]) return static_cast<int>(i);
+    }
+    const char* first = value.data();
+    const char* last = value.data() + value.size();
+    if (first != last && *first == '+') ++first;
+    long long number = 0;
+    const auto [end, ec] = std::from_chars(first, last, number);
+    if (first == last || end != last) {
+        if (ec != std::errc::result_out_of_range || end != last) return std::nullopt;
+        return -1;  // an integer too large for any list
+    }
+    if (ec == std::errc::result_out_of_range || number < INT_MIN || number > INT_MAX) return -1;
+    return static_cast<int>(number);
+}
+
+/// Parses a seed: a decimal integer from 0 to 2^64 - 1.
+std::optional<std::uint64_t> parse_seed(const std::string& value) {
+    std::uint64_t seed = 0;
+    const char* last = value.data() + value.size();
+    const auto [end, ec] = std::from_chars(value.data(), last, seed);
+    if (value.empty() || ec != std::errc() || end != last) return std::nullopt;
+    return seed;
+}
+
+/// compose: composes a melody from the lyrics and writes it as a MIDI file.
+int cmd_compose(const std::vector<std::string>& args) {
+    LyricSource src;
+    std::string error;
+    int speed = 0, mode = 0, timbre = 0;
+    std::optional<std::uint64_t> seed;
+    std::string out_file = "temp.mid";
+    bool options_done = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (!options_done && arg == "--") {
+            options_done = true;
+            continue;
+        }
+        if (!options_done && arg.size() > 1 && arg[0] == '-') {
+            bool handled = false;
+            if (!parse_encoding_option(args, i, src, handled, error)) return usage_error(error);
+            if (handled) continue;
+            struct PositionOption {
+                const char* name;
+                int* target;
+                const std::vector<std::string>& items;
+            };
+            const PositionOption positions[] = {{"--speed", &speed, quavella::speed_items()},
+                                                {"--mode", &mode, quavella::mode_items()},
+                                                {"--timbre", &timbre, quavella::timbre_items()}};
+            bool missing = false;
+            for (const PositionOption& option : positions) {
+                const auto value = option_value(args, i, option.name, missing);
+                if (!value) continue;
+                if (missing) return usage_error(std::string(option.name) + " needs a value");
+                const auto position = parse_position(*value, option.items);
+                if (!position) return usage_error("invalid value '" + *value + "' for " + option.name);
+                *option.target = *position;
+                handled = true;
+                break;
+            }
+            if (handled) continue;
+            if (const auto value = option_value(args, i, "--seed", missing)) {
+                if (missing) return usage_error("--seed needs a value");
+                seed = parse_seed(*value);
+                if (!seed) return usage_error("invalid seed '" + *value + "' (0 to 18446744073709551615)");
+                continue;
+            }
+            if (const auto value = option_value(args, i, "-o", missing)) {
+                if (missing || value->empty()) return usage_error("-o needs a file name");
+                out_file = *value;
+                continue;
+            }
+            return usage_error("unknown option '" + arg + "' for compose");
+        }
+        if (!take_file(src, arg, error)) return usage_error(error);
+    }
+
+    int status = kExitOk;
+    const auto text = read_lyrics(src, status);
+    if (!text) return status;
+    if (const auto refusal = quavella::lyric_refusal(*text)) {
+        std::cerr << *refusal << "\n";
+        return kExitUnreadable;
+    }
+
+    if (!seed) {
+        seed = static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+    }
+    quavella::Generators draws(*seed);
+    StderrMessages messages;
+    const quavella::ComposeOutcome outcome =
+        quavella::compose_lyrics(*text, speed, mode, timbre, draws, messages, out_file);
+    if (!outcome.midi_error.empty()) {
+        std::cerr << "quavella-cli: cannot write '" << out_file << "': " << outcome.midi_error << "\n";
+        return kExitUnreadable;
+    }
+    std::cout << "seed=" << *seed << " notes=" << outcome.notes << " tempo=" << outcome.tempo
+              << " mode=" << outcome.mode << " program=" << outcome.program << " file=" << out_file
+              << "\n";
+    std::cout.flush();
+    if (!std::cout) {
+        std::cerr << "quavella-cli: cannot write the output\n";
+        return kExitUnreadable;
+    }
+    return kExitOk;
+}
+
 /// One subcommand: its name and the function that runs it on the arguments after the name.
 struct Command {
     const char* name;
@@ -192,6 +327,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"analyze", cmd_analyze},
+    {"compose", cmd_compose},
 };
 
 }  // namespace

@@ -1,0 +1,182 @@
+// quavella-cli compose as a user runs it: the real binary on small lyric
+// files, checked on exit status, output lines and the MIDI file it writes
+// (read back with midicsv).
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class CliCompose : public testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("quavella-compose-cli-" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+        write_file(path("poem.txt"), poem);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
+
+    static void write_file(const std::string& file, const std::string& bytes) {
+        std::ofstream f(file, std::ios::binary);
+        f << bytes;
+    }
+    static std::string read_file(const std::string& file) {
+        std::ifstream f(file, std::ios::binary);
+        std::ostringstream s;
+        s << f.rdbuf();
+        return s.str();
+    }
+    static std::string quoted(const std::string& s) {
+        std::string q = "'";
+        for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return q + "'";
+    }
+
+    // Runs the CLI in the test's directory with `input` on standard input.
+    CliRun run(const std::vector<std::string>& args, const std::string& input = "") {
+        write_file(path("stdin"), input);
+        std::string cmd = "cd " + quoted(dir_.string()) + " && " + quoted(QUAVELLA_CLI_PATH);
+        for (const auto& a : args) cmd += " " + quoted(a);
+        cmd += " <stdin >stdout 2>stderr";
+        const int raw = std::system(cmd.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(path("stdout")), read_file(path("stderr"))};
+    }
+
+    // midicsv's rendering of a MIDI file.
+    std::string midicsv(const std::string& file) {
+        const std::string csv = path("out.csv");
+        const std::string cmd = "midicsv " + quoted(file) + " " + quoted(csv) + " 2>/dev/null";
+        EXPECT_EQ(std::system(cmd.c_str()), 0);
+        return read_file(csv);
+    }
+
+    // 春眠不觉晓，处处闻啼鸟。 / 夜来风雨声，花落知多少。 in UTF-8: 20 syllables.
+    const std::string poem =
+        "\xE6\x98\xA5\xE7\x9C\xA0\xE4\xB8\x8D\xE8\xA7\x89\xE6\x99\x93\xEF\xBC\x8C"
+        "\xE5\xA4\x84\xE5\xA4\x84\xE9\x97\xBB\xE5\x95\xBC\xE9\xB8\x9F\xE3\x80\x82\n"
+        "\xE5\xA4\x9C\xE6\x9D\xA5\xE9\xA3\x8E\xE9\x9B\xA8\xE5\xA3\xB0\xEF\xBC\x8C"
+        "\xE8\x8A\xB1\xE8\x90\xBD\xE7\x9F\xA5\xE5\xA4\x9A\xE5\xB0\x91\xE3\x80\x82\n";
+    fs::path dir_;
+};
+
+int count_of(const std::string& text, const std::string& what) {
+    int n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+TEST_F(CliCompose, WritesTheCompositionAndReportsIt) {
+    const CliRun r = run({"compose", "--seed", "42", "--speed", "2", "--mode", "1", "--timbre", "8", "-o",
+                          "song.mid", "poem.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::regex line(R"(seed=42 notes=20 tempo=(\d+) mode=1 program=64 file=song\.mid\n)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(r.out, m, line)) << r.out;
+    const int tempo = std::stoi(m[1]);
+    EXPECT_GE(tempo, 180);
+    EXPECT_LE(tempo, 199);
+    EXPECT_EQ(r.err, "");
+
+    const std::string csv = midicsv(path("song.mid"));
+    EXPECT_NE(csv.find("0, 0, Header, 1, 2, 120"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("Tempo, " + std::to_string(60000000 / tempo)), std::string::npos);
+    EXPECT_NE(csv.find("Key_signature, 0, \"major\""), std::string::npos);
+    EXPECT_NE(csv.find("Program_c, 1, 64"), std::string::npos);
+    EXPECT_EQ(count_of(csv, "Note_on_c, 1,"), 20);
+    EXPECT_EQ(count_of(csv, "Note_off_c, 1,"), 20);
+    EXPECT_EQ(count_of(csv, "Note_on_c"), 20);
+}
+
+TEST_F(CliCompose, SameSeedSameBytesAndItemTextsEqualPositions) {
+    const CliRun a = run({"compose", "--seed=7", "--speed", "1", "--mode", "3", "--timbre", "5", "-o", "a.mid", "poem.txt"});
+    const CliRun b = run({"compose", "--seed", "7", "--speed", "中", "--mode", "五声调式", "--timbre", "小提琴", "-o",
+                          "b.mid", "-"},
+                         poem);
+    ASSERT_EQ(a.status, 0) << a.err;
+    ASSERT_EQ(b.status, 0) << b.err;
+    EXPECT_EQ(a.out.substr(0, a.out.find(" file=")), b.out.substr(0, b.out.find(" file=")));
+    EXPECT_EQ(read_file(path("a.mid")), read_file(path("b.mid")));
+}
+
+TEST_F(CliCompose, DefaultsAndPositionsOutsideTheLists) {
+    const CliRun r = run({"compose", "--seed", "18446744073709551615", "--speed", "-1", "--mode", "7", "--timbre", "10",
+                          "poem.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(r.out, m,
+                                 std::regex(R"(seed=18446744073709551615 notes=20 tempo=(1[45]\d) mode=3 program=0 file=temp\.mid\n)")))
+        << r.out;
+    EXPECT_TRUE(fs::exists(path("temp.mid")));
+}
+
+TEST_F(CliCompose, TextChecksRefuseWithoutWritingAFile) {
+    const std::vector<std::pair<std::string, std::string>> rows{
+        {"", "请输入歌词！\n"},
+        {"\n\n", "请输入歌词！\n"},
+        {"ab\ncde\n", "歌词太短，没感觉！\n"},
+        {"\xE6\x98\xA5\xE7\x9C\xA0\xE4\xB8\x8D\xE8\xA7\x89" "a", "歌词太短，没感觉！\n"},  // 9 GBK bytes
+    };
+    for (const auto& [input, message] : rows) {
+        const CliRun r = run({"compose", "-o", "no.mid"}, input);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, message);
+        EXPECT_EQ(r.out, "");
+        EXPECT_FALSE(fs::exists(path("no.mid")));
+    }
+}
+
+TEST_F(CliCompose, LyricsWithoutSyllablesGiveAnEmptyMelody) {
+    const CliRun r = run({"compose", "--seed", "3", "-o", "blank.mid"}, "          ");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(" notes=0 "), std::string::npos) << r.out;
+    EXPECT_EQ(fs::file_size(path("blank.mid")), 54u);
+}
+
+TEST_F(CliCompose, UnwritableOutputIsAnErrorNamingTheFile) {
+    const CliRun r = run({"compose", "--seed", "1", "-o", "missing-dir/x.mid", "poem.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("missing-dir/x.mid"), std::string::npos) << r.err;
+}
+
+TEST_F(CliCompose, BadOptionsAreUsageErrors) {
+    const std::vector<std::vector<std::string>> rows{
+        {"compose", "--seed", "-1", "poem.txt"},
+        {"compose", "--seed", "18446744073709551616", "poem.txt"},
+        {"compose", "--seed", "12x", "poem.txt"},
+        {"compose", "--speed", "fast", "poem.txt"},
+        {"compose", "--mode", "", "poem.txt"},
+        {"compose", "--timbre"},
+        {"compose", "-o"},
+        {"compose", "--bogus", "poem.txt"},
+        {"compose", "poem.txt", "poem.txt"},
+    };
+    for (const auto& args : rows) {
+        const CliRun r = run(args);
+        EXPECT_EQ(r.status, 2) << args[1];
+        EXPECT_NE(r.err.find("Usage:"), std::string::npos);
+        EXPECT_EQ(r.out, "");
+        EXPECT_FALSE(fs::exists(path("temp.mid")));
+    }
+}
+
+}  // namespace
