@@ -122,6 +122,16 @@ TEST(CompositionFileDeathTest, MelodyAndDurationsOfDifferentLengthsStop) {
     fs::remove(path);
 }
 
+TEST(CompositionFileDeathTest, TempoOfZeroStopsInsteadOfDividingByZero) {
+    ScriptedDraws draws;
+    RecordingSink sink;
+    Song song(draws, sink);
+    song.set_tempo(0);
+    const std::string path = (fs::temp_directory_path() / ("quavella-tempo-" + std::to_string(::getpid()))).string();
+    EXPECT_DEATH(SongProbe::write_midi(song, path), "Assertion failed: tempo_bpm > 0, file song");
+    fs::remove(path);
+}
+
 // ---- Whole compositions ----
 
 const std::vector<PhraseLayout>& layouts() {

@@ -331,16 +331,35 @@ TEST(MakeTmSeq, EmptyMelodyDrawsAsUsualAndLengthensNothing) {
 }
 
 TEST(MakeTmSeq, NoteOutsideTheAreaIsReportedByNumber) {
-    ScriptedDraws draws({4, 0, 0});
+    ScriptedDraws draws(std::vector<int>(6, 5));  // the sentence ends only: 61 counts as above 60
     RecordingSink sink;
     Song song(draws, sink);
     SongProbe::split_stc(song, {2, STC_END, STC_END, STC_END, STC_END});
     SongProbe::set_area(song, seven_tone_area());
     SongProbe::set_melody(song, {60, 61});
-    draws = ScriptedDraws({4, 0, 0, 0, 0, 0, 0});
     SongProbe::make_tm_seq(song);
     EXPECT_EQ(sink.texts, (std::vector<std::string>{"61"}));
     EXPECT_EQ(song.get_tm_seq_now().size(), 2u);
+    EXPECT_TRUE(draws.exhausted());
+}
+
+TEST(MakeTmSeq, UnitIsHalfABeatFromTwentyEightNotes) {
+    for (const auto& [n, unit] : {std::pair{27, 120}, std::pair{28, 60}}) {
+        // Repeated notes draw 7 (no shortening); the sentence ends add 2 and double.
+        std::vector<int> script(static_cast<std::size_t>(n - 1), 7);
+        script.insert(script.end(), 6, 5);
+        ScriptedDraws draws(script);
+        RecordingSink sink;
+        Song song(draws, sink);
+        SongProbe::split_stc(song, {n, STC_END, STC_END, STC_END, STC_END});
+        SongProbe::set_area(song, seven_tone_area());
+        SongProbe::set_melody(song, Sequence(static_cast<std::size_t>(n), 64));
+        SongProbe::make_tm_seq(song);
+        Sequence expected(static_cast<std::size_t>(n), 2 * unit);
+        expected.back() = ((2 + 2 + 2) * 2 + 2 + 2) * 2 * unit;
+        EXPECT_EQ(song.get_tm_seq_now(), expected) << n;
+        EXPECT_TRUE(draws.exhausted());
+    }
 }
 
 }  // namespace
