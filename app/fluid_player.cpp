@@ -111,14 +111,19 @@ public:
         long total = 0;
         for (unsigned track = 0; track < ntracks;) {
             if (pos + 8 > b_.size()) damaged("track " + std::to_string(track + 1) + " is missing");
-            const std::uint32_t len = be32(pos);
-            const bool is_track = std::memcmp(&b_[pos], "MTrk", 4) == 0;
+            const std::uint32_t len = be32(pos + 4);
+            // FluidSynth's player cannot step over other chunks between the tracks.
+            if (std::memcmp(&b_[pos], "MTrk", 4) != 0) {
+                std::string id(b_.begin() + static_cast<long>(pos), b_.begin() + static_cast<long>(pos) + 4);
+                for (char& c : id) {
+                    if (c < 0x20 || c > 0x7e) c = '?';
+                }
+                damaged("unsupported chunk '" + id + "' before track " + std::to_string(track + 1));
+            }
             pos += 8;
             if (len > b_.size() - pos) damaged("a chunk runs past the end of the file");
-            if (is_track) {
-                total = std::max(total, track_ticks(pos, pos + len));
-                ++track;
-            }
+            total = std::max(total, track_ticks(pos, pos + len));
+            ++track;
             pos += len;
         }
         if (total > 0x7fffffffL) damaged("too long");
@@ -350,6 +355,7 @@ void FluidPlayer::open(const std::string& file)
     }
     file_ticks_ = ticks;
     paused_ = false;
+    restart_pending_ = false;
 }
 
 void FluidPlayer::close()
@@ -370,6 +376,7 @@ void FluidPlayer::close_locked()
     fluid_synth_system_reset(synth_.get());
     file_ticks_ = 0;
     paused_ = false;
+    restart_pending_ = false;
 }
 
 void FluidPlayer::require_open() const
@@ -388,9 +395,8 @@ int FluidPlayer::total_locked() const
     return player_ ? file_ticks_ : 0;
 }
 
-// The player's tick only moves on the audio thread, and the callback that takes it to the
-// end of the file also finishes the file: so a position at the length means the player has
-// played to the end and must load the file again to play it once more.
+// FluidSynth's player keeps running after the last event while notes ring out, so the
+// end of the file is where its position passes the file's length, whatever its status.
 bool FluidPlayer::at_end_locked() const
 {
     return fluid_player_get_current_tick(player_.get()) >= file_ticks_;
@@ -399,21 +405,32 @@ bool FluidPlayer::at_end_locked() const
 FluidPlayer::State FluidPlayer::state_locked() const
 {
     if (!player_) return State::closed;
-    if (fluid_player_get_status(player_.get()) == FLUID_PLAYER_PLAYING) return State::playing;
-    if (paused_) return State::paused;
-    return at_end_locked() ? State::ended : State::stopped;
+    const bool running = fluid_player_get_status(player_.get()) == FLUID_PLAYER_PLAYING;
+    if (restart_pending_ && running) {
+        // Until the audio thread has taken the rewind, the position still reads the end.
+        if (!at_end_locked()) restart_pending_ = false;
+        return State::playing;
+    }
+    restart_pending_ = false;
+    if (at_end_locked()) return State::ended;
+    if (running) return State::playing;
+    return paused_ ? State::paused : State::stopped;
 }
 
 void FluidPlayer::play_locked()
 {
-    if (fluid_player_get_status(player_.get()) == FLUID_PLAYER_PLAYING) {
+    const State now = state_locked();
+    if (now == State::playing) {
         last_status_ = FLUID_OK;
         return;
     }
-    if (at_end_locked()) {
-        // Load the file once more from its start.
-        fluid_player_set_loop(player_.get(), 1);
+    if (now == State::ended) {
+        // Cut the ringing notes, if any, and start again from the start. When FluidSynth
+        // has finished its play list, its play() loads the file again by itself.
+        fluid_player_stop(player_.get());
+        silence_locked();
         fluid_player_seek(player_.get(), 0);
+        restart_pending_ = true;
     }
     paused_ = false;
     last_status_ = fluid_player_play(player_.get());
@@ -462,7 +479,9 @@ FluidPlayer::State FluidPlayer::state() const
 int FluidPlayer::current_tick() const
 {
     std::lock_guard lock(mutex_);
-    return player_ ? fluid_player_get_current_tick(player_.get()) : 0;
+    if (!player_) return 0;
+    // Past the end the player counts on while notes ring out; the position stays at the end.
+    return std::min(fluid_player_get_current_tick(player_.get()), file_ticks_);
 }
 
 int FluidPlayer::total_ticks() const

@@ -71,7 +71,7 @@ public:
 
     /// The current state, as seen now (a file that has played to its end is `ended`).
     State state() const;
-    /// The position in MIDI ticks; 0 when closed.
+    /// The position in MIDI ticks, at most the length; 0 when closed.
     int current_tick() const;
     /// The length of the open file in MIDI ticks (its longest track); 0 when closed.
     int total_ticks() const;
@@ -113,6 +113,7 @@ private:
     std::string driver_name_;
     int file_ticks_ = 0;   // the length counted while checking the file at open
     bool paused_ = false;  // paused by pause(), as opposed to stopped
+    mutable bool restart_pending_ = false;  // rewound at the end, not yet taken by the audio thread
     int last_status_ = 0;
 };
 

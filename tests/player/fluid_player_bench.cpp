@@ -1,0 +1,112 @@
+// How fast play starts: from play() to the player's first tick, and to the first audible
+// samples in the output of FluidSynth's "file" driver (rendered in real time).
+#include "app/fluid_player.h"
+#include "tests/player/player_test_support.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using namespace quavella;
+using namespace quavella::player_test;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct Setup {
+    fs::path dir = fs::temp_directory_path() / ("quavella_player_bench_" + std::to_string(::getpid()));
+    std::string midi;
+    std::string wav;
+
+    Setup()
+    {
+        fs::create_directories(dir);
+        midi = (dir / "bench.mid").string();
+        wav = (dir / "bench.wav").string();
+        write_file(midi, melody(0, run_of_notes(20, 200, 50)));
+    }
+    ~Setup() { fs::remove_all(dir); }
+};
+
+// The offset of the first audible sample written at or after `from`, or -1.
+long audible_from(const std::string& wav, long from)
+{
+    std::ifstream in(wav, std::ios::binary);
+    const std::string b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t data = b.find("data");
+    if (data == std::string::npos) return -1;
+    const long start = static_cast<long>(data) + 8;
+    long at = std::max(from, start);
+    at -= (at - start) % 4;  // whole stereo frames of 16-bit samples
+    for (; at + 4 <= static_cast<long>(b.size()); at += 2) {
+        const auto lo = static_cast<unsigned char>(b[static_cast<std::size_t>(at)]);
+        const auto hi = static_cast<unsigned char>(b[static_cast<std::size_t>(at) + 1]);
+        const int v = static_cast<std::int16_t>(lo | (hi << 8));
+        if (std::abs(v) > 300) return at;
+    }
+    return -1;
+}
+
+void BM_PlayToFirstTick(benchmark::State& state)
+{
+    Setup setup;
+    FluidPlayer player({{"file"}, setup.wav, ""});
+    for (auto _ : state) {
+        player.open(setup.midi);
+        const auto start = Clock::now();
+        player.play();
+        while (player.current_tick() == 0) {
+        }
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        player.close();
+    }
+}
+BENCHMARK(BM_PlayToFirstTick)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
+
+void BM_PlayToFirstSound(benchmark::State& state)
+{
+    Setup setup;
+    FluidPlayer player({{"file"}, setup.wav, ""});
+    for (auto _ : state) {
+        player.open(setup.midi);
+        const long before = static_cast<long>(fs::file_size(setup.wav));
+        const auto start = Clock::now();
+        player.play();
+        while (audible_from(setup.wav, before) < 0) {
+            if (Clock::now() - start > std::chrono::seconds(5)) {
+                state.SkipWithError("no sound within 5 s");
+                break;
+            }
+        }
+        state.SetIterationTime(std::chrono::duration<double>(Clock::now() - start).count());
+        player.close();
+    }
+}
+BENCHMARK(BM_PlayToFirstSound)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
+
+// The first open loads FluidSynth and the soundfont; later opens only the file and the output.
+void BM_Open(benchmark::State& state)
+{
+    Setup setup;
+    for (auto _ : state) {
+        FluidPlayer player({{"file"}, setup.wav, ""});
+        const auto start = Clock::now();
+        player.open(setup.midi);
+        const auto first = Clock::now();
+        player.open(setup.midi);
+        const auto again = Clock::now();
+        state.SetIterationTime(std::chrono::duration<double>(first - start).count());
+        state.counters["reopen_ms"] = std::chrono::duration<double, std::milli>(again - first).count();
+    }
+}
+BENCHMARK(BM_Open)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+
+BENCHMARK_MAIN();
