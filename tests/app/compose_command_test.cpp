@@ -133,6 +133,11 @@ struct RefusalRow {
     const char* message;  // nullptr: the text is composed
 };
 
+void PrintTo(const RefusalRow& row, std::ostream* out)
+{
+    *out << row.name;
+}
+
 class RefusalTest : public CommandsTest, public ::testing::WithParamInterface<RefusalRow> {};
 
 TEST_P(RefusalTest, ChecksTheJoinedGbkLength)

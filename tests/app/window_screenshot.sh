@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts the real program under Xvfb, waits for its window, checks its size,
-# takes a screenshot, checks that it is not blank, and exits through "退出".
+# takes a screenshot, checks that it is not blank, composes from typed lyrics
+# with the FluidSynth player rendering to a WAV file, and exits through "退出".
 # Usage: window_screenshot.sh PROGRAM SCREENSHOT.png
 set -euo pipefail
 
@@ -10,10 +11,12 @@ fi
 program=$2
 shot=$3
 export QT_QPA_PLATFORM=xcb
+export QUAVELLA_AUDIO_DRIVER=file
 
 work=$(mktemp -d)
 trap 'kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
 cd "$work"
+export QUAVELLA_AUDIO_FILE="$work/out.wav"
 
 start=$(date +%s%N)
 "$program" &
@@ -41,8 +44,31 @@ spread=$(convert "$shot" -format '%[fx:standard_deviation]' info:)
 echo "screenshot $shot, standard deviation $spread"
 awk -v s="$spread" 'BEGIN { exit !(s > 0.05) }' || { echo "screenshot looks blank"; exit 1; }
 
-# "退出" (suiButton8 at 601,437, 80x27 in the window) ends the program normally.
+# Type lyrics into the lyric box and press "生成主旋律" (suiButton1 at 601,173).
 eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove $((X + 200)) $((Y + 300)) click 1
+xdotool type --delay 2 "Spring sleep, no dawn. Birds sing everywhere. Night wind, rain. Flowers fall."
+xdotool mousemove $((X + 641)) $((Y + 186)) click 1
+message=
+for _ in $(seq 1 1000); do
+  message=$(xdotool search --onlyvisible --name '^(提示|quavella)$' 2>/dev/null | head -n1 || true)
+  [[ -n "$message" ]] && break
+  sleep 0.01
+done
+[[ -n "$message" ]] || { echo "no message after composing"; exit 1; }
+import -window root "${shot%.png}-composed.png"
+[[ "$(xdotool getwindowname "$message")" == "提示" ]] || { echo "compose ended with an error box"; exit 1; }
+[[ -s 2.mid && ! -e 1.mid ]] || { echo "2.mid was not written"; exit 1; }
+cmp -s temp.mid 2.mid || { echo "2.mid differs from temp.mid"; exit 1; }
+midicsv 2.mid | grep -q '^0, 0, Header, 1, 2, 120$' || { echo "2.mid is not a two-track file"; exit 1; }
+echo "composed: $(midicsv 2.mid | grep -c Note_on_c) notes"
+xdotool windowfocus --sync "$message" key Return
+for _ in $(seq 1 300); do
+  xdotool search --onlyvisible --name '^提示$' >/dev/null 2>&1 || break
+  sleep 0.01
+done
+
+# "退出" (suiButton8 at 601,437, 80x27 in the window) ends the program normally.
 xdotool mousemove $((X + 641)) $((Y + 450)) click 1
 for _ in $(seq 1 300); do
   kill -0 "$pid" 2>/dev/null || break
