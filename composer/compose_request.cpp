@@ -15,8 +15,9 @@ std::optional<std::string> lyric_refusal(std::string_view gbk_text) {
     return std::nullopt;
 }
 
-ComposeOutcome compose_lyrics(std::string_view gbk_text, int speed_pos, int mode_pos, int timbre_pos,
-                              DrawSource& draws, MessageSink& messages, const std::string& midi_file) {
+ComposeOutcome compose_lyrics(std::string_view gbk_text, int speed_pos, int mode_pos,
+                              int timbre_pos, DrawSource& draws, MessageSink& messages,
+                              const std::string& midi_file) {
     // The Paragraph is built first and destroyed before the Song.
     std::optional<Paragraph> paragraph;
     paragraph.emplace(gbk_text);

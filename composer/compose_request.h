@@ -29,7 +29,8 @@ struct ComposeOutcome {
 /// The text is not checked here: callers ask lyric_refusal first.
 /// @param speed_pos,mode_pos,timbre_pos list positions, mapped as the style tables do.
 /// @return the settings used, the note count and the writer's error text, if any.
-ComposeOutcome compose_lyrics(std::string_view gbk_text, int speed_pos, int mode_pos, int timbre_pos,
-                              DrawSource& draws, MessageSink& messages, const std::string& midi_file);
+ComposeOutcome compose_lyrics(std::string_view gbk_text, int speed_pos, int mode_pos,
+                              int timbre_pos, DrawSource& draws, MessageSink& messages,
+                              const std::string& midi_file);
 
 }  // namespace quavella

@@ -86,7 +86,8 @@ void NoteRope::split(std::size_t index) {
 
 std::optional<std::int32_t> NoteRope::first_differing_from_front() const {
     if (size_ == 0) return std::nullopt;
-    const std::int32_t first = blocks_.front().notes.empty() ? at(0) : blocks_.front().notes.front();
+    const std::int32_t first =
+        blocks_.front().notes.empty() ? at(0) : blocks_.front().notes.front();
     for (const Block& block : blocks_) {
         if (block.notes.empty() || (block.lowest == first && block.highest == first)) continue;
         for (std::int32_t note : block.notes)
@@ -109,7 +110,8 @@ std::optional<std::int32_t> NoteRope::last_differing_from_back() const {
 std::vector<std::int32_t> NoteRope::to_vector() const {
     std::vector<std::int32_t> out;
     out.reserve(size_);
-    for (const Block& block : blocks_) out.insert(out.end(), block.notes.begin(), block.notes.end());
+    for (const Block& block : blocks_)
+        out.insert(out.end(), block.notes.begin(), block.notes.end());
     return out;
 }
 

@@ -66,7 +66,7 @@ void Song::compose(PhraseLayout a, const std::string& midi_file) {
 }
 
 void Song::split_stc(const PhraseLayout& a) {
-    QV_ASSERT("song", count( a.begin(),a.end(),STC_END) == 4);
+    QV_ASSERT("song", count(a.begin(), a.end(), STC_END) == 4);
     std::size_t index = 0;
     for (std::int32_t value : a) {
         if (value == STC_END)
@@ -144,7 +144,8 @@ void Song::make_nt_seq() {
     Sequence nt_pool;
     const std::size_t start = position_of(nt_area, first_nt);
     if (start < nt_area.size()) {
-        for (std::size_t i = start; i < nt_area.size() && static_cast<int>(nt_pool.size()) < nt_range; ++i)
+        for (std::size_t i = start;
+             i < nt_area.size() && static_cast<int>(nt_pool.size()) < nt_range; ++i)
             nt_pool.push_back(nt_area[i]);
     } else {
         messages_.show(" make_nt_seq2 error ! ");
@@ -219,7 +220,8 @@ void Song::make_nt_seq() {
     }
 
     std::array<std::int32_t, 13> note_of{};
-    for (std::size_t k = 0; k < value_tally.size(); ++k) note_of[static_cast<std::size_t>(value_tally[k])] = nt_slot[k];
+    for (std::size_t k = 0; k < value_tally.size(); ++k)
+        note_of[static_cast<std::size_t>(value_tally[k])] = nt_slot[k];
     for (std::int32_t& v : series) v = note_of[static_cast<std::size_t>(v)];
 
     nt_seq_now = std::move(series);
@@ -290,7 +292,8 @@ Sequence Song::build_stc(Sequence motif, Sequence stc) {
                     if (direction == 1)
                         rope.insert(0, rope.first_differing_from_front().value_or(rope.at(0)));
                     else
-                        rope.insert(size, rope.last_differing_from_back().value_or(rope.at(size - 1)));
+                        rope.insert(size,
+                                    rope.last_differing_from_back().value_or(rope.at(size - 1)));
                 } else if (k == 2) {
                     const auto j = static_cast<std::size_t>(draws_.random(cnt1));
                     const std::int32_t v = rope.at(j);
@@ -324,7 +327,7 @@ Sequence Song::build_stc(Sequence motif, Sequence stc) {
         cnt1 = cnt2;
     }
 
-    QV_ASSERT("song", cnt1==cnt2);
+    QV_ASSERT("song", cnt1 == cnt2);
     return melody;
 }
 
@@ -332,7 +335,8 @@ void Song::smooth_leaps() {
     for (std::size_t i = 1; i + 1 < nt_seq_now.size(); ++i) {
         const std::int32_t before = nt_seq_now[i - 1];
         const std::int32_t note = nt_seq_now[i];
-        if (std::abs(note - before) > 5 && std::abs(note - nt_seq_now[i + 1]) > 5) nt_seq_now[i] = before;
+        if (std::abs(note - before) > 5 && std::abs(note - nt_seq_now[i + 1]) > 5)
+            nt_seq_now[i] = before;
     }
 }
 

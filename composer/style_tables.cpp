@@ -7,10 +7,14 @@ namespace quavella {
 
 int speed_base(int position) {
     switch (position) {
-        case 0: return 100;
-        case 1: return 140;
-        case 2: return 180;
-        default: return 140;
+        case 0:
+            return 100;
+        case 1:
+            return 140;
+        case 2:
+            return 180;
+        default:
+            return 140;
     }
 }
 
@@ -33,7 +37,7 @@ const std::vector<std::string>& mode_items() {
 }
 
 const std::vector<std::string>& timbre_items() {
-    static const std::vector<std::string> items{"钢琴", "八音盒", "风琴", "吉他", "贝司",
+    static const std::vector<std::string> items{"钢琴",   "八音盒", "风琴", "吉他",   "贝司",
                                                 "小提琴", "弦乐组", "小号", "萨克斯", "短笛"};
     return items;
 }

@@ -58,7 +58,8 @@ protected:
         for (const auto& a : args) cmd += " " + quoted(a);
         cmd += " <stdin >stdout 2>stderr";
         const int raw = std::system(cmd.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(path("stdout")), read_file(path("stderr"))};
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(path("stdout")),
+                read_file(path("stderr"))};
     }
 
     // midicsv's rendering of a MIDI file.
@@ -80,13 +81,14 @@ protected:
 
 int count_of(const std::string& text, const std::string& what) {
     int n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
     return n;
 }
 
 TEST_F(CliCompose, WritesTheCompositionAndReportsIt) {
-    const CliRun r = run({"compose", "--seed", "42", "--speed", "2", "--mode", "1", "--timbre", "8", "-o",
-                          "song.mid", "poem.txt"});
+    const CliRun r = run({"compose", "--seed", "42", "--speed", "2", "--mode", "1", "--timbre", "8",
+                          "-o", "song.mid", "poem.txt"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::regex line(R"(seed=42 notes=20 tempo=(\d+) mode=1 program=64 file=song\.mid\n)");
     std::smatch m;
@@ -107,9 +109,10 @@ TEST_F(CliCompose, WritesTheCompositionAndReportsIt) {
 }
 
 TEST_F(CliCompose, SameSeedSameBytesAndItemTextsEqualPositions) {
-    const CliRun a = run({"compose", "--seed=7", "--speed", "1", "--mode", "3", "--timbre", "5", "-o", "a.mid", "poem.txt"});
-    const CliRun b = run({"compose", "--seed", "7", "--speed", "中", "--mode", "五声调式", "--timbre", "小提琴", "-o",
-                          "b.mid", "-"},
+    const CliRun a = run({"compose", "--seed=7", "--speed", "1", "--mode", "3", "--timbre", "5",
+                          "-o", "a.mid", "poem.txt"});
+    const CliRun b = run({"compose", "--seed", "7", "--speed", "中", "--mode", "五声调式",
+                          "--timbre", "小提琴", "-o", "b.mid", "-"},
                          poem);
     ASSERT_EQ(a.status, 0) << a.err;
     ASSERT_EQ(b.status, 0) << b.err;
@@ -118,12 +121,14 @@ TEST_F(CliCompose, SameSeedSameBytesAndItemTextsEqualPositions) {
 }
 
 TEST_F(CliCompose, DefaultsAndPositionsOutsideTheLists) {
-    const CliRun r = run({"compose", "--seed", "18446744073709551615", "--speed", "-1", "--mode", "7", "--timbre", "10",
-                          "poem.txt"});
+    const CliRun r = run({"compose", "--seed", "18446744073709551615", "--speed", "-1", "--mode",
+                          "7", "--timbre", "10", "poem.txt"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::smatch m;
-    ASSERT_TRUE(std::regex_match(r.out, m,
-                                 std::regex(R"(seed=18446744073709551615 notes=20 tempo=(1[45]\d) mode=3 program=0 file=temp\.mid\n)")))
+    ASSERT_TRUE(std::regex_match(
+        r.out, m,
+        std::regex(
+            R"(seed=18446744073709551615 notes=20 tempo=(1[45]\d) mode=3 program=0 file=temp\.mid\n)")))
         << r.out;
     EXPECT_TRUE(fs::exists(path("temp.mid")));
 }
@@ -133,7 +138,9 @@ TEST_F(CliCompose, TextChecksRefuseWithoutWritingAFile) {
         {"", "请输入歌词！\n"},
         {"\n\n", "请输入歌词！\n"},
         {"ab\ncde\n", "歌词太短，没感觉！\n"},
-        {"\xE6\x98\xA5\xE7\x9C\xA0\xE4\xB8\x8D\xE8\xA7\x89" "a", "歌词太短，没感觉！\n"},  // 9 GBK bytes
+        {"\xE6\x98\xA5\xE7\x9C\xA0\xE4\xB8\x8D\xE8\xA7\x89"
+         "a",
+         "歌词太短，没感觉！\n"},  // 9 GBK bytes
     };
     for (const auto& [input, message] : rows) {
         const CliRun r = run({"compose", "-o", "no.mid"}, input);

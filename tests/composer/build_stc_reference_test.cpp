@@ -71,7 +71,8 @@ TEST(BuildStcReference, SameMelodiesAndDrawsAsPlainVectorBuild) {
         const int distinct = 1 + picks.random(3) * picks.random(7);
         const int first = picks.random(static_cast<int>(area.size()) - distinct);
         Sequence motif(static_cast<std::size_t>(3 + picks.random(5)));
-        for (std::int32_t& note : motif) note = area[static_cast<std::size_t>(first + picks.random(distinct))];
+        for (std::int32_t& note : motif)
+            note = area[static_cast<std::size_t>(first + picks.random(distinct))];
         const int cnt2 = seed % 5 == 0 ? lengths[seed / 5 % lengths.size()] : picks.random(60);
         Sequence stc{cnt2};
         if (cnt2 > 2) stc = {cnt2 / 3, STC_PAUSE, cnt2 - cnt2 / 3};

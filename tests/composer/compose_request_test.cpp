@@ -1,7 +1,8 @@
 // The compose request: text checks, the order of the draws, the settings
 // mapping and the composition written, from GBK lyric text to file.
-#include <gtest/gtest.h>
+#include "composer/compose_request.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -11,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "composer/compose_request.h"
 #include "composer_test_support.h"
 #include "lyrics/paragraph.h"
 
@@ -25,7 +25,9 @@ const std::string lyric_line1 = "\xCE\xD2\xB0\xAE\xB1\xB1\xBE\xA9\xCC\xEC\xB0\xB
 const std::string lyric_line2 = "\xCC\xEC\xB0\xB2\xC3\xC5\xC9\xCF\xCC\xAB\xD1\xF4\xC9\xFD\xA1\xA3";
 
 TEST(LyricRefusal, EmptyAndShortTextsAreTurnedAway) {
-    const std::string too_short = "\xCE\xD2\xB0\xAE\xB1\xB1\xBE\xA9" "a";  // four characters and a letter
+    const std::string too_short =
+        "\xCE\xD2\xB0\xAE\xB1\xB1\xBE\xA9"
+        "a";  // four characters and a letter
     EXPECT_EQ(lyric_refusal(""), "请输入歌词！");
     EXPECT_EQ(lyric_refusal("abcde"), "歌词太短，没感觉！");
     EXPECT_EQ(lyric_refusal(too_short), "歌词太短，没感觉！");
@@ -46,7 +48,8 @@ protected:
 
 int syllables_of(const std::string& text) {
     const PhraseLayout layout = Paragraph(text).get_layout();
-    return std::accumulate(layout.begin(), layout.end(), 0, [](int s, std::int32_t e) { return e > 0 ? s + e : s; });
+    return std::accumulate(layout.begin(), layout.end(), 0,
+                           [](int s, std::int32_t e) { return e > 0 ? s + e : s; });
 }
 
 struct SettingsRow {
@@ -57,18 +60,21 @@ struct SettingsRow {
 TEST_F(ComposeLyrics, TempoIsDrawnFirstThenTheSongDrawsWithMappedSettings) {
     const std::string text = lyric_line1 + lyric_line2 + lyric_line1 + lyric_line2;
     const std::vector<SettingsRow> rows{
-        {0, 0, 0, 100, 0, 0}, {2, 3, 8, 180, 3, 64}, {1, 1, 9, 140, 1, 72}, {-1, 7, 42, 140, 3, 0},
+        {0, 0, 0, 100, 0, 0},
+        {2, 3, 8, 180, 3, 64},
+        {1, 1, 9, 140, 1, 72},
+        {-1, 7, 42, 140, 3, 0},
     };
     for (const SettingsRow& row : rows) {
         for (std::uint64_t seed : {1u, 2u, 3u}) {
             Generators inner(seed);
             RecordingDraws draws(inner);
             RecordingSink sink;
-            const ComposeOutcome outcome =
-                compose_lyrics(text, row.speed_pos, row.mode_pos, row.timbre_pos, draws, sink, file("r.mid"));
+            const ComposeOutcome outcome = compose_lyrics(
+                text, row.speed_pos, row.mode_pos, row.timbre_pos, draws, sink, file("r.mid"));
             ASSERT_GE(draws.bounds.size(), 3u);
-            EXPECT_EQ(draws.bounds[0], 20);                           // the tempo
-            EXPECT_EQ(draws.bounds[1], row.mode < 2 ? 3 : 4);         // the note area
+            EXPECT_EQ(draws.bounds[0], 20);                    // the tempo
+            EXPECT_EQ(draws.bounds[1], row.mode < 2 ? 3 : 4);  // the note area
             EXPECT_GE(outcome.tempo, row.tempo_low);
             EXPECT_LT(outcome.tempo, row.tempo_low + 20);
             EXPECT_EQ(outcome.mode, row.mode);
@@ -84,8 +90,9 @@ TEST_F(ComposeLyrics, TempoIsDrawnFirstThenTheSongDrawsWithMappedSettings) {
 TEST_F(ComposeLyrics, TextWithoutSyllablesGivesAnEmptyComposition) {
     // Ten blanks, and blanks with full-width commas: nothing to sing.
     const std::string comma = "\xA3\xAC";
-    for (const std::string& text : {std::string(10, ' '), std::string(12, ' ') + comma + comma,
-                                    "a" + comma + "b" + comma + "c" + comma + "d" + comma + "e" + comma}) {
+    for (const std::string& text :
+         {std::string(10, ' '), std::string(12, ' ') + comma + comma,
+          "a" + comma + "b" + comma + "c" + comma + "d" + comma + "e" + comma}) {
         Generators draws(5);
         RecordingSink sink;
         const ComposeOutcome outcome = compose_lyrics(text, 0, 0, 0, draws, sink, file("e.mid"));
@@ -108,7 +115,8 @@ TEST_F(ComposeLyrics, SameSeedSameFileAndUnwritableTargetReported) {
 
     Generators draws(9);
     RecordingSink sink;
-    const ComposeOutcome outcome = compose_lyrics(text, 1, 2, 3, draws, sink, file("missing/x.mid"));
+    const ComposeOutcome outcome =
+        compose_lyrics(text, 1, 2, 3, draws, sink, file("missing/x.mid"));
     EXPECT_NE(outcome.midi_error, "");
 }
 

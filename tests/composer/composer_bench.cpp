@@ -1,7 +1,6 @@
 // Speed of the whole road from lyric text to a finished composition: the note
 // and duration sequences alone, and with the file written to memory-backed disk.
 #include <benchmark/benchmark.h>
-
 #include <unistd.h>
 
 #include <filesystem>

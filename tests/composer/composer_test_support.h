@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstdint>
-
 #include <deque>
 #include <string>
 #include <utility>
@@ -111,7 +110,9 @@ struct SongProbe {
         s.nt_cnt = static_cast<int>(s.nt_seq_now.size());
     }
     static void set_durations(Song& s, Sequence ticks) { s.tm_seq_now = std::move(ticks); }
-    static void set_motifs(Song& s, std::array<Sequence, 4> motifs) { s.nt_motif = std::move(motifs); }
+    static void set_motifs(Song& s, std::array<Sequence, 4> motifs) {
+        s.nt_motif = std::move(motifs);
+    }
 };
 
 /// The seven-tone area (mode 3).

@@ -1,7 +1,6 @@
 // The composition file: exact bytes of the worked examples, and whole
 // compositions read back by an independent MIDI parser (mido).
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <cstdio>
@@ -30,7 +29,8 @@ Bytes read_bytes(const fs::path& path) {
 class CompositionFile : public testing::Test {
 protected:
     void SetUp() override {
-        const fs::path base = fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
+        const fs::path base =
+            fs::exists("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
         dir_ = base / ("quavella-composer-" + std::to_string(::getpid()) + "-" +
                        testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir_);
@@ -57,15 +57,16 @@ protected:
 
 TEST_F(CompositionFile, WorkedExampleOfTwoNotesByteForByte) {
     const Bytes expected{
-        0x4D, 0x54, 0x68, 0x64, 0x00, 0x00, 0x00, 0x06, 0x00, 0x01, 0x00, 0x02, 0x00, 0x78,  // header
-        0x4D, 0x54, 0x72, 0x6B, 0x00, 0x00, 0x00, 0x14,                                      // track 1
-        0x00, 0xFF, 0x59, 0x02, 0x00, 0x00,                                                  // key
-        0x00, 0xFF, 0x51, 0x03, 0x09, 0x27, 0xC0,                                            // tempo
-        0x00, 0xC1, 0x00,                                                                    // program
-        0x00, 0xFF, 0x2F, 0x00,                                                              //
-        0x4D, 0x54, 0x72, 0x6B, 0x00, 0x00, 0x00, 0x15,                                      // track 2
-        0x00, 0x91, 0x3C, 0x5F, 0x78, 0x81, 0x3C, 0x5F,                                      //
-        0x00, 0x91, 0x3E, 0x5F, 0x81, 0x70, 0x81, 0x3E, 0x5F,                                //
+        0x4D, 0x54, 0x68, 0x64, 0x00, 0x00, 0x00, 0x06, 0x00,
+        0x01, 0x00, 0x02, 0x00, 0x78,                          // header
+        0x4D, 0x54, 0x72, 0x6B, 0x00, 0x00, 0x00, 0x14,        // track 1
+        0x00, 0xFF, 0x59, 0x02, 0x00, 0x00,                    // key
+        0x00, 0xFF, 0x51, 0x03, 0x09, 0x27, 0xC0,              // tempo
+        0x00, 0xC1, 0x00,                                      // program
+        0x00, 0xFF, 0x2F, 0x00,                                //
+        0x4D, 0x54, 0x72, 0x6B, 0x00, 0x00, 0x00, 0x15,        // track 2
+        0x00, 0x91, 0x3C, 0x5F, 0x78, 0x81, 0x3C, 0x5F,        //
+        0x00, 0x91, 0x3E, 0x5F, 0x81, 0x70, 0x81, 0x3E, 0x5F,  //
         0x00, 0xFF, 0x2F, 0x00,
     };
     EXPECT_EQ(write({60, 62}, {120, 240}), expected);
@@ -87,16 +88,19 @@ TEST_F(CompositionFile, TempoProgramAndDurationEncodings) {
         const Bytes bytes = write({}, {}, bpm, 24);
         EXPECT_EQ(Bytes(bytes.begin() + 32, bytes.begin() + 35), encoded) << bpm;
         EXPECT_EQ(Bytes(bytes.begin() + 35, bytes.begin() + 38), (Bytes{0x00, 0xC1, 0x18}));
-        EXPECT_EQ(Bytes(bytes.begin() + 22, bytes.begin() + 28), (Bytes{0x00, 0xFF, 0x59, 0x02, 0x00, 0x00}));
+        EXPECT_EQ(Bytes(bytes.begin() + 22, bytes.begin() + 28),
+                  (Bytes{0x00, 0xFF, 0x59, 0x02, 0x00, 0x00}));
         EXPECT_EQ(Bytes(bytes.begin() + 12, bytes.begin() + 14), (Bytes{0x00, 0x78}));
     }
     const std::vector<std::pair<int, Bytes>> durations{
-        {60, {0x3C}}, {120, {0x78}}, {180, {0x81, 0x34}}, {240, {0x81, 0x70}}, {360, {0x82, 0x68}}, {480, {0x83, 0x60}},
+        {60, {0x3C}},        {120, {0x78}},       {180, {0x81, 0x34}},
+        {240, {0x81, 0x70}}, {360, {0x82, 0x68}}, {480, {0x83, 0x60}},
     };
     for (const auto& [ticks, encoded] : durations) {
         const Bytes bytes = write({67}, {ticks});
         ASSERT_EQ(bytes.size(), 54u + 7u + encoded.size()) << ticks;
-        EXPECT_EQ(Bytes(bytes.begin() + 54, bytes.begin() + 54 + static_cast<long>(encoded.size())), encoded);
+        EXPECT_EQ(Bytes(bytes.begin() + 54, bytes.begin() + 54 + static_cast<long>(encoded.size())),
+                  encoded);
     }
 }
 
@@ -117,8 +121,10 @@ TEST(CompositionFileDeathTest, MelodyAndDurationsOfDifferentLengthsStop) {
     Song song(draws, sink);
     SongProbe::set_melody(song, {60, 62});
     SongProbe::set_durations(song, {120});
-    const std::string path = (fs::temp_directory_path() / ("quavella-len-" + std::to_string(::getpid()))).string();
-    EXPECT_DEATH(SongProbe::write_midi(song, path), "Assertion failed: nt_seq_now.size\\(\\)== tm_seq_now.size\\(\\), file song");
+    const std::string path =
+        (fs::temp_directory_path() / ("quavella-len-" + std::to_string(::getpid()))).string();
+    EXPECT_DEATH(SongProbe::write_midi(song, path),
+                 "Assertion failed: nt_seq_now.size\\(\\)== tm_seq_now.size\\(\\), file song");
     fs::remove(path);
 }
 
@@ -127,7 +133,8 @@ TEST(CompositionFileDeathTest, TempoOfZeroStopsInsteadOfDividingByZero) {
     RecordingSink sink;
     Song song(draws, sink);
     song.set_tempo(0);
-    const std::string path = (fs::temp_directory_path() / ("quavella-tempo-" + std::to_string(::getpid()))).string();
+    const std::string path =
+        (fs::temp_directory_path() / ("quavella-tempo-" + std::to_string(::getpid()))).string();
     EXPECT_DEATH(SongProbe::write_midi(song, path), "Assertion failed: tempo_bpm > 0, file song");
     fs::remove(path);
 }
@@ -138,7 +145,8 @@ const std::vector<PhraseLayout>& layouts() {
     static const std::vector<PhraseLayout> all{
         {5, STC_PAUSE, 4, STC_END, 7, STC_END, 5, STC_PAUSE, 2, STC_END, 6, STC_END},
         {2, STC_END, 1, STC_END, 1, 1, STC_END, 2, STC_END},  // motifs shrink
-        {STC_PAUSE, 3, 4, STC_END, STC_PAUSE, STC_PAUSE, STC_END, 9, STC_PAUSE, STC_END, 4, STC_PAUSE, STC_END},
+        {STC_PAUSE, 3, 4, STC_END, STC_PAUSE, STC_PAUSE, STC_END, 9, STC_PAUSE, STC_END, 4,
+         STC_PAUSE, STC_END},
         {20, 15, STC_PAUSE, 12, STC_END, 30, STC_END, 7, 7, 7, STC_END, 25, STC_PAUSE, STC_END},
         {4, STC_END, 3, STC_END, 5, STC_END, 1, STC_END},
     };
@@ -146,13 +154,17 @@ const std::vector<PhraseLayout>& layouts() {
 }
 
 int syllables(const PhraseLayout& a) {
-    return std::accumulate(a.begin(), a.end(), 0, [](int sum, std::int32_t e) { return e > 0 ? sum + e : sum; });
+    return std::accumulate(a.begin(), a.end(), 0,
+                           [](int sum, std::int32_t e) { return e > 0 ? sum + e : sum; });
 }
 
-std::size_t varlen_size(std::int32_t v) { return v < 128 ? 1 : v < 16384 ? 2 : v < (1 << 21) ? 3 : 4; }
+std::size_t varlen_size(std::int32_t v) {
+    return v < 128 ? 1 : v < 16384 ? 2 : v < (1 << 21) ? 3 : 4;
+}
 
 // Runs mido over the files; one summary line per file.
-std::vector<std::string> read_back(const std::vector<std::string>& files, const std::string& script_path) {
+std::vector<std::string> read_back(const std::vector<std::string>& files,
+                                   const std::string& script_path) {
     {
         std::ofstream script(script_path);
         script << R"(import sys, mido
@@ -225,7 +237,8 @@ TEST_F(CompositionFile, InvariantsOverManySeedsAndLayoutsWithReadBack) {
         ASSERT_EQ(notes.size(), static_cast<std::size_t>(n));
         ASSERT_EQ(ticks.size(), notes.size());
         const Sequence& area = song.get_nt_area();
-        for (std::int32_t note : notes) ASSERT_NE(std::find(area.begin(), area.end(), note), area.end()) << note;
+        for (std::int32_t note : notes)
+            ASSERT_NE(std::find(area.begin(), area.end(), note), area.end()) << note;
         const int unit = n >= 28 ? 60 : 120;
         std::size_t track_length = 4;
         for (std::int32_t t : ticks) {
@@ -244,8 +257,9 @@ TEST_F(CompositionFile, InvariantsOverManySeedsAndLayoutsWithReadBack) {
             sampled.push_back(path);
             const Sequence::value_type total = std::accumulate(ticks.begin(), ticks.end(), 0);
             std::ostringstream line;
-            line << "1|120|2|['C']|[" << 60000000 / tempo << "]|[(1, " << program << ")]|" << (n ? "[1]" : "[]")
-                 << "|" << total << "|" << n << "|" << join(notes) << "|" << join(ticks);
+            line << "1|120|2|['C']|[" << 60000000 / tempo << "]|[(1, " << program << ")]|"
+                 << (n ? "[1]" : "[]") << "|" << total << "|" << n << "|" << join(notes) << "|"
+                 << join(ticks);
             expected.push_back(line.str());
         }
     }
@@ -267,7 +281,8 @@ TEST_F(CompositionFile, TwentyNineNoteLayoutAndSameSeedSameBytes) {
     const Bytes first = compose(42, "a.mid");
     EXPECT_EQ(first, compose(42, "b.mid"));
     EXPECT_NE(first, compose(43, "c.mid"));
-    EXPECT_EQ(Bytes(first.begin() + 32, first.begin() + 38), (Bytes{0x0A, 0x2C, 0x2A, 0x00, 0xC1, 0x00}));
+    EXPECT_EQ(Bytes(first.begin() + 32, first.begin() + 38),
+              (Bytes{0x0A, 0x2C, 0x2A, 0x00, 0xC1, 0x00}));
     // The parser finds 29 notes: the ninth field of its summary.
     const std::vector<std::string> summary = read_back({file("a.mid")}, file("read_back.py"));
     ASSERT_EQ(summary.size(), 1u);
@@ -293,7 +308,8 @@ TEST_F(CompositionFile, LayoutWithoutSyllablesComposesAnEmptyMelody) {
     Generators draws(7);
     RecordingSink sink;
     Song song(draws, sink);
-    song.compose({STC_PAUSE, STC_END, STC_PAUSE, STC_END, STC_PAUSE, STC_END, STC_END}, file("e.mid"));
+    song.compose({STC_PAUSE, STC_END, STC_PAUSE, STC_END, STC_PAUSE, STC_END, STC_END},
+                 file("e.mid"));
     EXPECT_EQ(song.get_nt_cnt(), 0);
     EXPECT_TRUE(song.get_tm_seq_now().empty());
     EXPECT_EQ(fs::file_size(file("e.mid")), 54u);

@@ -64,8 +64,8 @@ struct TableRow {
 
 TEST(StyleTables, PositionsMapToSettingsAndOthersToDefaults) {
     const std::vector<TableRow> rows{
-        {-1, 140, 3, 0}, {0, 100, 0, 0},  {1, 140, 1, 10}, {2, 180, 2, 16}, {3, 140, 3, 24},
-        {4, 140, 3, 32}, {5, 140, 3, 40}, {6, 140, 3, 48}, {7, 140, 3, 56}, {8, 140, 3, 64},
+        {-1, 140, 3, 0}, {0, 100, 0, 0},  {1, 140, 1, 10},   {2, 180, 2, 16}, {3, 140, 3, 24},
+        {4, 140, 3, 32}, {5, 140, 3, 40}, {6, 140, 3, 48},   {7, 140, 3, 56}, {8, 140, 3, 64},
         {9, 140, 3, 72}, {10, 140, 3, 0}, {1000, 140, 3, 0},
     };
     for (const TableRow& row : rows) {
@@ -78,9 +78,11 @@ TEST(StyleTables, PositionsMapToSettingsAndOthersToDefaults) {
 
 TEST(StyleTables, ListItems) {
     EXPECT_EQ(speed_items(), (std::vector<std::string>{"慢", "中", "快"}));
-    EXPECT_EQ(mode_items(), (std::vector<std::string>{"七声调式", "六声调式1", "六声调式2", "五声调式"}));
-    EXPECT_EQ(timbre_items(), (std::vector<std::string>{"钢琴", "八音盒", "风琴", "吉他", "贝司", "小提琴",
-                                                        "弦乐组", "小号", "萨克斯", "短笛"}));
+    EXPECT_EQ(mode_items(),
+              (std::vector<std::string>{"七声调式", "六声调式1", "六声调式2", "五声调式"}));
+    EXPECT_EQ(timbre_items(),
+              (std::vector<std::string>{"钢琴", "八音盒", "风琴", "吉他", "贝司", "小提琴",
+                                        "弦乐组", "小号", "萨克斯", "短笛"}));
 }
 
 }  // namespace

@@ -12,7 +12,8 @@
 namespace quavella {
 namespace {
 
-const PhraseLayout layout29{5, STC_PAUSE, 4, STC_END, 7, STC_END, 5, STC_PAUSE, 2, STC_END, 6, STC_END};
+const PhraseLayout layout29{5, STC_PAUSE, 4, STC_END, 7, STC_END,
+                            5, STC_PAUSE, 2, STC_END, 6, STC_END};
 
 TEST(SplitStc, CutsLayoutIntoFourSentences) {
     ScriptedDraws draws;
@@ -27,11 +28,13 @@ TEST(SplitStc, CutsLayoutIntoFourSentences) {
 }
 
 TEST(SplitStcDeathTest, WrongNumberOfSentenceEndsStops) {
-    const char* report = "Assertion failed: count\\( a.begin\\(\\),a.end\\(\\),STC_END\\) == 4, file song";
+    const char* report =
+        "Assertion failed: count\\( a.begin\\(\\),a.end\\(\\),STC_END\\) == 4, file song";
     ScriptedDraws draws;
     RecordingSink sink;
-    for (const PhraseLayout& a : {PhraseLayout{3, STC_END, 2, STC_END, 4, STC_END},
-                                  PhraseLayout{1, STC_END, 1, STC_END, 1, STC_END, 1, STC_END, 1, STC_END}}) {
+    for (const PhraseLayout& a :
+         {PhraseLayout{3, STC_END, 2, STC_END, 4, STC_END},
+          PhraseLayout{1, STC_END, 1, STC_END, 1, STC_END, 1, STC_END, 1, STC_END}}) {
         Song song(draws, sink);
         EXPECT_DEATH(song.compose(a, "never-written.mid"), report);
     }
@@ -72,7 +75,8 @@ TEST(MkNtArea, ScaleTablesAndPoolDraws) {
         {3, 0, 2, 55, 3, 9}, {3, 3, 1, 60, 2, 6},
     };
     for (const AreaRow& row : rows) {
-        SCOPED_TRACE(testing::Message() << "mode " << row.mode << " r " << row.r << " spread " << row.spread);
+        SCOPED_TRACE(testing::Message()
+                     << "mode " << row.mode << " r " << row.r << " spread " << row.spread);
         ScriptedDraws draws({row.r, row.spread});
         RecordingSink sink;
         Song song(draws, sink);
@@ -153,7 +157,8 @@ TEST(MakeSeries, SeedPairThatNeverReturnsKeepsAllValues) {
         Song song(g, sink);
         SongProbe::set_pool(song, 55, 4 + i % 6);
         const Sequence series = SongProbe::make_series(song);
-        ASSERT_TRUE((series.size() >= 12 && series.size() <= 26) || series.size() == 28) << series.size();
+        ASSERT_TRUE((series.size() >= 12 && series.size() <= 26) || series.size() == 28)
+            << series.size();
         for (std::int32_t v : series) ASSERT_TRUE(v >= 1 && v <= 4 + i % 6);
         saw28 = saw28 || series.size() == 28;
         saw_short = saw_short || series.size() < 28;
@@ -172,7 +177,8 @@ TEST(MakeNtSeq, ShowSeqListsEntriesEachFollowedByABlank) {
     SongProbe::set_area(song, {55, 57, 60, 62, 64, 67, 69, 72, 74, 76});
     SongProbe::set_pool(song, 61, 4);
     SongProbe::make_nt_seq(song);
-    EXPECT_EQ(sink.texts, (std::vector<std::string>{" make_nt_seq2 error ! ", "error!", "0 0 0 0 ", ""}));
+    EXPECT_EQ(sink.texts,
+              (std::vector<std::string>{" make_nt_seq2 error ! ", "error!", "0 0 0 0 ", ""}));
 }
 
 struct BuildRow {
@@ -205,8 +211,18 @@ TEST(BuildStc, GrowAndShrinkSteps) {
          {0, 0, 2, 0, 1, 0, 1},
          {55, 57, 57, 57, 55, 55, 57},
          {2, 1, 3, 4, 3, 3, 3}},
-        {"borrowed note of a uniform melody, front", {60, 60, 60}, {4}, {1, 1}, {60, 60, 60, 60}, {2, 3}},
-        {"borrowed note of a uniform melody, back", {60, 60, 60}, {4}, {0, 1}, {60, 60, 60, 60}, {2, 3}},
+        {"borrowed note of a uniform melody, front",
+         {60, 60, 60},
+         {4},
+         {1, 1},
+         {60, 60, 60, 60},
+         {2, 3}},
+        {"borrowed note of a uniform melody, back",
+         {60, 60, 60},
+         {4},
+         {0, 1},
+         {60, 60, 60, 60},
+         {2, 3}},
     };
     for (const BuildRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -247,7 +263,7 @@ TEST(SmoothLeaps, IsolatedLeapsFollowThePreviousNote) {
     const std::vector<std::pair<Sequence, Sequence>> rows{
         {{60, 67, 60}, {60, 60, 60}},
         {{55, 62, 69}, {55, 55, 69}},
-        {{60, 65, 60}, {60, 65, 60}},          // a leap of exactly 5 stays
+        {{60, 65, 60}, {60, 65, 60}},  // a leap of exactly 5 stays
         {{60, 70, 60, 70, 60}, {60, 60, 60, 60, 60}},
         {{76, 55, 76, 55}, {76, 76, 76, 55}},  // the change is seen by the next test; the ends stay
         {{60}, {60}},
@@ -293,7 +309,9 @@ TEST(MakeTmSeq, ContourAndLyricStructure) {
          layout29,
          up_down_up,
          {4, 4, 0, 0, 5, 0, 3, 2, 1, 4},
-         times({2, 2, 2, 2, 4, 2, 2, 2, 5, 2, 2, 2, 2, 2, 2, 8, 2, 2, 2, 2, 3, 2, 4, 2, 2, 2, 2, 2, 10}, 60),
+         times({2, 2, 2, 2, 4, 2, 2, 2, 5, 2, 2, 2, 2, 2, 2,
+                8, 2, 2, 2, 2, 3, 2, 4, 2, 2, 2, 2, 2, 10},
+               60),
          {5, 5, 6, 6, 6, 6, 6, 6, 6, 6}},
         {"pauses before the first segment and a sentence of pauses",
          {STC_PAUSE, 2, STC_END, STC_PAUSE, STC_END, 1, STC_END, 1, STC_END},
@@ -322,7 +340,8 @@ TEST(MakeTmSeq, EmptyMelodyDrawsAsUsualAndLengthensNothing) {
     ScriptedDraws draws(std::vector<int>(10, 0));
     RecordingSink sink;
     Song song(draws, sink);
-    SongProbe::split_stc(song, {STC_PAUSE, STC_END, STC_PAUSE, STC_END, STC_PAUSE, STC_END, STC_PAUSE, STC_END});
+    SongProbe::split_stc(
+        song, {STC_PAUSE, STC_END, STC_PAUSE, STC_END, STC_PAUSE, STC_END, STC_PAUSE, STC_END});
     SongProbe::set_area(song, seven_tone_area());
     SongProbe::set_melody(song, {});
     SongProbe::make_tm_seq(song);
