@@ -66,8 +66,9 @@ void Song::compose(PhraseLayout a, const std::string& midi_file) {
 }
 
 void Song::split_stc(const PhraseLayout& a) {
-    // clang-format off: the failure report quotes the expression as written
-    QV_ASSERT("song", count(a.begin(), a.end(), STC_END) == 4);
+    // The failure report quotes the expression exactly as written.
+    // clang-format off
+    QV_ASSERT("song", count( a.begin(),a.end(),STC_END) == 4);
     // clang-format on
     std::size_t index = 0;
     for (std::int32_t value : a) {
@@ -329,8 +330,9 @@ Sequence Song::build_stc(Sequence motif, Sequence stc) {
         cnt1 = cnt2;
     }
 
-    // clang-format off: the failure report quotes the expression as written
-    QV_ASSERT("song", cnt1 == cnt2);
+    // The failure report quotes the expression exactly as written.
+    // clang-format off
+    QV_ASSERT("song", cnt1==cnt2);
     // clang-format on
     return melody;
 }

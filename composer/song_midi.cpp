@@ -43,8 +43,9 @@ void Song::write_midi(const std::string& midi_file) {
     out.tempo(60000000 / tempo_bpm);
     out.programchange(melody_channel, static_cast<std::uint8_t>(program));
     out.starttrack();
-    // clang-format off: the failure report quotes the expression as written
-    QV_ASSERT("song", nt_seq_now.size() == tm_seq_now.size());
+    // The failure report quotes the expression exactly as written.
+    // clang-format off
+    QV_ASSERT("song", nt_seq_now.size()== tm_seq_now.size());
     // clang-format on
     for (std::size_t i = 0; i < nt_seq_now.size(); ++i) {
         const auto key = static_cast<std::uint8_t>(nt_seq_now[i]);
