@@ -14,6 +14,7 @@
 #include <QTextBlock>
 #include <algorithm>
 #include <exception>
+#include <stdexcept>
 #include <string>
 
 #include "app/instructions_window.h"
@@ -88,6 +89,9 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
       svc_(std::move(services)),
       title_(QCoreApplication::applicationName().toStdString())
 {
+    if (!svc_.player) {
+        throw std::invalid_argument("TForm1 needs a media player");
+    }
     if (!svc_.box) svc_.box = std::make_unique<QtMessageBox>(this);
     if (!svc_.copier) svc_.copier = std::make_unique<FsFileCopier>();
     if (!svc_.sleeper) svc_.sleeper = std::make_unique<QtSleeper>();
