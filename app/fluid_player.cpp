@@ -313,9 +313,11 @@ void FluidPlayer::start_output()
     if (file_name.empty()) file_name = env("QUAVELLA_AUDIO_FILE");
 
     std::vector<std::string> tried;
+    std::string reasons;
     for (const auto& name : candidates) {
+        tried.push_back(name);
         if (available.count(name) == 0) {
-            tried.push_back(name + " (not available)");
+            reasons += "; " + name + ": not available";
             continue;
         }
         fluid_settings_setstr(settings_.get(), "audio.driver", name.c_str());
@@ -329,9 +331,9 @@ void FluidPlayer::start_output()
             return;
         }
         const std::string why = take_log_error();
-        tried.push_back(why.empty() ? name : name + ": " + why);
+        if (!why.empty()) reasons += "; " + name + ": " + why;
     }
-    throw CommandError("no audio output could be started (tried: " + join(tried) + ")");
+    throw CommandError("no audio output could be started (tried: " + join(tried) + ")" + reasons);
 }
 
 void FluidPlayer::open(const std::string& file)

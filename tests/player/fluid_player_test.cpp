@@ -11,6 +11,8 @@
 #include <chrono>
 #include <numeric>
 #include <string>
+#include <ostream>
+#include <stdlib.h>
 #include <unistd.h>
 
 namespace quavella {
@@ -295,6 +297,11 @@ struct BadFile {
     std::string expected;  // the message, after the quoted path
 };
 
+void PrintTo(const BadFile& row, std::ostream* os)
+{
+    *os << row.name;
+}
+
 class FluidPlayerBadFileTest : public FluidPlayerTest, public ::testing::WithParamInterface<BadFile> {};
 
 TEST_P(FluidPlayerBadFileTest, RaisesAndLeavesThePlayerClosed)
@@ -360,8 +367,9 @@ TEST_F(FluidPlayerTest, AnOutputThatCannotStartRaisesAndLeavesThePlayerClosed)
         std::string expected_start;
     };
     // No sound device here: alsa cannot start; "nosuch" is no driver at all.
-    for (const Row& row : {Row{{"alsa"}, "no audio output could be started (tried: alsa"},
-                           Row{{"nosuch", "alsa"}, "no audio output could be started (tried: nosuch (not available), alsa"}}) {
+    for (const Row& row : {Row{{"alsa"}, "no audio output could be started (tried: alsa)"},
+                           Row{{"nosuch", "alsa"},
+                               "no audio output could be started (tried: nosuch, alsa); nosuch: not available; alsa: "}}) {
         SCOPED_TRACE(row.expected_start);
         FluidPlayer player({row.drivers, "", ""});
         try {
@@ -373,6 +381,25 @@ TEST_F(FluidPlayerTest, AnOutputThatCannotStartRaisesAndLeavesThePlayerClosed)
         EXPECT_EQ(player.state(), State::closed);
         EXPECT_THROW(player.play(), CommandError);
     }
+}
+
+// With no drivers given, the environment chooses the output and its file: the way the
+// application runs headless.
+TEST_F(FluidPlayerTest, TheEnvironmentChoosesTheOutputWhenNoDriverIsGiven)
+{
+    const fs::path wav = suite_dir_ / "env.wav";
+    ::setenv("QUAVELLA_AUDIO_DRIVER", "file", 1);
+    ::setenv("QUAVELLA_AUDIO_FILE", wav.c_str(), 1);
+    FluidPlayer player;
+    player.open(file("a.mid", melody(0, run_of_notes(1, 100, 0))));
+    ::unsetenv("QUAVELLA_AUDIO_DRIVER");
+    ::unsetenv("QUAVELLA_AUDIO_FILE");
+    EXPECT_EQ(player.audio_driver(), "file");
+    player.play();
+    ASSERT_TRUE(wait_for([&] { return player.state() == State::ended; }, 5000));
+    player.close();
+    const auto [first, last] = sounding_span(envelope(read_wav(wav)), loud);
+    EXPECT_LT(first, last);
 }
 
 // The length the player reports comes from its own reading of the file; it must agree
