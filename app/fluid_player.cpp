@@ -260,9 +260,28 @@ std::vector<std::string> FluidPlayer::available_drivers()
     return names;
 }
 
+void FluidPlayer::preload()
+{
+    std::lock_guard lock(mutex_);
+    if (synth_ || preload_.valid()) return;
+    preload_ = std::async(std::launch::async, &FluidPlayer::load_synth, options_.soundfont);
+}
+
 void FluidPlayer::ensure_synth()
 {
     if (synth_) return;
+    LoadedSynth loaded;
+    if (preload_.valid()) {
+        loaded = preload_.get();  // rethrows the background load's failure
+    } else {
+        loaded = load_synth(options_.soundfont);
+    }
+    settings_ = std::move(loaded.settings);
+    synth_ = std::move(loaded.synth);
+}
+
+FluidPlayer::LoadedSynth FluidPlayer::load_synth(const std::string& chosen_soundfont)
+{
     install_log_handler();
     std::unique_ptr<fluid_settings_t, SettingsDeleter> settings(new_fluid_settings());
     if (!settings) throw CommandError("Unknown error code");
@@ -276,7 +295,7 @@ void FluidPlayer::ensure_synth()
         const std::string why = take_log_error();
         throw CommandError(why.empty() ? "Unknown error code" : why);
     }
-    std::string soundfont = options_.soundfont;
+    std::string soundfont = chosen_soundfont;
     if (soundfont.empty()) {
         char* name = nullptr;
         if (fluid_settings_dupstr(settings.get(), "synth.default-soundfont", &name) == FLUID_OK &&
@@ -292,8 +311,7 @@ void FluidPlayer::ensure_synth()
         throw CommandError("cannot load the soundfont '" + soundfont + "'" +
                            (why.empty() ? "" : ": " + why));
     }
-    settings_ = std::move(settings);
-    synth_ = std::move(synth);
+    return LoadedSynth{std::move(settings), std::move(synth)};
 }
 
 void FluidPlayer::start_output()

@@ -12,6 +12,7 @@
 
 #include "app/platform.h"
 
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -56,6 +57,11 @@ public:
     FluidPlayer(const FluidPlayer&) = delete;
     FluidPlayer& operator=(const FluidPlayer&) = delete;
 
+    /// Starts loading the synthesizer and its soundfont on a background thread, so that
+    /// the first open does not wait for it. Call it once, early; open() waits for the load
+    /// to finish and reports its failure.
+    void preload();
+
     /// Closes a held file, then opens `file` stopped at its start and starts the audio output.
     /// @throw CommandError when the file is missing or not a MIDI file, or no output starts;
     /// the player is closed then.
@@ -92,6 +98,13 @@ private:
     struct PlayerDeleter { void operator()(fluid_player_t* p) const; };
     struct DriverDeleter { void operator()(fluid_audio_driver_t* p) const; };
 
+    /// A synthesizer with its soundfont loaded, ready to play.
+    struct LoadedSynth {
+        std::unique_ptr<fluid_settings_t, SettingsDeleter> settings;
+        std::unique_ptr<fluid_synth_t, SynthDeleter> synth;
+    };
+    static LoadedSynth load_synth(const std::string& soundfont);
+
     void ensure_synth();
     void start_output();
     void close_locked();
@@ -110,6 +123,7 @@ private:
     std::unique_ptr<fluid_synth_t, SynthDeleter> synth_;
     std::unique_ptr<fluid_player_t, PlayerDeleter> player_;
     std::unique_ptr<fluid_audio_driver_t, DriverDeleter> driver_;
+    std::future<LoadedSynth> preload_;  // the background load started by preload()
     std::string driver_name_;
     int file_ticks_ = 0;   // the length counted while checking the file at open
     bool paused_ = false;  // paused by pause(), as opposed to stopped

@@ -34,7 +34,10 @@ int main(int argc, char* argv[])
     quavella::set_assert_handler(showAssertion);
     try {
         quavella::WindowServices services;
-        services.player = std::make_unique<quavella::FluidPlayer>();
+        // The soundfont loads in the background while the window comes up.
+        auto player = std::make_unique<quavella::FluidPlayer>();
+        player->preload();
+        services.player = std::move(player);
         quavella::TForm1 form1(std::move(services));
         form1.show();
         QApplication::exec();

@@ -383,6 +383,36 @@ TEST_F(FluidPlayerTest, AnOutputThatCannotStartRaisesAndLeavesThePlayerClosed)
     }
 }
 
+// The window starts loading the soundfont in the background at start-up; the first open
+// takes the loaded synthesizer, or reports why the load failed.
+TEST_F(FluidPlayerTest, PreloadedSynthPlaysAndAFailedPreloadIsReportedAtOpen)
+{
+    const std::string midi = file("a.mid", melody(0, run_of_notes(1, 100, 0)));
+    {
+        FluidPlayer player(to_wav());
+        player.preload();
+        player.preload();  // a second call neither reloads nor waits
+        player.open(midi);
+        player.play();
+        ASSERT_TRUE(wait_for([&] { return player.state() == State::ended; }, 5000));
+        player.close();
+        const auto [first, last] = sounding_span(envelope(read_wav(suite_dir_ / "own.wav")), loud);
+        EXPECT_LT(first, last);
+    }
+    {
+        FluidPlayer player({{"file"}, (suite_dir_ / "own.wav").string(),
+                            (suite_dir_ / "missing.sf2").string()});
+        player.preload();
+        try {
+            player.open(midi);
+            FAIL() << "no error raised";
+        } catch (const CommandError& e) {
+            EXPECT_EQ(std::string(e.what()).rfind("cannot load the soundfont", 0), 0u) << e.what();
+        }
+        EXPECT_EQ(player.state(), State::closed);
+    }
+}
+
 // With no drivers given, the environment chooses the output and its file: the way the
 // application runs headless.
 TEST_F(FluidPlayerTest, TheEnvironmentChoosesTheOutputWhenNoDriverIsGiven)
