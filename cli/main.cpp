@@ -23,8 +23,8 @@
 
 namespace {
 
-// Exit statuses: 0 success, 1 the input cannot be read (or the output not
-// written), 2 usage error or invalid UTF-8 input.
+// Exit statuses: 0 success; 1 the input cannot be read, the lyrics are refused, or
+// the output is not written; 2 usage error or invalid UTF-8 input.
 constexpr int kExitOk = 0;
 constexpr int kExitUnreadable = 1;
 constexpr int kExitUsage = 2;
@@ -58,9 +58,8 @@ constexpr const char* kUsage =
     "  -o OUT         the MIDI file to write (default temp.mid)\n"
     "  compose prints: seed=S notes=N tempo=T mode=M program=P file=OUT\n"
     "\n"
-    "Exit status: 0 success, 1 the input cannot be read, the lyrics are empty or too\n"
-    "short, or the output not written,\n"
-    "2 bad usage or invalid UTF-8 input.\n";
+    "Exit status: 0 success; 1 the input cannot be read, the lyrics are empty or too\n"
+    "short, or the output is not written; 2 bad usage or invalid UTF-8 input.\n";
 
 int usage_error(const std::string& message) {
     std::cerr << "quavella-cli: " << message << "\n\n" << kUsage;
