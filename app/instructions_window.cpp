@@ -1,6 +1,8 @@
 // The instructions window and its manual text.
 #include "app/instructions_window.h"
 
+#include "app/qt_platform.h"
+
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -93,11 +95,7 @@ void TForm2::showEvent(QShowEvent* event)
     // Centred on the screen the first time only; later shows keep the user's place.
     if (!placed_) {
         placed_ = true;
-        if (const QScreen* screen = this->screen()) {
-            QRect frame = geometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        centreOnScreen(*this);
     }
     QWidget::showEvent(event);
 }

@@ -322,11 +322,7 @@ void TForm1::showEvent(QShowEvent* event)
     // Centred on the screen the first time it is shown.
     if (!placed_) {
         placed_ = true;
-        if (const QScreen* screen = this->screen()) {
-            QRect frame = geometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        centreOnScreen(*this);
     }
     QWidget::showEvent(event);
 }

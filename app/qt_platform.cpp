@@ -5,6 +5,8 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QScreen>
+#include <QWidget>
 #include <QUrl>
 #include <chrono>
 #include <thread>
@@ -57,6 +59,15 @@ std::optional<std::string> QtSaveDialog::ask()
 void DesktopLinkOpener::open_url(const std::string& url)
 {
     QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+}
+
+void centreOnScreen(QWidget& window)
+{
+    if (const QScreen* screen = window.screen()) {
+        QRect frame = window.geometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window.move(frame.topLeft());
+    }
 }
 
 }  // namespace quavella

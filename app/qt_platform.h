@@ -47,4 +47,7 @@ public:
     void open_url(const std::string& url) override;
 };
 
+/// Centres a top-level window on its screen; windows call it when first shown.
+void centreOnScreen(QWidget& window);
+
 }  // namespace quavella

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -162,9 +163,18 @@ std::optional<std::string> read_lyrics(const LyricSource& src, int& status) {
     return std::move(text.gbk);
 }
 
-/// analyze: prints the shaped layout and the measures of the lyrics.
-int cmd_analyze(const std::vector<std::string>& args) {
-    LyricSource src;
+/// Parses the options that one command adds to the common ones. Sets `handled`
+/// when args[i] is one of them (advancing i past a value it takes) and returns
+/// an error text for a bad value.
+using CommandOptions = std::function<std::optional<std::string>(
+    const std::vector<std::string>& args, std::size_t& i, bool& handled)>;
+
+/// Walks a command's arguments: "--" ends the options, "--encoding E" and FILE
+/// are common to every command, other options go to `extra`.
+/// @return an error text for the usage message, or nothing.
+std::optional<std::string> parse_arguments(const std::vector<std::string>& args,
+                                           const std::string& command, LyricSource& src,
+                                           const CommandOptions& extra) {
     std::string error;
     bool options_done = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -175,12 +185,23 @@ int cmd_analyze(const std::vector<std::string>& args) {
         }
         if (!options_done && arg.size() > 1 && arg[0] == '-') {
             bool handled = false;
-            if (!parse_encoding_option(args, i, src, handled, error)) return usage_error(error);
-            if (!handled) return usage_error("unknown option '" + arg + "' for analyze");
-            continue;
+            if (!parse_encoding_option(args, i, src, handled, error)) return error;
+            if (handled) continue;
+            if (extra) {
+                if (auto bad = extra(args, i, handled)) return bad;
+                if (handled) continue;
+            }
+            return "unknown option '" + arg + "' for " + command;
         }
-        if (!take_file(src, arg, error)) return usage_error(error);
+        if (!take_file(src, arg, error)) return error;
     }
+    return std::nullopt;
+}
+
+/// analyze: prints the shaped layout and the measures of the lyrics.
+int cmd_analyze(const std::vector<std::string>& args) {
+    LyricSource src;
+    if (const auto bad = parse_arguments(args, "analyze", src, nullptr)) return usage_error(*bad);
 
     int status = kExitOk;
     const auto text = read_lyrics(src, status);
@@ -237,55 +258,46 @@ std::optional<std::uint64_t> parse_seed(const std::string& value) {
 /// compose: composes a melody from the lyrics and writes it as a MIDI file.
 int cmd_compose(const std::vector<std::string>& args) {
     LyricSource src;
-    std::string error;
     int speed = 0, mode = 0, timbre = 0;
     std::optional<std::uint64_t> seed;
     std::string out_file = "temp.mid";
-    bool options_done = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (!options_done && arg == "--") {
-            options_done = true;
-            continue;
+    const auto compose_options = [&](const std::vector<std::string>& argv, std::size_t& i,
+                                     bool& handled) -> std::optional<std::string> {
+        struct PositionOption {
+            const char* name;
+            int* target;
+            const std::vector<std::string>& items;
+        };
+        const PositionOption positions[] = {{"--speed", &speed, quavella::speed_items()},
+                                            {"--mode", &mode, quavella::mode_items()},
+                                            {"--timbre", &timbre, quavella::timbre_items()}};
+        bool missing = false;
+        for (const PositionOption& option : positions) {
+            const auto value = option_value(argv, i, option.name, missing);
+            if (!value) continue;
+            handled = true;
+            if (missing) return std::string(option.name) + " needs a value";
+            const auto position = parse_position(*value, option.items);
+            if (!position) return "invalid value '" + *value + "' for " + option.name;
+            *option.target = *position;
+            return std::nullopt;
         }
-        if (!options_done && arg.size() > 1 && arg[0] == '-') {
-            bool handled = false;
-            if (!parse_encoding_option(args, i, src, handled, error)) return usage_error(error);
-            if (handled) continue;
-            struct PositionOption {
-                const char* name;
-                int* target;
-                const std::vector<std::string>& items;
-            };
-            const PositionOption positions[] = {{"--speed", &speed, quavella::speed_items()},
-                                                {"--mode", &mode, quavella::mode_items()},
-                                                {"--timbre", &timbre, quavella::timbre_items()}};
-            bool missing = false;
-            for (const PositionOption& option : positions) {
-                const auto value = option_value(args, i, option.name, missing);
-                if (!value) continue;
-                if (missing) return usage_error(std::string(option.name) + " needs a value");
-                const auto position = parse_position(*value, option.items);
-                if (!position) return usage_error("invalid value '" + *value + "' for " + option.name);
-                *option.target = *position;
-                handled = true;
-                break;
-            }
-            if (handled) continue;
-            if (const auto value = option_value(args, i, "--seed", missing)) {
-                if (missing) return usage_error("--seed needs a value");
-                seed = parse_seed(*value);
-                if (!seed) return usage_error("invalid seed '" + *value + "' (0 to 18446744073709551615)");
-                continue;
-            }
-            if (const auto value = option_value(args, i, "-o", missing)) {
-                if (missing || value->empty()) return usage_error("-o needs a file name");
-                out_file = *value;
-                continue;
-            }
-            return usage_error("unknown option '" + arg + "' for compose");
+        if (const auto value = option_value(argv, i, "--seed", missing)) {
+            handled = true;
+            if (missing) return std::string("--seed needs a value");
+            seed = parse_seed(*value);
+            if (!seed) return "invalid seed '" + *value + "' (0 to 18446744073709551615)";
+            return std::nullopt;
         }
-        if (!take_file(src, arg, error)) return usage_error(error);
+        if (const auto value = option_value(argv, i, "-o", missing)) {
+            handled = true;
+            if (missing || value->empty()) return std::string("-o needs a file name");
+            out_file = *value;
+        }
+        return std::nullopt;
+    };
+    if (const auto bad = parse_arguments(args, "compose", src, compose_options)) {
+        return usage_error(*bad);
     }
 
     int status = kExitOk;
