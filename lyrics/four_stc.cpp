@@ -45,7 +45,8 @@ void split_largest(PhraseLayout& layout) {
 
 /// Turns the pause with the highest neighbour sum into STC_END (the first on
 /// ties). A pause in the first position is no candidate, and neither is one in
-/// the last position (a shaped layout never has one). Returns false when there is no candidate.
+/// the last position (the layout always ends with STC_END). Returns false when
+/// there is no candidate.
 bool promote_best_pause(PhraseLayout& layout) {
     std::size_t best = 0;
     std::int64_t best_score = 0;

@@ -94,6 +94,7 @@ TEST(CliAnalyze, SameResultFromEveryInputForm) {
         {"crlf lines", {"analyze", crlf}, ""},
         {"stdin, no FILE", {"analyze"}, kPoemUtf8},
         {"stdin as -", {"analyze", "-"}, kPoemUtf8},
+        {"stdin as - after --", {"analyze", "--", "-"}, kPoemUtf8},
         {"gbk on stdin", {"analyze", "--encoding", "gbk", "-"}, kPoemGbk},
     };
     for (const Form& f : forms) {
