@@ -131,6 +131,65 @@ TEST(MakeNtSeq, WorkedExampleSeriesNotesAndMotifs) {
     EXPECT_TRUE(sink.texts.empty());
 }
 
+struct NtSeqRow {
+    std::string name;
+    Sequence area;
+    int first_nt;
+    int nt_range;
+    std::vector<int> script;  // seed, zero sums, no reversal
+    std::vector<std::uint32_t> shuffles;
+    Sequence notes;
+};
+
+// The tie and walk rules of the note assignment and the dealing of the
+// shuffled pool, on series chosen to reach each rule.
+TEST(MakeNtSeq, AssignmentRulesShuffleAndDealing) {
+    const std::vector<NtSeqRow> rows{
+        // Series 3 3 6 1 7 8 6 5 2 7 4 2 6 8 5 4 1 5 6 2 8 1 4 5 1 6 7 4, counts
+        // 4 3 2 4 4 5 3 3 for the values 1..8. Rarest 3 gets 55; its first follower
+        // is 3 itself, so the walk goes on and 6 gets 57. No other count 2 after
+        // value 3: the count-3 search restarts from the first value, so 2 (not 7)
+        // gets the highest note, 67. Eight values: 2's follower 7 gets 59. The
+        // pool 60 62 64 65 is shuffled to 62 60 65 64 and dealt from its end to
+        // 1, 4, 5, 8.
+        {"follower walk, raised search from the first value, eight values",
+         seven_tone_area(),
+         55,
+         9,
+         {2, 2, 0, 3, 0, 3, 0, 0},
+         {4, 5, 6},
+         {55, 55, 57, 64, 59, 62, 57, 60, 67, 59, 65, 67, 57, 62,
+          60, 65, 64, 60, 57, 67, 62, 64, 65, 60, 64, 57, 59, 65}},
+        // Series 4 2 2 4 1 5 2 1 3 4 1 5 1 2 3 5 2 1 3 4 1 5 1 2 3 5 2 1, counts
+        // 8 7 4 4 5. The first of the two rarest, 3, gets 57 and its follower 4
+        // gets 60; 4 is also the second value, so the highest note 67 stays in the
+        // pool. The pool 62 64 67 is shuffled to 67 62 64 and dealt to 1, 2, 5.
+        {"second value already served",
+         {55, 57, 60, 62, 64, 67, 69, 72, 74, 76},
+         57,
+         6,
+         {3, 1, 1, 0, 1, 0, 1, 0, 1, 0},
+         {0, 0},
+         {60, 62, 62, 60, 64, 67, 62, 64, 57, 60, 64, 67, 64, 62,
+          57, 67, 62, 64, 57, 60, 64, 67, 64, 62, 57, 67, 62, 64}},
+    };
+    for (const NtSeqRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScriptedDraws draws(row.script, row.shuffles);
+        RecordingSink sink;
+        Song song(draws, sink);
+        SongProbe::set_area(song, row.area);
+        SongProbe::set_pool(song, row.first_nt, row.nt_range);
+        SongProbe::make_nt_seq(song);
+        EXPECT_EQ(song.get_nt_seq_now(), row.notes);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(song.get_nt_motif(i), Sequence(row.notes.begin() + 7 * i,
+                                                     row.notes.begin() + 7 * (i + 1)));
+        EXPECT_TRUE(draws.exhausted());
+        EXPECT_TRUE(sink.texts.empty());
+    }
+}
+
 TEST(MakeSeries, RestartsWhenSeedPairReturnsEarlyThenMayReverse) {
     // Seed (4, 4) makes every sum 0; drawing 4 each time repeats the pair at
     // position 2, so the series is discarded and a new seed is drawn.
