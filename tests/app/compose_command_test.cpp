@@ -173,13 +173,26 @@ INSTANTIATE_TEST_SUITE_P(Lyrics, RefusalTest, ::testing::ValuesIn(kRefusalRows),
 
 TEST_F(CommandsTest, UnwritableTempFileIsReportedAndChangesNothing)
 {
-    fs::create_directory("temp.mid");  // not writable as a file, not even by root
-    commands.compose(lyrics({kLyrics}));
+    // One "temp.mid" that cannot be opened for writing, not even by root, and one that
+    // opens but whose every write fails as on a full disk.
+    const std::pair<const char*, void (*)()> rows[] = {
+        {"directory", [] { fs::create_directory("temp.mid"); }},
+        {"full device", [] { fs::create_symlink("/dev/full", "temp.mid"); }},
+    };
+    for (const auto& [name, make_unwritable] : rows) {
+        SCOPED_TRACE(name);
+        write_bytes("2.mid", "an older melody");
+        make_unwritable();
+        log.clear();
+        commands.compose(lyrics({kLyrics}));
 
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].rfind("show:提示:无法保存旋律文件 temp.mid：", 0), 0u) << log[0];
-    EXPECT_EQ(commands.play_file(), "1.mid");
-    EXPECT_EQ(buttons.state, kFresh);
+        ASSERT_EQ(log.size(), 1u);
+        EXPECT_EQ(log[0].rfind("show:提示:无法保存旋律文件 temp.mid：", 0), 0u) << log[0];
+        EXPECT_EQ(commands.play_file(), "1.mid");
+        EXPECT_EQ(buttons.state, kFresh);
+        EXPECT_EQ(read_bytes("2.mid"), "an older melody");
+        fs::remove("temp.mid");
+    }
 }
 
 TEST_F(CommandsTest, FailedCopyOntoThePlayFileIsReportedAndChangesNothing)
