@@ -308,8 +308,11 @@ void MidiWrite::sequencenumber(int number) {
 
 void MidiWrite::smpteoffset(int rate, int hours, int minutes, int seconds, int frames,
                             int subframes) {
-    // Rate code in bits 5-6, hours in bits 0-4.
-    const std::uint8_t data[5] = {static_cast<std::uint8_t>(rate * 32 + (hours & 0x1F)),
+    // Rate code in bits 5-6, hours in bits 0-4; the low byte of rate x 32 +
+    // hours, computed unsigned so that no rate overflows.
+    const std::uint32_t ratehours =
+        static_cast<std::uint32_t>(rate) * 32u + static_cast<std::uint32_t>(hours & 0x1F);
+    const std::uint8_t data[5] = {static_cast<std::uint8_t>(ratehours),
                                   static_cast<std::uint8_t>(minutes),
                                   static_cast<std::uint8_t>(seconds),
                                   static_cast<std::uint8_t>(frames),

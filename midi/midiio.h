@@ -77,6 +77,12 @@ protected:
     /// Like `reserve`, but only when the bytes fit the current window as it
     /// stands (no flush, no new window); nullptr otherwise.
     std::uint8_t* reservewithin(std::int32_t pos, std::uint32_t n);
+    /// Room a caller of `reservetail` may store into, from the returned place on.
+    static constexpr std::uint32_t tailroom = 5;
+    /// Like `reservewithin`, but only for bytes that reach the end of those the
+    /// window holds and leave `tailroom` bytes of buffer: the caller may then
+    /// store `tailroom` bytes at the result, the ones past `n` being scratch.
+    std::uint8_t* reservetail(std::int32_t pos, std::uint32_t n);
     /// Writes the window to the file; reports a failed write through `error`.
     void flush();
 
@@ -228,6 +234,22 @@ inline std::uint8_t* MidiBuffer::reservewithin(std::int32_t pos, std::uint32_t n
     return nullptr;
 }
 
+inline std::uint8_t* MidiBuffer::reservetail(std::int32_t pos, std::uint32_t n) {
+    // As reservewithin; and no held byte lies past the n placed, so nothing
+    // the window holds is overwritten by the scratch bytes.
+    const std::uint32_t off = static_cast<std::uint32_t>(pos) - static_cast<std::uint32_t>(winpos_);
+    const std::uint32_t held = winlen_;
+    if (off <= held && off + n >= held && tailroom <= bufsize_ - off) {
+        const std::uint32_t end = static_cast<std::uint32_t>(winpos_) + off + n;
+        if (end <= static_cast<std::uint32_t>(INT32_MAX)) {
+            winlen_ = off + n;
+            if (end > static_cast<std::uint32_t>(length_)) length_ = static_cast<std::int32_t>(end);
+            return buf_ + off;
+        }
+    }
+    return nullptr;
+}
+
 inline std::uint8_t* MidiBuffer::reserve(std::int32_t pos, std::uint32_t n) {
     if (std::uint8_t* p = reservewithin(pos, n)) return p;
     return reserveslow(pos, n);
@@ -266,19 +288,22 @@ inline void MidiWrite::pause(std::uint32_t ticks) {
 inline void MidiWrite::channelevent(int code, std::uint8_t data1, std::uint8_t data2,
                                     std::uint32_t ndata) {
     // Delta time, status (left out under running status), data. The common
-    // case, a one-byte delta time and an event that fits the window, is stored
-    // in place byte by byte; everything else takes the general path.
+    // case, a one-byte delta time and an event appended to the window, is
+    // stored in place with two stores: status and data (or data alone, one
+    // byte earlier) as four bytes, then the delta time over the first of them.
+    // Everything else takes the general path.
     const bool status = code != lastcode_ || code > 0x9F;
     const std::uint32_t n = 1 + (status ? 1 : 0) + ndata;
-    if (delta_ < 0x80) {
-        if (std::uint8_t* p = reservewithin(curpos_, n)) {
+    const std::uint32_t delta = delta_;
+    if (delta < 0x80) {
+        if (std::uint8_t* p = reservetail(curpos_, n)) {
+            const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(code), data1, data2, 0};
+            static_assert(1 + sizeof bytes <= tailroom);
+            std::memcpy(p + (status ? 1 : 0), bytes, sizeof bytes);
+            *p = static_cast<std::uint8_t>(delta);
             curpos_ += static_cast<std::int32_t>(n);
             lastcode_ = code;
-            *p++ = static_cast<std::uint8_t>(delta_);
             delta_ = 0;
-            if (status) *p++ = static_cast<std::uint8_t>(code);
-            *p++ = data1;
-            if (ndata == 2) *p = data2;
             return;
         }
     }

@@ -250,6 +250,26 @@ const EventRow event_rows[] = {
      },
      {"00 FF 00 02 12 34  00 FF 20 01 05  00 FF 21 01 02  00 FF 54 05 22 03 04 05 06"
       "  00 FF 59 02 FD 01  00 FF 51 03 23 45 67  00 FF 2F 00"}},
+    {"smpteoffset_takes_low_byte_of_any_rate",
+     [](MidiWrite& w) {
+         w.starttrack();
+         w.smpteoffset(INT32_MAX, 0x3F, 0, 0, 0, 0);
+         w.smpteoffset(INT32_MIN, 1, 0, 0, 0, 0);
+     },
+     {"00 FF 54 05 FF 00 00 00 00  00 FF 54 05 01 00 00 00 00  00 FF 2F 00"}},
+    {"events_written_over_held_bytes_leave_the_rest",
+     [](MidiWrite& w) {
+         w.starttrack();           // body starts at 22
+         w.noteon(1, 60, 95);      // 22: 00 91 3C 5F
+         w.noteon(1, 62, 95);      // 26: 00 3E 5F
+         w.pause(5);
+         w.noteon(1, 64, 95);      // 29: 05 40 5F
+         w.seek(26);
+         w.noteon(1, 65, 95);      // running status: 00 41 5F over 26..28
+         w.seek(22);
+         w.programchange(1, 5);    // 00 C1 05 over 22..24
+     },
+     {"00 C1 05 5F 00 41 5F 05 40 5F 00 FF 2F 00"}},
     {"pauses_add_up",
      [](MidiWrite& w) {
          w.starttrack();
@@ -408,8 +428,10 @@ TEST(MidiWrite, LargePauseHookCanBeReplaced) {
 
 // ---- whole files ----
 
-// Writes the two-track file a composition makes: key, tempo, program, then notes.
-void composition(MidiWrite& w, const std::vector<std::pair<int, std::uint32_t>>& notes) {
+// Writes the two-track file a composition makes: key, tempo, program, then
+// notes; with `end` the second track is ended as a composition ends it.
+void composition(MidiWrite& w, const std::vector<std::pair<int, std::uint32_t>>& notes,
+                 bool end = true) {
     w.header(1, 1, 120);
     w.starttrack();
     w.keysignature(0, 0);
@@ -421,8 +443,10 @@ void composition(MidiWrite& w, const std::vector<std::pair<int, std::uint32_t>>&
         w.pause(ticks);
         w.noteoff(1, static_cast<std::uint8_t>(key), 95);
     }
-    w.endtrack();
-    w.endoftrack();
+    if (end) {
+        w.endtrack();
+        w.endoftrack();
+    }
 }
 
 TEST(MidiWrite, SmallFileReachesStreamInOneWriteAtClose) {
@@ -467,16 +491,28 @@ Bytes compositionbytes(int count) {
 }
 
 TEST(MidiWrite, LongFileGoesOutInWindowsThenPatches) {
-    Sink sink;
-    Recorder w(sink);
-    composition(w, notes(300));  // 2454 bytes
-    w.close();
-    EXPECT_EQ(tohex(sink.bytes), tohex(compositionbytes(300)));
-    // Full windows while writing; then the rest, the second track's length at
-    // 46 and the track count at 10, each outside the window before it.
-    const std::vector<std::pair<long, std::size_t>> expected = {
-        {0, 1024}, {1024, 1024}, {2048, 406}, {46, 4}, {10, 2}};
-    EXPECT_EQ(sink.writes, expected);
+    using Writes = std::vector<std::pair<long, std::size_t>>;
+    const struct {
+        const char* name;
+        bool endtrack;
+        Writes writes;
+    } rows[] = {
+        // Full windows while writing; then the rest, the second track's length
+        // at 46 and the track count at 10, each outside the window before it.
+        {"ended", true, {{0, 1024}, {1024, 1024}, {2048, 406}, {46, 4}, {10, 2}}},
+        // Closing with the track open: the track count first, then the track's
+        // end-of-track event and its length.
+        {"open", false, {{0, 1024}, {1024, 1024}, {2048, 402}, {10, 2}, {2450, 4}, {46, 4}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Sink sink;
+        Recorder w(sink);
+        composition(w, notes(300), row.endtrack);  // 2454 bytes
+        w.close();
+        EXPECT_EQ(tohex(sink.bytes), tohex(compositionbytes(300)));
+        EXPECT_EQ(sink.writes, row.writes);
+    }
 }
 
 TEST(MidiWrite, SmallWindowFallbackWritesSameFile) {
