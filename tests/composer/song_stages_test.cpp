@@ -183,8 +183,8 @@ TEST(MakeNtSeq, AssignmentRulesShuffleAndDealing) {
         SongProbe::make_nt_seq(song);
         EXPECT_EQ(song.get_nt_seq_now(), row.notes);
         for (int i = 0; i < 4; ++i)
-            EXPECT_EQ(song.get_nt_motif(i), Sequence(row.notes.begin() + 7 * i,
-                                                     row.notes.begin() + 7 * (i + 1)));
+            EXPECT_EQ(song.get_nt_motif(i),
+                      Sequence(row.notes.begin() + 7 * i, row.notes.begin() + 7 * (i + 1)));
         EXPECT_TRUE(draws.exhausted());
         EXPECT_TRUE(sink.texts.empty());
     }
