@@ -46,8 +46,10 @@ void QtSleeper::sleep_ms(int ms)
 
 std::optional<std::string> QtSaveDialog::ask()
 {
+    // One filter labelled "mid" that hides nothing: Qt would take a bare "mid" as a
+    // file-name pattern and list only files named exactly "mid".
     const QString name = QFileDialog::getSaveFileName(parent_, QString(), last_name_,
-                                                      QStringLiteral("mid"), nullptr,
+                                                      QStringLiteral("mid (*)"), nullptr,
                                                       QFileDialog::DontConfirmOverwrite);
     if (name.isEmpty()) {
         return std::nullopt;
