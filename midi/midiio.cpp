@@ -134,21 +134,15 @@ std::uint8_t* MidiBuffer::reserveslow(std::int32_t pos, std::uint32_t n) {
     if (pos < 0 || n > bufsize_ || pos > length_) return nullptr;
     const std::int64_t end = std::int64_t(pos) + n;
     if (end > INT32_MAX) return nullptr;
-    // 2. Inside or right after the window, and within the buffer: the window grows.
-    if (pos >= winpos_ && pos <= std::int64_t(winpos_) + winlen_ &&
-        end <= std::int64_t(winpos_) + bufsize_) {
-        const auto used = static_cast<std::uint32_t>(end - winpos_);
-        if (used > winlen_) winlen_ = used;
-    } else {
-        // 3. Otherwise the window goes to the file and a new one begins here.
-        //    If that write failed, the old window's bytes are lost now.
-        flush();
-        winpos_ = pos;
-        winlen_ = n;
-    }
+    // 2. Bytes inside or right after the window that fit the buffer were taken
+    //    by reservewithin. 3. So the window goes to the file and a new one begins
+    //    here. If that write failed, the old window's bytes are lost now.
+    flush();
+    winpos_ = pos;
+    winlen_ = n;
     // 4. The file grows to cover the new bytes.
     if (end > length_) length_ = static_cast<std::int32_t>(end);
-    return buf_ + (pos - winpos_);
+    return buf_;
 }
 
 void MidiBuffer::putbytesslow(std::int32_t& pos, std::uint32_t n, const std::uint8_t* data) {
@@ -335,8 +329,7 @@ void MidiWrite::channeleventslow(int code, std::uint8_t data1, std::uint8_t data
     // Delta time, status, data bytes, each placed on its own, so that at a
     // window's end the windows break where the parts meet.
     putdelta();
-    if (code != lastcode_ || code > 0x9F) putbyte(curpos_, static_cast<std::uint8_t>(code));
-    lastcode_ = code;
+    putcode(code);
     putbyte(curpos_, data1);
     if (ndata == 2) putbyte(curpos_, data2);
 }
@@ -348,8 +341,7 @@ void MidiWrite::putdelta() {
 
 void MidiWrite::putcode(int code) {
     QV_ASSERT("MIDIIO", code >= 0x80);
-    // Only note-off and note-on statuses run on; all others are always written.
-    if (code != lastcode_ || code > 0x9F) putbyte(curpos_, static_cast<std::uint8_t>(code));
+    if (needsstatus(code)) putbyte(curpos_, static_cast<std::uint8_t>(code));
     lastcode_ = code;
 }
 

@@ -200,6 +200,9 @@ protected:
     void putdelta();
     /// Writes a status byte, leaving out a repeated note-off/note-on status.
     void putcode(int code);
+    /// Tells whether `code` must be written: only note-off and note-on statuses
+    /// (80..9F) run on; every other status is always written.
+    bool needsstatus(int code) const { return code != lastcode_ || code > 0x9F; }
     /// Writes a meta event: delta time, FF, type, length, data.
     void putmeta(int type, std::uint32_t length, const void* data);
 
@@ -292,7 +295,7 @@ inline void MidiWrite::channelevent(int code, std::uint8_t data1, std::uint8_t d
     // stored in place with two stores: status and data (or data alone, one
     // byte earlier) as four bytes, then the delta time over the first of them.
     // Everything else takes the general path.
-    const bool status = code != lastcode_ || code > 0x9F;
+    const bool status = needsstatus(code);
     const std::uint32_t n = 1 + (status ? 1 : 0) + ndata;
     const std::uint32_t delta = delta_;
     if (delta < 0x80) {

@@ -28,8 +28,9 @@ struct SilentPlayer : MediaPlayer {
     void close() override {}
 };
 
-void run_compose(benchmark::State& state, MediaPlayer& player)
-{
+/// The services of the command, over real files in a scratch directory, with
+/// a sleeper that does not sleep and messages that go nowhere.
+struct CommandRig {
     ScratchDir dir;
     EventLog log;
     SilentBox box;
@@ -38,12 +39,30 @@ void run_compose(benchmark::State& state, MediaPlayer& player)
     FakeSaveDialog dialog;
     FakeButtons buttons;
     FakeClock clock{12345};
-    WindowCommands commands{{box, copier, sleeper, dialog, buttons, player}, "quavella"};
-    commands.start_up(clock, dir.path().string());
     const ComposeInput input{{"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}, 1, 0, 0};
+
+    /// Commands over these services and `player`, started up in the scratch directory.
+    std::unique_ptr<WindowCommands> commands(MediaPlayer& player)
+    {
+        auto made = std::make_unique<WindowCommands>(
+            CommandServices{box, copier, sleeper, dialog, buttons, player}, "quavella");
+        made->start_up(clock, dir.path().string());
+        return made;
+    }
+};
+
+FluidPlayer::Options wav_output(const std::filesystem::path& wav)
+{
+    return FluidPlayer::Options{{"file"}, wav.string(), {}};
+}
+
+void run_compose(benchmark::State& state, MediaPlayer& player)
+{
+    CommandRig rig;
+    const auto commands = rig.commands(player);
     for (auto _ : state) {
-        commands.compose(input);
-        log.clear();
+        commands->compose(rig.input);
+        rig.log.clear();
     }
     player.close();
 }
@@ -58,7 +77,7 @@ BENCHMARK(BM_ComposeCommand)->Unit(benchmark::kMillisecond);
 void BM_ComposeCommandWithFluidPlayer(benchmark::State& state)
 {
     const auto wav = std::filesystem::temp_directory_path() / "quavella-bench.wav";
-    FluidPlayer player(FluidPlayer::Options{{"file"}, wav.string(), {}});
+    FluidPlayer player(wav_output(wav));
     run_compose(state, player);
     std::filesystem::remove(wav);
 }
@@ -68,22 +87,13 @@ BENCHMARK(BM_ComposeCommandWithFluidPlayer)->Unit(benchmark::kMillisecond);
 void BM_FirstComposeWithFluidPlayer(benchmark::State& state)
 {
     const auto wav = std::filesystem::temp_directory_path() / "quavella-bench.wav";
-    ScratchDir dir;
-    EventLog log;
-    SilentBox box;
-    FsFileCopier copier;
-    FakeSleeper sleeper{log};
-    FakeSaveDialog dialog;
-    FakeButtons buttons;
-    FakeClock clock{12345};
-    const ComposeInput input{{"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}, 1, 0, 0};
+    CommandRig rig;
     for (auto _ : state) {
         state.PauseTiming();
-        auto player = std::make_unique<FluidPlayer>(FluidPlayer::Options{{"file"}, wav.string(), {}});
-        WindowCommands commands{{box, copier, sleeper, dialog, buttons, *player}, "quavella"};
-        commands.start_up(clock, dir.path().string());
+        auto player = std::make_unique<FluidPlayer>(wav_output(wav));
+        const auto commands = rig.commands(*player);
         state.ResumeTiming();
-        commands.compose(input);
+        commands->compose(rig.input);
         state.PauseTiming();
         player.reset();
         state.ResumeTiming();
