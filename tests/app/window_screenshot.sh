@@ -5,17 +5,24 @@
 # Usage: window_screenshot.sh PROGRAM SCREENSHOT.png
 set -euo pipefail
 
-if [[ "${1:-}" != --inner ]]; then
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" --inner "$@"
-fi
-program=$2
-shot=$3
+program=$1
+shot=$2
 export QT_QPA_PLATFORM=xcb
 export QUAVELLA_AUDIO_DRIVER=file
 
 work=$(mktemp -d)
-trap 'kill "$pid" 2>/dev/null || true; rm -rf "$work"' EXIT
+pid=
+xvfb=
+trap 'kill $pid $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
 cd "$work"
+
+# A virtual X server on a free display. Xvfb writes the display number to the
+# given descriptor only once it accepts connections, so the program never races it.
+mkfifo display.fifo
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display.fifo 2>xvfb.log &
+xvfb=$!
+read -r -t 20 number <display.fifo || { echo "Xvfb did not start"; cat xvfb.log; exit 1; }
+export DISPLAY=":$number"
 export QUAVELLA_AUDIO_FILE="$work/out.wav"
 
 start=$(date +%s%N)
