@@ -8,6 +8,9 @@ set -euo pipefail
 program=$1
 shot=$2
 export QT_QPA_PLATFORM=xcb
+# xdotool matches window names (Chinese captions) as UTF-8 only in a UTF-8 locale;
+# a fresh machine may start with none set.
+export LC_ALL=C.UTF-8
 export QUAVELLA_AUDIO_DRIVER=file
 
 work=$(mktemp -d)
