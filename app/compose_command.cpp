@@ -17,25 +17,20 @@ namespace {
 constexpr const char* kSecondPlayFile = "2.mid";
 
 /// The play file after `current`: "1.mid" becomes "2.mid", anything else "1.mid".
-std::string next_play_file(const std::string& current)
-{
+std::string next_play_file(const std::string& current) {
     return current == kFirstPlayFile ? kSecondPlayFile : kFirstPlayFile;
 }
 
-std::string not_saved_message(const std::string& file, const std::string& reason)
-{
+std::string not_saved_message(const std::string& file, const std::string& reason) {
     return "无法保存旋律文件 " + file + "：" + reason;
 }
 
 }  // namespace
 
 WindowCommands::WindowCommands(CommandServices services, std::string app_title)
-    : svc_(services), title_(std::move(app_title)), sink_(svc_.box, title_)
-{
-}
+    : svc_(services), title_(std::move(app_title)), sink_(svc_.box, title_) {}
 
-void WindowCommands::start_up(Clock& clock, const std::optional<std::string>& current_dir)
-{
+void WindowCommands::start_up(Clock& clock, const std::optional<std::string>& current_dir) {
     play_file_.clear();
     start_dir_.clear();
     gens_.seed(clock.now());
@@ -47,8 +42,7 @@ void WindowCommands::start_up(Clock& clock, const std::optional<std::string>& cu
     }
 }
 
-void WindowCommands::compose(const ComposeInput& input)
-{
+void WindowCommands::compose(const ComposeInput& input) {
     // 1. The lines joined with nothing between them, as GBK bytes.
     std::string utf8;
     for (const std::string& line : input.lines) {
@@ -95,18 +89,11 @@ void WindowCommands::compose(const ComposeInput& input)
     svc_.box.show("作曲完成", kHintCaption);
 }
 
-void WindowCommands::play()
-{
-    svc_.player.play();
-}
+void WindowCommands::play() { svc_.player.play(); }
 
-void WindowCommands::pause()
-{
-    svc_.player.pause();
-}
+void WindowCommands::pause() { svc_.player.pause(); }
 
-void WindowCommands::stop()
-{
+void WindowCommands::stop() {
     svc_.player.stop();
     svc_.sleeper.sleep_ms(kWaitMs);
     svc_.buttons.set_enabled(1, true);
@@ -114,8 +101,7 @@ void WindowCommands::stop()
     svc_.buttons.set_enabled(3, false);
 }
 
-void WindowCommands::save_as()
-{
+void WindowCommands::save_as() {
     const auto chosen = svc_.save_dialog.ask();
     if (!chosen) {
         return;
@@ -127,8 +113,7 @@ void WindowCommands::save_as()
     }
 }
 
-std::optional<std::string> read_current_dir()
-{
+std::optional<std::string> read_current_dir() {
     std::error_code ec;
     const std::filesystem::path dir = std::filesystem::current_path(ec);
     if (ec) {
@@ -137,15 +122,12 @@ std::optional<std::string> read_current_dir()
     return dir.string();
 }
 
-std::string save_target(std::string_view chosen)
-{
+std::string save_target(std::string_view chosen) {
     constexpr std::string_view ext = ".mid";
     const bool has_ext =
         chosen.size() >= ext.size() &&
         std::equal(ext.begin(), ext.end(), chosen.end() - static_cast<std::ptrdiff_t>(ext.size()),
-                   [](char a, char b) {
-                       return a == std::tolower(static_cast<unsigned char>(b));
-                   });
+                   [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
     std::string target(chosen);
     if (!has_ext) {
         target += ext;

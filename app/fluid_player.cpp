@@ -25,8 +25,7 @@ constexpr int max_tracks = 128;  // what FluidSynth's player holds
 std::mutex log_mutex;
 std::string last_log_error;
 
-void log_handler(int level, const char* message, void* data)
-{
+void log_handler(int level, const char* message, void* data) {
     {
         std::lock_guard lock(log_mutex);
         last_log_error = message != nullptr ? message : "";
@@ -34,8 +33,7 @@ void log_handler(int level, const char* message, void* data)
     fluid_default_log_function(level, message, data);
 }
 
-void install_log_handler()
-{
+void install_log_handler() {
     static std::once_flag once;
     std::call_once(once, [] {
         fluid_set_log_function(FLUID_PANIC, log_handler, nullptr);
@@ -43,27 +41,24 @@ void install_log_handler()
     });
 }
 
-void clear_log_error()
-{
+void clear_log_error() {
     std::lock_guard lock(log_mutex);
     last_log_error.clear();
 }
 
-std::string take_log_error()
-{
+std::string take_log_error() {
     std::lock_guard lock(log_mutex);
     std::string text;
     text.swap(last_log_error);
     return text;
 }
 
-std::vector<unsigned char> read_file(const std::string& name)
-{
+std::vector<unsigned char> read_file(const std::string& name) {
     errno = 0;
     std::FILE* f = std::fopen(name.c_str(), "rb");
     if (f == nullptr) {
-        throw CommandError("cannot open '" + name + "': " +
-                           (errno != 0 ? std::strerror(errno) : "Unknown error code"));
+        throw CommandError("cannot open '" + name +
+                           "': " + (errno != 0 ? std::strerror(errno) : "Unknown error code"));
     }
     std::vector<unsigned char> bytes;
     unsigned char chunk[4096];
@@ -79,8 +74,8 @@ std::vector<unsigned char> read_file(const std::string& name)
     const int err = errno;
     std::fclose(f);
     if (failed) {
-        throw CommandError("cannot read '" + name + "': " +
-                           (err != 0 ? std::strerror(err) : "Unknown error code"));
+        throw CommandError("cannot read '" + name +
+                           "': " + (err != 0 ? std::strerror(err) : "Unknown error code"));
     }
     return bytes;
 }
@@ -92,8 +87,7 @@ class MidiCheck {
 public:
     MidiCheck(const std::vector<unsigned char>& b, const std::string& name) : b_(b), name_(name) {}
 
-    int total_ticks()
-    {
+    int total_ticks() {
         if (b_.size() < 14 || std::memcmp(b_.data(), "MThd", 4) != 0) {
             throw CommandError("'" + name_ + "' is not a MIDI file");
         }
@@ -114,7 +108,8 @@ public:
             const std::uint32_t len = be32(pos + 4);
             // FluidSynth's player cannot step over other chunks between the tracks.
             if (std::memcmp(&b_[pos], "MTrk", 4) != 0) {
-                std::string id(b_.begin() + static_cast<long>(pos), b_.begin() + static_cast<long>(pos) + 4);
+                std::string id(b_.begin() + static_cast<long>(pos),
+                               b_.begin() + static_cast<long>(pos) + 4);
                 for (char& c : id) {
                     if (c < 0x20 || c > 0x7e) c = '?';
                 }
@@ -131,26 +126,22 @@ public:
     }
 
 private:
-    [[noreturn]] void damaged(const std::string& why) const
-    {
+    [[noreturn]] void damaged(const std::string& why) const {
         throw CommandError("'" + name_ + "' is a damaged MIDI file: " + why);
     }
 
     unsigned be16(std::size_t at) const { return (unsigned{b_[at]} << 8) | b_[at + 1]; }
-    std::uint32_t be32(std::size_t at) const
-    {
+    std::uint32_t be32(std::size_t at) const {
         return (std::uint32_t{b_[at]} << 24) | (std::uint32_t{b_[at + 1]} << 16) |
                (std::uint32_t{b_[at + 2]} << 8) | b_[at + 3];
     }
 
-    unsigned byte(std::size_t& pos, std::size_t end) const
-    {
+    unsigned byte(std::size_t& pos, std::size_t end) const {
         if (pos >= end) damaged("a track ends inside an event");
         return b_[pos++];
     }
 
-    long varlen(std::size_t& pos, std::size_t end) const
-    {
+    long varlen(std::size_t& pos, std::size_t end) const {
         long value = 0;
         for (int i = 0; i < 4; ++i) {
             const unsigned c = byte(pos, end);
@@ -160,8 +151,7 @@ private:
         damaged("a variable-length number is longer than 4 bytes");
     }
 
-    long track_ticks(std::size_t pos, std::size_t end) const
-    {
+    long track_ticks(std::size_t pos, std::size_t end) const {
         long ticks = 0;
         unsigned running = 0;
         while (pos < end) {
@@ -180,7 +170,8 @@ private:
                 if (type == 0x2f) return ticks;
             } else if (status == 0xf0) {
                 const long len = varlen(pos, end);
-                if (len > static_cast<long>(end - pos)) damaged("a system exclusive event runs past its track");
+                if (len > static_cast<long>(end - pos))
+                    damaged("a system exclusive event runs past its track");
                 pos += static_cast<std::size_t>(len);
             } else if (status >= 0xf1) {
                 damaged("unsupported event");
@@ -200,8 +191,7 @@ private:
     const std::string& name_;
 };
 
-std::vector<std::string> split_list(const std::string& text)
-{
+std::vector<std::string> split_list(const std::string& text) {
     std::vector<std::string> items;
     std::size_t start = 0;
     while (start <= text.size()) {
@@ -216,14 +206,12 @@ std::vector<std::string> split_list(const std::string& text)
     return items;
 }
 
-std::string env(const char* name)
-{
+std::string env(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
 }
 
-std::string join(const std::vector<std::string>& items)
-{
+std::string join(const std::vector<std::string>& items) {
     std::string text;
     for (const auto& item : items) {
         if (!text.empty()) text += ", ";
@@ -234,41 +222,39 @@ std::string join(const std::vector<std::string>& items)
 
 }  // namespace
 
-void FluidPlayer::SettingsDeleter::operator()(fluid_settings_t* p) const { delete_fluid_settings(p); }
+void FluidPlayer::SettingsDeleter::operator()(fluid_settings_t* p) const {
+    delete_fluid_settings(p);
+}
 void FluidPlayer::SynthDeleter::operator()(fluid_synth_t* p) const { delete_fluid_synth(p); }
 void FluidPlayer::PlayerDeleter::operator()(fluid_player_t* p) const { delete_fluid_player(p); }
-void FluidPlayer::DriverDeleter::operator()(fluid_audio_driver_t* p) const { delete_fluid_audio_driver(p); }
+void FluidPlayer::DriverDeleter::operator()(fluid_audio_driver_t* p) const {
+    delete_fluid_audio_driver(p);
+}
 
 FluidPlayer::FluidPlayer() : FluidPlayer(Options{}) {}
 
 FluidPlayer::FluidPlayer(Options options) : options_(std::move(options)) {}
 
-FluidPlayer::~FluidPlayer()
-{
-    close();
-}
+FluidPlayer::~FluidPlayer() { close(); }
 
-std::vector<std::string> FluidPlayer::available_drivers()
-{
+std::vector<std::string> FluidPlayer::available_drivers() {
     std::vector<std::string> names;
     std::unique_ptr<fluid_settings_t, SettingsDeleter> settings(new_fluid_settings());
     if (!settings) return names;
-    fluid_settings_foreach_option(settings.get(), "audio.driver", &names,
-                                  [](void* data, const char*, const char* option) {
-                                      static_cast<std::vector<std::string>*>(data)->push_back(option);
-                                  });
+    fluid_settings_foreach_option(
+        settings.get(), "audio.driver", &names, [](void* data, const char*, const char* option) {
+            static_cast<std::vector<std::string>*>(data)->push_back(option);
+        });
     return names;
 }
 
-void FluidPlayer::preload()
-{
+void FluidPlayer::preload() {
     std::lock_guard lock(mutex_);
     if (synth_ || preload_.valid()) return;
     preload_ = std::async(std::launch::async, &FluidPlayer::load_synth, options_.soundfont);
 }
 
-void FluidPlayer::ensure_synth()
-{
+void FluidPlayer::ensure_synth() {
     if (synth_) return;
     LoadedSynth loaded;
     if (preload_.valid()) {
@@ -280,8 +266,7 @@ void FluidPlayer::ensure_synth()
     synth_ = std::move(loaded.synth);
 }
 
-FluidPlayer::LoadedSynth FluidPlayer::load_synth(const std::string& chosen_soundfont)
-{
+FluidPlayer::LoadedSynth FluidPlayer::load_synth(const std::string& chosen_soundfont) {
     install_log_handler();
     std::unique_ptr<fluid_settings_t, SettingsDeleter> settings(new_fluid_settings());
     if (!settings) throw CommandError("Unknown error code");
@@ -314,8 +299,7 @@ FluidPlayer::LoadedSynth FluidPlayer::load_synth(const std::string& chosen_sound
     return LoadedSynth{std::move(settings), std::move(synth)};
 }
 
-void FluidPlayer::start_output()
-{
+void FluidPlayer::start_output() {
     const std::vector<std::string> built_in = available_drivers();
     const std::set<std::string> available(built_in.begin(), built_in.end());
 
@@ -354,8 +338,7 @@ void FluidPlayer::start_output()
     throw CommandError("no audio output could be started (tried: " + join(tried) + ")" + reasons);
 }
 
-void FluidPlayer::open(const std::string& file)
-{
+void FluidPlayer::open(const std::string& file) {
     std::lock_guard lock(mutex_);
     close_locked();
     const std::vector<unsigned char> bytes = read_file(file);
@@ -378,14 +361,12 @@ void FluidPlayer::open(const std::string& file)
     restart_pending_ = false;
 }
 
-void FluidPlayer::close()
-{
+void FluidPlayer::close() {
     std::lock_guard lock(mutex_);
     close_locked();
 }
 
-void FluidPlayer::close_locked()
-{
+void FluidPlayer::close_locked() {
     if (!player_) return;
     fluid_player_stop(player_.get());
     silence_locked();
@@ -399,31 +380,24 @@ void FluidPlayer::close_locked()
     restart_pending_ = false;
 }
 
-void FluidPlayer::require_open() const
-{
+void FluidPlayer::require_open() const {
     if (!player_) throw CommandError("No MCI device open");
 }
 
-void FluidPlayer::silence_locked()
-{
+void FluidPlayer::silence_locked() {
     fluid_synth_all_notes_off(synth_.get(), -1);
     fluid_synth_all_sounds_off(synth_.get(), -1);
 }
 
-int FluidPlayer::total_locked() const
-{
-    return player_ ? file_ticks_ : 0;
-}
+int FluidPlayer::total_locked() const { return player_ ? file_ticks_ : 0; }
 
 // FluidSynth's player keeps running after the last event while notes ring out, so the
 // end of the file is where its position passes the file's length, whatever its status.
-bool FluidPlayer::at_end_locked() const
-{
+bool FluidPlayer::at_end_locked() const {
     return fluid_player_get_current_tick(player_.get()) >= file_ticks_;
 }
 
-FluidPlayer::State FluidPlayer::state_locked() const
-{
+FluidPlayer::State FluidPlayer::state_locked() const {
     if (!player_) return State::closed;
     const bool running = fluid_player_get_status(player_.get()) == FLUID_PLAYER_PLAYING;
     if (restart_pending_ && running) {
@@ -437,8 +411,7 @@ FluidPlayer::State FluidPlayer::state_locked() const
     return paused_ ? State::paused : State::stopped;
 }
 
-void FluidPlayer::play_locked()
-{
+void FluidPlayer::play_locked() {
     const State now = state_locked();
     if (now == State::playing) {
         last_status_ = FLUID_OK;
@@ -456,33 +429,30 @@ void FluidPlayer::play_locked()
     last_status_ = fluid_player_play(player_.get());
 }
 
-void FluidPlayer::play()
-{
+void FluidPlayer::play() {
     std::lock_guard lock(mutex_);
     require_open();
     play_locked();
 }
 
-void FluidPlayer::pause()
-{
+void FluidPlayer::pause() {
     std::lock_guard lock(mutex_);
     require_open();
     switch (state_locked()) {
-    case State::playing:
-        last_status_ = fluid_player_stop(player_.get());
-        silence_locked();
-        paused_ = true;
-        break;
-    case State::paused:
-        play_locked();
-        break;
-    default:
-        break;
+        case State::playing:
+            last_status_ = fluid_player_stop(player_.get());
+            silence_locked();
+            paused_ = true;
+            break;
+        case State::paused:
+            play_locked();
+            break;
+        default:
+            break;
     }
 }
 
-void FluidPlayer::stop()
-{
+void FluidPlayer::stop() {
     std::lock_guard lock(mutex_);
     require_open();
     last_status_ = fluid_player_stop(player_.get());
@@ -490,40 +460,34 @@ void FluidPlayer::stop()
     paused_ = false;
 }
 
-FluidPlayer::State FluidPlayer::state() const
-{
+FluidPlayer::State FluidPlayer::state() const {
     std::lock_guard lock(mutex_);
     return state_locked();
 }
 
-int FluidPlayer::current_tick() const
-{
+int FluidPlayer::current_tick() const {
     std::lock_guard lock(mutex_);
     if (!player_) return 0;
     // Past the end the player counts on while notes ring out; the position stays at the end.
     return std::min(fluid_player_get_current_tick(player_.get()), file_ticks_);
 }
 
-int FluidPlayer::total_ticks() const
-{
+int FluidPlayer::total_ticks() const {
     std::lock_guard lock(mutex_);
     return total_locked();
 }
 
-int FluidPlayer::last_status() const
-{
+int FluidPlayer::last_status() const {
     std::lock_guard lock(mutex_);
     return last_status_;
 }
 
-std::string FluidPlayer::audio_driver() const
-{
+std::string FluidPlayer::audio_driver() const {
     std::lock_guard lock(mutex_);
     return driver_name_;
 }
 
-std::optional<FluidPlayer::ChannelPreset> FluidPlayer::channel_preset(int channel) const
-{
+std::optional<FluidPlayer::ChannelPreset> FluidPlayer::channel_preset(int channel) const {
     std::lock_guard lock(mutex_);
     if (!player_ || channel < 0 || channel > 15) return std::nullopt;
     fluid_preset_t* preset = fluid_synth_get_channel_preset(synth_.get(), channel);

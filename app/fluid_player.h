@@ -10,14 +10,14 @@
 // started at every open and released at close, so a WAV holds the file opened last.
 #pragma once
 
-#include "app/platform.h"
-
 #include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "app/platform.h"
 
 typedef struct _fluid_hashtable_t fluid_settings_t;
 typedef struct _fluid_synth_t fluid_synth_t;
@@ -93,10 +93,18 @@ public:
     static std::vector<std::string> available_drivers();
 
 private:
-    struct SettingsDeleter { void operator()(fluid_settings_t* p) const; };
-    struct SynthDeleter { void operator()(fluid_synth_t* p) const; };
-    struct PlayerDeleter { void operator()(fluid_player_t* p) const; };
-    struct DriverDeleter { void operator()(fluid_audio_driver_t* p) const; };
+    struct SettingsDeleter {
+        void operator()(fluid_settings_t* p) const;
+    };
+    struct SynthDeleter {
+        void operator()(fluid_synth_t* p) const;
+    };
+    struct PlayerDeleter {
+        void operator()(fluid_player_t* p) const;
+    };
+    struct DriverDeleter {
+        void operator()(fluid_audio_driver_t* p) const;
+    };
 
     /// A synthesizer with its soundfont loaded, ready to play.
     struct LoadedSynth {
@@ -125,8 +133,8 @@ private:
     std::unique_ptr<fluid_audio_driver_t, DriverDeleter> driver_;
     std::future<LoadedSynth> preload_;  // the background load started by preload()
     std::string driver_name_;
-    int file_ticks_ = 0;   // the length counted while checking the file at open
-    bool paused_ = false;  // paused by pause(), as opposed to stopped
+    int file_ticks_ = 0;                    // the length counted while checking the file at open
+    bool paused_ = false;                   // paused by pause(), as opposed to stopped
     mutable bool restart_pending_ = false;  // rewound at the end, not yet taken by the audio thread
     int last_status_ = 0;
 };

@@ -15,20 +15,17 @@ namespace {
 QString g_program_name;
 
 /// Shows a failed check in an error box titled with the program's file name.
-void showAssertion(const std::string& report)
-{
+void showAssertion(const std::string& report) {
     QMessageBox::critical(nullptr, g_program_name, QString::fromStdString(report));
 }
 
-void showError(const QString& text)
-{
+void showError(const QString& text) {
     QMessageBox::critical(nullptr, QCoreApplication::applicationName(), text);
 }
 
 }  // namespace
 
-int main(int argc, char* argv[])
-{
+int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     g_program_name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     quavella::set_assert_handler(showAssertion);

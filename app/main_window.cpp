@@ -26,8 +26,7 @@ namespace quavella {
 
 namespace {
 
-QFont windowFont(int pixel_size)
-{
+QFont windowFont(int pixel_size) {
     // The layout's font first; on systems without it, the installed CJK font.
     QFont font;
     font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("WenQuanYi Micro Hei")});
@@ -36,8 +35,7 @@ QFont windowFont(int pixel_size)
 }
 
 template <typename Items>
-void addItems(QComboBox* box, const Items& items)
-{
+void addItems(QComboBox* box, const Items& items) {
     for (const auto& item : items) {
         box->addItem(QString::fromStdString(std::string(item)));
     }
@@ -45,14 +43,12 @@ void addItems(QComboBox* box, const Items& items)
 
 }  // namespace
 
-UrlLabel::UrlLabel(const QString& text, QWidget* parent) : QWidget(parent), text_(text)
-{
+UrlLabel::UrlLabel(const QString& text, QWidget* parent) : QWidget(parent), text_(text) {
     setCursor(Qt::PointingHandCursor);
     setAttribute(Qt::WA_Hover);
 }
 
-void UrlLabel::paintEvent(QPaintEvent*)
-{
+void UrlLabel::paintEvent(QPaintEvent*) {
     // The CJK glyphs nearly fill the 13-pixel label, so the underline is drawn on
     // the bottom row rather than where the font puts it (which would be clipped).
     QPainter painter(this);
@@ -63,20 +59,17 @@ void UrlLabel::paintEvent(QPaintEvent*)
     painter.drawLine(0, height() - 1, width - 1, height() - 1);
 }
 
-void UrlLabel::enterEvent(QEnterEvent*)
-{
+void UrlLabel::enterEvent(QEnterEvent*) {
     hovered_ = true;
     update();
 }
 
-void UrlLabel::leaveEvent(QEvent*)
-{
+void UrlLabel::leaveEvent(QEvent*) {
     hovered_ = false;
     update();
 }
 
-void UrlLabel::mouseReleaseEvent(QMouseEvent* event)
-{
+void UrlLabel::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
         emit clicked();
     }
@@ -87,8 +80,7 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       svc_(std::move(services)),
-      title_(QCoreApplication::applicationName().toStdString())
-{
+      title_(QCoreApplication::applicationName().toStdString()) {
     if (!svc_.player) {
         throw std::invalid_argument("TForm1 needs a media player");
     }
@@ -101,17 +93,16 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
 
     buildControls();
 
-    commands_ = std::make_unique<WindowCommands>(
-        CommandServices{*svc_.box, *svc_.copier, *svc_.sleeper, *svc_.save_dialog, *this,
-                        *svc_.player},
-        title_);
+    commands_ =
+        std::make_unique<WindowCommands>(CommandServices{*svc_.box, *svc_.copier, *svc_.sleeper,
+                                                         *svc_.save_dialog, *this, *svc_.player},
+                                         title_);
     commands_->start_up(*svc_.clock, svc_.current_dir ? svc_.current_dir() : std::nullopt);
 
     form2_ = std::make_unique<TForm2>();
 }
 
-TForm1::~TForm1()
-{
+TForm1::~TForm1() {
     form2_.reset();
     // The working files stay; the player lets go of the file it holds.
     if (svc_.player) {
@@ -119,8 +110,7 @@ TForm1::~TForm1()
     }
 }
 
-void TForm1::buildControls()
-{
+void TForm1::buildControls() {
     setObjectName(QStringLiteral("TForm1"));
     setWindowTitle(QStringLiteral("Quavella单机版V2.0"));
     setFont(windowFont(11));
@@ -138,8 +128,8 @@ void TForm1::buildControls()
     QFont caption_font = windowFont(13);
     caption_font.setBold(true);
     caption->setFont(caption_font);
-    caption->setStyleSheet(QStringLiteral(
-        "background: #D4D4D4; color: black; border-bottom: 1px solid #7F7F7F;"));
+    caption->setStyleSheet(
+        QStringLiteral("background: #D4D4D4; color: black; border-bottom: 1px solid #7F7F7F;"));
 
     const QString caption_bar = QStringLiteral("color: #008000; padding-left: 6px;");
     suiPanel1 = new QLabel(QStringLiteral("歌曲整体风格设置"), suiForm1);
@@ -217,7 +207,7 @@ void TForm1::buildControls()
         {"suiButton8", "退出", 437, true, &TForm1::suiButton8Click},
     };
     QPushButton** fields[] = {&suiButton1, &suiButton2, &suiButton3, &suiButton4,
-                             &suiButton5, &suiButton7, &suiButton8};
+                              &suiButton5, &suiButton7, &suiButton8};
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         auto* button = new QPushButton(QString::fromUtf8(rows[i].text), suiForm1);
         button->setObjectName(QString::fromLatin1(rows[i].name));
@@ -240,16 +230,14 @@ void TForm1::buildControls()
     MediaPlayer1->setVisible(false);
 }
 
-void TForm1::set_enabled(int button, bool enabled)
-{
+void TForm1::set_enabled(int button, bool enabled) {
     QPushButton* const buttons[] = {suiButton1, suiButton2, suiButton3, suiButton4, suiButton5};
     if (button >= 1 && button <= 5) {
         buttons[button - 1]->setEnabled(enabled);
     }
 }
 
-void TForm1::guarded(const std::function<void()>& handler)
-{
+void TForm1::guarded(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const std::exception& error) {
@@ -259,8 +247,7 @@ void TForm1::guarded(const std::function<void()>& handler)
     }
 }
 
-ComposeInput TForm1::readInput() const
-{
+ComposeInput TForm1::readInput() const {
     ComposeInput input;
     const QTextDocument* document = RichEdit1->document();
     for (int i = 0; i < document->blockCount(); ++i) {
@@ -272,43 +259,35 @@ ComposeInput TForm1::readInput() const
     return input;
 }
 
-void TForm1::suiButton1Click()
-{
+void TForm1::suiButton1Click() {
     guarded([this] { commands_->compose(readInput()); });
 }
 
-void TForm1::suiButton2Click()
-{
+void TForm1::suiButton2Click() {
     guarded([this] { commands_->play(); });
 }
 
-void TForm1::suiButton3Click()
-{
+void TForm1::suiButton3Click() {
     guarded([this] { commands_->pause(); });
 }
 
-void TForm1::suiButton4Click()
-{
+void TForm1::suiButton4Click() {
     guarded([this] { commands_->stop(); });
 }
 
-void TForm1::suiButton5Click()
-{
+void TForm1::suiButton5Click() {
     guarded([this] { commands_->save_as(); });
 }
 
-void TForm1::suiButton7Click()
-{
+void TForm1::suiButton7Click() {
     guarded([this] { form2_->showInFront(); });
 }
 
-void TForm1::suiButton8Click()
-{
+void TForm1::suiButton8Click() {
     guarded([this] { close(); });
 }
 
-void TForm1::suiURLLabel1Click()
-{
+void TForm1::suiURLLabel1Click() {
     guarded([this] {
         const QString address = QString::fromUtf8(kWebAddress).trimmed();
         if (!address.isEmpty()) {
@@ -317,8 +296,7 @@ void TForm1::suiURLLabel1Click()
     });
 }
 
-void TForm1::showEvent(QShowEvent* event)
-{
+void TForm1::showEvent(QShowEvent* event) {
     // Centred on the screen the first time it is shown.
     if (!placed_) {
         placed_ = true;
@@ -327,8 +305,7 @@ void TForm1::showEvent(QShowEvent* event)
     QWidget::showEvent(event);
 }
 
-void TForm1::closeEvent(QCloseEvent* event)
-{
+void TForm1::closeEvent(QCloseEvent* event) {
     // The main window's close ends the program, even with the manual still open.
     form2_->hide();
     event->accept();

@@ -6,8 +6,8 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QScreen>
-#include <QWidget>
 #include <QUrl>
+#include <QWidget>
 #include <chrono>
 #include <thread>
 
@@ -16,8 +16,7 @@ namespace quavella {
 namespace {
 
 void show_box(QWidget* parent, QMessageBox::Icon icon, const std::string& text,
-              const std::string& caption)
-{
+              const std::string& caption) {
     QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text),
                     QMessageBox::Ok, parent);
     box.exec();
@@ -25,18 +24,15 @@ void show_box(QWidget* parent, QMessageBox::Icon icon, const std::string& text,
 
 }  // namespace
 
-void QtMessageBox::show(const std::string& text, const std::string& caption)
-{
+void QtMessageBox::show(const std::string& text, const std::string& caption) {
     show_box(parent_, QMessageBox::NoIcon, text, caption);
 }
 
-void QtMessageBox::error(const std::string& text, const std::string& caption)
-{
+void QtMessageBox::error(const std::string& text, const std::string& caption) {
     show_box(parent_, QMessageBox::Critical, text, caption);
 }
 
-void QtSleeper::sleep_ms(int ms)
-{
+void QtSleeper::sleep_ms(int ms) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     // Let the cursor change reach the screen; user input waits until after the sleep.
     QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
@@ -44,13 +40,12 @@ void QtSleeper::sleep_ms(int ms)
     QApplication::restoreOverrideCursor();
 }
 
-std::optional<std::string> QtSaveDialog::ask()
-{
+std::optional<std::string> QtSaveDialog::ask() {
     // One filter labelled "mid" that hides nothing: Qt would take a bare "mid" as a
     // file-name pattern and list only files named exactly "mid".
-    const QString name = QFileDialog::getSaveFileName(parent_, QString(), last_name_,
-                                                      QStringLiteral("mid (*)"), nullptr,
-                                                      QFileDialog::DontConfirmOverwrite);
+    const QString name =
+        QFileDialog::getSaveFileName(parent_, QString(), last_name_, QStringLiteral("mid (*)"),
+                                     nullptr, QFileDialog::DontConfirmOverwrite);
     if (name.isEmpty()) {
         return std::nullopt;
     }
@@ -58,13 +53,11 @@ std::optional<std::string> QtSaveDialog::ask()
     return name.toStdString();
 }
 
-void DesktopLinkOpener::open_url(const std::string& url)
-{
+void DesktopLinkOpener::open_url(const std::string& url) {
     QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
 }
 
-void centreOnScreen(QWidget& window)
-{
+void centreOnScreen(QWidget& window) {
     if (const QScreen* screen = window.screen()) {
         QRect frame = window.geometry();
         frame.moveCenter(screen->availableGeometry().center());

@@ -10,8 +10,7 @@ namespace quavella {
 namespace fs = std::filesystem;
 
 std::optional<std::string> FsFileCopier::copy(const std::string& from, const std::string& to,
-                                              bool replace)
-{
+                                              bool replace) {
     std::error_code ec;
     if (!fs::is_regular_file(fs::path(from), ec)) {
         return "找不到文件 " + from;
@@ -29,8 +28,7 @@ std::optional<std::string> FsFileCopier::copy(const std::string& from, const std
     return ec.message();
 }
 
-std::uint64_t SystemClock::now()
-{
+std::uint64_t SystemClock::now() {
     const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
     return static_cast<std::uint64_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count());

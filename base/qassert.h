@@ -26,5 +26,9 @@ std::string assert_report(const char* expression, const char* module, int line);
 
 /// Checks `expr`; on failure reports its text with the source module and the
 /// real source line. The expression text is kept exactly as written in the call.
-#define QV_ASSERT(module, expr) \
-    ((expr) ? static_cast<void>(0) : ::quavella::assert_failed(#expr, module, __LINE__))
+#define QV_ASSERT(module, expr) QV_ASSERT_TEXT(module, expr, #expr)
+
+/// Checks `expr`; on failure reports `text` in place of the expression. For
+/// checks whose reported text is fixed independently of how the code reads.
+#define QV_ASSERT_TEXT(module, expr, text) \
+    ((expr) ? static_cast<void>(0) : ::quavella::assert_failed(text, module, __LINE__))

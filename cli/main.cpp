@@ -53,7 +53,8 @@ constexpr const char* kUsage =
     "\n"
     "Options of compose (P is a list position from 0, or the item's own text):\n"
     "  --speed P      0 \"慢\", 1 \"中\", 2 \"快\" (default 0)\n"
-    "  --mode P       0 \"七声调式\", 1 \"六声调式1\", 2 \"六声调式2\", 3 \"五声调式\" (default 0)\n"
+    "  --mode P       0 \"七声调式\", 1 \"六声调式1\", 2 \"六声调式2\", 3 \"五声调式\" (default "
+    "0)\n"
     "  --timbre P     0 \"钢琴\" ... 9 \"短笛\" (default 0)\n"
     "  --seed S       seed of the random draws, 0 to 18446744073709551615 (default: the clock)\n"
     "  -o OUT         the MIDI file to write (default temp.mid)\n"
@@ -309,14 +310,16 @@ int cmd_compose(const std::vector<std::string>& args) {
     }
 
     if (!seed) {
-        seed = static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+        seed =
+            static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
     }
     quavella::Generators draws(*seed);
     StderrMessages messages;
     const quavella::ComposeOutcome outcome =
         quavella::compose_lyrics(*text, speed, mode, timbre, draws, messages, out_file);
     if (!outcome.midi_error.empty()) {
-        std::cerr << "quavella-cli: cannot write '" << out_file << "': " << outcome.midi_error << "\n";
+        std::cerr << "quavella-cli: cannot write '" << out_file << "': " << outcome.midi_error
+                  << "\n";
         return kExitUnreadable;
     }
     std::cout << "seed=" << *seed << " notes=" << outcome.notes << " tempo=" << outcome.tempo

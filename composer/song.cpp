@@ -10,8 +10,6 @@
 
 namespace quavella {
 
-using std::count;
-
 namespace {
 
 // Scale tables of the four modes, all built on C from G3 (55) to E5 (76).
@@ -67,9 +65,8 @@ void Song::compose(PhraseLayout a, const std::string& midi_file) {
 
 void Song::split_stc(const PhraseLayout& a) {
     // The failure report quotes the expression exactly as written.
-    // clang-format off
-    QV_ASSERT("song", count( a.begin(),a.end(),STC_END) == 4);
-    // clang-format on
+    QV_ASSERT_TEXT("song", std::count(a.begin(), a.end(), STC_END) == 4,
+                   "count( a.begin(),a.end(),STC_END) == 4");
     std::size_t index = 0;
     for (std::int32_t value : a) {
         if (value == STC_END)
@@ -203,7 +200,7 @@ void Song::make_nt_seq() {
         }
     }
 
-    const auto unassigned = static_cast<std::size_t>(count(nt_slot.begin(), nt_slot.end(), 0));
+    const auto unassigned = static_cast<std::size_t>(std::count(nt_slot.begin(), nt_slot.end(), 0));
     if (unassigned != nt_pool.size()) {
         messages_.show("error!");
         show_seq(nt_slot);
@@ -331,9 +328,7 @@ Sequence Song::build_stc(Sequence motif, Sequence stc) {
     }
 
     // The failure report quotes the expression exactly as written.
-    // clang-format off
-    QV_ASSERT("song", cnt1==cnt2);
-    // clang-format on
+    QV_ASSERT_TEXT("song", cnt1 == cnt2, "cnt1==cnt2");
     return melody;
 }
 

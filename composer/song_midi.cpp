@@ -44,9 +44,8 @@ void Song::write_midi(const std::string& midi_file) {
     out.programchange(melody_channel, static_cast<std::uint8_t>(program));
     out.starttrack();
     // The failure report quotes the expression exactly as written.
-    // clang-format off
-    QV_ASSERT("song", nt_seq_now.size()== tm_seq_now.size());
-    // clang-format on
+    QV_ASSERT_TEXT("song", nt_seq_now.size() == tm_seq_now.size(),
+                   "nt_seq_now.size()== tm_seq_now.size()");
     for (std::size_t i = 0; i < nt_seq_now.size(); ++i) {
         const auto key = static_cast<std::uint8_t>(nt_seq_now[i]);
         out.noteon(melody_channel, key, velocity);

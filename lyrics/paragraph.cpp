@@ -32,9 +32,7 @@ Paragraph::Paragraph(std::string_view gbk_text) : text(gbk_text) {
         sum, std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::max()));
     stc_cnt = count_of(layout, STC_END);
     // The report quotes the expression as written: keep it unspaced.
-    // clang-format off
-    QV_ASSERT("parag", stc_cnt>0);
-    // clang-format on
+    QV_ASSERT_TEXT("parag", stc_cnt > 0, "stc_cnt>0");
     val_avg = val_sum / stc_cnt;
 }
 

@@ -16,8 +16,18 @@ constexpr const char* writeerror = "write error (maybe disk full)";
 // ---- MidiBuffer ----
 
 MidiBuffer::MidiBuffer(const char* filename)
-    : filename_(filename), file_(nullptr), buf_(nullptr), bufsize_(0), winlen_(0), winpos_(0),
-      smallbuf_{}, ownbuf_(false), length_(0), openreported_(false), closed_(false), filepos_(0) {
+    : filename_(filename),
+      file_(nullptr),
+      buf_(nullptr),
+      bufsize_(0),
+      winlen_(0),
+      winpos_(0),
+      smallbuf_{},
+      ownbuf_(false),
+      length_(0),
+      openreported_(false),
+      closed_(false),
+      filepos_(0) {
     // 1. Open with "wb": the file is created, or emptied if it exists.
     std::FILE* file = nullptr;
     if (filename_ == nullptr) {
@@ -26,16 +36,26 @@ MidiBuffer::MidiBuffer(const char* filename)
         errno = 0;
         file = std::fopen(filename_, "wb");
         if (file == nullptr) {
-            openerror_ = std::string("cannot open ") + filename_ + " for writing: " +
-                         (errno != 0 ? std::strerror(errno) : "unknown reason");
+            openerror_ = std::string("cannot open ") + filename_ +
+                         " for writing: " + (errno != 0 ? std::strerror(errno) : "unknown reason");
         }
     }
     open(file, false);
 }
 
 MidiBuffer::MidiBuffer(std::FILE* file, const char* name, bool smallwindow)
-    : filename_(name), file_(nullptr), buf_(nullptr), bufsize_(0), winlen_(0), winpos_(0),
-      smallbuf_{}, ownbuf_(false), length_(0), openreported_(false), closed_(false), filepos_(-1) {
+    : filename_(name),
+      file_(nullptr),
+      buf_(nullptr),
+      bufsize_(0),
+      winlen_(0),
+      winpos_(0),
+      smallbuf_{},
+      ownbuf_(false),
+      length_(0),
+      openreported_(false),
+      closed_(false),
+      filepos_(-1) {
     if (file == nullptr) {
         openerror_ = std::string("cannot open ") + (name != nullptr ? name : "stream") +
                      " for writing: no stream";
@@ -71,13 +91,9 @@ MidiBuffer::~MidiBuffer() {
     if (ownbuf_) delete[] buf_;
 }
 
-void MidiBuffer::error(const char* message) {
-    std::fprintf(stderr, "error: %s\n", message);
-}
+void MidiBuffer::error(const char* message) { std::fprintf(stderr, "error: %s\n", message); }
 
-void MidiBuffer::warning(const char* message) {
-    std::fprintf(stderr, "warning: %s\n", message);
-}
+void MidiBuffer::warning(const char* message) { std::fprintf(stderr, "warning: %s\n", message); }
 
 void MidiBuffer::reportopenfailure() {
     if (openreported_ || openerror_.empty()) return;
@@ -202,16 +218,24 @@ std::uint32_t MidiBuffer::encodevarlenslow(std::uint32_t value, std::uint8_t* ou
 // ---- MidiWrite ----
 
 MidiWrite::MidiWrite(const char* filename)
-    : MidiBuffer(filename), trackpos_(-1), curpos_(0), trackcount_(0), lastcode_(-1),
-      eotdone_(1), delta_(0) {}
+    : MidiBuffer(filename),
+      trackpos_(-1),
+      curpos_(0),
+      trackcount_(0),
+      lastcode_(-1),
+      eotdone_(1),
+      delta_(0) {}
 
 MidiWrite::MidiWrite(std::FILE* file, const char* name, bool smallwindow)
-    : MidiBuffer(file, name, smallwindow), trackpos_(-1), curpos_(0), trackcount_(0),
-      lastcode_(-1), eotdone_(1), delta_(0) {}
+    : MidiBuffer(file, name, smallwindow),
+      trackpos_(-1),
+      curpos_(0),
+      trackcount_(0),
+      lastcode_(-1),
+      eotdone_(1),
+      delta_(0) {}
 
-MidiWrite::~MidiWrite() {
-    close();
-}
+MidiWrite::~MidiWrite() { close(); }
 
 void MidiWrite::close() {
     if (isclosed()) return;
@@ -306,11 +330,10 @@ void MidiWrite::smpteoffset(int rate, int hours, int minutes, int seconds, int f
     // hours, computed unsigned so that no rate overflows.
     const std::uint32_t ratehours =
         static_cast<std::uint32_t>(rate) * 32u + static_cast<std::uint32_t>(hours & 0x1F);
-    const std::uint8_t data[5] = {static_cast<std::uint8_t>(ratehours),
-                                  static_cast<std::uint8_t>(minutes),
-                                  static_cast<std::uint8_t>(seconds),
-                                  static_cast<std::uint8_t>(frames),
-                                  static_cast<std::uint8_t>(subframes)};
+    const std::uint8_t data[5] = {
+        static_cast<std::uint8_t>(ratehours), static_cast<std::uint8_t>(minutes),
+        static_cast<std::uint8_t>(seconds), static_cast<std::uint8_t>(frames),
+        static_cast<std::uint8_t>(subframes)};
     putmeta(0x54, 5, data);
 }
 

@@ -119,13 +119,13 @@ private:
     std::uint32_t winlen_;   // bytes held in the window, not yet written
     std::int32_t winpos_;    // file position of the window's first byte
     std::uint8_t smallbuf_[smallwindowsize];
-    bool ownbuf_;            // buf_ was allocated here
-    std::int32_t length_;    // logical length of the file
+    bool ownbuf_;          // buf_ was allocated here
+    std::int32_t length_;  // logical length of the file
 
     std::string openerror_;  // why the file could not be opened; empty if it was
     bool openreported_;      // openerror_ has gone to `error`
     bool closed_;
-    std::int64_t filepos_;   // the stream's own position; -1 when unknown
+    std::int64_t filepos_;  // the stream's own position; -1 when unknown
 };
 
 /// Writes a Standard MIDI File: the header chunk, track chunks and their events.
@@ -185,7 +185,8 @@ public:
     /// Writes a sequence number meta event (FF 00 02, 16 bits).
     virtual void sequencenumber(int number);
     /// Writes an SMPTE offset meta event (FF 54 05); `rate` is the 2-bit rate code.
-    virtual void smpteoffset(int rate, int hours, int minutes, int seconds, int frames, int subframes);
+    virtual void smpteoffset(int rate, int hours, int minutes, int seconds, int frames,
+                             int subframes);
     /// Writes a key signature meta event (FF 59 02); negative sharps are flats.
     virtual void keysignature(int sharps, int minor);
     /// Called by `pause` for a single pause of 2^24 ticks or more; the default

@@ -4,6 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+bash scripts/check-format.sh
 
 bash scripts/build.sh build
 ctest --test-dir build --output-on-failure -j2

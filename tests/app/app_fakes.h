@@ -26,12 +26,10 @@ using EventLog = std::vector<std::string>;
 
 struct FakeBox : MessageBox {
     explicit FakeBox(EventLog& log) : log_(log) {}
-    void show(const std::string& text, const std::string& caption) override
-    {
+    void show(const std::string& text, const std::string& caption) override {
         log_.push_back("show:" + caption + ":" + text);
     }
-    void error(const std::string& text, const std::string& caption) override
-    {
+    void error(const std::string& text, const std::string& caption) override {
         log_.push_back("error:" + caption + ":" + text);
     }
     EventLog& log_;
@@ -41,8 +39,7 @@ struct FakeBox : MessageBox {
 struct RecordingCopier : FileCopier {
     explicit RecordingCopier(EventLog& log) : log_(log) {}
     std::optional<std::string> copy(const std::string& from, const std::string& to,
-                                    bool replace) override
-    {
+                                    bool replace) override {
         log_.push_back("copy:" + from + ":" + to);
         return real_.copy(from, to, replace);
     }
@@ -64,8 +61,7 @@ struct FakeClock : Clock {
 
 /// Answers with the queued names; an empty queue cancels.
 struct FakeSaveDialog : SaveDialog {
-    std::optional<std::string> ask() override
-    {
+    std::optional<std::string> ask() override {
         if (answers.empty()) {
             return std::nullopt;
         }
@@ -86,8 +82,7 @@ struct FakeButtons : ButtonPanel {
 /// Records the calls; open, play or stop throw while `fail_open` or no file is open.
 struct FakePlayer : MediaPlayer {
     explicit FakePlayer(EventLog& log) : log_(log) {}
-    void open(const std::string& file) override
-    {
+    void open(const std::string& file) override {
         log_.push_back("open:" + file);
         opened = false;
         if (fail_open) {
@@ -101,13 +96,11 @@ struct FakePlayer : MediaPlayer {
     void play() override { call("play"); }
     void pause() override { call("pause"); }
     void stop() override { call("stop"); }
-    void close() override
-    {
+    void close() override {
         log_.push_back("close");
         opened = false;
     }
-    void call(const char* what)
-    {
+    void call(const char* what) {
         log_.push_back(what);
         if (!opened) {
             throw CommandError("No MCI device open");
@@ -127,8 +120,7 @@ struct FakeLinkOpener : LinkOpener {
 /// A fresh directory made current for the lifetime of the object.
 class ScratchDir {
 public:
-    ScratchDir()
-    {
+    ScratchDir() {
         old_ = std::filesystem::current_path();
         std::string pattern = (std::filesystem::temp_directory_path() / "quavella-app-XXXXXX");
         if (mkdtemp(pattern.data()) == nullptr) {
@@ -137,8 +129,7 @@ public:
         path_ = pattern;
         std::filesystem::current_path(path_);
     }
-    ~ScratchDir()
-    {
+    ~ScratchDir() {
         std::error_code ec;
         std::filesystem::current_path(old_, ec);
         std::filesystem::remove_all(path_, ec);
@@ -157,8 +148,7 @@ using CsvRecord = std::vector<std::string>;
 
 /// Reads a MIDI file with midicsv.
 /// @return its records; empty when midicsv refused the file
-inline std::vector<CsvRecord> read_midi_csv(const std::filesystem::path& file)
-{
+inline std::vector<CsvRecord> read_midi_csv(const std::filesystem::path& file) {
     std::vector<CsvRecord> records;
     const std::string command = "midicsv '" + file.string() + "' 2>/dev/null";
     std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
@@ -195,8 +185,7 @@ struct MidiSummary {
 };
 
 /// Summarises a composition file as midicsv reads it.
-inline MidiSummary summarise_midi(const std::filesystem::path& file)
-{
+inline MidiSummary summarise_midi(const std::filesystem::path& file) {
     MidiSummary summary;
     for (const CsvRecord& r : read_midi_csv(file)) {
         if (r.size() < 3) {

@@ -42,8 +42,7 @@ struct CommandRig {
     const ComposeInput input{{"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}, 1, 0, 0};
 
     /// Commands over these services and `player`, started up in the scratch directory.
-    std::unique_ptr<WindowCommands> commands(MediaPlayer& player)
-    {
+    std::unique_ptr<WindowCommands> commands(MediaPlayer& player) {
         auto made = std::make_unique<WindowCommands>(
             CommandServices{box, copier, sleeper, dialog, buttons, player}, "quavella");
         made->start_up(clock, dir.path().string());
@@ -51,13 +50,11 @@ struct CommandRig {
     }
 };
 
-FluidPlayer::Options wav_output(const std::filesystem::path& wav)
-{
+FluidPlayer::Options wav_output(const std::filesystem::path& wav) {
     return FluidPlayer::Options{{"file"}, wav.string(), {}};
 }
 
-void run_compose(benchmark::State& state, MediaPlayer& player)
-{
+void run_compose(benchmark::State& state, MediaPlayer& player) {
     CommandRig rig;
     const auto commands = rig.commands(player);
     for (auto _ : state) {
@@ -67,15 +64,13 @@ void run_compose(benchmark::State& state, MediaPlayer& player)
     player.close();
 }
 
-void BM_ComposeCommand(benchmark::State& state)
-{
+void BM_ComposeCommand(benchmark::State& state) {
     SilentPlayer player;
     run_compose(state, player);
 }
 BENCHMARK(BM_ComposeCommand)->Unit(benchmark::kMillisecond);
 
-void BM_ComposeCommandWithFluidPlayer(benchmark::State& state)
-{
+void BM_ComposeCommandWithFluidPlayer(benchmark::State& state) {
     const auto wav = std::filesystem::temp_directory_path() / "quavella-bench.wav";
     FluidPlayer player(wav_output(wav));
     run_compose(state, player);
@@ -84,8 +79,7 @@ void BM_ComposeCommandWithFluidPlayer(benchmark::State& state)
 BENCHMARK(BM_ComposeCommandWithFluidPlayer)->Unit(benchmark::kMillisecond);
 
 /// The first composition of a run also loads the soundfont at the player's first open.
-void BM_FirstComposeWithFluidPlayer(benchmark::State& state)
-{
+void BM_FirstComposeWithFluidPlayer(benchmark::State& state) {
     const auto wav = std::filesystem::temp_directory_path() / "quavella-bench.wav";
     CommandRig rig;
     for (auto _ : state) {

@@ -19,14 +19,12 @@ namespace fs = std::filesystem;
 
 const std::string kLyrics = "春眠不觉晓，处处闻啼鸟。夜来风雨声，花落知多少。";
 
-std::string read_bytes(const fs::path& file)
-{
+std::string read_bytes(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-void write_bytes(const fs::path& file, const std::string& bytes)
-{
+void write_bytes(const fs::path& file, const std::string& bytes) {
     std::ofstream(file, std::ios::binary) << bytes;
 }
 
@@ -36,8 +34,7 @@ protected:
     CommandsTest() { commands.start_up(clock, fs::current_path().string()); }
 
     ComposeInput lyrics(std::vector<std::string> lines, int speed = 0, int mode = 0,
-                        int timbre = 0)
-    {
+                        int timbre = 0) {
         return {std::move(lines), speed, mode, timbre};
     }
     using Buttons = std::array<bool, 6>;
@@ -57,15 +54,13 @@ protected:
     WindowCommands commands{{box, copier, sleeper, dialog, buttons, player}, "quavella"};
 };
 
-TEST_F(CommandsTest, StartUpSetsPlayFileAndKeepsTheCurrentDirectory)
-{
+TEST_F(CommandsTest, StartUpSetsPlayFileAndKeepsTheCurrentDirectory) {
     EXPECT_EQ(commands.play_file(), "1.mid");
     EXPECT_EQ(commands.start_dir(), dir.path().string());
     EXPECT_TRUE(log.empty());
 }
 
-TEST_F(CommandsTest, StartUpReportsAnUnreadableDirectoryAndGoesOn)
-{
+TEST_F(CommandsTest, StartUpReportsAnUnreadableDirectoryAndGoesOn) {
     WindowCommands other{{box, copier, sleeper, dialog, buttons, player}, "quavella"};
     other.start_up(clock, std::nullopt);
     EXPECT_EQ(log, EventLog{"show:quavella:Error!"});
@@ -73,12 +68,11 @@ TEST_F(CommandsTest, StartUpReportsAnUnreadableDirectoryAndGoesOn)
     EXPECT_EQ(other.play_file(), "1.mid");
 }
 
-TEST_F(CommandsTest, ComposeRunsTheWholeRoadInOrder)
-{
+TEST_F(CommandsTest, ComposeRunsTheWholeRoadInOrder) {
     commands.compose(lyrics({kLyrics}, 2, 3, 8));
 
-    EXPECT_EQ(log, (EventLog{"copy:temp.mid:2.mid", "sleep:2000", "open:2.mid",
-                             "show:提示:作曲完成"}));
+    EXPECT_EQ(log,
+              (EventLog{"copy:temp.mid:2.mid", "sleep:2000", "open:2.mid", "show:提示:作曲完成"}));
     EXPECT_EQ(commands.play_file(), "2.mid");
     EXPECT_EQ(buttons.state, kLoaded);
     EXPECT_EQ(read_bytes("2.mid"), read_bytes("temp.mid"));
@@ -93,8 +87,7 @@ TEST_F(CommandsTest, ComposeRunsTheWholeRoadInOrder)
     EXPECT_EQ(midi.note_ons, midi.note_offs);
 }
 
-TEST_F(CommandsTest, PlayFilesAlternateAndReplaceOldOnes)
-{
+TEST_F(CommandsTest, PlayFilesAlternateAndReplaceOldOnes) {
     write_bytes("1.mid", "left from an earlier run");
     write_bytes("2.mid", "left from an earlier run");
     const char* expected[] = {"2.mid", "1.mid", "2.mid"};
@@ -106,8 +99,7 @@ TEST_F(CommandsTest, PlayFilesAlternateAndReplaceOldOnes)
     }
 }
 
-TEST_F(CommandsTest, SameClockSameMelodyOtherClockAnother)
-{
+TEST_F(CommandsTest, SameClockSameMelodyOtherClockAnother) {
     commands.compose(lyrics({kLyrics}));
     const std::string first = read_bytes("temp.mid");
 
@@ -133,15 +125,11 @@ struct RefusalRow {
     const char* message;  // nullptr: the text is composed
 };
 
-void PrintTo(const RefusalRow& row, std::ostream* out)
-{
-    *out << row.name;
-}
+void PrintTo(const RefusalRow& row, std::ostream* out) { *out << row.name; }
 
 class RefusalTest : public CommandsTest, public ::testing::WithParamInterface<RefusalRow> {};
 
-TEST_P(RefusalTest, ChecksTheJoinedGbkLength)
-{
+TEST_P(RefusalTest, ChecksTheJoinedGbkLength) {
     const RefusalRow& row = GetParam();
     commands.compose(lyrics(row.lines));
     if (row.message == nullptr) {
@@ -171,8 +159,7 @@ const RefusalRow kRefusalRows[] = {
 INSTANTIATE_TEST_SUITE_P(Lyrics, RefusalTest, ::testing::ValuesIn(kRefusalRows),
                          [](const auto& row_info) { return std::string(row_info.param.name); });
 
-TEST_F(CommandsTest, UnwritableTempFileIsReportedAndChangesNothing)
-{
+TEST_F(CommandsTest, UnwritableTempFileIsReportedAndChangesNothing) {
     // One "temp.mid" that cannot be opened for writing, not even by root, and one that
     // opens but whose every write fails as on a full disk.
     const std::pair<const char*, void (*)()> rows[] = {
@@ -195,8 +182,7 @@ TEST_F(CommandsTest, UnwritableTempFileIsReportedAndChangesNothing)
     }
 }
 
-TEST_F(CommandsTest, FailedCopyOntoThePlayFileIsReportedAndChangesNothing)
-{
+TEST_F(CommandsTest, FailedCopyOntoThePlayFileIsReportedAndChangesNothing) {
     fs::create_directory("2.mid");
     commands.compose(lyrics({kLyrics}));
 
@@ -207,8 +193,7 @@ TEST_F(CommandsTest, FailedCopyOntoThePlayFileIsReportedAndChangesNothing)
     EXPECT_EQ(buttons.state, kFresh);
 }
 
-TEST_F(CommandsTest, FailedOpenEndsTheCommandWithItsError)
-{
+TEST_F(CommandsTest, FailedOpenEndsTheCommandWithItsError) {
     player.fail_open = true;
     EXPECT_THROW(commands.compose(lyrics({kLyrics})), CommandError);
     EXPECT_EQ(log.back(), "open:2.mid");  // no "作曲完成"
@@ -216,8 +201,7 @@ TEST_F(CommandsTest, FailedOpenEndsTheCommandWithItsError)
     EXPECT_EQ(buttons.state, kFresh);
 }
 
-TEST_F(CommandsTest, StopWaitsAndLeavesStopAndSaveEnabled)
-{
+TEST_F(CommandsTest, StopWaitsAndLeavesStopAndSaveEnabled) {
     commands.compose(lyrics({kLyrics}));
     log.clear();
     commands.stop();
@@ -229,16 +213,14 @@ TEST_F(CommandsTest, StopWaitsAndLeavesStopAndSaveEnabled)
     EXPECT_EQ(commands.play_file(), "2.mid");
 }
 
-TEST_F(CommandsTest, StopWithoutAnOpenFileNeitherWaitsNorChangesButtons)
-{
+TEST_F(CommandsTest, StopWithoutAnOpenFileNeitherWaitsNorChangesButtons) {
     buttons.state = kStopped;
     EXPECT_THROW(commands.stop(), CommandError);
     EXPECT_EQ(log, EventLog{"stop"});
     EXPECT_EQ(buttons.state, kStopped);
 }
 
-TEST_F(CommandsTest, PlayAndPauseGoToThePlayer)
-{
+TEST_F(CommandsTest, PlayAndPauseGoToThePlayer) {
     EXPECT_THROW(commands.play(), CommandError);
     commands.compose(lyrics({kLyrics}));
     log.clear();
@@ -249,8 +231,7 @@ TEST_F(CommandsTest, PlayAndPauseGoToThePlayer)
     EXPECT_EQ(buttons.state, kLoaded);
 }
 
-TEST(SaveTargetTest, AppendsMidUnlessTheNameHasIt)
-{
+TEST(SaveTargetTest, AppendsMidUnlessTheNameHasIt) {
     const std::pair<const char*, const char*> rows[] = {
         {"/home/u/song", "/home/u/song.mid"},
         {"/home/u/song.mid", "/home/u/song.mid"},
@@ -266,8 +247,7 @@ TEST(SaveTargetTest, AppendsMidUnlessTheNameHasIt)
     }
 }
 
-TEST_F(CommandsTest, SaveAsCopiesThePlayFileFromTheStartDirectory)
-{
+TEST_F(CommandsTest, SaveAsCopiesThePlayFileFromTheStartDirectory) {
     commands.compose(lyrics({kLyrics}));
     commands.stop();
     fs::create_directory("out");
@@ -284,8 +264,7 @@ TEST_F(CommandsTest, SaveAsCopiesThePlayFileFromTheStartDirectory)
     EXPECT_EQ(read_bytes(dir.path() / "out/song.mid"), read_bytes(dir.path() / "2.mid"));
 }
 
-TEST_F(CommandsTest, SaveAsNeverReplacesAndSaysWhyNothingWasSaved)
-{
+TEST_F(CommandsTest, SaveAsNeverReplacesAndSaysWhyNothingWasSaved) {
     commands.compose(lyrics({kLyrics}));
     write_bytes("keep.mid", "precious");
     log.clear();
@@ -297,13 +276,15 @@ TEST_F(CommandsTest, SaveAsNeverReplacesAndSaysWhyNothingWasSaved)
     ASSERT_EQ(log.size(), 4u);
     const std::string keep = (dir.path() / "keep.mid").string();
     EXPECT_EQ(log[1], "show:提示:主旋律没有保存到 " + keep + "：文件已存在");
-    EXPECT_EQ(log[3].rfind("show:提示:主旋律没有保存到 " + (dir.path() / "no/such/dir/x.mid").string() + "：", 0), 0u)
+    EXPECT_EQ(
+        log[3].rfind(
+            "show:提示:主旋律没有保存到 " + (dir.path() / "no/such/dir/x.mid").string() + "：", 0),
+        0u)
         << log[3];
     EXPECT_EQ(read_bytes("keep.mid"), "precious");
 }
 
-TEST_F(CommandsTest, SaveAsWithoutAPlayFileSaysSo)
-{
+TEST_F(CommandsTest, SaveAsWithoutAPlayFileSaysSo) {
     dialog.answers = {(dir.path() / "x").string()};
     commands.save_as();
     ASSERT_EQ(log.size(), 2u);

@@ -7,8 +7,7 @@
 namespace quavella::testing {
 
 /// Sends one key press and release per character of `text` (pairs kept together).
-inline void typeText(QWidget* widget, const QString& text)
-{
+inline void typeText(QWidget* widget, const QString& text) {
     for (int i = 0; i < text.size(); ++i) {
         const int length = text.at(i).isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
         const QString one = text.mid(i, length);

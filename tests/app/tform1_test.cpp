@@ -35,8 +35,7 @@ class TForm1Test : public QObject {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
+    void init() {
         dir = std::make_unique<ScratchDir>();
         log.clear();
         WindowServices services;
@@ -56,14 +55,12 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     }
 
-    void cleanup()
-    {
+    void cleanup() {
         form.reset();
         dir.reset();
     }
 
-    void startUpState()
-    {
+    void startUpState() {
         QCOMPARE(form->windowTitle(), QStringLiteral("Quavella单机版V2.0"));
         QCOMPARE(form->size(), QSize(729, 515));
         QCOMPARE(form->minimumSize(), QSize(729, 515));
@@ -85,8 +82,7 @@ private slots:
         QVERIFY(log.empty());
     }
 
-    void controls_data()
-    {
+    void controls_data() {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("parent");
         QTest::addColumn<QRect>("geometry");
@@ -120,8 +116,7 @@ private slots:
         add("HeaderControl1", frame, {0, 507, 729, 8}, "", true);
     }
 
-    void controls()
-    {
+    void controls() {
         QFETCH(QString, name);
         QFETCH(QString, parent);
         QFETCH(QRect, geometry);
@@ -139,11 +134,10 @@ private slots:
                  QRect(0, 0, 729, 515));
     }
 
-    void listsAreSelectOnlyAndTheFirstTwoSkipTab()
-    {
+    void listsAreSelectOnlyAndTheFirstTwoSkipTab() {
         const QStringList speeds{"慢", "中", "快"};
         const QStringList modes{"七声调式", "六声调式1", "六声调式2", "五声调式"};
-        const QStringList timbres{"钢琴", "八音盒", "风琴", "吉他", "贝司",
+        const QStringList timbres{"钢琴",   "八音盒", "风琴", "吉他",   "贝司",
                                   "小提琴", "弦乐组", "小号", "萨克斯", "短笛"};
         const std::pair<const char*, QStringList> lists[] = {
             {"ComboBox1", speeds}, {"ComboBox2", modes}, {"ComboBox3", timbres}};
@@ -162,8 +156,7 @@ private slots:
         QVERIFY(lyricBox()->tabChangesFocus());
     }
 
-    void composeStopComposeAgainAndSave()
-    {
+    void composeStopComposeAgainAndSave() {
         typeLyrics({"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"});
         combo("ComboBox1")->setCurrentIndex(2);  // 快: 180..199 bpm
         combo("ComboBox3")->setCurrentIndex(9);  // 短笛: program 72
@@ -208,19 +201,18 @@ private slots:
         QCOMPARE(buttonStates(), kStopped);
     }
 
-    void refusals_data()
-    {
+    void refusals_data() {
         QTest::addColumn<QStringList>("lines");
         QTest::addColumn<QString>("message");
         QTest::newRow("empty") << QStringList{} << QStringLiteral("请输入歌词！");
         QTest::newRow("empty lines") << QStringList{"", "", ""} << QStringLiteral("请输入歌词！");
-        QTest::newRow("five letters on two lines") << QStringList{"ab", "cde"}
-                                                   << QStringLiteral("歌词太短，没感觉！");
-        QTest::newRow("nine bytes") << QStringList{"春眠不觉a"} << QStringLiteral("歌词太短，没感觉！");
+        QTest::newRow("five letters on two lines")
+            << QStringList{"ab", "cde"} << QStringLiteral("歌词太短，没感觉！");
+        QTest::newRow("nine bytes")
+            << QStringList{"春眠不觉a"} << QStringLiteral("歌词太短，没感觉！");
     }
 
-    void refusals()
-    {
+    void refusals() {
         QFETCH(QStringList, lines);
         QFETCH(QString, message);
         typeLyrics(lines);
@@ -231,8 +223,7 @@ private slots:
         QVERIFY(!fs::exists("temp.mid"));
     }
 
-    void failedOpenShowsTheErrorBoxAndKeepsTheButtons()
-    {
+    void failedOpenShowsTheErrorBoxAndKeepsTheButtons() {
         player->fail_open = true;
         typeLyrics({"春眠不觉晓，处处闻啼鸟。"});
         click("suiButton1");
@@ -242,8 +233,7 @@ private slots:
         QVERIFY(form->isVisible());
     }
 
-    void unwritableWorkingFilesAreReported()
-    {
+    void unwritableWorkingFilesAreReported() {
         fs::create_directory("temp.mid");
         typeLyrics({"春眠不觉晓，处处闻啼鸟。"});
         click("suiButton1");
@@ -254,16 +244,14 @@ private slots:
         QCOMPARE(form->commands().play_file(), std::string("1.mid"));
     }
 
-    void linkLabelOpensTheWebPage()
-    {
+    void linkLabelOpensTheWebPage() {
         auto* link = form->findChild<QWidget*>(QStringLiteral("suiURLLabel1"));
         QCOMPARE(link->cursor().shape(), Qt::PointingHandCursor);
         QTest::mouseClick(link, Qt::LeftButton);
         QCOMPARE(log, EventLog{"url:" + std::string(kWebAddress)});
     }
 
-    void instructionsShowOneWindowInFront()
-    {
+    void instructionsShowOneWindowInFront() {
         click("suiButton7");
         click("suiButton7");
         int manuals = 0;
@@ -278,8 +266,7 @@ private slots:
         QCOMPARE(buttonStates(), kFresh);
     }
 
-    void exitClosesTheWindowAndThePlayerLetsGo()
-    {
+    void exitClosesTheWindowAndThePlayerLetsGo() {
         click("suiButton7");
         click("suiButton8");
         QVERIFY(!form->isVisible());
@@ -289,22 +276,18 @@ private slots:
     }
 
 private:
-    QComboBox* combo(const char* name) const
-    {
+    QComboBox* combo(const char* name) const {
         return form->findChild<QComboBox*>(QString::fromLatin1(name));
     }
-    QPlainTextEdit* lyricBox() const
-    {
+    QPlainTextEdit* lyricBox() const {
         return form->findChild<QPlainTextEdit*>(QStringLiteral("RichEdit1"));
     }
-    void click(const char* name) const
-    {
+    void click(const char* name) const {
         auto* button = form->findChild<QPushButton*>(QString::fromLatin1(name));
         QVERIFY(button);
         QTest::mouseClick(button, Qt::LeftButton);
     }
-    void typeLyrics(const QStringList& lines) const
-    {
+    void typeLyrics(const QStringList& lines) const {
         QPlainTextEdit* box = lyricBox();
         box->setFocus();
         for (int i = 0; i < lines.size(); ++i) {
@@ -315,8 +298,7 @@ private:
         }
         QCOMPARE(box->document()->blockCount(), std::max(1, int(lines.size())));
     }
-    ButtonStates buttonStates() const
-    {
+    ButtonStates buttonStates() const {
         ButtonStates states;
         for (const char* name : {"suiButton1", "suiButton2", "suiButton3", "suiButton4",
                                  "suiButton5", "suiButton7", "suiButton8"}) {
@@ -324,8 +306,7 @@ private:
         }
         return states;
     }
-    static QString textOf(QWidget* widget)
-    {
+    static QString textOf(QWidget* widget) {
         if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
         if (auto* button = qobject_cast<QPushButton*>(widget)) return button->text();
         if (auto* box = qobject_cast<QComboBox*>(widget)) return box->currentText();

@@ -10,9 +10,24 @@ TEST(QAssert, ReportNamesExpressionModuleAndLine) {
 }
 
 TEST(QAssertDeathTest, FailedCheckAbortsWithItsOwnSourceLine) {
-    const int line = __LINE__ + 1;
-    auto fail = [] { int stc_cnt = 0; QV_ASSERT("parag", stc_cnt>0); };
-    const std::string expected = "Assertion failed: stc_cnt>0, file parag, line " + std::to_string(line);
+    const int line = __LINE__ + 3;
+    auto fail = [] {
+        int stc_cnt = 0;
+        QV_ASSERT("parag", stc_cnt > 0);
+    };
+    const std::string expected =
+        "Assertion failed: stc_cnt > 0, file parag, line " + std::to_string(line);
+    EXPECT_DEATH(fail(), expected);
+}
+
+TEST(QAssertDeathTest, ExplicitTextIsReportedInPlaceOfTheExpression) {
+    const int line = __LINE__ + 3;
+    auto fail = [] {
+        int stc_cnt = 0;
+        QV_ASSERT_TEXT("parag", stc_cnt > 0, "stc_cnt>0");
+    };
+    const std::string expected =
+        "Assertion failed: stc_cnt>0, file parag, line " + std::to_string(line);
     EXPECT_DEATH(fail(), expected);
 }
 

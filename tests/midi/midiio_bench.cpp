@@ -1,14 +1,13 @@
 // Speed of the MIDI writer: one million notes written to a file in /dev/shm,
 // beside the same bytes written with a single fwrite (the physical limit).
-#include "midi/midiio.h"
-
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
+#include "midi/midiio.h"
 
 namespace {
 

@@ -4,6 +4,7 @@
 #include "midi/midiio.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,8 +13,6 @@
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <unistd.h>
 
 namespace {
 
@@ -72,16 +71,20 @@ struct Sink {
     static ssize_t write(void* cookie, const char* buf, std::size_t size) {
         auto* s = static_cast<Sink*>(cookie);
         s->writes.emplace_back(s->pos, size);
-        if (s->bytes.size() < static_cast<std::size_t>(s->pos) + size) s->bytes.resize(s->pos + size);
+        if (s->bytes.size() < static_cast<std::size_t>(s->pos) + size)
+            s->bytes.resize(s->pos + size);
         std::memcpy(s->bytes.data() + s->pos, buf, size);
         s->pos += static_cast<long>(size);
         return static_cast<ssize_t>(size);
     }
     static int seek(void* cookie, off64_t* offset, int whence) {
         auto* s = static_cast<Sink*>(cookie);
-        if (whence == SEEK_SET) s->pos = *offset;
-        else if (whence == SEEK_CUR) s->pos += *offset;
-        else s->pos = static_cast<long>(s->bytes.size()) + *offset;
+        if (whence == SEEK_SET)
+            s->pos = *offset;
+        else if (whence == SEEK_CUR)
+            s->pos += *offset;
+        else
+            s->pos = static_cast<long>(s->bytes.size()) + *offset;
         *offset = s->pos;
         return 0;
     }
@@ -259,15 +262,15 @@ const EventRow event_rows[] = {
      {"00 FF 54 05 FF 00 00 00 00  00 FF 54 05 01 00 00 00 00  00 FF 2F 00"}},
     {"events_written_over_held_bytes_leave_the_rest",
      [](MidiWrite& w) {
-         w.starttrack();           // body starts at 22
-         w.noteon(1, 60, 95);      // 22: 00 91 3C 5F
-         w.noteon(1, 62, 95);      // 26: 00 3E 5F
+         w.starttrack();       // body starts at 22
+         w.noteon(1, 60, 95);  // 22: 00 91 3C 5F
+         w.noteon(1, 62, 95);  // 26: 00 3E 5F
          w.pause(5);
-         w.noteon(1, 64, 95);      // 29: 05 40 5F
+         w.noteon(1, 64, 95);  // 29: 05 40 5F
          w.seek(26);
-         w.noteon(1, 65, 95);      // running status: 00 41 5F over 26..28
+         w.noteon(1, 65, 95);  // running status: 00 41 5F over 26..28
          w.seek(22);
-         w.programchange(1, 5);    // 00 C1 05 over 22..24
+         w.programchange(1, 5);  // 00 C1 05 over 22..24
      },
      {"00 C1 05 5F 00 41 5F 05 40 5F 00 FF 2F 00"}},
     {"pauses_add_up",
@@ -338,8 +341,7 @@ const EventRow event_rows[] = {
      {"00 C0 18 00 FF 2F 00", "00 90 3C 5F 1E FF 2F 00"}},
 };
 
-INSTANTIATE_TEST_SUITE_P(MidiWrite, Events, ::testing::ValuesIn(event_rows),
-                         rowname<EventRow>);
+INSTANTIATE_TEST_SUITE_P(MidiWrite, Events, ::testing::ValuesIn(event_rows), rowname<EventRow>);
 
 // ---- variable-length quantities, seen as delta times ----
 
@@ -385,8 +387,7 @@ const VarlenRow varlen_rows[] = {
     {"sum_past_32_bits_saturates_not_wraps", {0xFFFFFFFFu, 2}, "FF FF FF 7F", 1},
 };
 
-INSTANTIATE_TEST_SUITE_P(MidiWrite, Varlen, ::testing::ValuesIn(varlen_rows),
-                         rowname<VarlenRow>);
+INSTANTIATE_TEST_SUITE_P(MidiWrite, Varlen, ::testing::ValuesIn(varlen_rows), rowname<VarlenRow>);
 
 TEST(MidiWrite, LargePauseWarnsPerSingleCall) {
     const struct {
@@ -456,17 +457,17 @@ TEST(MidiWrite, SmallFileReachesStreamInOneWriteAtClose) {
     EXPECT_TRUE(sink.writes.empty()) << "nothing is written before close";
     EXPECT_EQ(w.midilength(), 71);
     w.close();
-    const Bytes golden = hex(
-        "4D 54 68 64 00 00 00 06 00 01 00 02 00 78"
-        " 4D 54 72 6B 00 00 00 14"
-        " 00 FF 59 02 00 00"
-        " 00 FF 51 03 09 27 C0"
-        " 00 C1 00"
-        " 00 FF 2F 00"
-        " 4D 54 72 6B 00 00 00 15"
-        " 00 91 3C 5F 78 81 3C 5F"
-        " 00 91 3E 5F 81 70 81 3E 5F"
-        " 00 FF 2F 00");
+    const Bytes golden =
+        hex("4D 54 68 64 00 00 00 06 00 01 00 02 00 78"
+            " 4D 54 72 6B 00 00 00 14"
+            " 00 FF 59 02 00 00"
+            " 00 FF 51 03 09 27 C0"
+            " 00 C1 00"
+            " 00 FF 2F 00"
+            " 4D 54 72 6B 00 00 00 15"
+            " 00 91 3C 5F 78 81 3C 5F"
+            " 00 91 3E 5F 81 70 81 3E 5F"
+            " 00 FF 2F 00");
     EXPECT_EQ(tohex(sink.bytes), tohex(golden));
     // Both patches (track length, track count) fell inside the window.
     EXPECT_EQ(sink.writes, (std::vector<std::pair<long, std::size_t>>{{0, 71}}));
@@ -620,9 +621,9 @@ TEST(MidiWrite, UnopenableFileIsReportedOnceAndBytesDiscarded) {
     composition(w, notes(300));
     EXPECT_EQ(w.midilength(), 2454);
     w.close();
-    EXPECT_EQ(w.errors, std::vector<std::string>{
-                            "cannot open /nonexistent-midiio-dir/x.mid for writing: "
-                            "No such file or directory"});
+    EXPECT_EQ(w.errors,
+              std::vector<std::string>{"cannot open /nonexistent-midiio-dir/x.mid for writing: "
+                                       "No such file or directory"});
 }
 
 TEST(MidiWrite, OverridesHearReportsWhenOwnerClosesInItsDestructor) {

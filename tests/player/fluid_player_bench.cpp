@@ -1,16 +1,16 @@
 // How fast play starts: from play() to the player's first tick, and to the first audible
 // samples in the output of FluidSynth's "file" driver (rendered in real time).
-#include "app/fluid_player.h"
-#include "tests/player/player_test_support.h"
-
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
+
+#include "app/fluid_player.h"
+#include "tests/player/player_test_support.h"
 
 namespace {
 
@@ -20,12 +20,12 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 struct Setup {
-    fs::path dir = fs::temp_directory_path() / ("quavella_player_bench_" + std::to_string(::getpid()));
+    fs::path dir =
+        fs::temp_directory_path() / ("quavella_player_bench_" + std::to_string(::getpid()));
     std::string midi;
     std::string wav;
 
-    Setup()
-    {
+    Setup() {
         fs::create_directories(dir);
         midi = (dir / "bench.mid").string();
         wav = (dir / "bench.wav").string();
@@ -35,8 +35,7 @@ struct Setup {
 };
 
 // The offset of the first audible sample written at or after `from`, or -1.
-long audible_from(const std::string& wav, long from)
-{
+long audible_from(const std::string& wav, long from) {
     std::ifstream in(wav, std::ios::binary);
     const std::string b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const std::size_t data = b.find("data");
@@ -53,8 +52,7 @@ long audible_from(const std::string& wav, long from)
     return -1;
 }
 
-void BM_PlayToFirstTick(benchmark::State& state)
-{
+void BM_PlayToFirstTick(benchmark::State& state) {
     Setup setup;
     FluidPlayer player({{"file"}, setup.wav, ""});
     for (auto _ : state) {
@@ -69,8 +67,7 @@ void BM_PlayToFirstTick(benchmark::State& state)
 }
 BENCHMARK(BM_PlayToFirstTick)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
 
-void BM_PlayToFirstSound(benchmark::State& state)
-{
+void BM_PlayToFirstSound(benchmark::State& state) {
     Setup setup;
     FluidPlayer player({{"file"}, setup.wav, ""});
     for (auto _ : state) {
@@ -91,8 +88,7 @@ void BM_PlayToFirstSound(benchmark::State& state)
 BENCHMARK(BM_PlayToFirstSound)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(30);
 
 // The first open loads FluidSynth and the soundfont; later opens only the file and the output.
-void BM_Open(benchmark::State& state)
-{
+void BM_Open(benchmark::State& state) {
     Setup setup;
     for (auto _ : state) {
         FluidPlayer player({{"file"}, setup.wav, ""});
@@ -102,7 +98,8 @@ void BM_Open(benchmark::State& state)
         player.open(setup.midi);
         const auto again = Clock::now();
         state.SetIterationTime(std::chrono::duration<double>(first - start).count());
-        state.counters["reopen_ms"] = std::chrono::duration<double, std::milli>(again - first).count();
+        state.counters["reopen_ms"] =
+            std::chrono::duration<double, std::milli>(again - first).count();
     }
 }
 BENCHMARK(BM_Open)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(3);

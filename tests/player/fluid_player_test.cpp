@@ -2,18 +2,19 @@
 // real time into a WAV, which the tests read back. Timings have wide margins, since the
 // tests also run on a loaded machine and under sanitizers.
 #include "app/fluid_player.h"
-#include "tests/player/player_test_support.h"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <filesystem>
-#include <chrono>
-#include <numeric>
-#include <string>
-#include <ostream>
 #include <stdlib.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <numeric>
+#include <ostream>
+#include <string>
+
+#include "tests/player/player_test_support.h"
 
 namespace quavella {
 namespace {
@@ -29,14 +30,12 @@ constexpr double silent = 12.0;  // dither and the last of the reverb stay below
 // closes what it opened, and every open starts a new WAV.
 class FluidPlayerTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
+    static void SetUpTestSuite() {
         suite_dir_ = fs::temp_directory_path() / ("quavella_player_" + std::to_string(::getpid()));
         fs::create_directories(suite_dir_);
         shared_ = new FluidPlayer({{"file"}, (suite_dir_ / "out.wav").string(), ""});
     }
-    static void TearDownTestSuite()
-    {
+    static void TearDownTestSuite() {
         delete shared_;
         shared_ = nullptr;
         fs::remove_all(suite_dir_);
@@ -46,14 +45,15 @@ protected:
 
     static FluidPlayer& player() { return *shared_; }
 
-    static std::string file(const std::string& name, const Bytes& bytes)
-    {
+    static std::string file(const std::string& name, const Bytes& bytes) {
         const fs::path path = suite_dir_ / name;
         write_file(path, bytes);
         return path.string();
     }
 
-    static FluidPlayer::Options to_wav() { return {{"file"}, (suite_dir_ / "own.wav").string(), ""}; }
+    static FluidPlayer::Options to_wav() {
+        return {{"file"}, (suite_dir_ / "own.wav").string(), ""};
+    }
     static std::vector<double> rendered() { return envelope(read_wav(suite_dir_ / "out.wav")); }
 
     static inline fs::path suite_dir_;
@@ -61,8 +61,7 @@ protected:
 };
 
 // Index of the first and one past the last window louder than `level`.
-std::pair<std::size_t, std::size_t> sounding_span(const std::vector<double>& env, double level)
-{
+std::pair<std::size_t, std::size_t> sounding_span(const std::vector<double>& env, double level) {
     std::size_t first = env.size();
     std::size_t last = 0;
     for (std::size_t i = 0; i < env.size(); ++i) {
@@ -76,8 +75,7 @@ std::pair<std::size_t, std::size_t> sounding_span(const std::vector<double>& env
 
 // The longest run of silent windows between the first and the last loud one: where it
 // starts and how many windows it lasts.
-std::pair<std::size_t, std::size_t> longest_silence(const std::vector<double>& env)
-{
+std::pair<std::size_t, std::size_t> longest_silence(const std::vector<double>& env) {
     const auto [first, last] = sounding_span(env, loud);
     std::size_t best_at = 0, best = 0, run = 0;
     for (std::size_t i = first; i < last; ++i) {
@@ -90,13 +88,12 @@ std::pair<std::size_t, std::size_t> longest_silence(const std::vector<double>& e
     return {best_at, best};
 }
 
-std::size_t count_loud(const std::vector<double>& env)
-{
-    return static_cast<std::size_t>(std::count_if(env.begin(), env.end(), [](double v) { return v > loud; }));
+std::size_t count_loud(const std::vector<double>& env) {
+    return static_cast<std::size_t>(
+        std::count_if(env.begin(), env.end(), [](double v) { return v > loud; }));
 }
 
-TEST_F(FluidPlayerTest, OpensStoppedAtTheStartAndPlaysToTheEnd)
-{
+TEST_F(FluidPlayerTest, OpensStoppedAtTheStartAndPlaysToTheEnd) {
     const auto notes = run_of_notes(4, 100, 50);
     FluidPlayer& player = FluidPlayerTest::player();
     player.open(file("a.mid", melody(0, notes)));
@@ -122,8 +119,7 @@ TEST_F(FluidPlayerTest, OpensStoppedAtTheStartAndPlaysToTheEnd)
     EXPECT_GE(first, 12u) << "sound began before play";
 }
 
-TEST_F(FluidPlayerTest, PlayAfterTheEndStartsAgainFromTheStart)
-{
+TEST_F(FluidPlayerTest, PlayAfterTheEndStartsAgainFromTheStart) {
     const auto notes = run_of_notes(4, 100, 50);
     FluidPlayer& player = FluidPlayerTest::player();
     player.open(file("a.mid", melody(0, notes)));
@@ -138,11 +134,13 @@ TEST_F(FluidPlayerTest, PlayAfterTheEndStartsAgainFromTheStart)
         player.play();
         EXPECT_EQ(player.state(), State::playing);
         int lowest = player.total_ticks();
-        ASSERT_TRUE(wait_for([&] {
-            if (player.state() != State::playing) return true;
-            lowest = std::min(lowest, player.current_tick());
-            return false;
-        }, 5000));
+        ASSERT_TRUE(wait_for(
+            [&] {
+                if (player.state() != State::playing) return true;
+                lowest = std::min(lowest, player.current_tick());
+                return false;
+            },
+            5000));
         EXPECT_LT(lowest, player.total_ticks() / 2) << "did not rewind";
         EXPECT_EQ(player.state(), State::ended);
     }
@@ -154,8 +152,7 @@ TEST_F(FluidPlayerTest, PlayAfterTheEndStartsAgainFromTheStart)
     EXPECT_LT(loud_seconds, 2.6);
 }
 
-TEST_F(FluidPlayerTest, PauseSilencesAndResumeContinuesFromTheSameTick)
-{
+TEST_F(FluidPlayerTest, PauseSilencesAndResumeContinuesFromTheSameTick) {
     const auto notes = run_of_notes(10, 100, 20);  // 1180 ticks of steady notes
     const int total = melody_ticks(notes);
     FluidPlayer& player = FluidPlayerTest::player();
@@ -188,8 +185,7 @@ TEST_F(FluidPlayerTest, PauseSilencesAndResumeContinuesFromTheSameTick)
     EXPECT_NEAR(after_ms, total - paused_at, 200);
 }
 
-TEST_F(FluidPlayerTest, StopKeepsThePositionAndPlayContinuesFromIt)
-{
+TEST_F(FluidPlayerTest, StopKeepsThePositionAndPlayContinuesFromIt) {
     const auto notes = run_of_notes(10, 100, 20);
     FluidPlayer& player = FluidPlayerTest::player();
     player.open(file("a.mid", melody(16, notes)));
@@ -220,8 +216,7 @@ TEST_F(FluidPlayerTest, StopKeepsThePositionAndPlayContinuesFromIt)
 
 // Each timbre the window offers: its program change reaches the synthesizer, the
 // soundfont has the instrument, and it sounds.
-TEST_F(FluidPlayerTest, EveryTimbreSoundsAsItsInstrument)
-{
+TEST_F(FluidPlayerTest, EveryTimbreSoundsAsItsInstrument) {
     FluidPlayer& player = FluidPlayerTest::player();
     std::vector<double> hold(73, 0.0);
     for (int program : {0, 10, 16, 24, 32, 40, 48, 56, 64, 72}) {
@@ -245,7 +240,8 @@ TEST_F(FluidPlayerTest, EveryTimbreSoundsAsItsInstrument)
             ASSERT_GT(env.size(), first + 95);
             auto mean = [&](std::size_t from, std::size_t to) {
                 return std::accumulate(env.begin() + static_cast<long>(first + from),
-                                       env.begin() + static_cast<long>(first + to), 0.0) / double(to - from);
+                                       env.begin() + static_cast<long>(first + to), 0.0) /
+                       double(to - from);
             };
             hold[static_cast<std::size_t>(program)] = mean(75, 95) / mean(0, 20);
         }
@@ -255,8 +251,7 @@ TEST_F(FluidPlayerTest, EveryTimbreSoundsAsItsInstrument)
     EXPECT_GT(hold[16], 0.6);
 }
 
-TEST_F(FluidPlayerTest, ANewOpenClosesTheHeldFileAndStartsAtTheStart)
-{
+TEST_F(FluidPlayerTest, ANewOpenClosesTheHeldFileAndStartsAtTheStart) {
     FluidPlayer& player = FluidPlayerTest::player();
     player.open(file("a.mid", melody(0, run_of_notes(10, 100, 20))));
     player.play();
@@ -269,8 +264,7 @@ TEST_F(FluidPlayerTest, ANewOpenClosesTheHeldFileAndStartsAtTheStart)
     EXPECT_EQ(player.total_ticks(), melody_ticks(notes));
 }
 
-TEST_F(FluidPlayerTest, CommandsWithNothingOpenRaiseNoDeviceOpen)
-{
+TEST_F(FluidPlayerTest, CommandsWithNothingOpenRaiseNoDeviceOpen) {
     FluidPlayer own(to_wav());
     FluidPlayer& player = own;
     for (int round = 0; round < 2; ++round) {
@@ -292,24 +286,22 @@ TEST_F(FluidPlayerTest, CommandsWithNothingOpenRaiseNoDeviceOpen)
 
 struct BadFile {
     const char* name;
-    Bytes bytes;           // written to the file unless `missing`
+    Bytes bytes;  // written to the file unless `missing`
     bool missing;
     std::string expected;  // the message, after the quoted path
 };
 
-void PrintTo(const BadFile& row, std::ostream* os)
-{
-    *os << row.name;
-}
+void PrintTo(const BadFile& row, std::ostream* os) { *os << row.name; }
 
-class FluidPlayerBadFileTest : public FluidPlayerTest, public ::testing::WithParamInterface<BadFile> {};
+class FluidPlayerBadFileTest : public FluidPlayerTest,
+                               public ::testing::WithParamInterface<BadFile> {};
 
-TEST_P(FluidPlayerBadFileTest, RaisesAndLeavesThePlayerClosed)
-{
+TEST_P(FluidPlayerBadFileTest, RaisesAndLeavesThePlayerClosed) {
     const BadFile& row = GetParam();
     FluidPlayer& player = FluidPlayerTest::player();
     player.open(file("good.mid", melody(0, run_of_notes(1, 100, 0))));
-    const std::string path = row.missing ? (suite_dir_ / "none.mid").string() : file("bad.mid", row.bytes);
+    const std::string path =
+        row.missing ? (suite_dir_ / "none.mid").string() : file("bad.mid", row.bytes);
     try {
         player.open(path);
         FAIL() << "no error raised";
@@ -322,8 +314,7 @@ TEST_P(FluidPlayerBadFileTest, RaisesAndLeavesThePlayerClosed)
     EXPECT_THROW(player.play(), CommandError);
 }
 
-Bytes with_track_length(Bytes file, std::uint32_t length)
-{
+Bytes with_track_length(Bytes file, std::uint32_t length) {
     file[18] = static_cast<unsigned char>(length >> 24);
     file[19] = static_cast<unsigned char>(length >> 16);
     file[20] = static_cast<unsigned char>(length >> 8);
@@ -331,8 +322,7 @@ Bytes with_track_length(Bytes file, std::uint32_t length)
     return file;
 }
 
-Bytes with_byte(Bytes file, std::size_t at, unsigned char value)
-{
+Bytes with_byte(Bytes file, std::size_t at, unsigned char value) {
     file[at] = value;
     return file;
 }
@@ -341,26 +331,28 @@ const Bytes good = melody(0, run_of_notes(1, 100, 0));
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, FluidPlayerBadFileTest,
-    ::testing::Values(
-        BadFile{"missing", {}, true, ": No such file or directory"},
-        BadFile{"empty", {}, false, " is not a MIDI file"},
-        BadFile{"text", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!', '!', '!'}, false,
-                " is not a MIDI file"},
-        BadFile{"track_past_the_end", with_track_length(good, 4000), false,
-                " is a damaged MIDI file: a chunk runs past the end of the file"},
-        BadFile{"cut_inside_an_event",
-                with_track_length(Bytes(good.begin(), good.end() - 1), static_cast<std::uint32_t>(good.size() - 23)),
-                false, " is a damaged MIDI file: a track ends inside an event"},
-        BadFile{"chunk_between_tracks", with_byte(good, 14, 'X'), false,
-                " is a damaged MIDI file: unsupported chunk 'XTrk' before track 1"},
-        BadFile{"smpte_division", with_byte(good, 12, 0xe7), false,
-                " is a damaged MIDI file: SMPTE time division is not supported"},
-        BadFile{"data_before_any_status", with_byte(good, 23, 0x51), false,
-                " is a damaged MIDI file: a data byte without a status"}),
+    ::testing::Values(BadFile{"missing", {}, true, ": No such file or directory"},
+                      BadFile{"empty", {}, false, " is not a MIDI file"},
+                      BadFile{"text",
+                              {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!', '!',
+                               '!'},
+                              false,
+                              " is not a MIDI file"},
+                      BadFile{"track_past_the_end", with_track_length(good, 4000), false,
+                              " is a damaged MIDI file: a chunk runs past the end of the file"},
+                      BadFile{"cut_inside_an_event",
+                              with_track_length(Bytes(good.begin(), good.end() - 1),
+                                                static_cast<std::uint32_t>(good.size() - 23)),
+                              false, " is a damaged MIDI file: a track ends inside an event"},
+                      BadFile{"chunk_between_tracks", with_byte(good, 14, 'X'), false,
+                              " is a damaged MIDI file: unsupported chunk 'XTrk' before track 1"},
+                      BadFile{"smpte_division", with_byte(good, 12, 0xe7), false,
+                              " is a damaged MIDI file: SMPTE time division is not supported"},
+                      BadFile{"data_before_any_status", with_byte(good, 23, 0x51), false,
+                              " is a damaged MIDI file: a data byte without a status"}),
     [](const auto& row) { return std::string(row.param.name); });
 
-TEST_F(FluidPlayerTest, AnOutputThatCannotStartRaisesAndLeavesThePlayerClosed)
-{
+TEST_F(FluidPlayerTest, AnOutputThatCannotStartRaisesAndLeavesThePlayerClosed) {
     const std::string midi = file("a.mid", melody(0, run_of_notes(1, 100, 0)));
     struct Row {
         std::vector<std::string> drivers;
@@ -369,7 +361,8 @@ TEST_F(FluidPlayerTest, AnOutputThatCannotStartRaisesAndLeavesThePlayerClosed)
     // No sound device here: alsa cannot start; "nosuch" is no driver at all.
     for (const Row& row : {Row{{"alsa"}, "no audio output could be started (tried: alsa)"},
                            Row{{"nosuch", "alsa"},
-                               "no audio output could be started (tried: nosuch, alsa); nosuch: not available; alsa: "}}) {
+                               "no audio output could be started (tried: nosuch, alsa); nosuch: "
+                               "not available; alsa: "}}) {
         SCOPED_TRACE(row.expected_start);
         FluidPlayer player({row.drivers, "", ""});
         try {
@@ -385,8 +378,7 @@ TEST_F(FluidPlayerTest, AnOutputThatCannotStartRaisesAndLeavesThePlayerClosed)
 
 // The window starts loading the soundfont in the background at start-up; the first open
 // takes the loaded synthesizer, or reports why the load failed.
-TEST_F(FluidPlayerTest, PreloadedSynthPlaysAndAFailedPreloadIsReportedAtOpen)
-{
+TEST_F(FluidPlayerTest, PreloadedSynthPlaysAndAFailedPreloadIsReportedAtOpen) {
     const std::string midi = file("a.mid", melody(0, run_of_notes(1, 100, 0)));
     {
         FluidPlayer player(to_wav());
@@ -400,8 +392,8 @@ TEST_F(FluidPlayerTest, PreloadedSynthPlaysAndAFailedPreloadIsReportedAtOpen)
         EXPECT_LT(first, last);
     }
     {
-        FluidPlayer player({{"file"}, (suite_dir_ / "own.wav").string(),
-                            (suite_dir_ / "missing.sf2").string()});
+        FluidPlayer player(
+            {{"file"}, (suite_dir_ / "own.wav").string(), (suite_dir_ / "missing.sf2").string()});
         player.preload();
         try {
             player.open(midi);
@@ -415,8 +407,7 @@ TEST_F(FluidPlayerTest, PreloadedSynthPlaysAndAFailedPreloadIsReportedAtOpen)
 
 // With no drivers given, the environment chooses the output and its file: the way the
 // application runs headless.
-TEST_F(FluidPlayerTest, TheEnvironmentChoosesTheOutputWhenNoDriverIsGiven)
-{
+TEST_F(FluidPlayerTest, TheEnvironmentChoosesTheOutputWhenNoDriverIsGiven) {
     const fs::path wav = suite_dir_ / "env.wav";
     ::setenv("QUAVELLA_AUDIO_DRIVER", "file", 1);
     ::setenv("QUAVELLA_AUDIO_FILE", wav.c_str(), 1);
@@ -434,13 +425,13 @@ TEST_F(FluidPlayerTest, TheEnvironmentChoosesTheOutputWhenNoDriverIsGiven)
 
 // The length the player reports comes from its own reading of the file; it must agree
 // with FluidSynth's, which ends playback where that reading says the file ends.
-TEST_F(FluidPlayerTest, LengthIsTheLongestTrackWhateverTheEncoding)
-{
+TEST_F(FluidPlayerTest, LengthIsTheLongestTrackWhateverTheEncoding) {
     // Running status, a system exclusive event, and a second track longer than the first.
-    Bytes t1 = {0x00, 0xc1, 0x10, 0x00, 0x91, 60, 100, 0x64, 62, 100, 0x00, 0xf0, 0x03, 0x7e, 0x7f, 0xf7,
-                0x81, 0x00, 0x81, 60, 64, 0x00, 0xff, 0x2f, 0x00};  // 100 + 128 ticks
-    Bytes t2 = {0x00, 0xff, 0x51, 0x03, 0x0f, 0x42, 0x40, 0x83, 0x60, 0x91, 64, 90, 0x00, 0x91, 64, 0x00,
-                0x00, 0xff, 0x2f, 0x00};  // 480 ticks
+    Bytes t1 = {
+        0x00, 0xc1, 0x10, 0x00, 0x91, 60,   100, 0x64, 62,   100,  0x00, 0xf0, 0x03,
+        0x7e, 0x7f, 0xf7, 0x81, 0x00, 0x81, 60,  64,   0x00, 0xff, 0x2f, 0x00};  // 100 + 128 ticks
+    Bytes t2 = {0x00, 0xff, 0x51, 0x03, 0x0f, 0x42, 0x40, 0x83, 0x60, 0x91,
+                64,   90,   0x00, 0x91, 64,   0x00, 0x00, 0xff, 0x2f, 0x00};  // 480 ticks
     Bytes bytes = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 2, 0x03, 0xe8};
     auto chunk = [&](const char* id, const Bytes& body) {
         bytes.insert(bytes.end(), id, id + 4);

@@ -24,8 +24,7 @@ struct TestNote {
     int length;
 };
 
-inline void put_varlen(Bytes& out, std::uint32_t value)
-{
+inline void put_varlen(Bytes& out, std::uint32_t value) {
     unsigned char groups[5];
     int n = 0;
     do {
@@ -36,15 +35,14 @@ inline void put_varlen(Bytes& out, std::uint32_t value)
     out.push_back(groups[0]);
 }
 
-inline void put_be(Bytes& out, std::uint32_t value, int bytes)
-{
-    for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+inline void put_be(Bytes& out, std::uint32_t value, int bytes) {
+    for (int i = bytes - 1; i >= 0; --i)
+        out.push_back(static_cast<unsigned char>(value >> (8 * i)));
 }
 
 /// A format 0 file whose ticks last 1 ms (division 1000, tempo 1 000 000 us per beat):
 /// a program change on channel 1, then the notes, then the end of the track.
-inline Bytes melody(int program, const std::vector<TestNote>& notes, int tail = 0)
-{
+inline Bytes melody(int program, const std::vector<TestNote>& notes, int tail = 0) {
     Bytes track;
     track.insert(track.end(), {0x00, 0xff, 0x51, 0x03, 0x0f, 0x42, 0x40});
     track.insert(track.end(), {0x00, 0xc1, static_cast<unsigned char>(program)});
@@ -64,25 +62,23 @@ inline Bytes melody(int program, const std::vector<TestNote>& notes, int tail = 
 }
 
 /// `count` notes of `length` ticks, `gap` ticks apart, rising from middle C.
-inline std::vector<TestNote> run_of_notes(int count, int length, int gap)
-{
+inline std::vector<TestNote> run_of_notes(int count, int length, int gap) {
     std::vector<TestNote> notes;
     for (int i = 0; i < count; ++i) notes.push_back({i == 0 ? 0 : gap, 60 + 2 * (i % 6), length});
     return notes;
 }
 
 /// The length in ticks of a melody built from `notes` and `tail`.
-inline int melody_ticks(const std::vector<TestNote>& notes, int tail = 0)
-{
+inline int melody_ticks(const std::vector<TestNote>& notes, int tail = 0) {
     int ticks = tail;
     for (const auto& n : notes) ticks += n.gap + n.length;
     return ticks;
 }
 
-inline void write_file(const std::filesystem::path& path, const Bytes& bytes)
-{
+inline void write_file(const std::filesystem::path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 /// The first channel of a 16-bit PCM WAV file, as the file driver writes it. A header
@@ -92,8 +88,7 @@ struct Wav {
     std::vector<std::int16_t> samples;
 };
 
-inline Wav read_wav(const std::filesystem::path& path)
-{
+inline Wav read_wav(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     const Bytes b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     Wav wav;
@@ -106,7 +101,8 @@ inline Wav read_wav(const std::filesystem::path& path)
     int channels = 0;
     int bits = 0;
     for (std::size_t pos = 12; pos + 8 <= b.size();) {
-        const std::string id(b.begin() + static_cast<long>(pos), b.begin() + static_cast<long>(pos) + 4);
+        const std::string id(b.begin() + static_cast<long>(pos),
+                             b.begin() + static_cast<long>(pos) + 4);
         std::size_t len = le(pos + 4, 4);
         pos += 8;
         if (id == "fmt " && pos + 16 <= b.size()) {
@@ -128,8 +124,7 @@ inline Wav read_wav(const std::filesystem::path& path)
 }
 
 /// RMS of each 10 ms window.
-inline std::vector<double> envelope(const Wav& wav)
-{
+inline std::vector<double> envelope(const Wav& wav) {
     std::vector<double> out;
     const std::size_t win = static_cast<std::size_t>(wav.rate / 100);
     if (win == 0) return out;
@@ -142,8 +137,7 @@ inline std::vector<double> envelope(const Wav& wav)
 }
 
 /// Polls `done` every 2 ms until it holds or `timeout_ms` has passed.
-inline bool wait_for(const std::function<bool()>& done, int timeout_ms)
-{
+inline bool wait_for(const std::function<bool()>& done, int timeout_ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
@@ -152,9 +146,6 @@ inline bool wait_for(const std::function<bool()>& done, int timeout_ms)
     return true;
 }
 
-inline void sleep_ms(int ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+inline void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 }  // namespace quavella::player_test
