@@ -61,8 +61,9 @@ void WindowCommands::compose(const ComposeInput& input) {
     }
 
     // 4-11. Analysis, settings, composition and "temp.mid".
-    const ComposeOutcome outcome = compose_lyrics(gbk, input.speed_pos, input.mode_pos,
-                                                  input.timbre_pos, gens_, sink_, kTempFile);
+    const Generators::State state_before = gens_.state();
+    ComposeOutcome outcome = compose_lyrics(gbk, input.speed_pos, input.mode_pos, input.timbre_pos,
+                                            gens_, sink_, kTempFile);
     if (!outcome.midi_error.empty()) {
         // A partial "temp.mid" must not reach the player: nothing else changes.
         svc_.box.show(not_saved_message(kTempFile, outcome.midi_error), kHintCaption);
@@ -87,6 +88,11 @@ void WindowCommands::compose(const ComposeInput& input) {
         svc_.buttons.set_enabled(button, true);
     }
     svc_.box.show("作曲完成", kHintCaption);
+    if (svc_.listener != nullptr) {
+        svc_.listener->composed(FinishedComposition{input.lines, gbk, input.speed_pos,
+                                                    input.mode_pos, input.timbre_pos, state_before,
+                                                    std::move(outcome), play_file_});
+    }
 }
 
 void WindowCommands::play() { svc_.player.play(); }

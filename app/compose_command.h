@@ -40,6 +40,7 @@ struct CommandServices {
     SaveDialog& save_dialog;
     ButtonPanel& buttons;
     MediaPlayer& player;
+    CompositionListener* listener = nullptr;  ///< optional: told of each finished composition
 };
 
 /// The commands of the main window and the state they share.

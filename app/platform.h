@@ -7,6 +7,10 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
+
+#include "composer/compose_request.h"
+#include "composer/draws.h"
 
 namespace quavella {
 
@@ -75,6 +79,25 @@ public:
     virtual ~LinkOpener() = default;
     /// Asks the desktop to open `url`.
     virtual void open_url(const std::string& url) = 0;
+};
+
+/// One composition as the compose command finished it.
+struct FinishedComposition {
+    std::vector<std::string> lines;  ///< the lyric box's lines as typed, UTF-8
+    std::string gbk_text;            ///< the joined GBK text that was composed
+    int speed_pos = 0;               ///< list positions of the three settings
+    int mode_pos = 0;
+    int timbre_pos = 0;
+    Generators::State state;  ///< both generators just before the composition
+    ComposeOutcome outcome;   ///< tempo, mode, program, notes and durations
+    std::string play_file;    ///< the play file that now holds the melody
+};
+
+/// Told about every composition once the user has acknowledged "作曲完成".
+class CompositionListener {
+public:
+    virtual ~CompositionListener() = default;
+    virtual void composed(const FinishedComposition& composition) = 0;
 };
 
 /// The melody player. play, pause and stop with no file open throw

@@ -30,7 +30,13 @@ ComposeOutcome compose_lyrics(std::string_view gbk_text, int speed_pos, int mode
     song.set_mode(mode);
     song.compose(paragraph->get_layout(), midi_file);
     paragraph.reset();
-    return ComposeOutcome{tempo, mode, program, song.get_nt_cnt(), song.midi_error()};
+    return ComposeOutcome{tempo,
+                          mode,
+                          program,
+                          song.get_nt_cnt(),
+                          song.midi_error(),
+                          song.get_nt_seq_now(),
+                          song.get_tm_seq_now()};
 }
 
 }  // namespace quavella

@@ -8,6 +8,7 @@
 
 #include "composer/draws.h"
 #include "composer/message_sink.h"
+#include "composer/song.h"
 
 namespace quavella {
 
@@ -23,6 +24,8 @@ struct ComposeOutcome {
     int program;             ///< General MIDI program, 0-based
     int notes;               ///< notes in the melody
     std::string midi_error;  ///< empty when the file was written completely
+    Sequence nt_seq;         ///< the melody's MIDI note numbers, as written to the file
+    Sequence tm_seq;         ///< each note's duration in ticks, as written to the file
 };
 
 /// Analyses the text, draws the tempo, configures a Song and composes into `midi_file`.

@@ -26,6 +26,19 @@ public:
     explicit Generators(std::uint64_t seed = 0);
     /// Seeds both generators: s := S and t := S mod 2^32.
     void seed(std::uint64_t S);
+    /// Both generators' states, enough to repeat every later draw exactly.
+    struct State {
+        std::uint64_t s = 0;  ///< main generator
+        std::uint32_t t = 0;  ///< shuffle generator
+        bool operator==(const State&) const = default;
+    };
+    /// Returns the current state of both generators.
+    State state() const { return State{s_, t_}; }
+    /// Restores a state returned by state().
+    void restore(const State& st) {
+        s_ = st.s;
+        t_ = st.t;
+    }
     /// Returns 0 when n <= 0 (without stepping), else bits 32..62 of the next state modulo n.
     int random(int n) override;
     /// Steps the shuffle generator and returns bits 16..30 of its new state.

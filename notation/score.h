@@ -1,0 +1,75 @@
+// The melody in bars: a numbered-notation (jianpu) model of one finished
+// composition with its syllables. Qt-free; the score window draws it, the
+// command line prints it, the exports write it.
+//
+// Glossary: tick = 1/120 of a beat; bar = 480 ticks (4/4); degree = 1..7 for C..B.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quavella::notation {
+
+inline constexpr int kTicksPerBeat = 120;
+inline constexpr int kBarTicks = 480;
+
+/// One sung syllable, UTF-8.
+struct Lyric {
+    std::string text;           ///< empty for a continuation
+    bool continuation = false;  ///< sung on the previous syllable's vowel (extension line)
+    bool pause_after = false;   ///< a pause follows inside the sentence
+    bool sentence_end = false;  ///< ends its sentence: a breath mark follows the note
+    int sentence = 0;           ///< 0..3
+};
+
+/// A finished composition, as the composer made it.
+struct Melody {
+    std::vector<int> notes;     ///< MIDI note numbers, one per sung note
+    std::vector<int> ticks;     ///< duration of each note in ticks
+    std::vector<Lyric> lyrics;  ///< one per note
+    int tempo = 0;              ///< beats per minute
+    int mode = 0;               ///< mode number 0..3
+    int program = 0;            ///< General MIDI program, 0-based
+};
+
+/// One written symbol of a bar: a note (or a piece of a tied note) or a rest.
+struct Glyph {
+    int note = -1;                ///< index of the sung note in Melody::notes; -1 for a rest
+    int degree = 0;               ///< 1..7; 0 for a rest
+    int octave = 0;               ///< dots: +1 one above, -1 one below (MIDI 60..71 is 0)
+    int start = 0;                ///< ticks from the start of the bar
+    int ticks = 0;                ///< written duration, including dashes and dot
+    int underlines = 0;           ///< 1 for an eighth, 2 for a sixteenth, ...
+    int dashes = 0;               ///< added beats written as dashes after the digit
+    bool dotted = false;          ///< augmentation dot
+    bool tie_to_next = false;     ///< tied to the next glyph, which continues the same note
+    bool first = false;           ///< the first glyph of its note: it carries the syllable
+    bool beam_with_next = false;  ///< underline continues to the next glyph (same beat)
+};
+
+struct Bar {
+    std::vector<Glyph> glyphs;  ///< in time order; their ticks sum to kBarTicks
+};
+
+/// The whole score.
+struct Score {
+    std::string title;            ///< the first sentence, UTF-8
+    Melody melody;                ///< what the score was built from
+    std::vector<int> note_start;  ///< absolute start tick of each note
+    std::vector<Bar> bars;        ///< the last bar is filled with rests
+};
+
+/// Builds the score: bars of 480 ticks, notes split at bar lines and where the
+/// conventions do not let a note hide a beat, ties joining the pieces.
+Score build_score(Melody melody);
+
+/// Index of the note sounding at `tick` (absolute), or -1 in a rest or past the end.
+int note_at_tick(const Score& score, long tick);
+
+/// The score as text for a terminal: a header line, then pairs of lines (the
+/// notes of some bars, the syllables under them), East Asian wide characters
+/// counted as two columns.
+/// @param width the terminal width in columns
+std::string score_text(const Score& score, int width = 80);
+
+}  // namespace quavella::notation
