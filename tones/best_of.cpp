@@ -14,9 +14,9 @@ public:
 
 }  // namespace
 
-BestOf compose_best_of(std::string_view gbk_text, const ToneCheck& check, int count,
-                       int speed_pos, int mode_pos, int timbre_pos, Generators& gens,
-                       MessageSink& messages, const std::string& midi_file) {
+BestOf compose_best_of(std::string_view gbk_text, const ToneCheck& check, int count, int speed_pos,
+                       int mode_pos, int timbre_pos, Generators& gens, MessageSink& messages,
+                       const std::string& midi_file) {
     BestOf result;
     const auto n = static_cast<std::size_t>(std::max(count, 1));
     result.candidates.reserve(n);

@@ -9,9 +9,9 @@ namespace quavella {
 namespace {
 
 // The characters the tone changes name, in GBK.
-constexpr std::string_view kYi = "\xD2\xBB";   // 一
-constexpr std::string_view kBu = "\xB2\xBB";   // 不
-constexpr std::string_view kDi = "\xB5\xDA";   // 第, the ordinal prefix
+constexpr std::string_view kYi = "\xD2\xBB";  // 一
+constexpr std::string_view kBu = "\xB2\xBB";  // 不
+constexpr std::string_view kDi = "\xB5\xDA";  // 第, the ordinal prefix
 constexpr std::array<std::string_view, 13> kDigits = {
     "\xA9\x96",  // 〇
     "\xC1\xE3",  // 零

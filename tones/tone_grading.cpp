@@ -146,8 +146,8 @@ ToneCheck::ToneCheck(std::vector<SyllableText> syllables)
         if (!syl.continuation) {
             if (open && syllables_[last].sentence == syl.sentence &&
                 tones_[last].sung != Tone::none && tones_[i].sung != Tone::none) {
-                pairs_.push_back(TonePair{last, i, tones_[last].sung, tones_[i].sung, 0,
-                                          ToneGrade::good});
+                pairs_.push_back(
+                    TonePair{last, i, tones_[last].sung, tones_[i].sung, 0, ToneGrade::good});
             }
             last = i;
             open = true;
@@ -158,9 +158,8 @@ ToneCheck::ToneCheck(std::vector<SyllableText> syllables)
 
 ToneGrading ToneCheck::grade(std::span<const std::int32_t> notes) const {
     if (notes.size() != syllables_.size()) {
-        throw std::invalid_argument("tone check: " + std::to_string(notes.size()) +
-                                    " notes for " + std::to_string(syllables_.size()) +
-                                    " syllables");
+        throw std::invalid_argument("tone check: " + std::to_string(notes.size()) + " notes for " +
+                                    std::to_string(syllables_.size()) + " syllables");
     }
     ToneGrading grading;
     grading.pairs = pairs_;

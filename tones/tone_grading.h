@@ -31,9 +31,9 @@ ToneGrade grade_interval(Tone from, Tone to, int semitones);
 
 /// One graded pair of consecutive sung syllables.
 struct TonePair {
-    std::size_t first = 0;   ///< entry of the first syllable in the syllable texts (its note)
-    std::size_t second = 0;  ///< entry of the second syllable (its first note)
-    Tone first_tone = Tone::none;   ///< sung tone of the first syllable
+    std::size_t first = 0;         ///< entry of the first syllable in the syllable texts (its note)
+    std::size_t second = 0;        ///< entry of the second syllable (its first note)
+    Tone first_tone = Tone::none;  ///< sung tone of the first syllable
     Tone second_tone = Tone::none;  ///< sung tone of the second syllable
     int interval = 0;  ///< semitones from the first syllable's last note to the second's note
     ToneGrade grade = ToneGrade::good;
@@ -41,8 +41,8 @@ struct TonePair {
 
 /// The grading of one melody.
 struct ToneGrading {
-    std::vector<TonePair> pairs;    ///< every graded pair, in melody order
-    std::array<int, 4> counts{};    ///< pairs per grade, indexed by ToneGrade
+    std::vector<TonePair> pairs;  ///< every graded pair, in melody order
+    std::array<int, 4> counts{};  ///< pairs per grade, indexed by ToneGrade
 
     /// Number of graded pairs.
     int graded() const { return static_cast<int>(pairs.size()); }

@@ -29,7 +29,8 @@ class BestOfTest : public testing::Test {
 protected:
     void SetUp() override {
         dir_ = std::filesystem::path(testing::TempDir()) /
-               ("best_of_" + std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
+               ("best_of_" +
+                std::string(testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::create_directories(dir_);
         gbk_ = utf8_to_gbk("春眠不觉晓，处处闻啼鸟。夜来风雨声，花落知多少。").gbk;
     }
@@ -37,7 +38,8 @@ protected:
 
     std::filesystem::path dir_;
     std::string gbk_;
-    const ToneCheck check_{test::syllables_of({"春眠不觉晓", "处处闻啼鸟", "夜来风雨声", "花落知多少"})};
+    const ToneCheck check_{
+        test::syllables_of({"春眠不觉晓", "处处闻啼鸟", "夜来风雨声", "花落知多少"})};
     Quiet quiet_;
 };
 
@@ -49,7 +51,8 @@ TEST_F(BestOfTest, CandidatesAreTheCompositionsOfConsecutiveRequests) {
     std::vector<ComposeOutcome> outcomes;
     for (int i = 0; i < kCount; ++i) {
         states.push_back(singles.state());
-        outcomes.push_back(compose_lyrics(gbk_, 1, 2, 3, singles, quiet_, (dir_ / "single.mid").string()));
+        outcomes.push_back(
+            compose_lyrics(gbk_, 1, 2, 3, singles, quiet_, (dir_ / "single.mid").string()));
         gradings.push_back(check_.grade(outcomes.back().nt_seq));
     }
 

@@ -82,9 +82,9 @@ INSTANTIATE_TEST_SUITE_P(Words, ToneChangesTest, testing::ValuesIn(kWords), test
 
 TEST(ToneTableTest, CharactersWithoutReadingAndStrayBytes) {
     EXPECT_EQ(text_tone("ok"), Tone::none);
-    EXPECT_EQ(text_tone("\xA3\xAC"), Tone::none);  // ，full-width comma
-    EXPECT_EQ(text_tone("\xA1\xB0"), Tone::none);  // “ opening quote
-    EXPECT_EQ(text_tone("\xC4"), Tone::none);      // a lead byte alone
+    EXPECT_EQ(text_tone("\xA3\xAC"), Tone::none);      // ，full-width comma
+    EXPECT_EQ(text_tone("\xA1\xB0"), Tone::none);      // “ opening quote
+    EXPECT_EQ(text_tone("\xC4"), Tone::none);          // a lead byte alone
     EXPECT_EQ(gbk_char_tone(0x80, 0x40), Tone::none);  // below the lead range
     EXPECT_EQ(gbk_char_tone(0xB4, 0x7F), Tone::none);  // 0x7F is never a trail
     EXPECT_EQ(gbk_char_tone(0xFF, 0xA1), Tone::none);  // above the lead range
@@ -100,8 +100,8 @@ TEST(ToneTableTest, EveryGbkCharacterOfOneLevelHasAReading) {
     for (unsigned lead = 0xB0; lead <= 0xD7; ++lead) {
         for (unsigned trail = 0xA1; trail <= 0xFE; ++trail) {
             if (lead == 0xD7 && trail > 0xF9) break;
-            if (gbk_char_tone(static_cast<unsigned char>(lead), static_cast<unsigned char>(trail)) ==
-                Tone::none) {
+            if (gbk_char_tone(static_cast<unsigned char>(lead),
+                              static_cast<unsigned char>(trail)) == Tone::none) {
                 ++without;
             }
         }

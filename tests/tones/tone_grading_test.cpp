@@ -84,7 +84,8 @@ const IntervalRow kIntervals[] = {
 /// "fourth_to_third_minus6": the tones and the interval of a row.
 std::string interval_name(const testing::TestParamInfo<IntervalRow>& info) {
     const auto tone = [](Tone t) {
-        static const char* const names[] = {"none", "first", "second", "third", "fourth", "neutral"};
+        static const char* const names[] = {"none",  "first",  "second",
+                                            "third", "fourth", "neutral"};
         return std::string(names[static_cast<int>(t)]);
     };
     const IntervalRow& row = info.param;
