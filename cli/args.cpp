@@ -22,8 +22,7 @@ std::optional<std::string> attached_value(const std::string& arg, std::string_vi
 }  // namespace
 
 std::optional<std::string> walk_arguments(std::span<const std::string> args,
-                                          std::string_view command,
-                                          std::span<const Option> options,
+                                          std::string_view command, std::span<const Option> options,
                                           const OperandTaker& operand) {
     bool options_done = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -134,6 +133,7 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
              return std::nullopt;
          }},
         file("-o", a.out_file),
+        flag("--score", a.score),
     };
     if (auto refused = walk_arguments(args, "compose", options, lyric_file(a.source))) {
         return UsageError{*refused};

@@ -69,8 +69,7 @@ using OperandTaker = std::function<std::optional<std::string>(const std::string&
 /// @param command the command's name, for the unknown-option message
 /// @return the refusal's text, or nothing when every argument was taken
 std::optional<std::string> walk_arguments(std::span<const std::string> args,
-                                          std::string_view command,
-                                          std::span<const Option> options,
+                                          std::string_view command, std::span<const Option> options,
                                           const OperandTaker& operand);
 
 /// Option rows for the common kinds of value.
@@ -100,14 +99,15 @@ struct AnalyzeSettings {
 Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args);
 
 /// quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E]
-///                      [-o OUT] [FILE]
+///                      [-o OUT] [--score] [FILE]
 struct ComposeSettings {
     LyricSource source;
-    int speed = 0;   ///< list positions, mapped as the window's lists are
+    int speed = 0;  ///< list positions, mapped as the window's lists are
     int mode = 0;
     int timbre = 0;
     std::optional<std::uint64_t> seed;  ///< nothing: seeded from the clock
     std::string out_file = kWorkingFile;
+    bool score = false;  ///< also print the melody in numbered notation
 };
 Parsed<ComposeSettings> parse_compose(std::span<const std::string> args);
 

@@ -29,7 +29,8 @@ bool is_ascii_delimiter(unsigned char b) {
 /// 。 ， ？ ！ ； ： and the ideographic space, －, 、, ～.
 bool is_excluded_pair(unsigned char a, unsigned char b) {
     if (a == 0xA1) return b == 0xA3 || b == 0xA1 || b == 0xA2 || b == 0xAB;
-    if (a == 0xA3) return b == 0xAC || b == 0xBF || b == 0xA1 || b == 0xBB || b == 0xBA || b == 0xAD;
+    if (a == 0xA3)
+        return b == 0xAC || b == 0xBF || b == 0xA1 || b == 0xBB || b == 0xBA || b == 0xAD;
     return false;
 }
 

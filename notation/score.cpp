@@ -30,9 +30,9 @@ struct Pitch {
 };
 
 /// Degree of each pitch class of C major, sharps for the black keys.
-constexpr Pitch kPitchClass[12] = {{1, false}, {1, true}, {2, false}, {2, true},
-                                   {3, false}, {4, false}, {4, true}, {5, false},
-                                   {5, true},  {6, false}, {6, true}, {7, false}};
+constexpr Pitch kPitchClass[12] = {{1, false}, {1, true},  {2, false}, {2, true},
+                                   {3, false}, {4, false}, {4, true},  {5, false},
+                                   {5, true},  {6, false}, {6, true},  {7, false}};
 
 int floor_div(int a, int b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
 
@@ -202,8 +202,8 @@ Score build_score(Melody melody) {
 
 int note_at_tick(const Score& score, long tick) {
     const std::vector<int>& starts = score.note_start;
-    const auto after = std::upper_bound(starts.begin(), starts.end(), tick,
-                                        [](long t, int s) { return t < s; });
+    const auto after =
+        std::upper_bound(starts.begin(), starts.end(), tick, [](long t, int s) { return t < s; });
     if (after == starts.begin()) return -1;
     const auto i = static_cast<std::size_t>(after - starts.begin() - 1);
     if (i >= score.melody.ticks.size()) return -1;

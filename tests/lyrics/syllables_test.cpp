@@ -35,7 +35,7 @@ std::string show(const std::vector<SyllableText>& syllables) {
     for (std::size_t i = 0; i < syllables.size(); ++i) {
         const SyllableText& syl = syllables[i];
         if (i > 0) s += syl.sentence != syllables[i - 1].sentence ? " | " : " ";
-        s += syl.continuation ? std::string("~")
+        s += syl.continuation   ? std::string("~")
              : syl.text.empty() ? std::string("\"\"")
                                 : gbk_to_utf8(syl.text);
         if (syl.pause_after) s += ',';
@@ -77,7 +77,8 @@ const std::vector<SyllableRow> kRows = {
     // neighbour, the previous syllable when there is one, else the next.
     {"OneLetterAfterSyllables", gbk("春眠 a，不觉晓，处处闻，啼鸟。"),
      "春 眠a,. | 不 觉 晓. | 处 处 闻. | 啼 鸟."},
-    {"OneLetterFirst", gbk("a，春眠不觉晓，处处闻，啼鸟。"), "a春 眠 不 觉 晓. | 处 处 闻. | 啼 鸟."},
+    {"OneLetterFirst", gbk("a，春眠不觉晓，处处闻，啼鸟。"),
+     "a春 眠 不 觉 晓. | 处 处 闻. | 啼 鸟."},
     {"IgnoredMarksJoinWithoutText", gbk("春～眠、不觉　晓－啊，夏，秋，冬。"),
      "春 眠 不 觉 晓 啊. | 夏. | 秋. | 冬."},
     // An ignored mark inside a Latin word splits it into units; the nine bytes
@@ -87,7 +88,8 @@ const std::vector<SyllableRow> kRows = {
     // bytes across it (and so swallows the final comma into a fourth syllable),
     // the texts keep it whole.
     {"ExtensionCharacterKeptWhole", gbk("丂 我们唱，"), "丂. | 我. | 们. | 唱 ~."},
-    {"LoneHighByteAtTheEndIsKept", gbk("春眠不觉晓") + "\xB0", "春. | 眠. | 不. | 觉 晓\xEF\xBF\xBD."},
+    {"LoneHighByteAtTheEndIsKept", gbk("春眠不觉晓") + "\xB0",
+     "春. | 眠. | 不. | 觉 晓\xEF\xBF\xBD."},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, RealLyrics, ::testing::ValuesIn(kRows), RowName{});
@@ -101,9 +103,8 @@ std::string visible_characters(const std::string& text) {
         const auto b = static_cast<unsigned char>(text[i]);
         const auto t = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
         if (b >= 0x81 && b <= 0xFE && t >= 0x40 && t <= 0xFE && t != 0x7F) {
-            static const std::vector<std::string> marks = {kJu,        kDou,  kWen, kTan,
-                                                           kFen,       kMao,  kIdeoSpace,
-                                                           kDash,      kDun,  kTilde};
+            static const std::vector<std::string> marks = {kJu,  kDou,       kWen,  kTan, kFen,
+                                                           kMao, kIdeoSpace, kDash, kDun, kTilde};
             const std::string pair = text.substr(i, 2);
             if (std::find(marks.begin(), marks.end(), pair) == marks.end()) out += pair;
             i += 2;
@@ -121,9 +122,11 @@ std::string visible_characters(const std::string& text) {
 /// kinds of marks, ignored marks, stray high bytes and extension characters.
 std::string random_lyrics(std::mt19937& rng) {
     static const std::vector<std::string> pieces = {
-        cn(1), cn(1, 7), cn(1, 300), "a", "b", "Z", "7", "-", " ", " ", ",", ".", "?", "!", ";",
-        kJu, kDou, kWen, kTan, kFen, kMao, kIdeoSpace, kDash, kDun, kTilde, "\xB0", "\xA3",
-        "\x81\x40", "\x81", "\xFF", "\x80", std::string(1, '\0'), "\t"};
+        cn(1),  cn(1, 7), cn(1, 300), "a",        "b",    "Z",        "7",    "-",
+        " ",    " ",      ",",        ".",        "?",    "!",        ";",    kJu,
+        kDou,   kWen,     kTan,       kFen,       kMao,   kIdeoSpace, kDash,  kDun,
+        kTilde, "\xB0",   "\xA3",     "\x81\x40", "\x81", "\xFF",     "\x80", std::string(1, '\0'),
+        "\t"};
     std::uniform_int_distribution<std::size_t> length(0, 40);
     std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
     std::uniform_int_distribution<int> any_byte(0, 255);
@@ -159,7 +162,8 @@ TEST(SyllableTexts, OneTextPerComposedNoteAndNoCharacterLostForAnyBytes) {
         // content when it is closed, which would make this test wait on the disk.
         std::filesystem::remove(file);
         Generators draws(static_cast<std::uint64_t>(round));
-        const ComposeOutcome outcome = compose_lyrics(text, round % 3, round % 4, 0, draws, sink, file);
+        const ComposeOutcome outcome =
+            compose_lyrics(text, round % 3, round % 4, 0, draws, sink, file);
         ASSERT_EQ(syllables.size(), outcome.nt_seq.size());
 
         std::string joined;

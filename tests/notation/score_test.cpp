@@ -57,8 +57,8 @@ class TickPatterns : public ::testing::TestWithParam<TickRow> {};
 
 TEST_P(TickPatterns, WrittenSymbols) {
     const TickRow& row = GetParam();
-    const Melody m = row.lead > 0 ? melody_of({60, 67}, {row.lead, row.ticks})
-                                  : melody_of({67}, {row.ticks});
+    const Melody m =
+        row.lead > 0 ? melody_of({60, 67}, {row.lead, row.ticks}) : melody_of({67}, {row.ticks});
     EXPECT_EQ(show(build_score(m)), row.written);
 }
 
@@ -131,11 +131,11 @@ TEST(Pitches, DegreesAndOctaveDotsInC) {
         bool sharp;
     };
     const std::vector<Row> rows = {
-        {60, 1, 0, false}, {62, 2, 0, false}, {64, 3, 0, false}, {65, 4, 0, false},
-        {67, 5, 0, false}, {69, 6, 0, false}, {71, 7, 0, false}, {72, 1, 1, false},
-        {76, 3, 1, false}, {55, 5, -1, false}, {57, 6, -1, false}, {59, 7, -1, false},
-        {48, 1, -1, false}, {47, 7, -2, false}, {84, 1, 2, false}, {61, 1, 0, true},
-        {70, 6, 0, true},  {0, 1, -5, false},
+        {60, 1, 0, false},  {62, 2, 0, false},  {64, 3, 0, false},  {65, 4, 0, false},
+        {67, 5, 0, false},  {69, 6, 0, false},  {71, 7, 0, false},  {72, 1, 1, false},
+        {76, 3, 1, false},  {55, 5, -1, false}, {57, 6, -1, false}, {59, 7, -1, false},
+        {48, 1, -1, false}, {47, 7, -2, false}, {84, 1, 2, false},  {61, 1, 0, true},
+        {70, 6, 0, true},   {0, 1, -5, false},
     };
     for (const Row& r : rows) {
         const Score score = build_score(melody_of({r.midi}, {120}));
@@ -152,7 +152,7 @@ TEST(NoteAtTick, NoteSoundingAtPlayerPosition) {
         long tick;
         int note;
     };
-    const std::vector<Row> rows = {{-1, -1}, {0, 0},   {119, 0},  {120, 1}, {179, 1},
+    const std::vector<Row> rows = {{-1, -1}, {0, 0},   {119, 0},  {120, 1},  {179, 1},
                                    {180, 2}, {419, 2}, {420, -1}, {479, -1}, {100000, -1}};
     for (const Row& r : rows) EXPECT_EQ(note_at_tick(score, r.tick), r.note) << r.tick;
     EXPECT_EQ(note_at_tick(build_score(Melody{}), 0), -1);
