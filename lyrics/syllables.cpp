@@ -114,13 +114,19 @@ public:
         }
     }
 
+    void reserve(std::size_t notes) { out_.reserve(notes); }
+
     std::vector<SyllableText> take() { return std::move(out_); }
 
 private:
     void sing(std::string text) {
         SyllableText s;
-        s.text = std::move(carried_) + std::move(text);
-        carried_.clear();
+        if (carried_.empty()) {
+            s.text = std::move(text);
+        } else {
+            s.text = std::move(carried_) + text;
+            carried_.clear();
+        }
         out_.push_back(std::move(s));
         last_sung_ = static_cast<long>(out_.size()) - 1;
     }
@@ -157,7 +163,12 @@ std::vector<SyllableText> syllable_texts(std::string_view gbk_text) {
     SyllableCutter cutter;
     std::vector<std::string_view> units;
     std::size_t pos = 0;
-    for (const ScannedWord& word : scan_words(gbk_text)) {
+    const std::vector<ScannedWord> words = scan_words(gbk_text);
+    std::size_t notes_wanted = 0;
+    for (const ScannedWord& word : words)
+        notes_wanted += static_cast<std::size_t>(std::max(word.count, 0));
+    cutter.reserve(notes_wanted);
+    for (const ScannedWord& word : words) {
         units.clear();
         pos = collect_units(gbk_text, pos, word.end, units);
         cutter.place(word.count, units);

@@ -21,9 +21,11 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
 char32_t decode(std::string_view s, std::size_t& i) {
     const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
     const unsigned char b0 = b(i);
-    std::size_t len = b0 < 0x80 ? 1 : b0 >= 0xC2 && b0 <= 0xDF ? 2 : b0 >= 0xE0 && b0 <= 0xEF ? 3
-                                  : b0 >= 0xF0 && b0 <= 0xF4   ? 4
-                                                               : 0;
+    std::size_t len = b0 < 0x80                  ? 1
+                      : b0 >= 0xC2 && b0 <= 0xDF ? 2
+                      : b0 >= 0xE0 && b0 <= 0xEF ? 3
+                      : b0 >= 0xF0 && b0 <= 0xF4 ? 4
+                                                 : 0;
     if (len == 0 || i + len > s.size()) {
         ++i;
         return 0xFFFD;
