@@ -92,14 +92,15 @@ struct LyricSource {
 /// The operand of a command that reads lyrics: one FILE (or "-") at most.
 OperandTaker lyric_file(LyricSource& source);
 
-/// quavella-cli analyze [--encoding E] [FILE]
+/// quavella-cli analyze [--tones] [--encoding E] [FILE]
 struct AnalyzeSettings {
     LyricSource source;
+    bool tones = false;  ///< --tones: also print the tones of the syllables
 };
 Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args);
 
 /// quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E]
-///                      [-o OUT] [--score] [FILE]
+///                      [-o OUT] [--score] [--tones] [--best-of N] [FILE]
 struct ComposeSettings {
     LyricSource source;
     int speed = 0;  ///< list positions, mapped as the window's lists are
@@ -108,7 +109,12 @@ struct ComposeSettings {
     std::optional<std::uint64_t> seed;  ///< nothing: seeded from the clock
     std::string out_file = kWorkingFile;
     bool score = false;  ///< also print the melody in numbered notation
+    bool tones = false;  ///< --tones: also print the tones and the grading of the melody
+    int best_of = 1;     ///< --best-of N: candidates composed; the best is written
 };
+
+/// The largest N of --best-of.
+inline constexpr int kMaxBestOf = 1000;
 Parsed<ComposeSettings> parse_compose(std::span<const std::string> args);
 
 /// Parses a list position: an integer (any value; those outside the list map

@@ -23,7 +23,11 @@
 #include "composer/message_sink.h"
 #include "lyrics/gbk_text.h"
 #include "lyrics/paragraph.h"
+#include "lyrics/syllables.h"
 #include "notation/score.h"
+#include "tones/best_of.h"
+#include "tones/tone_grading.h"
+#include "tones/tone_report.h"
 
 namespace {
 
@@ -32,9 +36,9 @@ using quavella::cli::status;
 
 constexpr const char* kUsage =
     "Usage:\n"
-    "  quavella-cli analyze [--encoding E] [FILE]\n"
+    "  quavella-cli analyze [--tones] [--encoding E] [FILE]\n"
     "  quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E] "
-    "[-o OUT] [--score] [FILE]\n"
+    "[-o OUT] [--score] [--tones] [--best-of N] [FILE]\n"
     "  quavella-cli --help\n"
     "\n"
     "Lyrics are read from FILE, or from standard input when FILE is \"-\" or absent.\n"
@@ -49,6 +53,9 @@ constexpr const char* kUsage =
     "Options:\n"
     "  --encoding E   encoding of the lyrics: utf-8 (default; characters GBK lacks are\n"
     "                 dropped) or gbk (bytes taken as they stand)\n"
+    "  --tones        also print the Mandarin tone of every syllable, sentence by sentence\n"
+    "                 (5 = neutral, 3>2 a tone changed by the next syllable); compose adds\n"
+    "                 the grading of each pair of syllables and the tone score\n"
     "  -h, --help     show this text\n"
     "\n"
     "Options of compose (P is a list position from 0, or the item's own text):\n"
@@ -60,7 +67,13 @@ constexpr const char* kUsage =
     "  -o OUT         the MIDI file to write (default temp.mid)\n"
     "  --score        also print the melody in numbered notation, the syllables under\n"
     "                 the notes (the format is described in the README)\n"
+    "  --best-of N    compose N melodies (1 to 1000), as N presses of the window's compose\n"
+    "                 button would, and write the one with the highest tone score (the\n"
+    "                 first of equals); each candidate is printed as\n"
+    "                   candidate=K state=S:T tones=N% (G of P)\n"
+    "                 where S:T is the generators' state before it was composed\n"
     "  compose prints: seed=S notes=N tempo=T mode=M program=P file=OUT\n"
+    "                 (with --best-of, then: candidate=K state=S:T tones=N%)\n"
     "\n"
     "Exit status: 0 success; 1 the input cannot be read, the lyrics are empty or too\n"
     "short, or the output is not written; 2 bad usage or invalid UTF-8 input.\n";
@@ -135,12 +148,16 @@ int cmd_analyze(std::span<const std::string> args) {
     const LyricText text = read_lyrics(settings.source);
     if (const Exit* failed = std::get_if<Exit>(&text)) return status(*failed);
 
-    const quavella::Paragraph parag(std::get<std::string>(text));
+    const std::string& gbk = std::get<std::string>(text);
+    const quavella::Paragraph parag(gbk);
     std::string line = "layout:";
     for (const auto v : parag.get_layout()) line += " " + std::to_string(v);
     std::cout << line << "\n"
               << "stc_cnt=" << parag.get_stc_cnt() << " pause_cnt=" << parag.get_pause_cnt()
               << " val_sum=" << parag.get_val_sum() << " val_avg=" << parag.get_val_avg() << "\n";
+    if (settings.tones) {
+        std::cout << quavella::tone_lines(quavella::ToneCheck(quavella::syllable_texts(gbk)));
+    }
     return status(flush_output());
 }
 
@@ -180,20 +197,53 @@ int cmd_compose(std::span<const std::string> args) {
     const std::uint64_t seed = settings.seed.value_or(quavella::clock_seed());
     quavella::Generators draws(seed);
     StderrMessages messages;
-    const quavella::ComposeOutcome outcome = quavella::compose_lyrics(
-        text, settings.speed, settings.mode, settings.timbre, draws, messages, settings.out_file);
+    const bool grade = settings.tones || settings.best_of > 1;
+    std::optional<quavella::ToneCheck> check;
+    if (grade) check.emplace(quavella::syllable_texts(text));
+
+    // A single composition is written as it is composed; best of N writes its choice.
+    quavella::ComposeOutcome outcome;
+    std::optional<quavella::BestOf> best;
+    if (settings.best_of > 1) {
+        best =
+            quavella::compose_best_of(text, *check, settings.best_of, settings.speed, settings.mode,
+                                      settings.timbre, draws, messages, settings.out_file);
+        outcome = best->candidates[best->best].outcome;
+    } else {
+        outcome = quavella::compose_lyrics(text, settings.speed, settings.mode, settings.timbre,
+                                           draws, messages, settings.out_file);
+    }
     if (!outcome.midi_error.empty()) {
         std::cerr << "quavella-cli: cannot write '" << settings.out_file
                   << "': " << outcome.midi_error << "\n";
         return status(Exit::output_not_written);
     }
+    if (best) {
+        for (std::size_t k = 0; k < best->candidates.size(); ++k) {
+            const quavella::BestOfCandidate& candidate = best->candidates[k];
+            std::cout << "candidate=" << k + 1 << " state=" << candidate.state.s << ":"
+                      << candidate.state.t << " tones=" << candidate.grading.percent() << "% ("
+                      << candidate.grading.agreeing() << " of " << candidate.grading.graded()
+                      << ")\n";
+        }
+    }
     std::cout << "seed=" << seed << " notes=" << outcome.notes << " tempo=" << outcome.tempo
               << " mode=" << outcome.mode << " program=" << outcome.program
-              << " file=" << settings.out_file << "\n";
+              << " file=" << settings.out_file;
+    if (best) {
+        const quavella::BestOfCandidate& chosen = best->candidates[best->best];
+        std::cout << " candidate=" << best->best + 1 << " state=" << chosen.state.s << ":"
+                  << chosen.state.t << " tones=" << chosen.grading.percent() << "%";
+    }
+    std::cout << "\n";
     if (settings.score) {
         const auto score =
             quavella::notation::build_score(quavella::notation::melody_from(text, outcome));
         std::cout << quavella::notation::score_text(score, terminal_width());
+    }
+    if (settings.tones) {
+        std::cout << quavella::grading_lines(
+            *check, best ? best->candidates[best->best].grading : check->grade(outcome.nt_seq));
     }
     return status(flush_output());
 }

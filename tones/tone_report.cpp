@@ -66,8 +66,8 @@ std::string grading_lines(const ToneCheck& check, const ToneGrading& grading) {
     out += "tone score: " + std::to_string(grading.percent()) + "% (" +
            std::to_string(grading.agreeing()) + " of " + std::to_string(grading.graded()) +
            " pairs good or fair; good " + count(ToneGrade::good) + ", fair " +
-           count(ToneGrade::fair) + ", acceptable " + count(ToneGrade::acceptable) +
-           ", contrary " + count(ToneGrade::contrary) + ")\n";
+           count(ToneGrade::fair) + ", acceptable " + count(ToneGrade::acceptable) + ", contrary " +
+           count(ToneGrade::contrary) + ")\n";
     const std::vector<TonePair> contrary = grading.contrary();
     if (!contrary.empty()) {
         GbkToUtf8 to_utf8;

@@ -123,10 +123,12 @@ TEST_F(CliTones, ComposeGradesTheIntervalsOfTheWrittenMelody) {
 }
 
 TEST_F(CliTones, BestOfPrintsEveryCandidateAndKeepsTheFirstHighest) {
-    const CliRun r = run({"compose", "--seed", "42", "--best-of", "8", "--tones", "-o", "best.mid"});
+    const CliRun r =
+        run({"compose", "--seed", "42", "--best-of", "8", "--tones", "-o", "best.mid"});
     ASSERT_EQ(r.status, 0) << r.err;
-    const auto states = all_of(r.out, R"(candidate=\d+ state=(\d+:\d+) tones=)");
-    const auto agreeing = all_of(r.out, R"(candidate=\d+ state=\S+ tones=\d+% \((\d+) of 16\))");
+    const auto states = all_of(r.out, R"((?:^|\n)candidate=\d+ state=(\d+:\d+) tones=)");
+    const auto agreeing =
+        all_of(r.out, R"((?:^|\n)candidate=\d+ state=\S+ tones=\d+% \((\d+) of 16\))");
     ASSERT_EQ(states.size(), 8u) << r.out;
     ASSERT_EQ(agreeing.size(), 8u) << r.out;
     EXPECT_EQ(states[0], "42:42");  // the seed's state: the first press

@@ -11,6 +11,7 @@
 
 #include "lyrics/gbk_text.h"
 #include "lyrics/syllables.h"
+#include "tests/support/row_name.h"
 
 namespace quavella::test {
 
@@ -54,13 +55,5 @@ inline std::vector<SyllableText> syllables_of(const std::vector<std::string>& se
     }
     return out;
 }
-
-/// Names a table row's test after the row's `name`.
-struct RowName {
-    template <class Row>
-    std::string operator()(const ::testing::TestParamInfo<Row>& p) const {
-        return p.param.name;
-    }
-};
 
 }  // namespace quavella::test
