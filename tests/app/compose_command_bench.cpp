@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/compose_command.h"
 #include "app/fluid_player.h"
+#include "app/window_commands.h"
 #include "app_fakes.h"
 
 namespace quavella {

@@ -14,6 +14,7 @@
 
 #include "app/instructions_window.h"
 #include "app/main_window.h"
+#include "app/url_label.h"
 #include "app_fakes.h"
 #include "qt_typing.h"
 

@@ -1,6 +1,6 @@
 // The window's commands without a window: start-up, compose with its refusals and
 // failures, the play file rotation, stop and save as, over fakes and real files.
-#include "app/compose_command.h"
+#include "app/window_commands.h"
 
 #include <gtest/gtest.h>
 
@@ -262,6 +262,20 @@ TEST_F(CommandsTest, SaveAsCopiesThePlayFileFromTheStartDirectory) {
     EXPECT_EQ(log, EventLog{"copy:" + (dir.path() / "2.mid").string() + ":" +
                             (dir.path() / "out/song.mid").string()});
     EXPECT_EQ(read_bytes(dir.path() / "out/song.mid"), read_bytes(dir.path() / "2.mid"));
+}
+
+TEST_F(CommandsTest, SaveAsAfterAnUnreadableStartDirectoryCopiesTheComposedPlayFile) {
+    WindowCommands other{{box, copier, sleeper, dialog, buttons, player}, "quavella"};
+    other.start_up(clock, std::nullopt);
+    other.compose(lyrics({kLyrics}));
+    log.clear();
+    dialog.answers = {(dir.path() / "song").string()};
+
+    other.save_as();
+
+    // Not "/2.mid" at the root: the file the composition wrote.
+    EXPECT_EQ(log, EventLog{"copy:2.mid:" + (dir.path() / "song.mid").string()});
+    EXPECT_EQ(read_bytes(dir.path() / "song.mid"), read_bytes(dir.path() / "2.mid"));
 }
 
 TEST_F(CommandsTest, SaveAsNeverReplacesAndSaysWhyNothingWasSaved) {
