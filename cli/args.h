@@ -92,7 +92,7 @@ struct LyricSource {
 /// The operand of a command that reads lyrics: one FILE (or "-") at most.
 OperandTaker lyric_file(LyricSource& source);
 
-/// quavella-cli analyze [--tones] [--encoding E] [FILE]
+/// quavella-cli analyze [--encoding E] [--tones] [FILE]
 struct AnalyzeSettings {
     LyricSource source;
     bool tones = false;  ///< --tones: also print the tones of the syllables

@@ -36,7 +36,7 @@ using quavella::cli::status;
 
 constexpr const char* kUsage =
     "Usage:\n"
-    "  quavella-cli analyze [--tones] [--encoding E] [FILE]\n"
+    "  quavella-cli analyze [--encoding E] [--tones] [FILE]\n"
     "  quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E] "
     "[-o OUT] [--score] [--tones] [--best-of N] [FILE]\n"
     "  quavella-cli --help\n"

@@ -2,79 +2,44 @@
 // against the notes of the file it writes (read back with midicsv), and
 // compose --best-of against single compositions from the same seed.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/cli_runner.h"
+#include "tests/support/files.h"
+#include "tests/support/tools.h"
+
+namespace quavella::test {
 namespace {
-
-namespace fs = std::filesystem;
-
-struct CliRun {
-    int status;
-    std::string out;
-    std::string err;
-};
 
 class CliTones : public testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("quavella-tones-cli-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-    static std::string read_file(const std::string& file) {
-        std::ifstream f(file, std::ios::binary);
-        std::ostringstream s;
-        s << f.rdbuf();
-        return s.str();
-    }
-    static std::string quoted(const std::string& s) {
-        std::string q = "'";
-        for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        return q + "'";
-    }
-
-    /// Runs the CLI in the test's directory on the sample quatrain.
+    /// Runs the CLI in the scratch directory on the sample quatrain.
     CliRun run(std::vector<std::string> args) {
         args.push_back(QUAVELLA_SAMPLES_DIR "/chunxiao.txt");
-        std::string cmd = "cd " + quoted(dir_.string()) + " && " + quoted(QUAVELLA_CLI_PATH);
-        for (const auto& a : args) cmd += " " + quoted(a);
-        cmd += " >stdout 2>stderr";
-        const int raw = std::system(cmd.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(path("stdout")),
-                read_file(path("stderr"))};
+        return run_cli(args, "", dir_.path());
     }
 
     /// The note numbers of a MIDI file in order, as midicsv reads them.
     std::vector<int> notes_of(const std::string& file) {
-        const std::string csv = path("notes.csv");
-        const std::string cmd = "midicsv " + quoted(file) + " " + quoted(csv);
-        if (std::system(cmd.c_str()) != 0) {
-            ADD_FAILURE() << "midicsv could not read " << file << " (is midicsv installed?)";
+        if (const std::string missing = missing_midicsv(); !missing.empty()) {
+            ADD_FAILURE() << missing;
             return {};
         }
         std::vector<int> notes;
-        std::istringstream lines(read_file(csv));
-        const std::regex note_on(R"(^\s*2,\s*\d+,\s*Note_on_c,\s*\d+,\s*(\d+),\s*[1-9]\d*)");
-        std::smatch m;
-        for (std::string line; std::getline(lines, line);) {
-            if (std::regex_search(line, m, note_on)) notes.push_back(std::stoi(m[1]));
+        for (const CsvRecord& record : midicsv_records(file)) {
+            if (record.size() == 6 && record[2] == "Note_on_c" && record[5] != "0") {
+                notes.push_back(std::stoi(record[4]));
+            }
         }
         return notes;
     }
 
-    fs::path dir_;
+    std::string path(const std::string& name) const { return dir_.file(name); }
+
+    ScratchDir dir_;
 };
 
 /// Every match of `pattern`'s first group in `text`, in order.
@@ -164,3 +129,4 @@ TEST_F(CliTones, BestOfToAnUnwritableFileReportsNothingAsWritten) {
 }
 
 }  // namespace
+}  // namespace quavella::test
