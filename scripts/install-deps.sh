@@ -7,6 +7,7 @@ packages=(
   build-essential cmake pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libfluidsynth-dev fluidsynth
+  libsqlite3-dev
   fonts-wqy-microhei
   midicsv python3-mido
   xvfb xdotool imagemagick sox
