@@ -102,7 +102,7 @@ struct AnalyzeSettings {
 Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args);
 
 /// quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S | --state S:T]
-///                      [--encoding E] [-o OUT] [FILE]
+///                      [--encoding E] [-o OUT] [--score] [FILE]
 struct ComposeSettings {
     LyricSource source;
     int speed = 0;  ///< list positions, mapped as the window's lists are
@@ -111,6 +111,7 @@ struct ComposeSettings {
     std::optional<std::uint64_t> seed;       ///< nothing: seeded from the clock (or the state)
     std::optional<Generators::State> state;  ///< both generators' state to start from
     std::string out_file = kWorkingFile;
+    bool score = false;  ///< also print the melody in numbered notation
 };
 Parsed<ComposeSettings> parse_compose(std::span<const std::string> args);
 

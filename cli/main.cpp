@@ -1,6 +1,9 @@
 // quavella-cli: command-line front end over the core. Reads the lyric input,
 // calls the core and prints; the arguments are parsed by cli/args, and each
 // command is one function in the dispatch table at the bottom.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -25,6 +28,7 @@
 #include "history/store.h"
 #include "lyrics/gbk_text.h"
 #include "lyrics/paragraph.h"
+#include "notation/score.h"
 
 namespace {
 
@@ -35,7 +39,7 @@ constexpr const char* kUsage =
     "Usage:\n"
     "  quavella-cli analyze [--encoding E] [FILE]\n"
     "  quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S | --state S:T]\n"
-    "                       [--encoding E] [-o OUT] [FILE]\n"
+    "                       [--encoding E] [-o OUT] [--score] [FILE]\n"
     "  quavella-cli history list [--limit N]\n"
     "  quavella-cli history show ID\n"
     "  quavella-cli history export ID [-o FILE]\n"
@@ -52,7 +56,7 @@ constexpr const char* kUsage =
     "  history   the compositions the window recorded, newest first:\n"
     "              list     one line each: ID, time, settings, notes, first words\n"
     "              show     one entry: lyrics, settings, generator state, the command\n"
-    "                       line that makes it again, notes and durations\n"
+    "                       line that makes it again, and its score (as --score prints it)\n"
     "              export   write the entry's composition file (default history-ID.mid)\n"
     "\n"
     "Options:\n"
@@ -68,6 +72,8 @@ constexpr const char* kUsage =
     "  --seed S       seed of the random draws, 0 to 18446744073709551615 (default: the clock)\n"
     "  --state S:T    start both random generators from a state the history recorded\n"
     "  -o OUT         the MIDI file to write (default temp.mid)\n"
+    "  --score        also print the melody in numbered notation, the syllables under\n"
+    "                 the notes (the format is described in the README)\n"
     "  compose prints: seed=S (or state=S:T) notes=N tempo=T mode=M program=P file=OUT\n"
     "\n"
     "Options of history list:\n"
@@ -157,6 +163,17 @@ int cmd_analyze(std::span<const std::string> args) {
     return status(flush_output());
 }
 
+/// Columns of the terminal standard output goes to; 80 when it is not a terminal,
+/// so piped or redirected output is the same everywhere.
+int terminal_width() {
+    winsize size{};
+    if (::isatty(STDOUT_FILENO) == 1 && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 &&
+        size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return 80;
+}
+
 /// The composer's messages go to standard error, one per line.
 class StderrMessages final : public quavella::MessageSink {
 public:
@@ -198,6 +215,11 @@ int cmd_compose(std::span<const std::string> args) {
     std::cout << " notes=" << outcome.notes << " tempo=" << outcome.tempo
               << " mode=" << outcome.mode << " program=" << outcome.program
               << " file=" << settings.out_file << "\n";
+    if (settings.score) {
+        const auto score =
+            quavella::notation::build_score(quavella::notation::melody_from(text, outcome));
+        std::cout << quavella::notation::score_text(score, terminal_width());
+    }
     return status(flush_output());
 }
 
@@ -289,11 +311,8 @@ int history_show(quavella::history::Store& store, std::int64_t id) {
         start = end + 1;
     }
     std::cout << "make it again:\n  " << quavella::history::reproduce_command(r) << "\n";
-    std::cout << "notes:";
-    for (const int n : r.notes) std::cout << " " << n;
-    std::cout << "\nticks:";
-    for (const int t : r.ticks) std::cout << " " << t;
-    std::cout << "\n";
+    const auto score = quavella::notation::build_score(quavella::history::melody_of(r));
+    std::cout << quavella::notation::score_text(score, terminal_width());
     return status(flush_output());
 }
 

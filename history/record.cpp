@@ -5,6 +5,7 @@
 #include <charconv>
 #include <ctime>
 
+#include "composer/compose_request.h"
 #include "composer/style_tables.h"
 
 namespace quavella::history {
@@ -46,6 +47,17 @@ void fill_items(Record& record) {
 }
 
 notation::Melody melody_of(const Record& record) {
+    if (record.syllables.empty() && !record.gbk_text.empty()) {
+        // Recorded without its syllables: they follow from the lyrics that were composed.
+        ComposeOutcome outcome{};
+        outcome.tempo = record.tempo;
+        outcome.mode = record.mode;
+        outcome.program = record.program;
+        outcome.notes = static_cast<int>(record.notes.size());
+        outcome.nt_seq.assign(record.notes.begin(), record.notes.end());
+        outcome.tm_seq.assign(record.ticks.begin(), record.ticks.end());
+        return notation::melody_from(record.gbk_text, outcome);
+    }
     notation::Melody melody;
     melody.notes = record.notes;
     melody.ticks = record.ticks;

@@ -61,7 +61,8 @@ struct Summary {
 /// Fills the settings' item texts of `record` from the window's lists.
 void fill_items(Record& record);
 
-/// The melody of a record, for the score and the exports.
+/// The melody of a record, for the score and the exports. A record without
+/// syllables gets them from its GBK text.
 notation::Melody melody_of(const Record& record);
 
 /// "S:T", the form `quavella-cli compose --state` takes.

@@ -167,9 +167,11 @@ TEST(CliUsage, HelpGoesToStdout) {
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, "");
         EXPECT_NE(r.out.find("quavella-cli analyze [--encoding E] [FILE]"), std::string::npos);
-        EXPECT_NE(r.out.find("quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S | "
-                             "--state S:T]\n                       [--encoding E] [-o OUT] [FILE]"),
-                  std::string::npos);
+        EXPECT_NE(
+            r.out.find(
+                "quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S | "
+                "--state S:T]\n                       [--encoding E] [-o OUT] [--score] [FILE]"),
+            std::string::npos);
         EXPECT_NE(r.out.find("quavella-cli history list [--limit N]"), std::string::npos);
     }
 }

@@ -16,6 +16,7 @@
 #include "composer/compose_request.h"
 #include "history/store.h"
 #include "lyrics/gbk_text.h"
+#include "notation/score.h"
 
 namespace {
 
@@ -91,6 +92,9 @@ protected:
             r.notes.assign(outcome.nt_seq.begin(), outcome.nt_seq.end());
             r.ticks.assign(outcome.tm_seq.begin(), outcome.tm_seq.end());
             r.midi = read_file(file);
+            // Odd entries carry their syllables, even ones leave them to the reader.
+            if (n % 2 == 1)
+                r.syllables = quavella::notation::melody_from(r.gbk_text, outcome).lyrics;
             r.time_ms = 1700000000000 + n * 60000;
             std::int64_t id = 0;
             EXPECT_EQ(store.record(r, id), Status::ok) << store.last_error();
@@ -188,15 +192,28 @@ TEST_F(HistoryCli, ListsNewestFirstAndShowsAnEntry) {
     ASSERT_EQ(one.status, 0) << one.err;
     EXPECT_EQ(one.out, all.out.substr(0, all.out.find('\n') + 1));
 
-    const Record& r = records_[1];
-    const CliRun shown = run({"history", "show", std::to_string(ids[1])});
-    ASSERT_EQ(shown.status, 0) << shown.err;
-    for (const std::string& expected :
-         {"state=" + quavella::history::state_text(r.state) + "\n",
-          "tempo=" + std::to_string(r.tempo) + " mode=" + std::to_string(r.mode),
-          "  " + poem[0] + "\n  " + poem[1] + "\n",
-          quavella::history::reproduce_command(r) + "\n"}) {
-        EXPECT_NE(shown.out.find(expected), std::string::npos) << expected << "\nin\n" << shown.out;
+    // Shown with the score that compose --score prints for the same melody,
+    // whether the entry carries its syllables (odd) or not (even).
+    for (const std::size_t i : {0u, 1u}) {
+        const Record& r = records_[i];
+        const CliRun shown = run({"history", "show", std::to_string(ids[i])});
+        ASSERT_EQ(shown.status, 0) << shown.err;
+        write_file(dir_ / "lyrics.txt", r.lyrics);
+        const CliRun composed =
+            run({"compose", "--state", quavella::history::state_text(r.state), "--speed",
+                 std::to_string(r.speed_pos), "--mode", std::to_string(r.mode_pos), "--timbre",
+                 std::to_string(r.timbre_pos), "--score", "lyrics.txt"});
+        ASSERT_EQ(composed.status, 0) << composed.err;
+        const std::string score = composed.out.substr(composed.out.find('\n') + 1);
+        ASSERT_GT(score.size(), 100u) << composed.out;
+        for (const std::string& expected :
+             {"state=" + quavella::history::state_text(r.state) + "\n",
+              "tempo=" + std::to_string(r.tempo) + " mode=" + std::to_string(r.mode),
+              "  " + poem[0] + "\n  " + poem[1] + "\n",
+              quavella::history::reproduce_command(r) + "\n" + score}) {
+            EXPECT_NE(shown.out.find(expected), std::string::npos) << expected << "\nin\n"
+                                                                   << shown.out;
+        }
     }
 }
 
