@@ -101,8 +101,8 @@ struct AnalyzeSettings {
 };
 Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args);
 
-/// quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S | --state S:T]
-///                      [--encoding E] [-o OUT] [--score] [FILE]
+/// quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E]
+///                      [-o OUT] [--score] [--state S:T] [FILE]
 struct ComposeSettings {
     LyricSource source;
     int speed = 0;  ///< list positions, mapped as the window's lists are

@@ -17,6 +17,8 @@
 #include "history/store.h"
 #include "lyrics/gbk_text.h"
 #include "notation/score.h"
+#include "tests/support/files.h"
+#include "tests/support/tools.h"
 
 namespace {
 
@@ -30,23 +32,9 @@ struct CliRun {
     std::string err;
 };
 
-std::string read_file(const fs::path& file) {
-    std::ifstream f(file, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-void write_file(const fs::path& file, const std::string& bytes) {
-    std::ofstream f(file, std::ios::binary);
-    f << bytes;
-}
-
-std::string quoted(const std::string& s) {
-    std::string q = "'";
-    for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using quavella::test::read_file;
+using quavella::test::shell_quoted;
+using quavella::test::write_file;
 
 class NoMessages final : public quavella::MessageSink {
 public:
@@ -55,13 +43,7 @@ public:
 
 class HistoryCli : public testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/quavella-history-cli-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        data_ = dir_ / "data";
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { data_ = dir_ / "data"; }
 
     fs::path history_file() const { return data_ / "quavella" / "history.sqlite3"; }
 
@@ -109,20 +91,22 @@ protected:
     /// data directory and the CLI on the PATH.
     CliRun shell(const std::string& command_line) {
         const std::string cmd =
-            "cd " + quoted(dir_.string()) + " && XDG_DATA_HOME=" + quoted(data_.string()) +
-            " PATH=" + quoted(fs::path(QUAVELLA_CLI_PATH).parent_path().string()) +
-            ":\"$PATH\" sh -c " + quoted(command_line) + " </dev/null >stdout 2>stderr";
+            "cd " + shell_quoted(dir_.string()) +
+            " && XDG_DATA_HOME=" + shell_quoted(data_.string()) +
+            " PATH=" + shell_quoted(fs::path(QUAVELLA_CLI_PATH).parent_path().string()) +
+            ":\"$PATH\" sh -c " + shell_quoted(command_line) + " </dev/null >stdout 2>stderr";
         const int raw = std::system(cmd.c_str());
         return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(dir_ / "stdout"),
                 read_file(dir_ / "stderr")};
     }
     CliRun run(const std::vector<std::string>& args) {
         std::string line = "quavella-cli";
-        for (const auto& a : args) line += " " + quoted(a);
+        for (const auto& a : args) line += " " + shell_quoted(a);
         return shell(line);
     }
 
-    fs::path dir_;
+    quavella::test::ScratchDir scratch_;
+    const fs::path dir_ = scratch_.path();
     fs::path data_;
     std::vector<Record> records_;
 

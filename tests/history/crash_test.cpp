@@ -16,6 +16,7 @@
 
 #include "history/store.h"
 #include "history_fixtures.h"
+#include "tests/support/files.h"
 
 namespace quavella::history {
 namespace {
@@ -81,7 +82,7 @@ void kill_and_collect(Writer& w, std::map<std::int64_t, long long>& recorded) {
 }
 
 TEST(CrashSafety, KilledWritersLoseNothingTheyReported) {
-    testing::TempDir dir;
+    test::ScratchDir dir;
     const std::string db = (dir.path() / "history.sqlite3").string();
     std::mt19937 rng(11);
     std::map<std::int64_t, long long> recorded;  // id -> composition number
@@ -110,8 +111,8 @@ TEST(CrashSafety, KilledWritersLoseNothingTheyReported) {
     for (const auto& [id, number] : recorded) {
         Entry entry;
         ASSERT_EQ(store.get(id, entry), Status::ok) << "entry " << id << ": " << store.last_error();
-        EXPECT_TRUE(testing::same_record(
-            entry.record, testing::sample_record(number, 4096 + (number % 5) * 4096)))
+        EXPECT_TRUE(test::same_record(entry.record,
+                                      test::sample_record(number, 4096 + (number % 5) * 4096)))
             << "entry " << id;
     }
 }

@@ -16,7 +16,7 @@ int main(int argc, char** argv) {
     }
     quavella::history::Store store(argv[1]);
     for (long long n = std::atoll(argv[2]);; ++n) {
-        const auto record = quavella::history::testing::sample_record(n, 4096 + (n % 5) * 4096);
+        const auto record = quavella::test::sample_record(n, 4096 + (n % 5) * 4096);
         std::int64_t id = 0;
         const auto status = store.record(record, id);
         if (status != quavella::history::Status::ok) {

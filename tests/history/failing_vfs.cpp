@@ -9,7 +9,7 @@
 #include <cstring>
 #include <mutex>
 
-namespace quavella::history::testing {
+namespace quavella::test {
 
 namespace {
 
@@ -150,4 +150,4 @@ void register_full_disk_vfs() {
 
 void set_disk_full(bool full) { g_full = full; }
 
-}  // namespace quavella::history::testing
+}  // namespace quavella::test

@@ -3,7 +3,7 @@
 // the switch is on. Reads, locks and syncs pass through.
 #pragma once
 
-namespace quavella::history::testing {
+namespace quavella::test {
 
 /// The VFS's name, for Store's `vfs` parameter.
 inline constexpr const char* kFullDiskVfs = "quavella-full-disk";
@@ -14,4 +14,4 @@ void register_full_disk_vfs();
 /// Turns the full disk on or off.
 void set_disk_full(bool full);
 
-}  // namespace quavella::history::testing
+}  // namespace quavella::test

@@ -16,24 +16,21 @@
 #include "failing_vfs.h"
 #include "history/store.h"
 #include "history_fixtures.h"
+#include "tests/support/files.h"
 
 namespace quavella::history {
 namespace {
 
-using testing::sample_record;
-using testing::TempDir;
+using test::sample_record;
+using test::ScratchDir;
 namespace fs = std::filesystem;
 
-std::string read_bytes(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using test::read_file;
+using test::write_file;
 
-void write_bytes(const fs::path& file, const std::string& bytes, std::streamoff at = 0) {
+/// Overwrites the file's bytes from `at` on with `bytes`.
+void overwrite_at(const fs::path& file, const std::string& bytes, std::streamoff at) {
     std::fstream out(file, std::ios::binary | std::ios::in | std::ios::out);
-    if (!out) out.open(file, std::ios::binary | std::ios::out);
     out.seekp(at);
     out << bytes;
 }
@@ -101,7 +98,7 @@ void PrintTo(const Unwritable& row, std::ostream* os) { *os << row.name; }
 class UnwritableTest : public ::testing::TestWithParam<Unwritable> {};
 
 TEST_P(UnwritableTest, FailsWithAReasonAndWorksOnceMended) {
-    TempDir dir;
+    ScratchDir dir;
     std::unique_ptr<ReadOnlyPlace> ro;
     const fs::path file = GetParam().make(dir.path(), ro);
     if (GetParam().needs_read_only && !ro->usable()) {
@@ -126,7 +123,7 @@ TEST_P(UnwritableTest, FailsWithAReasonAndWorksOnceMended) {
 const Unwritable kUnwritable[] = {
     {"DataDirectoryUnderAFile",
      [](const fs::path& root, std::unique_ptr<ReadOnlyPlace>&) {
-         write_bytes(root / "share", "a file where the data directory should be");
+         write_file(root / "share", "a file where the data directory should be");
          return root / "share" / "quavella" / "history.sqlite3";
      },
      [](const fs::path& root, ReadOnlyPlace*) { fs::remove(root / "share"); }, false},
@@ -156,30 +153,30 @@ INSTANTIATE_TEST_SUITE_P(Places, UnwritableTest, ::testing::ValuesIn(kUnwritable
                          [](const auto& row) { return std::string(row.param.name); });
 
 TEST(FullDisk, FailedCommitLeavesEarlierEntriesAndTheStoreRecovers) {
-    testing::register_full_disk_vfs();
-    TempDir dir;
+    test::register_full_disk_vfs();
+    ScratchDir dir;
     const fs::path file = dir.path() / "history.sqlite3";
-    Store store(file, testing::kFullDiskVfs);
+    Store store(file, test::kFullDiskVfs);
 
     // Full from the very start: not even the schema can be written.
-    testing::set_disk_full(true);
+    test::set_disk_full(true);
     std::int64_t id = 0;
     EXPECT_EQ(store.open(), Status::failed);
     EXPECT_NE(store.last_error().find("full"), std::string::npos) << store.last_error();
-    testing::set_disk_full(false);
+    test::set_disk_full(false);
 
     std::vector<std::int64_t> ids;
     for (int n = 0; n < 3; ++n) {
         ASSERT_EQ(store.record(sample_record(n), id), Status::ok) << store.last_error();
         ids.push_back(id);
     }
-    testing::set_disk_full(true);
+    test::set_disk_full(true);
     EXPECT_EQ(store.record(sample_record(3), id), Status::failed);
     EXPECT_NE(store.last_error().find("full"), std::string::npos) << store.last_error();
     std::vector<Summary> page;
     EXPECT_EQ(store.list(page, 10), Status::ok) << "reading needs no space";
     EXPECT_EQ(page.size(), 3u);
-    testing::set_disk_full(false);
+    test::set_disk_full(false);
 
     ASSERT_EQ(store.record(sample_record(4), id), Status::ok) << store.last_error();
     ids.push_back(id);
@@ -190,13 +187,13 @@ TEST(FullDisk, FailedCommitLeavesEarlierEntriesAndTheStoreRecovers) {
     for (std::size_t i = 0; i < ids.size(); ++i) {
         Entry entry;
         ASSERT_EQ(store.get(ids[i], entry), Status::ok);
-        EXPECT_TRUE(testing::same_record(entry.record, sample_record(numbers[i])));
+        EXPECT_TRUE(test::same_record(entry.record, sample_record(numbers[i])));
     }
     EXPECT_EQ(integrity(file), "ok");
 }
 
 TEST(FullDisk, RealSmallFilesystemFillsUpCleanly) {
-    TempDir dir;
+    ScratchDir dir;
     const fs::path mount_point = dir.path() / "small";
     fs::create_directories(mount_point);
     if (::mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=256k") != 0) {
@@ -224,11 +221,11 @@ TEST(FullDisk, RealSmallFilesystemFillsUpCleanly) {
 }
 
 TEST(DamagedFile, NotADatabaseIsMovedAsideAndAFreshHistoryStarts) {
-    TempDir dir;
+    ScratchDir dir;
     const fs::path file = dir.path() / "history.sqlite3";
     std::string junk;
     for (int i = 0; i < 300; ++i) junk += "these are not the pages of a database\n";
-    write_bytes(file, junk);
+    write_file(file, junk);
 
     fs::path aside;
     {
@@ -240,27 +237,26 @@ TEST(DamagedFile, NotADatabaseIsMovedAsideAndAFreshHistoryStarts) {
         EXPECT_TRUE(std::regex_match(aside.filename().string(),
                                      std::regex(R"(history\.sqlite3\.damaged-\d{8}-\d{6})")))
             << aside;
-        EXPECT_EQ(read_bytes(aside), junk);
+        EXPECT_EQ(read_file(aside), junk);
 
         // The fresh history holds the new entry, and the next call is plain ok.
         Entry entry;
         ASSERT_EQ(store.get(id, entry), Status::ok);
-        EXPECT_TRUE(testing::same_record(entry.record, sample_record(1)));
+        EXPECT_TRUE(test::same_record(entry.record, sample_record(1)));
         EXPECT_EQ(store.notice(), "");
     }
 
     // A second damaged file never takes the place of the one kept before.
-    fs::remove(file);
-    write_bytes(file, junk);
+    write_file(file, junk);
     Store again(file);
     EXPECT_EQ(again.open(), Status::recovered);
     EXPECT_NE(again.moved_to(), aside);
-    EXPECT_EQ(read_bytes(aside), junk);
-    EXPECT_EQ(read_bytes(again.moved_to()), junk);
+    EXPECT_EQ(read_file(aside), junk);
+    EXPECT_EQ(read_file(again.moved_to()), junk);
 }
 
 TEST(DamagedFile, DamageFoundWhileListingIsMovedAsideToo) {
-    TempDir dir;
+    ScratchDir dir;
     const fs::path file = dir.path() / "history.sqlite3";
     {
         Store store(file);
@@ -269,16 +265,16 @@ TEST(DamagedFile, DamageFoundWhileListingIsMovedAsideToo) {
             ASSERT_EQ(store.record(sample_record(n, 3000), id), Status::ok);
     }
     // Every page after the first (which holds the schema) overwritten.
-    const std::string before = read_bytes(file);
+    const std::string before = read_file(file);
     ASSERT_GT(before.size(), 8192u);
-    write_bytes(file, std::string(before.size() - 4096, '\xA5'), 4096);
-    const std::string damaged = read_bytes(file);
+    overwrite_at(file, std::string(before.size() - 4096, '\xA5'), 4096);
+    const std::string damaged = read_file(file);
 
     Store store(file);
     std::vector<Summary> page;
     EXPECT_EQ(store.list(page, 10), Status::recovered) << store.last_error();
     EXPECT_TRUE(page.empty());
-    EXPECT_EQ(read_bytes(store.moved_to()), damaged);
+    EXPECT_EQ(read_file(store.moved_to()), damaged);
     std::int64_t id = 0;
     EXPECT_EQ(store.record(sample_record(99), id), Status::ok);
     EXPECT_EQ(integrity(file), "ok");

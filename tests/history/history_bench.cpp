@@ -5,18 +5,19 @@
 
 #include "history/store.h"
 #include "history_fixtures.h"
+#include "tests/support/files.h"
 
 namespace quavella::history {
 namespace {
 
 void BM_RecordOneComposition(benchmark::State& state) {
-    testing::TempDir dir;
+    test::ScratchDir dir;
     Store store(dir.path() / "history.sqlite3");
     if (store.open() != Status::ok) state.SkipWithError(store.last_error().c_str());
     std::int64_t n = 0;
     std::int64_t id = 0;
     for (auto _ : state) {
-        if (store.record(testing::sample_record(n++, 600), id) != Status::ok) {
+        if (store.record(test::sample_record(n++, 600), id) != Status::ok) {
             state.SkipWithError(store.last_error().c_str());
             break;
         }
@@ -27,13 +28,13 @@ BENCHMARK(BM_RecordOneComposition)->Unit(benchmark::kMicrosecond);
 /// A history of `entries` compositions, filled once in one transaction per
 /// 500 entries and kept for every benchmark of this run.
 const std::filesystem::path& filled_history(int entries) {
-    static testing::TempDir dir;
+    static test::ScratchDir dir;
     static std::map<int, std::filesystem::path> files;
     auto [it, made] = files.emplace(entries, dir.path() / (std::to_string(entries) + ".sqlite3"));
     if (made) {
         Store store(it->second);
         std::int64_t id = 0;
-        for (int n = 0; n < entries; ++n) store.record(testing::sample_record(n, 600), id);
+        for (int n = 0; n < entries; ++n) store.record(test::sample_record(n, 600), id);
     }
     return it->second;
 }

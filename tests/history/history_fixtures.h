@@ -1,40 +1,20 @@
 // Shared by the history tests, the crash-writer helper and the benchmarks:
-// temporary directories, compositions made up from a number or a random
-// generator, and a field-by-field comparison of records.
+// compositions made up from a number or a random generator, and a
+// field-by-field comparison of records.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <random>
 #include <string>
 
 #include "history/record.h"
 
-namespace quavella::history::testing {
+namespace quavella::test {
 
-/// A fresh directory under the system's temporary directory, removed with its
-/// contents when the object goes.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "quavella-history-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
-};
+using history::fill_items;
+using history::Record;
 
 /// A typical composition, different for every `n`, with `midi_bytes` of file.
 inline Record sample_record(std::int64_t n, std::size_t midi_bytes = 400) {
@@ -152,4 +132,4 @@ inline ::testing::AssertionResult same_record(const Record& a, const Record& b) 
     return ::testing::AssertionFailure() << "records differ in" << diff;
 }
 
-}  // namespace quavella::history::testing
+}  // namespace quavella::test

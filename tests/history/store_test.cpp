@@ -13,14 +13,15 @@
 #include <thread>
 
 #include "history_fixtures.h"
+#include "tests/support/files.h"
 
 namespace quavella::history {
 namespace {
 
-using testing::random_record;
-using testing::same_record;
-using testing::sample_record;
-using testing::TempDir;
+using test::random_record;
+using test::same_record;
+using test::sample_record;
+using test::ScratchDir;
 
 /// Runs one SQL statement on the file directly and returns the first column of its first row.
 std::string query(const std::filesystem::path& file, const std::string& sql) {
@@ -41,7 +42,7 @@ std::string query(const std::filesystem::path& file, const std::string& sql) {
 class StoreTest : public ::testing::Test {
 protected:
     std::filesystem::path file() const { return dir_.path() / "quavella" / "history.sqlite3"; }
-    TempDir dir_;
+    ScratchDir dir_;
 };
 
 TEST_F(StoreTest, RecordedCompositionsComeBackWhole) {
