@@ -64,8 +64,9 @@ public:
     /// @param id set to the new entry's number on success
     Status record(const Record& record, std::int64_t& id);
 
-    /// Lists up to `limit` entries, newest first, starting below `before_id`
-    /// (pass the last id of a page to get the next one).
+    /// Lists up to `limit` entries (all of them when `limit` <= 0), newest first,
+    /// starting below `before_id` (pass the last id of a page to get the next one).
+    /// A page reads only its own rows, however long the history.
     Status list(std::vector<Summary>& out, int limit,
                 std::int64_t before_id = std::numeric_limits<std::int64_t>::max());
 

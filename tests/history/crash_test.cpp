@@ -45,8 +45,9 @@ Writer start_writer(const std::string& db, long long first) {
     return {pid, fds[0], {}};
 }
 
-/// Reads whatever the writer has printed, for at most `ms` milliseconds.
-void read_for(Writer& w, int ms) {
+/// Reads whatever the writer has printed, for at most `ms` milliseconds, or
+/// until it has printed a whole line when `until_a_line` is set.
+void read_for(Writer& w, int ms, bool until_a_line = false) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     char buf[4096];
     while (true) {
@@ -54,6 +55,7 @@ void read_for(Writer& w, int ms) {
                               end - std::chrono::steady_clock::now())
                               .count();
         if (left <= 0) return;
+        if (until_a_line && w.text.find('\n') != std::string::npos) return;
         pollfd p{w.out, POLLIN, 0};
         if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
         const ssize_t n = ::read(w.out, buf, sizeof buf);
@@ -92,6 +94,9 @@ TEST(CrashSafety, KilledWritersLoseNothingTheyReported) {
         Writer writers[2] = {start_writer(db, next), start_writer(db, next + 1000000)};
         next += 2000000;
         for (Writer& w : writers) ASSERT_GT(w.pid, 0);
+        // Killed at a random moment once both are recording (starting takes long
+        // under a sanitizer).
+        for (Writer& w : writers) read_for(w, 20000, true);
         read_for(writers[0], 20 + static_cast<int>(rng() % 120));
         read_for(writers[1], 1);
         for (Writer& w : writers) kill_and_collect(w, recorded);
