@@ -168,7 +168,7 @@ TEST(CliUsage, HelpGoesToStdout) {
         EXPECT_EQ(r.err, "");
         EXPECT_NE(r.out.find("quavella-cli analyze [--encoding E] [FILE]"), std::string::npos);
         EXPECT_NE(r.out.find("quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] "
-                             "[--encoding E] [-o OUT] [FILE]"),
+                             "[--encoding E] [-o OUT] [--score] [FILE]"),
                   std::string::npos);
     }
 }
