@@ -6,10 +6,11 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libfluidsynth-dev fluidsynth
+  qt6-base-dev libfluidsynth-dev fluidsynth libsndfile1-dev libpugixml-dev
   fonts-wqy-microhei
   midicsv python3-mido
   xvfb xdotool imagemagick sox
+  musescore3 poppler-utils
 )
 
 missing=()
