@@ -26,10 +26,6 @@ constexpr int kMelodyChannel = 1;
 constexpr int kVelocity = 95;
 
 constexpr int kBlockFrames = 1024;
-/// Melodies up to this many frames are rendered once and kept in memory
-/// (64 MB of float samples, about three minutes); longer ones are rendered
-/// twice, once to find the peak and once to write.
-constexpr std::int64_t kMemoryFrames = 8 * 1024 * 1024;
 
 /// One file type: its extension, FluidSynth's name for it and libsndfile's format.
 struct FileType {
@@ -74,11 +70,10 @@ SettingsPtr render_settings() {
 /// FluidSynth's file types, as offered for its file renderer.
 std::vector<std::string> fluid_file_types(fluid_settings_t* settings) {
     std::vector<std::string> types;
-    fluid_settings_foreach_option(settings, "audio.file.type", &types,
-                                  [](void* data, const char*, const char* option) {
-                                      static_cast<std::vector<std::string>*>(data)->emplace_back(
-                                          option);
-                                  });
+    fluid_settings_foreach_option(
+        settings, "audio.file.type", &types, [](void* data, const char*, const char* option) {
+            static_cast<std::vector<std::string>*>(data)->emplace_back(option);
+        });
     return types;
 }
 
@@ -123,11 +118,17 @@ public:
             error = "FluidSynth cannot create a synthesizer";
             return;
         }
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(soundfont, ec)) {
+            error = "the soundfont '" + soundfont + "' does not exist";
+            return;
+        }
         if (fluid_synth_sfload(synth_.get(), soundfont.c_str(), 1) == FLUID_FAILED) {
             error = "cannot load the soundfont '" + soundfont + "'";
             return;
         }
-        fluid_synth_program_change(synth_.get(), kMelodyChannel, std::clamp(melody.program, 0, 127));
+        fluid_synth_program_change(synth_.get(), kMelodyChannel,
+                                   std::clamp(melody.program, 0, 127));
 
         // Each note starts where the previous one ends; at a shared frame the
         // ending note is released before the next one sounds.
@@ -157,7 +158,8 @@ public:
                 fluid_synth_noteoff(synth_.get(), kMelodyChannel, e.key);
         }
         std::int64_t frames = kBlockFrames;
-        if (next_event_ < events_.size()) frames = std::min(frames, events_[next_event_].frame - frame_);
+        if (next_event_ < events_.size())
+            frames = std::min(frames, events_[next_event_].frame - frame_);
         const int count = static_cast<int>(frames);
         fluid_synth_write_float(synth_.get(), count, out, 0, 2, out, 1, 2);
         float block_peak = 0.0f;
@@ -212,10 +214,11 @@ public:
         info.samplerate = kAudioSampleRate;
         info.channels = 2;
         info.format = format;
+        errno = 0;
         file_.reset(sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE));
         if (!file_) {
+            error = reason(nullptr);
             ::close(fd);
-            error = sf_strerror(nullptr);
             return;
         }
         // Samples beyond full scale are clipped, never wrapped around.
@@ -227,8 +230,9 @@ public:
     /// Writes `frames` interleaved stereo frames scaled by `gain`.
     bool write(float* samples, int frames, float gain, std::string& error) {
         for (int i = 0; i < 2 * frames; ++i) samples[i] *= gain;
+        errno = 0;
         if (sf_writef_float(file_.get(), samples, frames) != frames) {
-            error = sf_strerror(file_.get());
+            error = reason(file_.get());
             return false;
         }
         return true;
@@ -244,6 +248,13 @@ public:
     }
 
 private:
+    /// Why the last libsndfile call failed: the system's reason when there is
+    /// one (a full disk), libsndfile's own otherwise.
+    static std::string reason(SNDFILE* file) {
+        if (errno != 0) return std::strerror(errno);
+        return sf_strerror(file);
+    }
+
     std::unique_ptr<SNDFILE, SndfileCloser> file_;
 };
 
@@ -275,11 +286,13 @@ std::optional<std::string> render_audio(const notation::Score& score,
     const FileType* type = supported_type(lower_extension(file), settings.get());
     if (type == nullptr) {
         std::string known;
-        for (const std::string& ext : audio_extensions()) known += (known.empty() ? "" : ", ") + ext;
+        for (const std::string& ext : audio_extensions())
+            known += (known.empty() ? "" : ", ") + ext;
         const std::string ext = file.extension().string();
-        return write_failure(file, (ext.empty() ? std::string("no audio file type given")
-                                                : "audio file type '" + ext + "' is not supported") +
-                                       " (use " + known + ")");
+        return write_failure(file,
+                             (ext.empty() ? std::string("no audio file type given")
+                                          : "audio file type '" + ext + "' is not supported") +
+                                 " (use " + known + ")");
     }
 
     std::string soundfont = audio.soundfont;
@@ -309,15 +322,17 @@ std::optional<std::string> render_audio(const notation::Score& score,
                (std::int64_t{std::max(score.melody.tempo, 1)} * notation::kTicksPerBeat);
     }();
     const auto ring_out_frames = static_cast<std::int64_t>(kMaxRingOutSeconds * kAudioSampleRate);
-    if (notes_frames + ring_out_frames <= kMemoryFrames) {
+    if (notes_frames + ring_out_frames <= audio.memory_frames) {
         std::vector<float> samples;
         samples.reserve(static_cast<std::size_t>(2 * (notes_frames + ring_out_frames / 4)));
         while (const int frames = render->next(block.data()))
             samples.insert(samples.end(), block.begin(), block.begin() + 2 * frames);
         const float gain = gain_for(render->peak());
         for (std::size_t at = 0; at < samples.size(); at += 2 * kBlockFrames) {
-            const auto frames = static_cast<int>(std::min<std::size_t>(kBlockFrames, (samples.size() - at) / 2));
-            if (!out.write(samples.data() + at, frames, gain, error)) return write_failure(file, error);
+            const auto frames =
+                static_cast<int>(std::min<std::size_t>(kBlockFrames, (samples.size() - at) / 2));
+            if (!out.write(samples.data() + at, frames, gain, error))
+                return write_failure(file, error);
         }
     } else {
         while (render->next(block.data()) > 0) {

@@ -4,6 +4,7 @@
 // link it as quavella_audio.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -26,6 +27,11 @@ inline constexpr double kMaxRingOutSeconds = 10.0;
 struct AudioSettings {
     /// The soundfont; empty for FluidSynth's default (synth.default-soundfont).
     std::string soundfont;
+    /// Renders of at most this many frames (with the longest ring-out) are kept
+    /// in memory and rendered once; longer ones are rendered twice, first to
+    /// find the peak, then to write. The default, 64 MB of samples, holds
+    /// about three minutes.
+    std::int64_t memory_frames = 8 * 1024 * 1024;
 };
 
 /// The file name extensions the audio export writes (".wav", ".flac", ".ogg",

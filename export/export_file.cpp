@@ -25,7 +25,8 @@ std::optional<std::string> write_bytes(const std::filesystem::path& file, std::s
     // A full disk often shows only when the buffered bytes leave at close.
     errno = 0;
     if (std::fclose(out) != 0 && reason == 0) reason = errno != 0 ? errno : EIO;
-    if (!written || reason != 0) return write_failure(file, std::strerror(reason != 0 ? reason : EIO));
+    if (!written || reason != 0)
+        return write_failure(file, std::strerror(reason != 0 ? reason : EIO));
     return std::nullopt;
 }
 

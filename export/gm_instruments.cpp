@@ -33,14 +33,13 @@ constexpr std::array<std::string_view, 128> kNames{
     "String Ensemble 1", "String Ensemble 2", "Synth Strings 1", "Synth Strings 2", "Choir Aahs",
     "Voice Oohs", "Synth Voice", "Orchestra Hit",
     // Brass
-    "Trumpet", "Trombone", "Tuba", "Muted Trumpet", "French Horn", "Brass Section",
-    "Synth Brass 1", "Synth Brass 2",
+    "Trumpet", "Trombone", "Tuba", "Muted Trumpet", "French Horn", "Brass Section", "Synth Brass 1",
+    "Synth Brass 2",
     // Reed
     "Soprano Sax", "Alto Sax", "Tenor Sax", "Baritone Sax", "Oboe", "English Horn", "Bassoon",
     "Clarinet",
     // Pipe
-    "Piccolo", "Flute", "Recorder", "Pan Flute", "Blown Bottle", "Shakuhachi", "Whistle",
-    "Ocarina",
+    "Piccolo", "Flute", "Recorder", "Pan Flute", "Blown Bottle", "Shakuhachi", "Whistle", "Ocarina",
     // Synth lead
     "Lead 1 (square)", "Lead 2 (sawtooth)", "Lead 3 (calliope)", "Lead 4 (chiff)",
     "Lead 5 (charang)", "Lead 6 (voice)", "Lead 7 (fifths)", "Lead 8 (bass + lead)",

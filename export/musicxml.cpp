@@ -2,12 +2,11 @@
 // built as a pugixml document and serialized once.
 #include "export/musicxml.h"
 
-#include <pugixml.hpp>
-
 #include <algorithm>
 #include <array>
 #include <cstddef>
 #include <numeric>
+#include <pugixml.hpp>
 #include <string_view>
 #include <vector>
 
@@ -143,9 +142,9 @@ std::vector<std::vector<const char*>> beams_of(const std::vector<Piece>& pieces)
         for (int level = 1; level <= flags(i); ++level) {
             const bool l = left && flags(i - 1) >= level;
             const bool r = right && flags(i + 1) >= level;
-            const char* state = l && r ? "continue"
-                                : r    ? "begin"
-                                : l    ? "end"
+            const char* state = l && r  ? "continue"
+                                : r     ? "begin"
+                                : l     ? "end"
                                 : right ? "forward hook"
                                         : "backward hook";
             beams[i].push_back(state);
@@ -309,7 +308,8 @@ private:
         if (!is_note) return;
 
         const auto index = static_cast<std::size_t>(g.note);
-        const notation::Lyric* lyric = index < melody_.lyrics.size() ? &melody_.lyrics[index] : nullptr;
+        const notation::Lyric* lyric =
+            index < melody_.lyrics.size() ? &melody_.lyrics[index] : nullptr;
         const bool breath = lyric != nullptr && lyric->sentence_end && p.last && !g.tie_to_next;
         if (p.tie_start || p.tie_stop || breath) {
             auto notations = n.append_child("notations");
@@ -328,7 +328,8 @@ private:
             if (!extending_) return;  // a melisma with no syllable before it draws nothing
             auto xl = n.append_child("lyric");
             xl.append_attribute("number") = 1;
-            xl.append_child("extend").append_attribute("type") = next_continues ? "continue" : "stop";
+            xl.append_child("extend").append_attribute("type") =
+                next_continues ? "continue" : "stop";
             extending_ = next_continues;
             return;
         }

@@ -68,7 +68,8 @@ protected:
         for (char& c : name) {
             if (c == '/') c = '_';
         }
-        dir_ = fs::temp_directory_path() / ("quavella-export-" + std::to_string(::getpid()) + "-" + name);
+        dir_ = fs::temp_directory_path() /
+               ("quavella-export-" + std::to_string(::getpid()) + "-" + name);
         fs::create_directories(dir_);
     }
     void TearDown() override { fs::remove_all(dir_); }
@@ -78,9 +79,9 @@ protected:
 };
 
 /// Skips the test, saying which tool is missing, unless every tool is installed.
-#define QUAVELLA_REQUIRE_TOOL(tool)                                                          \
-    do {                                                                                    \
-        if (!::quavella::export_test::have_tool(tool))                                      \
+#define QUAVELLA_REQUIRE_TOOL(tool)                                                            \
+    do {                                                                                       \
+        if (!::quavella::export_test::have_tool(tool))                                         \
             GTEST_SKIP() << tool << " is not installed (scripts/install-deps.sh installs it)"; \
     } while (0)
 

@@ -71,8 +71,10 @@ TEST_P(MusicXmlHeader, PartNamedAfterTheInstrumentWithOneTrebleClefAndTheTempo) 
 }
 
 const HeaderRow kHeaderRows[] = {
-    {"Piano", 0, 100, "Acoustic Grand Piano"},   {"MusicBox", 10, 140, "Music Box"},
-    {"Guitar", 24, 187, "Acoustic Guitar (nylon)"}, {"Violin", 40, 119, "Violin"},
+    {"Piano", 0, 100, "Acoustic Grand Piano"},
+    {"MusicBox", 10, 140, "Music Box"},
+    {"Guitar", 24, 187, "Acoustic Guitar (nylon)"},
+    {"Violin", 40, 119, "Violin"},
     {"Piccolo", 72, 199, "Piccolo"},
 };
 INSTANTIATE_TEST_SUITE_P(Timbres, MusicXmlHeader, testing::ValuesIn(kHeaderRows),
@@ -161,23 +163,26 @@ TEST(MusicXml, MelismaDrawsAnExtensionLineAndBreathMarksEndSentences) {
     std::vector<std::string> lyrics;
     for (const auto& n : doc.select_nodes("//note[pitch]")) {
         const auto lyric = n.node().child("lyric");
-        std::string s = std::string(lyric.child_value("syllabic")) + "|" + lyric.child_value("text") +
-                        "|" + lyric.child("extend").attribute("type").value();
+        std::string s = std::string(lyric.child_value("syllabic")) + "|" +
+                        lyric.child_value("text") + "|" +
+                        lyric.child("extend").attribute("type").value();
         if (n.node().select_node("notations/articulations/breath-mark")) s += "|breath";
         lyrics.push_back(s);
     }
     EXPECT_EQ(lyrics,
-              (std::vector<std::string>{"single|啊|start", "||continue", "||stop", "single|呀||breath",
-                                        "single|哦|start", "||stop|breath"}));
+              (std::vector<std::string>{"single|啊|start", "||continue", "||stop",
+                                        "single|呀||breath", "single|哦|start", "||stop|breath"}));
 }
 
 TEST(MusicXml, EighthsUnderOneUnderlineShareABeam) {
-    auto score = score_of({{60, 60, "a"}, {62, 60, "b"}, {64, 60, "c"}, {65, 60, "d"}, {67, 240, "e"}});
+    auto score =
+        score_of({{60, 60, "a"}, {62, 60, "b"}, {64, 60, "c"}, {65, 60, "d"}, {67, 240, "e"}});
     auto& glyphs = score.bars[0].glyphs;
     glyphs[0].beam_with_next = true;  // a-b beamed, b alone... then c-d beamed
     glyphs[2].beam_with_next = true;
     const auto doc = parsed(musicxml_document(score));
-    EXPECT_EQ(texts_of(doc, "//note/beam"), (std::vector<std::string>{"begin", "end", "begin", "end"}));
+    EXPECT_EQ(texts_of(doc, "//note/beam"),
+              (std::vector<std::string>{"begin", "end", "begin", "end"}));
 }
 
 TEST(MusicXml, ScoreWithoutBarsIsStillOneMeasure) {
@@ -192,8 +197,8 @@ TEST(MusicXml, ScoreWithoutBarsIsStillOneMeasure) {
 // ---- Bad lyric text ----
 
 TEST(MusicXml, AwkwardSyllablesStayWellFormedText) {
-    const std::vector<std::string> syllables{"&", "<a>", "\"'", std::string("\x01\x02x", 3), "\xB4",
-                                             "\xE6\x98"};
+    const std::vector<std::string> syllables{"&",    "<a>",     "\"'", std::string("\x01\x02x", 3),
+                                             "\xB4", "\xE6\x98"};
     std::vector<SungNote> notes;
     for (const auto& s : syllables) notes.push_back({60, 120, s});
     notes.push_back({60, 120, std::string("\x03", 1)});  // nothing printable: no lyric
@@ -218,11 +223,12 @@ TEST(MusicXml, RandomLyricBytesAlwaysGiveAValidDocumentWithOneLyricPerSungNote) 
             std::string text;
             for (int k = length(random); k > 0; --k) text += static_cast<char>(byte(random));
             const bool continuation = i > 0 && byte(random) < 40;
-            notes.push_back({48 + byte(random) % 40, 30 * tick(random), text, continuation,
-                             byte(random) < 30});
+            notes.push_back(
+                {48 + byte(random) % 40, 30 * tick(random), text, continuation, byte(random) < 30});
             if (!exports::sung_text({text, continuation}).empty()) ++sung;
         }
-        const std::string text = musicxml_document(score_of(notes, 60 + byte(random), byte(random) % 128, notes[0].text));
+        const std::string text = musicxml_document(
+            score_of(notes, 60 + byte(random), byte(random) % 128, notes[0].text));
         pugi::xml_document doc;
         ASSERT_TRUE(doc.load_string(text.c_str())) << "round " << round;
         EXPECT_EQ(doc.select_nodes("//lyric[text]").size(), static_cast<std::size_t>(sung))
@@ -278,9 +284,9 @@ TEST_F(MusicXmlFile, PythonReaderFindsEveryNoteOfTheComposition) {
                         (hex.empty() ? "-" : hex) + "\n";
         }
         write_file(file("expected.txt"), expected);
-        const CommandResult check = run("/usr/bin/python3 " + quoted(QUAVELLA_EXPORT_TESTS_DIR "/read_musicxml.py") +
-                              " " + quoted(file("song.musicxml").string()) + " " +
-                              quoted(file("expected.txt").string()));
+        const CommandResult check = run(
+            "/usr/bin/python3 " + quoted(QUAVELLA_EXPORT_TESTS_DIR "/read_musicxml.py") + " " +
+            quoted(file("song.musicxml").string()) + " " + quoted(file("expected.txt").string()));
         EXPECT_EQ(check.status, 0) << "seed " << c.seed << ":\n" << check.out;
     }
 }

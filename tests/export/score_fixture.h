@@ -83,11 +83,13 @@ inline notation::Score score_of(const std::vector<SungNote>& notes, int tempo = 
 /// The poem of the composition tests: 春眠不觉晓，处处闻啼鸟。夜来风雨声，花落知多少。
 /// in GBK, one syllable per character, a sentence ending after every fifth.
 inline const std::string kPoemGbk =
-    "\xB4\xBA\xC3\xDF\xB2\xBB\xBE\xF5\xCF\xFE\xA3\xAC\xB4\xA6\xB4\xA6\xCE\xC5\xCC\xE4\xC4\xF1\xA1\xA3"
-    "\xD2\xB9\xC0\xB4\xB7\xE7\xD3\xEA\xC9\xF9\xA3\xAC\xBB\xA8\xC2\xE4\xD6\xAA\xB6\xE0\xC9\xD9\xA1\xA3";
-inline const std::vector<std::string> kPoemSyllables{
-    "春", "眠", "不", "觉", "晓", "处", "处", "闻", "啼", "鸟",
-    "夜", "来", "风", "雨", "声", "花", "落", "知", "多", "少"};
+    "\xB4\xBA\xC3\xDF\xB2\xBB\xBE\xF5\xCF\xFE\xA3\xAC\xB4\xA6\xB4\xA6\xCE\xC5\xCC\xE4\xC4\xF1\xA1"
+    "\xA3"
+    "\xD2\xB9\xC0\xB4\xB7\xE7\xD3\xEA\xC9\xF9\xA3\xAC\xBB\xA8\xC2\xE4\xD6\xAA\xB6\xE0\xC9\xD9\xA1"
+    "\xA3";
+inline const std::vector<std::string> kPoemSyllables{"春", "眠", "不", "觉", "晓", "处", "处",
+                                                     "闻", "啼", "鸟", "夜", "来", "风", "雨",
+                                                     "声", "花", "落", "知", "多", "少"};
 
 /// Discards the composer's messages.
 class QuietSink final : public MessageSink {
@@ -107,8 +109,8 @@ inline notation::Score composed_poem(std::uint64_t seed, int speed, int timbre,
     std::vector<SungNote> notes;
     for (std::size_t i = 0; i < outcome.nt_seq.size(); ++i) {
         const bool sung = i < kPoemSyllables.size();
-        notes.push_back({outcome.nt_seq[i], outcome.tm_seq[i], sung ? kPoemSyllables[i] : "",
-                         !sung, i % 5 == 4});
+        notes.push_back({outcome.nt_seq[i], outcome.tm_seq[i], sung ? kPoemSyllables[i] : "", !sung,
+                         i % 5 == 4});
     }
     return score_of(notes, outcome.tempo, outcome.program, "春眠不觉晓");
 }
