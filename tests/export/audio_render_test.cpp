@@ -162,7 +162,8 @@ TEST_F(AudioRender, FailuresNameTheFileAndTheReason) {
         {file("song"), {}, "no audio file type given (use .wav"},
         {file("missing/song.wav"), {}, "No such file or directory"},
         {file("full.wav"), {}, "No space left on device"},  // a link to /dev/full
-        {file("song.wav"), missing_font, "the soundfont '" + missing_font.soundfont + "' does not exist"},
+        {file("song.wav"), missing_font,
+         "the soundfont '" + missing_font.soundfont + "' does not exist"},
     };
     fs::create_symlink("/dev/full", file("full.wav"));
     for (const auto& row : rows) {

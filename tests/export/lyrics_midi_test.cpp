@@ -139,19 +139,21 @@ TEST_F(LyricsMidi, MidoReadsTheSameLyricsAsUtf8WithTheProgramInTheMelodyTrack) {
                                  {67, 480, "\xB4", false, true}},
                                 90, 56, "春");
     ASSERT_FALSE(exports::write_lyrics_midi(score, file("lyrics.mid")));
-    const CommandResult r = run("/usr/bin/python3 " +
-                                quoted(QUAVELLA_EXPORT_TESTS_DIR "/read_lyrics_midi.py") + " " +
-                                quoted(file("lyrics.mid").string()));
+    const CommandResult r =
+        run("/usr/bin/python3 " + quoted(QUAVELLA_EXPORT_TESTS_DIR "/read_lyrics_midi.py") + " " +
+            quoted(file("lyrics.mid").string()));
     ASSERT_EQ(r.status, 0) << r.out;
     const std::string expected = "name 1 " + hex("春") + "\n" + "text 1 " +
                                  hex(exports::kLyricsEncodingText) + "\n" +
                                  "program 1 0 56\n"
                                  "program 2 0 56\n"
-                                 "lyric 2 0 " + hex("春") + "\n" + "note 2 0 60\n" +
+                                 "lyric 2 0 " +
+                                 hex("春") + "\n" + "note 2 0 60\n" +
                                  "note 2 120 62\n"
                                  "note 2 240 64\n"
-                                 "lyric 2 480 " + hex("a\"b,\\") + "\n" + "note 2 480 65\n" +
-                                 "lyric 2 720 " + hex("\xEF\xBF\xBD") + "\n" + "note 2 720 67\n";
+                                 "lyric 2 480 " +
+                                 hex("a\"b,\\") + "\n" + "note 2 480 65\n" + "lyric 2 720 " +
+                                 hex("\xEF\xBF\xBD") + "\n" + "note 2 720 67\n";
     EXPECT_EQ(r.out, expected);
     EXPECT_EQ(sung_syllables(score).size(), 3u);
 }
