@@ -22,8 +22,7 @@ std::optional<std::string> attached_value(const std::string& arg, std::string_vi
 }  // namespace
 
 std::optional<std::string> walk_arguments(std::span<const std::string> args,
-                                          std::string_view command,
-                                          std::span<const Option> options,
+                                          std::string_view command, std::span<const Option> options,
                                           const OperandTaker& operand) {
     bool options_done = false;
     for (std::size_t i = 0; i < args.size(); ++i) {

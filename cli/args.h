@@ -69,8 +69,7 @@ using OperandTaker = std::function<std::optional<std::string>(const std::string&
 /// @param command the command's name, for the unknown-option message
 /// @return the refusal's text, or nothing when every argument was taken
 std::optional<std::string> walk_arguments(std::span<const std::string> args,
-                                          std::string_view command,
-                                          std::span<const Option> options,
+                                          std::string_view command, std::span<const Option> options,
                                           const OperandTaker& operand);
 
 /// Option rows for the common kinds of value.
@@ -103,7 +102,7 @@ Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args);
 ///                      [-o OUT] [FILE]
 struct ComposeSettings {
     LyricSource source;
-    int speed = 0;   ///< list positions, mapped as the window's lists are
+    int speed = 0;  ///< list positions, mapped as the window's lists are
     int mode = 0;
     int timbre = 0;
     std::optional<std::uint64_t> seed;  ///< nothing: seeded from the clock

@@ -27,7 +27,8 @@ public:
 const std::string& scratch_file() {
     // Memory-backed where the system has it: the file is written and read once per input.
     static const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    static const std::string path = dir + "/quavella-fuzz-compose-" + std::to_string(getpid()) + ".mid";
+    static const std::string path =
+        dir + "/quavella-fuzz-compose-" + std::to_string(getpid()) + ".mid";
     return path;
 }
 
@@ -91,9 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const int ticks = out.tm_seq[i];
         FUZZ_CHECK(ticks > 0 && ticks % unit == 0, "duration %d of note %zu, unit %d", ticks, i,
                    unit);
-        FUZZ_CHECK(on.status == 0x91 && on.data[0] == out.nt_seq[i] && on.data[1] == 95 &&
-                       on.tick == t,
-                   "note-on %zu", i);
+        FUZZ_CHECK(
+            on.status == 0x91 && on.data[0] == out.nt_seq[i] && on.data[1] == 95 && on.tick == t,
+            "note-on %zu", i);
         t += static_cast<std::uint32_t>(ticks);
         FUZZ_CHECK(off.status == 0x81 && off.data[0] == out.nt_seq[i] && off.tick == t,
                    "note-off %zu", i);

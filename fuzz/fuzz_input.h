@@ -27,9 +27,7 @@ public:
     int below(int n) { return n <= 0 ? 0 : byte() % n; }
     bool empty() const { return size_ == 0; }
     /// Everything not read yet.
-    std::string_view rest() const {
-        return {reinterpret_cast<const char*>(data_), size_};
-    }
+    std::string_view rest() const { return {reinterpret_cast<const char*>(data_), size_}; }
 
 private:
     const std::uint8_t* data_;

@@ -41,8 +41,9 @@ struct MemoryFile {
     }
     static int seek(void* cookie, off64_t* offset, int whence) {
         auto* f = static_cast<MemoryFile*>(cookie);
-        std::int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? f->pos
-                                                                      : static_cast<std::int64_t>(f->bytes.size());
+        std::int64_t base = whence == SEEK_SET   ? 0
+                            : whence == SEEK_CUR ? f->pos
+                                                 : static_cast<std::int64_t>(f->bytes.size());
         if (base + *offset < 0) return -1;
         f->pos = base + *offset;
         *offset = f->pos;
@@ -51,7 +52,8 @@ struct MemoryFile {
     static int close(void*) { return 0; }
 
     std::FILE* open() {
-        cookie_io_functions_t io{nullptr, &MemoryFile::write, &MemoryFile::seek, &MemoryFile::close};
+        cookie_io_functions_t io{nullptr, &MemoryFile::write, &MemoryFile::seek,
+                                 &MemoryFile::close};
         return fopencookie(this, "w", io);
     }
 };
@@ -204,7 +206,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Model model;
     {
         FuzzWriter w(mem.open(), smallwindow);
-        const int format = in.below(3), ntracks = in.byte(), division = static_cast<int>(in.number(2));
+        const int format = in.below(3), ntracks = in.byte(),
+                  division = static_cast<int>(in.number(2));
         w.header(format, ntracks, division);
         model.header(format, ntracks, division);
         int calls = 0;
@@ -262,7 +265,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     const auto us = static_cast<int>(in.number(4));
                     w.tempo(us);
                     const auto u = static_cast<std::uint32_t>(us);
-                    model.meta(0x51, {std::uint8_t(u >> 16), std::uint8_t(u >> 8), std::uint8_t(u)});
+                    model.meta(0x51,
+                               {std::uint8_t(u >> 16), std::uint8_t(u >> 8), std::uint8_t(u)});
                     break;
                 }
                 case 11: {
@@ -322,8 +326,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(w.warnings == model.warnings, "warnings %d, expected %d", w.warnings,
                    model.warnings);
         if (mem.refused) {
-            FUZZ_CHECK(w.errors > model.errors, "a refused write went unreported: errors %d, model %d",
-                       w.errors, model.errors);
+            FUZZ_CHECK(w.errors > model.errors,
+                       "a refused write went unreported: errors %d, model %d", w.errors,
+                       model.errors);
         } else {
             FUZZ_CHECK(w.errors == model.errors, "errors %d, expected %d", w.errors, model.errors);
         }

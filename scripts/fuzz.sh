@@ -15,7 +15,10 @@ build=build-fuzz
 declare -A smoke_runs=([lyrics]=60000 [compose]=4000 [midi_writer]=20000)
 
 launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+  export CCACHE_BASEDIR=$root
+fi
 CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUAVELLA_FUZZ=ON \
   -DQUAVELLA_BUILD_BENCHMARKS=OFF "${launcher[@]}" >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null

@@ -39,9 +39,9 @@ TEST(ParseCompose, DefaultsAreTheWindowsFirstItemsStdinAndTheWorkingFile) {
 }
 
 TEST(ParseCompose, EveryOptionInBothFormsAndAnyOrder) {
-    const ComposeSettings s = accepted(parse_compose(
-        Args{"poem.txt", "--speed", "快", "--mode=3", "--timbre", "+8", "--seed=18446744073709551615",
-             "--encoding", "GBK", "-o=out.mid"}));
+    const ComposeSettings s = accepted(
+        parse_compose(Args{"poem.txt", "--speed", "快", "--mode=3", "--timbre", "+8",
+                           "--seed=18446744073709551615", "--encoding", "GBK", "-o=out.mid"}));
     EXPECT_EQ(s.speed, 2);
     EXPECT_EQ(s.mode, 3);
     EXPECT_EQ(s.timbre, 8);
