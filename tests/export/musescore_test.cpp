@@ -65,9 +65,8 @@ TEST_F(MuseScore, ImportsBothExportsSilentlyAndShowsEverySyllableInOrder) {
         const notation::Score* score;
         bool midi;
     };
-    const Case cases[] = {{"poem-xml", &poem, false},
-                          {"poem-midi", &poem, true},
-                          {"awkward-xml", &awkward, false}};
+    const Case cases[] = {
+        {"poem-xml", &poem, false}, {"poem-midi", &poem, true}, {"awkward-xml", &awkward, false}};
     std::string job = "[";
     for (const Case& c : cases) {
         const fs::path in = file(c.name + (c.midi ? ".mid" : ".musicxml"));
@@ -79,8 +78,8 @@ TEST_F(MuseScore, ImportsBothExportsSilentlyAndShowsEverySyllableInOrder) {
     }
     write_file(file("job.json"), job + "]");
 
-    const CommandResult convert = run("cd " + quoted(dir_.string()) +
-                                      " && QT_QPA_PLATFORM=offscreen mscore3 -j job.json");
+    const CommandResult convert =
+        run("cd " + quoted(dir_.string()) + " && QT_QPA_PLATFORM=offscreen mscore3 -j job.json");
     ASSERT_EQ(convert.status, 0) << convert.out;
     std::istringstream lines(convert.out);
     std::string line;
@@ -90,10 +89,10 @@ TEST_F(MuseScore, ImportsBothExportsSilentlyAndShowsEverySyllableInOrder) {
         write_file(file(c.name + ".txt"), hex_lines(sung(*c.score)));
         // MuseScore titles the MusicXML import with the work title; the MIDI import has none.
         const std::string title = c.midi ? "" : exports::export_text(c.score->title);
-        const CommandResult check = run(
-            "/usr/bin/python3 " + quoted(QUAVELLA_EXPORT_TESTS_DIR "/pdf_syllables.py") + " " +
-            quoted(file(c.name + ".pdf").string()) + " " + quoted(file(c.name + ".txt").string()) +
-            " " + quoted(title));
+        const CommandResult check =
+            run("/usr/bin/python3 " + quoted(QUAVELLA_EXPORT_TESTS_DIR "/pdf_syllables.py") + " " +
+                quoted(file(c.name + ".pdf").string()) + " " +
+                quoted(file(c.name + ".txt").string()) + " " + quoted(title));
         EXPECT_EQ(check.status, 0) << c.name << ": " << check.out;
     }
 }
