@@ -2,8 +2,8 @@
 #include "export/export_file.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace quavella::exports {
 
@@ -15,18 +15,30 @@ std::string write_failure(const std::filesystem::path& file, std::string_view re
     return text;
 }
 
-std::optional<std::string> write_bytes(const std::filesystem::path& file, std::string_view bytes) {
+ExportFile::ExportFile(std::filesystem::path file) : path_(std::move(file)) {
     errno = 0;
-    std::FILE* out = std::fopen(file.c_str(), "wb");
-    if (out == nullptr) return write_failure(file, std::strerror(errno));
+    out_ = std::fopen(path_.c_str(), "wb");
+    if (out_ == nullptr) failure_ = errno != 0 ? errno : EIO;
+}
+
+ExportFile::~ExportFile() {
+    if (out_ != nullptr) std::fclose(out_);
+}
+
+void ExportFile::write(const void* data, std::size_t size) {
+    if (out_ == nullptr || failure_ != 0 || size == 0) return;
     errno = 0;
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    int reason = written ? 0 : errno;
-    // A full disk often shows only when the buffered bytes leave at close.
-    errno = 0;
-    if (std::fclose(out) != 0 && reason == 0) reason = errno != 0 ? errno : EIO;
-    if (!written || reason != 0)
-        return write_failure(file, std::strerror(reason != 0 ? reason : EIO));
+    if (std::fwrite(data, 1, size, out_) != size) failure_ = errno != 0 ? errno : EIO;
+}
+
+std::optional<std::string> ExportFile::finish() {
+    if (out_ != nullptr) {
+        // A full disk often shows only when the buffered bytes leave at close.
+        errno = 0;
+        if (std::fclose(out_) != 0 && failure_ == 0) failure_ = errno != 0 ? errno : EIO;
+        out_ = nullptr;
+    }
+    if (failure_ != 0) return write_failure(path_, std::strerror(failure_));
     return std::nullopt;
 }
 

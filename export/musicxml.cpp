@@ -165,8 +165,18 @@ private:
     std::string& out_;
 };
 
+/// Serializes into an export file.
+class FileWriter final : public pugi::xml_writer {
+public:
+    explicit FileWriter(ExportFile& out) : out_(out) {}
+    void write(const void* data, std::size_t size) override { out_.write(data, size); }
+
+private:
+    ExportFile& out_;
+};
+
 void add_text(pugi::xml_node parent, const char* name, std::string_view text) {
-    parent.append_child(name).text().set(std::string(text).c_str());
+    parent.append_child(name).text().set(text.data(), text.size());
 }
 
 void add_number(pugi::xml_node parent, const char* name, int value) {
@@ -174,11 +184,58 @@ void add_number(pugi::xml_node parent, const char* name, int value) {
 }
 
 /// Builds the document from the score.
-class DocumentBuilder {
+class DocumentWriter {
 public:
-    explicit DocumentBuilder(const Score& score) : score_(score), melody_(score.melody) {}
+    explicit DocumentWriter(const Score& score) : score_(score), melody_(score.melody) {}
 
-    void build(pugi::xml_document& doc) {
+    /// Writes the whole document. The score header is one small document with a
+    /// slot where the measures go; each measure is then built in a scratch
+    /// document of its own and printed at its depth, so memory stays that of one
+    /// measure however long the melody (fresh memory costs more than the
+    /// building itself on long lyrics).
+    void write(pugi::xml_writer& out) {
+        pugi::xml_document header;
+        build_header(header);
+        std::string head;
+        StringWriter head_writer(head);
+        header.save(head_writer, kIndent, pugi::format_default, pugi::encoding_utf8);
+        // The slot is the only processing instruction: its line gives way to the measures.
+        const std::size_t slot = head.find("<?" + std::string(kSlot));
+        const std::size_t before = head.rfind('\n', slot) + 1;
+        const std::size_t after = head.find('\n', slot) + 1;
+        out.write(head.data(), before);
+
+        const auto bars = bar_pieces(score_);
+        const int divisions = divisions_for(bars);
+        pugi::xml_document scratch;
+        const std::size_t count = std::max<std::size_t>(bars.size(), 1);
+        for (std::size_t b = 0; b < count; ++b) {
+            scratch.reset();
+            auto measure = start_measure(scratch, static_cast<int>(b + 1), divisions);
+            // A score without bars still opens: one measure of rest.
+            const std::vector<Piece> none;
+            const auto& pieces = bars.empty() ? none : bars[b];
+            const bool all_rest = std::all_of(pieces.begin(), pieces.end(),
+                                              [](const Piece& p) { return p.glyph->note < 0; });
+            if (all_rest) {
+                whole_rest(measure, divisions);
+            } else {
+                const auto beams = beams_of(pieces);
+                for (std::size_t i = 0; i < pieces.size(); ++i)
+                    note(measure, pieces[i], beams[i], divisions);
+            }
+            if (b + 1 == count) final_barline(measure);
+            measure.print(out, kIndent, pugi::format_default, pugi::encoding_utf8, 2);
+        }
+        out.write(head.data() + after, head.size() - after);
+    }
+
+private:
+    static constexpr const char* kIndent = "  ";
+    static constexpr const char* kSlot = "measures";
+
+    /// Everything but the measures; the part holds the slot for them.
+    void build_header(pugi::xml_document& doc) {
         auto decl = doc.append_child(pugi::node_declaration);
         decl.append_attribute("version") = "1.0";
         decl.append_attribute("encoding") = "UTF-8";
@@ -196,34 +253,11 @@ public:
                  "Quavella");
         part_list(root);
 
-        const auto bars = bar_pieces(score_);
-        const int divisions = divisions_for(bars);
         auto part = root.append_child("part");
         part.append_attribute("id") = "P1";
-        if (bars.empty()) {
-            // A score without bars still opens: one measure of rest.
-            auto measure = start_measure(part, 1, divisions);
-            whole_rest(measure, divisions);
-            final_barline(measure);
-            return;
-        }
-        for (std::size_t b = 0; b < bars.size(); ++b) {
-            auto measure = start_measure(part, static_cast<int>(b + 1), divisions);
-            const auto& pieces = bars[b];
-            const auto beams = beams_of(pieces);
-            const bool all_rest = std::all_of(pieces.begin(), pieces.end(),
-                                              [](const Piece& p) { return p.glyph->note < 0; });
-            if (all_rest) {
-                whole_rest(measure, divisions);
-            } else {
-                for (std::size_t i = 0; i < pieces.size(); ++i)
-                    note(measure, pieces[i], beams[i], divisions);
-            }
-            if (b + 1 == bars.size()) final_barline(measure);
-        }
+        part.append_child(pugi::node_pi).set_name(kSlot);
     }
 
-private:
     void part_list(pugi::xml_node root) {
         const int program = std::clamp(melody_.program, 0, 127);
         const std::string_view instrument = gm_instrument_name(program);
@@ -240,8 +274,8 @@ private:
         add_number(midi, "midi-program", program + 1);
     }
 
-    pugi::xml_node start_measure(pugi::xml_node part, int number, int divisions) {
-        auto measure = part.append_child("measure");
+    pugi::xml_node start_measure(pugi::xml_node parent, int number, int divisions) {
+        auto measure = parent.append_child("measure");
         measure.append_attribute("number") = number;
         if (number != 1) return measure;
         auto attributes = measure.append_child("attributes");
@@ -351,11 +385,11 @@ private:
 }  // namespace
 
 std::string musicxml_document(const Score& score) {
-    pugi::xml_document doc;
-    DocumentBuilder(score).build(doc);
     std::string out;
+    // About 400 bytes a note: growing the string to that in steps would copy it again and again.
+    out.reserve(4096 + 400 * score.melody.notes.size());
     StringWriter writer(out);
-    doc.save(writer, "  ", pugi::format_default, pugi::encoding_utf8);
+    DocumentWriter(score).write(writer);
     return out;
 }
 
@@ -368,7 +402,10 @@ std::optional<std::string> write_musicxml(const Score& score, const std::filesys
                              "compressed MusicXML (.mxl) is not written; name the file .musicxml "
                              "or .xml");
     }
-    return write_bytes(file, musicxml_document(score));
+    ExportFile out(file);
+    FileWriter writer(out);
+    DocumentWriter(score).write(writer);
+    return out.finish();
 }
 
 }  // namespace quavella::exports

@@ -97,6 +97,20 @@ public:
     void show(const std::string&) override {}
 };
 
+/// Composes `gbk_text` as the command line does and builds its score by hand:
+/// the composition's notes and durations, every note singing "啦".
+inline notation::Score composed_score(const std::string& gbk_text, std::uint64_t seed, int speed,
+                                      int timbre, const std::filesystem::path& midi_file) {
+    Generators draws(seed);
+    QuietSink sink;
+    const ComposeOutcome outcome =
+        compose_lyrics(gbk_text, speed, 0, timbre, draws, sink, midi_file.string());
+    std::vector<SungNote> notes;
+    for (std::size_t i = 0; i < outcome.nt_seq.size(); ++i)
+        notes.push_back({outcome.nt_seq[i], outcome.tm_seq[i], "啦", false, i % 7 == 6});
+    return score_of(notes, outcome.tempo, outcome.program, "啦啦");
+}
+
 /// Composes the poem as the command line does and builds its score by hand:
 /// the composition's notes and durations with the poem's syllables.
 /// @param midi_file where the composition file is written
