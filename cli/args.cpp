@@ -136,6 +136,7 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
              return std::nullopt;
          }},
         file("-o", a.out_file),
+        flag("--score", a.score),
         file("--musicxml", a.musicxml_file),
         file("--lyrics-midi", a.lyrics_midi_file),
         file("--audio", a.audio_file),

@@ -99,7 +99,8 @@ struct AnalyzeSettings {
 Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args);
 
 /// quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E]
-///                      [-o OUT] [--musicxml FILE] [--lyrics-midi FILE] [--audio FILE] [FILE]
+///                      [-o OUT] [--score] [--musicxml FILE] [--lyrics-midi FILE]
+///                      [--audio FILE] [FILE]
 struct ComposeSettings {
     LyricSource source;
     int speed = 0;  ///< list positions, mapped as the window's lists are
@@ -107,6 +108,7 @@ struct ComposeSettings {
     int timbre = 0;
     std::optional<std::uint64_t> seed;  ///< nothing: seeded from the clock
     std::string out_file = kWorkingFile;
+    bool score = false;  ///< also print the melody in numbered notation
     std::string musicxml_file;     ///< the score as MusicXML; empty: not written
     std::string lyrics_midi_file;  ///< the melody as MIDI with lyric events; empty: not written
     std::string audio_file;        ///< the melody as audio; empty: not written
