@@ -108,7 +108,7 @@ struct ComposeSettings {
     int timbre = 0;
     std::optional<std::uint64_t> seed;  ///< nothing: seeded from the clock
     std::string out_file = kWorkingFile;
-    bool score = false;  ///< also print the melody in numbered notation
+    bool score = false;            ///< also print the melody in numbered notation
     std::string musicxml_file;     ///< the score as MusicXML; empty: not written
     std::string lyrics_midi_file;  ///< the melody as MIDI with lyric events; empty: not written
     std::string audio_file;        ///< the melody as audio; empty: not written

@@ -4,11 +4,14 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <span>
@@ -21,6 +24,9 @@
 #include "composer/compose_request.h"
 #include "composer/draws.h"
 #include "composer/message_sink.h"
+#include "export/audio_render.h"
+#include "export/lyrics_midi.h"
+#include "export/musicxml.h"
 #include "lyrics/gbk_text.h"
 #include "lyrics/paragraph.h"
 #include "notation/score.h"
@@ -34,7 +40,8 @@ constexpr const char* kUsage =
     "Usage:\n"
     "  quavella-cli analyze [--encoding E] [FILE]\n"
     "  quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E] "
-    "[-o OUT] [--score] [FILE]\n"
+    "[-o OUT] [--score]\n"
+    "                       [--musicxml FILE] [--lyrics-midi FILE] [--audio FILE] [FILE]\n"
     "  quavella-cli --help\n"
     "\n"
     "Lyrics are read from FILE, or from standard input when FILE is \"-\" or absent.\n"
@@ -60,7 +67,12 @@ constexpr const char* kUsage =
     "  -o OUT         the MIDI file to write (default temp.mid)\n"
     "  --score        also print the melody in numbered notation, the syllables under\n"
     "                 the notes (the format is described in the README)\n"
-    "  compose prints: seed=S notes=N tempo=T mode=M program=P file=OUT\n"
+    "  --musicxml FILE  also write the score as MusicXML, the syllables as lyrics\n"
+    "  --lyrics-midi FILE  also write the melody as MIDI with a lyric event per syllable\n"
+    "  --audio FILE   also render the melody as audio; the extension names the format\n"
+    "                 (.wav, .flac, .ogg, ...)\n"
+    "  compose prints: seed=S notes=N tempo=T mode=M program=P file=OUT, then\n"
+    "                  musicxml=FILE lyrics-midi=FILE audio=FILE for the exports written\n"
     "\n"
     "Exit status: 0 success; 1 the input cannot be read, the lyrics are empty or too\n"
     "short, or the output is not written; 2 bad usage or invalid UTF-8 input.\n";
@@ -187,14 +199,44 @@ int cmd_compose(std::span<const std::string> args) {
                   << "': " << outcome.midi_error << "\n";
         return status(Exit::output_not_written);
     }
+
+    // The exports, all from the same score. Every one is tried; if any fails,
+    // each failure is named and nothing is reported as written.
+    const struct {
+        const char* label;
+        const std::string& file;
+        std::optional<std::string> (*write)(const quavella::notation::Score&,
+                                            const std::filesystem::path&);
+    } exports[] = {
+        {"musicxml", settings.musicxml_file, quavella::exports::write_musicxml},
+        {"lyrics-midi", settings.lyrics_midi_file, quavella::exports::write_lyrics_midi},
+        {"audio", settings.audio_file,
+         [](const quavella::notation::Score& score, const std::filesystem::path& file) {
+             return quavella::exports::render_audio(score, file);
+         }},
+    };
+    const bool exporting = std::any_of(std::begin(exports), std::end(exports),
+                                       [](const auto& e) { return !e.file.empty(); });
+    std::optional<quavella::notation::Score> score;
+    if (exporting || settings.score) {
+        score = quavella::notation::build_score(quavella::notation::melody_from(text, outcome));
+    }
+    bool exported = true;
+    std::string written;
+    for (const auto& e : exports) {
+        if (e.file.empty()) continue;
+        if (const auto error = e.write(*score, e.file)) {
+            std::cerr << "quavella-cli: " << *error << "\n";
+            exported = false;
+        }
+        written += std::string(" ") + e.label + "=" + e.file;
+    }
+    if (!exported) return status(Exit::output_not_written);
+
     std::cout << "seed=" << seed << " notes=" << outcome.notes << " tempo=" << outcome.tempo
               << " mode=" << outcome.mode << " program=" << outcome.program
-              << " file=" << settings.out_file << "\n";
-    if (settings.score) {
-        const auto score =
-            quavella::notation::build_score(quavella::notation::melody_from(text, outcome));
-        std::cout << quavella::notation::score_text(score, terminal_width());
-    }
+              << " file=" << settings.out_file << written << "\n";
+    if (settings.score) std::cout << quavella::notation::score_text(*score, terminal_width());
     return status(flush_output());
 }
 

@@ -24,8 +24,8 @@ struct SungNote {
     bool sentence_end = false;
 };
 
-/// Cuts the notes into bars. Glyph lengths are whatever the bar lines leave;
-/// the exports write lengths no single note value has as tied notes.
+/// Cuts the notes into bars, more simply than build_score. Glyph lengths are whatever the bar lines
+/// leave; the exports write lengths no single note value has as tied notes.
 inline notation::Score score_of(const std::vector<SungNote>& notes, int tempo = 120,
                                 int program = 0, std::string title = "") {
     notation::Score score;
@@ -97,36 +97,22 @@ public:
     void show(const std::string&) override {}
 };
 
-/// Composes `gbk_text` as the command line does and builds its score by hand:
-/// the composition's notes and durations, every note singing "啦".
+/// Composes `gbk_text` as the command line does and builds its score as the
+/// command line and the score window do.
+/// @param midi_file where the composition file is written
 inline notation::Score composed_score(const std::string& gbk_text, std::uint64_t seed, int speed,
                                       int timbre, const std::filesystem::path& midi_file) {
     Generators draws(seed);
     QuietSink sink;
     const ComposeOutcome outcome =
         compose_lyrics(gbk_text, speed, 0, timbre, draws, sink, midi_file.string());
-    std::vector<SungNote> notes;
-    for (std::size_t i = 0; i < outcome.nt_seq.size(); ++i)
-        notes.push_back({outcome.nt_seq[i], outcome.tm_seq[i], "啦", false, i % 7 == 6});
-    return score_of(notes, outcome.tempo, outcome.program, "啦啦");
+    return notation::build_score(notation::melody_from(gbk_text, outcome));
 }
 
-/// Composes the poem as the command line does and builds its score by hand:
-/// the composition's notes and durations with the poem's syllables.
-/// @param midi_file where the composition file is written
+/// The poem composed (see composed_score).
 inline notation::Score composed_poem(std::uint64_t seed, int speed, int timbre,
                                      const std::filesystem::path& midi_file) {
-    Generators draws(seed);
-    QuietSink sink;
-    const ComposeOutcome outcome =
-        compose_lyrics(kPoemGbk, speed, 0, timbre, draws, sink, midi_file.string());
-    std::vector<SungNote> notes;
-    for (std::size_t i = 0; i < outcome.nt_seq.size(); ++i) {
-        const bool sung = i < kPoemSyllables.size();
-        notes.push_back({outcome.nt_seq[i], outcome.tm_seq[i], sung ? kPoemSyllables[i] : "", !sung,
-                         i % 5 == 4});
-    }
-    return score_of(notes, outcome.tempo, outcome.program, "春眠不觉晓");
+    return composed_score(kPoemGbk, seed, speed, timbre, midi_file);
 }
 
 }  // namespace quavella::export_test
