@@ -3,6 +3,9 @@
 
 #include <charconv>
 #include <climits>
+#include <filesystem>
+#include <iterator>
+#include <utility>
 
 #include "composer/style_tables.h"
 #include "history/record.h"
@@ -144,9 +147,30 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
          }},
         file("-o", a.out_file),
         flag("--score", a.score),
+        file("--musicxml", a.musicxml_file),
+        file("--lyrics-midi", a.lyrics_midi_file),
+        file("--audio", a.audio_file),
     };
     if (auto refused = walk_arguments(args, "compose", options, lyric_file(a.source))) {
         return UsageError{*refused};
+    }
+    // Two outputs under one name would leave only the last one written.
+    const std::pair<const char*, const std::string*> outputs[] = {
+        {"-o", &a.out_file},
+        {"--musicxml", &a.musicxml_file},
+        {"--lyrics-midi", &a.lyrics_midi_file},
+        {"--audio", &a.audio_file}};
+    for (std::size_t i = 0; i < std::size(outputs); ++i) {
+        for (std::size_t k = i + 1; k < std::size(outputs); ++k) {
+            const std::string& one = *outputs[i].second;
+            const std::string& other = *outputs[k].second;
+            if (one.empty() || other.empty()) continue;
+            if (std::filesystem::path(one).lexically_normal() ==
+                std::filesystem::path(other).lexically_normal()) {
+                return UsageError{std::string(outputs[i].first) + " and " + outputs[k].first +
+                                  " name the same file '" + other + "'"};
+            }
+        }
     }
     if (a.seed && a.state) return UsageError{"--seed and --state cannot be used together"};
     return a;

@@ -102,7 +102,8 @@ struct AnalyzeSettings {
 Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args);
 
 /// quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E]
-///                      [-o OUT] [--score] [--state S:T] [FILE]
+///                      [-o OUT] [--score] [--state S:T] [--musicxml FILE]
+///                      [--lyrics-midi FILE] [--audio FILE] [FILE]
 struct ComposeSettings {
     LyricSource source;
     int speed = 0;  ///< list positions, mapped as the window's lists are
@@ -111,7 +112,10 @@ struct ComposeSettings {
     std::optional<std::uint64_t> seed;       ///< nothing: seeded from the clock (or the state)
     std::optional<Generators::State> state;  ///< both generators' state to start from
     std::string out_file = kWorkingFile;
-    bool score = false;  ///< also print the melody in numbered notation
+    bool score = false;            ///< also print the melody in numbered notation
+    std::string musicxml_file;     ///< the score as MusicXML; empty: not written
+    std::string lyrics_midi_file;  ///< the melody as MIDI with lyric events; empty: not written
+    std::string audio_file;        ///< the melody as audio; empty: not written
 };
 Parsed<ComposeSettings> parse_compose(std::span<const std::string> args);
 

@@ -10,8 +10,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <span>
@@ -24,6 +26,9 @@
 #include "composer/compose_request.h"
 #include "composer/draws.h"
 #include "composer/message_sink.h"
+#include "export/audio_render.h"
+#include "export/lyrics_midi.h"
+#include "export/musicxml.h"
 #include "history/record.h"
 #include "history/store.h"
 #include "lyrics/gbk_text.h"
@@ -39,7 +44,8 @@ constexpr const char* kUsage =
     "Usage:\n"
     "  quavella-cli analyze [--encoding E] [FILE]\n"
     "  quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E] "
-    "[-o OUT] [--score] [--state S:T] [FILE]\n"
+    "[-o OUT] [--score] [--state S:T]\n"
+    "                       [--musicxml FILE] [--lyrics-midi FILE] [--audio FILE] [FILE]\n"
     "  quavella-cli history list [--limit N]\n"
     "  quavella-cli history show ID\n"
     "  quavella-cli history export ID [-o FILE]\n"
@@ -75,7 +81,12 @@ constexpr const char* kUsage =
     "  -o OUT         the MIDI file to write (default temp.mid)\n"
     "  --score        also print the melody in numbered notation, the syllables under\n"
     "                 the notes (the format is described in the README)\n"
-    "  compose prints: seed=S (or state=S:T) notes=N tempo=T mode=M program=P file=OUT\n"
+    "  --musicxml FILE  also write the score as MusicXML, the syllables as lyrics\n"
+    "  --lyrics-midi FILE  also write the melody as MIDI with a lyric event per syllable\n"
+    "  --audio FILE   also render the melody as audio; the extension names the format\n"
+    "                 (.wav, .flac, .ogg, ...)\n"
+    "  compose prints: seed=S (or state=S:T) notes=N tempo=T mode=M program=P file=OUT, then\n"
+    "                  musicxml=FILE lyrics-midi=FILE audio=FILE for the exports written\n"
     "\n"
     "Options of history list:\n"
     "  --limit N      list N entries (default 20; 0 lists all)\n"
@@ -208,6 +219,40 @@ int cmd_compose(std::span<const std::string> args) {
                   << "': " << outcome.midi_error << "\n";
         return status(Exit::output_not_written);
     }
+
+    // The exports, all from the same score. Every one is tried; if any fails,
+    // each failure is named and nothing is reported as written.
+    const struct {
+        const char* label;
+        const std::string& file;
+        std::optional<std::string> (*write)(const quavella::notation::Score&,
+                                            const std::filesystem::path&);
+    } exports[] = {
+        {"musicxml", settings.musicxml_file, quavella::exports::write_musicxml},
+        {"lyrics-midi", settings.lyrics_midi_file, quavella::exports::write_lyrics_midi},
+        {"audio", settings.audio_file,
+         [](const quavella::notation::Score& score, const std::filesystem::path& file) {
+             return quavella::exports::render_audio(score, file);
+         }},
+    };
+    const bool exporting = std::any_of(std::begin(exports), std::end(exports),
+                                       [](const auto& e) { return !e.file.empty(); });
+    std::optional<quavella::notation::Score> score;
+    if (exporting || settings.score) {
+        score = quavella::notation::build_score(quavella::notation::melody_from(text, outcome));
+    }
+    bool exported = true;
+    std::string written;
+    for (const auto& e : exports) {
+        if (e.file.empty()) continue;
+        if (const auto error = e.write(*score, e.file)) {
+            std::cerr << "quavella-cli: " << *error << "\n";
+            exported = false;
+        }
+        written += std::string(" ") + e.label + "=" + e.file;
+    }
+    if (!exported) return status(Exit::output_not_written);
+
     if (settings.state) {
         std::cout << "state=" << quavella::history::state_text(*settings.state);
     } else {
@@ -215,12 +260,8 @@ int cmd_compose(std::span<const std::string> args) {
     }
     std::cout << " notes=" << outcome.notes << " tempo=" << outcome.tempo
               << " mode=" << outcome.mode << " program=" << outcome.program
-              << " file=" << settings.out_file << "\n";
-    if (settings.score) {
-        const auto score =
-            quavella::notation::build_score(quavella::notation::melody_from(text, outcome));
-        std::cout << quavella::notation::score_text(score, terminal_width());
-    }
+              << " file=" << settings.out_file << written << "\n";
+    if (settings.score) std::cout << quavella::notation::score_text(*score, terminal_width());
     return status(flush_output());
 }
 

@@ -70,6 +70,19 @@ TEST(ParseCompose, StateTakesBothGeneratorsInFull) {
     EXPECT_EQ(accepted(parse_compose(Args{"--state", "0:0"})).state, (Generators::State{0, 0}));
 }
 
+TEST(ParseCompose, ExportsAreOptionalFilesBesideOut) {
+    const ComposeSettings none = accepted(parse_compose(Args{}));
+    EXPECT_EQ(none.musicxml_file, "");
+    EXPECT_EQ(none.lyrics_midi_file, "");
+    EXPECT_EQ(none.audio_file, "");
+    const ComposeSettings all = accepted(parse_compose(Args{
+        "--musicxml", "s.musicxml", "--lyrics-midi=s.mid", "--audio", "s.flac", "-o", "t.mid"}));
+    EXPECT_EQ(all.musicxml_file, "s.musicxml");
+    EXPECT_EQ(all.lyrics_midi_file, "s.mid");
+    EXPECT_EQ(all.audio_file, "s.flac");
+    EXPECT_EQ(all.out_file, "t.mid");
+}
+
 TEST(ParseCompose, AfterDoubleDashEverythingIsAFile) {
     EXPECT_EQ(accepted(parse_compose(Args{"--", "-o"})).source.file, "-o");
     EXPECT_EQ(accepted(parse_compose(Args{"-"})).source.file, "-");
@@ -121,6 +134,17 @@ const RefusalRow kRefusalRows[] = {
     {"PrefixIsNotTheOption", {"--speedy", "1"}, "unknown option '--speedy' for compose"},
     {"TwoFiles", {"a.txt", "--", "b.txt"}, "more than one FILE: 'b.txt'"},
     {"FirstRefusalWins", {"a.txt", "b.txt", "--bogus"}, "more than one FILE: 'b.txt'"},
+    {"MusicXmlMissing", {"--musicxml"}, "--musicxml needs a file name"},
+    {"AudioEmpty", {"--audio="}, "--audio needs a file name"},
+    {"ExportOverTheComposition",
+     {"-o", "song.mid", "--lyrics-midi", "./song.mid"},
+     "-o and --lyrics-midi name the same file './song.mid'"},
+    {"ExportOverTheWorkingFile",
+     {"--audio", "temp.mid"},
+     "-o and --audio name the same file 'temp.mid'"},
+    {"TwoExportsOneFile",
+     {"--musicxml", "out/a", "--audio=out//a"},
+     "--musicxml and --audio name the same file 'out//a'"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, ParseComposeRefusal, ::testing::ValuesIn(kRefusalRows),
