@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libfluidsynth-dev fluidsynth
   fonts-wqy-microhei
-  midicsv python3-mido
+  midicsv python3-mido poppler-utils
   xvfb xdotool imagemagick sox
 )
 

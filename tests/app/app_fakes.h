@@ -100,6 +100,8 @@ struct FakePlayer : MediaPlayer {
         log_.push_back("close");
         opened = false;
     }
+    /// Reports `position` as it is set, not logged: the score window asks many times.
+    std::optional<int> position_ticks() const override { return position; }
     void call(const char* what) {
         log_.push_back(what);
         if (!opened) {
@@ -109,6 +111,7 @@ struct FakePlayer : MediaPlayer {
     EventLog& log_;
     bool fail_open = false;
     bool opened = false;
+    std::optional<int> position;
 };
 
 struct FakeLinkOpener : LinkOpener {
