@@ -43,12 +43,8 @@ void WindowCommands::start_up(Clock& clock, const std::optional<std::string>& cu
 }
 
 void WindowCommands::compose(const ComposeInput& input) {
-    // 1. The lines joined with nothing between them, as GBK bytes.
-    std::string utf8;
-    for (const std::string& line : input.lines) {
-        utf8 += line;
-    }
-    const GbkConversion converted = utf8_to_gbk(utf8);
+    // The lines joined with nothing between them, as GBK bytes.
+    const GbkConversion converted = lyric_text_from_lines(input.lines, LyricEncoding::utf8);
     if (!converted.ok) {
         throw CommandError("歌词无法转换为 GBK 编码");
     }
@@ -63,16 +59,16 @@ void WindowCommands::compose(const ComposeInput& input) {
     // 4-11. Analysis, settings, composition and "temp.mid".
     const Generators::State state_before = gens_.state();
     ComposeOutcome outcome = compose_lyrics(gbk, input.speed_pos, input.mode_pos, input.timbre_pos,
-                                            gens_, sink_, kTempFile);
+                                            gens_, sink_, kWorkingFile);
     if (!outcome.midi_error.empty()) {
         // A partial "temp.mid" must not reach the player: nothing else changes.
-        svc_.box.show(not_saved_message(kTempFile, outcome.midi_error), kHintCaption);
+        svc_.box.show(not_saved_message(kWorkingFile, outcome.midi_error), kHintCaption);
         return;
     }
 
     // 12-13. The next play file gets the new melody; the player still holds the other.
     const std::string next = next_play_file(play_file_);
-    if (const auto failure = svc_.copier.copy(kTempFile, next, true)) {
+    if (const auto failure = svc_.copier.copy(kWorkingFile, next, true)) {
         svc_.box.show(not_saved_message(next, *failure), kHintCaption);
         return;
     }

@@ -17,8 +17,6 @@ namespace quavella {
 
 /// Caption of the compose command's messages.
 inline constexpr const char* kHintCaption = "提示";
-/// The file the composer writes, in the current directory.
-inline constexpr const char* kTempFile = "temp.mid";
 /// The play file before the first composition.
 inline constexpr const char* kFirstPlayFile = "1.mid";
 /// How long compose and stop block the window, in milliseconds.
