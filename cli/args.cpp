@@ -133,6 +133,7 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
              return std::nullopt;
          }},
         file("-o", a.out_file),
+        flag("--score", a.score),
     };
     if (auto refused = walk_arguments(args, "compose", options, lyric_file(a.source))) {
         return UsageError{*refused};

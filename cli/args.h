@@ -99,7 +99,7 @@ struct AnalyzeSettings {
 Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args);
 
 /// quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E]
-///                      [-o OUT] [FILE]
+///                      [-o OUT] [--score] [FILE]
 struct ComposeSettings {
     LyricSource source;
     int speed = 0;  ///< list positions, mapped as the window's lists are
@@ -107,6 +107,7 @@ struct ComposeSettings {
     int timbre = 0;
     std::optional<std::uint64_t> seed;  ///< nothing: seeded from the clock
     std::string out_file = kWorkingFile;
+    bool score = false;  ///< also print the melody in numbered notation
 };
 Parsed<ComposeSettings> parse_compose(std::span<const std::string> args);
 

@@ -1,6 +1,9 @@
 // quavella-cli: command-line front end over the core. Reads the lyric input,
 // calls the core and prints; the arguments are parsed by cli/args, and each
 // command is one function in the dispatch table at the bottom.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +23,7 @@
 #include "composer/message_sink.h"
 #include "lyrics/gbk_text.h"
 #include "lyrics/paragraph.h"
+#include "notation/score.h"
 
 namespace {
 
@@ -30,7 +34,7 @@ constexpr const char* kUsage =
     "Usage:\n"
     "  quavella-cli analyze [--encoding E] [FILE]\n"
     "  quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E] "
-    "[-o OUT] [FILE]\n"
+    "[-o OUT] [--score] [FILE]\n"
     "  quavella-cli --help\n"
     "\n"
     "Lyrics are read from FILE, or from standard input when FILE is \"-\" or absent.\n"
@@ -54,6 +58,8 @@ constexpr const char* kUsage =
     "  --timbre P     0 \"钢琴\" ... 9 \"短笛\" (default 0)\n"
     "  --seed S       seed of the random draws, 0 to 18446744073709551615 (default: the clock)\n"
     "  -o OUT         the MIDI file to write (default temp.mid)\n"
+    "  --score        also print the melody in numbered notation, the syllables under\n"
+    "                 the notes (the format is described in the README)\n"
     "  compose prints: seed=S notes=N tempo=T mode=M program=P file=OUT\n"
     "\n"
     "Exit status: 0 success; 1 the input cannot be read, the lyrics are empty or too\n"
@@ -138,6 +144,17 @@ int cmd_analyze(std::span<const std::string> args) {
     return status(flush_output());
 }
 
+/// Columns of the terminal standard output goes to; 80 when it is not a terminal,
+/// so piped or redirected output is the same everywhere.
+int terminal_width() {
+    winsize size{};
+    if (::isatty(STDOUT_FILENO) == 1 && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 &&
+        size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return 80;
+}
+
 /// The composer's messages go to standard error, one per line.
 class StderrMessages final : public quavella::MessageSink {
 public:
@@ -173,6 +190,11 @@ int cmd_compose(std::span<const std::string> args) {
     std::cout << "seed=" << seed << " notes=" << outcome.notes << " tempo=" << outcome.tempo
               << " mode=" << outcome.mode << " program=" << outcome.program
               << " file=" << settings.out_file << "\n";
+    if (settings.score) {
+        const auto score =
+            quavella::notation::build_score(quavella::notation::melody_from(text, outcome));
+        std::cout << quavella::notation::score_text(score, terminal_width());
+    }
     return status(flush_output());
 }
 

@@ -154,6 +154,61 @@ GbkConversion utf8_to_gbk(std::string_view utf8) {
     return conv;
 }
 
+namespace {
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+}  // namespace
+
+GbkToUtf8::GbkToUtf8() : cd_(iconv_open("UTF-8", "GBK")) {}
+
+GbkToUtf8::~GbkToUtf8() {
+    if (static_cast<iconv_t>(cd_) != kNoConverter) iconv_close(static_cast<iconv_t>(cd_));
+}
+
+std::string GbkToUtf8::operator()(std::string_view gbk) {
+    std::string out;
+    const auto cd = static_cast<iconv_t>(cd_);
+    if (cd == kNoConverter) {
+        // Without a converter only ASCII can be shown as it is.
+        for (const char c : gbk) {
+            if (static_cast<unsigned char>(c) < 0x80) {
+                out.push_back(c);
+            } else {
+                out += kReplacement;
+            }
+        }
+        return out;
+    }
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+    // A GBK character (two bytes) never takes more than three bytes in UTF-8.
+    out.resize(gbk.size() * 2 + 8);
+    std::size_t out_used = 0;
+    char* in = const_cast<char*>(gbk.data());
+    std::size_t in_left = gbk.size();
+    while (in_left > 0) {
+        char* out_ptr = out.data() + out_used;
+        std::size_t out_left = out.size() - out_used;
+        const std::size_t rc = iconv(cd, &in, &in_left, &out_ptr, &out_left);
+        out_used = out.size() - out_left;
+        if (rc != static_cast<std::size_t>(-1)) break;
+        if (errno == E2BIG) {
+            out.resize(out.size() * 2 + 16);
+            continue;
+        }
+        // EILSEQ (no GBK character starts here) or EINVAL (a lead byte at the
+        // end): show the byte as U+FFFD and go on after it.
+        if (out.size() - out_used < kReplacement.size()) out.resize(out.size() + 16);
+        out.replace(out_used, kReplacement.size(), kReplacement);
+        out_used += kReplacement.size();
+        ++in;
+        --in_left;
+    }
+    out.resize(out_used);
+    return out;
+}
+
+std::string gbk_to_utf8(std::string_view gbk) { return GbkToUtf8()(gbk); }
+
 std::string join_lyric_lines(std::string_view raw) {
     std::string joined;
     joined.reserve(raw.size());

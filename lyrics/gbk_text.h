@@ -36,6 +36,27 @@ std::optional<std::size_t> find_invalid_utf8(std::string_view utf8);
 ///         the invalid sequence
 GbkConversion utf8_to_gbk(std::string_view utf8);
 
+/// Converts GBK text to UTF-8 for display, through one iconv descriptor kept
+/// for the converter's life (cheap for many short pieces). A byte that does
+/// not start a GBK character becomes U+FFFD, so nothing disappears unseen.
+class GbkToUtf8 {
+public:
+    GbkToUtf8();
+    ~GbkToUtf8();
+    GbkToUtf8(const GbkToUtf8&) = delete;
+    GbkToUtf8& operator=(const GbkToUtf8&) = delete;
+
+    /// @param gbk any bytes
+    /// @return valid UTF-8
+    std::string operator()(std::string_view gbk);
+
+private:
+    void* cd_;  // iconv_t, or (void*)-1 when the system has no GBK converter
+};
+
+/// Converts one GBK text to UTF-8 as GbkToUtf8 does.
+std::string gbk_to_utf8(std::string_view gbk);
+
 /// Joins the lines of a lyric text in order with nothing between them:
 /// "\r\n", "\n" and a lone "\r" are removed, every other byte is kept.
 /// @param raw lyric text in GBK or UTF-8 (neither uses these bytes inside a character)

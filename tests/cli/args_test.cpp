@@ -33,21 +33,23 @@ TEST(ParseCompose, DefaultsAreTheWindowsFirstItemsStdinAndTheWorkingFile) {
     EXPECT_EQ(s.timbre, 0);
     EXPECT_EQ(s.seed, std::nullopt);
     EXPECT_EQ(s.out_file, "temp.mid");
+    EXPECT_FALSE(s.score);
     EXPECT_EQ(s.source.file, "-");
     EXPECT_FALSE(s.source.file_given);
     EXPECT_EQ(s.source.encoding, LyricEncoding::utf8);
 }
 
 TEST(ParseCompose, EveryOptionInBothFormsAndAnyOrder) {
-    const ComposeSettings s = accepted(
-        parse_compose(Args{"poem.txt", "--speed", "快", "--mode=3", "--timbre", "+8",
-                           "--seed=18446744073709551615", "--encoding", "GBK", "-o=out.mid"}));
+    const ComposeSettings s = accepted(parse_compose(
+        Args{"poem.txt", "--speed", "快", "--mode=3", "--timbre", "+8",
+             "--seed=18446744073709551615", "--encoding", "GBK", "-o=out.mid", "--score"}));
     EXPECT_EQ(s.speed, 2);
     EXPECT_EQ(s.mode, 3);
     EXPECT_EQ(s.timbre, 8);
     EXPECT_EQ(s.seed, std::numeric_limits<std::uint64_t>::max());
     EXPECT_EQ(s.source.encoding, LyricEncoding::gbk);
     EXPECT_EQ(s.out_file, "out.mid");
+    EXPECT_TRUE(s.score);
     EXPECT_EQ(s.source.file, "poem.txt");
     EXPECT_TRUE(s.source.file_given);
 

@@ -118,6 +118,68 @@ TEST_F(CliCompose, WritesTheCompositionAndReportsIt) {
     EXPECT_EQ(csv.substr(from, expected.size()), expected);
 }
 
+/// Terminal columns of a UTF-8 line: CJK characters and fullwidth marks take two.
+std::size_t columns(const std::string& line) {
+    std::size_t cols = 0;
+    for (std::size_t i = 0; i < line.size();) {
+        const auto b = static_cast<unsigned char>(line[i]);
+        const std::size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+        unsigned cp = len == 1 ? b : b & (0x7Fu >> len);
+        for (std::size_t k = 1; k < len; ++k) cp = (cp << 6) | (line[i + k] & 0x3F);
+        cols += (cp >= 0x3000 && cp <= 0x9FFF) || (cp >= 0xFF00 && cp <= 0xFF60) ? 2 : 1;
+        i += len;
+    }
+    return cols;
+}
+
+TEST_F(CliCompose, ScorePrintsTheSameMelodyWithItsSyllables) {
+    const CliRun plain = run({"compose", "--seed", "42", "--speed", "2", "--mode", "1", "--timbre",
+                              "8", "-o", "plain.mid", "poem.txt"});
+    const CliRun r = run({"compose", "--seed", "42", "--speed", "2", "--mode", "1", "--timbre", "8",
+                          "-o", "song.mid", "--score", "poem.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(path("song.mid")), read_file(path("plain.mid")));
+    std::istringstream lines(r.out);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line.substr(0, line.find(" file=")), plain.out.substr(0, plain.out.find(" file=")));
+    std::getline(lines, line);
+    EXPECT_EQ(line, "春眠不觉晓  1=C 4/4 \u2669=192");
+
+    // Pairs of lines after a blank one: notes, then the syllables under them.
+    // A digit starts a note unless the symbol before it was tied on (~); 0 is a rest.
+    std::string degrees;
+    std::string sung;
+    bool tied = false;
+    int pairs = 0;
+    while (std::getline(lines, line)) {
+        ASSERT_EQ(line, "");
+        std::string notes;
+        std::string syllables;
+        ASSERT_TRUE(std::getline(lines, notes));
+        ASSERT_TRUE(std::getline(lines, syllables));
+        EXPECT_LE(columns(notes), 80u) << notes;
+        ++pairs;
+        std::istringstream symbols(notes);
+        for (std::string sym; symbols >> sym;) {
+            if (sym[0] >= '1' && sym[0] <= '7' && !tied) {
+                // The degree and its octave marks, without duration symbols.
+                degrees += sym.substr(0, sym.find_first_not_of("1234567',")) + " ";
+            }
+            if (sym != "|" && sym != "V") tied = sym.back() == '~';
+        }
+        std::istringstream words(syllables);
+        for (std::string w; words >> w;) {
+            if (w.size() > 2 && w[0] >= '1' && w[0] <= '4' && w[1] == '.') w = w.substr(2);
+            sung += w;
+        }
+    }
+    EXPECT_GE(pairs, 2);
+    // The notes of the composition file: 65 65 64 64 62 60 60 60 64 65 57 60 57 ...
+    EXPECT_EQ(degrees, "4 4 3 3 2 1 1 1 3 4 6, 1 6, 4 1 3 2 2 3 1 ");
+    EXPECT_EQ(sung, "春眠不觉晓处处闻啼鸟夜来风雨声花落知多少");
+}
+
 TEST_F(CliCompose, SameSeedSameBytesAndItemTextsEqualPositions) {
     const CliRun a = run({"compose", "--seed=7", "--speed", "1", "--mode", "3", "--timbre", "5",
                           "-o", "a.mid", "poem.txt"});
@@ -186,6 +248,7 @@ TEST_F(CliCompose, BadOptionsAreUsageErrors) {
         {"compose", "-o"},
         {"compose", "--bogus", "poem.txt"},
         {"compose", "poem.txt", "poem.txt"},
+        {"compose", "--score=yes", "poem.txt"},
     };
     for (const auto& args : rows) {
         const CliRun r = run(args);
