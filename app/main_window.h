@@ -5,6 +5,7 @@
 //       -> copy onto "2.mid"/"1.mid" -> wait -> MediaPlayer::open -> Loaded
 //   播放 / 暂停 / 停止 / 主旋律另存为 -> WindowCommands -> MediaPlayer, FileCopier
 //   软件使用说明 -> TForm2;  退出 / close -> quit, the player closes its file
+//   "作曲完成" acknowledged -> ScoreWindow (CompositionListener); Ctrl+M shows it again
 //
 // Button states: Fresh (start-up), Loaded (after a composition), Stopped (after 停止).
 #pragma once
@@ -26,6 +27,7 @@ class QPushButton;
 
 namespace quavella {
 
+class ScoreWindow;
 class TForm2;
 
 /// The platform services of the main window. Empty members get the real
@@ -38,6 +40,7 @@ struct WindowServices {
     std::unique_ptr<Clock> clock;
     std::unique_ptr<SaveDialog> save_dialog;
     std::unique_ptr<LinkOpener> link_opener;
+    std::unique_ptr<ExportDialogs> export_dialogs;  ///< the score window's export questions
     /// Reads the current directory at start-up.
     std::function<std::optional<std::string>()> current_dir = read_current_dir;
 };
@@ -77,6 +80,8 @@ public:
     const WindowCommands& commands() const { return *commands_; }
     /// The instructions window.
     TForm2* instructions() const { return form2_.get(); }
+    /// The score window "乐谱" (Ctrl+M shows it again).
+    ScoreWindow* scoreWindow() const { return score_.get(); }
 
 public slots:
     void suiButton1Click();
@@ -125,6 +130,7 @@ private:
     std::string title_;
     std::unique_ptr<WindowCommands> commands_;
     std::unique_ptr<TForm2> form2_;
+    std::unique_ptr<ScoreWindow> score_;
     bool placed_ = false;
 };
 

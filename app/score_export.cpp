@@ -35,10 +35,10 @@ std::optional<QString> write_score_pdf(std::shared_ptr<const ScoreSheet> sheet,
 
     QPdfWriter writer(&file);
     writer.setResolution(kPdfResolution);
-    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
-                                     QMarginsF(kPageMarginMm, kPageMarginMm, kPageMarginMm,
-                                               kPageMarginMm),
-                                     QPageLayout::Millimeter));
+    writer.setPageLayout(
+        QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                    QMarginsF(kPageMarginMm, kPageMarginMm, kPageMarginMm, kPageMarginMm),
+                    QPageLayout::Millimeter));
     writer.setTitle(QString::fromStdString(sheet->title));
     writer.setCreator(QStringLiteral("Quavella"));
 
@@ -56,11 +56,9 @@ std::optional<QString> write_score_pdf(std::shared_ptr<const ScoreSheet> sheet,
     const int rows = static_cast<int>(layout.rows().size());
     const int first_page_rows = std::max(
         1, static_cast<int>((page_h - kFooter - layout.header_height()) / layout.row_height()));
-    const int page_rows =
-        std::max(1, static_cast<int>((page_h - kFooter) / layout.row_height()));
-    const int pages = rows <= first_page_rows
-                          ? 1
-                          : 1 + (rows - first_page_rows + page_rows - 1) / page_rows;
+    const int page_rows = std::max(1, static_cast<int>((page_h - kFooter) / layout.row_height()));
+    const int pages =
+        rows <= first_page_rows ? 1 : 1 + (rows - first_page_rows + page_rows - 1) / page_rows;
 
     QPainter painter;
     if (!painter.begin(&writer)) return QStringLiteral("PDF 写入器无法启动");

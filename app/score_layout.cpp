@@ -100,8 +100,8 @@ void ScoreLayout::measure() {
                                                         : 0.6 * kBeat;
             const double dot = glyph.dotted ? kDotSpace : 0.0;
             m.digit_w = base + dot;
-            const bool sung = glyph.first && glyph.note >= 0 &&
-                              glyph.note < static_cast<int>(note_first_.size());
+            const bool sung =
+                glyph.first && glyph.note >= 0 && glyph.note < static_cast<int>(note_first_.size());
             if (sung) {
                 note_first_[static_cast<std::size_t>(glyph.note)] =
                     static_cast<int>(measured_.size());
@@ -206,7 +206,8 @@ QRectF ScoreLayout::note_rect(int note) const {
     }
     const double left = first.x - std::max(m.lead, kBeat * 0.35);
     const double top = rows_[static_cast<std::size_t>(r)].top;
-    return QRectF(left, top + kDigitTop - 6, right - left + 4, kLyricTop + kLyricHeight - kDigitTop + 8);
+    return QRectF(left, top + kDigitTop - 6, right - left + 4,
+                  kLyricTop + kLyricHeight - kDigitTop + 8);
 }
 
 QString ScoreLayout::settings_text() const {
@@ -223,8 +224,9 @@ void ScorePainter::header(QPainter& painter, double top) const {
     painter.setPen(kInk);
     painter.setFont(l.title_font);
     // A long first sentence is cut with an ellipsis rather than clipped at both sides.
-    const QString title = QFontMetricsF(l.title_font)
-                              .elidedText(QString::fromStdString(l.sheet().title), Qt::ElideRight, w);
+    const QString title =
+        QFontMetricsF(l.title_font)
+            .elidedText(QString::fromStdString(l.sheet().title), Qt::ElideRight, w);
     painter.drawText(QRectF(kScoreMargin, top + 14, w, 36), Qt::AlignCenter, title);
     painter.setFont(l.text_font);
     painter.drawText(QRectF(kScoreMargin, top + 52, w, 22), Qt::AlignCenter, l.settings_text());
@@ -268,8 +270,8 @@ void ScorePainter::row(QPainter& painter, int r, double dy, int highlight) const
             if (!glyph.first) {
                 // The tied remainder at the start of a following row.
                 const ScoreLayout::Placed& p = l.placed_[static_cast<std::size_t>(g)];
-                mark = QRectF(p.x - kBeat * 0.4, row.top + kDigitTop - 6, p.end_x - p.x + kBeat * 0.4 + 4,
-                              kDigitHeight + 12);
+                mark = QRectF(p.x - kBeat * 0.4, row.top + kDigitTop - 6,
+                              p.end_x - p.x + kBeat * 0.4 + 4, kDigitHeight + 12);
             }
             painter.setPen(Qt::NoPen);
             painter.setBrush(kHighlight);
@@ -287,10 +289,12 @@ void ScorePainter::row(QPainter& painter, int r, double dy, int highlight) const
         const double x = row.bar_lines[i];
         const bool final_bar = row.last_bar && i + 1 == row.bar_lines.size();
         if (final_bar) {
-            painter.drawLine(QPointF(x - 6, top + kDigitTop), QPointF(x - 6, top + kDigitTop + kDigitHeight));
+            painter.drawLine(QPointF(x - 6, top + kDigitTop),
+                             QPointF(x - 6, top + kDigitTop + kDigitHeight));
             painter.fillRect(QRectF(x - 3, top + kDigitTop, 3, kDigitHeight), kInk);
         } else {
-            painter.drawLine(QPointF(x, top + kDigitTop), QPointF(x, top + kDigitTop + kDigitHeight));
+            painter.drawLine(QPointF(x, top + kDigitTop),
+                             QPointF(x, top + kDigitTop + kDigitHeight));
         }
     }
 
@@ -349,15 +353,16 @@ void ScorePainter::row(QPainter& painter, int r, double dy, int highlight) const
         painter.drawPath(path);
     };
     const double row_left = kScoreMargin;
-    const double row_right = row.bar_lines.empty() ? l.width() - kScoreMargin : row.bar_lines.back();
+    const double row_right =
+        row.bar_lines.empty() ? l.width() - kScoreMargin : row.bar_lines.back();
     if (row.first > 0 && row.first < total && glyphAt(row.first - 1).tie_to_next) {
         arc(row_left, l.placed_[static_cast<std::size_t>(row.first)].x - 2);
     }
     for (int g = row.first; g < row.end; ++g) {
         if (!glyphAt(g).tie_to_next) continue;
         const double from = l.placed_[static_cast<std::size_t>(g)].x + 2;
-        const double to = g + 1 < row.end ? l.placed_[static_cast<std::size_t>(g + 1)].x - 2
-                                          : row_right + 4;
+        const double to =
+            g + 1 < row.end ? l.placed_[static_cast<std::size_t>(g + 1)].x - 2 : row_right + 4;
         arc(from, to);
     }
 
@@ -369,7 +374,8 @@ void ScorePainter::row(QPainter& painter, int r, double dy, int highlight) const
         const notation::Lyric& lyric = lyrics[static_cast<std::size_t>(glyph.note)];
         const ScoreLayout::Placed& p = l.placed_[static_cast<std::size_t>(g)];
         if (glyph.first &&
-            (glyph.note == 0 || lyrics[static_cast<std::size_t>(glyph.note - 1)].sentence != lyric.sentence)) {
+            (glyph.note == 0 ||
+             lyrics[static_cast<std::size_t>(glyph.note - 1)].sentence != lyric.sentence)) {
             const QRectF circle(p.x - 16, top + 1, 15, 15);
             painter.drawEllipse(circle);
             painter.drawText(circle, Qt::AlignCenter, QString::number(lyric.sentence + 1));
@@ -392,11 +398,13 @@ void ScorePainter::row(QPainter& painter, int r, double dy, int highlight) const
         if (p.row != in_row) return row_left;
         const notation::Lyric& lyric = lyrics[static_cast<std::size_t>(note)];
         if (lyric.continuation) return p.x + digit_half;
-        return p.x + lyric_metrics.horizontalAdvance(l.syllables_[static_cast<std::size_t>(note)]) / 2;
+        return p.x +
+               lyric_metrics.horizontalAdvance(l.syllables_[static_cast<std::size_t>(note)]) / 2;
     };
     for (int g = row.first; g < row.end; ++g) {
         const notation::Glyph& glyph = glyphAt(g);
-        if (!glyph.first || glyph.note < 0 || glyph.note >= static_cast<int>(lyrics.size())) continue;
+        if (!glyph.first || glyph.note < 0 || glyph.note >= static_cast<int>(lyrics.size()))
+            continue;
         const ScoreLayout::Placed& p = l.placed_[static_cast<std::size_t>(g)];
         const std::size_t n = static_cast<std::size_t>(glyph.note);
         if (lyrics[n].continuation) {

@@ -25,21 +25,21 @@ class ScoreLayout {
 public:
     /// One written glyph (a digit and its dashes) at its place.
     struct Placed {
-        int bar = 0;        ///< index in Score::bars
-        int index = 0;      ///< index in Bar::glyphs
-        int row = 0;        ///< row it stands in
-        double x = 0;       ///< centre of the digit
-        double end_x = 0;   ///< right end of its last dash, or of the digit and dot
-        double dash0 = 0;   ///< centre of its first dash
+        int bar = 0;           ///< index in Score::bars
+        int index = 0;         ///< index in Bar::glyphs
+        int row = 0;           ///< row it stands in
+        double x = 0;          ///< centre of the digit
+        double end_x = 0;      ///< right end of its last dash, or of the digit and dot
+        double dash0 = 0;      ///< centre of its first dash
         double dash_step = 0;  ///< from one dash's centre to the next
     };
     /// One line of music with the syllables under it.
     struct Row {
-        double top = 0;            ///< top of the row, header included above
-        int first = 0;             ///< its glyphs: placed()[first, end)
+        double top = 0;  ///< top of the row, header included above
+        int first = 0;   ///< its glyphs: placed()[first, end)
         int end = 0;
         std::vector<double> bar_lines;  ///< x of the bar line closing each of its bars
-        bool last_bar = false;     ///< closes the score: final double bar line
+        bool last_bar = false;          ///< closes the score: final double bar line
     };
 
     /// Measures the sheet's glyphs and syllables.

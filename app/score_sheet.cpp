@@ -24,7 +24,8 @@ std::string first_sentence(const notation::Melody& melody) {
     for (const notation::Lyric& lyric : melody.lyrics) {
         if (lyric.sentence != 0) break;
         if (lyric.continuation || lyric.text.empty()) continue;
-        if (!title.empty() && ascii_word_char(title.back()) && ascii_word_char(lyric.text.front())) {
+        if (!title.empty() && ascii_word_char(title.back()) &&
+            ascii_word_char(lyric.text.front())) {
             title += ' ';
         }
         title += lyric.text;
@@ -42,6 +43,12 @@ ScoreSheet make_sheet(notation::Score score, int speed_pos, int mode_pos, int ti
     sheet.timbre = item_at(timbre_items(), timbre_pos);
     sheet.score = std::move(score);
     return sheet;
+}
+
+ScoreSheet sheet_of(const FinishedComposition& composition) {
+    return make_sheet(
+        notation::build_score(notation::melody_from(composition.gbk_text, composition.outcome)),
+        composition.speed_pos, composition.mode_pos, composition.timbre_pos);
 }
 
 std::string key_line(const notation::Score& score) {

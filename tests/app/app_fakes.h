@@ -120,6 +120,27 @@ struct FakeLinkOpener : LinkOpener {
     EventLog& log_;
 };
 
+/// Answers the export questions from queues and records them: "file:<suggested>",
+/// "replace?:<path>", "failure:<text>".
+struct FakeExportDialogs : ExportDialogs {
+    explicit FakeExportDialogs(EventLog& log) : log_(log) {}
+    std::optional<std::string> ask_file(const std::string& suggested, const std::string&) override {
+        log_.push_back("file:" + suggested);
+        if (files.empty()) return std::nullopt;
+        auto file = files.front();
+        files.pop_front();
+        return file;
+    }
+    bool confirm_replace(const std::string& path) override {
+        log_.push_back("replace?:" + path);
+        return replace;
+    }
+    void tell_failure(const std::string& text) override { log_.push_back("failure:" + text); }
+    EventLog& log_;
+    std::deque<std::string> files;
+    bool replace = false;
+};
+
 /// A fresh directory made current for the lifetime of the object.
 class ScratchDir {
 public:

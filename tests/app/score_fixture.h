@@ -2,8 +2,8 @@
 // device that records what a painter draws on it.
 #pragma once
 
-#include <QPaintEngine>
 #include <QPaintDevice>
+#include <QPaintEngine>
 #include <QPointF>
 #include <QString>
 #include <QStringList>
@@ -50,8 +50,8 @@ inline notation::Score hand_score() {
         return glyph;
     };
     notation::Bar b0, b1, b2;
-    b0.glyphs = {g(0, 1, 0, 0, 120), g(1, 2, 0, 120, 60), g(2, 3, 0, 180, 60),
-                 g(3, 4, 0, 240, 180), g(4, 5, 0, 420, 60)};
+    b0.glyphs = {g(0, 1, 0, 0, 120), g(1, 2, 0, 120, 60), g(2, 3, 0, 180, 60), g(3, 4, 0, 240, 180),
+                 g(4, 5, 0, 420, 60)};
     b0.glyphs[1].underlines = b0.glyphs[2].underlines = b0.glyphs[4].underlines = 1;
     b0.glyphs[1].beam_with_next = true;
     b0.glyphs[3].dotted = true;

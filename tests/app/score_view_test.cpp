@@ -2,6 +2,8 @@
 // made by hand, rows broken at bar lines, only the rows in sight painted, the
 // heard note kept in sight; and the PDF and PNG exports read back by poppler's
 // pdftotext and by an image reader.
+#include "app/score_view.h"
+
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
@@ -13,7 +15,6 @@
 
 #include "app/score_export.h"
 #include "app/score_layout.h"
-#include "app/score_view.h"
 #include "score_fixture.h"
 
 using namespace quavella;
@@ -161,7 +162,8 @@ private slots:
                            layout.rows()[static_cast<std::size_t>(first)].first;
         QCOMPARE(device.drawn.sized(layout.digit_font.pixelSize()).size(), glyphs);
         for (const Drawn::Text& text : device.drawn.texts) {
-            QVERIFY(text.at.y() > -layout.row_height() && text.at.y() < height + layout.row_height());
+            QVERIFY(text.at.y() > -layout.row_height() &&
+                    text.at.y() < height + layout.row_height());
         }
     }
 
