@@ -1,4 +1,4 @@
-// File copies and the clock over the standard library.
+// File copies, the clock and the current directory over the standard library.
 #include "app/std_platform.h"
 
 #include <filesystem>
@@ -30,5 +30,14 @@ std::optional<std::string> FsFileCopier::copy(const std::string& from, const std
 }
 
 std::uint64_t SystemClock::now() { return clock_seed(); }
+
+std::optional<std::string> read_current_dir() {
+    std::error_code ec;
+    const fs::path dir = fs::current_path(ec);
+    if (ec) {
+        return std::nullopt;
+    }
+    return dir.string();
+}
 
 }  // namespace quavella

@@ -4,6 +4,7 @@
 //
 // Glossary: stc = sentence, nt = note, tm = time (duration), cnt = count,
 // seq = sequence, mk = make.
+// Members without a trailing underscore (nt_cnt, nt_seq_now, ...) are the documented names.
 #pragma once
 
 #include <array>

@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/check-format.sh
 
-bash scripts/build.sh build
+bash scripts/build.sh build -DQUAVELLA_BUILD_BENCHMARKS=ON
 ctest --test-dir build --output-on-failure -j2
 
 bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DQUAVELLA_SANITIZE=ON -DQUAVELLA_BUILD_BENCHMARKS=OFF

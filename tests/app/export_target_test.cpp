@@ -12,7 +12,7 @@
 namespace quavella {
 namespace {
 
-using namespace quavella::testing;
+using namespace quavella::test;
 namespace fs = std::filesystem;
 
 std::string spring(int count) {
@@ -47,9 +47,9 @@ const NameRow kNames[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Titles, FileNameFromTitle, ::testing::ValuesIn(kNames),
-                         [](const auto& info) {
+                         [](const auto& row) {
                              std::string name;
-                             for (const char c : std::string(info.param.name)) {
+                             for (const char c : std::string(row.param.name)) {
                                  name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
                              }
                              return name;
@@ -63,7 +63,7 @@ TEST(WithExtension, AddsItUnlessTheNameEndsInItInAnyCase) {
 }
 
 TEST(ChooseExportFile, AsksBeforeAnythingThatExistsUnderTheName) {
-    ScratchDir dir;
+    ScratchDir dir(ScratchDir::Current::enter);
     EventLog log;
     FakeExportDialogs dialogs(log);
     fs::create_directory("folder.png");

@@ -13,7 +13,7 @@
 #include "app/score_sheet.h"
 #include "notation/score.h"
 
-namespace quavella::testing {
+namespace quavella::test {
 
 /// Two sentences over three bars with one of each mark: a beamed pair of eighths, a
 /// dotted quarter, a dash, octave dots above and below, a tie over a bar line, a
@@ -203,4 +203,4 @@ private:
     int height_;
 };
 
-}  // namespace quavella::testing
+}  // namespace quavella::test

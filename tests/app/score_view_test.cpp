@@ -18,7 +18,7 @@
 #include "score_fixture.h"
 
 using namespace quavella;
-using namespace quavella::testing;
+using namespace quavella::test;
 
 namespace {
 

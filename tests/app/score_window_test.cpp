@@ -24,7 +24,7 @@
 #include "score_fixture.h"
 
 using namespace quavella;
-using namespace quavella::testing;
+using namespace quavella::test;
 namespace fs = std::filesystem;
 
 namespace {
@@ -54,7 +54,7 @@ class ScoreWindowTest : public QObject {
 
 private slots:
     void init() {
-        dir = std::make_unique<ScratchDir>();
+        dir = std::make_unique<ScratchDir>(ScratchDir::Current::enter);
         log.clear();
         WindowServices services;
         auto player_fake = std::make_unique<FakePlayer>(log);

@@ -94,10 +94,6 @@ private:
     std::string start_dir_;
 };
 
-/// Reads the process's current directory.
-/// @return the directory, or nothing when it cannot be read.
-std::optional<std::string> read_current_dir();
-
 /// The save-as target for a chosen name: ".mid" is appended unless the name
 /// already ends in ".mid" (any letter case).
 std::string save_target(std::string_view chosen);
