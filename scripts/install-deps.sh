@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev libfluidsynth-dev fluidsynth libsndfile1-dev libpugixml-dev
   libsqlite3-dev
   fonts-wqy-microhei
-  midicsv python3-mido
+  midicsv python3-mido poppler-utils
   python3 unicode-data
   xvfb xdotool imagemagick sox
   musescore3 poppler-utils
