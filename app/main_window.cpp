@@ -14,10 +14,12 @@
 #include <QShortcut>
 #include <QTextBlock>
 #include <algorithm>
+#include <cstdlib>
 #include <exception>
 #include <stdexcept>
 #include <string>
 
+#include "app/history_recorder.h"
 #include "app/instructions_window.h"
 #include "app/qt_platform.h"
 #include "app/score_window.h"
@@ -57,9 +59,15 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
 
     // The score window follows every composition once "作曲完成" is acknowledged.
     score_ = std::make_unique<ScoreWindow>(*svc_.player, std::move(svc_.export_dialogs), this);
+    // Every composition is also recorded in the history, which never stops composing.
+    if (const auto file = history::default_path([](const char* name) { return std::getenv(name); }))
+        store_ = std::make_unique<history::Store>(*file);
+    recorder_ = std::make_unique<HistoryRecorder>(store_.get(), *svc_.box, system_time_ms);
+    listeners_ = std::make_unique<ListenerFanOut>(
+        std::initializer_list<CompositionListener*>{score_.get(), recorder_.get()});
     CommandServices command_services{*svc_.box,         *svc_.copier, *svc_.sleeper,
                                      *svc_.save_dialog, *this,        *svc_.player};
-    command_services.listener = score_.get();
+    command_services.listener = listeners_.get();
     commands_ = std::make_unique<WindowCommands>(command_services, title_);
     commands_->start_up(*svc_.clock, svc_.current_dir());
 

@@ -18,7 +18,8 @@
 //   播放 / 暂停 / 停止 / 主旋律另存为 -> WindowCommands -> MediaPlayer, FileCopier
 //   软件使用说明 -> TForm2;  拜访作者 -> LinkOpener;  退出 / close -> quit, the player closes its
 //   file
-//   "作曲完成" acknowledged -> ScoreWindow (CompositionListener); Ctrl+M shows it again
+//   "作曲完成" acknowledged -> ScoreWindow and HistoryRecorder (CompositionListener);
+//   Ctrl+M shows the score again
 //
 // Button states: Fresh (start-up), Loaded (after a composition), Stopped (after 停止).
 #pragma once
@@ -32,6 +33,7 @@
 #include "app/platform.h"
 #include "app/window_commands.h"
 #include "app/window_services.h"
+#include "history/store.h"
 
 class QComboBox;
 class QFrame;
@@ -41,6 +43,8 @@ class QPushButton;
 
 namespace quavella {
 
+class HistoryRecorder;
+class ListenerFanOut;
 class ScoreWindow;
 class TForm2;
 class UrlLabel;
@@ -112,6 +116,9 @@ private:
     std::unique_ptr<WindowCommands> commands_;
     std::unique_ptr<TForm2> form2_;
     std::unique_ptr<ScoreWindow> score_;
+    std::unique_ptr<history::Store> store_;  ///< null when there is no place for a history
+    std::unique_ptr<HistoryRecorder> recorder_;
+    std::unique_ptr<ListenerFanOut> listeners_;
     bool placed_ = false;
 };
 

@@ -1,0 +1,149 @@
+// The window's compositions in the history: the compose command over fakes tells
+// the recorder, the real quavella-cli makes every entry again byte for byte, and
+// a history that cannot be kept leaves composing as it was with one notice.
+#include "app/history_recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/window_commands.h"
+#include "app_fakes.h"
+#include "tests/support/cli_runner.h"
+#include "tests/support/env_guard.h"
+
+namespace quavella {
+namespace {
+
+using namespace quavella::test;
+namespace fs = std::filesystem;
+
+const std::vector<std::string> kPoem{"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"};
+
+/// Counts the compositions it is told of.
+struct CountingListener : CompositionListener {
+    void composed(const FinishedComposition&) override { ++told; }
+    int told = 0;
+};
+
+/// The compose command over fakes, in a scratch directory, with the recorder and
+/// a second listener (as the score window is) behind one fan-out.
+class RecorderTest : public ::testing::Test {
+protected:
+    void compose_three(history::Store* store) {
+        HistoryRecorder recorder(store, box, [] { return std::int64_t{1717200000000}; });
+        ListenerFanOut both{&recorder, &other};
+        CommandServices services{box, copier, sleeper, dialog, buttons, player};
+        services.listener = &both;
+        WindowCommands commands(services, "quavella");
+        commands.start_up(clock, fs::current_path().string());
+        const ComposeInput inputs[] = {{kPoem, 0, 0, 0}, {kPoem, 2, 1, 3}, {kPoem, 1, 3, 7}};
+        for (const ComposeInput& input : inputs) {
+            commands.compose(input);
+            played.push_back(read_file(commands.play_file()));
+        }
+    }
+    /// The log without the history's notices.
+    EventLog composing_log() const {
+        EventLog kept;
+        for (const std::string& e : log) {
+            if (e.rfind("show:提示:作品记录", 0) != 0) kept.push_back(e);
+        }
+        return kept;
+    }
+
+    ScratchDir dir{ScratchDir::Current::enter};
+    EventLog log;
+    FakeBox box{log};
+    RecordingCopier copier{log};
+    FakeSleeper sleeper{log};
+    FakeClock clock{20240601};
+    FakeSaveDialog dialog;
+    FakeButtons buttons;
+    FakePlayer player{log};
+    CountingListener other;
+    std::vector<std::string> played;
+};
+
+TEST_F(RecorderTest, ThreeCompositionsAreThreeEntriesTheCliMakesAgain) {
+    history::Store store(dir.file("data/quavella/history.sqlite3"));
+    compose_three(&store);
+    EXPECT_EQ(other.told, 3);
+    EXPECT_EQ(composing_log(), log) << "no notice when the history works";
+
+    std::vector<history::Summary> page;
+    ASSERT_EQ(store.list(page, 0), history::Status::ok);
+    ASSERT_EQ(page.size(), 3u);
+    for (std::size_t k = 0; k < 3; ++k) {
+        history::Entry entry;
+        ASSERT_EQ(store.get(page[2 - k].id, entry), history::Status::ok);  // newest first
+        const history::Record& r = entry.record;
+        SCOPED_TRACE("composition " + std::to_string(k));
+        EXPECT_EQ(r.midi, played[k]);
+        EXPECT_EQ(r.lyrics, kPoem[0] + "\n" + kPoem[1]);
+        EXPECT_EQ(r.notes.size(), r.syllables.size());
+        EXPECT_FALSE(r.speed_item.empty());
+
+        write_file(dir.file("lyrics.txt"), r.lyrics + "\n");
+        const CliRun again =
+            run_cli({"compose", "--state", history::state_text(r.state), "--speed",
+                     std::to_string(r.speed_pos), "--mode", std::to_string(r.mode_pos), "--timbre",
+                     std::to_string(r.timbre_pos), "-o", "again.mid", "lyrics.txt"},
+                    "", dir.path());
+        ASSERT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(read_file(dir.file("again.mid")), played[k]);
+    }
+}
+
+TEST_F(RecorderTest, AHistoryThatCannotBeKeptChangesNothingAndIsToldOnce) {
+    // Composing without any history is the reference.
+    compose_three(nullptr);
+    const EventLog reference = composing_log();
+    const std::vector<std::string> reference_files = played;
+    ASSERT_EQ(log.size(), reference.size() + 1) << "no place for a history: told once";
+
+    // A data directory that is a file: the history cannot be opened.
+    log.clear();
+    played.clear();
+    other.told = 0;
+    write_file(dir.file("not-a-dir"), "x");
+    const EnvGuard data_home("XDG_DATA_HOME", dir.file("not-a-dir"));
+    const auto path = history::default_path([](const char* n) { return ::getenv(n); });
+    ASSERT_TRUE(path);
+    history::Store store(*path);
+    compose_three(&store);
+    EXPECT_EQ(composing_log(), reference);
+    EXPECT_EQ(played, reference_files);
+    EXPECT_EQ(other.told, 3);
+    ASSERT_EQ(log.size(), reference.size() + 1) << "told once";
+    const auto notice = std::find_if(log.begin(), log.end(), [](const std::string& e) {
+        return e.rfind("show:提示:作品记录无法保存", 0) == 0;
+    });
+    ASSERT_NE(notice, log.end());
+    EXPECT_NE(notice->find(dir.file("not-a-dir")), std::string::npos) << *notice;
+    EXPECT_LT(std::find(log.begin(), log.end(), "show:提示:作曲完成"), notice)
+        << "told after the composition was acknowledged";
+}
+
+TEST_F(RecorderTest, ADamagedHistoryIsMovedAsideNamedOnceAndRecordsGoOn) {
+    const fs::path file = dir.file("history.sqlite3");
+    write_file(file, std::string(4096, 'x'));
+    history::Store store(file);
+    compose_three(&store);
+    std::int64_t n = 0;
+    ASSERT_EQ(store.count(n), history::Status::ok);
+    EXPECT_EQ(n, 3);
+    ASSERT_FALSE(store.moved_to().empty());
+    EXPECT_EQ(read_file(store.moved_to()), std::string(4096, 'x')) << "never deleted";
+    const EventLog notices = [&] {
+        EventLog found;
+        for (const std::string& e : log)
+            if (e.rfind("show:提示:作品记录", 0) == 0) found.push_back(e);
+        return found;
+    }();
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find(store.moved_to().string()), std::string::npos) << notices[0];
+}
+
+}  // namespace
+}  // namespace quavella
