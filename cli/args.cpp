@@ -4,6 +4,7 @@
 #include <charconv>
 #include <climits>
 #include <filesystem>
+#include <initializer_list>
 #include <iterator>
 #include <utility>
 
@@ -124,6 +125,28 @@ Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args) {
     return a;
 }
 
+namespace {
+
+/// Two outputs under one name would leave only the last one written.
+/// @param outputs each output's option and file name ("" when not asked for)
+/// @return the refusal, or nothing when every name is its own
+std::optional<std::string> same_output(
+    std::initializer_list<std::pair<const char*, std::string>> outputs) {
+    for (auto one = outputs.begin(); one != outputs.end(); ++one) {
+        for (auto other = one + 1; other != outputs.end(); ++other) {
+            if (one->second.empty() || other->second.empty()) continue;
+            if (std::filesystem::path(one->second).lexically_normal() ==
+                std::filesystem::path(other->second).lexically_normal()) {
+                return std::string(one->first) + " and " + other->first + " name the same file '" +
+                       other->second + "'";
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
     ComposeSettings a;
     const Option options[] = {
@@ -169,23 +192,11 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
     if (auto refused = walk_arguments(args, "compose", options, lyric_file(a.source))) {
         return UsageError{*refused};
     }
-    // Two outputs under one name would leave only the last one written.
-    const std::pair<const char*, const std::string*> outputs[] = {
-        {"-o", &a.out_file},
-        {"--musicxml", &a.musicxml_file},
-        {"--lyrics-midi", &a.lyrics_midi_file},
-        {"--audio", &a.audio_file}};
-    for (std::size_t i = 0; i < std::size(outputs); ++i) {
-        for (std::size_t k = i + 1; k < std::size(outputs); ++k) {
-            const std::string& one = *outputs[i].second;
-            const std::string& other = *outputs[k].second;
-            if (one.empty() || other.empty()) continue;
-            if (std::filesystem::path(one).lexically_normal() ==
-                std::filesystem::path(other).lexically_normal()) {
-                return UsageError{std::string(outputs[i].first) + " and " + outputs[k].first +
-                                  " name the same file '" + other + "'"};
-            }
-        }
+    if (auto refused = same_output({{"-o", a.out_file},
+                                    {"--musicxml", a.musicxml_file},
+                                    {"--lyrics-midi", a.lyrics_midi_file},
+                                    {"--audio", a.audio_file}})) {
+        return UsageError{*refused};
     }
     if (a.seed && a.state) return UsageError{"--seed and --state cannot be used together"};
     return a;
@@ -220,7 +231,12 @@ Parsed<HistorySettings> parse_history(std::span<const std::string> args) {
                                return std::nullopt;
                            }});
     }
-    if (a.action == Action::export_file) options.push_back(file("-o", a.out_file));
+    if (a.action == Action::export_file) {
+        options.push_back(file("-o", a.out_file));
+        options.push_back(file("--musicxml", a.musicxml_file));
+        options.push_back(file("--lyrics-midi", a.lyrics_midi_file));
+        options.push_back(file("--audio", a.audio_file));
+    }
 
     bool id_given = false;
     const auto take_id = [&](const std::string& operand) -> std::optional<std::string> {
@@ -238,6 +254,16 @@ Parsed<HistorySettings> parse_history(std::span<const std::string> args) {
         return UsageError{*refused};
     }
     if (a.action != Action::list && !id_given) return UsageError{command + " needs an ID"};
+    if (a.action == Action::export_file) {
+        const std::string out =
+            a.out_file.empty() ? "history-" + std::to_string(a.id) + ".mid" : a.out_file;
+        if (auto refused = same_output({{"-o", out},
+                                        {"--musicxml", a.musicxml_file},
+                                        {"--lyrics-midi", a.lyrics_midi_file},
+                                        {"--audio", a.audio_file}})) {
+            return UsageError{*refused};
+        }
+    }
     return a;
 }
 

@@ -125,13 +125,17 @@ struct ComposeSettings {
 inline constexpr int kMaxBestOf = 1000;
 Parsed<ComposeSettings> parse_compose(std::span<const std::string> args);
 
-/// quavella-cli history list [--limit N] | show ID | export ID [-o FILE]
+/// quavella-cli history list [--limit N] | show ID |
+/// export ID [-o FILE] [--musicxml FILE] [--lyrics-midi FILE] [--audio FILE]
 struct HistorySettings {
     enum class Action { list, show, export_file };
     Action action = Action::list;
-    int limit = 20;        ///< list: how many entries, newest first; 0 for all
-    std::int64_t id = 0;   ///< show, export: the entry
-    std::string out_file;  ///< export: where the composition file goes ("" for history-ID.mid)
+    int limit = 20;             ///< list: how many entries, newest first; 0 for all
+    std::int64_t id = 0;        ///< show, export: the entry
+    std::string out_file;       ///< export: where the composition file goes ("" for history-ID.mid)
+    std::string musicxml_file;  ///< export: also the score as MusicXML ("" for none)
+    std::string lyrics_midi_file;  ///< export: also a MIDI file with the syllables as lyrics
+    std::string audio_file;        ///< export: also the melody rendered as audio
 };
 Parsed<HistorySettings> parse_history(std::span<const std::string> args);
 

@@ -53,7 +53,8 @@ constexpr const char* kUsage =
     "                       [--tones] [--best-of N] [FILE]\n"
     "  quavella-cli history list [--limit N]\n"
     "  quavella-cli history show ID\n"
-    "  quavella-cli history export ID [-o FILE]\n"
+    "  quavella-cli history export ID [-o FILE] [--musicxml FILE] [--lyrics-midi FILE]\n"
+    "                       [--audio FILE]\n"
     "  quavella-cli --help\n"
     "\n"
     "Lyrics are read from FILE, or from standard input when FILE is \"-\" or absent.\n"
@@ -68,7 +69,9 @@ constexpr const char* kUsage =
     "              list     one line each: ID, time, settings, notes, first words\n"
     "              show     one entry: lyrics, settings, generator state, the command\n"
     "                       line that makes it again, and its score (as --score prints it)\n"
-    "              export   write the entry's composition file (default history-ID.mid)\n"
+    "              export   write the entry's composition file (default history-ID.mid),\n"
+    "                       and with --musicxml, --lyrics-midi, --audio its score as\n"
+    "                       compose writes them; prints file=OUT and the exports written\n"
     "\n"
     "Options:\n"
     "  --encoding E   encoding of the lyrics: utf-8 (default; characters GBK lacks are\n"
@@ -210,6 +213,46 @@ public:
     void show(const std::string& text) override { std::cerr << text << "\n"; }
 };
 
+/// The export files asked for ("" for none).
+struct ExportFiles {
+    const std::string& musicxml;
+    const std::string& lyrics_midi;
+    const std::string& audio;
+    bool any() const { return !musicxml.empty() || !lyrics_midi.empty() || !audio.empty(); }
+};
+
+/// Writes the exports asked for, all from the same score. Every one is tried; a
+/// failure is named on standard error.
+/// @param score the score; needed only when files.any()
+/// @param written gets " label=FILE" for each export asked for
+/// @return true when every export was written
+bool write_exports(const ExportFiles& files, const std::optional<quavella::notation::Score>& score,
+                   std::string& written) {
+    const struct {
+        const char* label;
+        const std::string& file;
+        std::optional<std::string> (*write)(const quavella::notation::Score&,
+                                            const std::filesystem::path&);
+    } exports[] = {
+        {"musicxml", files.musicxml, quavella::exports::write_musicxml},
+        {"lyrics-midi", files.lyrics_midi, quavella::exports::write_lyrics_midi},
+        {"audio", files.audio,
+         [](const quavella::notation::Score& score, const std::filesystem::path& file) {
+             return quavella::exports::render_audio(score, file);
+         }},
+    };
+    bool exported = true;
+    for (const auto& e : exports) {
+        if (e.file.empty()) continue;
+        if (const auto error = e.write(*score, e.file)) {
+            std::cerr << "quavella-cli: " << *error << "\n";
+            exported = false;
+        }
+        written += std::string(" ") + e.label + "=" + e.file;
+    }
+    return exported;
+}
+
 /// compose: composes a melody from the lyrics and writes it as a MIDI file.
 int cmd_compose(std::span<const std::string> args) {
     const auto parsed = quavella::cli::parse_compose(args);
@@ -251,37 +294,13 @@ int cmd_compose(std::span<const std::string> args) {
         return status(Exit::output_not_written);
     }
 
-    // The exports, all from the same score. Every one is tried; if any fails,
-    // each failure is named and nothing is reported as written.
-    const struct {
-        const char* label;
-        const std::string& file;
-        std::optional<std::string> (*write)(const quavella::notation::Score&,
-                                            const std::filesystem::path&);
-    } exports[] = {
-        {"musicxml", settings.musicxml_file, quavella::exports::write_musicxml},
-        {"lyrics-midi", settings.lyrics_midi_file, quavella::exports::write_lyrics_midi},
-        {"audio", settings.audio_file,
-         [](const quavella::notation::Score& score, const std::filesystem::path& file) {
-             return quavella::exports::render_audio(score, file);
-         }},
-    };
-    const bool exporting = std::any_of(std::begin(exports), std::end(exports),
-                                       [](const auto& e) { return !e.file.empty(); });
+    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file};
     std::optional<quavella::notation::Score> score;
-    if (exporting || settings.score) {
+    if (files.any() || settings.score) {
         score = quavella::notation::build_score(quavella::notation::melody_from(text, outcome));
     }
-    bool exported = true;
     std::string written;
-    for (const auto& e : exports) {
-        if (e.file.empty()) continue;
-        if (const auto error = e.write(*score, e.file)) {
-            std::cerr << "quavella-cli: " << *error << "\n";
-            exported = false;
-        }
-        written += std::string(" ") + e.label + "=" + e.file;
-    }
+    const bool exported = write_exports(files, score, written);
     if (!exported) return status(Exit::output_not_written);
 
     if (best) {
@@ -410,11 +429,14 @@ int history_show(quavella::history::Store& store, std::int64_t id) {
     return status(flush_output());
 }
 
-int history_export(quavella::history::Store& store, std::int64_t id, std::string out_file) {
+int history_export(quavella::history::Store& store,
+                   const quavella::cli::HistorySettings& settings) {
     Exit failure = Exit::ok;
-    const auto entry = history_entry(store, id, failure);
+    const auto entry = history_entry(store, settings.id, failure);
     if (!entry) return status(failure);
-    if (out_file.empty()) out_file = "history-" + std::to_string(id) + ".mid";
+    const std::string out_file = settings.out_file.empty()
+                                     ? "history-" + std::to_string(settings.id) + ".mid"
+                                     : settings.out_file;
     std::ofstream out(out_file, std::ios::binary | std::ios::trunc);
     out.write(entry->record.midi.data(), static_cast<std::streamsize>(entry->record.midi.size()));
     out.close();
@@ -423,7 +445,14 @@ int history_export(quavella::history::Store& store, std::int64_t id, std::string
                   << "\n";
         return status(Exit::output_not_written);
     }
-    std::cout << "file=" << out_file << "\n";
+    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file};
+    std::optional<quavella::notation::Score> score;
+    if (files.any()) {
+        score = quavella::notation::build_score(quavella::history::melody_of(entry->record));
+    }
+    std::string written;
+    if (!write_exports(files, score, written)) return status(Exit::output_not_written);
+    std::cout << "file=" << out_file << written << "\n";
     return status(flush_output());
 }
 
@@ -449,7 +478,7 @@ int cmd_history(std::span<const std::string> args) {
         case Action::show:
             return history_show(store, settings.id);
         case Action::export_file:
-            return history_export(store, settings.id, settings.out_file);
+            return history_export(store, settings);
     }
     return status(Exit::bad_usage);
 }

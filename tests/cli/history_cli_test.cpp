@@ -153,6 +153,36 @@ TEST_F(HistoryCli, EachEntryIsMadeAgainByteForByte) {
     EXPECT_NE(records_[0].midi, records_[1].midi) << "the generators did not move on";
 }
 
+TEST_F(HistoryCli, ExportsTheScoreAsComposeDoes) {
+    // The entry's score exports are those compose writes with its state: the
+    // history's syllables, notes and durations make the same score.
+    const auto ids = compose_and_record({poem, {"It's a $HOME song, sing it,", "la la la."}});
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        SCOPED_TRACE("entry " + std::to_string(ids[i]));
+        const Record& r = records_[i];
+        const CliRun exported =
+            run({"history", "export", std::to_string(ids[i]), "-o", "h.mid", "--musicxml", "h.xml",
+                 "--lyrics-midi", "h-lyrics.mid", "--audio", "h.wav"});
+        ASSERT_EQ(exported.status, 0) << exported.err;
+        EXPECT_EQ(exported.out, "file=h.mid musicxml=h.xml lyrics-midi=h-lyrics.mid audio=h.wav\n");
+
+        write_file(dir_ / "lyrics.txt", r.lyrics + "\n");
+        const CliRun composed =
+            run({"compose", "--state", quavella::history::state_text(r.state), "--speed",
+                 std::to_string(r.speed_pos), "--mode", std::to_string(r.mode_pos), "--timbre",
+                 std::to_string(r.timbre_pos), "-o", "c.mid", "--musicxml", "c.xml",
+                 "--lyrics-midi", "c-lyrics.mid", "--audio", "c.wav", "lyrics.txt"});
+        ASSERT_EQ(composed.status, 0) << composed.err;
+        EXPECT_EQ(read_file(dir_ / "h.mid"), r.midi);
+        EXPECT_EQ(read_file(dir_ / "h.xml"), read_file(dir_ / "c.xml"));
+        EXPECT_EQ(read_file(dir_ / "h-lyrics.mid"), read_file(dir_ / "c-lyrics.mid"));
+        const std::string wav = read_file(dir_ / "h.wav");
+        ASSERT_GT(wav.size(), 44u);
+        EXPECT_EQ(wav.substr(0, 4), "RIFF");
+        EXPECT_EQ(wav.size(), read_file(dir_ / "c.wav").size()) << "the same length of sound";
+    }
+}
+
 TEST_F(HistoryCli, ListsNewestFirstAndShowsAnEntry) {
     const auto ids = compose_and_record({poem, poem, poem});
     const CliRun all = run({"history", "list"});
@@ -220,6 +250,11 @@ TEST_F(HistoryCli, FailuresAreReportedWithTheirStatus) {
          "cannot create the directory"},
         {"no home at all", "env -u HOME -u XDG_DATA_HOME quavella-cli history list", 1,
          "neither XDG_DATA_HOME nor HOME"},
+        {"unwritable score export", "quavella-cli history export 1 --musicxml no/such/dir/x.xml", 1,
+         "no/such/dir/x.xml"},
+        {"export over the composition file",
+         "quavella-cli history export 1 --lyrics-midi ./history-1.mid", 2,
+         "-o and --lyrics-midi name the same file './history-1.mid'"},
         {"bad id", "quavella-cli history show 0", 2, "invalid ID '0'"},
         {"bad state", "quavella-cli compose --state 1", 2, "invalid state '1'"},
     };
