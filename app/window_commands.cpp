@@ -3,6 +3,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
 #include <utility>
 
 #include "composer/compose_request.h"
@@ -65,11 +68,21 @@ void WindowCommands::compose(const ComposeInput& input) {
         return;
     }
 
+    if (!deliver()) return;
+    svc_.box.show("作曲完成", kHintCaption);
+    if (svc_.listener != nullptr) {
+        svc_.listener->composed(FinishedComposition{input.lines, gbk, input.speed_pos,
+                                                    input.mode_pos, input.timbre_pos, state_before,
+                                                    std::move(outcome), play_file_});
+    }
+}
+
+bool WindowCommands::deliver() {
     // The next play file gets the new melody; the player still holds the other.
     const std::string next = next_play_file(play_file_);
     if (const auto failure = svc_.copier.copy(kWorkingFile, next, true)) {
         svc_.box.show(not_saved_message(next, *failure), kHintCaption);
-        return;
+        return false;
     }
     play_file_ = next;
 
@@ -82,12 +95,20 @@ void WindowCommands::compose(const ComposeInput& input) {
     for (const int button : {kPlayButton, kPauseButton, kStopButton, kSaveAsButton}) {
         svc_.buttons.set_enabled(button, true);
     }
-    svc_.box.show("作曲完成", kHintCaption);
-    if (svc_.listener != nullptr) {
-        svc_.listener->composed(FinishedComposition{input.lines, gbk, input.speed_pos,
-                                                    input.mode_pos, input.timbre_pos, state_before,
-                                                    std::move(outcome), play_file_});
+    return true;
+}
+
+void WindowCommands::load(std::string_view midi) {
+    {
+        std::ofstream out(kWorkingFile, std::ios::binary | std::ios::trunc);
+        out.write(midi.data(), static_cast<std::streamsize>(midi.size()));
+        out.close();
+        if (!out) {
+            svc_.box.show(not_saved_message(kWorkingFile, std::strerror(errno)), kHintCaption);
+            return;
+        }
     }
+    deliver();
 }
 
 void WindowCommands::play() { svc_.player.play(); }

@@ -60,6 +60,12 @@ public:
     /// Player errors propagate as exceptions, for the window's error box.
     void compose(const ComposeInput& input);
 
+    /// Puts a melody made earlier (a composition file's bytes) in the player as
+    /// compose puts a new one there: written as "temp.mid", copied onto the next
+    /// play file, opened, the buttons as after a composition. Nothing is composed,
+    /// reported or told to the listener.
+    void load(std::string_view midi);
+
     /// Plays the loaded melody.
     void play();
     /// Pauses while playing, resumes while paused.
@@ -75,6 +81,10 @@ public:
     const std::string& start_dir() const { return start_dir_; }
 
 private:
+    /// From "temp.mid" to the player: the play file rotated, opened, the buttons set.
+    /// @return false when the copy failed (reported); a failed open throws
+    bool deliver();
+
     /// Shows the composer's internal messages in a plain message box.
     class BoxSink : public MessageSink {
     public:

@@ -79,6 +79,30 @@ TEST_F(CommandsTest, ComposeRunsTheWholeRoadInOrder) {
     EXPECT_EQ(midi.note_ons, midi.note_offs);
 }
 
+TEST_F(CommandsTest, LoadTakesTheRoadOfACompositionWithoutComposing) {
+    // After a composition and 停止, an earlier melody is loaded: "temp.mid" gets its
+    // bytes, the next play file follows, the player opens it, the buttons are Loaded.
+    commands.compose(lyrics({kLyrics}));
+    commands.stop();
+    log.clear();
+    const std::string earlier = "MThd earlier melody bytes";
+    commands.load(earlier);
+    EXPECT_EQ(log, (EventLog{"copy:temp.mid:1.mid", "sleep:2000", "open:1.mid"}));
+    EXPECT_EQ(commands.play_file(), "1.mid");
+    EXPECT_EQ(buttons.state, kLoaded);
+    EXPECT_EQ(read_file("temp.mid"), earlier);
+    EXPECT_EQ(read_file("1.mid"), earlier);
+
+    // An unwritable working file is reported and changes nothing.
+    fs::remove("temp.mid");
+    fs::create_directory("temp.mid");
+    log.clear();
+    commands.load(earlier);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].rfind("show:提示:无法保存旋律文件 temp.mid：", 0), 0u) << log[0];
+    EXPECT_EQ(commands.play_file(), "1.mid");
+}
+
 TEST_F(CommandsTest, PlayFilesAlternateAndReplaceOldOnes) {
     write_file("1.mid", "left from an earlier run");
     write_file("2.mid", "left from an earlier run");
