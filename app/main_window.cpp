@@ -19,6 +19,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/history_panel.h"
 #include "app/history_recorder.h"
 #include "app/instructions_window.h"
 #include "app/qt_platform.h"
@@ -62,7 +63,9 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
     // Every composition is also recorded in the history, which never stops composing.
     if (const auto file = history::default_path([](const char* name) { return std::getenv(name); }))
         store_ = std::make_unique<history::Store>(*file);
-    recorder_ = std::make_unique<HistoryRecorder>(store_.get(), *svc_.box, system_time_ms);
+    HistoryPanel* history = score_->attachHistory(store_.get(), std::move(svc_.confirmer));
+    recorder_ = std::make_unique<HistoryRecorder>(store_.get(), *svc_.box, system_time_ms,
+                                                  [history](std::int64_t) { history->refresh(); });
     listeners_ = std::make_unique<ListenerFanOut>(
         std::initializer_list<CompositionListener*>{score_.get(), recorder_.get()});
     CommandServices command_services{*svc_.box,         *svc_.copier, *svc_.sleeper,
@@ -72,6 +75,11 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
     commands_->start_up(*svc_.clock, svc_.current_dir());
 
     form2_ = std::make_unique<TForm2>();
+
+    // "载入" puts an earlier melody in the player; it follows "生成主旋律".
+    history->setLoadEnabled(suiButton1->isEnabled());
+    connect(history, &HistoryPanel::loadRequested, this,
+            [this](const std::string& midi) { guarded([this, &midi] { commands_->load(midi); }); });
 
     auto* show_score = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
     connect(show_score, &QShortcut::activated, this, [this] { score_->showInFront(); });
@@ -210,6 +218,10 @@ void TForm1::set_enabled(int button, bool enabled) {
     QPushButton* const buttons[] = {suiButton1, suiButton2, suiButton3, suiButton4, suiButton5};
     if (button >= kComposeButton && button <= kSaveAsButton) {
         buttons[button - kComposeButton]->setEnabled(enabled);
+    }
+    if (button == kComposeButton) {
+        if (HistoryPanel* history = score_ ? score_->historyPanel() : nullptr)
+            history->setLoadEnabled(enabled);
     }
 }
 

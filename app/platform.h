@@ -108,6 +108,14 @@ public:
     virtual void composed(const FinishedComposition& composition) = 0;
 };
 
+/// A yes/no question to the user, e.g. before something is deleted.
+class Confirmer {
+public:
+    virtual ~Confirmer() = default;
+    /// @return true when the user answered yes
+    virtual bool confirm(const std::string& question, const std::string& caption) = 0;
+};
+
 /// The melody player. play, pause and stop with no file open throw
 /// CommandError("No MCI device open"); open throws CommandError with the
 /// service's own text when the file or the audio output cannot be opened.

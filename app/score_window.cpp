@@ -9,6 +9,7 @@
 #include <QToolBar>
 
 #include "app/export_target.h"
+#include "app/history_panel.h"
 #include "app/qt_platform.h"
 #include "app/score_export.h"
 #include "app/score_view.h"
@@ -53,6 +54,18 @@ ScoreWindow::~ScoreWindow() = default;
 
 void ScoreWindow::composed(const FinishedComposition& composition) {
     showSheet(sheet_of(composition));
+}
+
+HistoryPanel* ScoreWindow::attachHistory(history::Store* store,
+                                         std::unique_ptr<Confirmer> confirmer) {
+    history_ = new HistoryPanel(store, std::move(confirmer), this);
+    addDockWidget(Qt::LeftDockWidgetArea, history_);
+    connect(history_, &HistoryPanel::entrySelected, this, [this](const history::Entry& entry) {
+        const history::Record& r = entry.record;
+        showSheet(make_sheet(notation::build_score(history::melody_of(r)), r.speed_pos, r.mode_pos,
+                             r.timbre_pos));
+    });
+    return history_;
 }
 
 void ScoreWindow::showSheet(ScoreSheet sheet) {

@@ -5,7 +5,7 @@
 //
 //   toolbar "导出"      export actions; more exports join it as further actions
 //   central            ScoreView (scrolls; lays out once per width)
-//   dock areas         free for side panels, e.g. a list of earlier works
+//   left dock          HistoryPanel "作品记录": earlier works, their scores on selection
 //   status bar         the last export's outcome
 #pragma once
 
@@ -15,6 +15,7 @@
 
 #include "app/platform.h"
 #include "app/score_sheet.h"
+#include "history/store.h"
 
 class QAction;
 class QTimer;
@@ -22,6 +23,7 @@ class QToolBar;
 
 namespace quavella {
 
+class HistoryPanel;
 class ScoreView;
 
 class ScoreWindow : public QMainWindow, public CompositionListener {
@@ -37,6 +39,13 @@ public:
 
     /// Shows the score of `composition`, bringing the window back if it was closed.
     void composed(const FinishedComposition& composition) override;
+    /// Docks the history list "作品记录": selecting an entry shows its score and enables
+    /// the exports for it.
+    /// @param store the history; null when there is none
+    /// @param confirmer asks before an entry is deleted; null: a Qt question box
+    HistoryPanel* attachHistory(history::Store* store, std::unique_ptr<Confirmer> confirmer);
+    /// The history list, or null before attachHistory.
+    HistoryPanel* historyPanel() const { return history_; }
     /// Shows `sheet`, from its top, with no note marked.
     void showSheet(ScoreSheet sheet);
     /// Shows the window again and brings it to the front (the main window's Ctrl+M).
@@ -78,6 +87,7 @@ private:
     QAction* pdf_action_;
     QAction* png_action_;
     QTimer* follow_;
+    HistoryPanel* history_ = nullptr;
     bool placed_ = false;
 };
 

@@ -26,6 +26,8 @@ struct WindowServices {
     std::unique_ptr<LinkOpener> link_opener;
     /// The score window's export questions; empty: Qt dialogs over the score window.
     std::unique_ptr<ExportDialogs> export_dialogs;
+    /// Asks before a history entry is deleted; empty: a Qt question box.
+    std::unique_ptr<Confirmer> confirmer;
     /// Reads the current directory at start-up; empty: the real one.
     std::function<std::optional<std::string>()> current_dir;
 };
