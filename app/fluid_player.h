@@ -10,6 +10,7 @@
 // started at every open and released at close, so a WAV holds the file opened last.
 #pragma once
 
+#include <atomic>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -118,6 +119,8 @@ private:
     void close_locked();
     void require_open() const;
     State state_locked() const;
+    /// FluidSynth's tick callback, on the audio thread.
+    static int on_tick(void* data, int tick);
     int total_locked() const;
     bool at_end_locked() const;
     void play_locked();
@@ -133,9 +136,10 @@ private:
     std::unique_ptr<fluid_audio_driver_t, DriverDeleter> driver_;
     std::future<LoadedSynth> preload_;  // the background load started by preload()
     std::string driver_name_;
-    int file_ticks_ = 0;                    // the length counted while checking the file at open
-    bool paused_ = false;                   // paused by pause(), as opposed to stopped
-    mutable bool restart_pending_ = false;  // rewound at the end, not yet taken by the audio thread
+    int file_ticks_ = 0;   // the length counted while checking the file at open
+    bool paused_ = false;  // paused by pause(), as opposed to stopped
+    // Rewound at the end and not yet taken by the audio thread, which clears it.
+    std::atomic<bool> rewind_pending_ = false;
     int last_status_ = 0;
 };
 

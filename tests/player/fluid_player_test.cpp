@@ -339,17 +339,17 @@ INSTANTIATE_TEST_SUITE_P(
                               false,
                               " is not a MIDI file"},
                       BadFile{"track_past_the_end", with_track_length(good, 4000), false,
-                              " is a damaged MIDI file: a chunk runs past the end of the file"},
+                              " MIDI 文件已损坏：第 1 条音轨超出了文件末尾"},
                       BadFile{"cut_inside_an_event",
                               with_track_length(Bytes(good.begin(), good.end() - 1),
                                                 static_cast<std::uint32_t>(good.size() - 23)),
-                              false, " is a damaged MIDI file: a track ends inside an event"},
+                              false, " MIDI 文件已损坏：第 1 条音轨在事件中间结束"},
                       BadFile{"chunk_between_tracks", with_byte(good, 14, 'X'), false,
-                              " is a damaged MIDI file: unsupported chunk 'XTrk' before track 1"},
+                              " MIDI 文件已损坏：第 1 条音轨之前有不支持的数据块“XTrk”"},
                       BadFile{"smpte_division", with_byte(good, 12, 0xe7), false,
-                              " is a damaged MIDI file: SMPTE time division is not supported"},
+                              " MIDI 文件已损坏：不支持 SMPTE 时间格式"},
                       BadFile{"data_before_any_status", with_byte(good, 23, 0x51), false,
-                              " is a damaged MIDI file: a data byte without a status"}),
+                              " MIDI 文件已损坏：第 1 条音轨中有没有状态字节的数据"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(FluidPlayerTest, AnOutputThatCannotStartRaisesAndLeavesThePlayerClosed) {
@@ -402,6 +402,17 @@ TEST_F(FluidPlayerTest, PreloadedSynthPlaysAndAFailedPreloadIsReportedAtOpen) {
             EXPECT_EQ(std::string(e.what()).rfind("cannot load the soundfont", 0), 0u) << e.what();
         }
         EXPECT_EQ(player.state(), State::closed);
+    }
+}
+
+// The window starts the load and may be closed at once: destroying the player while its
+// soundfont loads, at any point of the load, must neither crash nor leave a thread behind.
+TEST_F(FluidPlayerTest, PreloadFollowedAtOnceByDestroyingThePlayer) {
+    for (int delay_ms : {0, 1, 20, 200}) {
+        SCOPED_TRACE(delay_ms);
+        FluidPlayer player(to_wav());
+        player.preload();
+        sleep_ms(delay_ms);
     }
 }
 
