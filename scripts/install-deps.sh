@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libfluidsynth-dev fluidsynth
+  qt6-base-dev libfluidsynth-dev fluidsynth fluid-soundfont-gm
   fonts-wqy-microhei
   midicsv python3-mido
   xvfb xdotool imagemagick sox
