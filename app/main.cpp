@@ -1,23 +1,16 @@
 // The program's entry: the application object, the main window with its
 // FluidSynth player, the message loop, and the last-resort error box.
 #include <QApplication>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <exception>
 #include <memory>
 
+#include "app/assertion_box.h"
 #include "app/fluid_player.h"
 #include "app/main_window.h"
 #include "base/qassert.h"
 
 namespace {
-
-QString g_program_name;
-
-/// Shows a failed check in an error box titled with the program's file name.
-void showAssertion(const std::string& report) {
-    QMessageBox::critical(nullptr, g_program_name, QString::fromStdString(report));
-}
 
 void showError(const QString& text) {
     QMessageBox::critical(nullptr, QCoreApplication::applicationName(), text);
@@ -27,8 +20,7 @@ void showError(const QString& text) {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    g_program_name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    quavella::set_assert_handler(showAssertion);
+    quavella::set_assert_handler(quavella::show_assertion_box);
     try {
         quavella::WindowServices services;
         // The soundfont loads in the background while the window comes up.

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/check-format.sh
 
-bash scripts/build.sh build
+bash scripts/build.sh build -DQUAVELLA_BUILD_BENCHMARKS=ON
 ctest --test-dir build --output-on-failure -j2
 
 bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DQUAVELLA_SANITIZE=ON -DQUAVELLA_BUILD_BENCHMARKS=OFF
@@ -19,3 +19,6 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUAVELLA_SANITIZE_T
 cmake --build build-tsan -j"$(nproc)" --target fluid_player_test
 TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tests/player/tsan.supp" \
   ctest --test-dir build-tsan -R '^(Rows/)?FluidPlayer' --output-on-failure -j2
+
+# The fuzz targets, built with clang, each run a fixed number of times over its corpus.
+bash scripts/fuzz.sh --smoke

@@ -1,8 +1,6 @@
-// Fakes of the platform services for the window's tests, a working directory
-// that is changed into for one test, and a reader of MIDI files through midicsv.
+// Fakes of the platform services for the window's tests, and the facts of a
+// composition file as midicsv reads them.
 #pragma once
-
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -16,8 +14,10 @@
 
 #include "app/platform.h"
 #include "app/std_platform.h"
+#include "tests/support/files.h"
+#include "tests/support/tools.h"
 
-namespace quavella::testing {
+namespace quavella::test {
 
 /// What the fakes were asked to do, in order: "show:<caption>:<text>",
 /// "error:<caption>:<text>", "copy:<from>:<to>", "sleep:<ms>", "open:<file>",
@@ -100,6 +100,8 @@ struct FakePlayer : MediaPlayer {
         log_.push_back("close");
         opened = false;
     }
+    /// Reports `position` as it is set, not logged: the score window asks many times.
+    std::optional<int> position_ticks() const override { return position; }
     void call(const char* what) {
         log_.push_back(what);
         if (!opened) {
@@ -109,6 +111,7 @@ struct FakePlayer : MediaPlayer {
     EventLog& log_;
     bool fail_open = false;
     bool opened = false;
+    std::optional<int> position;
 };
 
 struct FakeLinkOpener : LinkOpener {
@@ -117,63 +120,26 @@ struct FakeLinkOpener : LinkOpener {
     EventLog& log_;
 };
 
-/// A fresh directory made current for the lifetime of the object.
-class ScratchDir {
-public:
-    ScratchDir() {
-        old_ = std::filesystem::current_path();
-        std::string pattern = (std::filesystem::temp_directory_path() / "quavella-app-XXXXXX");
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-        std::filesystem::current_path(path_);
+/// Answers the export questions from queues and records them: "file:<suggested>",
+/// "replace?:<path>", "failure:<text>".
+struct FakeExportDialogs : ExportDialogs {
+    explicit FakeExportDialogs(EventLog& log) : log_(log) {}
+    std::optional<std::string> ask_file(const std::string& suggested, const std::string&) override {
+        log_.push_back("file:" + suggested);
+        if (files.empty()) return std::nullopt;
+        auto file = files.front();
+        files.pop_front();
+        return file;
     }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::current_path(old_, ec);
-        std::filesystem::remove_all(path_, ec);
+    bool confirm_replace(const std::string& path) override {
+        log_.push_back("replace?:" + path);
+        return replace;
     }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path old_;
-    std::filesystem::path path_;
+    void tell_failure(const std::string& text) override { log_.push_back("failure:" + text); }
+    EventLog& log_;
+    std::deque<std::string> files;
+    bool replace = false;
 };
-
-/// One record of midicsv's output, split at ", ".
-using CsvRecord = std::vector<std::string>;
-
-/// Reads a MIDI file with midicsv.
-/// @return its records; empty when midicsv refused the file
-inline std::vector<CsvRecord> read_midi_csv(const std::filesystem::path& file) {
-    std::vector<CsvRecord> records;
-    const std::string command = "midicsv '" + file.string() + "' 2>/dev/null";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) {
-        return records;
-    }
-    std::string line;
-    for (int c = std::fgetc(pipe.get()); c != EOF; c = std::fgetc(pipe.get())) {
-        if (c != '\n') {
-            line += static_cast<char>(c);
-            continue;
-        }
-        CsvRecord record;
-        std::size_t start = 0;
-        for (std::size_t comma = line.find(", "); comma != std::string::npos;
-             comma = line.find(", ", start)) {
-            record.push_back(line.substr(start, comma - start));
-            start = comma + 2;
-        }
-        record.push_back(line.substr(start));
-        records.push_back(record);
-        line.clear();
-    }
-    return records;
-}
 
 /// The facts of a composition file that the window's tests check.
 struct MidiSummary {
@@ -187,7 +153,7 @@ struct MidiSummary {
 /// Summarises a composition file as midicsv reads it.
 inline MidiSummary summarise_midi(const std::filesystem::path& file) {
     MidiSummary summary;
-    for (const CsvRecord& r : read_midi_csv(file)) {
+    for (const CsvRecord& r : midicsv_records(file.string())) {
         if (r.size() < 3) {
             continue;
         }
@@ -207,4 +173,4 @@ inline MidiSummary summarise_midi(const std::filesystem::path& file) {
     return summary;
 }
 
-}  // namespace quavella::testing
+}  // namespace quavella::test

@@ -354,7 +354,7 @@ TEST_F(FluidPlayerTest, PlayWithoutAnOutputSaysWhyAndALaterPlayTriesAgain) {
          {Row{{}, "原因：没有指定要尝试的音频驱动\n"}, Row{{"alsa"}, "原因：alsa："},
           Row{{"nosuch", "alsa"}, "原因：nosuch：这个 FluidSynth 没有此音频驱动；alsa："}}) {
         SCOPED_TRACE(row.reason);
-        const EnvGuard no_output("QUAVELLA_AUDIO_DRIVER", nullptr);
+        const EnvGuard no_output("QUAVELLA_AUDIO_DRIVER", std::nullopt);
         FluidPlayer::Options options = to_wav();
         options.drivers = row.drivers;
         FluidPlayer player(options);
@@ -488,7 +488,7 @@ TEST_F(FluidPlayerTest, TheFileOutputWritesOnlyWhileTheMelodyPlays) {
 // Headless without a file named: the melody plays in real time, and nothing is written,
 // not even FluidSynth's own default file in the working directory.
 TEST_F(FluidPlayerTest, TheFileOutputWithoutAFileWritesNowhere) {
-    const EnvGuard no_file("QUAVELLA_AUDIO_FILE", nullptr);
+    const EnvGuard no_file("QUAVELLA_AUDIO_FILE", std::nullopt);
     const fs::path here = fs::current_path();
     const fs::path scratch = suite_dir_ / "cwd";
     fs::create_directories(scratch);
@@ -574,6 +574,33 @@ TEST_F(FluidPlayerTest, LengthIsTheLongestTrackWhateverTheEncoding) {
     ASSERT_TRUE(wait_for([&] { return player.state() == State::ended; }, 5000));
     const auto played = std::chrono::steady_clock::now() - start;
     EXPECT_GE(played, std::chrono::milliseconds(450)) << "ended before the second track did";
+}
+
+// The score window marks the note being heard from this position: present while
+// playing or paused, gone once stopped, ended or closed.
+TEST_F(FluidPlayerTest, PositionIsKnownWhilePlayingOrPausedOnly) {
+    const auto notes = run_of_notes(6, 100, 20);
+    FluidPlayer& player = FluidPlayerTest::player();
+    EXPECT_EQ(player.position_ticks(), std::nullopt);  // closed
+    player.open(file("a.mid", melody(0, notes)));
+    EXPECT_EQ(player.position_ticks(), std::nullopt);  // stopped at the start
+    player.play();
+    ASSERT_TRUE(wait_for([&] { return player.position_ticks().value_or(0) >= 200; }, 5000));
+
+    player.pause();
+    const std::optional<int> paused_at = player.position_ticks();
+    ASSERT_TRUE(paused_at.has_value());
+    EXPECT_EQ(*paused_at, player.current_tick());
+    sleep_ms(200);
+    EXPECT_EQ(player.position_ticks(), paused_at);
+
+    player.stop();
+    EXPECT_EQ(player.position_ticks(), std::nullopt);
+    player.play();
+    ASSERT_TRUE(wait_for([&] { return player.state() == State::ended; }, 5000));
+    EXPECT_EQ(player.position_ticks(), std::nullopt);
+    player.close();
+    EXPECT_EQ(player.position_ticks(), std::nullopt);
 }
 
 }  // namespace

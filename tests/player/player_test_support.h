@@ -2,8 +2,6 @@
 // a WAV reader for the file driver's output, and waiting with a deadline.
 #pragma once
 
-#include <stdlib.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -11,12 +9,15 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "tests/support/env_guard.h"
+
 namespace quavella::player_test {
+
+using test::EnvGuard;
 
 using Bytes = std::vector<unsigned char>;
 
@@ -153,33 +154,6 @@ inline double peak_dbfs(const Wav& wav) {
     for (std::int16_t v : wav.samples) peak = std::max(peak, std::abs(int{v}));
     return 20.0 * std::log10(peak / 32768.0);
 }
-
-/// Sets an environment variable (or removes it, given nothing) for its lifetime and
-/// restores the old value afterwards, also when a test fails on the way.
-class EnvGuard {
-public:
-    EnvGuard(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value != nullptr) {
-            ::setenv(name, value, 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~EnvGuard() {
-        if (old_) {
-            ::setenv(name_.c_str(), old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_.c_str());
-        }
-    }
-    EnvGuard(const EnvGuard&) = delete;
-    EnvGuard& operator=(const EnvGuard&) = delete;
-
-private:
-    std::string name_;
-    std::optional<std::string> old_;
-};
 
 /// Polls `done` every 2 ms until it holds or `timeout_ms` has passed.
 inline bool wait_for(const std::function<bool()>& done, int timeout_ms) {

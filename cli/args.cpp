@@ -1,0 +1,262 @@
+// The argument walk, the option kinds and the commands' option tables.
+#include "cli/args.h"
+
+#include <charconv>
+#include <climits>
+#include <filesystem>
+#include <iterator>
+#include <utility>
+
+#include "composer/style_tables.h"
+#include "history/record.h"
+
+namespace quavella::cli {
+
+namespace {
+
+/// The value of `option` if `arg` is "NAME=VALUE".
+std::optional<std::string> attached_value(const std::string& arg, std::string_view name) {
+    if (arg.size() > name.size() && arg.compare(0, name.size(), name) == 0 &&
+        arg[name.size()] == '=') {
+        return arg.substr(name.size() + 1);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> walk_arguments(std::span<const std::string> args,
+                                          std::string_view command, std::span<const Option> options,
+                                          const OperandTaker& operand) {
+    bool options_done = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (!options_done && arg == "--") {
+            options_done = true;
+            continue;
+        }
+        if (options_done || arg.size() <= 1 || arg[0] != '-') {
+            if (auto refused = operand(arg)) return refused;
+            continue;
+        }
+        const Option* matched = nullptr;
+        std::optional<std::string> value;
+        for (const Option& option : options) {
+            if (arg == option.name) {
+                matched = &option;
+                if (option.takes_value) {
+                    if (i + 1 >= args.size()) {
+                        return std::string(option.name) + " needs " +
+                               std::string(option.value_kind);
+                    }
+                    value = args[++i];
+                }
+                break;
+            }
+            if ((value = attached_value(arg, option.name))) {
+                matched = &option;
+                if (!option.takes_value) return std::string(option.name) + " takes no value";
+                break;
+            }
+        }
+        if (matched == nullptr) {
+            return "unknown option '" + arg + "' for " + std::string(command);
+        }
+        if (auto refused = matched->take(value.value_or(std::string()))) return refused;
+    }
+    return std::nullopt;
+}
+
+Option flag(std::string_view name, bool& target) {
+    return {name, false, {}, [&target](const std::string&) -> std::optional<std::string> {
+                target = true;
+                return std::nullopt;
+            }};
+}
+
+Option file(std::string_view name, std::string& target) {
+    return {name, true, "a file name",
+            [name, &target](const std::string& value) -> std::optional<std::string> {
+                if (value.empty()) return std::string(name) + " needs a file name";
+                target = value;
+                return std::nullopt;
+            }};
+}
+
+Option position(std::string_view name, int& target, const std::vector<std::string>& items) {
+    return {name, true, "a value",
+            [name, &target, &items](const std::string& value) -> std::optional<std::string> {
+                const auto parsed = parse_position(value, items);
+                if (!parsed) return "invalid value '" + value + "' for " + std::string(name);
+                target = *parsed;
+                return std::nullopt;
+            }};
+}
+
+Option encoding(LyricEncoding& target) {
+    return {"--encoding", true, "a value",
+            [&target](const std::string& value) -> std::optional<std::string> {
+                const auto parsed = parse_lyric_encoding(value);
+                if (!parsed) return "unknown encoding '" + value + "'";
+                target = *parsed;
+                return std::nullopt;
+            }};
+}
+
+OperandTaker lyric_file(LyricSource& source) {
+    return [&source](const std::string& operand) -> std::optional<std::string> {
+        if (source.file_given) return "more than one FILE: '" + operand + "'";
+        source.file = operand;
+        source.file_given = true;
+        return std::nullopt;
+    };
+}
+
+Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args) {
+    AnalyzeSettings a;
+    const Option options[] = {
+        encoding(a.source.encoding),
+    };
+    if (auto refused = walk_arguments(args, "analyze", options, lyric_file(a.source))) {
+        return UsageError{*refused};
+    }
+    return a;
+}
+
+Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
+    ComposeSettings a;
+    const Option options[] = {
+        encoding(a.source.encoding),
+        position("--speed", a.speed, speed_items()),
+        position("--mode", a.mode, mode_items()),
+        position("--timbre", a.timbre, timbre_items()),
+        {"--seed", true, "a value",
+         [&a](const std::string& value) -> std::optional<std::string> {
+             a.seed = parse_seed(value);
+             if (!a.seed) return "invalid seed '" + value + "' (0 to 18446744073709551615)";
+             return std::nullopt;
+         }},
+        {"--state", true, "a value",
+         [&a](const std::string& value) -> std::optional<std::string> {
+             a.state = history::parse_state(value);
+             if (!a.state) {
+                 return "invalid state '" + value +
+                        "' (S:T, S from 0 to 18446744073709551615, T from 0 to 4294967295)";
+             }
+             return std::nullopt;
+         }},
+        file("-o", a.out_file),
+        flag("--score", a.score),
+        file("--musicxml", a.musicxml_file),
+        file("--lyrics-midi", a.lyrics_midi_file),
+        file("--audio", a.audio_file),
+    };
+    if (auto refused = walk_arguments(args, "compose", options, lyric_file(a.source))) {
+        return UsageError{*refused};
+    }
+    // Two outputs under one name would leave only the last one written.
+    const std::pair<const char*, const std::string*> outputs[] = {
+        {"-o", &a.out_file},
+        {"--musicxml", &a.musicxml_file},
+        {"--lyrics-midi", &a.lyrics_midi_file},
+        {"--audio", &a.audio_file}};
+    for (std::size_t i = 0; i < std::size(outputs); ++i) {
+        for (std::size_t k = i + 1; k < std::size(outputs); ++k) {
+            const std::string& one = *outputs[i].second;
+            const std::string& other = *outputs[k].second;
+            if (one.empty() || other.empty()) continue;
+            if (std::filesystem::path(one).lexically_normal() ==
+                std::filesystem::path(other).lexically_normal()) {
+                return UsageError{std::string(outputs[i].first) + " and " + outputs[k].first +
+                                  " name the same file '" + other + "'"};
+            }
+        }
+    }
+    if (a.seed && a.state) return UsageError{"--seed and --state cannot be used together"};
+    return a;
+}
+
+Parsed<HistorySettings> parse_history(std::span<const std::string> args) {
+    using Action = HistorySettings::Action;
+    HistorySettings a;
+    if (args.empty()) return UsageError{"history needs list, show or export"};
+    const std::string& name = args[0];
+    if (name == "list") {
+        a.action = Action::list;
+    } else if (name == "show") {
+        a.action = Action::show;
+    } else if (name == "export") {
+        a.action = Action::export_file;
+    } else {
+        return UsageError{"unknown history command '" + name + "' (list, show or export)"};
+    }
+    const std::string command = "history " + name;
+
+    std::vector<Option> options;
+    if (a.action == Action::list) {
+        options.push_back({"--limit", true, "a value",
+                           [&a](const std::string& value) -> std::optional<std::string> {
+                               const char* last = value.data() + value.size();
+                               const auto [end, ec] = std::from_chars(value.data(), last, a.limit);
+                               if (value.empty() || ec != std::errc() || end != last ||
+                                   a.limit < 0) {
+                                   return "invalid limit '" + value + "' (0 for all, or a count)";
+                               }
+                               return std::nullopt;
+                           }});
+    }
+    if (a.action == Action::export_file) options.push_back(file("-o", a.out_file));
+
+    bool id_given = false;
+    const auto take_id = [&](const std::string& operand) -> std::optional<std::string> {
+        if (a.action == Action::list) return "unexpected argument '" + operand + "' for " + command;
+        if (id_given) return "more than one ID: '" + operand + "'";
+        const char* last = operand.data() + operand.size();
+        const auto [end, ec] = std::from_chars(operand.data(), last, a.id);
+        if (operand.empty() || ec != std::errc() || end != last || a.id <= 0) {
+            return "invalid ID '" + operand + "' (the number history list shows)";
+        }
+        id_given = true;
+        return std::nullopt;
+    };
+    if (auto refused = walk_arguments(args.subspan(1), command, options, take_id)) {
+        return UsageError{*refused};
+    }
+    if (a.action != Action::list && !id_given) return UsageError{command + " needs an ID"};
+    return a;
+}
+
+std::optional<int> parse_position(const std::string& value, const std::vector<std::string>& items) {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        if (value == items[i]) return static_cast<int>(i);
+    }
+    const char* first = value.data();
+    const char* last = value.data() + value.size();
+    if (first != last && *first == '+') ++first;
+    long long number = 0;
+    const auto [end, ec] = std::from_chars(first, last, number);
+    if (first == last || end != last) {
+        if (ec != std::errc::result_out_of_range || end != last) return std::nullopt;
+        return -1;  // an integer too large for any list
+    }
+    if (ec == std::errc::result_out_of_range || number < INT_MIN || number > INT_MAX) return -1;
+    return static_cast<int>(number);
+}
+
+std::optional<std::uint64_t> parse_seed(const std::string& value) {
+    std::uint64_t seed = 0;
+    const char* last = value.data() + value.size();
+    const auto [end, ec] = std::from_chars(value.data(), last, seed);
+    if (value.empty() || ec != std::errc() || end != last) return std::nullopt;
+    return seed;
+}
+
+bool asks_for_help(std::span<const std::string> args) {
+    for (const std::string& arg : args) {
+        if (arg == "--") return false;
+        if (arg == "--help" || arg == "-h") return true;
+    }
+    return false;
+}
+
+}  // namespace quavella::cli
