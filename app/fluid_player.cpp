@@ -185,14 +185,19 @@ FluidPlayer::~FluidPlayer() {
 }
 
 std::vector<std::string> FluidPlayer::available_drivers() {
-    std::vector<std::string> names;
-    std::unique_ptr<fluid_settings_t, SettingsDeleter> settings(new_fluid_settings());
-    if (!settings) return names;
-    fluid_settings_foreach_option(
-        settings.get(), "audio.driver", &names, [](void* data, const char*, const char* option) {
-            static_cast<std::vector<std::string>*>(data)->push_back(option);
-        });
-    return names;
+    // Asked once: new settings cost more than the rest of starting an output.
+    static const std::vector<std::string> built_in = [] {
+        std::vector<std::string> names;
+        std::unique_ptr<fluid_settings_t, SettingsDeleter> settings(new_fluid_settings());
+        if (!settings) return names;
+        fluid_settings_foreach_option(
+            settings.get(), "audio.driver", &names,
+            [](void* data, const char*, const char* option) {
+                static_cast<std::vector<std::string>*>(data)->push_back(option);
+            });
+        return names;
+    }();
+    return built_in;
 }
 
 void FluidPlayer::preload() {
