@@ -210,7 +210,7 @@ TEST_F(CliCompose, ExportsAreWrittenBesideTheCompositionAndReported) {
     const std::string xml = read_file(path("song.musicxml"));
     EXPECT_EQ(count_of(xml, "<lyric "), 20);
     EXPECT_NE(xml.find("<work-title>春眠不觉晓</work-title>"), std::string::npos);
-    EXPECT_EQ(count_of(midicsv(path("lyrics.mid")), "Lyric_t"), 20);
+    EXPECT_EQ(count_of(midicsv_text(path("lyrics.mid")), "Lyric_t"), 20);
     EXPECT_EQ(read_file(path("song.ogg")).compare(0, 4, "OggS"), 0);
 }
 
