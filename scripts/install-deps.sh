@@ -8,8 +8,9 @@ packages=(
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev libfluidsynth-dev fluidsynth libsndfile1-dev libpugixml-dev
+  libsqlite3-dev
   fonts-wqy-microhei
-  midicsv python3-mido
+  midicsv python3-mido poppler-utils
   xvfb xdotool imagemagick sox
   musescore3 poppler-utils
 )

@@ -129,6 +129,7 @@ TEST(CliUsage, HelpGoesToStdout) {
         EXPECT_NE(r.out.find("quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] "
                              "[--encoding E] [-o OUT] "),
                   std::string::npos);
+        EXPECT_NE(r.out.find("quavella-cli history list [--limit N]"), std::string::npos);
     }
 }
 
