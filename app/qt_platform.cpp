@@ -2,12 +2,16 @@
 #include "app/qt_platform.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileIconProvider>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QMimeDatabase>
+#include <QPointer>
+#include <QProcess>
 #include <QScreen>
-#include <QUrl>
 #include <QWidget>
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -20,6 +24,36 @@ void show_box(QWidget* parent, QMessageBox::Icon icon, const std::string& text,
     QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text),
                     QMessageBox::Ok, parent);
     box.exec();
+}
+
+/// Types and icons of a folder's entries from their names and file types alone.
+class NameOnlyIconProvider : public QFileIconProvider {
+public:
+    QIcon icon(const QFileInfo& info) const override {
+        return QFileIconProvider::icon(info.isDir() ? QFileIconProvider::Folder
+                                                    : QFileIconProvider::File);
+    }
+    using QFileIconProvider::icon;
+    QString type(const QFileInfo& info) const override {
+        if (info.isDir()) {
+            return QStringLiteral("Folder");
+        }
+        return mimes_.mimeTypeForFile(info, QMimeDatabase::MatchExtension).comment();
+    }
+
+private:
+    QMimeDatabase mimes_;
+};
+
+/// The desktop could not open the address: say so, with the address selectable.
+void showLinkFailure(QWidget* parent, const QString& address) {
+    auto* box = new QMessageBox(QMessageBox::Information, QCoreApplication::applicationName(),
+                                QStringLiteral("无法打开浏览器。请在浏览器中访问：\n") + address,
+                                QMessageBox::Ok, parent);
+    box->setObjectName(QStringLiteral("linkFailure"));
+    box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 }  // namespace
@@ -41,11 +75,25 @@ void QtSleeper::sleep_ms(int ms) {
 }
 
 std::optional<std::string> QtSaveDialog::ask() {
+    QFileDialog dialog(parent_);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // Qt's own dialog, so that its folder listing goes through the icon provider below.
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite |
+                      QFileDialog::DontUseCustomDirectoryIcons);
+    // Types and icons from names alone: the default provider reads a file's first
+    // bytes to guess its type, and a read of /proc/kmsg never returns.
+    NameOnlyIconProvider icons;
+    dialog.setIconProvider(&icons);
     // One filter labelled "mid" that hides nothing: Qt would take a bare "mid" as a
     // file-name pattern and list only files named exactly "mid".
-    const QString name =
-        QFileDialog::getSaveFileName(parent_, QString(), last_name_, QStringLiteral("mid (*)"),
-                                     nullptr, QFileDialog::DontConfirmOverwrite);
+    dialog.setNameFilter(QStringLiteral("mid (*)"));
+    if (!last_name_.isEmpty()) {
+        dialog.selectFile(last_name_);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    const QString name = dialog.selectedFiles().constFirst();
     if (name.isEmpty()) {
         return std::nullopt;
     }
@@ -53,15 +101,47 @@ std::optional<std::string> QtSaveDialog::ask() {
     return name.toStdString();
 }
 
+void QtSaveDialog::save_failed() {
+    // Keep the name the user typed, not its folder.
+    last_name_ = QFileInfo(last_name_).fileName();
+}
+
 void DesktopLinkOpener::open_url(const std::string& url) {
-    QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+    const QString address = QString::fromStdString(url);
+    // xdg-open's exit status says whether the desktop could open the address. It
+    // runs in the background of a shell, so a browser it starts in the foreground
+    // outlives this process object when the program ends first.
+    auto* opener = new QProcess(parent_);
+    opener->setProcessChannelMode(QProcess::ForwardedChannels);
+    const QPointer<QWidget> parent(parent_);
+    auto report = [opener, parent, address](bool failed) {
+        opener->deleteLater();
+        if (failed) {
+            showLinkFailure(parent, address);
+        }
+    };
+    QObject::connect(opener, &QProcess::finished, opener,
+                     [report](int code, QProcess::ExitStatus status) {
+                         report(status != QProcess::NormalExit || code != 0);
+                     });
+    QObject::connect(opener, &QProcess::errorOccurred, opener,
+                     [report](QProcess::ProcessError error) {
+                         if (error == QProcess::FailedToStart) report(true);
+                     });
+    opener->start(QStringLiteral("/bin/sh"),
+                  {QStringLiteral("-c"), QStringLiteral("xdg-open \"$1\" & wait $!"),
+                   QStringLiteral("sh"), address});
+}
+
+QPoint centredPosition(const QSize& frame, const QRect& available) {
+    QRect placed(QPoint(0, 0), frame);
+    placed.moveCenter(available.center());
+    return {std::max(placed.left(), available.left()), std::max(placed.top(), available.top())};
 }
 
 void centreOnScreen(QWidget& window) {
     if (const QScreen* screen = window.screen()) {
-        QRect frame = window.geometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        window.move(frame.topLeft());
+        window.move(centredPosition(window.frameGeometry().size(), screen->availableGeometry()));
     }
 }
 
