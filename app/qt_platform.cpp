@@ -2,6 +2,7 @@
 #include "app/qt_platform.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
@@ -87,8 +88,13 @@ std::optional<std::string> QtSaveDialog::ask() {
     // One filter labelled "mid" that hides nothing: Qt would take a bare "mid" as a
     // file-name pattern and list only files named exactly "mid".
     dialog.setNameFilter(QStringLiteral("mid (*)"));
+    // Always a folder of our choosing: the one of the last name chosen, else the
+    // current directory. Qt's own memory would reopen wherever the user last went,
+    // even a folder where the dialog was cancelled or saving failed.
+    const QFileInfo last(last_name_);
+    dialog.setDirectory(last.isAbsolute() ? last.absolutePath() : QDir::currentPath());
     if (!last_name_.isEmpty()) {
-        dialog.selectFile(last_name_);
+        dialog.selectFile(last.fileName());
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return std::nullopt;
