@@ -57,6 +57,31 @@ void showLinkFailure(QWidget* parent, const QString& address) {
     box->open();
 }
 
+/// Asks for a file name to save under with Qt's own dialog, which never asks
+/// before overwriting.
+/// @return the chosen path; empty when the user cancelled
+QString askSaveName(QWidget* parent, const QString& caption, const QString& folder,
+                    const QString& name, const QString& filter) {
+    QFileDialog dialog(parent, caption);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // Qt's own dialog, so that its folder listing goes through the icon provider below.
+    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite |
+                      QFileDialog::DontUseCustomDirectoryIcons);
+    // Types and icons from names alone: the default provider reads a file's first
+    // bytes to guess its type, and a read of /proc/kmsg never returns.
+    NameOnlyIconProvider icons;
+    dialog.setIconProvider(&icons);
+    dialog.setNameFilter(filter);
+    dialog.setDirectory(folder);
+    if (!name.isEmpty()) {
+        dialog.selectFile(name);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return QString();
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
 }  // namespace
 
 void QtMessageBox::show(const std::string& text, const std::string& caption) {
@@ -76,30 +101,15 @@ void QtSleeper::sleep_ms(int ms) {
 }
 
 std::optional<std::string> QtSaveDialog::ask() {
-    QFileDialog dialog(parent_);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    // Qt's own dialog, so that its folder listing goes through the icon provider below.
-    dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite |
-                      QFileDialog::DontUseCustomDirectoryIcons);
-    // Types and icons from names alone: the default provider reads a file's first
-    // bytes to guess its type, and a read of /proc/kmsg never returns.
-    NameOnlyIconProvider icons;
-    dialog.setIconProvider(&icons);
-    // One filter labelled "mid" that hides nothing: Qt would take a bare "mid" as a
-    // file-name pattern and list only files named exactly "mid".
-    dialog.setNameFilter(QStringLiteral("mid (*)"));
     // Always a folder of our choosing: the one of the last name chosen, else the
     // current directory. Qt's own memory would reopen wherever the user last went,
     // even a folder where the dialog was cancelled or saving failed.
     const QFileInfo last(last_name_);
-    dialog.setDirectory(last.isAbsolute() ? last.absolutePath() : QDir::currentPath());
-    if (!last_name_.isEmpty()) {
-        dialog.selectFile(last.fileName());
-    }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return std::nullopt;
-    }
-    const QString name = dialog.selectedFiles().constFirst();
+    // One filter labelled "mid" that hides nothing: Qt would take a bare "mid" as a
+    // file-name pattern and list only files named exactly "mid".
+    const QString name = askSaveName(
+        parent_, QString(), last.isAbsolute() ? last.absolutePath() : QDir::currentPath(),
+        last_name_.isEmpty() ? QString() : last.fileName(), QStringLiteral("mid (*)"));
     if (name.isEmpty()) {
         return std::nullopt;
     }
@@ -143,6 +153,28 @@ QPoint centredPosition(const QSize& frame, const QRect& available) {
     QRect placed(QPoint(0, 0), frame);
     placed.moveCenter(available.center());
     return {std::max(placed.left(), available.left()), std::max(placed.top(), available.top())};
+}
+
+std::optional<std::string> QtExportDialogs::ask_file(const std::string& suggested,
+                                                     const std::string& filter) {
+    const QString name = askSaveName(
+        parent_, QStringLiteral("导出乐谱"), last_dir_.isEmpty() ? QDir::currentPath() : last_dir_,
+        QString::fromStdString(suggested), QString::fromStdString(filter));
+    if (name.isEmpty()) return std::nullopt;
+    last_dir_ = QFileInfo(name).absolutePath();
+    return name.toStdString();
+}
+
+bool QtExportDialogs::confirm_replace(const std::string& path) {
+    const auto answer = QMessageBox::question(
+        parent_, QStringLiteral("导出乐谱"),
+        QStringLiteral("%1 已存在。要替换它吗？").arg(QString::fromStdString(path)),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    return answer == QMessageBox::Yes;
+}
+
+void QtExportDialogs::tell_failure(const std::string& text) {
+    QMessageBox::warning(parent_, QStringLiteral("导出乐谱"), QString::fromStdString(text));
 }
 
 void centreOnScreen(QWidget& window) {

@@ -59,6 +59,21 @@ private:
     QWidget* parent_;
 };
 
+/// The export questions as Qt dialogs: a save dialog that leaves the question of
+/// replacing to confirm_replace, a Yes/No question, a warning box.
+class QtExportDialogs : public ExportDialogs {
+public:
+    explicit QtExportDialogs(QWidget* parent) : parent_(parent) {}
+    std::optional<std::string> ask_file(const std::string& suggested,
+                                        const std::string& filter) override;
+    bool confirm_replace(const std::string& path) override;
+    void tell_failure(const std::string& text) override;
+
+private:
+    QWidget* parent_;
+    QString last_dir_;
+};
+
 /// Where a window's frame goes: centred in the screen's available area, but its
 /// top-left corner never off that area (a window larger than the area starts at
 /// its top-left).
