@@ -63,6 +63,9 @@ public:
     virtual ~SaveDialog() = default;
     /// @return the chosen path, or nothing when the user cancelled.
     virtual std::optional<std::string> ask() = 0;
+    /// Told when nothing could be saved under the chosen path, so that the next
+    /// ask does not start in that folder again.
+    virtual void save_failed() {}
 };
 
 /// The numbers of the buttons whose states the commands change, as in their

@@ -1,6 +1,7 @@
 // The compose request shared by the main window and the command-line tool.
 #include "composer/compose_request.h"
 
+#include <cstdio>
 #include <optional>
 
 #include "composer/song.h"
@@ -15,9 +16,70 @@ std::optional<std::string> lyric_refusal(std::string_view gbk_text) {
     return std::nullopt;
 }
 
-ComposeOutcome compose_lyrics(std::string_view gbk_text, int speed_pos, int mode_pos,
-                              int timbre_pos, DrawSource& draws, MessageSink& messages,
-                              const std::string& midi_file) {
+namespace {
+
+/// How many left-out characters a message names before it only counts the rest.
+constexpr std::size_t kNamedCharacters = 10;
+
+/// The code point of one well-formed UTF-8 character.
+char32_t code_point(std::string_view utf8) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(utf8[i]); };
+    if (utf8.size() == 1) return byte(0);
+    char32_t value = byte(0) & (0x7F >> utf8.size());
+    for (std::size_t i = 1; i < utf8.size(); ++i) value = (value << 6) | (byte(i) & 0x3F);
+    return value;
+}
+
+/// Characters that show nothing on screen: format and control characters,
+/// joiners, variation selectors, tags, the byte order mark.
+bool shows_nothing(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0xAD || (c >= 0x200B && c <= 0x200F) ||
+           (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) ||
+           (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFEFF || (c >= 0xE0000 && c <= 0xE01EF);
+}
+
+/// The left-out characters as a short list: "😀、𠀀", invisible ones as "U+200D",
+/// and past ten of them the count of the rest.
+std::string character_list(const std::vector<std::string>& characters) {
+    std::string list;
+    for (std::size_t i = 0; i < characters.size() && i < kNamedCharacters; ++i) {
+        if (i > 0) list += "、";
+        const char32_t c = code_point(characters[i]);
+        if (shows_nothing(c)) {
+            char name[16];
+            std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(c));
+            list += name;
+        } else {
+            list += characters[i];
+        }
+    }
+    if (characters.size() > kNamedCharacters) {
+        list += " 等 " + std::to_string(characters.size()) + " 个字符";
+    }
+    return list;
+}
+
+}  // namespace
+
+LyricCheck check_lyrics(const GbkConversion& text) {
+    LyricCheck check;
+    if (!text.dropped.empty()) {
+        const std::string list = character_list(text.dropped);
+        if (text.gbk.empty()) {
+            check.refusal = "歌词中没有可用于作曲的字符（无法使用：" + list + "）";
+            return check;
+        }
+        check.notice = "歌词中有无法使用的字符，已略去：" + list;
+    }
+    check.refusal = lyric_refusal(text.gbk);
+    return check;
+}
+
+namespace {
+
+/// The pipeline of one request; writes `midi_file` unless it is null.
+ComposeOutcome compose(std::string_view gbk_text, int speed_pos, int mode_pos, int timbre_pos,
+                       DrawSource& draws, MessageSink& messages, const std::string* midi_file) {
     // The Paragraph is built first and destroyed before the Song.
     std::optional<Paragraph> paragraph;
     paragraph.emplace(gbk_text);
@@ -28,7 +90,11 @@ ComposeOutcome compose_lyrics(std::string_view gbk_text, int speed_pos, int mode
     song.set_program(program);
     song.set_tempo(tempo);
     song.set_mode(mode);
-    song.compose(paragraph->get_layout(), midi_file);
+    if (midi_file != nullptr) {
+        song.compose(paragraph->get_layout(), *midi_file);
+    } else {
+        song.compose_melody(paragraph->get_layout());
+    }
     paragraph.reset();
     return ComposeOutcome{tempo,
                           mode,
@@ -37,6 +103,19 @@ ComposeOutcome compose_lyrics(std::string_view gbk_text, int speed_pos, int mode
                           song.midi_error(),
                           song.get_nt_seq_now(),
                           song.get_tm_seq_now()};
+}
+
+}  // namespace
+
+ComposeOutcome compose_lyrics(std::string_view gbk_text, int speed_pos, int mode_pos,
+                              int timbre_pos, DrawSource& draws, MessageSink& messages,
+                              const std::string& midi_file) {
+    return compose(gbk_text, speed_pos, mode_pos, timbre_pos, draws, messages, &midi_file);
+}
+
+ComposeOutcome compose_melody(std::string_view gbk_text, int speed_pos, int mode_pos,
+                              int timbre_pos, DrawSource& draws, MessageSink& messages) {
+    return compose(gbk_text, speed_pos, mode_pos, timbre_pos, draws, messages, nullptr);
 }
 
 }  // namespace quavella

@@ -11,6 +11,7 @@ packages=(
   libsqlite3-dev
   fonts-wqy-microhei
   midicsv python3-mido poppler-utils
+  python3 unicode-data
   xvfb xdotool imagemagick sox
   musescore3 poppler-utils
 )
