@@ -10,6 +10,7 @@ packages=(
   fonts-wqy-microhei
   midicsv python3-mido
   xvfb xdotool imagemagick sox
+  desktop-file-utils appstream lintian librsvg2-bin
 )
 
 missing=()

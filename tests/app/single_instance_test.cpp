@@ -1,16 +1,16 @@
 // One window per working folder: a later start brings the first forward, --new-instance
 // runs beside it, different folders do not meet, a crashed window's socket is replaced,
 // and a folder where no socket can be made leaves the window running alone.
-#include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QtTest>
+#include "app/single_instance.h"
+
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
 #include <cstring>
-
-#include "app/single_instance.h"
 
 using quavella::SingleInstance;
 using Role = SingleInstance::Role;
