@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "app/main_window.h"
 #include "app/qt_platform.h"
 
 namespace quavella {

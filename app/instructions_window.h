@@ -9,8 +9,6 @@ class QPlainTextEdit;
 
 namespace quavella {
 
-/// The maker's web page, opened by "拜访作者" and listed in the manual.
-inline constexpr const char* kWebAddress = "https://quavella.example.org";
 /// The author's e-mail address listed in the manual.
 inline constexpr const char* kAuthorEmail = "author@quavella.example.org";
 

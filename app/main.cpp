@@ -2,24 +2,17 @@
 // folder, one window per folder), the main window with its FluidSynth player, the message
 // loop, and the last-resort error box.
 #include <QApplication>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <exception>
 #include <memory>
 
+#include "app/assertion_box.h"
 #include "app/desktop_start.h"
 #include "app/fluid_player.h"
 #include "app/main_window.h"
 #include "base/qassert.h"
 
 namespace {
-
-QString g_program_name;
-
-/// Shows a failed check in an error box titled with the program's file name.
-void showAssertion(const std::string& report) {
-    QMessageBox::critical(nullptr, g_program_name, QString::fromStdString(report));
-}
 
 void showError(const QString& text) {
     QMessageBox::critical(nullptr, QCoreApplication::applicationName(), text);
@@ -32,8 +25,7 @@ int main(int argc, char* argv[]) {
         return *status;
     }
     QApplication app(argc, argv);
-    g_program_name = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    quavella::set_assert_handler(showAssertion);
+    quavella::set_assert_handler(quavella::show_assertion_box);
     // Before the window reads the current directory.
     quavella::DesktopStart start(argc, argv);
     if (const auto status = start.exitStatus()) {

@@ -19,7 +19,7 @@
 
 #include "app/instructions_window.h"
 #include "app/qt_platform.h"
-#include "app/std_platform.h"
+#include "app/url_label.h"
 #include "composer/style_tables.h"
 
 namespace quavella {
@@ -43,53 +43,13 @@ void addItems(QComboBox* box, const Items& items) {
 
 }  // namespace
 
-UrlLabel::UrlLabel(const QString& text, QWidget* parent) : QWidget(parent), text_(text) {
-    setCursor(Qt::PointingHandCursor);
-    setAttribute(Qt::WA_Hover);
-}
-
-void UrlLabel::paintEvent(QPaintEvent*) {
-    // The CJK glyphs nearly fill the 13-pixel label, so the underline is drawn on
-    // the bottom row rather than where the font puts it (which would be clipped).
-    QPainter painter(this);
-    const QColor colour = hovered_ ? Qt::red : Qt::blue;
-    painter.setPen(colour);
-    painter.drawText(rect().adjusted(0, 0, 0, -1), Qt::AlignLeft | Qt::AlignVCenter, text_);
-    const int width = std::min(fontMetrics().horizontalAdvance(text_), this->width());
-    painter.drawLine(0, height() - 1, width - 1, height() - 1);
-}
-
-void UrlLabel::enterEvent(QEnterEvent*) {
-    hovered_ = true;
-    update();
-}
-
-void UrlLabel::leaveEvent(QEvent*) {
-    hovered_ = false;
-    update();
-}
-
-void UrlLabel::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
-        emit clicked();
-    }
-}
-
 TForm1::TForm1(WindowServices services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       svc_(std::move(services)),
       title_(QCoreApplication::applicationName().toStdString()) {
-    if (!svc_.player) {
-        throw std::invalid_argument("TForm1 needs a media player");
-    }
-    if (!svc_.box) svc_.box = std::make_unique<QtMessageBox>(this);
-    if (!svc_.copier) svc_.copier = std::make_unique<FsFileCopier>();
-    if (!svc_.sleeper) svc_.sleeper = std::make_unique<QtSleeper>();
-    if (!svc_.clock) svc_.clock = std::make_unique<SystemClock>();
-    if (!svc_.save_dialog) svc_.save_dialog = std::make_unique<QtSaveDialog>(this);
-    if (!svc_.link_opener) svc_.link_opener = std::make_unique<DesktopLinkOpener>();
+    add_real_adapters(svc_, *this);
 
     buildControls();
 
@@ -97,7 +57,7 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
         std::make_unique<WindowCommands>(CommandServices{*svc_.box, *svc_.copier, *svc_.sleeper,
                                                          *svc_.save_dialog, *this, *svc_.player},
                                          title_);
-    commands_->start_up(*svc_.clock, svc_.current_dir ? svc_.current_dir() : std::nullopt);
+    commands_->start_up(*svc_.clock, svc_.current_dir());
 
     form2_ = std::make_unique<TForm2>();
 }
@@ -232,8 +192,8 @@ void TForm1::buildControls() {
 
 void TForm1::set_enabled(int button, bool enabled) {
     QPushButton* const buttons[] = {suiButton1, suiButton2, suiButton3, suiButton4, suiButton5};
-    if (button >= 1 && button <= 5) {
-        buttons[button - 1]->setEnabled(enabled);
+    if (button >= kComposeButton && button <= kSaveAsButton) {
+        buttons[button - kComposeButton]->setEnabled(enabled);
     }
 }
 

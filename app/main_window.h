@@ -1,10 +1,23 @@
 // The main window TForm1: three style lists, the lyric box and the button column.
 //
+// Key to the inherited control names (kept as the design documents them):
+//   TForm1            this window                  TForm2          the instructions window
+//   suiForm1          the frame with its caption   suiPanel1/2     the two green caption bars
+//   suiImagePanel1    the row of style lists       suiImageButtonN the labels 速度, 调式, 音色
+//   ComboBox1..3      speed, mode, timbre lists    RichEdit1       the lyric box
+//   suiButton1        生成主旋律 (compose)          suiButton2      播放 (play)
+//   suiButton3        暂停 (pause)                 suiButton4      停止 (stop)
+//   suiButton5        主旋律另存为 (save as)        suiButton7      软件使用说明 (manual)
+//   suiButton8        退出 (exit)                  suiURLLabel1    拜访作者 (web page link)
+//   HeaderControl1    the strip at the bottom      MediaPlayer1    the player's place holder
+// suiButton1..5 are the numbers the commands pass to ButtonPanel (kComposeButton..).
+//
 //   lyric box + lists --suiButton1Click--> WindowCommands::compose
-//       GBK text -> refusal check -> compose_lyrics -> "temp.mid"
+//       lines -> GBK text -> refusal check -> compose_lyrics -> "temp.mid"
 //       -> copy onto "2.mid"/"1.mid" -> wait -> MediaPlayer::open -> Loaded
 //   播放 / 暂停 / 停止 / 主旋律另存为 -> WindowCommands -> MediaPlayer, FileCopier
-//   软件使用说明 -> TForm2;  退出 / close -> quit, the player closes its file
+//   软件使用说明 -> TForm2;  拜访作者 -> LinkOpener;  退出 / close -> quit, the player closes its
+//   file
 //
 // Button states: Fresh (start-up), Loaded (after a composition), Stopped (after 停止).
 #pragma once
@@ -15,8 +28,9 @@
 #include <optional>
 #include <string>
 
-#include "app/compose_command.h"
 #include "app/platform.h"
+#include "app/window_commands.h"
+#include "app/window_services.h"
 
 class QComboBox;
 class QFrame;
@@ -27,42 +41,10 @@ class QPushButton;
 namespace quavella {
 
 class TForm2;
+class UrlLabel;
 
-/// The platform services of the main window. Empty members get the real
-/// adapters; the player must be given.
-struct WindowServices {
-    std::unique_ptr<MediaPlayer> player;
-    std::unique_ptr<MessageBox> box;
-    std::unique_ptr<FileCopier> copier;
-    std::unique_ptr<Sleeper> sleeper;
-    std::unique_ptr<Clock> clock;
-    std::unique_ptr<SaveDialog> save_dialog;
-    std::unique_ptr<LinkOpener> link_opener;
-    /// Reads the current directory at start-up.
-    std::function<std::optional<std::string>()> current_dir = read_current_dir;
-};
-
-/// The link label "拜访作者": blue and underlined, red under the pointer.
-class UrlLabel : public QWidget {
-    Q_OBJECT
-
-public:
-    UrlLabel(const QString& text, QWidget* parent);
-    QString text() const { return text_; }
-
-signals:
-    void clicked();
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
-
-private:
-    QString text_;
-    bool hovered_ = false;
-};
+/// The maker's web page, opened by "拜访作者" and listed in the manual.
+inline constexpr const char* kWebAddress = "https://quavella.example.org";
 
 /// The main window.
 class TForm1 : public QWidget, private ButtonPanel {

@@ -44,7 +44,11 @@ private:
 /// Opens addresses with QDesktopServices.
 class DesktopLinkOpener : public LinkOpener {
 public:
+    explicit DesktopLinkOpener(QWidget* parent) : parent_(parent) {}
     void open_url(const std::string& url) override;
+
+private:
+    QWidget* parent_;
 };
 
 /// Centres a top-level window on its screen; windows call it when first shown.

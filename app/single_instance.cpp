@@ -23,7 +23,7 @@ constexpr int kLockMs = 3000;
 }  // namespace
 
 SingleInstance::SingleInstance(const QString& dir, const QString& key, QObject* parent)
-    : QObject(parent) {
+    : QObject(parent), has_dir_(!dir.isEmpty()) {
     // A hash keeps the socket path short (sockaddr_un holds 108 bytes) whatever the key.
     const QString id = QString::fromLatin1(
         QCryptographicHash::hash(key.toUtf8(), QCryptographicHash::Sha256).toHex().left(16));
@@ -35,9 +35,16 @@ SingleInstance::SingleInstance(const QString& dir, const QString& key, QObject* 
 SingleInstance::~SingleInstance() = default;
 
 SingleInstance::Role SingleInstance::start(bool forward) {
+    if (!has_dir_) {
+        // Never a socket in the working folder: without a private folder, no rendezvous.
+        error_ = QStringLiteral("no private runtime folder");
+        return Role::alone;
+    }
     // Held until this start knows its role: a start that finds no window and one
     // that is about to listen must not both listen.
     QLockFile lock(lock_path_);
+    // A lock that cannot be had in time (a start hung while holding it) is passed by:
+    // at worst two windows open, as before.
     lock.tryLock(kLockMs);
 
     QLocalSocket socket;

@@ -23,7 +23,8 @@ public:
         alone,      ///< Runs without answering later starts (see lastError() when unexpected).
     };
 
-    /// @param dir a private folder of the user that holds the socket and its lock
+    /// @param dir a private folder of the user that holds the socket and its lock; when
+    ///        empty, start() runs alone
     /// @param key what makes two starts the same: the working folder
     SingleInstance(const QString& dir, const QString& key, QObject* parent = nullptr);
     ~SingleInstance() override;
@@ -52,6 +53,7 @@ private:
     QString socket_path_;
     QString lock_path_;
     QString error_;
+    bool has_dir_;
     QLocalServer* server_ = nullptr;
 };
 

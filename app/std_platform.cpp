@@ -1,9 +1,10 @@
-// File copies and the clock over the standard library.
+// File copies, the clock and the current directory over the standard library.
 #include "app/std_platform.h"
 
-#include <chrono>
 #include <filesystem>
 #include <system_error>
+
+#include "composer/draws.h"
 
 namespace quavella {
 
@@ -28,10 +29,15 @@ std::optional<std::string> FsFileCopier::copy(const std::string& from, const std
     return ec.message();
 }
 
-std::uint64_t SystemClock::now() {
-    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-    return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count());
+std::uint64_t SystemClock::now() { return clock_seed(); }
+
+std::optional<std::string> read_current_dir() {
+    std::error_code ec;
+    const fs::path dir = fs::current_path(ec);
+    if (ec) {
+        return std::nullopt;
+    }
+    return dir.string();
 }
 
 }  // namespace quavella

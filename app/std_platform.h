@@ -1,5 +1,6 @@
-// Platform services built on the C++ standard library alone: file copies and the
-// wall clock. Used by the window and by tests that want the real file system.
+// Platform services built on the C++ standard library alone: file copies, the
+// wall clock and the current directory. Used by the window and by tests that
+// want the real file system.
 #pragma once
 
 #include "app/platform.h"
@@ -19,5 +20,9 @@ class SystemClock : public Clock {
 public:
     std::uint64_t now() override;
 };
+
+/// Reads the process's current directory.
+/// @return the directory, or nothing when it cannot be read.
+std::optional<std::string> read_current_dir();
 
 }  // namespace quavella

@@ -1,6 +1,8 @@
 // The composer's random generators.
 #include "composer/draws.h"
 
+#include <chrono>
+
 namespace quavella {
 
 DrawSource::~DrawSource() = default;
@@ -23,6 +25,12 @@ int Generators::random(int n) {
 std::uint32_t Generators::shuffle() {
     t_ = t_ * 22695477u + 1u;
     return (t_ >> 16) & 0x7FFFu;
+}
+
+std::uint64_t clock_seed() {
+    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+    return static_cast<std::uint64_t>(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count());
 }
 
 }  // namespace quavella

@@ -49,4 +49,8 @@ private:
     std::uint32_t t_ = 0;
 };
 
+/// A seed that differs from run to run: the wall clock in nanoseconds since the
+/// epoch. The window and the command line seed from it when no seed is given.
+std::uint64_t clock_seed();
+
 }  // namespace quavella

@@ -4,6 +4,7 @@
 //
 // Glossary: stc = sentence, nt = note, tm = time (duration), cnt = count,
 // seq = sequence, mk = make.
+// Members without a trailing underscore (nt_cnt, nt_seq_now, ...) are the documented names.
 #pragma once
 
 #include <array>
@@ -16,6 +17,10 @@
 #include "lyrics/phrase_layout.h"
 
 namespace quavella {
+
+/// The working file a composition is written to when no other is named, in the
+/// current directory: the window composes into it, the command line by default.
+inline constexpr const char* kWorkingFile = "temp.mid";
 
 /// A growable sequence of notes, durations or layout entries.
 using Sequence = std::vector<std::int32_t>;
@@ -37,7 +42,7 @@ public:
 
     /// Composes a melody from the layout and writes it to `midi_file`.
     /// @param a layout with exactly four STC_END values, the last entry being one.
-    void compose(PhraseLayout a, const std::string& midi_file = "temp.mid");
+    void compose(PhraseLayout a, const std::string& midi_file = kWorkingFile);
 
     /// The writer's error text; empty when the file was written completely.
     const std::string& midi_error() const { return midi_error_; }

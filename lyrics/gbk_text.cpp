@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <set>
 
 namespace quavella {
 namespace {
@@ -52,6 +53,48 @@ public:
 private:
     iconv_t cd_;
 };
+
+/// Number of characters in GBK (code page 936) text: bytes below 0x80 and the euro
+/// sign 0x80 stand alone, 0x81..0xFE lead a pair.
+std::size_t gbk_char_count(std::string_view gbk) {
+    std::size_t count = 0;
+    for (std::size_t i = 0; i < gbk.size(); ++count) {
+        const auto b = static_cast<unsigned char>(gbk[i]);
+        i += b >= 0x81 && b <= 0xFE ? 2 : 1;
+    }
+    return count;
+}
+
+/// Number of characters in valid UTF-8 text.
+std::size_t utf8_char_count(std::string_view utf8) {
+    std::size_t count = 0;
+    for (const char c : utf8) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return count;
+}
+
+/// The characters of valid UTF-8 text that GBK lacks, each once, in order.
+std::vector<std::string> characters_gbk_lacks(std::string_view utf8) {
+    std::vector<std::string> lacking;
+    IconvHandle cd("GBK", "UTF-8");
+    if (!cd.valid()) return lacking;
+    std::set<std::string_view> seen;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const std::size_t len = utf8_seq_len(utf8, i);
+        const std::string_view one = utf8.substr(i, len == 0 ? 1 : len);
+        i += one.size();
+        if (one.size() == 1 || seen.count(one) != 0) continue;
+        char out[8];
+        char* out_ptr = out;
+        std::size_t out_left = sizeof out;
+        char* in = const_cast<char*>(one.data());
+        std::size_t in_left = one.size();
+        if (iconv(cd.get(), &in, &in_left, &out_ptr, &out_left) == static_cast<std::size_t>(-1)) {
+            seen.insert(one);
+            lacking.emplace_back(one);
+        }
+    }
+    return lacking;
+}
 
 }  // namespace
 
@@ -103,8 +146,68 @@ GbkConversion utf8_to_gbk(std::string_view utf8) {
         }
     }
     out.resize(out_used);
-    return {true, std::move(out), 0};
+    GbkConversion conv{true, std::move(out), 0};
+    // Only a text that lost characters is walked again to name them.
+    if (gbk_char_count(conv.gbk) != utf8_char_count(utf8)) {
+        conv.dropped = characters_gbk_lacks(utf8);
+    }
+    return conv;
 }
+
+namespace {
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
+}  // namespace
+
+GbkToUtf8::GbkToUtf8() : cd_(iconv_open("UTF-8", "GBK")) {}
+
+GbkToUtf8::~GbkToUtf8() {
+    if (static_cast<iconv_t>(cd_) != kNoConverter) iconv_close(static_cast<iconv_t>(cd_));
+}
+
+std::string GbkToUtf8::operator()(std::string_view gbk) {
+    std::string out;
+    const auto cd = static_cast<iconv_t>(cd_);
+    if (cd == kNoConverter) {
+        // Without a converter only ASCII can be shown as it is.
+        for (const char c : gbk) {
+            if (static_cast<unsigned char>(c) < 0x80) {
+                out.push_back(c);
+            } else {
+                out += kReplacement;
+            }
+        }
+        return out;
+    }
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+    // A GBK character (two bytes) never takes more than three bytes in UTF-8.
+    out.resize(gbk.size() * 2 + 8);
+    std::size_t out_used = 0;
+    char* in = const_cast<char*>(gbk.data());
+    std::size_t in_left = gbk.size();
+    while (in_left > 0) {
+        char* out_ptr = out.data() + out_used;
+        std::size_t out_left = out.size() - out_used;
+        const std::size_t rc = iconv(cd, &in, &in_left, &out_ptr, &out_left);
+        out_used = out.size() - out_left;
+        if (rc != static_cast<std::size_t>(-1)) break;
+        if (errno == E2BIG) {
+            out.resize(out.size() * 2 + 16);
+            continue;
+        }
+        // EILSEQ (no GBK character starts here) or EINVAL (a lead byte at the
+        // end): show the byte as U+FFFD and go on after it.
+        if (out.size() - out_used < kReplacement.size()) out.resize(out.size() + 16);
+        out.replace(out_used, kReplacement.size(), kReplacement);
+        out_used += kReplacement.size();
+        ++in;
+        --in_left;
+    }
+    out.resize(out_used);
+    return out;
+}
+
+std::string gbk_to_utf8(std::string_view gbk) { return GbkToUtf8()(gbk); }
 
 std::string join_lyric_lines(std::string_view raw) {
     std::string joined;
@@ -125,11 +228,50 @@ std::optional<LyricEncoding> parse_lyric_encoding(std::string_view name) {
     return std::nullopt;
 }
 
+std::vector<std::string_view> split_lyric_lines(std::string_view raw) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '\n' && raw[i] != '\r') continue;
+        lines.push_back(raw.substr(start, i - start));
+        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    lines.push_back(raw.substr(start));
+    return lines;
+}
+
+GbkConversion lyric_text_from_lines(std::span<const std::string_view> lines,
+                                    LyricEncoding encoding) {
+    std::string joined;
+    for (const std::string_view line : lines) joined += line;
+    if (encoding == LyricEncoding::gbk) return {true, std::move(joined), 0};
+
+    // Each line is checked alone: a character cut by a line break is invalid,
+    // although its halves would meet once the lines are joined.
+    for (std::size_t line = 0; line < lines.size(); ++line) {
+        if (const auto bad = find_invalid_utf8(lines[line])) {
+            GbkConversion refused{false, {}, *bad};
+            refused.bad_line = line;
+            return refused;
+        }
+    }
+    return utf8_to_gbk(joined);
+}
+
+GbkConversion lyric_text_from_lines(const std::vector<std::string>& lines, LyricEncoding encoding) {
+    const std::vector<std::string_view> views(lines.begin(), lines.end());
+    return lyric_text_from_lines(std::span<const std::string_view>(views), encoding);
+}
+
 GbkConversion lyric_text_from_input(std::string_view raw, LyricEncoding encoding) {
-    if (encoding == LyricEncoding::gbk) return {true, join_lyric_lines(raw), 0};
-    // Convert before joining so an error offset points into the input as given.
-    GbkConversion conv = utf8_to_gbk(raw);
-    if (conv.ok) conv.gbk = join_lyric_lines(conv.gbk);
+    const std::vector<std::string_view> lines = split_lyric_lines(raw);
+    GbkConversion conv = lyric_text_from_lines(std::span<const std::string_view>(lines), encoding);
+    if (!conv.ok && conv.bad_offset != std::string_view::npos) {
+        // Back to an offset in the input as given, line breaks and all.
+        conv.bad_offset += static_cast<std::size_t>(lines[conv.bad_line].data() - raw.data());
+        conv.bad_line = 0;
+    }
     return conv;
 }
 

@@ -42,11 +42,14 @@ bool is_ignored_mark(unsigned char first, unsigned char second) {
 /// the pending pair of high bytes, and the layout being written.
 class LyricScanner {
 public:
-    explicit LyricScanner(std::string_view text) : text_(text) {}
+    /// @param words when not null, receives every flushed word with its end offset
+    LyricScanner(std::string_view text, std::vector<ScannedWord>* words)
+        : text_(text), words_(words) {}
 
     PhraseLayout run() {
         const std::size_t n = text_.size();
         for (std::size_t i = 0; i < n; ++i) {
+            at_ = i;
             const auto b = static_cast<unsigned char>(text_[i]);
             // The byte before b decides how a word ended by b is counted.
             const unsigned char before = i > 0 ? static_cast<unsigned char>(text_[i - 1]) : 0;
@@ -63,6 +66,7 @@ public:
         // A word still open at the end is decided by the byte before the last
         // byte; a one-byte text has none, so its only byte decides.
         if (word_len_ > 0) {
+            at_ = n;
             const std::size_t at = n >= 2 ? n - 2 : 0;
             flush_word(static_cast<unsigned char>(text_[at]));
         }
@@ -109,10 +113,13 @@ private:
             cnt = static_cast<std::int64_t>(word_len_ / 2);
         }
         layout_.push_back(clamp_val(cnt));
+        if (words_ != nullptr) words_->push_back({layout_.back(), at_});
         word_len_ = 0;
     }
 
     std::string_view text_;
+    std::vector<ScannedWord>* words_;
+    std::size_t at_ = 0;  // offset of the byte being scanned; the text's size after it
     PhraseLayout layout_;
     std::size_t word_len_ = 0;
     unsigned char pair_[2] = {0, 0};
@@ -121,7 +128,15 @@ private:
 
 }  // namespace
 
-PhraseLayout scan_lyrics(std::string_view gbk_text) { return LyricScanner(gbk_text).run(); }
+PhraseLayout scan_lyrics(std::string_view gbk_text) {
+    return LyricScanner(gbk_text, nullptr).run();
+}
+
+std::vector<ScannedWord> scan_words(std::string_view gbk_text) {
+    std::vector<ScannedWord> words;
+    LyricScanner(gbk_text, &words).run();
+    return words;
+}
 
 void merge_runs(PhraseLayout& layout) {
     // The merged sequence is never longer than the input, so it is written

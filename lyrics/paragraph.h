@@ -3,6 +3,7 @@
 // four-sentence phrase layout (get_layout).
 //
 // Glossary: stc = sentence, cnt = count, val = layout value, avg = average.
+// Members without a trailing underscore (text, stc_cnt, val_sum, ...) are the documented names.
 #pragma once
 
 #include <cstdint>

@@ -6,7 +6,12 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
+
+namespace quavella {
+struct ComposeOutcome;
+}
 
 namespace quavella::notation {
 
@@ -37,6 +42,7 @@ struct Glyph {
     int note = -1;                ///< index of the sung note in Melody::notes; -1 for a rest
     int degree = 0;               ///< 1..7; 0 for a rest
     int octave = 0;               ///< dots: +1 one above, -1 one below (MIDI 60..71 is 0)
+    bool sharp = false;           ///< a raised degree (#); the composer's scales have none
     int start = 0;                ///< ticks from the start of the bar
     int ticks = 0;                ///< written duration, including dashes and dot
     int underlines = 0;           ///< 1 for an eighth, 2 for a sixteenth, ...
@@ -58,6 +64,12 @@ struct Score {
     std::vector<int> note_start;  ///< absolute start tick of each note
     std::vector<Bar> bars;        ///< the last bar is filled with rests
 };
+
+/// The melody of a finished composition with its syllables in UTF-8: the notes
+/// and durations the composer returned, the syllable texts of the lyrics.
+/// @param gbk_text the lyric text the composition was made from (GBK, lines joined)
+/// @param outcome what compose_lyrics returned for it
+Melody melody_from(std::string_view gbk_text, const ComposeOutcome& outcome);
 
 /// Builds the score: bars of 480 ticks, notes split at bar lines and where the
 /// conventions do not let a note hide a beat, ties joining the pieces.

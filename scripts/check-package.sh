@@ -104,8 +104,13 @@ for page in "$root"/usr/share/man/man1/*.1.gz; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l "$page" 2>&1 >/dev/null)
   [[ -z $warnings ]] || fail "$(basename "$page"): $warnings"
 done
-LC_ALL=C.UTF-8 man -l "$root/usr/share/man/man1/quavella.1.gz" 2>/dev/null | grep -q -- '--new-instance' ||
-  fail "quavella.1 does not document --new-instance"
+# Every option a program's usage lists has its paragraph in the program's manual page.
+for program in quavella quavella-cli; do
+  manual=$(LC_ALL=C.UTF-8 MANWIDTH=200 man -l "$root/usr/share/man/man1/$program.1.gz" 2>/dev/null)
+  for option in $("$root/usr/bin/$program" --help | grep -oE -- '(^|[ [])--?[a-z][a-z-]*' | tr -d ' [' | sort -u); do
+    grep -qE -- "^ +(-[-a-z]+, )*$option( |,|$)" <<<"$manual" || fail "$program.1 has no paragraph for $option"
+  done
+done
 
 # Each PNG has the size of its folder; the 48 and 256 px icons are kept to be looked at.
 for size in "${sizes[@]}"; do

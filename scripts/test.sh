@@ -7,10 +7,13 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/check-format.sh
 
-bash scripts/build.sh build
+bash scripts/build.sh build -DQUAVELLA_BUILD_BENCHMARKS=ON
 ctest --test-dir build --output-on-failure -j2
 bash scripts/check-package.sh build
 
 bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DQUAVELLA_SANITIZE=ON -DQUAVELLA_BUILD_BENCHMARKS=OFF
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j2
+
+# The fuzz targets, built with clang, each run a fixed number of times over its corpus.
+bash scripts/fuzz.sh --smoke

@@ -1,8 +1,6 @@
-// Fakes of the platform services for the window's tests, a working directory
-// that is changed into for one test, and a reader of MIDI files through midicsv.
+// Fakes of the platform services for the window's tests, and the facts of a
+// composition file as midicsv reads them.
 #pragma once
-
-#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -16,8 +14,10 @@
 
 #include "app/platform.h"
 #include "app/std_platform.h"
+#include "tests/support/files.h"
+#include "tests/support/tools.h"
 
-namespace quavella::testing {
+namespace quavella::test {
 
 /// What the fakes were asked to do, in order: "show:<caption>:<text>",
 /// "error:<caption>:<text>", "copy:<from>:<to>", "sleep:<ms>", "open:<file>",
@@ -117,64 +117,6 @@ struct FakeLinkOpener : LinkOpener {
     EventLog& log_;
 };
 
-/// A fresh directory made current for the lifetime of the object.
-class ScratchDir {
-public:
-    ScratchDir() {
-        old_ = std::filesystem::current_path();
-        std::string pattern = (std::filesystem::temp_directory_path() / "quavella-app-XXXXXX");
-        if (mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-        std::filesystem::current_path(path_);
-    }
-    ~ScratchDir() {
-        std::error_code ec;
-        std::filesystem::current_path(old_, ec);
-        std::filesystem::remove_all(path_, ec);
-    }
-    ScratchDir(const ScratchDir&) = delete;
-    ScratchDir& operator=(const ScratchDir&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path old_;
-    std::filesystem::path path_;
-};
-
-/// One record of midicsv's output, split at ", ".
-using CsvRecord = std::vector<std::string>;
-
-/// Reads a MIDI file with midicsv.
-/// @return its records; empty when midicsv refused the file
-inline std::vector<CsvRecord> read_midi_csv(const std::filesystem::path& file) {
-    std::vector<CsvRecord> records;
-    const std::string command = "midicsv '" + file.string() + "' 2>/dev/null";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
-    if (!pipe) {
-        return records;
-    }
-    std::string line;
-    for (int c = std::fgetc(pipe.get()); c != EOF; c = std::fgetc(pipe.get())) {
-        if (c != '\n') {
-            line += static_cast<char>(c);
-            continue;
-        }
-        CsvRecord record;
-        std::size_t start = 0;
-        for (std::size_t comma = line.find(", "); comma != std::string::npos;
-             comma = line.find(", ", start)) {
-            record.push_back(line.substr(start, comma - start));
-            start = comma + 2;
-        }
-        record.push_back(line.substr(start));
-        records.push_back(record);
-        line.clear();
-    }
-    return records;
-}
-
 /// The facts of a composition file that the window's tests check.
 struct MidiSummary {
     bool header_ok = false;  ///< format 1, two tracks, 120 ticks per quarter note
@@ -187,7 +129,7 @@ struct MidiSummary {
 /// Summarises a composition file as midicsv reads it.
 inline MidiSummary summarise_midi(const std::filesystem::path& file) {
     MidiSummary summary;
-    for (const CsvRecord& r : read_midi_csv(file)) {
+    for (const CsvRecord& r : midicsv_records(file.string())) {
         if (r.size() < 3) {
             continue;
         }
@@ -207,4 +149,4 @@ inline MidiSummary summarise_midi(const std::filesystem::path& file) {
     return summary;
 }
 
-}  // namespace quavella::testing
+}  // namespace quavella::test

@@ -6,14 +6,14 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/compose_command.h"
 #include "app/fluid_player.h"
+#include "app/window_commands.h"
 #include "app_fakes.h"
 
 namespace quavella {
 namespace {
 
-using namespace quavella::testing;
+using namespace quavella::test;
 
 struct SilentBox : MessageBox {
     void show(const std::string&, const std::string&) override {}
@@ -31,7 +31,7 @@ struct SilentPlayer : MediaPlayer {
 /// The services of the command, over real files in a scratch directory, with
 /// a sleeper that does not sleep and messages that go nowhere.
 struct CommandRig {
-    ScratchDir dir;
+    ScratchDir dir{ScratchDir::Current::enter};
     EventLog log;
     SilentBox box;
     FsFileCopier copier;

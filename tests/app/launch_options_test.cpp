@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/row_name.h"
+
 namespace quavella {
 namespace {
 
@@ -15,8 +17,6 @@ struct LaunchRow {
 };
 
 void PrintTo(const LaunchRow& row, std::ostream* out) { *out << row.name; }
-
-std::string row_name(const ::testing::TestParamInfo<LaunchRow>& info) { return info.param.name; }
 
 class LaunchOptionsTest : public ::testing::TestWithParam<LaunchRow> {};
 
@@ -55,7 +55,7 @@ const LaunchRow kRows[] = {
     {"FirstRefusalReported", {"x", "--y"}, false, false, false, false, "unexpected argument: x"},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, LaunchOptionsTest, ::testing::ValuesIn(kRows), row_name);
+INSTANTIATE_TEST_SUITE_P(Rows, LaunchOptionsTest, ::testing::ValuesIn(kRows), test::RowName());
 
 }  // namespace
 }  // namespace quavella

@@ -4,7 +4,7 @@
 
 #include <QtTest>
 
-namespace quavella::testing {
+namespace quavella::test {
 
 /// Sends one key press and release per character of `text` (pairs kept together).
 inline void typeText(QWidget* widget, const QString& text) {
@@ -21,4 +21,4 @@ inline void typeText(QWidget* widget, const QString& text) {
     }
 }
 
-}  // namespace quavella::testing
+}  // namespace quavella::test

@@ -92,6 +92,16 @@ private slots:
         SingleInstance lone(dir_.filePath(QStringLiteral("missing/folder")), QStringLiteral("/w"));
         QCOMPARE(lone.start(true), Role::alone);
         QVERIFY(!lone.lastError().isEmpty());
+
+        // No runtime folder at all: nothing is made in the current directory.
+        const QString before = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(dir_.path()));
+        SingleInstance unplaced(QString(), QStringLiteral("/w"));
+        QCOMPARE(unplaced.start(true), Role::alone);
+        QVERIFY(!unplaced.lastError().isEmpty());
+        QVERIFY(QDir::setCurrent(before));
+        QCOMPARE(QDir(dir_.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+                 QStringList());
     }
 
 private:

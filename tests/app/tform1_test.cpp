@@ -14,11 +14,12 @@
 
 #include "app/instructions_window.h"
 #include "app/main_window.h"
+#include "app/url_label.h"
 #include "app_fakes.h"
 #include "qt_typing.h"
 
 using namespace quavella;
-using namespace quavella::testing;
+using namespace quavella::test;
 namespace fs = std::filesystem;
 
 namespace {
@@ -36,7 +37,7 @@ class TForm1Test : public QObject {
 
 private slots:
     void init() {
-        dir = std::make_unique<ScratchDir>();
+        dir = std::make_unique<ScratchDir>(ScratchDir::Current::enter);
         log.clear();
         WindowServices services;
         auto player_fake = std::make_unique<FakePlayer>(log);
@@ -165,6 +166,8 @@ private slots:
         QCOMPARE(log, (EventLog{"copy:temp.mid:2.mid", "sleep:2000", "open:2.mid",
                                 "show:提示:作曲完成"}));
         QCOMPARE(buttonStates(), kLoaded);
+        const std::string missing = missing_midicsv();
+        QVERIFY2(missing.empty(), missing.c_str());
         MidiSummary midi = summarise_midi("2.mid");
         QVERIFY(midi.header_ok);
         QCOMPARE(midi.program, 72);

@@ -122,7 +122,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         const QPoint place = form.pos();
         memo->moveCursor(QTextCursor::Start);
-        quavella::testing::typeText(memo, QStringLiteral("我的笔记"));
+        quavella::test::typeText(memo, QStringLiteral("我的笔记"));
         QVERIFY(form.close());
         QVERIFY(form.isHidden());
 

@@ -3,10 +3,11 @@
 #include "app/work_dir.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <map>
+
+#include "tests/support/files.h"
+#include "tests/support/row_name.h"
 
 namespace quavella {
 namespace {
@@ -20,8 +21,6 @@ struct UserDirsRow {
 };
 
 void PrintTo(const UserDirsRow& row, std::ostream* out) { *out << row.name; }
-
-std::string row_name(const ::testing::TestParamInfo<UserDirsRow>& info) { return info.param.name; }
 
 class UserDirsTest : public ::testing::TestWithParam<UserDirsRow> {};
 
@@ -49,24 +48,19 @@ const UserDirsRow kUserDirsRows[] = {
     {"PrefixOfAnotherKey", "MY_XDG_MUSIC_DIR=\"$HOME/Music\"\n", std::nullopt},
 };
 
-INSTANTIATE_TEST_SUITE_P(Rows, UserDirsTest, ::testing::ValuesIn(kUserDirsRows), row_name);
+INSTANTIATE_TEST_SUITE_P(Rows, UserDirsTest, ::testing::ValuesIn(kUserDirsRows), test::RowName());
 
 /// A scratch home folder and an environment made of a map.
 class MenuWorkDirTest : public ::testing::Test {
 protected:
-    MenuWorkDirTest() {
-        home = fs::temp_directory_path() /
-               ("quavella-work-dir-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(home);
+    MenuWorkDirTest() : home(scratch.path()) {
         fs::create_directories(home / ".config");
         vars["HOME"] = home.string();
     }
-    ~MenuWorkDirTest() override { fs::remove_all(home); }
 
     void write_user_dirs(const fs::path& config, const std::string& text) {
         fs::create_directories(config);
-        std::ofstream(config / "user-dirs.dirs") << text;
+        test::write_file(config / "user-dirs.dirs", text);
     }
     std::optional<fs::path> work_dir() {
         return menu_work_dir([this](const std::string& name) -> std::optional<std::string> {
@@ -76,6 +70,7 @@ protected:
         });
     }
 
+    test::ScratchDir scratch;
     fs::path home;
     std::map<std::string, std::string> vars;
 };
@@ -123,7 +118,7 @@ TEST_F(MenuWorkDirTest, EnterCreatesTheFolderOrReportsWhyNot) {
     EXPECT_EQ(enter_work_dir(dir), std::nullopt) << "an existing folder is entered as it is";
     fs::current_path(before);
 
-    std::ofstream(home / "file") << "in the way";
+    test::write_file(home / "file", "in the way");
     const auto failure = enter_work_dir(home / "file" / "Quavella");
     ASSERT_TRUE(failure.has_value());
     EXPECT_NE(failure->find((home / "file" / "Quavella").string()), std::string::npos) << *failure;

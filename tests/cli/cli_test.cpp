@@ -1,60 +1,19 @@
 // quavella-cli as a user runs it: the real binary on small input files and
 // standard input, checked on its exit status, stdout and stderr.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/support/cli_runner.h"
+#include "tests/support/files.h"
+
 namespace {
 
-struct CliRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-std::string temp_path(const std::string& name) {
-    return ::testing::TempDir() + "quavella_cli_" + std::to_string(::getpid()) + "_" + name;
-}
-
-void write_file(const std::string& path, const std::string& bytes) {
-    std::ofstream f(path, std::ios::binary);
-    f << bytes;
-}
-
-std::string read_file(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-std::string quoted(const std::string& s) {
-    std::string q = "'";
-    for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-/// Runs quavella-cli with the arguments, feeding `input` on standard input.
-CliRun run_cli(const std::vector<std::string>& args, const std::string& input = "") {
-    const std::string in = temp_path("stdin"), out = temp_path("stdout"), err = temp_path("stderr");
-    write_file(in, input);
-    std::string cmd = quoted(QUAVELLA_CLI_PATH);
-    for (const auto& a : args) cmd += " " + quoted(a);
-    cmd += " <" + quoted(in) + " >" + quoted(out) + " 2>" + quoted(err);
-    const int raw = std::system(cmd.c_str());
-    CliRun r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(out), read_file(err)};
-    std::remove(in.c_str());
-    std::remove(out.c_str());
-    std::remove(err.c_str());
-    return r;
-}
+using quavella::test::CliRun;
+using quavella::test::run_cli;
+using quavella::test::ScratchDir;
+using quavella::test::write_file;
 
 // A four-line poem in UTF-8 (春眠不觉晓，处处闻啼鸟。 / 夜来风雨声，花落知多少。) and the
 // same text in GBK.
@@ -73,8 +32,9 @@ const std::string kPoemAnalysis =
     "stc_cnt=4 pause_cnt=0 val_sum=16 val_avg=4\n";
 
 TEST(CliAnalyze, SameResultFromEveryInputForm) {
-    const std::string utf8 = temp_path("poem_utf8.txt"), gbk = temp_path("poem_gbk.txt");
-    const std::string crlf = temp_path("poem_crlf.txt");
+    const ScratchDir dir;
+    const std::string utf8 = dir.file("poem_utf8.txt"), gbk = dir.file("poem_gbk.txt");
+    const std::string crlf = dir.file("poem_crlf.txt");
     write_file(utf8, kPoemUtf8);
     write_file(gbk, kPoemGbk);
     std::string crlf_text;
@@ -103,9 +63,6 @@ TEST(CliAnalyze, SameResultFromEveryInputForm) {
         EXPECT_EQ(r.out, kPoemAnalysis) << f.name;
         EXPECT_EQ(r.err, "") << f.name;
     }
-    std::remove(utf8.c_str());
-    std::remove(gbk.c_str());
-    std::remove(crlf.c_str());
 }
 
 TEST(CliAnalyze, LinesJoinAndEmptyTextIsAnalysed) {
@@ -133,7 +90,8 @@ TEST(CliAnalyze, InvalidUtf8NamesTheOffsetInTheFileAsGiven) {
 }
 
 TEST(CliAnalyze, UnreadableFileExitsOne) {
-    const CliRun r = run_cli({"analyze", temp_path("does_not_exist.txt")});
+    const ScratchDir dir;
+    const CliRun r = run_cli({"analyze", dir.file("does_not_exist.txt")});
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("does_not_exist.txt"), std::string::npos) << r.err;
@@ -167,8 +125,9 @@ TEST(CliUsage, HelpGoesToStdout) {
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, "");
         EXPECT_NE(r.out.find("quavella-cli analyze [--encoding E] [FILE]"), std::string::npos);
+        // The export and check options follow -o OUT on the same line.
         EXPECT_NE(r.out.find("quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] "
-                             "[--encoding E] [-o OUT] [FILE]"),
+                             "[--encoding E] [-o OUT] "),
                   std::string::npos);
     }
 }

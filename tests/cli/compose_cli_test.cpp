@@ -2,72 +2,30 @@
 // files, checked on exit status, output lines and the MIDI file it writes
 // (read back with midicsv).
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/cli_runner.h"
+#include "tests/support/files.h"
+#include "tests/support/tools.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace quavella::test;
 
-struct CliRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-class CliCompose : public testing::Test {
+class CliCompose : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("quavella-compose-cli-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-        write_file(path("poem.txt"), poem);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
+    void SetUp() override { write_file(path("poem.txt"), poem); }
 
-    std::string path(const std::string& name) const { return (dir_ / name).string(); }
-
-    static void write_file(const std::string& file, const std::string& bytes) {
-        std::ofstream f(file, std::ios::binary);
-        f << bytes;
-    }
-    static std::string read_file(const std::string& file) {
-        std::ifstream f(file, std::ios::binary);
-        std::ostringstream s;
-        s << f.rdbuf();
-        return s.str();
-    }
-    static std::string quoted(const std::string& s) {
-        std::string q = "'";
-        for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        return q + "'";
-    }
+    std::string path(const std::string& name) const { return dir_.file(name); }
 
     // Runs the CLI in the test's directory with `input` on standard input.
     CliRun run(const std::vector<std::string>& args, const std::string& input = "") {
-        write_file(path("stdin"), input);
-        std::string cmd = "cd " + quoted(dir_.string()) + " && " + quoted(QUAVELLA_CLI_PATH);
-        for (const auto& a : args) cmd += " " + quoted(a);
-        cmd += " <stdin >stdout 2>stderr";
-        const int raw = std::system(cmd.c_str());
-        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(path("stdout")),
-                read_file(path("stderr"))};
-    }
-
-    // midicsv's rendering of a MIDI file.
-    std::string midicsv(const std::string& file) {
-        const std::string csv = path("out.csv");
-        const std::string cmd = "midicsv " + quoted(file) + " " + quoted(csv) + " 2>/dev/null";
-        EXPECT_EQ(std::system(cmd.c_str()), 0);
-        return read_file(csv);
+        return run_cli(args, input, dir_.path());
     }
 
     // 春眠不觉晓，处处闻啼鸟。 / 夜来风雨声，花落知多少。 in UTF-8: 20 syllables.
@@ -76,7 +34,7 @@ protected:
         "\xE5\xA4\x84\xE5\xA4\x84\xE9\x97\xBB\xE5\x95\xBC\xE9\xB8\x9F\xE3\x80\x82\n"
         "\xE5\xA4\x9C\xE6\x9D\xA5\xE9\xA3\x8E\xE9\x9B\xA8\xE5\xA3\xB0\xEF\xBC\x8C"
         "\xE8\x8A\xB1\xE8\x90\xBD\xE7\x9F\xA5\xE5\xA4\x9A\xE5\xB0\x91\xE3\x80\x82\n";
-    fs::path dir_;
+    ScratchDir dir_;
 };
 
 int count_of(const std::string& text, const std::string& what) {
@@ -95,7 +53,8 @@ TEST_F(CliCompose, WritesTheCompositionAndReportsIt) {
     EXPECT_EQ(r.out, "seed=42 notes=20 tempo=192 mode=1 program=64 file=song.mid\n");
     EXPECT_EQ(r.err, "");
 
-    const std::string csv = midicsv(path("song.mid"));
+    ASSERT_EQ(missing_midicsv(), "");
+    const std::string csv = midicsv_text(path("song.mid"));
     EXPECT_NE(csv.find("0, 0, Header, 1, 2, 120"), std::string::npos) << csv;
     EXPECT_NE(csv.find("Tempo, " + std::to_string(60000000 / 192)), std::string::npos);
     EXPECT_NE(csv.find("Key_signature, 0, \"major\""), std::string::npos);
@@ -116,6 +75,68 @@ TEST_F(CliCompose, WritesTheCompositionAndReportsIt) {
     const std::size_t from = csv.find("2, 0, Note_on_c");
     ASSERT_NE(from, std::string::npos) << csv;
     EXPECT_EQ(csv.substr(from, expected.size()), expected);
+}
+
+/// Terminal columns of a UTF-8 line: CJK characters and fullwidth marks take two.
+std::size_t columns(const std::string& line) {
+    std::size_t cols = 0;
+    for (std::size_t i = 0; i < line.size();) {
+        const auto b = static_cast<unsigned char>(line[i]);
+        const std::size_t len = b < 0x80 ? 1 : b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+        unsigned cp = len == 1 ? b : b & (0x7Fu >> len);
+        for (std::size_t k = 1; k < len; ++k) cp = (cp << 6) | (line[i + k] & 0x3F);
+        cols += (cp >= 0x3000 && cp <= 0x9FFF) || (cp >= 0xFF00 && cp <= 0xFF60) ? 2 : 1;
+        i += len;
+    }
+    return cols;
+}
+
+TEST_F(CliCompose, ScorePrintsTheSameMelodyWithItsSyllables) {
+    const CliRun plain = run({"compose", "--seed", "42", "--speed", "2", "--mode", "1", "--timbre",
+                              "8", "-o", "plain.mid", "poem.txt"});
+    const CliRun r = run({"compose", "--seed", "42", "--speed", "2", "--mode", "1", "--timbre", "8",
+                          "-o", "song.mid", "--score", "poem.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read_file(path("song.mid")), read_file(path("plain.mid")));
+    std::istringstream lines(r.out);
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line.substr(0, line.find(" file=")), plain.out.substr(0, plain.out.find(" file=")));
+    std::getline(lines, line);
+    EXPECT_EQ(line, "春眠不觉晓  1=C 4/4 \u2669=192");
+
+    // Pairs of lines after a blank one: notes, then the syllables under them.
+    // A digit starts a note unless the symbol before it was tied on (~); 0 is a rest.
+    std::string degrees;
+    std::string sung;
+    bool tied = false;
+    int pairs = 0;
+    while (std::getline(lines, line)) {
+        ASSERT_EQ(line, "");
+        std::string notes;
+        std::string syllables;
+        ASSERT_TRUE(std::getline(lines, notes));
+        ASSERT_TRUE(std::getline(lines, syllables));
+        EXPECT_LE(columns(notes), 80u) << notes;
+        ++pairs;
+        std::istringstream symbols(notes);
+        for (std::string sym; symbols >> sym;) {
+            if (sym[0] >= '1' && sym[0] <= '7' && !tied) {
+                // The degree and its octave marks, without duration symbols.
+                degrees += sym.substr(0, sym.find_first_not_of("1234567',")) + " ";
+            }
+            if (sym != "|" && sym != "V") tied = sym.back() == '~';
+        }
+        std::istringstream words(syllables);
+        for (std::string w; words >> w;) {
+            if (w.size() > 2 && w[0] >= '1' && w[0] <= '4' && w[1] == '.') w = w.substr(2);
+            sung += w;
+        }
+    }
+    EXPECT_GE(pairs, 2);
+    // The notes of the composition file: 65 65 64 64 62 60 60 60 64 65 57 60 57 ...
+    EXPECT_EQ(degrees, "4 4 3 3 2 1 1 1 3 4 6, 1 6, 4 1 3 2 2 3 1 ");
+    EXPECT_EQ(sung, "春眠不觉晓处处闻啼鸟夜来风雨声花落知多少");
 }
 
 TEST_F(CliCompose, SameSeedSameBytesAndItemTextsEqualPositions) {
@@ -186,6 +207,7 @@ TEST_F(CliCompose, BadOptionsAreUsageErrors) {
         {"compose", "-o"},
         {"compose", "--bogus", "poem.txt"},
         {"compose", "poem.txt", "poem.txt"},
+        {"compose", "--score=yes", "poem.txt"},
     };
     for (const auto& args : rows) {
         const CliRun r = run(args);

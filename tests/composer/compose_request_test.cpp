@@ -14,6 +14,7 @@
 
 #include "composer_test_support.h"
 #include "lyrics/paragraph.h"
+#include "tests/support/files.h"
 
 namespace quavella {
 namespace {
@@ -37,13 +38,8 @@ TEST(LyricRefusal, EmptyAndShortTextsAreTurnedAway) {
 
 class ComposeLyrics : public testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("quavella-request-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    std::string file(const std::string& name) const { return (dir_ / name).string(); }
-    fs::path dir_;
+    std::string file(const std::string& name) const { return dir_.file(name); }
+    test::ScratchDir dir_;
 };
 
 int syllables_of(const std::string& text) {

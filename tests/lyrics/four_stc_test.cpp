@@ -9,6 +9,7 @@
 #include <random>
 #include <vector>
 
+#include "four_stc_reference.h"
 #include "gbk_bytes.h"
 #include "lyrics/lyric_scan.h"
 
@@ -18,81 +19,6 @@ namespace {
 int count(const PhraseLayout& layout, std::int32_t v) {
     return static_cast<int>(std::count(layout.begin(), layout.end(), v));
 }
-
-// The shaping rules applied literally: every promotion and every join rescans
-// the whole layout.
-namespace reference {
-
-void split(PhraseLayout& l) {
-    std::size_t best = 0;
-    for (std::size_t i = 1; i < l.size(); ++i) {
-        if (l[i] > l[best]) best = i;
-    }
-    const std::int32_t c = l[best];
-    const std::int32_t h = c / 2;
-    l[best] = h;
-    l.insert(l.begin() + static_cast<std::ptrdiff_t>(best) + 1, {STC_END, c - h});
-}
-
-void promote(PhraseLayout& l) {
-    std::size_t best = 0;
-    std::int64_t best_score = 0;
-    for (std::size_t i = 1; i + 1 < l.size(); ++i) {
-        if (l[i] != STC_PAUSE) continue;
-        const std::int64_t score = std::int64_t{l[i - 1]} + l[i + 1];
-        if (best == 0 || score > best_score) {
-            best = i;
-            best_score = score;
-        }
-    }
-    ASSERT_NE(best, 0u) << "no candidate left";
-    l[best] = STC_END;
-}
-
-void join(PhraseLayout& l) {
-    std::vector<std::int64_t> totals;
-    std::int64_t run = 0;
-    for (const auto v : l) {
-        if (v == STC_END) {
-            totals.push_back(run);
-            run = 0;
-        } else {
-            run += v;
-        }
-    }
-    std::size_t best = 0;
-    for (std::size_t k = 1; k + 1 < totals.size(); ++k) {
-        if (totals[k] + totals[k + 1] < totals[best] + totals[best + 1]) best = k;
-    }
-    std::size_t ends = 0;
-    for (auto& v : l) {
-        if (v == STC_END && ends++ == best) {
-            v = STC_PAUSE;
-            break;
-        }
-    }
-}
-
-int fit(PhraseLayout& l, int s, int z) {
-    const int m = s + z;
-    if (s == 4) return s;
-    if (s > 4) {
-        while (s != 4) {
-            join(l);
-            --s;
-        }
-        return s;
-    }
-    if (m <= 4) {
-        std::replace(l.begin(), l.end(), STC_PAUSE, STC_END);
-        for (int i = m; i < 4; ++i) split(l);
-    } else {
-        for (int i = s; i < 4; ++i) promote(l);
-    }
-    return s;
-}
-
-}  // namespace reference
 
 struct ShapeRow {
     const char* name;

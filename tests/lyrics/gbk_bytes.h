@@ -9,6 +9,7 @@
 #include <string>
 
 #include "lyrics/phrase_layout.h"
+#include "tests/support/row_name.h"
 
 namespace quavella::test {
 
@@ -45,12 +46,6 @@ inline const std::string kDun = "\xA1\xA2";        // 、
 inline const std::string kTilde = "\xA1\xAB";      // ～
 
 /// Names a table row's test after the row's `name` field.
-struct RowName {
-    template <class Row>
-    std::string operator()(const ::testing::TestParamInfo<Row>& p) const {
-        return p.param.name;
-    }
-};
 
 /// Parses "2 P 3 E 0": numbers as they stand, P = STC_PAUSE, E = STC_END.
 inline PhraseLayout lay(const std::string& text) {

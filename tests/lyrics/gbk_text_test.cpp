@@ -73,6 +73,16 @@ TEST(Utf8ToGbk, DropsCharactersGbkLacks) {
     EXPECT_EQ(utf8_to_gbk("\xF0\x9F\x98\x80\xF0\x9F\x98\x80").gbk, "");
 }
 
+TEST(Utf8ToGbk, ListsEachDroppedCharacterOnceInOrder) {
+    // An emoji, 春, U+20000 (beyond GBK), the emoji again, the euro sign (GBK has it).
+    const GbkConversion conv =
+        utf8_to_gbk("\xF0\x9F\x98\x80\xE6\x98\xA5\xF0\xA0\x80\x80\xF0\x9F\x98\x80\xE2\x82\xAC");
+    ASSERT_TRUE(conv.ok);
+    EXPECT_EQ(conv.gbk, "\xB4\xBA\x80");
+    EXPECT_EQ(conv.dropped, (std::vector<std::string>{"\xF0\x9F\x98\x80", "\xF0\xA0\x80\x80"}));
+    EXPECT_TRUE(utf8_to_gbk("\xE6\x98\xA5 a\xE2\x82\xAC").dropped.empty());
+}
+
 TEST(Utf8ToGbk, LongTextConvertsWhole) {
     std::string utf8, gbk;
     for (int i = 0; i < 100000; ++i) {
@@ -100,6 +110,31 @@ TEST(LyricInput, BadOffsetCountsInTheInputAsGiven) {
     const GbkConversion conv = lyric_text_from_input("ab\r\ncd\n\xFF", LyricEncoding::utf8);
     EXPECT_FALSE(conv.ok);
     EXPECT_EQ(conv.bad_offset, 7u);
+    // A character cut by a line break is invalid, though its halves meet once joined.
+    const GbkConversion cut = lyric_text_from_input("a\n\xE6\x98\r\n\xA5", LyricEncoding::utf8);
+    EXPECT_FALSE(cut.ok);
+    EXPECT_EQ(cut.bad_offset, 2u);
+}
+
+TEST(LyricLines, SplitAtEveryKindOfLineBreak) {
+    using Lines = std::vector<std::string_view>;
+    EXPECT_EQ(split_lyric_lines("a\r\nb\rc\nd"), (Lines{"a", "b", "c", "d"}));
+    EXPECT_EQ(split_lyric_lines("a\n\n"), (Lines{"a", "", ""}));
+    EXPECT_EQ(split_lyric_lines(""), (Lines{""}));
+}
+
+TEST(LyricLines, JoinedThenConvertedWithTheBadLineNamed) {
+    const std::vector<std::string> lines{"\xE6\x98\xA5 ", "", "\xE7\x9C\xA0\xF0\x9F\x98\x80"};
+    const GbkConversion conv = lyric_text_from_lines(lines, LyricEncoding::utf8);
+    ASSERT_TRUE(conv.ok);
+    EXPECT_EQ(conv.gbk, "\xB4\xBA \xC3\xDF");
+    EXPECT_EQ(conv.dropped, std::vector<std::string>{"\xF0\x9F\x98\x80"});
+
+    const GbkConversion bad =
+        lyric_text_from_lines(std::vector<std::string>{"ab", "c\xFF"}, LyricEncoding::utf8);
+    EXPECT_FALSE(bad.ok);
+    EXPECT_EQ(bad.bad_line, 1u);
+    EXPECT_EQ(bad.bad_offset, 1u);
 }
 
 TEST(LyricInput, GbkBytesAreTakenAsTheyStand) {

@@ -14,6 +14,9 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/files.h"
+#include "tests/support/tools.h"
+
 namespace {
 
 using quavella::MidiWrite;
@@ -114,12 +117,8 @@ public:
 };
 
 std::string tempdir() {
-    static const std::string dir = [] {
-        std::string pattern = ::testing::TempDir() + "midiio_XXXXXX";
-        const char* made = mkdtemp(pattern.data());
-        return made != nullptr ? std::string(made) : ::testing::TempDir();
-    }();
-    return dir;
+    static const quavella::test::ScratchDir dir;
+    return dir.path().string();
 }
 
 Bytes readfile(const std::string& path) {
@@ -724,6 +723,7 @@ TEST(MidiWrite, MidicsvReadsEveryEventAsWritten) {
         "2, 20296, Note_on_c, 15, 127, 1\n"
         "2, 20301, End_track\n"
         "0, 0, End_of_file\n";
+    ASSERT_EQ(quavella::test::missing_midicsv(), "");
     EXPECT_EQ(run("midicsv '" + path + "' 2>&1"), expected);
 }
 

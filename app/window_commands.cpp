@@ -1,10 +1,8 @@
 // The main window's commands over the platform services.
-#include "app/compose_command.h"
+#include "app/window_commands.h"
 
 #include <algorithm>
 #include <cctype>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "composer/compose_request.h"
@@ -43,48 +41,45 @@ void WindowCommands::start_up(Clock& clock, const std::optional<std::string>& cu
 }
 
 void WindowCommands::compose(const ComposeInput& input) {
-    // 1. The lines joined with nothing between them, as GBK bytes.
-    std::string utf8;
-    for (const std::string& line : input.lines) {
-        utf8 += line;
-    }
-    const GbkConversion converted = utf8_to_gbk(utf8);
+    // The lines joined with nothing between them, as GBK bytes.
+    const GbkConversion converted = lyric_text_from_lines(input.lines, LyricEncoding::utf8);
     if (!converted.ok) {
         throw CommandError("歌词无法转换为 GBK 编码");
     }
     const std::string& gbk = converted.gbk;
 
-    // 2-3. Empty or too short texts are turned away before anything is built.
+    // Empty or too short texts are turned away before anything is built.
     if (const auto refusal = lyric_refusal(gbk)) {
         svc_.box.show(*refusal, kHintCaption);
         return;
     }
 
-    // 4-11. Analysis, settings, composition and "temp.mid".
+    // The paragraph analysed, the tempo drawn, the settings mapped and the melody
+    // composed into the working file.
     const Generators::State state_before = gens_.state();
     ComposeOutcome outcome = compose_lyrics(gbk, input.speed_pos, input.mode_pos, input.timbre_pos,
-                                            gens_, sink_, kTempFile);
+                                            gens_, sink_, kWorkingFile);
     if (!outcome.midi_error.empty()) {
         // A partial "temp.mid" must not reach the player: nothing else changes.
-        svc_.box.show(not_saved_message(kTempFile, outcome.midi_error), kHintCaption);
+        svc_.box.show(not_saved_message(kWorkingFile, outcome.midi_error), kHintCaption);
         return;
     }
 
-    // 12-13. The next play file gets the new melody; the player still holds the other.
+    // The next play file gets the new melody; the player still holds the other.
     const std::string next = next_play_file(play_file_);
-    if (const auto failure = svc_.copier.copy(kTempFile, next, true)) {
+    if (const auto failure = svc_.copier.copy(kWorkingFile, next, true)) {
         svc_.box.show(not_saved_message(next, *failure), kHintCaption);
         return;
     }
     play_file_ = next;
 
-    // 14-15. Wait, then load; an open that fails ends the command with its error.
+    // Wait, then load; an open that fails ends the command with its error.
     svc_.sleeper.sleep_ms(kWaitMs);
     svc_.player.open(play_file_);
 
-    // 16-17. Loaded.
-    svc_.buttons.set_enabled(1, false);
-    for (int button = 2; button <= 5; ++button) {
+    // Loaded: composing waits for 停止, the melody's buttons come alive.
+    svc_.buttons.set_enabled(kComposeButton, false);
+    for (const int button : {kPlayButton, kPauseButton, kStopButton, kSaveAsButton}) {
         svc_.buttons.set_enabled(button, true);
     }
     svc_.box.show("作曲完成", kHintCaption);
@@ -102,9 +97,9 @@ void WindowCommands::pause() { svc_.player.pause(); }
 void WindowCommands::stop() {
     svc_.player.stop();
     svc_.sleeper.sleep_ms(kWaitMs);
-    svc_.buttons.set_enabled(1, true);
-    svc_.buttons.set_enabled(2, false);
-    svc_.buttons.set_enabled(3, false);
+    svc_.buttons.set_enabled(kComposeButton, true);
+    svc_.buttons.set_enabled(kPlayButton, false);
+    svc_.buttons.set_enabled(kPauseButton, false);
 }
 
 void WindowCommands::save_as() {
@@ -113,19 +108,12 @@ void WindowCommands::save_as() {
         return;
     }
     const std::string target = save_target(*chosen);
-    const std::string source = start_dir_ + "/" + play_file_;
+    // The play file lies in the start directory; when that could not be read, the
+    // play file was written relative to the current directory and is read the same way.
+    const std::string source = start_dir_.empty() ? play_file_ : start_dir_ + "/" + play_file_;
     if (const auto failure = svc_.copier.copy(source, target, false)) {
         svc_.box.show("主旋律没有保存到 " + target + "：" + *failure, kHintCaption);
     }
-}
-
-std::optional<std::string> read_current_dir() {
-    std::error_code ec;
-    const std::filesystem::path dir = std::filesystem::current_path(ec);
-    if (ec) {
-        return std::nullopt;
-    }
-    return dir.string();
 }
 
 std::string save_target(std::string_view chosen) {

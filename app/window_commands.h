@@ -17,8 +17,6 @@ namespace quavella {
 
 /// Caption of the compose command's messages.
 inline constexpr const char* kHintCaption = "提示";
-/// The file the composer writes, in the current directory.
-inline constexpr const char* kTempFile = "temp.mid";
 /// The play file before the first composition.
 inline constexpr const char* kFirstPlayFile = "1.mid";
 /// How long compose and stop block the window, in milliseconds.
@@ -95,10 +93,6 @@ private:
     std::string play_file_;
     std::string start_dir_;
 };
-
-/// Reads the process's current directory.
-/// @return the directory, or nothing when it cannot be read.
-std::optional<std::string> read_current_dir();
 
 /// The save-as target for a chosen name: ".mid" is appended unless the name
 /// already ends in ".mid" (any letter case).

@@ -1,0 +1,13 @@
+// The window's handler of failed contract checks: the report in an error box
+// before the program ends. main() installs it with set_assert_handler.
+#pragma once
+
+#include <string>
+
+namespace quavella {
+
+/// Shows a failed check's report in a modal error box captioned with the
+/// program's file name; returns when the user closed it.
+void show_assertion_box(const std::string& report);
+
+}  // namespace quavella

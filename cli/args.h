@@ -1,0 +1,125 @@
+// The command line of quavella-cli as data: each command's settings, the table of
+// options it accepts, one walk over the arguments that fills the settings or says
+// why the line is refused, and the exit statuses. main.cpp runs what this parses.
+//
+// Adding an option is one row in the command's table, e.g.
+//     flag("--score", a.score),
+//     file("--musicxml", a.musicxml_file),
+// and adding a command is a settings struct, a parse_<command> function and a row
+// in main.cpp's command table.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "composer/song.h"
+#include "lyrics/gbk_text.h"
+
+namespace quavella::cli {
+
+/// What the exit status tells the caller. Several meanings share a number: 1 is
+/// "the request was understood but not done", 2 "the request was not understood".
+enum class Exit : int {
+    ok = 0,
+    unreadable_input = 1,    ///< FILE or standard input could not be read
+    refused_lyrics = 1,      ///< empty, too short, or no character the composer can use
+    output_not_written = 1,  ///< the MIDI file or standard output could not be written
+    bad_usage = 2,           ///< a bad command line; the usage is printed
+    invalid_text = 2,        ///< the lyrics are not valid UTF-8
+};
+
+/// The exit status as main returns it.
+constexpr int status(Exit exit) { return static_cast<int>(exit); }
+
+/// Why a command line was refused: the text printed before the usage.
+struct UsageError {
+    std::string message;
+    bool operator==(const UsageError&) const = default;
+};
+
+/// The settings a command line asks for, or why it was refused.
+template <typename Settings>
+using Parsed = std::variant<Settings, UsageError>;
+
+/// One option of a command: "NAME VALUE" and "NAME=VALUE" for an option with a
+/// value, a bare "NAME" for a flag.
+struct Option {
+    std::string_view name;
+    bool takes_value = true;
+    /// What the option needs when its value is missing: "NAME needs <this>".
+    std::string_view value_kind = "a value";
+    /// Takes the value (empty for a flag) into the command's settings.
+    /// @return an error text when the value is refused
+    std::function<std::optional<std::string>(const std::string& value)> take;
+};
+
+/// Takes one operand (an argument that is not an option) into the settings.
+/// @return an error text when the operand is refused
+using OperandTaker = std::function<std::optional<std::string>(const std::string& operand)>;
+
+/// Walks a command's arguments in order: "--" ends the options, an argument
+/// starting with "-" (other than "-" itself) is one of `options`, anything else an
+/// operand. Stops at the first refusal.
+/// @param command the command's name, for the unknown-option message
+/// @return the refusal's text, or nothing when every argument was taken
+std::optional<std::string> walk_arguments(std::span<const std::string> args,
+                                          std::string_view command, std::span<const Option> options,
+                                          const OperandTaker& operand);
+
+/// Option rows for the common kinds of value.
+/// A flag: sets `target` when present; a value is refused.
+Option flag(std::string_view name, bool& target);
+/// A file name: any non-empty text ("NAME needs a file name" otherwise).
+Option file(std::string_view name, std::string& target);
+/// A list position: a number or the text of one of `items`.
+Option position(std::string_view name, int& target, const std::vector<std::string>& items);
+/// "--encoding E": utf-8 or gbk.
+Option encoding(LyricEncoding& target);
+
+/// Where the lyrics come from and how they are encoded.
+struct LyricSource {
+    std::string file = "-";  ///< "-" is standard input
+    LyricEncoding encoding = LyricEncoding::utf8;
+    bool file_given = false;
+};
+
+/// The operand of a command that reads lyrics: one FILE (or "-") at most.
+OperandTaker lyric_file(LyricSource& source);
+
+/// quavella-cli analyze [--encoding E] [FILE]
+struct AnalyzeSettings {
+    LyricSource source;
+};
+Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args);
+
+/// quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E]
+///                      [-o OUT] [--score] [FILE]
+struct ComposeSettings {
+    LyricSource source;
+    int speed = 0;  ///< list positions, mapped as the window's lists are
+    int mode = 0;
+    int timbre = 0;
+    std::optional<std::uint64_t> seed;  ///< nothing: seeded from the clock
+    std::string out_file = kWorkingFile;
+    bool score = false;  ///< also print the melody in numbered notation
+};
+Parsed<ComposeSettings> parse_compose(std::span<const std::string> args);
+
+/// Parses a list position: an integer (any value; those outside the list map
+/// like "any other", an integer too large for int gives -1) or the text of one
+/// of the list's items.
+std::optional<int> parse_position(const std::string& value, const std::vector<std::string>& items);
+
+/// Parses a seed: a decimal integer from 0 to 2^64 - 1.
+std::optional<std::uint64_t> parse_seed(const std::string& value);
+
+/// True when the arguments ask for the usage: "-h" or "--help" before any "--".
+bool asks_for_help(std::span<const std::string> args);
+
+}  // namespace quavella::cli
