@@ -74,6 +74,16 @@ for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 qt6-qpa-plug
   declares "$package"
 done
 declares "fluid-soundfont-gm|timgm6mb-soundfont|musescore-general-soundfont-small|sf3-soundfont-gm"
+# Every dependency can be had from the archive this machine installs from, so that
+# `apt-get install ./quavella_*.deb` resolves on a fresh system of the same release.
+while read -r group; do
+  found=
+  for alternative in ${group//|/ }; do
+    candidate=$(apt-cache policy "$alternative" 2>/dev/null | awk '/Candidate:/ { print $2 }')
+    [[ -n $candidate && $candidate != "(none)" ]] && { found=$alternative; break; }
+  done
+  [[ -n $found ]] || fail "no package of '$group' is available from apt"
+done <<<"$groups"
 # Independent of dpkg-shlibdeps: the package of every library the programs need directly.
 for program in "$root"/usr/bin/*; do
   for soname in $(objdump -p "$program" | awk '$1 == "NEEDED" { print $2 }'); do
