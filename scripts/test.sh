@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Quavella and runs every test: once in a
-# normal build, once under AddressSanitizer and UndefinedBehaviorSanitizer; the
-# player's tests (the soundfont loads on a background thread) also under ThreadSanitizer.
+# normal build (then builds and checks the Debian package from it), once under
+# AddressSanitizer and UndefinedBehaviorSanitizer; the player's tests (the soundfont
+# loads on a background thread) also under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -9,6 +10,7 @@ bash scripts/check-format.sh
 
 bash scripts/build.sh build -DQUAVELLA_BUILD_BENCHMARKS=ON
 ctest --test-dir build --output-on-failure -j2
+bash scripts/check-package.sh build
 
 bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DQUAVELLA_SANITIZE=ON -DQUAVELLA_BUILD_BENCHMARKS=OFF
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
