@@ -60,6 +60,10 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
     CommandServices command_services{*svc_.box,         *svc_.copier, *svc_.sleeper,
                                      *svc_.save_dialog, *this,        *svc_.player};
     command_services.listener = score_.get();
+    score_->setComposeEnabled(suiButton1->isEnabled());
+    connect(score_.get(), &ScoreWindow::composeBestOfRequested, this, [this](int count) {
+        guarded([this, count] { commands_->compose_best_of(readInput(), count); });
+    });
     commands_ = std::make_unique<WindowCommands>(command_services, title_);
     commands_->start_up(*svc_.clock, svc_.current_dir());
 
@@ -203,6 +207,8 @@ void TForm1::set_enabled(int button, bool enabled) {
     if (button >= kComposeButton && button <= kSaveAsButton) {
         buttons[button - kComposeButton]->setEnabled(enabled);
     }
+    // "择优作曲" in the score window composes too.
+    if (button == kComposeButton && score_) score_->setComposeEnabled(enabled);
 }
 
 void TForm1::guarded(const std::function<void()>& handler) {

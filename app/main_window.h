@@ -19,6 +19,7 @@
 //   软件使用说明 -> TForm2;  拜访作者 -> LinkOpener;  退出 / close -> quit, the player closes its
 //   file
 //   "作曲完成" acknowledged -> ScoreWindow (CompositionListener); Ctrl+M shows it again
+//   ScoreWindow "择优作曲" -> WindowCommands::compose_best_of, enabled with suiButton1
 //
 // Button states: Fresh (start-up), Loaded (after a composition), Stopped (after 停止).
 #pragma once

@@ -60,6 +60,13 @@ public:
     /// Player errors propagate as exceptions, for the window's error box.
     void compose(const ComposeInput& input);
 
+    /// Composes `count` melodies as `count` compose commands in a row would, from
+    /// consecutive generator states, and goes on as compose does with the one whose
+    /// intervals suit the tones of the words best (the first of equals). The
+    /// listener hears of every candidate.
+    /// @param count number of candidates; less than 1 is taken as 1
+    void compose_best_of(const ComposeInput& input, int count);
+
     /// Plays the loaded melody.
     void play();
     /// Pauses while playing, resumes while paused.
@@ -85,6 +92,13 @@ private:
         MessageBox& box_;
         const std::string& caption_;
     };
+
+    /// The lyric lines as GBK, or nothing when the user was told why not.
+    std::optional<std::string> lyric_text(const ComposeInput& input);
+    /// Copies the composition in "temp.mid" onto the next play file, loads it,
+    /// sets the buttons and says "作曲完成".
+    /// @return false when the copy failed (the user was told)
+    bool load_composition();
 
     CommandServices svc_;
     std::string title_;
