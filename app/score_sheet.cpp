@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "composer/style_tables.h"
+#include "lyrics/syllables.h"
 
 namespace quavella {
 
@@ -46,9 +47,14 @@ ScoreSheet make_sheet(notation::Score score, int speed_pos, int mode_pos, int ti
 }
 
 ScoreSheet sheet_of(const FinishedComposition& composition) {
-    return make_sheet(
+    ScoreSheet sheet = make_sheet(
         notation::build_score(notation::melody_from(composition.gbk_text, composition.outcome)),
         composition.speed_pos, composition.mode_pos, composition.timbre_pos);
+    const ToneCheck check(syllable_texts(composition.gbk_text));
+    if (check.syllables().size() == composition.outcome.nt_seq.size()) {
+        sheet.tones = check.grade(composition.outcome.nt_seq);
+    }
+    return sheet;
 }
 
 std::string key_line(const notation::Score& score) {
