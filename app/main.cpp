@@ -1,11 +1,13 @@
-// The program's entry: the application object, the main window with its
-// FluidSynth player, the message loop, and the last-resort error box.
+// The program's entry: the application object, the desktop start (command line, working
+// folder, one window per folder), the main window with its FluidSynth player, the message
+// loop, and the last-resort error box.
 #include <QApplication>
 #include <QMessageBox>
 #include <exception>
 #include <memory>
 
 #include "app/assertion_box.h"
+#include "app/desktop_start.h"
 #include "app/fluid_player.h"
 #include "app/main_window.h"
 #include "base/qassert.h"
@@ -19,8 +21,16 @@ void showError(const QString& text) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    if (const auto status = quavella::DesktopStart::answerWithoutWindow(argc, argv)) {
+        return *status;
+    }
     QApplication app(argc, argv);
     quavella::set_assert_handler(quavella::show_assertion_box);
+    // Before the window reads the current directory.
+    quavella::DesktopStart start(argc, argv);
+    if (const auto status = start.exitStatus()) {
+        return *status;
+    }
     try {
         quavella::WindowServices services;
         // The soundfont loads in the background while the window comes up.
@@ -29,6 +39,7 @@ int main(int argc, char* argv[]) {
         services.player = std::move(player);
         quavella::TForm1 form1(std::move(services));
         form1.show();
+        start.raiseOnRequest(form1);
         QApplication::exec();
     } catch (const std::exception& error) {
         showError(QString::fromUtf8(error.what()));

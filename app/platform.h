@@ -113,7 +113,9 @@ public:
 
 /// The melody player. play, pause and stop with no file open throw
 /// CommandError("No MCI device open"); open throws CommandError with the
-/// service's own text when the file or the audio output cannot be opened.
+/// service's own text when the file cannot be opened. The sound system is needed
+/// only to play: play throws CommandError with a message for the user when it is
+/// missing (no audio output, no soundfont), and tries again at the next call.
 class MediaPlayer {
 public:
     virtual ~MediaPlayer() = default;

@@ -116,6 +116,7 @@ Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args) {
     AnalyzeSettings a;
     const Option options[] = {
         encoding(a.source.encoding),
+        flag("--tones", a.tones),
     };
     if (auto refused = walk_arguments(args, "analyze", options, lyric_file(a.source))) {
         return UsageError{*refused};
@@ -150,6 +151,20 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
         file("--musicxml", a.musicxml_file),
         file("--lyrics-midi", a.lyrics_midi_file),
         file("--audio", a.audio_file),
+        flag("--tones", a.tones),
+        {"--best-of", true, "a value",
+         [&a](const std::string& value) -> std::optional<std::string> {
+             int count = 0;
+             const char* last = value.data() + value.size();
+             const auto [end, ec] = std::from_chars(value.data(), last, count);
+             if (value.empty() || ec != std::errc() || end != last || count < 1 ||
+                 count > kMaxBestOf) {
+                 return "invalid count '" + value + "' for --best-of (1 to " +
+                        std::to_string(kMaxBestOf) + ")";
+             }
+             a.best_of = count;
+             return std::nullopt;
+         }},
     };
     if (auto refused = walk_arguments(args, "compose", options, lyric_file(a.source))) {
         return UsageError{*refused};

@@ -95,15 +95,16 @@ struct LyricSource {
 /// The operand of a command that reads lyrics: one FILE (or "-") at most.
 OperandTaker lyric_file(LyricSource& source);
 
-/// quavella-cli analyze [--encoding E] [FILE]
+/// quavella-cli analyze [--encoding E] [--tones] [FILE]
 struct AnalyzeSettings {
     LyricSource source;
+    bool tones = false;  ///< --tones: also print the tones of the syllables
 };
 Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args);
 
 /// quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E]
 ///                      [-o OUT] [--score] [--state S:T] [--musicxml FILE]
-///                      [--lyrics-midi FILE] [--audio FILE] [FILE]
+///                      [--lyrics-midi FILE] [--audio FILE] [--tones] [--best-of N] [FILE]
 struct ComposeSettings {
     LyricSource source;
     int speed = 0;  ///< list positions, mapped as the window's lists are
@@ -116,7 +117,12 @@ struct ComposeSettings {
     std::string musicxml_file;     ///< the score as MusicXML; empty: not written
     std::string lyrics_midi_file;  ///< the melody as MIDI with lyric events; empty: not written
     std::string audio_file;        ///< the melody as audio; empty: not written
+    bool tones = false;            ///< --tones: also print the tones and the grading of the melody
+    int best_of = 1;               ///< --best-of N: candidates composed; the best is written
 };
+
+/// The largest N of --best-of.
+inline constexpr int kMaxBestOf = 1000;
 Parsed<ComposeSettings> parse_compose(std::span<const std::string> args);
 
 /// quavella-cli history list [--limit N] | show ID | export ID [-o FILE]

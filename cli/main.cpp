@@ -33,7 +33,11 @@
 #include "history/store.h"
 #include "lyrics/gbk_text.h"
 #include "lyrics/paragraph.h"
+#include "lyrics/syllables.h"
 #include "notation/score.h"
+#include "tones/best_of.h"
+#include "tones/tone_grading.h"
+#include "tones/tone_report.h"
 
 namespace {
 
@@ -42,10 +46,11 @@ using quavella::cli::status;
 
 constexpr const char* kUsage =
     "Usage:\n"
-    "  quavella-cli analyze [--encoding E] [FILE]\n"
+    "  quavella-cli analyze [--encoding E] [--tones] [FILE]\n"
     "  quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E] "
     "[-o OUT] [--score] [--state S:T]\n"
-    "                       [--musicxml FILE] [--lyrics-midi FILE] [--audio FILE] [FILE]\n"
+    "                       [--musicxml FILE] [--lyrics-midi FILE] [--audio FILE]\n"
+    "                       [--tones] [--best-of N] [FILE]\n"
     "  quavella-cli history list [--limit N]\n"
     "  quavella-cli history show ID\n"
     "  quavella-cli history export ID [-o FILE]\n"
@@ -68,6 +73,9 @@ constexpr const char* kUsage =
     "Options:\n"
     "  --encoding E   encoding of the lyrics: utf-8 (default; characters GBK lacks are\n"
     "                 dropped) or gbk (bytes taken as they stand)\n"
+    "  --tones        also print the Mandarin tone of every syllable, sentence by sentence\n"
+    "                 (5 = neutral, 3>2 a tone changed by the next syllable); compose adds\n"
+    "                 the grading of each pair of syllables and the tone score\n"
     "  -h, --help     show this text\n"
     "\n"
     "Options of compose (P is a list position from 0, or the item's own text):\n"
@@ -85,8 +93,14 @@ constexpr const char* kUsage =
     "  --lyrics-midi FILE  also write the melody as MIDI with a lyric event per syllable\n"
     "  --audio FILE   also render the melody as audio; the extension names the format\n"
     "                 (.wav, .flac, .ogg, ...)\n"
+    "  --best-of N    compose N melodies (1 to 1000), as N presses of the window's compose\n"
+    "                 button would, and write the one with the highest tone score (the\n"
+    "                 first of equals); each candidate is printed first, as\n"
+    "                   candidate=K state=S:T tones=N% (G of P)\n"
+    "                 S:T being the generators' state before it was composed (--state)\n"
     "  compose prints: seed=S (or state=S:T) notes=N tempo=T mode=M program=P file=OUT, then\n"
-    "                  musicxml=FILE lyrics-midi=FILE audio=FILE for the exports written\n"
+    "                  musicxml=FILE lyrics-midi=FILE audio=FILE for the exports written,\n"
+    "                  and with --best-of candidate=K state=S:T tones=N% for the one written\n"
     "\n"
     "Options of history list:\n"
     "  --limit N      list N entries (default 20; 0 lists all)\n"
@@ -172,12 +186,16 @@ int cmd_analyze(std::span<const std::string> args) {
         std::cerr << (check.notice ? *check.notice : *check.refusal) << "\n";
     }
 
-    const quavella::Paragraph parag(text.gbk);
+    const std::string& gbk = text.gbk;
+    const quavella::Paragraph parag(gbk);
     std::string line = "layout:";
     for (const auto v : parag.get_layout()) line += " " + std::to_string(v);
     std::cout << line << "\n"
               << "stc_cnt=" << parag.get_stc_cnt() << " pause_cnt=" << parag.get_pause_cnt()
               << " val_sum=" << parag.get_val_sum() << " val_avg=" << parag.get_val_avg() << "\n";
+    if (settings.tones) {
+        std::cout << quavella::tone_lines(quavella::ToneCheck(quavella::syllable_texts(gbk)));
+    }
     return status(flush_output());
 }
 
@@ -209,11 +227,11 @@ int cmd_compose(std::span<const std::string> args) {
     const LyricText read = read_lyrics(settings.source);
     if (const Exit* failed = std::get_if<Exit>(&read)) return status(*failed);
     const std::string& text = std::get<quavella::GbkConversion>(read).gbk;
-    const quavella::LyricCheck check =
+    const quavella::LyricCheck lyric_check =
         quavella::check_lyrics(std::get<quavella::GbkConversion>(read));
-    if (check.notice) std::cerr << *check.notice << "\n";
-    if (check.refusal) {
-        std::cerr << *check.refusal << "\n";
+    if (lyric_check.notice) std::cerr << *lyric_check.notice << "\n";
+    if (lyric_check.refusal) {
+        std::cerr << *lyric_check.refusal << "\n";
         return status(Exit::refused_lyrics);
     }
 
@@ -221,8 +239,21 @@ int cmd_compose(std::span<const std::string> args) {
     quavella::Generators draws(seed);
     if (settings.state) draws.restore(*settings.state);
     StderrMessages messages;
-    const quavella::ComposeOutcome outcome = quavella::compose_lyrics(
-        text, settings.speed, settings.mode, settings.timbre, draws, messages, settings.out_file);
+    std::optional<quavella::ToneCheck> check;
+    if (settings.tones || settings.best_of > 1) check.emplace(quavella::syllable_texts(text));
+
+    // A single composition is written as it is composed; best of N writes its choice.
+    quavella::ComposeOutcome outcome;
+    std::optional<quavella::BestOf> best;
+    if (settings.best_of > 1) {
+        best =
+            quavella::compose_best_of(text, *check, settings.best_of, settings.speed, settings.mode,
+                                      settings.timbre, draws, messages, settings.out_file);
+        outcome = best->candidates[best->best].outcome;
+    } else {
+        outcome = quavella::compose_lyrics(text, settings.speed, settings.mode, settings.timbre,
+                                           draws, messages, settings.out_file);
+    }
     if (!outcome.midi_error.empty()) {
         std::cerr << "quavella-cli: cannot write '" << settings.out_file
                   << "': " << outcome.midi_error << "\n";
@@ -262,6 +293,16 @@ int cmd_compose(std::span<const std::string> args) {
     }
     if (!exported) return status(Exit::output_not_written);
 
+    if (best) {
+        for (std::size_t k = 0; k < best->candidates.size(); ++k) {
+            const quavella::BestOfCandidate& candidate = best->candidates[k];
+            std::cout << "candidate=" << k + 1
+                      << " state=" << quavella::history::state_text(candidate.state)
+                      << " tones=" << candidate.grading.percent() << "% ("
+                      << candidate.grading.agreeing() << " of " << candidate.grading.graded()
+                      << ")\n";
+        }
+    }
     if (settings.state) {
         std::cout << "state=" << quavella::history::state_text(*settings.state);
     } else {
@@ -269,8 +310,19 @@ int cmd_compose(std::span<const std::string> args) {
     }
     std::cout << " notes=" << outcome.notes << " tempo=" << outcome.tempo
               << " mode=" << outcome.mode << " program=" << outcome.program
-              << " file=" << settings.out_file << written << "\n";
+              << " file=" << settings.out_file << written;
+    if (best) {
+        const quavella::BestOfCandidate& chosen = best->candidates[best->best];
+        std::cout << " candidate=" << best->best + 1
+                  << " state=" << quavella::history::state_text(chosen.state)
+                  << " tones=" << chosen.grading.percent() << "%";
+    }
+    std::cout << "\n";
     if (settings.score) std::cout << quavella::notation::score_text(*score, terminal_width());
+    if (settings.tones) {
+        std::cout << quavella::grading_lines(
+            *check, best ? best->candidates[best->best].grading : check->grade(outcome.nt_seq));
+    }
     return status(flush_output());
 }
 

@@ -37,6 +37,8 @@ TEST(ParseCompose, DefaultsAreTheWindowsFirstItemsStdinAndTheWorkingFile) {
     EXPECT_EQ(s.source.file, "-");
     EXPECT_FALSE(s.source.file_given);
     EXPECT_EQ(s.source.encoding, LyricEncoding::utf8);
+    EXPECT_FALSE(s.tones);
+    EXPECT_EQ(s.best_of, 1);
 }
 
 TEST(ParseCompose, EveryOptionInBothFormsAndAnyOrder) {
@@ -52,6 +54,11 @@ TEST(ParseCompose, EveryOptionInBothFormsAndAnyOrder) {
     EXPECT_TRUE(s.score);
     EXPECT_EQ(s.source.file, "poem.txt");
     EXPECT_TRUE(s.source.file_given);
+
+    const ComposeSettings best = accepted(parse_compose(Args{"--tones", "--best-of", "20"}));
+    EXPECT_TRUE(best.tones);
+    EXPECT_EQ(best.best_of, 20);
+    EXPECT_EQ(accepted(parse_compose(Args{"--best-of=1000"})).best_of, 1000);
 
     // The last of a repeated option wins; positions outside the lists are kept as given.
     const ComposeSettings again =
@@ -133,6 +140,11 @@ const RefusalRow kRefusalRows[] = {
     {"UnknownOption", {"--bogus"}, "unknown option '--bogus' for compose"},
     {"PrefixIsNotTheOption", {"--speedy", "1"}, "unknown option '--speedy' for compose"},
     {"TwoFiles", {"a.txt", "--", "b.txt"}, "more than one FILE: 'b.txt'"},
+    {"BestOfZero", {"--best-of", "0"}, "invalid count '0' for --best-of (1 to 1000)"},
+    {"BestOfTooMany", {"--best-of=1001"}, "invalid count '1001' for --best-of (1 to 1000)"},
+    {"BestOfNotANumber", {"--best-of", "20x"}, "invalid count '20x' for --best-of (1 to 1000)"},
+    {"BestOfMissing", {"--best-of"}, "--best-of needs a value"},
+    {"TonesTakesNoValue", {"--tones=yes"}, "--tones takes no value"},
     {"FirstRefusalWins", {"a.txt", "b.txt", "--bogus"}, "more than one FILE: 'b.txt'"},
     {"MusicXmlMissing", {"--musicxml"}, "--musicxml needs a file name"},
     {"AudioEmpty", {"--audio="}, "--audio needs a file name"},
@@ -190,6 +202,10 @@ TEST(ParseAnalyze, TakesTheEncodingAndOneFileOnly) {
     const AnalyzeSettings s = accepted(parse_analyze(Args{"--encoding=cp936", "lyrics.txt"}));
     EXPECT_EQ(s.source.encoding, LyricEncoding::gbk);
     EXPECT_EQ(s.source.file, "lyrics.txt");
+    EXPECT_FALSE(s.tones);
+    EXPECT_TRUE(accepted(parse_analyze(Args{"--tones"})).tones);
+    EXPECT_EQ(std::get<UsageError>(parse_analyze(Args{"--best-of", "2"})).message,
+              "unknown option '--best-of' for analyze");
     EXPECT_EQ(std::get<UsageError>(parse_analyze(Args{"--seed", "1"})).message,
               "unknown option '--seed' for analyze");
 }
