@@ -472,6 +472,13 @@ int FluidPlayer::current_tick() const {
     return std::min(fluid_player_get_current_tick(player_.get()), file_ticks_);
 }
 
+std::optional<int> FluidPlayer::position_ticks() const {
+    std::lock_guard lock(mutex_);
+    const State now = state_locked();
+    if (now != State::playing && now != State::paused) return std::nullopt;
+    return std::min(fluid_player_get_current_tick(player_.get()), file_ticks_);
+}
+
 int FluidPlayer::total_ticks() const {
     std::lock_guard lock(mutex_);
     return total_locked();

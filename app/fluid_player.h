@@ -74,6 +74,8 @@ public:
     void stop() override;
     /// Closes the held file and releases the audio output. Never throws.
     void close() override;
+    /// The position while playing or paused, at most the length; nothing otherwise.
+    std::optional<int> position_ticks() const override;
 
     /// The current state, as seen now (a file that has played to its end is `ended`).
     State state() const;

@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QTextBlock>
 #include <algorithm>
 #include <exception>
@@ -19,6 +20,7 @@
 
 #include "app/instructions_window.h"
 #include "app/qt_platform.h"
+#include "app/score_window.h"
 #include "app/url_label.h"
 #include "composer/style_tables.h"
 
@@ -53,17 +55,23 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
 
     buildControls();
 
-    commands_ =
-        std::make_unique<WindowCommands>(CommandServices{*svc_.box, *svc_.copier, *svc_.sleeper,
-                                                         *svc_.save_dialog, *this, *svc_.player},
-                                         title_);
+    // The score window follows every composition once "作曲完成" is acknowledged.
+    score_ = std::make_unique<ScoreWindow>(*svc_.player, std::move(svc_.export_dialogs), this);
+    CommandServices command_services{*svc_.box,         *svc_.copier, *svc_.sleeper,
+                                     *svc_.save_dialog, *this,        *svc_.player};
+    command_services.listener = score_.get();
+    commands_ = std::make_unique<WindowCommands>(command_services, title_);
     commands_->start_up(*svc_.clock, svc_.current_dir());
 
     form2_ = std::make_unique<TForm2>();
+
+    auto* show_score = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
+    connect(show_score, &QShortcut::activated, this, [this] { score_->showInFront(); });
 }
 
 TForm1::~TForm1() {
     form2_.reset();
+    score_.reset();
     // The working files stay; the player lets go of the file it holds.
     if (svc_.player) {
         svc_.player->close();
@@ -268,6 +276,7 @@ void TForm1::showEvent(QShowEvent* event) {
 void TForm1::closeEvent(QCloseEvent* event) {
     // The main window's close ends the program, even with the manual still open.
     form2_->hide();
+    score_->hide();
     event->accept();
     QCoreApplication::quit();
 }

@@ -18,6 +18,7 @@
 //   播放 / 暂停 / 停止 / 主旋律另存为 -> WindowCommands -> MediaPlayer, FileCopier
 //   软件使用说明 -> TForm2;  拜访作者 -> LinkOpener;  退出 / close -> quit, the player closes its
 //   file
+//   "作曲完成" acknowledged -> ScoreWindow (CompositionListener); Ctrl+M shows it again
 //
 // Button states: Fresh (start-up), Loaded (after a composition), Stopped (after 停止).
 #pragma once
@@ -40,6 +41,7 @@ class QPushButton;
 
 namespace quavella {
 
+class ScoreWindow;
 class TForm2;
 class UrlLabel;
 
@@ -59,6 +61,8 @@ public:
     const WindowCommands& commands() const { return *commands_; }
     /// The instructions window.
     TForm2* instructions() const { return form2_.get(); }
+    /// The score window "乐谱" (Ctrl+M shows it again).
+    ScoreWindow* scoreWindow() const { return score_.get(); }
 
 public slots:
     void suiButton1Click();
@@ -107,6 +111,7 @@ private:
     std::string title_;
     std::unique_ptr<WindowCommands> commands_;
     std::unique_ptr<TForm2> form2_;
+    std::unique_ptr<ScoreWindow> score_;
     bool placed_ = false;
 };
 

@@ -124,6 +124,27 @@ public:
     virtual void stop() = 0;
     /// Closes the held file, if any. Never throws.
     virtual void close() = 0;
+    /// The position in ticks of the file's time base while a melody plays or is
+    /// paused; nothing when it is stopped, has ended or no file is open.
+    virtual std::optional<int> position_ticks() const = 0;
+};
+
+/// The questions and reports of an export: where to write, whether an existing
+/// file may be replaced, and what went wrong. Texts are UTF-8.
+class ExportDialogs {
+public:
+    virtual ~ExportDialogs() = default;
+    /// Asks for the file to write.
+    /// @param suggested a proposed file name
+    /// @param filter the dialog's file filter, e.g. "PDF (*.pdf)"
+    /// @return the chosen path, or nothing when the user cancelled
+    virtual std::optional<std::string> ask_file(const std::string& suggested,
+                                                const std::string& filter) = 0;
+    /// Asks whether the existing file `path` may be replaced.
+    /// @return true to replace it
+    virtual bool confirm_replace(const std::string& path) = 0;
+    /// Tells the user that an export failed and why.
+    virtual void tell_failure(const std::string& text) = 0;
 };
 
 }  // namespace quavella

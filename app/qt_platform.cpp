@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QScreen>
 #include <QUrl>
@@ -55,6 +56,31 @@ std::optional<std::string> QtSaveDialog::ask() {
 
 void DesktopLinkOpener::open_url(const std::string& url) {
     QDesktopServices::openUrl(QUrl(QString::fromStdString(url)));
+}
+
+std::optional<std::string> QtExportDialogs::ask_file(const std::string& suggested,
+                                                     const std::string& filter) {
+    const QString start = last_dir_.isEmpty()
+                              ? QString::fromStdString(suggested)
+                              : last_dir_ + QLatin1Char('/') + QString::fromStdString(suggested);
+    const QString name = QFileDialog::getSaveFileName(parent_, QStringLiteral("导出乐谱"), start,
+                                                      QString::fromStdString(filter), nullptr,
+                                                      QFileDialog::DontConfirmOverwrite);
+    if (name.isEmpty()) return std::nullopt;
+    last_dir_ = QFileInfo(name).absolutePath();
+    return name.toStdString();
+}
+
+bool QtExportDialogs::confirm_replace(const std::string& path) {
+    const auto answer = QMessageBox::question(
+        parent_, QStringLiteral("导出乐谱"),
+        QStringLiteral("%1 已存在。要替换它吗？").arg(QString::fromStdString(path)),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    return answer == QMessageBox::Yes;
+}
+
+void QtExportDialogs::tell_failure(const std::string& text) {
+    QMessageBox::warning(parent_, QStringLiteral("导出乐谱"), QString::fromStdString(text));
 }
 
 void centreOnScreen(QWidget& window) {

@@ -51,6 +51,21 @@ private:
     QWidget* parent_;
 };
 
+/// The export questions as Qt dialogs: a save dialog that leaves the question of
+/// replacing to confirm_replace, a Yes/No question, a warning box.
+class QtExportDialogs : public ExportDialogs {
+public:
+    explicit QtExportDialogs(QWidget* parent) : parent_(parent) {}
+    std::optional<std::string> ask_file(const std::string& suggested,
+                                        const std::string& filter) override;
+    bool confirm_replace(const std::string& path) override;
+    void tell_failure(const std::string& text) override;
+
+private:
+    QWidget* parent_;
+    QString last_dir_;
+};
+
 /// Centres a top-level window on its screen; windows call it when first shown.
 void centreOnScreen(QWidget& window);
 

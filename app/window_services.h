@@ -24,6 +24,8 @@ struct WindowServices {
     std::unique_ptr<Clock> clock;
     std::unique_ptr<SaveDialog> save_dialog;
     std::unique_ptr<LinkOpener> link_opener;
+    /// The score window's export questions; empty: Qt dialogs over the score window.
+    std::unique_ptr<ExportDialogs> export_dialogs;
     /// Reads the current directory at start-up; empty: the real one.
     std::function<std::optional<std::string>()> current_dir;
 };

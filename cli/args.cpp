@@ -3,8 +3,12 @@
 
 #include <charconv>
 #include <climits>
+#include <filesystem>
+#include <iterator>
+#include <utility>
 
 #include "composer/style_tables.h"
+#include "history/record.h"
 
 namespace quavella::cli {
 
@@ -112,6 +116,7 @@ Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args) {
     AnalyzeSettings a;
     const Option options[] = {
         encoding(a.source.encoding),
+        flag("--tones", a.tones),
     };
     if (auto refused = walk_arguments(args, "analyze", options, lyric_file(a.source))) {
         return UsageError{*refused};
@@ -132,12 +137,107 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
              if (!a.seed) return "invalid seed '" + value + "' (0 to 18446744073709551615)";
              return std::nullopt;
          }},
+        {"--state", true, "a value",
+         [&a](const std::string& value) -> std::optional<std::string> {
+             a.state = history::parse_state(value);
+             if (!a.state) {
+                 return "invalid state '" + value +
+                        "' (S:T, S from 0 to 18446744073709551615, T from 0 to 4294967295)";
+             }
+             return std::nullopt;
+         }},
         file("-o", a.out_file),
         flag("--score", a.score),
+        file("--musicxml", a.musicxml_file),
+        file("--lyrics-midi", a.lyrics_midi_file),
+        file("--audio", a.audio_file),
+        flag("--tones", a.tones),
+        {"--best-of", true, "a value",
+         [&a](const std::string& value) -> std::optional<std::string> {
+             int count = 0;
+             const char* last = value.data() + value.size();
+             const auto [end, ec] = std::from_chars(value.data(), last, count);
+             if (value.empty() || ec != std::errc() || end != last || count < 1 ||
+                 count > kMaxBestOf) {
+                 return "invalid count '" + value + "' for --best-of (1 to " +
+                        std::to_string(kMaxBestOf) + ")";
+             }
+             a.best_of = count;
+             return std::nullopt;
+         }},
     };
     if (auto refused = walk_arguments(args, "compose", options, lyric_file(a.source))) {
         return UsageError{*refused};
     }
+    // Two outputs under one name would leave only the last one written.
+    const std::pair<const char*, const std::string*> outputs[] = {
+        {"-o", &a.out_file},
+        {"--musicxml", &a.musicxml_file},
+        {"--lyrics-midi", &a.lyrics_midi_file},
+        {"--audio", &a.audio_file}};
+    for (std::size_t i = 0; i < std::size(outputs); ++i) {
+        for (std::size_t k = i + 1; k < std::size(outputs); ++k) {
+            const std::string& one = *outputs[i].second;
+            const std::string& other = *outputs[k].second;
+            if (one.empty() || other.empty()) continue;
+            if (std::filesystem::path(one).lexically_normal() ==
+                std::filesystem::path(other).lexically_normal()) {
+                return UsageError{std::string(outputs[i].first) + " and " + outputs[k].first +
+                                  " name the same file '" + other + "'"};
+            }
+        }
+    }
+    if (a.seed && a.state) return UsageError{"--seed and --state cannot be used together"};
+    return a;
+}
+
+Parsed<HistorySettings> parse_history(std::span<const std::string> args) {
+    using Action = HistorySettings::Action;
+    HistorySettings a;
+    if (args.empty()) return UsageError{"history needs list, show or export"};
+    const std::string& name = args[0];
+    if (name == "list") {
+        a.action = Action::list;
+    } else if (name == "show") {
+        a.action = Action::show;
+    } else if (name == "export") {
+        a.action = Action::export_file;
+    } else {
+        return UsageError{"unknown history command '" + name + "' (list, show or export)"};
+    }
+    const std::string command = "history " + name;
+
+    std::vector<Option> options;
+    if (a.action == Action::list) {
+        options.push_back({"--limit", true, "a value",
+                           [&a](const std::string& value) -> std::optional<std::string> {
+                               const char* last = value.data() + value.size();
+                               const auto [end, ec] = std::from_chars(value.data(), last, a.limit);
+                               if (value.empty() || ec != std::errc() || end != last ||
+                                   a.limit < 0) {
+                                   return "invalid limit '" + value + "' (0 for all, or a count)";
+                               }
+                               return std::nullopt;
+                           }});
+    }
+    if (a.action == Action::export_file) options.push_back(file("-o", a.out_file));
+
+    bool id_given = false;
+    const auto take_id = [&](const std::string& operand) -> std::optional<std::string> {
+        if (a.action == Action::list) return "unexpected argument '" + operand + "' for " + command;
+        if (id_given) return "more than one ID: '" + operand + "'";
+        const char* last = operand.data() + operand.size();
+        const auto [end, ec] = std::from_chars(operand.data(), last, a.id);
+        if (operand.empty() || ec != std::errc() || end != last || a.id <= 0) {
+            return "invalid ID '" + operand + "' (the number history list shows)";
+        }
+        id_given = true;
+        return std::nullopt;
+    };
+    if (auto refused = walk_arguments(args.subspan(1), command, options, take_id)) {
+        return UsageError{*refused};
+    }
+    if (a.action != Action::list && !id_given) return UsageError{command + " needs an ID"};
     return a;
 }
 

@@ -18,6 +18,7 @@
 #include <variant>
 #include <vector>
 
+#include "composer/draws.h"
 #include "composer/song.h"
 #include "lyrics/gbk_text.h"
 
@@ -30,6 +31,8 @@ enum class Exit : int {
     unreadable_input = 1,    ///< FILE or standard input could not be read
     refused_lyrics = 1,      ///< empty, too short, or no character the composer can use
     output_not_written = 1,  ///< the MIDI file or standard output could not be written
+    history_failed = 1,      ///< the history could not be opened or read
+    no_such_entry = 1,       ///< the history has no entry with that number
     bad_usage = 2,           ///< a bad command line; the usage is printed
     invalid_text = 2,        ///< the lyrics are not valid UTF-8
 };
@@ -92,24 +95,45 @@ struct LyricSource {
 /// The operand of a command that reads lyrics: one FILE (or "-") at most.
 OperandTaker lyric_file(LyricSource& source);
 
-/// quavella-cli analyze [--encoding E] [FILE]
+/// quavella-cli analyze [--encoding E] [--tones] [FILE]
 struct AnalyzeSettings {
     LyricSource source;
+    bool tones = false;  ///< --tones: also print the tones of the syllables
 };
 Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args);
 
 /// quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E]
-///                      [-o OUT] [--score] [FILE]
+///                      [-o OUT] [--score] [--state S:T] [--musicxml FILE]
+///                      [--lyrics-midi FILE] [--audio FILE] [--tones] [--best-of N] [FILE]
 struct ComposeSettings {
     LyricSource source;
     int speed = 0;  ///< list positions, mapped as the window's lists are
     int mode = 0;
     int timbre = 0;
-    std::optional<std::uint64_t> seed;  ///< nothing: seeded from the clock
+    std::optional<std::uint64_t> seed;       ///< nothing: seeded from the clock (or the state)
+    std::optional<Generators::State> state;  ///< both generators' state to start from
     std::string out_file = kWorkingFile;
-    bool score = false;  ///< also print the melody in numbered notation
+    bool score = false;            ///< also print the melody in numbered notation
+    std::string musicxml_file;     ///< the score as MusicXML; empty: not written
+    std::string lyrics_midi_file;  ///< the melody as MIDI with lyric events; empty: not written
+    std::string audio_file;        ///< the melody as audio; empty: not written
+    bool tones = false;            ///< --tones: also print the tones and the grading of the melody
+    int best_of = 1;               ///< --best-of N: candidates composed; the best is written
 };
+
+/// The largest N of --best-of.
+inline constexpr int kMaxBestOf = 1000;
 Parsed<ComposeSettings> parse_compose(std::span<const std::string> args);
+
+/// quavella-cli history list [--limit N] | show ID | export ID [-o FILE]
+struct HistorySettings {
+    enum class Action { list, show, export_file };
+    Action action = Action::list;
+    int limit = 20;        ///< list: how many entries, newest first; 0 for all
+    std::int64_t id = 0;   ///< show, export: the entry
+    std::string out_file;  ///< export: where the composition file goes ("" for history-ID.mid)
+};
+Parsed<HistorySettings> parse_history(std::span<const std::string> args);
 
 /// Parses a list position: an integer (any value; those outside the list map
 /// like "any other", an integer too large for int gives -1) or the text of one

@@ -4,11 +4,16 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <span>
@@ -21,9 +26,18 @@
 #include "composer/compose_request.h"
 #include "composer/draws.h"
 #include "composer/message_sink.h"
+#include "export/audio_render.h"
+#include "export/lyrics_midi.h"
+#include "export/musicxml.h"
+#include "history/record.h"
+#include "history/store.h"
 #include "lyrics/gbk_text.h"
 #include "lyrics/paragraph.h"
+#include "lyrics/syllables.h"
 #include "notation/score.h"
+#include "tones/best_of.h"
+#include "tones/tone_grading.h"
+#include "tones/tone_report.h"
 
 namespace {
 
@@ -32,9 +46,14 @@ using quavella::cli::status;
 
 constexpr const char* kUsage =
     "Usage:\n"
-    "  quavella-cli analyze [--encoding E] [FILE]\n"
+    "  quavella-cli analyze [--encoding E] [--tones] [FILE]\n"
     "  quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E] "
-    "[-o OUT] [--score] [FILE]\n"
+    "[-o OUT] [--score] [--state S:T]\n"
+    "                       [--musicxml FILE] [--lyrics-midi FILE] [--audio FILE]\n"
+    "                       [--tones] [--best-of N] [FILE]\n"
+    "  quavella-cli history list [--limit N]\n"
+    "  quavella-cli history show ID\n"
+    "  quavella-cli history export ID [-o FILE]\n"
     "  quavella-cli --help\n"
     "\n"
     "Lyrics are read from FILE, or from standard input when FILE is \"-\" or absent.\n"
@@ -45,10 +64,18 @@ constexpr const char* kUsage =
     "              layout: V V ... (0 = pause, -1 = end of sentence)\n"
     "              stc_cnt=4 pause_cnt=Z val_sum=S val_avg=A\n"
     "  compose   compose a melody from the lyrics and write it as a MIDI file\n"
+    "  history   the compositions the window recorded, newest first:\n"
+    "              list     one line each: ID, time, settings, notes, first words\n"
+    "              show     one entry: lyrics, settings, generator state, the command\n"
+    "                       line that makes it again, and its score (as --score prints it)\n"
+    "              export   write the entry's composition file (default history-ID.mid)\n"
     "\n"
     "Options:\n"
     "  --encoding E   encoding of the lyrics: utf-8 (default; characters GBK lacks are\n"
     "                 dropped) or gbk (bytes taken as they stand)\n"
+    "  --tones        also print the Mandarin tone of every syllable, sentence by sentence\n"
+    "                 (5 = neutral, 3>2 a tone changed by the next syllable); compose adds\n"
+    "                 the grading of each pair of syllables and the tone score\n"
     "  -h, --help     show this text\n"
     "\n"
     "Options of compose (P is a list position from 0, or the item's own text):\n"
@@ -57,13 +84,31 @@ constexpr const char* kUsage =
     "0)\n"
     "  --timbre P     0 \"钢琴\" ... 9 \"短笛\" (default 0)\n"
     "  --seed S       seed of the random draws, 0 to 18446744073709551615 (default: the clock)\n"
+    "  --state S:T    instead of --seed: start both random generators from a state the\n"
+    "                 history recorded (history show prints it)\n"
     "  -o OUT         the MIDI file to write (default temp.mid)\n"
     "  --score        also print the melody in numbered notation, the syllables under\n"
     "                 the notes (the format is described in the README)\n"
-    "  compose prints: seed=S notes=N tempo=T mode=M program=P file=OUT\n"
+    "  --musicxml FILE  also write the score as MusicXML, the syllables as lyrics\n"
+    "  --lyrics-midi FILE  also write the melody as MIDI with a lyric event per syllable\n"
+    "  --audio FILE   also render the melody as audio; the extension names the format\n"
+    "                 (.wav, .flac, .ogg, ...)\n"
+    "  --best-of N    compose N melodies (1 to 1000), as N presses of the window's compose\n"
+    "                 button would, and write the one with the highest tone score (the\n"
+    "                 first of equals); each candidate is printed first, as\n"
+    "                   candidate=K state=S:T tones=N% (G of P)\n"
+    "                 S:T being the generators' state before it was composed (--state)\n"
+    "  compose prints: seed=S (or state=S:T) notes=N tempo=T mode=M program=P file=OUT, then\n"
+    "                  musicxml=FILE lyrics-midi=FILE audio=FILE for the exports written,\n"
+    "                  and with --best-of candidate=K state=S:T tones=N% for the one written\n"
+    "\n"
+    "Options of history list:\n"
+    "  --limit N      list N entries (default 20; 0 lists all)\n"
+    "The history is $XDG_DATA_HOME/quavella/history.sqlite3 (default ~/.local/share).\n"
     "\n"
     "Exit status: 0 success; 1 the input cannot be read, the lyrics are empty or too\n"
-    "short, or the output is not written; 2 bad usage or invalid UTF-8 input.\n";
+    "short, the output is not written, the history cannot be read or has no such\n"
+    "entry; 2 bad usage or invalid UTF-8 input.\n";
 
 int usage_error(const std::string& message) {
     std::cerr << "quavella-cli: " << message << "\n\n" << kUsage;
@@ -135,12 +180,16 @@ int cmd_analyze(std::span<const std::string> args) {
     const LyricText text = read_lyrics(settings.source);
     if (const Exit* failed = std::get_if<Exit>(&text)) return status(*failed);
 
-    const quavella::Paragraph parag(std::get<std::string>(text));
+    const std::string& gbk = std::get<std::string>(text);
+    const quavella::Paragraph parag(gbk);
     std::string line = "layout:";
     for (const auto v : parag.get_layout()) line += " " + std::to_string(v);
     std::cout << line << "\n"
               << "stc_cnt=" << parag.get_stc_cnt() << " pause_cnt=" << parag.get_pause_cnt()
               << " val_sum=" << parag.get_val_sum() << " val_avg=" << parag.get_val_avg() << "\n";
+    if (settings.tones) {
+        std::cout << quavella::tone_lines(quavella::ToneCheck(quavella::syllable_texts(gbk)));
+    }
     return status(flush_output());
 }
 
@@ -179,23 +228,230 @@ int cmd_compose(std::span<const std::string> args) {
 
     const std::uint64_t seed = settings.seed.value_or(quavella::clock_seed());
     quavella::Generators draws(seed);
+    if (settings.state) draws.restore(*settings.state);
     StderrMessages messages;
-    const quavella::ComposeOutcome outcome = quavella::compose_lyrics(
-        text, settings.speed, settings.mode, settings.timbre, draws, messages, settings.out_file);
+    std::optional<quavella::ToneCheck> check;
+    if (settings.tones || settings.best_of > 1) check.emplace(quavella::syllable_texts(text));
+
+    // A single composition is written as it is composed; best of N writes its choice.
+    quavella::ComposeOutcome outcome;
+    std::optional<quavella::BestOf> best;
+    if (settings.best_of > 1) {
+        best =
+            quavella::compose_best_of(text, *check, settings.best_of, settings.speed, settings.mode,
+                                      settings.timbre, draws, messages, settings.out_file);
+        outcome = best->candidates[best->best].outcome;
+    } else {
+        outcome = quavella::compose_lyrics(text, settings.speed, settings.mode, settings.timbre,
+                                           draws, messages, settings.out_file);
+    }
     if (!outcome.midi_error.empty()) {
         std::cerr << "quavella-cli: cannot write '" << settings.out_file
                   << "': " << outcome.midi_error << "\n";
         return status(Exit::output_not_written);
     }
-    std::cout << "seed=" << seed << " notes=" << outcome.notes << " tempo=" << outcome.tempo
+
+    // The exports, all from the same score. Every one is tried; if any fails,
+    // each failure is named and nothing is reported as written.
+    const struct {
+        const char* label;
+        const std::string& file;
+        std::optional<std::string> (*write)(const quavella::notation::Score&,
+                                            const std::filesystem::path&);
+    } exports[] = {
+        {"musicxml", settings.musicxml_file, quavella::exports::write_musicxml},
+        {"lyrics-midi", settings.lyrics_midi_file, quavella::exports::write_lyrics_midi},
+        {"audio", settings.audio_file,
+         [](const quavella::notation::Score& score, const std::filesystem::path& file) {
+             return quavella::exports::render_audio(score, file);
+         }},
+    };
+    const bool exporting = std::any_of(std::begin(exports), std::end(exports),
+                                       [](const auto& e) { return !e.file.empty(); });
+    std::optional<quavella::notation::Score> score;
+    if (exporting || settings.score) {
+        score = quavella::notation::build_score(quavella::notation::melody_from(text, outcome));
+    }
+    bool exported = true;
+    std::string written;
+    for (const auto& e : exports) {
+        if (e.file.empty()) continue;
+        if (const auto error = e.write(*score, e.file)) {
+            std::cerr << "quavella-cli: " << *error << "\n";
+            exported = false;
+        }
+        written += std::string(" ") + e.label + "=" + e.file;
+    }
+    if (!exported) return status(Exit::output_not_written);
+
+    if (best) {
+        for (std::size_t k = 0; k < best->candidates.size(); ++k) {
+            const quavella::BestOfCandidate& candidate = best->candidates[k];
+            std::cout << "candidate=" << k + 1
+                      << " state=" << quavella::history::state_text(candidate.state)
+                      << " tones=" << candidate.grading.percent() << "% ("
+                      << candidate.grading.agreeing() << " of " << candidate.grading.graded()
+                      << ")\n";
+        }
+    }
+    if (settings.state) {
+        std::cout << "state=" << quavella::history::state_text(*settings.state);
+    } else {
+        std::cout << "seed=" << seed;
+    }
+    std::cout << " notes=" << outcome.notes << " tempo=" << outcome.tempo
               << " mode=" << outcome.mode << " program=" << outcome.program
-              << " file=" << settings.out_file << "\n";
-    if (settings.score) {
-        const auto score =
-            quavella::notation::build_score(quavella::notation::melody_from(text, outcome));
-        std::cout << quavella::notation::score_text(score, terminal_width());
+              << " file=" << settings.out_file << written;
+    if (best) {
+        const quavella::BestOfCandidate& chosen = best->candidates[best->best];
+        std::cout << " candidate=" << best->best + 1
+                  << " state=" << quavella::history::state_text(chosen.state)
+                  << " tones=" << chosen.grading.percent() << "%";
+    }
+    std::cout << "\n";
+    if (settings.score) std::cout << quavella::notation::score_text(*score, terminal_width());
+    if (settings.tones) {
+        std::cout << quavella::grading_lines(
+            *check, best ? best->candidates[best->best].grading : check->grade(outcome.nt_seq));
     }
     return status(flush_output());
+}
+
+/// The lyrics' first characters on one line: line breaks shown as " / ".
+std::string one_line(const std::string& lyrics) {
+    std::string line;
+    for (const char c : lyrics) {
+        if (c == '\n') {
+            line += " / ";
+        } else {
+            line += c;
+        }
+    }
+    return line;
+}
+
+/// The three settings as their items' texts, or positions where a text is missing.
+std::string settings_text(int speed_pos, const std::string& speed_item, int mode_pos,
+                          const std::string& mode_item, int timbre_pos,
+                          const std::string& timbre_item) {
+    const auto shown = [](int pos, const std::string& item) {
+        return item.empty() ? "#" + std::to_string(pos) : item;
+    };
+    return shown(speed_pos, speed_item) + " " + shown(mode_pos, mode_item) + " " +
+           shown(timbre_pos, timbre_item);
+}
+
+/// Prints the history's notice or error on standard error; true when the call succeeded.
+bool history_ok(const quavella::history::Store& store, quavella::history::Status st) {
+    if (!store.notice().empty()) std::cerr << "quavella-cli: " << store.notice() << "\n";
+    if (st == quavella::history::Status::ok || st == quavella::history::Status::recovered) {
+        return true;
+    }
+    std::cerr << "quavella-cli: " << store.last_error() << "\n";
+    return false;
+}
+
+int history_list(quavella::history::Store& store, int limit) {
+    std::vector<quavella::history::Summary> page;
+    if (!history_ok(store, store.list(page, limit))) return status(Exit::history_failed);
+    for (const auto& s : page) {
+        std::cout << s.id << "  " << quavella::history::local_time_text(s.time_ms) << "  "
+                  << settings_text(s.speed_pos, s.speed_item, s.mode_pos, s.mode_item, s.timbre_pos,
+                                   s.timbre_item)
+                  << "  " << s.note_count << " notes  " << one_line(s.lyrics_start) << "\n";
+    }
+    return status(flush_output());
+}
+
+/// Reads one entry; prints why when it cannot.
+std::optional<quavella::history::Entry> history_entry(quavella::history::Store& store,
+                                                      std::int64_t id, Exit& failure) {
+    quavella::history::Entry entry;
+    const auto st = store.get(id, entry);
+    if (st == quavella::history::Status::not_found) {
+        if (!store.notice().empty()) std::cerr << "quavella-cli: " << store.notice() << "\n";
+        std::cerr << "quavella-cli: " << store.last_error() << "\n";
+        failure = Exit::no_such_entry;
+        return std::nullopt;
+    }
+    if (!history_ok(store, st)) {
+        failure = Exit::history_failed;
+        return std::nullopt;
+    }
+    return entry;
+}
+
+int history_show(quavella::history::Store& store, std::int64_t id) {
+    Exit failure = Exit::ok;
+    const auto entry = history_entry(store, id, failure);
+    if (!entry) return status(failure);
+    const quavella::history::Record& r = entry->record;
+    std::cout << "entry " << entry->id << "  " << quavella::history::local_time_text(r.time_ms)
+              << "\n"
+              << "settings: "
+              << settings_text(r.speed_pos, r.speed_item, r.mode_pos, r.mode_item, r.timbre_pos,
+                               r.timbre_item)
+              << " (--speed " << r.speed_pos << " --mode " << r.mode_pos << " --timbre "
+              << r.timbre_pos << ")\n"
+              << "tempo=" << r.tempo << " mode=" << r.mode << " program=" << r.program
+              << " notes=" << r.notes.size() << "\n"
+              << "state=" << quavella::history::state_text(r.state) << "\n";
+    if (r.tone_score) std::cout << "tone score: " << *r.tone_score << "\n";
+    std::cout << "lyrics:\n";
+    std::size_t start = 0;
+    while (start <= r.lyrics.size()) {
+        const std::size_t end = std::min(r.lyrics.find('\n', start), r.lyrics.size());
+        std::cout << "  " << r.lyrics.substr(start, end - start) << "\n";
+        start = end + 1;
+    }
+    std::cout << "make it again:\n  " << quavella::history::reproduce_command(r) << "\n";
+    const auto score = quavella::notation::build_score(quavella::history::melody_of(r));
+    std::cout << quavella::notation::score_text(score, terminal_width());
+    return status(flush_output());
+}
+
+int history_export(quavella::history::Store& store, std::int64_t id, std::string out_file) {
+    Exit failure = Exit::ok;
+    const auto entry = history_entry(store, id, failure);
+    if (!entry) return status(failure);
+    if (out_file.empty()) out_file = "history-" + std::to_string(id) + ".mid";
+    std::ofstream out(out_file, std::ios::binary | std::ios::trunc);
+    out.write(entry->record.midi.data(), static_cast<std::streamsize>(entry->record.midi.size()));
+    out.close();
+    if (!out) {
+        std::cerr << "quavella-cli: cannot write '" << out_file << "': " << std::strerror(errno)
+                  << "\n";
+        return status(Exit::output_not_written);
+    }
+    std::cout << "file=" << out_file << "\n";
+    return status(flush_output());
+}
+
+/// history: lists, shows and exports the compositions the window recorded.
+int cmd_history(std::span<const std::string> args) {
+    const auto parsed = quavella::cli::parse_history(args);
+    if (const auto* refused = std::get_if<quavella::cli::UsageError>(&parsed)) {
+        return usage_error(refused->message);
+    }
+    const auto& settings = std::get<quavella::cli::HistorySettings>(parsed);
+    const auto path = quavella::history::default_path(
+        [](const char* name) -> const char* { return std::getenv(name); });
+    if (!path) {
+        std::cerr << "quavella-cli: no place for the history: neither XDG_DATA_HOME nor HOME is "
+                     "set\n";
+        return status(Exit::history_failed);
+    }
+    quavella::history::Store store(*path);
+    using Action = quavella::cli::HistorySettings::Action;
+    switch (settings.action) {
+        case Action::list:
+            return history_list(store, settings.limit);
+        case Action::show:
+            return history_show(store, settings.id);
+        case Action::export_file:
+            return history_export(store, settings.id, settings.out_file);
+    }
+    return status(Exit::bad_usage);
 }
 
 /// One subcommand: its name and the function that runs it on the arguments after the name.
@@ -207,6 +463,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"analyze", cmd_analyze},
     {"compose", cmd_compose},
+    {"history", cmd_history},
 };
 
 }  // namespace

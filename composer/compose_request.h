@@ -36,4 +36,10 @@ ComposeOutcome compose_lyrics(std::string_view gbk_text, int speed_pos, int mode
                               int timbre_pos, DrawSource& draws, MessageSink& messages,
                               const std::string& midi_file);
 
+/// Composes exactly as compose_lyrics does, with the same draws, but writes no
+/// file: the outcome's midi_error is empty. Best-of composing grades melodies
+/// this way and writes only the one it keeps.
+ComposeOutcome compose_melody(std::string_view gbk_text, int speed_pos, int mode_pos,
+                              int timbre_pos, DrawSource& draws, MessageSink& messages);
+
 }  // namespace quavella

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <utility>
 
 #include "base/qassert.h"
 #include "composer/note_rope.h"
@@ -44,15 +45,19 @@ void Song::set_tempo(int value) { tempo_bpm = value; }
 void Song::set_mode(int value) { mode = value; }
 
 void Song::compose(PhraseLayout a, const std::string& midi_file) {
+    compose_melody(std::move(a));
+    write_midi(midi_file);
+}
+
+void Song::compose_melody(PhraseLayout a) {
     split_stc(a);
     mk_nt_area();
     if (nt_area.empty()) {
         // Without a note area there is no pitch to choose from: the melody
-        // stays empty and an empty composition is written.
+        // stays empty (and an empty composition is written).
         nt_seq_now.clear();
         tm_seq_now.clear();
         nt_cnt = 0;
-        write_midi(midi_file);
         return;
     }
     make_nt_seq();
@@ -60,7 +65,6 @@ void Song::compose(PhraseLayout a, const std::string& midi_file) {
     smooth_leaps();
     nt_cnt = static_cast<int>(nt_seq_now.size());
     make_tm_seq();
-    write_midi(midi_file);
 }
 
 void Song::split_stc(const PhraseLayout& a) {

@@ -44,6 +44,11 @@ public:
     /// @param a layout with exactly four STC_END values, the last entry being one.
     void compose(PhraseLayout a, const std::string& midi_file = kWorkingFile);
 
+    /// Composes the melody exactly as compose() does, with the same draws, but
+    /// writes no file. Used to grade candidates before one is written.
+    /// @param a a layout with exactly four STC_END values, the last entry being one.
+    void compose_melody(PhraseLayout a);
+
     /// The writer's error text; empty when the file was written completely.
     const std::string& midi_error() const { return midi_error_; }
 

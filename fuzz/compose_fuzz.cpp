@@ -8,6 +8,7 @@
 #include <iterator>
 #include <numeric>
 #include <string>
+#include <vector>
 
 #include "composer/compose_request.h"
 #include "composer/draws.h"
@@ -15,7 +16,10 @@
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_input.h"
 #include "fuzz/smf_reader.h"
+#include "lyrics/gbk_text.h"
 #include "lyrics/paragraph.h"
+#include "lyrics/syllables.h"
+#include "notation/score.h"
 
 namespace {
 
@@ -100,5 +104,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                    "note-off %zu", i);
     }
     FUZZ_CHECK(notes.back().meta == 0x2F && notes.back().tick == t, "end of the melody track");
+
+    // The score of the melody: one syllable per note, in UTF-8; each note's
+    // written pieces add up to its duration, and every bar is full.
+    FUZZ_CHECK(syllable_texts(gbk).size() == out.nt_seq.size(), "syllable texts %zu, notes %zu",
+               syllable_texts(gbk).size(), out.nt_seq.size());
+    const notation::Score score = notation::build_score(notation::melody_from(gbk, out));
+    for (const notation::Lyric& lyric : score.melody.lyrics) {
+        FUZZ_CHECK(!find_invalid_utf8(lyric.text), "syllable text is not UTF-8");
+        FUZZ_CHECK(!lyric.continuation || lyric.text.empty(), "continuation with a text");
+    }
+    std::vector<long> written(out.nt_seq.size(), 0);
+    for (const notation::Bar& bar : score.bars) {
+        int sum = 0;
+        for (const notation::Glyph& g : bar.glyphs) {
+            sum += g.ticks;
+            if (g.note >= 0) written[static_cast<std::size_t>(g.note)] += g.ticks;
+        }
+        FUZZ_CHECK(sum == notation::kBarTicks, "bar of %d ticks", sum);
+    }
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        FUZZ_CHECK(written[i] == out.tm_seq[i], "note %zu written as %ld ticks, composed %d", i,
+                   written[i], out.tm_seq[i]);
+    }
     return 0;
 }

@@ -21,7 +21,15 @@ struct SyllableText {
 /// Gives each note the composer makes from Paragraph(gbk_text).get_layout() its text.
 /// Any byte string is accepted. The result has exactly one entry per note, and the
 /// texts joined in order hold every character of the lyrics except the delimiters
-/// and the ignored marks.
+/// and the ignored marks (when there is at least one note to carry them).
+///
+/// Each word of the scan, counted k, is cut into units: each double-byte character
+/// alone, each run of ASCII characters together. Unit i goes to note i; with more
+/// units than notes the last note sings the rest, with fewer the extra notes are
+/// continuations (so a Latin word counted 3 is sung on its first note and held over
+/// two more). A word counted 0 gives its text to the previous sung syllable, or to
+/// the first one when it comes before any. Characters are read as GBK characters in
+/// order, so one whose second byte is below 0x80 stays whole.
 /// @param gbk_text the lyric text in GBK, lines already joined
 std::vector<SyllableText> syllable_texts(std::string_view gbk_text);
 

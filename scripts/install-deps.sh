@@ -7,10 +7,13 @@ packages=(
   build-essential cmake pkg-config clang-format ccache
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libfluidsynth-dev fluidsynth
+  qt6-base-dev libfluidsynth-dev fluidsynth libsndfile1-dev libpugixml-dev
+  libsqlite3-dev
   fonts-wqy-microhei
-  midicsv python3-mido
+  midicsv python3-mido poppler-utils
+  python3 unicode-data
   xvfb xdotool imagemagick sox
+  musescore3 poppler-utils
   desktop-file-utils appstream lintian librsvg2-bin
 )
 

@@ -100,6 +100,8 @@ struct FakePlayer : MediaPlayer {
         log_.push_back("close");
         opened = false;
     }
+    /// Reports `position` as it is set, not logged: the score window asks many times.
+    std::optional<int> position_ticks() const override { return position; }
     void call(const char* what) {
         log_.push_back(what);
         if (!opened) {
@@ -109,12 +111,34 @@ struct FakePlayer : MediaPlayer {
     EventLog& log_;
     bool fail_open = false;
     bool opened = false;
+    std::optional<int> position;
 };
 
 struct FakeLinkOpener : LinkOpener {
     explicit FakeLinkOpener(EventLog& log) : log_(log) {}
     void open_url(const std::string& url) override { log_.push_back("url:" + url); }
     EventLog& log_;
+};
+
+/// Answers the export questions from queues and records them: "file:<suggested>",
+/// "replace?:<path>", "failure:<text>".
+struct FakeExportDialogs : ExportDialogs {
+    explicit FakeExportDialogs(EventLog& log) : log_(log) {}
+    std::optional<std::string> ask_file(const std::string& suggested, const std::string&) override {
+        log_.push_back("file:" + suggested);
+        if (files.empty()) return std::nullopt;
+        auto file = files.front();
+        files.pop_front();
+        return file;
+    }
+    bool confirm_replace(const std::string& path) override {
+        log_.push_back("replace?:" + path);
+        return replace;
+    }
+    void tell_failure(const std::string& text) override { log_.push_back("failure:" + text); }
+    EventLog& log_;
+    std::deque<std::string> files;
+    bool replace = false;
 };
 
 /// The facts of a composition file that the window's tests check.

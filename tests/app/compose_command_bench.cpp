@@ -26,6 +26,7 @@ struct SilentPlayer : MediaPlayer {
     void pause() override {}
     void stop() override {}
     void close() override {}
+    std::optional<int> position_ticks() const override { return std::nullopt; }
 };
 
 /// The services of the command, over real files in a scratch directory, with

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Starts the real program under Xvfb, waits for its window, checks its size,
 # takes a screenshot, checks that it is not blank, composes from typed lyrics
-# with the FluidSynth player rendering to a WAV file, and exits through "退出".
+# with the FluidSynth player rendering to a WAV file, composes again from a
+# four-line Chinese lyric and keeps score.png of the score window "乐谱" beside
+# the screenshot, and exits through "退出".
 # Usage: window_screenshot.sh PROGRAM SCREENSHOT.png
 set -euo pipefail
 
@@ -78,7 +80,60 @@ for _ in $(seq 1 300); do
   sleep 0.01
 done
 
+# The score window follows the composition. Without a window manager it may cover
+# the main window, which is raised before each click on it.
+score=
+for _ in $(seq 1 300); do
+  score=$(xdotool search --onlyvisible --name '^乐谱$' 2>/dev/null | head -n1 || true)
+  [[ -n "$score" ]] && break
+  sleep 0.01
+done
+[[ -n "$score" ]] || { echo "no score window after composing"; exit 1; }
+
+# "停止" (suiButton4 at 601,305) lets us compose again; then a Chinese lyric replaces the text.
+xdotool windowraise "$window"
+xdotool mousemove $((X + 641)) $((Y + 318)) click 1
+sleep 2.3
+xdotool mousemove $((X + 200)) $((Y + 300)) click 1 key ctrl+a Delete
+xdotool type --delay 60 "春眠不觉晓，"
+xdotool key Return
+xdotool type --delay 60 "处处闻啼鸟。"
+xdotool key Return
+xdotool type --delay 60 "夜来风雨声，"
+xdotool key Return
+xdotool type --delay 60 "花落知多少。"
+xdotool mousemove $((X + 641)) $((Y + 186)) click 1
+message=
+for _ in $(seq 1 1000); do
+  message=$(xdotool search --onlyvisible --name '^(提示|quavella)$' 2>/dev/null | head -n1 || true)
+  [[ -n "$message" ]] && break
+  sleep 0.01
+done
+[[ -n "$message" ]] || { echo "no message after composing the Chinese lyric"; exit 1; }
+[[ "$(xdotool getwindowname "$message")" == "提示" ]] || { echo "compose ended with an error box"; exit 1; }
+xdotool windowfocus --sync "$message" key Return
+for _ in $(seq 1 300); do
+  xdotool search --onlyvisible --name '^提示$' >/dev/null 2>&1 || break
+  sleep 0.01
+done
+# Twenty characters, twenty notes: the lyric arrived whole.
+notes=$(midicsv 1.mid | grep -c Note_on_c)
+[[ "$notes" == 20 ]] || { echo "the Chinese lyric gave $notes notes, not 20"; exit 1; }
+score=$(xdotool search --onlyvisible --name '^乐谱$' 2>/dev/null | head -n1 || true)
+[[ -n "$score" ]] || { echo "no score window after the Chinese lyric"; exit 1; }
+xdotool windowraise "$score"
+sleep 0.5  # let the score paint
+score_shot="$(dirname "$shot")/score.png"
+import -window "$score" "$score_shot"
+score_spread=$(convert "$score_shot" -format '%[fx:standard_deviation]' info:)
+dark=$(convert "$score_shot" -colorspace Gray -threshold 50% -format '%[fx:1-mean]' info:)
+echo "score screenshot $score_shot, standard deviation $score_spread, dark share $dark"
+# Ink on white paper: some dark pixels, but far from half of them.
+awk -v s="$score_spread" -v d="$dark" 'BEGIN { exit !(s > 0.05 && d > 0.005 && d < 0.3) }' ||
+  { echo "score screenshot looks blank"; exit 1; }
+
 # "退出" (suiButton8 at 601,437, 80x27 in the window) ends the program normally.
+xdotool windowraise "$window"
 xdotool mousemove $((X + 641)) $((Y + 450)) click 1
 for _ in $(seq 1 300); do
   kill -0 "$pid" 2>/dev/null || break

@@ -37,6 +37,8 @@ TEST(ParseCompose, DefaultsAreTheWindowsFirstItemsStdinAndTheWorkingFile) {
     EXPECT_EQ(s.source.file, "-");
     EXPECT_FALSE(s.source.file_given);
     EXPECT_EQ(s.source.encoding, LyricEncoding::utf8);
+    EXPECT_FALSE(s.tones);
+    EXPECT_EQ(s.best_of, 1);
 }
 
 TEST(ParseCompose, EveryOptionInBothFormsAndAnyOrder) {
@@ -53,11 +55,39 @@ TEST(ParseCompose, EveryOptionInBothFormsAndAnyOrder) {
     EXPECT_EQ(s.source.file, "poem.txt");
     EXPECT_TRUE(s.source.file_given);
 
+    const ComposeSettings best = accepted(parse_compose(Args{"--tones", "--best-of", "20"}));
+    EXPECT_TRUE(best.tones);
+    EXPECT_EQ(best.best_of, 20);
+    EXPECT_EQ(accepted(parse_compose(Args{"--best-of=1000"})).best_of, 1000);
+
     // The last of a repeated option wins; positions outside the lists are kept as given.
     const ComposeSettings again =
         accepted(parse_compose(Args{"--speed", "1", "--speed", "-7", "--mode", "99999999999"}));
     EXPECT_EQ(again.speed, -7);
     EXPECT_EQ(again.mode, -1);  // too large for any list
+}
+
+TEST(ParseCompose, StateTakesBothGeneratorsInFull) {
+    const ComposeSettings s =
+        accepted(parse_compose(Args{"--state=18446744073709551615:4294967295"}));
+    ASSERT_TRUE(s.state);
+    EXPECT_EQ(s.state->s, std::numeric_limits<std::uint64_t>::max());
+    EXPECT_EQ(s.state->t, std::numeric_limits<std::uint32_t>::max());
+    EXPECT_EQ(s.seed, std::nullopt);
+    EXPECT_EQ(accepted(parse_compose(Args{"--state", "0:0"})).state, (Generators::State{0, 0}));
+}
+
+TEST(ParseCompose, ExportsAreOptionalFilesBesideOut) {
+    const ComposeSettings none = accepted(parse_compose(Args{}));
+    EXPECT_EQ(none.musicxml_file, "");
+    EXPECT_EQ(none.lyrics_midi_file, "");
+    EXPECT_EQ(none.audio_file, "");
+    const ComposeSettings all = accepted(parse_compose(Args{
+        "--musicxml", "s.musicxml", "--lyrics-midi=s.mid", "--audio", "s.flac", "-o", "t.mid"}));
+    EXPECT_EQ(all.musicxml_file, "s.musicxml");
+    EXPECT_EQ(all.lyrics_midi_file, "s.mid");
+    EXPECT_EQ(all.audio_file, "s.flac");
+    EXPECT_EQ(all.out_file, "t.mid");
 }
 
 TEST(ParseCompose, AfterDoubleDashEverythingIsAFile) {
@@ -94,19 +124,88 @@ const RefusalRow kRefusalRows[] = {
     {"OutEmpty", {"-o="}, "-o needs a file name"},
     {"EncodingMissing", {"--encoding"}, "--encoding needs a value"},
     {"EncodingUnknown", {"--encoding=latin1"}, "unknown encoding 'latin1'"},
+    {"StateWithoutColon",
+     {"--state", "12"},
+     "invalid state '12' (S:T, S from 0 to 18446744073709551615, T from 0 to 4294967295)"},
+    {"StateShuffleTooLarge",
+     {"--state=1:4294967296"},
+     "invalid state '1:4294967296' (S:T, S from 0 to 18446744073709551615, T from 0 to "
+     "4294967295)"},
+    {"StateMainEmpty",
+     {"--state", ":5"},
+     "invalid state ':5' (S:T, S from 0 to 18446744073709551615, T from 0 to 4294967295)"},
+    {"SeedAndState",
+     {"--state", "1:2", "--seed", "3"},
+     "--seed and --state cannot be used together"},
     {"UnknownOption", {"--bogus"}, "unknown option '--bogus' for compose"},
     {"PrefixIsNotTheOption", {"--speedy", "1"}, "unknown option '--speedy' for compose"},
     {"TwoFiles", {"a.txt", "--", "b.txt"}, "more than one FILE: 'b.txt'"},
+    {"BestOfZero", {"--best-of", "0"}, "invalid count '0' for --best-of (1 to 1000)"},
+    {"BestOfTooMany", {"--best-of=1001"}, "invalid count '1001' for --best-of (1 to 1000)"},
+    {"BestOfNotANumber", {"--best-of", "20x"}, "invalid count '20x' for --best-of (1 to 1000)"},
+    {"BestOfMissing", {"--best-of"}, "--best-of needs a value"},
+    {"TonesTakesNoValue", {"--tones=yes"}, "--tones takes no value"},
     {"FirstRefusalWins", {"a.txt", "b.txt", "--bogus"}, "more than one FILE: 'b.txt'"},
+    {"MusicXmlMissing", {"--musicxml"}, "--musicxml needs a file name"},
+    {"AudioEmpty", {"--audio="}, "--audio needs a file name"},
+    {"ExportOverTheComposition",
+     {"-o", "song.mid", "--lyrics-midi", "./song.mid"},
+     "-o and --lyrics-midi name the same file './song.mid'"},
+    {"ExportOverTheWorkingFile",
+     {"--audio", "temp.mid"},
+     "-o and --audio name the same file 'temp.mid'"},
+    {"TwoExportsOneFile",
+     {"--musicxml", "out/a", "--audio=out//a"},
+     "--musicxml and --audio name the same file 'out//a'"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, ParseComposeRefusal, ::testing::ValuesIn(kRefusalRows),
                          test::RowName{});
 
+TEST(ParseHistory, ActionsTheirOperandsAndOptions) {
+    using Action = HistorySettings::Action;
+    const HistorySettings list = accepted(parse_history(Args{"list"}));
+    EXPECT_EQ(list.action, Action::list);
+    EXPECT_EQ(list.limit, 20);
+    EXPECT_EQ(accepted(parse_history(Args{"list", "--limit=0"})).limit, 0);
+    const HistorySettings show = accepted(parse_history(Args{"show", "9223372036854775807"}));
+    EXPECT_EQ(show.action, Action::show);
+    EXPECT_EQ(show.id, std::numeric_limits<std::int64_t>::max());
+    const HistorySettings exported = accepted(parse_history(Args{"export", "-o", "a.mid", "12"}));
+    EXPECT_EQ(exported.action, Action::export_file);
+    EXPECT_EQ(exported.id, 12);
+    EXPECT_EQ(exported.out_file, "a.mid");
+    EXPECT_EQ(accepted(parse_history(Args{"export", "3"})).out_file, "");
+
+    const std::pair<Args, std::string> refusals[] = {
+        {{}, "history needs list, show or export"},
+        {{"remove", "1"}, "unknown history command 'remove' (list, show or export)"},
+        {{"list", "5"}, "unexpected argument '5' for history list"},
+        {{"list", "--limit", "-1"}, "invalid limit '-1' (0 for all, or a count)"},
+        {{"list", "--limit", "ten"}, "invalid limit 'ten' (0 for all, or a count)"},
+        {{"show"}, "history show needs an ID"},
+        {{"show", "1", "2"}, "more than one ID: '2'"},
+        {{"show", "0"}, "invalid ID '0' (the number history list shows)"},
+        {{"show", "--", "-3"}, "invalid ID '-3' (the number history list shows)"},
+        {{"show", "1", "-o", "x"}, "unknown option '-o' for history show"},
+        {{"export", "-o"}, "-o needs a file name"},
+        {{"export", "1", "--limit", "2"}, "unknown option '--limit' for history export"},
+    };
+    for (const auto& [args, message] : refusals) {
+        const auto parsed = parse_history(args);
+        ASSERT_TRUE(std::holds_alternative<UsageError>(parsed)) << message;
+        EXPECT_EQ(std::get<UsageError>(parsed).message, message);
+    }
+}
+
 TEST(ParseAnalyze, TakesTheEncodingAndOneFileOnly) {
     const AnalyzeSettings s = accepted(parse_analyze(Args{"--encoding=cp936", "lyrics.txt"}));
     EXPECT_EQ(s.source.encoding, LyricEncoding::gbk);
     EXPECT_EQ(s.source.file, "lyrics.txt");
+    EXPECT_FALSE(s.tones);
+    EXPECT_TRUE(accepted(parse_analyze(Args{"--tones"})).tones);
+    EXPECT_EQ(std::get<UsageError>(parse_analyze(Args{"--best-of", "2"})).message,
+              "unknown option '--best-of' for analyze");
     EXPECT_EQ(std::get<UsageError>(parse_analyze(Args{"--seed", "1"})).message,
               "unknown option '--seed' for analyze");
 }

@@ -124,11 +124,12 @@ TEST(CliUsage, HelpGoesToStdout) {
         const CliRun r = run_cli(args);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, "");
-        EXPECT_NE(r.out.find("quavella-cli analyze [--encoding E] [FILE]"), std::string::npos);
-        // The export and check options follow -o OUT on the same line.
+        // Options added later follow the first ones on the same line.
+        EXPECT_NE(r.out.find("quavella-cli analyze [--encoding E] "), std::string::npos);
         EXPECT_NE(r.out.find("quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] "
                              "[--encoding E] [-o OUT] "),
                   std::string::npos);
+        EXPECT_NE(r.out.find("quavella-cli history list [--limit N]"), std::string::npos);
     }
 }
 

@@ -196,6 +196,37 @@ TEST_F(CliCompose, UnwritableOutputIsAnErrorNamingTheFile) {
     EXPECT_NE(r.err.find("missing-dir/x.mid"), std::string::npos) << r.err;
 }
 
+TEST_F(CliCompose, ExportsAreWrittenBesideTheCompositionAndReported) {
+    const CliRun plain = run({"compose", "--seed", "42", "-o", "plain.mid", "poem.txt"});
+    const CliRun r =
+        run({"compose", "--seed", "42", "-o", "song.mid", "--musicxml", "song.musicxml",
+             "--lyrics-midi", "lyrics.mid", "--audio", "song.ogg", "poem.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "seed=42 notes=20 tempo=112 mode=0 program=0 file=song.mid "
+              "musicxml=song.musicxml lyrics-midi=lyrics.mid audio=song.ogg\n");
+    // The composition itself is the one written without exports.
+    EXPECT_EQ(read_file(path("song.mid")), read_file(path("plain.mid")));
+    const std::string xml = read_file(path("song.musicxml"));
+    EXPECT_EQ(count_of(xml, "<lyric "), 20);
+    EXPECT_NE(xml.find("<work-title>春眠不觉晓</work-title>"), std::string::npos);
+    EXPECT_EQ(count_of(midicsv_text(path("lyrics.mid")), "Lyric_t"), 20);
+    EXPECT_EQ(read_file(path("song.ogg")).compare(0, 4, "OggS"), 0);
+}
+
+TEST_F(CliCompose, AnExportThatCannotBeWrittenFailsTheCommandNamingIt) {
+    const CliRun r =
+        run({"compose", "--seed", "42", "-o", "song.mid", "--musicxml", "missing-dir/s.musicxml",
+             "--lyrics-midi", "lyrics.mid", "--audio", "song.mp3", "poem.txt"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");  // nothing is reported as written
+    EXPECT_EQ(r.err,
+              "quavella-cli: cannot write 'missing-dir/s.musicxml': No such file or directory\n"
+              "quavella-cli: cannot write 'song.mp3': audio file type '.mp3' is not supported "
+              "(use .wav, .flac, .ogg, .oga, .aiff, .aif, .au, .caf, .w64, .rf64)\n");
+    EXPECT_FALSE(fs::exists(path("song.mp3")));
+}
+
 TEST_F(CliCompose, BadOptionsAreUsageErrors) {
     const std::vector<std::vector<std::string>> rows{
         {"compose", "--seed", "-1", "poem.txt"},
@@ -208,6 +239,8 @@ TEST_F(CliCompose, BadOptionsAreUsageErrors) {
         {"compose", "--bogus", "poem.txt"},
         {"compose", "poem.txt", "poem.txt"},
         {"compose", "--score=yes", "poem.txt"},
+        {"compose", "--musicxml", "temp.mid", "poem.txt"},
+        {"compose", "poem.txt", "--audio"},
     };
     for (const auto& args : rows) {
         const CliRun r = run(args);

@@ -4,7 +4,6 @@
 #include "lyrics/syllables.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -17,6 +16,7 @@
 #include "composer/message_sink.h"
 #include "gbk_bytes.h"
 #include "lyrics/gbk_text.h"
+#include "tests/support/files.h"
 
 namespace quavella::test {
 namespace {
@@ -148,9 +148,8 @@ public:
 };
 
 TEST(SyllableTexts, OneTextPerComposedNoteAndNoCharacterLostForAnyBytes) {
-    const auto file = (std::filesystem::temp_directory_path() /
-                       ("quavella-syllables-" + std::to_string(::getpid()) + ".mid"))
-                          .string();
+    const ScratchDir dir;
+    const std::string file = dir.file("song.mid");
     std::mt19937 rng(20240611);
     NullSink sink;
     for (int round = 0; round < 400; ++round) {
@@ -185,7 +184,6 @@ TEST(SyllableTexts, OneTextPerComposedNoteAndNoCharacterLostForAnyBytes) {
             EXPECT_TRUE(syllables.back().sentence_end);
         }
     }
-    std::filesystem::remove(file);
 }
 
 }  // namespace

@@ -4,7 +4,6 @@
 #include "notation/score.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -15,6 +14,7 @@
 #include "composer/draws.h"
 #include "composer/message_sink.h"
 #include "lyrics/gbk_text.h"
+#include "tests/support/files.h"
 
 namespace quavella::notation {
 namespace {
@@ -173,13 +173,6 @@ std::string gbk(const std::string& utf8) { return utf8_to_gbk(utf8).gbk; }
 
 class ComposedMelodies : public ::testing::Test {
 protected:
-    void SetUp() override {
-        file_ = (std::filesystem::temp_directory_path() /
-                 ("quavella-score-" + std::to_string(::getpid()) + ".mid"))
-                    .string();
-    }
-    void TearDown() override { std::filesystem::remove(file_); }
-
     ComposeOutcome compose(const std::string& text, std::uint64_t seed, int speed, int mode) {
         // A fresh file each time: ext4 flushes a file rewritten over its old
         // content when it is closed.
@@ -188,7 +181,8 @@ protected:
         return compose_lyrics(text, speed, mode, 0, draws, sink_, file_);
     }
 
-    std::string file_;
+    const test::ScratchDir dir_;
+    const std::string file_ = dir_.file("song.mid");
     NullSink sink_;
 };
 

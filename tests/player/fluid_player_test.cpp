@@ -452,5 +452,32 @@ TEST_F(FluidPlayerTest, LengthIsTheLongestTrackWhateverTheEncoding) {
     EXPECT_GE(played, std::chrono::milliseconds(450)) << "ended before the second track did";
 }
 
+// The score window marks the note being heard from this position: present while
+// playing or paused, gone once stopped, ended or closed.
+TEST_F(FluidPlayerTest, PositionIsKnownWhilePlayingOrPausedOnly) {
+    const auto notes = run_of_notes(6, 100, 20);
+    FluidPlayer& player = FluidPlayerTest::player();
+    EXPECT_EQ(player.position_ticks(), std::nullopt);  // closed
+    player.open(file("a.mid", melody(0, notes)));
+    EXPECT_EQ(player.position_ticks(), std::nullopt);  // stopped at the start
+    player.play();
+    ASSERT_TRUE(wait_for([&] { return player.position_ticks().value_or(0) >= 200; }, 5000));
+
+    player.pause();
+    const std::optional<int> paused_at = player.position_ticks();
+    ASSERT_TRUE(paused_at.has_value());
+    EXPECT_EQ(*paused_at, player.current_tick());
+    sleep_ms(200);
+    EXPECT_EQ(player.position_ticks(), paused_at);
+
+    player.stop();
+    EXPECT_EQ(player.position_ticks(), std::nullopt);
+    player.play();
+    ASSERT_TRUE(wait_for([&] { return player.state() == State::ended; }, 5000));
+    EXPECT_EQ(player.position_ticks(), std::nullopt);
+    player.close();
+    EXPECT_EQ(player.position_ticks(), std::nullopt);
+}
+
 }  // namespace
 }  // namespace quavella

@@ -1,0 +1,351 @@
+// Audio export: FluidSynth renders the melody into float blocks at sample
+// timing; the peak decides one gain for the whole; libsndfile writes the file.
+#include "export/audio_render.h"
+
+#include <fcntl.h>
+#include <fluidsynth.h>
+#include <sndfile.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "export/export_file.h"
+
+namespace quavella::exports {
+
+namespace {
+
+// The composition file's channel and velocity.
+constexpr int kMelodyChannel = 1;
+constexpr int kVelocity = 95;
+
+constexpr int kBlockFrames = 1024;
+
+/// One file type: its extension, FluidSynth's name for it and libsndfile's format.
+struct FileType {
+    const char* extension;
+    const char* fluid_name;
+    int format;
+};
+
+constexpr FileType kFileTypes[] = {
+    {".wav", "wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+    {".flac", "flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+    {".ogg", "oga", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+    {".oga", "oga", SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+    {".aiff", "aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
+    {".aif", "aiff", SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
+    {".au", "au", SF_FORMAT_AU | SF_FORMAT_PCM_16},
+    {".caf", "caf", SF_FORMAT_CAF | SF_FORMAT_PCM_16},
+    {".w64", "w64", SF_FORMAT_W64 | SF_FORMAT_PCM_16},
+    {".rf64", "rf64", SF_FORMAT_RF64 | SF_FORMAT_PCM_16},
+};
+
+struct SettingsDeleter {
+    void operator()(fluid_settings_t* s) const { delete_fluid_settings(s); }
+};
+struct SynthDeleter {
+    void operator()(fluid_synth_t* s) const { delete_fluid_synth(s); }
+};
+using SettingsPtr = std::unique_ptr<fluid_settings_t, SettingsDeleter>;
+using SynthPtr = std::unique_ptr<fluid_synth_t, SynthDeleter>;
+
+/// The settings of every render: 44.1 kHz, samples of a preset loaded only
+/// when a program selects it (the default soundfont is large).
+SettingsPtr render_settings() {
+    SettingsPtr settings(new_fluid_settings());
+    if (settings) {
+        fluid_settings_setnum(settings.get(), "synth.sample-rate", kAudioSampleRate);
+        fluid_settings_setint(settings.get(), "synth.dynamic-sample-loading", 1);
+    }
+    return settings;
+}
+
+/// FluidSynth's file types, as offered for its file renderer.
+std::vector<std::string> fluid_file_types(fluid_settings_t* settings) {
+    std::vector<std::string> types;
+    fluid_settings_foreach_option(
+        settings, "audio.file.type", &types, [](void* data, const char*, const char* option) {
+            static_cast<std::vector<std::string>*>(data)->emplace_back(option);
+        });
+    return types;
+}
+
+const FileType* supported_type(const std::string& extension, fluid_settings_t* settings) {
+    const std::vector<std::string> offered = fluid_file_types(settings);
+    for (const FileType& type : kFileTypes) {
+        if (extension != type.extension) continue;
+        if (std::find(offered.begin(), offered.end(), type.fluid_name) == offered.end()) break;
+        SF_INFO info{};
+        info.samplerate = kAudioSampleRate;
+        info.channels = 2;
+        info.format = type.format;
+        return sf_format_check(&info) ? &type : nullptr;
+    }
+    return nullptr;
+}
+
+std::string lower_extension(const std::filesystem::path& file) {
+    std::string ext = file.extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext;
+}
+
+/// One note event at a frame: on or off.
+struct NoteEvent {
+    std::int64_t frame;
+    int key;
+    bool on;
+};
+
+/// One pass over the melody: a synth of its own plays the notes at their frames
+/// and then rings out. The stop rule depends only on the samples rendered, so
+/// two passes over the same melody give the same frames.
+class MelodyRender {
+public:
+    /// Prepares a synth with the soundfont and the melody's program; sets `error` on failure.
+    MelodyRender(const notation::Melody& melody, fluid_settings_t* settings,
+                 const std::string& soundfont, std::string& error) {
+        synth_.reset(new_fluid_synth(settings));
+        if (!synth_) {
+            error = "FluidSynth cannot create a synthesizer";
+            return;
+        }
+        std::error_code ec;
+        if (!std::filesystem::is_regular_file(soundfont, ec)) {
+            error = "the soundfont '" + soundfont + "' does not exist";
+            return;
+        }
+        if (fluid_synth_sfload(synth_.get(), soundfont.c_str(), 1) == FLUID_FAILED) {
+            error = "cannot load the soundfont '" + soundfont + "'";
+            return;
+        }
+        fluid_synth_program_change(synth_.get(), kMelodyChannel,
+                                   std::clamp(melody.program, 0, 127));
+
+        // Each note starts where the previous one ends; at a shared frame the
+        // ending note is released before the next one sounds.
+        const std::int64_t tempo = std::max(melody.tempo, 1);
+        const std::int64_t per_minute = tempo * notation::kTicksPerBeat;
+        std::int64_t tick = 0;
+        const std::size_t n = std::min(melody.notes.size(), melody.ticks.size());
+        events_.reserve(2 * n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const int key = std::clamp(melody.notes[i], 0, 127);
+            events_.push_back({tick * kAudioSampleRate * 60 / per_minute, key, true});
+            tick += std::max(melody.ticks[i], 0);
+            events_.push_back({tick * kAudioSampleRate * 60 / per_minute, key, false});
+        }
+        music_end_ = events_.empty() ? 0 : events_.back().frame;
+    }
+
+    /// Renders up to kBlockFrames interleaved stereo frames into `out`.
+    /// @return the frames rendered; 0 once the melody has rung out
+    int next(float* out) {
+        if (done_) return 0;
+        while (next_event_ < events_.size() && events_[next_event_].frame <= frame_) {
+            const NoteEvent& e = events_[next_event_++];
+            if (e.on)
+                fluid_synth_noteon(synth_.get(), kMelodyChannel, e.key, kVelocity);
+            else
+                fluid_synth_noteoff(synth_.get(), kMelodyChannel, e.key);
+        }
+        std::int64_t frames = kBlockFrames;
+        if (next_event_ < events_.size())
+            frames = std::min(frames, events_[next_event_].frame - frame_);
+        const int count = static_cast<int>(frames);
+        fluid_synth_write_float(synth_.get(), count, out, 0, 2, out, 1, 2);
+        float block_peak = 0.0f;
+        for (int i = 0; i < 2 * count; ++i) block_peak = std::max(block_peak, std::fabs(out[i]));
+
+        if (frame_ >= music_end_ && ring_out_over(block_peak)) {
+            done_ = true;  // the block is below the floor: leave it out
+            return 0;
+        }
+        peak_ = std::max(peak_, block_peak);
+        frame_ += count;
+        return count;
+    }
+
+    /// The largest absolute sample of the frames returned so far.
+    float peak() const { return peak_; }
+
+private:
+    /// The ring-out ends once no voice sounds and a block stays below the floor
+    /// under the peak, or when it has lasted kMaxRingOutSeconds.
+    bool ring_out_over(float block_peak) const {
+        const auto longest = static_cast<std::int64_t>(kMaxRingOutSeconds * kAudioSampleRate);
+        if (frame_ - music_end_ >= longest) return true;
+        const auto floor = static_cast<float>(peak_ * std::pow(10.0, -kRingOutFloorDb / 20.0));
+        return fluid_synth_get_active_voice_count(synth_.get()) == 0 && block_peak <= floor;
+    }
+
+    SynthPtr synth_;
+    std::vector<NoteEvent> events_;
+    std::size_t next_event_ = 0;
+    std::int64_t frame_ = 0;
+    std::int64_t music_end_ = 0;
+    float peak_ = 0.0f;
+    bool done_ = false;
+};
+
+struct SndfileCloser {
+    void operator()(SNDFILE* f) const { sf_close(f); }
+};
+
+/// The output file, opened before rendering so a bad name fails fast.
+class AudioOut {
+public:
+    AudioOut(const std::filesystem::path& file, int format, std::string& error) {
+        errno = 0;
+        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            error = std::strerror(errno);
+            return;
+        }
+        SF_INFO info{};
+        info.samplerate = kAudioSampleRate;
+        info.channels = 2;
+        info.format = format;
+        errno = 0;
+        file_.reset(sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE));
+        if (!file_) {
+            error = reason(nullptr);
+            ::close(fd);
+            return;
+        }
+        // Samples beyond full scale are clipped, never wrapped around.
+        sf_command(file_.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    }
+
+    bool is_open() const { return file_ != nullptr; }
+
+    /// Writes `frames` interleaved stereo frames scaled by `gain`.
+    bool write(float* samples, int frames, float gain, std::string& error) {
+        for (int i = 0; i < 2 * frames; ++i) samples[i] *= gain;
+        errno = 0;
+        if (sf_writef_float(file_.get(), samples, frames) != frames) {
+            error = reason(file_.get());
+            return false;
+        }
+        return true;
+    }
+
+    /// Completes the file. @return false with `error` set when it could not be completed
+    bool close(std::string& error) {
+        if (sf_close(file_.release()) != 0) {
+            error = "write error (maybe disk full)";
+            return false;
+        }
+        return true;
+    }
+
+private:
+    /// Why the last libsndfile call failed: the system's reason when there is
+    /// one (a full disk), libsndfile's own otherwise.
+    static std::string reason(SNDFILE* file) {
+        if (errno != 0) return std::strerror(errno);
+        return sf_strerror(file);
+    }
+
+    std::unique_ptr<SNDFILE, SndfileCloser> file_;
+};
+
+float gain_for(float peak) {
+    if (peak <= 0.0f) return 1.0f;  // silence stays silence
+    return static_cast<float>(std::pow(10.0, kAudioPeakDbfs / 20.0) / peak);
+}
+
+}  // namespace
+
+std::vector<std::string> audio_extensions() {
+    const SettingsPtr settings = render_settings();
+    std::vector<std::string> extensions;
+    if (!settings) return extensions;
+    for (const FileType& type : kFileTypes) {
+        if (supported_type(type.extension, settings.get()) != nullptr)
+            extensions.emplace_back(type.extension);
+    }
+    return extensions;
+}
+
+std::optional<std::string> render_audio(const notation::Score& score,
+                                        const std::filesystem::path& file,
+                                        const AudioSettings& audio) {
+    const SettingsPtr settings = render_settings();
+    if (!settings) return write_failure(file, "FluidSynth cannot create its settings");
+
+    // 1. The file type from the extension, before any work.
+    const FileType* type = supported_type(lower_extension(file), settings.get());
+    if (type == nullptr) {
+        std::string known;
+        for (const std::string& ext : audio_extensions())
+            known += (known.empty() ? "" : ", ") + ext;
+        const std::string ext = file.extension().string();
+        return write_failure(file,
+                             (ext.empty() ? std::string("no audio file type given")
+                                          : "audio file type '" + ext + "' is not supported") +
+                                 " (use " + known + ")");
+    }
+
+    std::string soundfont = audio.soundfont;
+    if (soundfont.empty()) {
+        char* name = nullptr;
+        if (fluid_settings_dupstr(settings.get(), "synth.default-soundfont", &name) == FLUID_OK &&
+            name != nullptr) {
+            soundfont = name;
+        }
+        fluid_free(name);
+    }
+
+    // 2. The synthesizer with its soundfont, then the output file.
+    std::string error;
+    auto render = std::make_unique<MelodyRender>(score.melody, settings.get(), soundfont, error);
+    if (!error.empty()) return write_failure(file, error);
+    AudioOut out(file, type->format, error);
+    if (!out.is_open()) return write_failure(file, error);
+
+    // 3. Render. A melody that fits in memory is rendered once; a longer one is
+    //    rendered to find its peak and then again to be written.
+    std::vector<float> block(2 * kBlockFrames);
+    const std::int64_t notes_frames = [&] {
+        std::int64_t ticks = 0;
+        for (const int t : score.melody.ticks) ticks += std::max(t, 0);
+        return ticks * kAudioSampleRate * 60 /
+               (std::int64_t{std::max(score.melody.tempo, 1)} * notation::kTicksPerBeat);
+    }();
+    const auto ring_out_frames = static_cast<std::int64_t>(kMaxRingOutSeconds * kAudioSampleRate);
+    if (notes_frames + ring_out_frames <= audio.memory_frames) {
+        std::vector<float> samples;
+        samples.reserve(static_cast<std::size_t>(2 * (notes_frames + ring_out_frames / 4)));
+        while (const int frames = render->next(block.data()))
+            samples.insert(samples.end(), block.begin(), block.begin() + 2 * frames);
+        const float gain = gain_for(render->peak());
+        for (std::size_t at = 0; at < samples.size(); at += 2 * kBlockFrames) {
+            const auto frames =
+                static_cast<int>(std::min<std::size_t>(kBlockFrames, (samples.size() - at) / 2));
+            if (!out.write(samples.data() + at, frames, gain, error))
+                return write_failure(file, error);
+        }
+    } else {
+        while (render->next(block.data()) > 0) {
+        }
+        const float gain = gain_for(render->peak());
+        render = std::make_unique<MelodyRender>(score.melody, settings.get(), soundfont, error);
+        if (!error.empty()) return write_failure(file, error);
+        while (const int frames = render->next(block.data())) {
+            if (!out.write(block.data(), frames, gain, error)) return write_failure(file, error);
+        }
+    }
+    if (!out.close(error)) return write_failure(file, error);
+    return std::nullopt;
+}
+
+}  // namespace quavella::exports

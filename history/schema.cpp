@@ -1,0 +1,56 @@
+// The history database's schema by version.
+#include "history/schema.h"
+
+namespace quavella::history {
+
+namespace {
+
+// Version 1. One row per composition in `composition`: the columns a list
+// shows come first and the file bytes last, so a list never reads them.
+// Notes and ticks are decimal numbers separated by single spaces. The main
+// generator's 64-bit state is kept as the signed integer with the same bits.
+// `syllable` holds the text sung on each note, when the composer gave it.
+constexpr const char* kVersion1 = R"sql(
+CREATE TABLE composition (
+    id          INTEGER PRIMARY KEY AUTOINCREMENT,
+    composed_at INTEGER NOT NULL,  -- milliseconds since 1970-01-01 UTC
+    lyrics      TEXT    NOT NULL,  -- the lyric box's lines as typed, joined by a line feed
+    speed_pos   INTEGER NOT NULL,
+    mode_pos    INTEGER NOT NULL,
+    timbre_pos  INTEGER NOT NULL,
+    speed_item  TEXT    NOT NULL,
+    mode_item   TEXT    NOT NULL,
+    timbre_item TEXT    NOT NULL,
+    tempo       INTEGER NOT NULL,
+    mode        INTEGER NOT NULL,
+    program     INTEGER NOT NULL,
+    note_count  INTEGER NOT NULL,
+    tone_score  REAL,
+    state_s     INTEGER NOT NULL,
+    state_t     INTEGER NOT NULL,
+    notes       TEXT    NOT NULL,
+    ticks       TEXT    NOT NULL,
+    gbk_text    BLOB    NOT NULL,
+    midi        BLOB    NOT NULL
+);
+-- Small beside the rows, so counting the entries need not read their files.
+CREATE INDEX composition_time ON composition (composed_at);
+CREATE TABLE syllable (
+    composition_id INTEGER NOT NULL REFERENCES composition (id) ON DELETE CASCADE,
+    idx            INTEGER NOT NULL,
+    text           TEXT    NOT NULL,
+    continuation   INTEGER NOT NULL,
+    pause_after    INTEGER NOT NULL,
+    sentence_end   INTEGER NOT NULL,
+    sentence       INTEGER NOT NULL,
+    PRIMARY KEY (composition_id, idx)
+) WITHOUT ROWID;
+)sql";
+
+constexpr const char* kSteps[] = {kVersion1};
+
+}  // namespace
+
+std::span<const char* const> migrations() { return kSteps; }
+
+}  // namespace quavella::history

@@ -1,0 +1,523 @@
+// The history database over the SQLite C interface.
+#include "history/store.h"
+
+#include <sqlite3.h>
+
+#include <charconv>
+#include <chrono>
+#include <ctime>
+#include <system_error>
+#include <utility>
+
+#include "history/schema.h"
+
+namespace quavella::history {
+
+namespace {
+
+/// How long a call waits for another connection's write to finish.
+constexpr int kBusyMs = 3000;
+
+std::string numbers_text(const std::vector<int>& values) {
+    std::string text;
+    for (const int v : values) {
+        if (!text.empty()) text += ' ';
+        text += std::to_string(v);
+    }
+    return text;
+}
+
+bool parse_numbers(std::string_view text, std::vector<int>& out) {
+    out.clear();
+    const char* p = text.data();
+    const char* last = p + text.size();
+    while (p != last) {
+        int value = 0;
+        const auto [end, ec] = std::from_chars(p, last, value);
+        if (ec != std::errc()) return false;
+        out.push_back(value);
+        p = end;
+        if (p != last) {
+            if (*p != ' ') return false;
+            ++p;
+        }
+    }
+    return true;
+}
+
+std::string column_text(sqlite3_stmt* st, int col) {
+    const auto* bytes = static_cast<const char*>(sqlite3_column_blob(st, col));
+    const int n = sqlite3_column_bytes(st, col);
+    return bytes == nullptr ? std::string() : std::string(bytes, static_cast<std::size_t>(n));
+}
+
+std::optional<double> column_optional_double(sqlite3_stmt* st, int col) {
+    if (sqlite3_column_type(st, col) == SQLITE_NULL) return std::nullopt;
+    return sqlite3_column_double(st, col);
+}
+
+/// The time stamp of a moved-aside file: local time, YYYYMMDD-HHMMSS.
+std::string stamp_now() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[32];
+    const std::size_t n = std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return std::string(text, n);
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> default_path(
+    const std::function<const char*(const char*)>& getenv) {
+    std::filesystem::path base;
+    const char* data_home = getenv("XDG_DATA_HOME");
+    if (data_home != nullptr && std::filesystem::path(data_home).is_absolute()) {
+        base = data_home;
+    } else {
+        const char* home = getenv("HOME");
+        if (home == nullptr || *home == '\0') return std::nullopt;
+        base = std::filesystem::path(home) / ".local" / "share";
+    }
+    return base / "quavella" / "history.sqlite3";
+}
+
+/// A prepared statement, finalized when it goes out of scope.
+class Store::Statement {
+public:
+    Statement(sqlite3* db, const char* sql) {
+        rc_ = sqlite3_prepare_v2(db, sql, -1, &st_, nullptr);
+    }
+    ~Statement() { sqlite3_finalize(st_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    /// SQLITE_OK when the statement was prepared.
+    int prepared() const { return rc_; }
+    sqlite3_stmt* get() const { return st_; }
+
+    void bind(int i, std::int64_t v) { sqlite3_bind_int64(st_, i, v); }
+    void bind(int i, int v) { sqlite3_bind_int(st_, i, v); }
+    void bind(int i, const std::string& text) {
+        sqlite3_bind_text(st_, i, text.data(), static_cast<int>(text.size()), SQLITE_STATIC);
+    }
+    void bind_blob(int i, const std::string& bytes) {
+        // A zero-length blob, not NULL, for an empty string.
+        sqlite3_bind_blob(st_, i, bytes.empty() ? "" : bytes.data(), static_cast<int>(bytes.size()),
+                          SQLITE_STATIC);
+    }
+    void bind(int i, const std::optional<double>& v) {
+        if (v) {
+            sqlite3_bind_double(st_, i, *v);
+        } else {
+            sqlite3_bind_null(st_, i);
+        }
+    }
+    int step() { return sqlite3_step(st_); }
+    void reset() {
+        sqlite3_reset(st_);
+        sqlite3_clear_bindings(st_);
+    }
+
+private:
+    sqlite3_stmt* st_ = nullptr;
+    int rc_ = SQLITE_OK;
+};
+
+Store::Store(std::filesystem::path file, std::string vfs)
+    : file_(std::move(file)), vfs_(std::move(vfs)) {}
+
+Store::~Store() { close(); }
+
+void Store::close() {
+    if (db_ != nullptr) {
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+    }
+}
+
+Status Store::fail(const std::string& what) {
+    last_error_ = what;
+    return Status::failed;
+}
+
+Status Store::fail_sqlite(const std::string& what, int rc) {
+    last_rc_ = rc;
+    std::string reason = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    last_error_ = what + " (" + file_.string() + "): " + reason;
+    // A statement that failed inside a transaction leaves it to be rolled back.
+    if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    return Status::failed;
+}
+
+bool Store::damaged(int rc) const {
+    const int primary = rc & 0xff;
+    return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+Status Store::open() {
+    last_error_.clear();
+    notice_.clear();
+    return open_or_recover();
+}
+
+Status Store::open_or_recover() {
+    if (open_once() == Status::ok) return Status::ok;
+    if (!damaged(last_rc_)) return Status::failed;
+    if (move_aside() != Status::ok) return Status::failed;
+    return open_once() == Status::ok ? Status::recovered : Status::failed;
+}
+
+Status Store::open_once() {
+    close();
+    last_rc_ = SQLITE_OK;
+    std::error_code ec;
+    const std::filesystem::path dir = file_.parent_path();
+    if (!dir.empty()) {
+        std::filesystem::create_directories(dir, ec);
+        if (ec) return fail("cannot create the directory " + dir.string() + ": " + ec.message());
+    }
+    const int rc = sqlite3_open_v2(file_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                                   vfs_.empty() ? nullptr : vfs_.c_str());
+    if (rc != SQLITE_OK) {
+        fail_sqlite("cannot open the history", rc);
+        close();
+        return Status::failed;
+    }
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, kBusyMs);
+    // WAL: readers never block the writer, and a commit is one append to the
+    // log. With synchronous=NORMAL a commit survives the program being killed
+    // at any point; after a power loss the last commits may be missing, but the
+    // database is never damaged.
+    const Status st = migrate();
+    if (st != Status::ok) {
+        close();
+        return st;
+    }
+    return Status::ok;
+}
+
+Status Store::migrate() {
+    const auto exec = [this](const char* sql) {
+        return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr);
+    };
+    const auto read_version = [this](int& version) {
+        Statement st(db_, "PRAGMA user_version");
+        if (st.prepared() != SQLITE_OK) return st.prepared();
+        const int rc = st.step();
+        if (rc != SQLITE_ROW) return rc;
+        version = sqlite3_column_int(st.get(), 0);
+        return SQLITE_OK;
+    };
+
+    // The first read of the file: a file that is not a database fails here.
+    int version = 0;
+    if (const int rc = read_version(version); rc != SQLITE_OK) {
+        return fail_sqlite("cannot read the history", rc);
+    }
+    if (const int rc = exec("PRAGMA journal_mode = WAL"); rc != SQLITE_OK) {
+        return fail_sqlite("cannot set up the history", rc);
+    }
+    if (const int rc = exec("PRAGMA synchronous = NORMAL; PRAGMA foreign_keys = ON");
+        rc != SQLITE_OK) {
+        return fail_sqlite("cannot set up the history", rc);
+    }
+
+    const auto steps = migrations();
+    const int latest = static_cast<int>(steps.size());
+    if (version > latest) {
+        return fail("the history " + file_.string() + " was written by a newer Quavella (schema " +
+                    std::to_string(version) + ", this one knows up to " + std::to_string(latest) +
+                    "); it is left as it is");
+    }
+    if (version == latest) return Status::ok;
+
+    // Another process may be upgrading at the same time: take the write lock
+    // first, then read the version again.
+    if (const int rc = exec("BEGIN IMMEDIATE"); rc != SQLITE_OK) {
+        return fail_sqlite("cannot upgrade the history", rc);
+    }
+    if (const int rc = read_version(version); rc != SQLITE_OK) {
+        return fail_sqlite("cannot read the history", rc);
+    }
+    for (int v = version; v < latest; ++v) {
+        if (const int rc = exec(steps[static_cast<std::size_t>(v)]); rc != SQLITE_OK) {
+            return fail_sqlite("cannot upgrade the history to schema " + std::to_string(v + 1), rc);
+        }
+    }
+    const std::string set_version = "PRAGMA user_version = " + std::to_string(latest);
+    if (const int rc = exec(set_version.c_str()); rc != SQLITE_OK) {
+        return fail_sqlite("cannot upgrade the history", rc);
+    }
+    if (const int rc = exec("COMMIT"); rc != SQLITE_OK) {
+        return fail_sqlite("cannot upgrade the history", rc);
+    }
+    return Status::ok;
+}
+
+Status Store::move_aside() {
+    close();
+    const std::string base = file_.string() + ".damaged-" + stamp_now();
+    std::filesystem::path target = base;
+    std::error_code ec;
+    for (int n = 2; std::filesystem::exists(target, ec) ||
+                    std::filesystem::exists(target.string() + "-wal", ec);
+         ++n) {
+        target = base + "-" + std::to_string(n);
+    }
+    std::filesystem::rename(file_, target, ec);
+    if (ec) {
+        return fail("the history " + file_.string() +
+                    " is damaged and cannot be moved aside: " + ec.message());
+    }
+    // The log and the shared-memory index belong to the damaged file: they go
+    // with it, keeping their suffixes, so the pair can still be opened.
+    for (const char* suffix : {"-wal", "-shm"}) {
+        const std::filesystem::path from = file_.string() + suffix;
+        if (std::filesystem::exists(from, ec)) {
+            std::filesystem::rename(from, target.string() + suffix, ec);
+        }
+    }
+    moved_to_ = target;
+    notice_ = "the history " + file_.string() + " was damaged; it was moved to " + target.string() +
+              " and a new history was started";
+    return Status::ok;
+}
+
+template <typename Op>
+Status Store::run(Op op) {
+    last_error_.clear();
+    notice_.clear();
+    bool recovered = false;
+    if (db_ == nullptr) {
+        const Status opened = open_or_recover();
+        if (opened == Status::failed) return opened;
+        recovered = opened == Status::recovered;
+    }
+    Status st = op();
+    if (st == Status::failed && damaged(last_rc_)) {
+        // Damage found on the way: keep the file, start afresh, try once more.
+        if (move_aside() != Status::ok || open_once() != Status::ok) return Status::failed;
+        recovered = true;
+        st = op();
+    }
+    return recovered && st == Status::ok ? Status::recovered : st;
+}
+
+Status Store::record(const Record& record, std::int64_t& id) {
+    return run([&] { return do_record(record, id); });
+}
+
+Status Store::list(std::vector<Summary>& out, int limit, std::int64_t before_id) {
+    return run([&] { return do_list(out, limit, before_id); });
+}
+
+Status Store::count(std::int64_t& n) {
+    return run([&] { return do_count(n); });
+}
+
+Status Store::get(std::int64_t id, Entry& out) {
+    return run([&] { return do_get(id, out); });
+}
+
+Status Store::remove(std::int64_t id) {
+    return run([&] { return do_remove(id); });
+}
+
+Status Store::do_record(const Record& record, std::int64_t& id) {
+    const std::string what = "cannot record the composition";
+    if (const int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        rc != SQLITE_OK) {
+        return fail_sqlite(what, rc);
+    }
+    {
+        Statement insert(db_, R"sql(
+INSERT INTO composition (composed_at, lyrics, speed_pos, mode_pos, timbre_pos, speed_item,
+    mode_item, timbre_item, tempo, mode, program, note_count, tone_score, state_s, state_t,
+    notes, ticks, gbk_text, midi)
+VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?))sql");
+        if (insert.prepared() != SQLITE_OK) return fail_sqlite(what, insert.prepared());
+        const std::string notes = numbers_text(record.notes);
+        const std::string ticks = numbers_text(record.ticks);
+        int i = 0;
+        insert.bind(++i, record.time_ms);
+        insert.bind(++i, record.lyrics);
+        insert.bind(++i, record.speed_pos);
+        insert.bind(++i, record.mode_pos);
+        insert.bind(++i, record.timbre_pos);
+        insert.bind(++i, record.speed_item);
+        insert.bind(++i, record.mode_item);
+        insert.bind(++i, record.timbre_item);
+        insert.bind(++i, record.tempo);
+        insert.bind(++i, record.mode);
+        insert.bind(++i, record.program);
+        insert.bind(++i, static_cast<int>(record.notes.size()));
+        insert.bind(++i, record.tone_score);
+        insert.bind(++i, static_cast<std::int64_t>(record.state.s));
+        insert.bind(++i, static_cast<std::int64_t>(record.state.t));
+        insert.bind(++i, notes);
+        insert.bind(++i, ticks);
+        insert.bind_blob(++i, record.gbk_text);
+        insert.bind_blob(++i, record.midi);
+        if (const int rc = insert.step(); rc != SQLITE_DONE) return fail_sqlite(what, rc);
+    }
+    const std::int64_t new_id = sqlite3_last_insert_rowid(db_);
+    if (!record.syllables.empty()) {
+        Statement insert(db_, R"sql(
+INSERT INTO syllable (composition_id, idx, text, continuation, pause_after, sentence_end, sentence)
+VALUES (?, ?, ?, ?, ?, ?, ?))sql");
+        if (insert.prepared() != SQLITE_OK) return fail_sqlite(what, insert.prepared());
+        for (std::size_t k = 0; k < record.syllables.size(); ++k) {
+            const notation::Lyric& lyric = record.syllables[k];
+            insert.bind(1, new_id);
+            insert.bind(2, static_cast<int>(k));
+            insert.bind(3, lyric.text);
+            insert.bind(4, lyric.continuation ? 1 : 0);
+            insert.bind(5, lyric.pause_after ? 1 : 0);
+            insert.bind(6, lyric.sentence_end ? 1 : 0);
+            insert.bind(7, lyric.sentence);
+            if (const int rc = insert.step(); rc != SQLITE_DONE) return fail_sqlite(what, rc);
+            insert.reset();
+        }
+    }
+    if (const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); rc != SQLITE_OK) {
+        return fail_sqlite(what, rc);
+    }
+    id = new_id;
+    return Status::ok;
+}
+
+Status Store::do_list(std::vector<Summary>& out, int limit, std::int64_t before_id) {
+    out.clear();
+    const std::string what = "cannot list the history";
+    Statement select(db_, R"sql(
+SELECT id, composed_at, substr(lyrics, 1, ?), speed_pos, mode_pos, timbre_pos, speed_item,
+    mode_item, timbre_item, tempo, note_count, tone_score
+FROM composition WHERE id < ? ORDER BY id DESC LIMIT ?)sql");
+    if (select.prepared() != SQLITE_OK) return fail_sqlite(what, select.prepared());
+    select.bind(1, kLyricsStartChars);
+    select.bind(2, before_id);
+    select.bind(3, limit > 0 ? limit : -1);
+    int rc;
+    while ((rc = select.step()) == SQLITE_ROW) {
+        sqlite3_stmt* st = select.get();
+        Summary s;
+        s.id = sqlite3_column_int64(st, 0);
+        s.time_ms = sqlite3_column_int64(st, 1);
+        s.lyrics_start = column_text(st, 2);
+        s.speed_pos = sqlite3_column_int(st, 3);
+        s.mode_pos = sqlite3_column_int(st, 4);
+        s.timbre_pos = sqlite3_column_int(st, 5);
+        s.speed_item = column_text(st, 6);
+        s.mode_item = column_text(st, 7);
+        s.timbre_item = column_text(st, 8);
+        s.tempo = sqlite3_column_int(st, 9);
+        s.note_count = sqlite3_column_int(st, 10);
+        s.tone_score = column_optional_double(st, 11);
+        out.push_back(std::move(s));
+    }
+    if (rc != SQLITE_DONE) {
+        out.clear();
+        return fail_sqlite(what, rc);
+    }
+    return Status::ok;
+}
+
+Status Store::do_count(std::int64_t& n) {
+    Statement select(db_, "SELECT count(*) FROM composition");
+    if (select.prepared() != SQLITE_OK) return fail_sqlite("cannot count", select.prepared());
+    const int rc = select.step();
+    if (rc != SQLITE_ROW) return fail_sqlite("cannot count the history", rc);
+    n = sqlite3_column_int64(select.get(), 0);
+    return Status::ok;
+}
+
+Status Store::do_get(std::int64_t id, Entry& out) {
+    const std::string what = "cannot read entry " + std::to_string(id) + " of the history";
+    // One read transaction, so the syllables belong to the same entry even
+    // when another window deletes it meanwhile.
+    if (const int rc = sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr); rc != SQLITE_OK) {
+        return fail_sqlite(what, rc);
+    }
+    Entry entry;
+    entry.id = id;
+    Record& r = entry.record;
+    {
+        Statement select(db_, R"sql(
+SELECT composed_at, lyrics, speed_pos, mode_pos, timbre_pos, speed_item, mode_item, timbre_item,
+    tempo, mode, program, tone_score, state_s, state_t, notes, ticks, gbk_text, midi
+FROM composition WHERE id = ?)sql");
+        if (select.prepared() != SQLITE_OK) return fail_sqlite(what, select.prepared());
+        select.bind(1, id);
+        const int rc = select.step();
+        if (rc == SQLITE_DONE) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            last_error_ = "no entry " + std::to_string(id) + " in the history";
+            return Status::not_found;
+        }
+        if (rc != SQLITE_ROW) return fail_sqlite(what, rc);
+        sqlite3_stmt* st = select.get();
+        r.time_ms = sqlite3_column_int64(st, 0);
+        r.lyrics = column_text(st, 1);
+        r.speed_pos = sqlite3_column_int(st, 2);
+        r.mode_pos = sqlite3_column_int(st, 3);
+        r.timbre_pos = sqlite3_column_int(st, 4);
+        r.speed_item = column_text(st, 5);
+        r.mode_item = column_text(st, 6);
+        r.timbre_item = column_text(st, 7);
+        r.tempo = sqlite3_column_int(st, 8);
+        r.mode = sqlite3_column_int(st, 9);
+        r.program = sqlite3_column_int(st, 10);
+        r.tone_score = column_optional_double(st, 11);
+        r.state.s = static_cast<std::uint64_t>(sqlite3_column_int64(st, 12));
+        r.state.t = static_cast<std::uint32_t>(sqlite3_column_int64(st, 13));
+        const bool numbers_ok = parse_numbers(column_text(st, 14), r.notes) &&
+                                parse_numbers(column_text(st, 15), r.ticks);
+        r.gbk_text = column_text(st, 16);
+        r.midi = column_text(st, 17);
+        if (!numbers_ok) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            return fail(what + ": its notes or ticks are not numbers");
+        }
+    }
+    {
+        Statement select(db_, R"sql(
+SELECT text, continuation, pause_after, sentence_end, sentence
+FROM syllable WHERE composition_id = ? ORDER BY idx)sql");
+        if (select.prepared() != SQLITE_OK) return fail_sqlite(what, select.prepared());
+        select.bind(1, id);
+        int rc;
+        while ((rc = select.step()) == SQLITE_ROW) {
+            sqlite3_stmt* st = select.get();
+            notation::Lyric lyric;
+            lyric.text = column_text(st, 0);
+            lyric.continuation = sqlite3_column_int(st, 1) != 0;
+            lyric.pause_after = sqlite3_column_int(st, 2) != 0;
+            lyric.sentence_end = sqlite3_column_int(st, 3) != 0;
+            lyric.sentence = sqlite3_column_int(st, 4);
+            r.syllables.push_back(std::move(lyric));
+        }
+        if (rc != SQLITE_DONE) return fail_sqlite(what, rc);
+    }
+    sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    out = std::move(entry);
+    return Status::ok;
+}
+
+Status Store::do_remove(std::int64_t id) {
+    const std::string what = "cannot delete entry " + std::to_string(id) + " of the history";
+    Statement erase(db_, "DELETE FROM composition WHERE id = ?");
+    if (erase.prepared() != SQLITE_OK) return fail_sqlite(what, erase.prepared());
+    erase.bind(1, id);
+    if (const int rc = erase.step(); rc != SQLITE_DONE) return fail_sqlite(what, rc);
+    if (sqlite3_changes(db_) == 0) {
+        last_error_ = "no entry " + std::to_string(id) + " in the history";
+        return Status::not_found;
+    }
+    return Status::ok;
+}
+
+}  // namespace quavella::history

@@ -1,0 +1,121 @@
+// The history of compositions: an SQLite database shared by every window and
+// the command line. Nothing here stands in the way of composing: each call
+// reports a status and a text the caller can show, and never throws.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "history/record.h"
+
+struct sqlite3;
+
+namespace quavella::history {
+
+/// How a call of the store went.
+enum class Status {
+    ok,         ///< done
+    recovered,  ///< done, on a fresh database: the damaged one was moved aside (see notice())
+    not_found,  ///< no entry with that id
+    failed,     ///< the database could not be opened, read or written (see last_error())
+};
+
+/// Where the history lives: $XDG_DATA_HOME/quavella/history.sqlite3, with
+/// ~/.local/share in place of an unset or relative XDG_DATA_HOME.
+/// @param getenv reads an environment variable (nullptr when unset)
+/// @return the path, or nothing when neither XDG_DATA_HOME nor HOME is usable
+std::optional<std::filesystem::path> default_path(
+    const std::function<const char*(const char*)>& getenv);
+
+/// An open history database. One connection; keep one per thread.
+///
+/// The database is written ahead (WAL) with one transaction per composition,
+/// waits up to busy_ms for another process's write, and carries its schema
+/// version in PRAGMA user_version. A file that is not a database, or whose
+/// pages are damaged, is renamed "<name>.damaged-YYYYMMDD-HHMMSS" (its WAL and
+/// shared-memory files beside it with the same suffix) and a fresh database
+/// takes its place.
+class Store {
+public:
+    /// The schema version this program writes.
+    static constexpr int kSchemaVersion = 1;
+    /// Characters of the lyrics a Summary carries.
+    static constexpr int kLyricsStartChars = 40;
+
+    /// @param file the database file; its directory is created when missing
+    /// @param vfs the SQLite VFS to use by name (tests pass a fault-injecting one)
+    explicit Store(std::filesystem::path file, std::string vfs = {});
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    /// Opens the database, creating or upgrading its schema. The other calls
+    /// open it too when it is not open yet, so a store that failed once tries again.
+    Status open();
+    /// True while the database is open.
+    bool is_open() const { return db_ != nullptr; }
+
+    /// Records one composition in one transaction.
+    /// @param id set to the new entry's number on success
+    Status record(const Record& record, std::int64_t& id);
+
+    /// Lists up to `limit` entries (all of them when `limit` <= 0), newest first,
+    /// starting below `before_id` (pass the last id of a page to get the next one).
+    /// A page reads only its own rows, however long the history.
+    Status list(std::vector<Summary>& out, int limit,
+                std::int64_t before_id = std::numeric_limits<std::int64_t>::max());
+
+    /// Counts the entries.
+    Status count(std::int64_t& n);
+
+    /// Reads one entry whole.
+    Status get(std::int64_t id, Entry& out);
+
+    /// Deletes one entry.
+    Status remove(std::int64_t id);
+
+    /// Why the last call failed, in words for the user (UTF-8).
+    const std::string& last_error() const { return last_error_; }
+    /// Not empty after a call that found the file damaged and moved it aside:
+    /// what happened and where the file went, in words for the user.
+    const std::string& notice() const { return notice_; }
+    /// Where the damaged file was moved, after Status::recovered.
+    const std::filesystem::path& moved_to() const { return moved_to_; }
+    /// The database file.
+    const std::filesystem::path& file() const { return file_; }
+
+private:
+    class Statement;
+
+    Status open_or_recover();
+    Status open_once();
+    Status migrate();
+    Status fail(const std::string& what);
+    Status fail_sqlite(const std::string& what, int rc);
+    bool damaged(int rc) const;
+    Status move_aside();
+    void close();
+    template <typename Op>
+    Status run(Op op);
+
+    Status do_record(const Record& record, std::int64_t& id);
+    Status do_list(std::vector<Summary>& out, int limit, std::int64_t before_id);
+    Status do_count(std::int64_t& n);
+    Status do_get(std::int64_t id, Entry& out);
+    Status do_remove(std::int64_t id);
+
+    std::filesystem::path file_;
+    std::string vfs_;
+    sqlite3* db_ = nullptr;
+    int last_rc_ = 0;  ///< SQLite's code for the last failure, to tell damage from other faults
+    std::string last_error_;
+    std::string notice_;
+    std::filesystem::path moved_to_;
+};
+
+}  // namespace quavella::history

@@ -1,0 +1,277 @@
+// The score's drawing, recorded as drawn: digits, marks and syllables of a score
+// made by hand, rows broken at bar lines, only the rows in sight painted, the
+// heard note kept in sight; and the PDF and PNG exports read back by poppler's
+// pdftotext and by an image reader.
+#include "app/score_view.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QScrollBar>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+#include "app/score_export.h"
+#include "app/score_layout.h"
+#include "score_fixture.h"
+
+using namespace quavella;
+using namespace quavella::test;
+
+namespace {
+
+std::shared_ptr<const ScoreSheet> sheetOf(notation::Score score) {
+    return std::make_shared<const ScoreSheet>(make_sheet(std::move(score), 0, 0, 0));
+}
+
+/// The whole layout painted onto a recorder.
+Drawn drawAll(const ScoreLayout& layout) {
+    RecordingDevice device(static_cast<int>(layout.width()), static_cast<int>(layout.height()));
+    QPainter painter(&device);
+    ScorePainter(layout).visible(painter, QRectF(0, 0, layout.width(), layout.height()), -1);
+    return device.drawn;
+}
+
+/// The syllables of a sheet, joined.
+QString syllablesOf(const ScoreSheet& sheet) {
+    QString all;
+    for (const auto& lyric : sheet.score.melody.lyrics) all += QString::fromStdString(lyric.text);
+    return all;
+}
+
+/// pdftotext's layout text of a PDF, or a null string when the tool is missing.
+QString pdfText(const QString& pdf) {
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) return {};
+    QProcess run;
+    run.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+    run.waitForFinished(20000);
+    return QString::fromUtf8(run.readAllStandardOutput());
+}
+
+/// The Chinese characters of the text below the key line, in reading order.
+QString chineseBelowKeyLine(const QString& text) {
+    const qsizetype key = text.indexOf(QStringLiteral("1=C"));
+    QString out;
+    for (const QChar c : text.mid(key < 0 ? 0 : key)) {
+        if (c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF) out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+class ScoreViewTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void drawsTheHeaderEveryDigitMarkAndSyllable() {
+        ScoreLayout layout(sheetOf(hand_score()));
+        layout.set_width(800);
+        QCOMPARE(layout.rows().size(), std::size_t(1));
+        const Drawn drawn = drawAll(layout);
+
+        QCOMPARE(drawn.sized(layout.title_font.pixelSize()), QStringLiteral("春眠不觉晓"));
+        QCOMPARE(drawn.sized(layout.text_font.pixelSize()),
+                 QStringLiteral("速度：慢（112 bpm）    调式：七声调式    音色：钢琴") +
+                     QStringLiteral("1=C 4/4 ♩=112"));
+        // Tied pieces are digits of their own; the rest is a 0.
+        QCOMPARE(drawn.sized(layout.digit_font.pixelSize()), QStringLiteral("123451566710"));
+        QCOMPARE(drawn.sized(layout.small_font.pixelSize()), QStringLiteral("12"));
+        QCOMPARE(drawn.sized(layout.lyric_font.pixelSize()), QStringLiteral("春眠不觉晓处处闻鸟"));
+        // Octave dots: one above 1^, one below 5, and 6, (twice, tied) and 7,; the
+        // augmentation dot of 4.; the two sentence numbers are circled.
+        QCOMPARE(drawn.dots(), 6);
+        QCOMPARE(static_cast<int>(drawn.ellipses.size()), 8);
+        // One tie.
+        QCOMPARE(drawn.paths, 1);
+    }
+
+    void syllablesSitCentredUnderTheirNotes() {
+        ScoreLayout layout(sheetOf(hand_score()));
+        layout.set_width(640);
+        const Drawn drawn = drawAll(layout);
+        QFontMetricsF metrics(layout.lyric_font);
+        const int lyric_size = layout.lyric_font.pixelSize();
+        const int notes[] = {0, 1, 2, 3, 4, 5, 6, 7, 9};
+        int k = 0;
+        for (const Drawn::Text& text : drawn.texts) {
+            if (text.pixel_size != lyric_size) continue;
+            const QRectF note = layout.note_rect(notes[k++]);
+            const double centre = text.at.x() + metrics.horizontalAdvance(text.text) / 2;
+            const auto& placed = layout.placed();
+            const auto digit = std::find_if(placed.begin(), placed.end(), [&](const auto& p) {
+                const auto& g = layout.sheet().score.bars[p.bar].glyphs[p.index];
+                return g.first && g.note == notes[k - 1];
+            });
+            QVERIFY(digit != placed.end());
+            QVERIFY2(std::abs(centre - digit->x) < 1.0, qPrintable(text.text));
+            QVERIFY(note.contains(QPointF(centre, text.at.y() - 2)));
+        }
+        QCOMPARE(k, 9);
+    }
+
+    void rowsBreakAtBarLinesAndFitTheWidth_data() {
+        QTest::addColumn<int>("width");
+        QTest::newRow("narrow") << 380;
+        QTest::newRow("window") << 780;
+        QTest::newRow("wide") << 1900;
+    }
+    void rowsBreakAtBarLinesAndFitTheWidth() {
+        QFETCH(int, width);
+        ScoreLayout layout(sheetOf(long_score(301)));
+        layout.set_width(width);
+        const auto& rows = layout.rows();
+        const auto& placed = layout.placed();
+        QVERIFY(rows.size() > 1);
+        QCOMPARE(rows.front().first, 0);
+        QCOMPARE(rows.back().end, static_cast<int>(placed.size()));
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            if (r > 0) QCOMPARE(rows[r].first, rows[r - 1].end);
+            // A row starts with a bar's first glyph and ends at a bar line inside the margins.
+            QCOMPARE(placed[static_cast<std::size_t>(rows[r].first)].index, 0);
+            QVERIFY(rows[r].bar_lines.back() <= width - kScoreMargin + 0.01);
+            for (int g = rows[r].first; g < rows[r].end; ++g) {
+                QCOMPARE(placed[static_cast<std::size_t>(g)].row, static_cast<int>(r));
+                QVERIFY(placed[static_cast<std::size_t>(g)].x > kScoreMargin);
+            }
+        }
+        // Rows but the last are justified to the full width.
+        QCOMPARE(qRound(rows.front().bar_lines.back()), qRound(width - kScoreMargin));
+    }
+
+    void aLongScorePaintsOnlyTheRowsInSight() {
+        ScoreView view;
+        view.resize(800, 600);
+        view.setSheet(sheetOf(long_score(5000)));
+        const ScoreLayout& layout = *view.layout();
+        QVERIFY(layout.rows().size() > 100);
+        view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum() / 2);
+
+        const int top = view.verticalScrollBar()->value();
+        const int height = view.viewport()->height();
+        RecordingDevice device(view.viewport()->width(), height);
+        QPainter painter(&device);
+        painter.translate(0, -top);
+        view.paintScore(painter, QRectF(0, top, view.viewport()->width(), height));
+
+        const auto [first, end] = layout.rows_between(top, top + height);
+        QVERIFY(end - first <= height / layout.row_height() + 2);
+        const int glyphs = layout.rows()[static_cast<std::size_t>(end - 1)].end -
+                           layout.rows()[static_cast<std::size_t>(first)].first;
+        QCOMPARE(device.drawn.sized(layout.digit_font.pixelSize()).size(), glyphs);
+        for (const Drawn::Text& text : device.drawn.texts) {
+            QVERIFY(text.at.y() > -layout.row_height() &&
+                    text.at.y() < height + layout.row_height());
+        }
+    }
+
+    void theHeardNoteIsMarkedAndKeptInSight_data() {
+        QTest::addColumn<int>("note");
+        QTest::newRow("far down") << 4200;
+        QTest::newRow("back at the start") << 3;
+        QTest::newRow("the last") << 4999;
+    }
+    void theHeardNoteIsMarkedAndKeptInSight() {
+        QFETCH(int, note);
+        ScoreView view;
+        view.resize(800, 600);
+        view.setSheet(sheetOf(long_score(5000)));
+        view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum() / 2);
+        view.setHighlight(note);
+        QCOMPARE(view.highlight(), note);
+
+        const ScoreLayout& layout = *view.layout();
+        const QRectF mark = layout.note_rect(note);
+        const int top = view.verticalScrollBar()->value();
+        QVERIFY2(mark.top() >= top && mark.bottom() <= top + view.viewport()->height(),
+                 qPrintable(QStringLiteral("mark %1..%2, view from %3")
+                                .arg(mark.top())
+                                .arg(mark.bottom())
+                                .arg(top)));
+
+        // The mark is painted behind the note, and only then.
+        const auto paintedRects = [&] {
+            RecordingDevice device(view.viewport()->width(), view.viewport()->height());
+            QPainter painter(&device);
+            painter.translate(0, -top);
+            view.paintScore(painter, QRectF(0, top, 800, view.viewport()->height()));
+            return device.drawn.paths;
+        };
+        const int with_mark = paintedRects();
+        view.setHighlight(-1);
+        QCOMPARE(view.verticalScrollBar()->value(), top);
+        QCOMPARE(paintedRects(), with_mark - 1);
+    }
+
+    void pdfHoldsEverySyllableInOrder_data() {
+        QTest::addColumn<int>("notes");
+        QTest::addColumn<int>("pages");
+        QTest::newRow("one page") << 0 << 1;
+        QTest::newRow("several pages") << 700 << 6;
+    }
+    void pdfHoldsEverySyllableInOrder() {
+        QFETCH(int, notes);
+        QFETCH(int, pages);
+        const auto sheet = sheetOf(notes == 0 ? hand_score() : long_score(notes));
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("乐谱.pdf"));
+        const auto failure = write_score_pdf(sheet, pdf);
+        QVERIFY2(!failure, qPrintable(failure.value_or(QString())));
+
+        const QString text = pdfText(pdf);
+        if (text.isNull()) QSKIP("pdftotext (poppler-utils) is not installed");
+        QVERIFY(text.contains(QStringLiteral("1=C 4/4")));
+        // The title, cut when it is longer than the page is wide.
+        QVERIFY(text.contains(QString::fromStdString(sheet->title).left(8)));
+        QCOMPARE(chineseBelowKeyLine(text), syllablesOf(*sheet));
+        QCOMPARE(text.count(QLatin1Char('\f')), pages);
+
+        QFile file(pdf);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.startsWith("%PDF-"));
+        // A4 pages: 595 x 842 points.
+        QVERIFY(bytes.contains("/MediaBox [0 0 595") || bytes.contains("/MediaBox [0 0 594"));
+    }
+
+    void pngShowsTheScoreAtTwiceTheResolution() {
+        const auto sheet = sheetOf(hand_score());
+        QTemporaryDir dir;
+        const QString png = dir.filePath(QStringLiteral("score.png"));
+        QVERIFY(!write_score_png(sheet, 700, png));
+        QImage image(png);
+        QVERIFY(!image.isNull());
+        ScoreLayout layout(sheet);
+        layout.set_width(700);
+        QCOMPARE(image.width(), 1400);
+        QCOMPARE(image.height(), 2 * static_cast<int>(std::ceil(layout.height())));
+        int ink = 0;
+        for (int y = 0; y < image.height(); y += 2) {
+            for (int x = 0; x < image.width(); x += 2) ink += qGray(image.pixel(x, y)) < 128;
+        }
+        QVERIFY2(ink > 1000, qPrintable(QString::number(ink)));
+    }
+
+    void failedExportsKeepTheExistingFileAndSayWhy() {
+        const auto sheet = sheetOf(hand_score());
+        QTemporaryDir dir;
+        // A folder in the way cannot be replaced by either export.
+        const QString folder = dir.filePath(QStringLiteral("taken"));
+        QVERIFY(QDir().mkdir(folder));
+        QVERIFY(write_score_pdf(sheet, folder).has_value());
+        QVERIFY(write_score_png(sheet, 700, folder).has_value());
+        QVERIFY(QFileInfo(folder).isDir());
+        // A missing folder.
+        const auto missing = write_score_pdf(sheet, dir.filePath(QStringLiteral("no/such.pdf")));
+        QVERIFY(missing && !missing->isEmpty());
+        // Too long for one image.
+        const auto tall = write_score_png(sheetOf(long_score(5000)), 400, dir.filePath("tall.png"));
+        QVERIFY(tall && tall->contains(QStringLiteral("PDF")));
+        QVERIFY(!QFileInfo::exists(dir.filePath("tall.png")));
+    }
+};
+
+QTEST_MAIN(ScoreViewTest)
+#include "score_view_test.moc"

@@ -1,0 +1,142 @@
+// Speed of the score window, offscreen: one paint of the view for a four-line lyric
+// (target under 5 ms) and for 5,000 characters scrolled half-way with a note marked
+// (the rows in sight only, under 10 ms); a new width laid out for 5,000 characters;
+// and the time from the composition's arrival ("作曲完成" acknowledged) until the
+// window is shown and painted (under 50 ms).
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QScrollBar>
+#include <QWindow>
+#include <filesystem>
+#include <string>
+
+#include "app/score_view.h"
+#include "app/score_window.h"
+#include "composer/compose_request.h"
+#include "composer/draws.h"
+#include "composer/message_sink.h"
+#include "lyrics/gbk_text.h"
+
+namespace {
+
+using namespace quavella;
+
+class NullSink final : public MessageSink {
+public:
+    void show(const std::string&) override {}
+};
+
+class IdlePlayer final : public MediaPlayer {
+public:
+    void open(const std::string&) override {}
+    void play() override {}
+    void pause() override {}
+    void stop() override {}
+    void close() override {}
+    std::optional<int> position_ticks() const override { return std::nullopt; }
+};
+
+const char* const kFourLines = "春眠不觉晓，处处闻啼鸟。夜来风雨声，花落知多少。";
+
+/// The four lines repeated up to `chars` characters (punctuation included), in GBK.
+std::string lyrics_of(std::size_t chars) {
+    const std::string one = utf8_to_gbk(kFourLines).gbk;  // 24 characters, 48 bytes
+    std::string s;
+    while (s.size() < chars * 2) s += one;
+    s.resize(chars * 2);
+    return s;
+}
+
+/// A finished composition of `chars` characters, as the compose command reports it.
+FinishedComposition composition(std::size_t chars) {
+    const auto file = std::filesystem::temp_directory_path() /
+                      ("quavella-score-window-bench-" + std::to_string(::getpid()) + ".mid");
+    FinishedComposition done;
+    done.gbk_text = lyrics_of(chars);
+    Generators draws(42);
+    NullSink sink;
+    done.outcome = compose_lyrics(done.gbk_text, 0, 0, 0, draws, sink, file.string());
+    std::filesystem::remove(file);
+    return done;
+}
+
+/// Repaints the view now, as a window system's expose would.
+void run_paint(benchmark::State& state, std::size_t chars) {
+    ScoreView view;
+    view.resize(780, 560);
+    view.setSheet(std::make_shared<const ScoreSheet>(sheet_of(composition(chars))));
+    view.show();
+    QApplication::processEvents();
+    QScrollBar* bar = view.verticalScrollBar();
+    bar->setValue(bar->maximum() / 2);
+    const auto [first, end] =
+        view.layout()->rows_between(bar->value(), bar->value() + view.viewport()->height());
+    // A note in sight is marked, as while playing.
+    const auto notes = static_cast<int>(view.layout()->sheet().score.melody.notes.size());
+    for (int n = 0; n < notes; ++n) {
+        if (view.layout()->row_of_note(n) == first + 1) {
+            view.setHighlight(n);
+            break;
+        }
+    }
+    for (auto _ : state) {
+        view.viewport()->repaint();
+    }
+    state.counters["rows"] = static_cast<double>(view.layout()->rows().size());
+    state.counters["rows_painted"] = static_cast<double>(end - first);
+}
+
+void BM_PaintFourLines(benchmark::State& state) { run_paint(state, 24); }
+void BM_Paint5000Chars(benchmark::State& state) { run_paint(state, 5000); }
+
+void BM_Relayout5000Chars(benchmark::State& state) {
+    ScoreLayout layout(std::make_shared<const ScoreSheet>(sheet_of(composition(5000))));
+    double width = 780;
+    for (auto _ : state) {
+        layout.set_width(width);
+        width = width == 780 ? 781 : 780;
+        benchmark::DoNotOptimize(layout.rows().data());
+    }
+}
+
+/// From the listener's call to the window shown and painted, hidden again between runs.
+void run_shown(benchmark::State& state, std::size_t chars) {
+    IdlePlayer player;
+    ScoreWindow window(player, nullptr);
+    const FinishedComposition done = composition(chars);
+    for (auto _ : state) {
+        window.composed(done);
+        QApplication::processEvents();
+        if (!window.windowHandle() || !window.windowHandle()->isExposed()) {
+            state.SkipWithError("the score window was not exposed");
+            break;
+        }
+        window.view()->viewport()->repaint();
+        state.PauseTiming();
+        window.hide();
+        QApplication::processEvents();
+        state.ResumeTiming();
+    }
+}
+
+void BM_ComposedToShownFourLines(benchmark::State& state) { run_shown(state, 24); }
+void BM_ComposedToShown5000Chars(benchmark::State& state) { run_shown(state, 5000); }
+
+BENCHMARK(BM_PaintFourLines)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Paint5000Chars)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Relayout5000Chars)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ComposedToShownFourLines)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ComposedToShown5000Chars)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("offscreen"));
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,278 @@
+// The score window with the main window, driven like a user: it shows the
+// composition just made once "作曲完成" is acknowledged, follows the next one,
+// hides on close and comes back with the next composition or Ctrl+M, marks the
+// note at the player's position, and exports without replacing files unasked.
+// The platform services are fakes; the composer, the notation and the files are real.
+#include "app/score_window.h"
+
+#include <QComboBox>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QtTest>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+#include "app/main_window.h"
+#include "app/score_layout.h"
+#include "app/score_view.h"
+#include "app_fakes.h"
+#include "qt_typing.h"
+#include "score_fixture.h"
+
+using namespace quavella;
+using namespace quavella::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const QStringList kSpring{"春眠不觉晓，", "处处闻啼鸟。", "夜来风雨声，", "花落知多少。"};
+const QStringList kRiver{"白日依山尽，", "黄河入海流。", "欲穷千里目，", "更上一层楼。"};
+
+QString chineseOf(const QStringList& lines) {
+    QString out;
+    for (const QString& line : lines) {
+        for (const QChar c : line) {
+            if (c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF) out += c;
+        }
+    }
+    return out;
+}
+
+std::string readBytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace
+
+class ScoreWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        dir = std::make_unique<ScratchDir>(ScratchDir::Current::enter);
+        log.clear();
+        WindowServices services;
+        auto player_fake = std::make_unique<FakePlayer>(log);
+        auto dialogs_fake = std::make_unique<FakeExportDialogs>(log);
+        player = player_fake.get();
+        dialogs = dialogs_fake.get();
+        services.player = std::move(player_fake);
+        services.export_dialogs = std::move(dialogs_fake);
+        services.save_dialog = std::make_unique<FakeSaveDialog>();
+        services.box = std::make_unique<FakeBox>(log);
+        services.copier = std::make_unique<RecordingCopier>(log);
+        services.sleeper = std::make_unique<FakeSleeper>(log);
+        services.clock = std::make_unique<FakeClock>(4242);
+        services.link_opener = std::make_unique<FakeLinkOpener>(log);
+        form = std::make_unique<TForm1>(std::move(services));
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        score = form->scoreWindow();
+    }
+
+    void cleanup() {
+        form.reset();
+        dir.reset();
+    }
+
+    void appearsWithTheCompositionJustMade() {
+        QVERIFY(score && !score->isVisible());
+        QCOMPARE(score->windowTitle(), QStringLiteral("乐谱"));
+        combo("ComboBox1")->setCurrentIndex(2);  // 快
+        combo("ComboBox2")->setCurrentIndex(3);  // 五声调式
+        combo("ComboBox3")->setCurrentIndex(3);  // 吉他
+        compose(kSpring);
+
+        QVERIFY(score->isVisible());
+        QVERIFY(score->isWindow() && !form->isAncestorOf(score));
+        const ScoreSheet& sheet = *score->sheet();
+        const MidiSummary midi = summarise_midi("2.mid");
+        const int tempo = static_cast<int>(60000000 / midi.tempo_us);
+        QCOMPARE(sheet.score.melody.tempo, tempo);
+
+        const ScoreLayout& layout = *score->view()->layout();
+        const Drawn drawn = drawAll(layout);
+        QCOMPARE(drawn.sized(layout.title_font.pixelSize()), QStringLiteral("春眠不觉晓"));
+        QCOMPARE(drawn.sized(layout.text_font.pixelSize()),
+                 QStringLiteral("速度：快（%1 bpm）    调式：五声调式    音色：吉他1=C 4/4 ♩=%1")
+                     .arg(tempo));
+        // Every note of the file is drawn once, with its syllable under it in order.
+        int glyphs = 0;
+        int first_pieces = 0;
+        for (const auto& bar : sheet.score.bars) {
+            for (const auto& glyph : bar.glyphs) {
+                ++glyphs;
+                first_pieces += glyph.first ? 1 : 0;
+            }
+        }
+        QCOMPARE(first_pieces, midi.note_ons);
+        QCOMPARE(drawn.sized(layout.digit_font.pixelSize()).size(), glyphs);
+        QCOMPARE(drawn.sized(layout.lyric_font.pixelSize()), chineseOf(kSpring));
+    }
+
+    void followsEveryNewComposition() {
+        compose(kSpring);
+        click("suiButton4");
+        compose(kRiver);
+        QVERIFY(score->isVisible());
+        QCOMPARE(score->sheet()->title, std::string("白日依山尽"));
+        const ScoreLayout& layout = *score->view()->layout();
+        QCOMPARE(drawAll(layout).sized(layout.lyric_font.pixelSize()), chineseOf(kRiver));
+        QCOMPARE(score->sheet()->score.melody.notes.size(),
+                 static_cast<std::size_t>(summarise_midi("1.mid").note_ons));
+    }
+
+    void closingHidesItUntilTheNextCompositionOrCtrlM() {
+        // Before any composition, Ctrl+M shows the empty window.
+        QTest::keyClick(form.get(), Qt::Key_M, Qt::ControlModifier);
+        QVERIFY(score->isVisible());
+        QVERIFY(!score->sheet());
+        QVERIFY(!score->findChild<QAction*>(QStringLiteral("exportPdf"))->isEnabled());
+        score->close();
+
+        compose(kSpring);
+        QVERIFY(score->isVisible());
+        QVERIFY(score->close());
+        QVERIFY(!score->isVisible());
+        QVERIFY(form->isVisible());
+        QVERIFY(score->sheet());  // hidden, not gone
+
+        QTest::keyClick(form.get(), Qt::Key_M, Qt::ControlModifier);
+        QVERIFY(score->isVisible());
+        QCOMPARE(score->sheet()->title, std::string("春眠不觉晓"));
+
+        score->close();
+        click("suiButton4");
+        compose(kRiver);
+        QVERIFY(score->isVisible());
+        QCOMPARE(score->sheet()->title, std::string("白日依山尽"));
+
+        // Closing the main window takes the score with it.
+        form->close();
+        QVERIFY(!score->isVisible());
+    }
+
+    void marksTheNoteAtThePlayersPosition() {
+        compose(kSpring);
+        const auto& starts = score->sheet()->score.note_start;
+        QVERIFY(starts.size() > 10);
+        ScoreView* view = score->view();
+        QCOMPARE(view->highlight(), -1);
+
+        // Playing: the timer reads the player's position.
+        player->position = starts[7] + 5;
+        QTRY_COMPARE_WITH_TIMEOUT(view->highlight(), 7, 1000);
+        player->position = starts[8];
+        QTRY_COMPARE_WITH_TIMEOUT(view->highlight(), 8, 1000);
+        // The last tick of a note still belongs to it.
+        player->position = starts[9] - 1;
+        score->followPlayer();
+        QCOMPARE(view->highlight(), 8);
+        // Paused: the position holds, and so does the mark.
+        QTest::qWait(3 * ScoreWindow::kFollowMs);
+        QCOMPARE(view->highlight(), 8);
+        // Stopped: no position, no mark.
+        player->position.reset();
+        QTRY_COMPARE_WITH_TIMEOUT(view->highlight(), -1, 1000);
+        // Past the last note (the closing rest): no mark.
+        player->position = 1 << 20;
+        score->followPlayer();
+        QCOMPARE(view->highlight(), -1);
+    }
+
+    void exportsNeverReplaceAFileUnasked() {
+        compose(kSpring);
+        const fs::path pdf = dir->path() / "春眠不觉晓.pdf";
+        std::ofstream(pdf) << "keep me";
+
+        // Declining the replacement leaves the file as it was.
+        dialogs->files = {pdf.string()};
+        dialogs->replace = false;
+        log.clear();
+        score->exportPdf();
+        QCOMPARE(log, (EventLog{"file:春眠不觉晓.pdf", "replace?:" + pdf.string()}));
+        QCOMPARE(readBytes(pdf), std::string("keep me"));
+
+        // Agreeing replaces it with the score; a name without extension gets one.
+        dialogs->files = {(dir->path() / "春眠不觉晓").string()};
+        dialogs->replace = true;
+        log.clear();
+        score->exportPdf();
+        QCOMPARE(log.size(), std::size_t(2));
+        QVERIFY(readBytes(pdf).starts_with("%PDF-"));
+        QVERIFY(score->statusBar()->currentMessage().contains(QStringLiteral("春眠不觉晓.pdf")));
+
+        // A new PNG is written without a question.
+        dialogs->files = {(dir->path() / "score.png").string()};
+        log.clear();
+        score->exportPng();
+        QCOMPARE(log, (EventLog{"file:春眠不觉晓.png"}));
+        QVERIFY(!QImage(QString::fromStdString((dir->path() / "score.png").string())).isNull());
+    }
+
+    void aFailedExportNamesTheFileAndTheReason() {
+        compose(kSpring);
+        const fs::path target = dir->path() / "missing" / "score.pdf";
+        dialogs->files = {target.string()};
+        log.clear();
+        score->exportPdf();
+        QCOMPARE(log.size(), std::size_t(2));
+        const std::string prefix = "failure:乐谱没有导出到 " + target.string() + "：";
+        QVERIFY2(log[1].starts_with(prefix) && log[1].size() > prefix.size(), log[1].c_str());
+        QVERIFY(!fs::exists(target));
+    }
+
+    void placedBesideTheMainWindow() {
+        compose(kSpring);
+        const QRect main = form->frameGeometry();
+        const QRect beside = score->frameGeometry();
+        // Never on top of the main window when the screen has room on either side.
+        const QRect screen = form->screen()->availableGeometry();
+        if (screen.width() >= main.width() + beside.width() + 16) {
+            QVERIFY2(!beside.intersects(main), "the score covers the main window");
+        }
+        QVERIFY(screen.contains(beside.topLeft()));
+    }
+
+private:
+    QComboBox* combo(const char* name) const {
+        return form->findChild<QComboBox*>(QString::fromLatin1(name));
+    }
+    void click(const char* name) const {
+        auto* button = form->findChild<QPushButton*>(QString::fromLatin1(name));
+        QVERIFY(button);
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    void compose(const QStringList& lines) {
+        auto* box = form->findChild<QPlainTextEdit*>(QStringLiteral("RichEdit1"));
+        box->clear();
+        box->setFocus();
+        for (int i = 0; i < lines.size(); ++i) {
+            if (i > 0) QTest::keyClick(box, Qt::Key_Return);
+            typeText(box, lines[i]);
+        }
+        click("suiButton1");
+        QCOMPARE(log.back(), std::string("show:提示:作曲完成"));
+    }
+    static Drawn drawAll(const ScoreLayout& layout) {
+        RecordingDevice device(static_cast<int>(layout.width()), static_cast<int>(layout.height()));
+        QPainter painter(&device);
+        ScorePainter(layout).visible(painter, QRectF(0, 0, layout.width(), layout.height()), -1);
+        return device.drawn;
+    }
+
+    std::unique_ptr<ScratchDir> dir;
+    EventLog log;
+    FakePlayer* player = nullptr;
+    FakeExportDialogs* dialogs = nullptr;
+    std::unique_ptr<TForm1> form;
+    ScoreWindow* score = nullptr;
+};
+
+QTEST_MAIN(ScoreWindowTest)
+#include "score_window_test.moc"

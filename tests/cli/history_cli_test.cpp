@@ -1,0 +1,245 @@
+// quavella-cli history and compose --state as a user runs them: a history
+// filled the way the window fills it (one pair of generators stepping through
+// several compositions, the state taken just before each), then the real
+// binary listing, showing and exporting it and making each melody again.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "composer/compose_request.h"
+#include "history/store.h"
+#include "lyrics/gbk_text.h"
+#include "notation/score.h"
+#include "tests/support/files.h"
+#include "tests/support/tools.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using quavella::history::Record;
+using quavella::history::Status;
+
+struct CliRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+using quavella::test::read_file;
+using quavella::test::shell_quoted;
+using quavella::test::write_file;
+
+class NoMessages final : public quavella::MessageSink {
+public:
+    void show(const std::string&) override {}
+};
+
+class HistoryCli : public testing::Test {
+protected:
+    void SetUp() override { data_ = dir_ / "data"; }
+
+    fs::path history_file() const { return data_ / "quavella" / "history.sqlite3"; }
+
+    /// Composes each entry of `lyrics` in turn as the window does and records it.
+    std::vector<std::int64_t> compose_and_record(
+        const std::vector<std::vector<std::string>>& lyrics) {
+        quavella::history::Store store(history_file());
+        quavella::Generators gens(0x5EEDF00DULL);
+        NoMessages messages;
+        std::vector<std::int64_t> ids;
+        int n = 0;
+        for (const auto& lines : lyrics) {
+            Record r;
+            for (const std::string& line : lines) r.lyrics += (r.lyrics.empty() ? "" : "\n") + line;
+            r.gbk_text = quavella::lyric_text_from_lines(lines, quavella::LyricEncoding::utf8).gbk;
+            r.speed_pos = n % 3;
+            r.mode_pos = (n + 1) % 4;
+            r.timbre_pos = (3 * n) % 10;
+            quavella::history::fill_items(r);
+            r.state = gens.state();
+            const fs::path file = dir_ / "temp.mid";
+            const quavella::ComposeOutcome outcome = quavella::compose_lyrics(
+                r.gbk_text, r.speed_pos, r.mode_pos, r.timbre_pos, gens, messages, file.string());
+            EXPECT_EQ(outcome.midi_error, "");
+            r.tempo = outcome.tempo;
+            r.mode = outcome.mode;
+            r.program = outcome.program;
+            r.notes.assign(outcome.nt_seq.begin(), outcome.nt_seq.end());
+            r.ticks.assign(outcome.tm_seq.begin(), outcome.tm_seq.end());
+            r.midi = read_file(file);
+            // Odd entries carry their syllables, even ones leave them to the reader.
+            if (n % 2 == 1)
+                r.syllables = quavella::notation::melody_from(r.gbk_text, outcome).lyrics;
+            r.time_ms = 1700000000000 + n * 60000;
+            std::int64_t id = 0;
+            EXPECT_EQ(store.record(r, id), Status::ok) << store.last_error();
+            ids.push_back(id);
+            records_.push_back(r);
+            ++n;
+        }
+        return ids;
+    }
+
+    /// Runs a shell command line in the test's directory with the test's
+    /// data directory and the CLI on the PATH.
+    CliRun shell(const std::string& command_line) {
+        const std::string cmd =
+            "cd " + shell_quoted(dir_.string()) +
+            " && XDG_DATA_HOME=" + shell_quoted(data_.string()) +
+            " PATH=" + shell_quoted(fs::path(QUAVELLA_CLI_PATH).parent_path().string()) +
+            ":\"$PATH\" sh -c " + shell_quoted(command_line) + " </dev/null >stdout 2>stderr";
+        const int raw = std::system(cmd.c_str());
+        return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_file(dir_ / "stdout"),
+                read_file(dir_ / "stderr")};
+    }
+    CliRun run(const std::vector<std::string>& args) {
+        std::string line = "quavella-cli";
+        for (const auto& a : args) line += " " + shell_quoted(a);
+        return shell(line);
+    }
+
+    quavella::test::ScratchDir scratch_;
+    const fs::path dir_ = scratch_.path();
+    fs::path data_;
+    std::vector<Record> records_;
+
+    // 春眠不觉晓，处处闻啼鸟。 / 夜来风雨声，花落知多少。
+    const std::vector<std::string> poem = {
+        "\xE6\x98\xA5\xE7\x9C\xA0\xE4\xB8\x8D\xE8\xA7\x89\xE6\x99\x93\xEF\xBC\x8C"
+        "\xE5\xA4\x84\xE5\xA4\x84\xE9\x97\xBB\xE5\x95\xBC\xE9\xB8\x9F\xE3\x80\x82",
+        "\xE5\xA4\x9C\xE6\x9D\xA5\xE9\xA3\x8E\xE9\x9B\xA8\xE5\xA3\xB0\xEF\xBC\x8C"
+        "\xE8\x8A\xB1\xE8\x90\xBD\xE7\x9F\xA5\xE5\xA4\x9A\xE5\xB0\x91\xE3\x80\x82"};
+};
+
+TEST_F(HistoryCli, EachEntryIsMadeAgainByteForByte) {
+    // The same poem three times gives three melodies; a Latin line with a
+    // quote and a dollar sign tests the quoting of the printed command line.
+    const auto ids =
+        compose_and_record({poem, poem, {"It's a $HOME song, sing it,", "la la la."}, poem});
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        SCOPED_TRACE("entry " + std::to_string(ids[i]));
+        const Record& r = records_[i];
+        write_file(dir_ / "lyrics.txt", r.lyrics + "\n");
+        const std::string state = quavella::history::state_text(r.state);
+        const CliRun composed =
+            run({"compose", "--state", state, "--speed", std::to_string(r.speed_pos), "--mode",
+                 std::to_string(r.mode_pos), "--timbre", std::to_string(r.timbre_pos), "-o",
+                 "again.mid", "lyrics.txt"});
+        ASSERT_EQ(composed.status, 0) << composed.err;
+        EXPECT_EQ(composed.out, "state=" + state + " notes=" + std::to_string(r.notes.size()) +
+                                    " tempo=" + std::to_string(r.tempo) +
+                                    " mode=" + std::to_string(r.mode) +
+                                    " program=" + std::to_string(r.program) + " file=again.mid\n");
+        EXPECT_EQ(read_file(dir_ / "again.mid"), r.midi);
+
+        // The command line the history prints does the same when pasted into a shell.
+        const CliRun pasted = shell(quavella::history::reproduce_command(r, "pasted.mid"));
+        ASSERT_EQ(pasted.status, 0) << pasted.err;
+        EXPECT_EQ(read_file(dir_ / "pasted.mid"), r.midi);
+
+        const CliRun exported = run({"history", "export", std::to_string(ids[i])});
+        ASSERT_EQ(exported.status, 0) << exported.err;
+        const std::string name = "history-" + std::to_string(ids[i]) + ".mid";
+        EXPECT_EQ(exported.out, "file=" + name + "\n");
+        EXPECT_EQ(read_file(dir_ / name), r.midi);
+    }
+    EXPECT_NE(records_[0].midi, records_[1].midi) << "the generators did not move on";
+}
+
+TEST_F(HistoryCli, ListsNewestFirstAndShowsAnEntry) {
+    const auto ids = compose_and_record({poem, poem, poem});
+    const CliRun all = run({"history", "list"});
+    ASSERT_EQ(all.status, 0) << all.err;
+    std::istringstream lines(all.out);
+    std::vector<std::string> first_words;
+    std::string line;
+    while (std::getline(lines, line)) first_words.push_back(line.substr(0, line.find(' ')));
+    EXPECT_EQ(first_words, (std::vector<std::string>{std::to_string(ids[2]), std::to_string(ids[1]),
+                                                     std::to_string(ids[0])}));
+    // The first entry: speed 0, mode 1, timbre 0, lines joined by " / ".
+    EXPECT_NE(all.out.find("  \xE6\x85\xA2 \xE5\x85\xAD\xE5\xA3\xB0\xE8\xB0\x83\xE5\xBC\x8F"
+                           "1 "
+                           "\xE9\x92\xA2\xE7\x90\xB4  " +
+                           std::to_string(records_[0].notes.size()) + " notes  " + poem[0] + " / " +
+                           poem[1].substr(0, 3 * 8)),
+              std::string::npos)
+        << all.out;
+
+    const CliRun one = run({"history", "list", "--limit", "1"});
+    ASSERT_EQ(one.status, 0) << one.err;
+    EXPECT_EQ(one.out, all.out.substr(0, all.out.find('\n') + 1));
+
+    // Shown with the score that compose --score prints for the same melody,
+    // whether the entry carries its syllables (odd) or not (even).
+    for (const std::size_t i : {0u, 1u}) {
+        const Record& r = records_[i];
+        const CliRun shown = run({"history", "show", std::to_string(ids[i])});
+        ASSERT_EQ(shown.status, 0) << shown.err;
+        write_file(dir_ / "lyrics.txt", r.lyrics);
+        const CliRun composed =
+            run({"compose", "--state", quavella::history::state_text(r.state), "--speed",
+                 std::to_string(r.speed_pos), "--mode", std::to_string(r.mode_pos), "--timbre",
+                 std::to_string(r.timbre_pos), "--score", "lyrics.txt"});
+        ASSERT_EQ(composed.status, 0) << composed.err;
+        const std::string score = composed.out.substr(composed.out.find('\n') + 1);
+        ASSERT_GT(score.size(), 100u) << composed.out;
+        for (const std::string& expected :
+             {"state=" + quavella::history::state_text(r.state) + "\n",
+              "tempo=" + std::to_string(r.tempo) + " mode=" + std::to_string(r.mode),
+              "  " + poem[0] + "\n  " + poem[1] + "\n",
+              quavella::history::reproduce_command(r) + "\n" + score}) {
+            EXPECT_NE(shown.out.find(expected), std::string::npos) << expected << "\nin\n"
+                                                                   << shown.out;
+        }
+    }
+}
+
+TEST_F(HistoryCli, FailuresAreReportedWithTheirStatus) {
+    compose_and_record({poem});
+    struct Row {
+        const char* name;
+        std::string command;
+        int status;
+        std::string err;
+    };
+    write_file(dir_ / "file", "not a directory");
+    const Row rows[] = {
+        {"missing entry", "quavella-cli history show 99", 1, "no entry 99 in the history"},
+        {"missing entry to export", "quavella-cli history export 99 -o x.mid", 1,
+         "no entry 99 in the history"},
+        {"unwritable export", "quavella-cli history export 1 -o no/such/dir/x.mid", 1,
+         "cannot write 'no/such/dir/x.mid'"},
+        {"history under a file", "XDG_DATA_HOME=$PWD/file quavella-cli history list", 1,
+         "cannot create the directory"},
+        {"no home at all", "env -u HOME -u XDG_DATA_HOME quavella-cli history list", 1,
+         "neither XDG_DATA_HOME nor HOME"},
+        {"bad id", "quavella-cli history show 0", 2, "invalid ID '0'"},
+        {"bad state", "quavella-cli compose --state 1", 2, "invalid state '1'"},
+    };
+    for (const Row& row : rows) {
+        const CliRun r = shell(row.command);
+        EXPECT_EQ(r.status, row.status) << row.name << ": " << r.err;
+        EXPECT_NE(r.err.find(row.err), std::string::npos) << row.name << ": " << r.err;
+        EXPECT_EQ(r.out, "") << row.name;
+    }
+}
+
+TEST_F(HistoryCli, DamagedHistoryIsMovedAsideAndSaidSo) {
+    fs::create_directories(history_file().parent_path());
+    write_file(history_file(), std::string(5000, 'x'));
+    const CliRun r = run({"history", "list"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("was damaged; it was moved to " + history_file().string() + ".damaged-"),
+              std::string::npos)
+        << r.err;
+}
+
+}  // namespace

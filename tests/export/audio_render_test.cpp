@@ -1,0 +1,181 @@
+// The audio export through FluidSynth and the default soundfont, measured by
+// sox: format, peak, length with the ring-out, and one sound per timbre.
+#include "export/audio_render.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "composer/style_tables.h"
+#include "export_test_support.h"
+#include "score_fixture.h"
+
+namespace quavella::export_test {
+namespace {
+
+using exports::render_audio;
+
+/// What sox says about an audio file.
+struct SoxInfo {
+    int rate = 0;
+    int channels = 0;
+    std::string precision;
+    double seconds = 0;
+    double peak = 0;  ///< largest absolute sample, 1 = full scale
+    double rms = 0;
+    long rough_frequency = 0;
+};
+
+SoxInfo sox_info(const fs::path& file) {
+    SoxInfo info;
+    const std::string name = quoted(file.string());
+    const CommandResult soxi = run("soxi " + name);
+    EXPECT_EQ(soxi.status, 0) << soxi.out;
+    std::istringstream lines(soxi.out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const auto colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        std::string key = line.substr(0, colon);
+        key.erase(key.find_last_not_of(' ') + 1);
+        const std::string value = line.substr(colon + 2);
+        if (key == "Channels") info.channels = std::stoi(value);
+        if (key == "Sample Rate") info.rate = std::stoi(value);
+        if (key == "Precision") info.precision = value;
+    }
+    const CommandResult stat = run("sox " + name + " -n stat");
+    EXPECT_EQ(stat.status, 0) << stat.out;
+    std::map<std::string, double> values;
+    std::istringstream stats(stat.out);
+    while (std::getline(stats, line)) {
+        const auto colon = line.find(':');
+        if (colon == std::string::npos) continue;
+        std::string key = line.substr(0, colon);
+        key.erase(key.find_last_not_of(' ') + 1);
+        try {
+            values[key] = std::stod(line.substr(colon + 1));
+        } catch (const std::exception&) {
+        }
+    }
+    info.seconds = values["Length (seconds)"];
+    info.peak = std::max(values["Maximum amplitude"], -values["Minimum amplitude"]);
+    info.rms = values["RMS     amplitude"];
+    info.rough_frequency = std::lround(values["Rough   frequency"]);
+    return info;
+}
+
+/// Six notes of 120 bpm with a held last note: 4.5 seconds of music.
+notation::Score little_tune(int program) {
+    return score_of({{60, 120, "do"},
+                     {64, 120, "mi"},
+                     {67, 120, "sol"},
+                     {72, 240, "do"},
+                     {67, 120, "sol"},
+                     {60, 360, "do", false, true}},
+                    120, program);
+}
+constexpr double kTuneSeconds = 1080.0 / 120 * 0.5;
+
+struct FormatRow {
+    const char* extension;
+    const char* precision;  // as soxi reports it
+    double peak_tolerance_db;
+};
+
+void PrintTo(const FormatRow& row, std::ostream* out) { *out << row.extension; }
+
+class AudioFormats : public ScratchDir, public testing::WithParamInterface<FormatRow> {};
+
+TEST_P(AudioFormats, StereoAt44kPeakAtMinusOneDbfsRingingOutAfterTheMusic) {
+    QUAVELLA_REQUIRE_TOOL("sox");
+    const FormatRow& row = GetParam();
+    const fs::path out = file(std::string("tune") + row.extension);
+    ASSERT_FALSE(render_audio(little_tune(0), out));
+    const SoxInfo info = sox_info(out);
+    EXPECT_EQ(info.rate, 44100);
+    EXPECT_EQ(info.channels, 2);
+    if (*row.precision != '\0') {
+        EXPECT_EQ(info.precision, row.precision);
+    }
+    EXPECT_NEAR(20 * std::log10(info.peak), exports::kAudioPeakDbfs, row.peak_tolerance_db);
+    // The last note rings out, then the file stops: no long silence at the end.
+    EXPECT_GT(info.seconds, kTuneSeconds + 0.2);
+    EXPECT_LT(info.seconds, kTuneSeconds + 3.0);
+}
+
+const FormatRow kFormatRows[] = {
+    {".wav", "16-bit", 0.01},
+    {".flac", "16-bit", 0.01},
+    {".ogg", "", 0.5},  // lossy: the decoded peak moves a little
+    {".AIFF", "16-bit", 0.01},
+};
+INSTANTIATE_TEST_SUITE_P(Extensions, AudioFormats, testing::ValuesIn(kFormatRows),
+                         [](const auto& row) { return std::string(row.param.extension + 1); });
+
+class AudioRender : public ScratchDir {};
+
+TEST_F(AudioRender, OffersTheCommonFormatsOfThisFluidSynth) {
+    const auto extensions = exports::audio_extensions();
+    for (const char* ext : {".wav", ".flac", ".ogg"}) {
+        EXPECT_NE(std::find(extensions.begin(), extensions.end(), ext), extensions.end()) << ext;
+    }
+}
+
+TEST_F(AudioRender, EveryTimbreSoundsDifferent) {
+    QUAVELLA_REQUIRE_TOOL("sox");
+    std::set<std::pair<long, long>> sounds;  // RMS in thousandths, rough frequency
+    for (int timbre = 0; timbre < 10; ++timbre) {
+        const int program = program_number(timbre);
+        const fs::path out = file("t" + std::to_string(program) + ".wav");
+        ASSERT_FALSE(render_audio(little_tune(program), out));
+        const SoxInfo info = sox_info(out);
+        EXPECT_NEAR(info.peak, 0.891, 0.002) << "program " << program;
+        sounds.insert({std::lround(info.rms * 1000), info.rough_frequency});
+    }
+    EXPECT_EQ(sounds.size(), 10u);
+}
+
+TEST_F(AudioRender, RenderingTwiceForALongMelodyWritesTheSameFile) {
+    exports::AudioSettings two_passes;
+    two_passes.memory_frames = 0;
+    ASSERT_FALSE(render_audio(little_tune(40), file("once.wav")));
+    ASSERT_FALSE(render_audio(little_tune(40), file("twice.wav"), two_passes));
+    const std::string once = read_file(file("once.wav"));
+    EXPECT_GT(once.size(), 44u + 4 * 44100 * 4);
+    EXPECT_TRUE(once == read_file(file("twice.wav")));
+}
+
+TEST_F(AudioRender, FailuresNameTheFileAndTheReason) {
+    exports::AudioSettings missing_font;
+    missing_font.soundfont = file("none.sf2").string();
+    const struct {
+        fs::path file;
+        exports::AudioSettings settings;
+        std::string reason;
+    } rows[] = {
+        {file("song.mp3"), {}, "audio file type '.mp3' is not supported (use .wav, .flac, .ogg"},
+        {file("song"), {}, "no audio file type given (use .wav"},
+        {file("missing/song.wav"), {}, "No such file or directory"},
+        {file("full.wav"), {}, "No space left on device"},  // a link to /dev/full
+        {file("song.wav"), missing_font,
+         "the soundfont '" + missing_font.soundfont + "' does not exist"},
+    };
+    fs::create_symlink("/dev/full", file("full.wav"));
+    for (const auto& row : rows) {
+        const auto error = render_audio(little_tune(0), row.file, row.settings);
+        ASSERT_TRUE(error.has_value()) << row.file;
+        EXPECT_NE(error->find("cannot write '" + row.file.string() + "': " + row.reason),
+                  std::string::npos)
+            << *error;
+    }
+    EXPECT_FALSE(fs::exists(file("song.mp3")));
+    EXPECT_FALSE(fs::exists(file("song.wav")));
+}
+
+}  // namespace
+}  // namespace quavella::export_test

@@ -1,0 +1,101 @@
+// The exports opened by the real client: MuseScore 3 converts the MusicXML and
+// the lyric MIDI file to PDF in one batch run, says nothing about them, and the
+// PDFs, read back by pdftotext, show every syllable in order.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "export/export_text.h"
+#include "export/lyrics_midi.h"
+#include "export/musicxml.h"
+#include "export_test_support.h"
+#include "score_fixture.h"
+
+namespace quavella::export_test {
+namespace {
+
+std::string hex_lines(const std::vector<std::string>& texts) {
+    static const char* digits = "0123456789abcdef";
+    std::string out;
+    for (const std::string& t : texts) {
+        for (const unsigned char b : t) {
+            out += digits[b >> 4];
+            out += digits[b & 15];
+        }
+        out += '\n';
+    }
+    return out;
+}
+
+std::vector<std::string> sung(const notation::Score& score) {
+    std::vector<std::string> out;
+    for (const auto& lyric : score.melody.lyrics) {
+        const std::string text = exports::sung_text(lyric);
+        if (!text.empty()) out.push_back(text);
+    }
+    return out;
+}
+
+/// MuseScore's own chatter on a clean conversion; any other line is a complaint.
+bool is_chatter(const std::string& line) {
+    return line.empty() || line.starts_with("QStandardPaths:") || line.starts_with("convert <") ||
+           line.starts_with("\tto <") || line == "... success!";
+}
+
+class MuseScore : public ScratchDir {};
+
+TEST_F(MuseScore, ImportsBothExportsSilentlyAndShowsEverySyllableInOrder) {
+    QUAVELLA_REQUIRE_TOOL("mscore3");
+    QUAVELLA_REQUIRE_TOOL("pdftotext");
+    QUAVELLA_REQUIRE_TOOL("/usr/bin/python3");
+    // A real composition, and a hand-made one with a melisma, notes tied over
+    // bar lines, low notes, and syllables XML has to escape.
+    const auto poem = composed_poem(42, 0, 0, file("temp.mid"));
+    const auto awkward = score_of({{55, 360, "A&B"},
+                                   {57, 240, "<x>"},
+                                   {59, 120, "", true},
+                                   {60, 600, "\"'", false, true},
+                                   {62, 180, "春"},
+                                   {64, 60, "", true, true}},
+                                  150, 24, "A&B <x>");
+    struct Case {
+        std::string name;
+        const notation::Score* score;
+        bool midi;
+    };
+    const Case cases[] = {
+        {"poem-xml", &poem, false}, {"poem-midi", &poem, true}, {"awkward-xml", &awkward, false}};
+    std::string job = "[";
+    for (const Case& c : cases) {
+        const fs::path in = file(c.name + (c.midi ? ".mid" : ".musicxml"));
+        const auto error = c.midi ? exports::write_lyrics_midi(*c.score, in)
+                                  : exports::write_musicxml(*c.score, in);
+        ASSERT_FALSE(error) << *error;
+        job += std::string(job.size() > 1 ? "," : "") + "{\"in\":\"" + in.string() +
+               "\",\"out\":\"" + file(c.name + ".pdf").string() + "\"}";
+    }
+    write_file(file("job.json"), job + "]");
+
+    const CommandResult convert =
+        run("cd " + quoted(dir_.string()) + " && QT_QPA_PLATFORM=offscreen mscore3 -j job.json");
+    ASSERT_EQ(convert.status, 0) << convert.out;
+    std::istringstream lines(convert.out);
+    std::string line;
+    while (std::getline(lines, line)) EXPECT_TRUE(is_chatter(line)) << "MuseScore says: " << line;
+
+    for (const Case& c : cases) {
+        write_file(file(c.name + ".txt"), hex_lines(sung(*c.score)));
+        // MuseScore titles the MusicXML import with the work title; the MIDI import has none.
+        const std::string title = c.midi ? "" : exports::export_text(c.score->title);
+        const CommandResult check =
+            run("/usr/bin/python3 " + quoted(QUAVELLA_EXPORT_TESTS_DIR "/pdf_syllables.py") + " " +
+                quoted(file(c.name + ".pdf").string()) + " " +
+                quoted(file(c.name + ".txt").string()) + " " + quoted(title));
+        EXPECT_EQ(check.status, 0) << c.name << ": " << check.out;
+    }
+}
+
+}  // namespace
+}  // namespace quavella::export_test

@@ -1,0 +1,295 @@
+// The MusicXML export, read back with pugixml and, for whole compositions, with
+// python3's xml.etree (read_musicxml.py) checking every note against the
+// composition.
+#include "export/musicxml.h"
+
+#include <gtest/gtest.h>
+
+#include <pugixml.hpp>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "export/export_text.h"
+#include "export_test_support.h"
+#include "score_fixture.h"
+
+namespace quavella::export_test {
+namespace {
+
+using exports::musicxml_document;
+
+pugi::xml_document parsed(const std::string& text) {
+    pugi::xml_document doc;
+    const pugi::xml_parse_result result = doc.load_string(text.c_str());
+    EXPECT_TRUE(result) << result.description() << " at " << result.offset;
+    return doc;
+}
+
+std::string text_at(const pugi::xml_document& doc, const char* xpath) {
+    return doc.select_node(xpath).node().text().as_string();
+}
+
+std::vector<std::string> texts_of(const pugi::xml_document& doc, const char* xpath) {
+    std::vector<std::string> out;
+    for (const auto& n : doc.select_nodes(xpath)) out.emplace_back(n.node().text().as_string());
+    return out;
+}
+
+// ---- The part and the score header ----
+
+struct HeaderRow {
+    const char* name;
+    int program;
+    int tempo;
+    const char* instrument;
+};
+
+void PrintTo(const HeaderRow& row, std::ostream* out) { *out << row.name; }
+
+class MusicXmlHeader : public testing::TestWithParam<HeaderRow> {};
+
+TEST_P(MusicXmlHeader, PartNamedAfterTheInstrumentWithOneTrebleClefAndTheTempo) {
+    const HeaderRow& row = GetParam();
+    const auto score = score_of({{55, 240, "a"}, {76, 240, "b", false, true}}, row.tempo,
+                                row.program, "A & <title>");
+    const auto doc = parsed(musicxml_document(score));
+    EXPECT_STREQ(doc.child("score-partwise").attribute("version").value(), "4.0");
+    EXPECT_EQ(text_at(doc, "//work/work-title"), "A & <title>");
+    EXPECT_EQ(text_at(doc, "//score-part/part-name"), row.instrument);
+    EXPECT_EQ(text_at(doc, "//score-instrument/instrument-name"), row.instrument);
+    EXPECT_EQ(text_at(doc, "//midi-instrument/midi-program"), std::to_string(row.program + 1));
+    EXPECT_EQ(text_at(doc, "//key/fifths"), "0");
+    EXPECT_EQ(text_at(doc, "//time/beats"), "4");
+    EXPECT_EQ(text_at(doc, "//time/beat-type"), "4");
+    // One treble clef for the whole melody, however low it goes (G3 here).
+    EXPECT_EQ(doc.select_nodes("//clef").size(), 1u);
+    EXPECT_EQ(text_at(doc, "//clef/sign"), "G");
+    EXPECT_EQ(text_at(doc, "//clef/line"), "2");
+    EXPECT_EQ(text_at(doc, "//metronome/per-minute"), std::to_string(row.tempo));
+    EXPECT_EQ(doc.select_node("//direction/sound").node().attribute("tempo").as_int(), row.tempo);
+}
+
+const HeaderRow kHeaderRows[] = {
+    {"Piano", 0, 100, "Acoustic Grand Piano"},
+    {"MusicBox", 10, 140, "Music Box"},
+    {"Guitar", 24, 187, "Acoustic Guitar (nylon)"},
+    {"Violin", 40, 119, "Violin"},
+    {"Piccolo", 72, 199, "Piccolo"},
+};
+INSTANTIATE_TEST_SUITE_P(Timbres, MusicXmlHeader, testing::ValuesIn(kHeaderRows),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// ---- Durations, divisions, ties ----
+
+struct DurationRow {
+    const char* name;
+    std::vector<int> ticks;  // one note each
+    int divisions;
+    std::vector<std::string> types;  // of every written note and rest, "." per dot
+};
+
+void PrintTo(const DurationRow& row, std::ostream* out) { *out << row.name; }
+
+class MusicXmlDurations : public testing::TestWithParam<DurationRow> {};
+
+TEST_P(MusicXmlDurations, DivisionsFitTheShortestNoteAndBarsAreFull) {
+    const DurationRow& row = GetParam();
+    std::vector<SungNote> notes;
+    for (const int t : row.ticks) notes.push_back({60, t, "la"});
+    const auto doc = parsed(musicxml_document(score_of(notes)));
+    EXPECT_EQ(text_at(doc, "//attributes/divisions"), std::to_string(row.divisions));
+    std::vector<std::string> types;
+    for (const auto& n : doc.select_nodes("//note")) {
+        std::string type = n.node().child("type").text().as_string();
+        if (n.node().child("rest").attribute("measure")) type = "measure";
+        for (auto d = n.node().child("dot"); d; d = d.next_sibling("dot")) type += ".";
+        types.push_back(type);
+    }
+    EXPECT_EQ(types, row.types);
+    for (const auto& m : doc.select_nodes("//measure")) {
+        int sum = 0;
+        for (auto n = m.node().child("note"); n; n = n.next_sibling("note"))
+            sum += n.child("duration").text().as_int();
+        EXPECT_EQ(sum, 4 * row.divisions) << "measure " << m.node().attribute("number").value();
+    }
+}
+
+const DurationRow kDurationRows[] = {
+    {"Quarters", {120, 120, 240}, 1, {"quarter", "quarter", "half"}},
+    {"Eighths", {60, 60, 120, 240}, 2, {"eighth", "eighth", "quarter", "half"}},
+    {"DottedEighthAndSixteenth", {90, 30, 360}, 4, {"eighth.", "16th", "half."}},
+    {"WholeThenRest", {480, 120}, 1, {"whole", "quarter", "half."}},
+    // A length no single note value has is written as tied notes.
+    {"OddLengthTied", {150, 330}, 4, {"quarter", "16th", "half", "eighth."}},
+};
+INSTANTIATE_TEST_SUITE_P(Values, MusicXmlDurations, testing::ValuesIn(kDurationRows),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST(MusicXml, NotesCrossingBarLinesAreTiedAndSungOnce) {
+    // 360 + 240: the second note crosses the bar line; 960 spans a whole bar.
+    const auto score = score_of({{60, 360, "x"}, {62, 240, "y"}, {64, 960, "z", false, true}});
+    const auto doc = parsed(musicxml_document(score));
+    const auto notes = doc.select_nodes("//note[pitch]");
+    std::vector<std::string> seen;
+    for (const auto& n : notes) {
+        const auto node = n.node();
+        std::string ties;
+        for (auto t = node.child("tie"); t; t = t.next_sibling("tie"))
+            ties += std::string(t.attribute("type").value()) + "/";
+        std::string tied;
+        for (auto t = node.child("notations").child("tied"); t; t = t.next_sibling("tied"))
+            tied += std::string(t.attribute("type").value()) + "/";
+        EXPECT_EQ(ties, tied);  // sound and notation agree
+        seen.push_back(std::string(node.child("pitch").child_value("step")) + ":" + ties + ":" +
+                       node.child("lyric").child_value("text"));
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"C::x", "D:start/:y", "D:stop/:", "E:start/:z",
+                                              "E:stop/start/:", "E:stop/:"}));
+    // The breath mark follows the last piece of the sentence's last note.
+    const auto breaths = doc.select_nodes("//note[notations/articulations/breath-mark]");
+    ASSERT_EQ(breaths.size(), 1u);
+    EXPECT_EQ(breaths.first().node(), notes[notes.size() - 1].node());
+}
+
+TEST(MusicXml, MelismaDrawsAnExtensionLineAndBreathMarksEndSentences) {
+    const auto score = score_of({{60, 120, "啊"},
+                                 {62, 120, "", true},
+                                 {64, 120, "", true},
+                                 {65, 120, "呀", false, true},
+                                 {67, 120, "哦"},
+                                 {69, 120, "", true, true}});
+    const auto doc = parsed(musicxml_document(score));
+    std::vector<std::string> lyrics;
+    for (const auto& n : doc.select_nodes("//note[pitch]")) {
+        const auto lyric = n.node().child("lyric");
+        std::string s = std::string(lyric.child_value("syllabic")) + "|" +
+                        lyric.child_value("text") + "|" +
+                        lyric.child("extend").attribute("type").value();
+        if (n.node().select_node("notations/articulations/breath-mark")) s += "|breath";
+        lyrics.push_back(s);
+    }
+    EXPECT_EQ(lyrics,
+              (std::vector<std::string>{"single|啊|start", "||continue", "||stop",
+                                        "single|呀||breath", "single|哦|start", "||stop|breath"}));
+}
+
+TEST(MusicXml, EighthsUnderOneUnderlineShareABeam) {
+    auto score =
+        score_of({{60, 60, "a"}, {62, 60, "b"}, {64, 60, "c"}, {65, 60, "d"}, {67, 240, "e"}});
+    auto& glyphs = score.bars[0].glyphs;
+    glyphs[0].beam_with_next = true;  // a-b beamed, b alone... then c-d beamed
+    glyphs[2].beam_with_next = true;
+    const auto doc = parsed(musicxml_document(score));
+    EXPECT_EQ(texts_of(doc, "//note/beam"),
+              (std::vector<std::string>{"begin", "end", "begin", "end"}));
+}
+
+TEST(MusicXml, ScoreWithoutBarsIsStillOneMeasure) {
+    notation::Score empty;
+    empty.melody.tempo = 100;
+    const auto doc = parsed(musicxml_document(empty));
+    EXPECT_EQ(doc.select_nodes("//measure").size(), 1u);
+    EXPECT_EQ(doc.select_nodes("//note/rest[@measure='yes']").size(), 1u);
+    EXPECT_FALSE(doc.select_node("//work"));
+}
+
+// ---- Bad lyric text ----
+
+TEST(MusicXml, AwkwardSyllablesStayWellFormedText) {
+    const std::vector<std::string> syllables{"&",    "<a>",     "\"'", std::string("\x01\x02x", 3),
+                                             "\xB4", "\xE6\x98"};
+    std::vector<SungNote> notes;
+    for (const auto& s : syllables) notes.push_back({60, 120, s});
+    notes.push_back({60, 120, std::string("\x03", 1)});  // nothing printable: no lyric
+    const std::string text = musicxml_document(score_of(notes, 100, 0, "<&\x01>"));
+    const auto doc = parsed(text);
+    EXPECT_EQ(texts_of(doc, "//lyric/text"),
+              (std::vector<std::string>{"&", "<a>", "\"'", "x", "\xEF\xBF\xBD",
+                                        "\xEF\xBF\xBD\xEF\xBF\xBD"}));
+    EXPECT_EQ(text_at(doc, "//work-title"), "<&>");
+    EXPECT_EQ(text.find('\x01'), std::string::npos);
+}
+
+TEST(MusicXml, RandomLyricBytesAlwaysGiveAValidDocumentWithOneLyricPerSungNote) {
+    std::mt19937 random(20240611);
+    std::uniform_int_distribution<int> byte(0, 255), length(0, 6), count(1, 40), tick(1, 8);
+    std::vector<std::string> files;
+    for (int round = 0; round < 300; ++round) {
+        std::vector<SungNote> notes;
+        int sung = 0;
+        const int n = count(random);
+        for (int i = 0; i < n; ++i) {
+            std::string text;
+            for (int k = length(random); k > 0; --k) text += static_cast<char>(byte(random));
+            const bool continuation = i > 0 && byte(random) < 40;
+            notes.push_back(
+                {48 + byte(random) % 40, 30 * tick(random), text, continuation, byte(random) < 30});
+            if (!exports::sung_text({text, continuation}).empty()) ++sung;
+        }
+        const std::string text = musicxml_document(
+            score_of(notes, 60 + byte(random), byte(random) % 128, notes[0].text));
+        pugi::xml_document doc;
+        ASSERT_TRUE(doc.load_string(text.c_str())) << "round " << round;
+        EXPECT_EQ(doc.select_nodes("//lyric[text]").size(), static_cast<std::size_t>(sung))
+            << "round " << round;
+    }
+}
+
+// ---- Writing the file ----
+
+class MusicXmlFile : public ScratchDir {};
+
+TEST_F(MusicXmlFile, FailuresNameTheFileAndTheReason) {
+    const auto score = score_of({{60, 480, "a"}});
+    struct Row {
+        fs::path file;
+        std::string reason;
+    };
+    const Row rows[] = {{file("missing/x.musicxml"), "No such file or directory"},
+                        {dir_, "Is a directory"},
+                        {"/dev/full", "No space left on device"},
+                        {file("x.mxl"), "compressed MusicXML (.mxl) is not written"}};
+    for (const Row& row : rows) {
+        const auto error = exports::write_musicxml(score, row.file);
+        ASSERT_TRUE(error.has_value()) << row.file;
+        EXPECT_NE(error->find("cannot write '" + row.file.string() + "': " + row.reason),
+                  std::string::npos)
+            << *error;
+    }
+    EXPECT_FALSE(fs::exists(file("x.mxl")));
+}
+
+TEST_F(MusicXmlFile, PythonReaderFindsEveryNoteOfTheComposition) {
+    QUAVELLA_REQUIRE_TOOL("/usr/bin/python3");
+    // Slow, middle and fast tempo with different timbres; the fast one has eighths.
+    const struct {
+        std::uint64_t seed;
+        int speed, timbre;
+    } compositions[] = {{42, 0, 0}, {7, 1, 3}, {2024, 2, 9}};
+    for (const auto& c : compositions) {
+        const auto score = composed_poem(c.seed, c.speed, c.timbre, file("temp.mid"));
+        ASSERT_FALSE(exports::write_musicxml(score, file("song.musicxml")));
+        std::string expected;
+        const auto& m = score.melody;
+        for (std::size_t i = 0; i < m.notes.size(); ++i) {
+            const std::string text = exports::sung_text(m.lyrics[i]);
+            std::string hex;
+            for (const unsigned char b : text) {
+                static const char* digits = "0123456789abcdef";
+                hex += digits[b >> 4];
+                hex += digits[b & 15];
+            }
+            expected += std::to_string(m.notes[i]) + " " + std::to_string(m.ticks[i]) + " " +
+                        (hex.empty() ? "-" : hex) + "\n";
+        }
+        write_file(file("expected.txt"), expected);
+        const CommandResult check = run(
+            "/usr/bin/python3 " + quoted(QUAVELLA_EXPORT_TESTS_DIR "/read_musicxml.py") + " " +
+            quoted(file("song.musicxml").string()) + " " + quoted(file("expected.txt").string()));
+        EXPECT_EQ(check.status, 0) << "seed " << c.seed << ":\n" << check.out;
+    }
+}
+
+}  // namespace
+}  // namespace quavella::export_test

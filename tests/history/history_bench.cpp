@@ -1,0 +1,78 @@
+// Speed of the history: recording one composition (one transaction, on the
+// disk of the temporary directory), and opening the list of a history of
+// 10,000 entries (open, count, the first page), as the score window does.
+#include <benchmark/benchmark.h>
+
+#include "history/store.h"
+#include "history_fixtures.h"
+#include "tests/support/files.h"
+
+namespace quavella::history {
+namespace {
+
+void BM_RecordOneComposition(benchmark::State& state) {
+    test::ScratchDir dir;
+    Store store(dir.path() / "history.sqlite3");
+    if (store.open() != Status::ok) state.SkipWithError(store.last_error().c_str());
+    std::int64_t n = 0;
+    std::int64_t id = 0;
+    for (auto _ : state) {
+        if (store.record(test::sample_record(n++, 600), id) != Status::ok) {
+            state.SkipWithError(store.last_error().c_str());
+            break;
+        }
+    }
+}
+BENCHMARK(BM_RecordOneComposition)->Unit(benchmark::kMicrosecond);
+
+/// A history of `entries` compositions, filled once in one transaction per
+/// 500 entries and kept for every benchmark of this run.
+const std::filesystem::path& filled_history(int entries) {
+    static test::ScratchDir dir;
+    static std::map<int, std::filesystem::path> files;
+    auto [it, made] = files.emplace(entries, dir.path() / (std::to_string(entries) + ".sqlite3"));
+    if (made) {
+        Store store(it->second);
+        std::int64_t id = 0;
+        for (int n = 0; n < entries; ++n) store.record(test::sample_record(n, 600), id);
+    }
+    return it->second;
+}
+
+void BM_OpenListOf10000(benchmark::State& state) {
+    const std::filesystem::path& file = filled_history(10000);
+    for (auto _ : state) {
+        Store store(file);
+        std::int64_t n = 0;
+        std::vector<Summary> page;
+        if (store.count(n) != Status::ok || store.list(page, 50) != Status::ok || n != 10000) {
+            state.SkipWithError("the history could not be listed");
+            break;
+        }
+        benchmark::DoNotOptimize(page.data());
+    }
+}
+BENCHMARK(BM_OpenListOf10000)->Unit(benchmark::kMillisecond);
+
+/// For comparison: every entry listed, page by page, as scrolling to the end does.
+void BM_ListAllPagesOf10000(benchmark::State& state) {
+    const std::filesystem::path& file = filled_history(10000);
+    Store store(file);
+    for (auto _ : state) {
+        std::vector<Summary> page;
+        std::int64_t before = std::numeric_limits<std::int64_t>::max();
+        std::size_t listed = 0;
+        do {
+            store.list(page, 100, before);
+            if (!page.empty()) before = page.back().id;
+            listed += page.size();
+        } while (page.size() == 100);
+        if (listed != 10000) state.SkipWithError("not every entry was listed");
+    }
+}
+BENCHMARK(BM_ListAllPagesOf10000)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace quavella::history
+
+BENCHMARK_MAIN();

@@ -1,0 +1,67 @@
+// Speed of the tone check: best of 20 for a four-line lyric (twenty melodies
+// composed and graded, the best written to memory-backed disk), and the grading
+// of one melody alone.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "composer/compose_request.h"
+#include "lyrics/gbk_text.h"
+#include "tone_test_support.h"
+#include "tones/best_of.h"
+
+namespace quavella {
+namespace {
+
+const std::vector<std::string> kQuatrain = {"朝辞白帝彩云间", "千里江陵一日还", "两岸猿声啼不住",
+                                            "轻舟已过万重山"};
+
+std::string quatrain_gbk() {
+    std::string utf8;
+    for (const std::string& line : kQuatrain) utf8 += line + "，";
+    return utf8_to_gbk(utf8).gbk;
+}
+
+std::string output_file() {
+    const std::filesystem::path dir = std::filesystem::exists("/dev/shm") ? "/dev/shm" : "/tmp";
+    return (dir / ("quavella-tones-bench-" + std::to_string(::getpid()) + ".mid")).string();
+}
+
+class NullSink final : public MessageSink {
+public:
+    void show(const std::string&) override {}
+};
+
+void BM_BestOf20FourLines(benchmark::State& state) {
+    const std::string text = quatrain_gbk();
+    const ToneCheck check(test::syllables_of(kQuatrain));
+    const std::string file = output_file();
+    Generators gens(1);
+    NullSink sink;
+    for (auto _ : state) {
+        const BestOf best = compose_best_of(text, check, 20, 1, 0, 0, gens, sink, file);
+        benchmark::DoNotOptimize(best.best);
+    }
+    std::filesystem::remove(file);
+}
+BENCHMARK(BM_BestOf20FourLines)->Unit(benchmark::kMicrosecond);
+
+void BM_GradeOneMelody(benchmark::State& state) {
+    const std::string text = quatrain_gbk();
+    const ToneCheck check(test::syllables_of(kQuatrain));
+    Generators gens(1);
+    NullSink sink;
+    const ComposeOutcome outcome = compose_melody(text, 1, 0, 0, gens, sink);
+    for (auto _ : state) {
+        const ToneGrading grading = check.grade(outcome.nt_seq);
+        benchmark::DoNotOptimize(grading.counts.data());
+    }
+}
+BENCHMARK(BM_GradeOneMelody);
+
+}  // namespace
+}  // namespace quavella
+
+BENCHMARK_MAIN();
