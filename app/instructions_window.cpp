@@ -2,6 +2,7 @@
 #include "app/instructions_window.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -110,6 +111,14 @@ void TForm2::showEvent(QShowEvent* event) {
         centreOnScreen(*this);
     }
     QWidget::showEvent(event);
+}
+
+void TForm2::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 }  // namespace quavella

@@ -27,6 +27,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    /// Escape closes (hides) the window, as it does a dialog.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QPlainTextEdit* suiMemo1;

@@ -5,10 +5,12 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
@@ -42,6 +44,31 @@ void addItems(QComboBox* box, const Items& items) {
         box->addItem(QString::fromStdString(std::string(item)));
     }
 }
+
+/// Return and Enter press the focused button, as Space does: the buttons of a
+/// plain window, unlike a dialog's, do not take them by themselves.
+class ReturnPressesButton : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) {
+            return false;
+        }
+        const auto* key = static_cast<QKeyEvent*>(event);
+        auto* button = qobject_cast<QPushButton*>(watched);
+        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        if (button == nullptr || !plain ||
+            (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)) {
+            return false;
+        }
+        if (button->isEnabled() && !key->isAutoRepeat()) {
+            button->click();
+        }
+        return true;
+    }
+};
 
 }  // namespace
 
@@ -176,12 +203,14 @@ void TForm1::buildControls() {
     };
     QPushButton** fields[] = {&suiButton1, &suiButton2, &suiButton3, &suiButton4,
                               &suiButton5, &suiButton7, &suiButton8};
+    auto* return_presses = new ReturnPressesButton(this);
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         auto* button = new QPushButton(QString::fromUtf8(rows[i].text), suiForm1);
         button->setObjectName(QString::fromLatin1(rows[i].name));
         button->setGeometry(601, rows[i].top, 80, 27);
         button->setEnabled(rows[i].enabled);
         connect(button, &QPushButton::clicked, this, rows[i].handler);
+        button->installEventFilter(return_presses);
         *fields[i] = button;
     }
 
@@ -206,12 +235,24 @@ void TForm1::set_enabled(int button, bool enabled) {
 }
 
 void TForm1::guarded(const std::function<void()>& handler) {
+    const QPointer<QWidget> focused = focusWidget();
     try {
         handler();
     } catch (const std::exception& error) {
         svc_.box->error(error.what(), title_);
     } catch (...) {
         svc_.box->error(std::string(), title_);
+    }
+    // A command that disabled the focused button hands the focus to the button the
+    // user most likely wants next, not to whatever follows in the tab order.
+    if (focused != nullptr && !focused->isEnabled()) {
+        QWidget* const likely_next[] = {suiButton2, suiButton1, RichEdit1};
+        for (QWidget* next : likely_next) {
+            if (next != focused && next->isEnabled()) {
+                next->setFocus();
+                break;
+            }
+        }
     }
 }
 
@@ -229,6 +270,10 @@ ComposeInput TForm1::readInput() const {
 
 void TForm1::suiButton1Click() {
     guarded([this] { commands_->compose(readInput()); });
+    // Composed: listening comes next.
+    if (!suiButton1->isEnabled() && suiButton2->isEnabled()) {
+        suiButton2->setFocus();
+    }
 }
 
 void TForm1::suiButton2Click() {
@@ -241,6 +286,10 @@ void TForm1::suiButton3Click() {
 
 void TForm1::suiButton4Click() {
     guarded([this] { commands_->stop(); });
+    // Stopped: composing again comes next.
+    if (suiButton1->isEnabled()) {
+        suiButton1->setFocus();
+    }
 }
 
 void TForm1::suiButton5Click() {

@@ -63,6 +63,9 @@ public:
     virtual ~SaveDialog() = default;
     /// @return the chosen path, or nothing when the user cancelled.
     virtual std::optional<std::string> ask() = 0;
+    /// Told when nothing could be saved under the chosen path, so that the next
+    /// ask does not start in that folder again.
+    virtual void save_failed() {}
 };
 
 /// The numbers of the buttons whose states the commands change, as in their
@@ -110,7 +113,9 @@ public:
 
 /// The melody player. play, pause and stop with no file open throw
 /// CommandError("No MCI device open"); open throws CommandError with the
-/// service's own text when the file or the audio output cannot be opened.
+/// service's own text when the file cannot be opened. The sound system is needed
+/// only to play: play throws CommandError with a message for the user when it is
+/// missing (no audio output, no soundfont), and tries again at the next call.
 class MediaPlayer {
 public:
     virtual ~MediaPlayer() = default;

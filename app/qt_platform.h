@@ -2,6 +2,9 @@
 // save dialog and the browser. The main window creates these for itself.
 #pragma once
 
+#include <QPoint>
+#include <QRect>
+#include <QSize>
 #include <QString>
 
 #include "app/platform.h"
@@ -29,19 +32,24 @@ public:
     void sleep_ms(int ms) override;
 };
 
-/// QFileDialog::getSaveFileName with the "mid" filter; offers the last chosen
-/// name again and never asks before overwriting (the copy refuses instead).
+/// Qt's own save dialog with the "mid" filter; offers the last chosen name again
+/// and never asks before overwriting (the copy refuses instead). It lists folders
+/// from names and file types alone, never reading a file: a file whose reads
+/// block (a pipe, a device, a kernel file under /proc) cannot hang it.
 class QtSaveDialog : public SaveDialog {
 public:
     explicit QtSaveDialog(QWidget* parent) : parent_(parent) {}
     std::optional<std::string> ask() override;
+    /// The next dialog starts in the current directory, not the failed folder.
+    void save_failed() override;
 
 private:
     QWidget* parent_;
     QString last_name_;
 };
 
-/// Opens addresses with QDesktopServices.
+/// Opens addresses with the desktop's opener (xdg-open). When it cannot (no
+/// browser, no opener), a message gives the address as selectable text.
 class DesktopLinkOpener : public LinkOpener {
 public:
     explicit DesktopLinkOpener(QWidget* parent) : parent_(parent) {}
@@ -66,7 +74,13 @@ private:
     QString last_dir_;
 };
 
-/// Centres a top-level window on its screen; windows call it when first shown.
+/// Where a window's frame goes: centred in the screen's available area, but its
+/// top-left corner never off that area (a window larger than the area starts at
+/// its top-left).
+QPoint centredPosition(const QSize& frame, const QRect& available);
+
+/// Places a top-level window at centredPosition on its screen; windows call it
+/// when first shown.
 void centreOnScreen(QWidget& window);
 
 }  // namespace quavella

@@ -48,9 +48,14 @@ void WindowCommands::compose(const ComposeInput& input) {
     }
     const std::string& gbk = converted.gbk;
 
-    // Empty or too short texts are turned away before anything is built.
-    if (const auto refusal = lyric_refusal(gbk)) {
-        svc_.box.show(*refusal, kHintCaption);
+    // Characters GBK lacks are named once; empty, too short or unusable texts are
+    // turned away before anything is built.
+    const LyricCheck check = check_lyrics(converted);
+    if (check.notice) {
+        svc_.box.show(*check.notice, kHintCaption);
+    }
+    if (check.refusal) {
+        svc_.box.show(*check.refusal, kHintCaption);
         return;
     }
 
@@ -112,6 +117,7 @@ void WindowCommands::save_as() {
     // play file was written relative to the current directory and is read the same way.
     const std::string source = start_dir_.empty() ? play_file_ : start_dir_ + "/" + play_file_;
     if (const auto failure = svc_.copier.copy(source, target, false)) {
+        svc_.save_dialog.save_failed();
         svc_.box.show("主旋律没有保存到 " + target + "：" + *failure, kHintCaption);
     }
 }

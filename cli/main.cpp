@@ -131,8 +131,8 @@ bool read_all(std::FILE* in, std::string& out) {
     return std::ferror(in) == 0;
 }
 
-/// A lyric text ready for the composer, or the exit status of its failure.
-using LyricText = std::variant<std::string, Exit>;
+/// A converted lyric text, or the exit status of its failure.
+using LyricText = std::variant<quavella::GbkConversion, Exit>;
 
 /// Reads the whole lyric input and turns it into joined GBK text. Prints the
 /// reason on failure.
@@ -156,7 +156,7 @@ LyricText read_lyrics(const quavella::cli::LyricSource& src) {
         }
         return Exit::invalid_text;
     }
-    return std::move(text.gbk);
+    return text;
 }
 
 /// Flushes standard output; a failure to write it fails the command.
@@ -177,10 +177,16 @@ int cmd_analyze(std::span<const std::string> args) {
     }
     const auto& settings = std::get<quavella::cli::AnalyzeSettings>(parsed);
 
-    const LyricText text = read_lyrics(settings.source);
-    if (const Exit* failed = std::get_if<Exit>(&text)) return status(*failed);
+    const LyricText read = read_lyrics(settings.source);
+    if (const Exit* failed = std::get_if<Exit>(&read)) return status(*failed);
+    const quavella::GbkConversion& text = std::get<quavella::GbkConversion>(read);
+    // Analysis applies no refusal, but left-out characters are named all the same.
+    if (!text.dropped.empty()) {
+        const quavella::LyricCheck check = quavella::check_lyrics(text);
+        std::cerr << (check.notice ? *check.notice : *check.refusal) << "\n";
+    }
 
-    const std::string& gbk = std::get<std::string>(text);
+    const std::string& gbk = text.gbk;
     const quavella::Paragraph parag(gbk);
     std::string line = "layout:";
     for (const auto v : parag.get_layout()) line += " " + std::to_string(v);
@@ -220,9 +226,12 @@ int cmd_compose(std::span<const std::string> args) {
 
     const LyricText read = read_lyrics(settings.source);
     if (const Exit* failed = std::get_if<Exit>(&read)) return status(*failed);
-    const std::string& text = std::get<std::string>(read);
-    if (const auto refusal = quavella::lyric_refusal(text)) {
-        std::cerr << *refusal << "\n";
+    const std::string& text = std::get<quavella::GbkConversion>(read).gbk;
+    const quavella::LyricCheck lyric_check =
+        quavella::check_lyrics(std::get<quavella::GbkConversion>(read));
+    if (lyric_check.notice) std::cerr << *lyric_check.notice << "\n";
+    if (lyric_check.refusal) {
+        std::cerr << *lyric_check.refusal << "\n";
         return status(Exit::refused_lyrics);
     }
 

@@ -1,6 +1,7 @@
 // The compose request shared by the main window and the command-line tool.
 #include "composer/compose_request.h"
 
+#include <cstdio>
 #include <optional>
 
 #include "composer/song.h"
@@ -13,6 +14,65 @@ std::optional<std::string> lyric_refusal(std::string_view gbk_text) {
     if (gbk_text.empty()) return std::string("请输入歌词！");
     if (gbk_text.size() < 10) return std::string("歌词太短，没感觉！");
     return std::nullopt;
+}
+
+namespace {
+
+/// How many left-out characters a message names before it only counts the rest.
+constexpr std::size_t kNamedCharacters = 10;
+
+/// The code point of one well-formed UTF-8 character.
+char32_t code_point(std::string_view utf8) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(utf8[i]); };
+    if (utf8.size() == 1) return byte(0);
+    char32_t value = byte(0) & (0x7F >> utf8.size());
+    for (std::size_t i = 1; i < utf8.size(); ++i) value = (value << 6) | (byte(i) & 0x3F);
+    return value;
+}
+
+/// Characters that show nothing on screen: format and control characters,
+/// joiners, variation selectors, tags, the byte order mark.
+bool shows_nothing(char32_t c) {
+    return c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0xAD || (c >= 0x200B && c <= 0x200F) ||
+           (c >= 0x2028 && c <= 0x202E) || (c >= 0x2060 && c <= 0x206F) ||
+           (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFEFF || (c >= 0xE0000 && c <= 0xE01EF);
+}
+
+/// The left-out characters as a short list: "😀、𠀀", invisible ones as "U+200D",
+/// and past ten of them the count of the rest.
+std::string character_list(const std::vector<std::string>& characters) {
+    std::string list;
+    for (std::size_t i = 0; i < characters.size() && i < kNamedCharacters; ++i) {
+        if (i > 0) list += "、";
+        const char32_t c = code_point(characters[i]);
+        if (shows_nothing(c)) {
+            char name[16];
+            std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(c));
+            list += name;
+        } else {
+            list += characters[i];
+        }
+    }
+    if (characters.size() > kNamedCharacters) {
+        list += " 等 " + std::to_string(characters.size()) + " 个字符";
+    }
+    return list;
+}
+
+}  // namespace
+
+LyricCheck check_lyrics(const GbkConversion& text) {
+    LyricCheck check;
+    if (!text.dropped.empty()) {
+        const std::string list = character_list(text.dropped);
+        if (text.gbk.empty()) {
+            check.refusal = "歌词中没有可用于作曲的字符（无法使用：" + list + "）";
+            return check;
+        }
+        check.notice = "歌词中有无法使用的字符，已略去：" + list;
+    }
+    check.refusal = lyric_refusal(text.gbk);
+    return check;
 }
 
 namespace {

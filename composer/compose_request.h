@@ -9,6 +9,7 @@
 #include "composer/draws.h"
 #include "composer/message_sink.h"
 #include "composer/song.h"
+#include "lyrics/gbk_text.h"
 
 namespace quavella {
 
@@ -16,6 +17,20 @@ namespace quavella {
 /// @param gbk_text the joined lyric lines, GBK bytes; lengths count bytes.
 /// @return "请输入歌词！" for an empty text, "歌词太短，没感觉！" below 10 bytes.
 std::optional<std::string> lyric_refusal(std::string_view gbk_text);
+
+/// What the user is told about a converted lyric text before it is composed.
+struct LyricCheck {
+    /// Characters were left out but others remain: a notice, the composition goes on.
+    std::optional<std::string> notice;
+    /// The text is turned away with this message (UTF-8); nothing is composed.
+    std::optional<std::string> refusal;
+};
+
+/// Checks a converted lyric text: names the characters the conversion left out (a
+/// short list), and refuses a text that is empty, too short, or made only of such
+/// characters ("歌词中没有可用于作曲的字符" rather than asking for lyrics).
+/// @param text a successful conversion (ok is true)
+LyricCheck check_lyrics(const GbkConversion& text);
 
 /// What one composition used and produced.
 struct ComposeOutcome {

@@ -69,7 +69,9 @@ struct FakeSaveDialog : SaveDialog {
         answers.pop_front();
         return answer;
     }
+    void save_failed() override { ++failures; }
     std::deque<std::optional<std::string>> answers;
+    int failures = 0;  ///< how often the commands said nothing could be saved
 };
 
 /// The five buttons, starting in the Fresh state.

@@ -52,7 +52,10 @@ struct CommandRig {
 };
 
 FluidPlayer::Options wav_output(const std::filesystem::path& wav) {
-    return FluidPlayer::Options{{"file"}, wav.string(), {}};
+    FluidPlayer::Options options;
+    options.drivers = std::vector<std::string>{"file"};
+    options.file_name = wav.string();
+    return options;
 }
 
 void run_compose(benchmark::State& state, MediaPlayer& player) {

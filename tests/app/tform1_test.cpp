@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QtTest>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +15,7 @@
 
 #include "app/instructions_window.h"
 #include "app/main_window.h"
+#include "app/qt_platform.h"
 #include "app/url_label.h"
 #include "app_fakes.h"
 #include "qt_typing.h"
@@ -213,6 +215,9 @@ private slots:
             << QStringList{"ab", "cde"} << QStringLiteral("歌词太短，没感觉！");
         QTest::newRow("nine bytes")
             << QStringList{"春眠不觉a"} << QStringLiteral("歌词太短，没感觉！");
+        QTest::newRow("only characters GBK lacks")
+            << QStringList{"\U0001F600\U0001F600"}
+            << QStringLiteral("歌词中没有可用于作曲的字符（无法使用：\U0001F600）");
     }
 
     void refusals() {
@@ -224,6 +229,80 @@ private slots:
         QCOMPARE(buttonStates(), kFresh);
         QCOMPARE(form->commands().play_file(), std::string("1.mid"));
         QVERIFY(!fs::exists("temp.mid"));
+    }
+
+    void droppedCharactersAreNamedOnceAndTheRestComposed() {
+        typeLyrics({"春眠不觉晓，处处闻啼鸟。\U0001F3B5", "夜来风雨声，\U0001F3B5花落知多少。"});
+        click("suiButton1");
+        QCOMPARE(log, (EventLog{"show:提示:歌词中有无法使用的字符，已略去：\U0001F3B5",
+                                "copy:temp.mid:2.mid", "sleep:2000", "open:2.mid",
+                                "show:提示:作曲完成"}));
+        QCOMPARE(buttonStates(), kLoaded);
+    }
+
+    void focusGoesToTheNextLikelyButton() {
+        typeLyrics({"春眠不觉晓，处处闻啼鸟。"});
+        activate();
+        QPushButton* compose = button("suiButton1");
+        compose->setFocus();
+        QTest::keyClick(compose, Qt::Key_Space);
+        QCOMPARE(log.back(), std::string("show:提示:作曲完成"));
+        QCOMPARE(QApplication::focusWidget(), button("suiButton2"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);  // listen at once
+        QCOMPARE(log.back(), std::string("play"));
+
+        button("suiButton4")->setFocus();
+        QTest::keyClick(button("suiButton4"), Qt::Key_Space);
+        QCOMPARE(log.back(), std::string("sleep:2000"));
+        QCOMPARE(QApplication::focusWidget(), compose);
+    }
+
+    void returnPressesTheFocusedButton_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("effect");
+        QTest::newRow("生成主旋律") << "suiButton1" << int(Qt::Key_Return) << "show:提示:作曲完成";
+        QTest::newRow("播放") << "suiButton2" << int(Qt::Key_Return) << "play";
+        QTest::newRow("暂停, keypad Enter") << "suiButton3" << int(Qt::Key_Enter) << "pause";
+        QTest::newRow("停止") << "suiButton4" << int(Qt::Key_Return) << "sleep:2000";
+        QTest::newRow("主旋律另存为") << "suiButton5" << int(Qt::Key_Return) << "asked";
+        QTest::newRow("软件使用说明") << "suiButton7" << int(Qt::Key_Return) << "manual";
+        QTest::newRow("退出") << "suiButton8" << int(Qt::Key_Return) << "closed";
+    }
+
+    void returnPressesTheFocusedButton() {
+        QFETCH(QString, name);
+        QFETCH(int, key);
+        QFETCH(QString, effect);
+        typeLyrics({"春眠不觉晓，处处闻啼鸟。"});
+        if (name != QStringLiteral("suiButton1")) {
+            click("suiButton1");  // Loaded: every button is enabled but 生成主旋律
+        }
+        dialog->answers = {std::nullopt};
+        activate();
+        QPushButton* target = button(name.toLatin1().constData());
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key(key));
+        if (effect == QStringLiteral("asked")) {
+            QVERIFY(dialog->answers.empty());
+        } else if (effect == QStringLiteral("manual")) {
+            QVERIFY(form->instructions()->isVisible());
+        } else if (effect == QStringLiteral("closed")) {
+            QVERIFY(!form->isVisible());
+        } else {
+            QCOMPARE(QString::fromStdString(log.back()), effect);
+        }
+    }
+
+    void windowsStayOnTheScreen() {
+        const QRect area = form->screen()->availableGeometry();
+        QCOMPARE(form->pos(), centredPosition(form->frameGeometry().size(), area));
+        QVERIFY(area.contains(form->pos()));
+        click("suiButton7");
+        TForm2* manual = form->instructions();
+        QVERIFY(QTest::qWaitForWindowExposed(manual));
+        QCOMPARE(manual->pos(), centredPosition(manual->frameGeometry().size(), area));
+        QVERIFY(area.contains(manual->pos()));
     }
 
     void failedOpenShowsTheErrorBoxAndKeepsTheButtons() {
@@ -284,6 +363,13 @@ private:
     }
     QPlainTextEdit* lyricBox() const {
         return form->findChild<QPlainTextEdit*>(QStringLiteral("RichEdit1"));
+    }
+    QPushButton* button(const char* name) const {
+        return form->findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+    void activate() const {
+        form->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
     }
     void click(const char* name) const {
         auto* button = form->findChild<QPushButton*>(QString::fromLatin1(name));

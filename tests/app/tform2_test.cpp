@@ -115,6 +115,17 @@ private slots:
         QCOMPARE(doc->findBlockByNumber(line - 1).text(), text);
     }
 
+    void escapeHidesTheWindow() {
+        TForm2 form;
+        form.showInFront();
+        QVERIFY(QTest::qWaitForWindowExposed(&form));
+        auto* memo = form.findChild<QPlainTextEdit*>(QStringLiteral("suiMemo1"));
+        memo->setFocus();
+        QTest::keyClick(memo, Qt::Key_Escape);
+        QVERIFY(form.isHidden());
+        QCOMPARE(memo->document()->blockCount(), 30);  // the memo took no key
+    }
+
     void closingHidesAndEditsLast() {
         TForm2 form;
         auto* memo = form.findChild<QPlainTextEdit*>(QStringLiteral("suiMemo1"));

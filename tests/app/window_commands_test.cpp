@@ -115,6 +115,7 @@ struct RefusalRow {
     const char* name;
     std::vector<std::string> lines;
     const char* message;  // nullptr: the text is composed
+    const char* notice;   // the note about left-out characters shown first, if any
 };
 
 void PrintTo(const RefusalRow& row, std::ostream* out) { *out << row.name; }
@@ -124,28 +125,43 @@ class RefusalTest : public CommandsTest, public ::testing::WithParamInterface<Re
 TEST_P(RefusalTest, ChecksTheJoinedGbkLength) {
     const RefusalRow& row = GetParam();
     commands.compose(lyrics(row.lines));
+    EventLog told;
+    if (row.notice != nullptr) told.push_back(std::string("show:提示:") + row.notice);
     if (row.message == nullptr) {
-        ASSERT_FALSE(log.empty());
+        // Composed: the notice does not stop it.
+        ASSERT_GE(log.size(), told.size() + 1);
+        EXPECT_EQ(EventLog(log.begin(), log.begin() + std::ptrdiff_t(told.size())), told);
         EXPECT_EQ(log.back(), "show:提示:作曲完成");
         return;
     }
-    // Refused: only the message, nothing built, copied, waited for or changed.
-    EXPECT_EQ(log, EventLog{std::string("show:提示:") + row.message});
+    // Refused: only the messages, nothing built, copied, waited for or changed.
+    told.push_back(std::string("show:提示:") + row.message);
+    EXPECT_EQ(log, told);
     EXPECT_FALSE(fs::exists("temp.mid"));
     EXPECT_EQ(commands.play_file(), "1.mid");
     EXPECT_EQ(buttons.state, kFresh);
 }
 
 const RefusalRow kRefusalRows[] = {
-    {"NoLines", {}, "请输入歌词！"},
-    {"OnlyEmptyLines", {"", "", ""}, "请输入歌词！"},
-    {"LinesJoinedWithoutSeparator", {"ab", "cde"}, "歌词太短，没感觉！"},
-    {"NineBytes", {"春眠不觉a"}, "歌词太短，没感觉！"},
-    {"CharactersGbkLacksAreDropped", {"春眠不觉a\U0001F600"}, "歌词太短，没感觉！"},
-    {"OnlyUnencodableCharacters", {"\U0001F600\U0001F601"}, "请输入歌词！"},
-    {"TenBytesOfChinese", {"春眠不觉晓"}, nullptr},
-    {"TenBlanks", {"          "}, nullptr},
-    {"TenLettersOverTwoLines", {"abcde", "fghij"}, nullptr},
+    {"NoLines", {}, "请输入歌词！", nullptr},
+    {"OnlyEmptyLines", {"", "", ""}, "请输入歌词！", nullptr},
+    {"LinesJoinedWithoutSeparator", {"ab", "cde"}, "歌词太短，没感觉！", nullptr},
+    {"NineBytes", {"春眠不觉a"}, "歌词太短，没感觉！", nullptr},
+    {"CharactersGbkLacksAreDroppedAndNamed",
+     {"春眠不觉a\U0001F600"},
+     "歌词太短，没感觉！",
+     "歌词中有无法使用的字符，已略去：\U0001F600"},
+    {"OnlyUnencodableCharacters",
+     {"\U0001F600", "\U0001F601\U0001F600"},
+     "歌词中没有可用于作曲的字符（无法使用：\U0001F600、\U0001F601）",
+     nullptr},
+    {"DroppedCharactersDoNotStopTheComposition",
+     {"春眠不觉晓\U0001F600\u200D\U00020000"},
+     nullptr,
+     "歌词中有无法使用的字符，已略去：\U0001F600、U+200D、\U00020000"},
+    {"TenBytesOfChinese", {"春眠不觉晓"}, nullptr, nullptr},
+    {"TenBlanks", {"          "}, nullptr, nullptr},
+    {"TenLettersOverTwoLines", {"abcde", "fghij"}, nullptr, nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(Lyrics, RefusalTest, ::testing::ValuesIn(kRefusalRows),
@@ -270,6 +286,32 @@ TEST_F(CommandsTest, SaveAsAfterAnUnreadableStartDirectoryCopiesTheComposedPlayF
     EXPECT_EQ(read_file(dir.path() / "song.mid"), read_file(dir.path() / "2.mid"));
 }
 
+TEST_F(CommandsTest, DroppedCharactersLeaveTheMelodyOfTheRestUnchanged) {
+    commands.compose(
+        lyrics({"春眠不觉晓，\U0001F3B5处处闻啼鸟。", "夜来风雨声，花落知多少。\U0001F600"}));
+    const std::string with_emoji = read_file("temp.mid");
+    auto plain = [&] {
+        WindowCommands other{{box, copier, sleeper, dialog, buttons, player}, "quavella"};
+        other.start_up(clock, dir.path().string());
+        other.compose(lyrics({"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}));
+        return read_file("temp.mid");
+    };
+    EXPECT_EQ(with_emoji, plain());
+    // The list is long enough to be useful and short enough to read.
+    std::vector<std::string> many;
+    for (char32_t c = 0x1F600; c < 0x1F60C; ++c) {
+        many.push_back(std::string("\xF0\x9F\x98") + char(0x80 + int(c - 0x1F600)));
+    }
+    many.push_back("春眠不觉晓");
+    log.clear();
+    commands.stop();
+    commands.compose(lyrics(many));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(
+        log[2],
+        "show:提示:歌词中有无法使用的字符，已略去：😀、😁、😂、😃、😄、😅、😆、😇、😈、😉 等 12 个字符");
+}
+
 TEST_F(CommandsTest, SaveAsNeverReplacesAndSaysWhyNothingWasSaved) {
     commands.compose(lyrics({kLyrics}));
     write_file("keep.mid", "precious");
@@ -288,6 +330,7 @@ TEST_F(CommandsTest, SaveAsNeverReplacesAndSaysWhyNothingWasSaved) {
         0u)
         << log[3];
     EXPECT_EQ(read_file("keep.mid"), "precious");
+    EXPECT_EQ(dialog.failures, 2);  // so the dialog does not reopen in those folders
 }
 
 TEST_F(CommandsTest, SaveAsWithoutAPlayFileSaysSo) {

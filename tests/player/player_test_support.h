@@ -2,6 +2,7 @@
 // a WAV reader for the file driver's output, and waiting with a deadline.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -12,7 +13,11 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/env_guard.h"
+
 namespace quavella::player_test {
+
+using test::EnvGuard;
 
 using Bytes = std::vector<unsigned char>;
 
@@ -42,13 +47,15 @@ inline void put_be(Bytes& out, std::uint32_t value, int bytes) {
 
 /// A format 0 file whose ticks last 1 ms (division 1000, tempo 1 000 000 us per beat):
 /// a program change on channel 1, then the notes, then the end of the track.
-inline Bytes melody(int program, const std::vector<TestNote>& notes, int tail = 0) {
+inline Bytes melody(int program, const std::vector<TestNote>& notes, int tail = 0,
+                    int velocity = 100) {
     Bytes track;
     track.insert(track.end(), {0x00, 0xff, 0x51, 0x03, 0x0f, 0x42, 0x40});
     track.insert(track.end(), {0x00, 0xc1, static_cast<unsigned char>(program)});
     for (const auto& n : notes) {
         put_varlen(track, static_cast<std::uint32_t>(n.gap));
-        track.insert(track.end(), {0x91, static_cast<unsigned char>(n.key), 100});
+        track.insert(track.end(), {0x91, static_cast<unsigned char>(n.key),
+                                   static_cast<unsigned char>(velocity)});
         put_varlen(track, static_cast<std::uint32_t>(n.length));
         track.insert(track.end(), {0x81, static_cast<unsigned char>(n.key), 64});
     }
@@ -134,6 +141,18 @@ inline std::vector<double> envelope(const Wav& wav) {
         out.push_back(std::sqrt(sum / double(win)));
     }
     return out;
+}
+
+/// The number of frames a WAV file holds so far; 0 when there is none.
+inline std::size_t wav_frames(const std::filesystem::path& path) {
+    return read_wav(path).samples.size();
+}
+
+/// The peak of the first channel in dBFS; -inf for silence.
+inline double peak_dbfs(const Wav& wav) {
+    int peak = 0;
+    for (std::int16_t v : wav.samples) peak = std::max(peak, std::abs(int{v}));
+    return 20.0 * std::log10(peak / 32768.0);
 }
 
 /// Polls `done` every 2 ms until it holds or `timeout_ms` has passed.
