@@ -151,7 +151,7 @@ TEST_F(CommandsTest, BestOfComposesAsThatManyPressesAndLoadsTheBest) {
     // each is the composition of the press with its number.
     ASSERT_EQ(heard.chosen.size(), 1u);
     ASSERT_EQ(heard.others.size(), std::size_t{kCount - 1});
-    const FinishedComposition& winner = heard.chosen[0];
+    const FinishedComposition winner = heard.chosen[0];  // a copy: later compositions grow the list
     EXPECT_EQ(winner.play_file, "2.mid");
     ASSERT_GE(winner.candidate, 1);
     ASSERT_LE(winner.candidate, kCount);
