@@ -8,14 +8,31 @@
 
 namespace quavella {
 
-std::string with_extension(std::string_view chosen, std::string_view extension) {
+namespace {
+
+bool ends_with_nocase(std::string_view name, std::string_view extension) {
     const auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
-    const bool has = chosen.size() >= extension.size() &&
-                     std::equal(extension.begin(), extension.end(),
-                                chosen.end() - static_cast<std::ptrdiff_t>(extension.size()),
-                                [&](char a, char b) { return lower(a) == lower(b); });
+    return name.size() >= extension.size() &&
+           std::equal(extension.begin(), extension.end(),
+                      name.end() - static_cast<std::ptrdiff_t>(extension.size()),
+                      [&](char a, char b) { return lower(a) == lower(b); });
+}
+
+/// Asks before `target` is replaced; true when it may be written.
+bool may_write(ExportDialogs& dialogs, const std::string& target) {
+    // A name that exists in any form (a file, a folder, a dangling link) is asked about;
+    // writing then fails with the reason if it cannot be replaced.
+    std::error_code ec;
+    const auto type = std::filesystem::symlink_status(target, ec).type();
+    return type == std::filesystem::file_type::not_found ||
+           type == std::filesystem::file_type::none || dialogs.confirm_replace(target);
+}
+
+}  // namespace
+
+std::string with_extension(std::string_view chosen, std::string_view extension) {
     std::string target(chosen);
-    if (!has) target += extension;
+    if (!ends_with_nocase(chosen, extension)) target += extension;
     return target;
 }
 
@@ -25,14 +42,20 @@ std::optional<std::string> choose_export_file(ExportDialogs& dialogs, const std:
     const auto chosen = dialogs.ask_file(suggested, filter);
     if (!chosen || chosen->empty()) return std::nullopt;
     std::string target = with_extension(*chosen, extension);
-    // A name that exists in any form (a file, a folder, a dangling link) is asked about;
-    // writing then fails with the reason if it cannot be replaced.
-    std::error_code ec;
-    const auto type = std::filesystem::symlink_status(target, ec).type();
-    if (type != std::filesystem::file_type::not_found && type != std::filesystem::file_type::none &&
-        !dialogs.confirm_replace(target)) {
-        return std::nullopt;
-    }
+    if (!may_write(dialogs, target)) return std::nullopt;
+    return target;
+}
+
+std::optional<std::string> choose_export_file(ExportDialogs& dialogs, const std::string& suggested,
+                                              const std::vector<std::string>& extensions,
+                                              const std::string& filter) {
+    const auto chosen = dialogs.ask_file(suggested, filter);
+    if (!chosen || chosen->empty()) return std::nullopt;
+    const bool known = std::any_of(extensions.begin(), extensions.end(), [&](const std::string& e) {
+        return ends_with_nocase(*chosen, e);
+    });
+    std::string target = known ? *chosen : *chosen + extensions.front();
+    if (!may_write(dialogs, target)) return std::nullopt;
     return target;
 }
 

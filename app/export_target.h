@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/platform.h"
 
@@ -21,6 +22,14 @@ std::string with_extension(std::string_view chosen, std::string_view extension);
 /// @return the path to write, or nothing when the user cancelled or declined
 std::optional<std::string> choose_export_file(ExportDialogs& dialogs, const std::string& suggested,
                                               std::string_view extension,
+                                              const std::string& filter);
+
+/// As above for exports that write one of several formats, chosen by the name's
+/// extension (audio: ".wav", ".flac", ".ogg"). A chosen name ending in one of
+/// `extensions` (any case) keeps it; any other gets the first.
+/// @param extensions the extensions written, lower case, the default first; not empty
+std::optional<std::string> choose_export_file(ExportDialogs& dialogs, const std::string& suggested,
+                                              const std::vector<std::string>& extensions,
                                               const std::string& filter);
 
 /// A file name made from a title: characters that file systems refuse or that

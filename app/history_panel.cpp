@@ -1,6 +1,7 @@
 // The history list of the score window.
 #include "app/history_panel.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -10,6 +11,8 @@
 #include <QScrollBar>
 #include <QVBoxLayout>
 #include <vector>
+
+#include "tones/tone_grading.h"
 
 namespace quavella {
 
@@ -39,10 +42,14 @@ QString firstWords(const std::string& lyrics_start) {
 }
 
 QString rowText(const history::Summary& s) {
-    return QStringLiteral("%1  %2 %3 %4\n%5")
+    // The tone score only where some pair of syllables was graded.
+    const QString tones = s.tone_score
+                              ? QStringLiteral("  字调契合 %1%").arg(score_percent(*s.tone_score))
+                              : QString();
+    return QStringLiteral("%1  %2 %3 %4%5\n%6")
         .arg(QString::fromStdString(history::local_time_text(s.time_ms)),
              QString::fromStdString(s.speed_item), QString::fromStdString(s.mode_item),
-             QString::fromStdString(s.timbre_item), firstWords(s.lyrics_start));
+             QString::fromStdString(s.timbre_item), tones, firstWords(s.lyrics_start));
 }
 
 }  // namespace
@@ -90,7 +97,28 @@ HistoryPanel::HistoryPanel(history::Store* store, std::unique_ptr<Confirmer> con
     });
     connect(load_, &QPushButton::clicked, this, &HistoryPanel::loadSelected);
     connect(delete_, &QPushButton::clicked, this, &HistoryPanel::deleteSelected);
+    if (parent != nullptr) parent->installEventFilter(this);
     refresh();
+}
+
+bool HistoryPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::WindowActivate) refreshIfChanged();
+    return QDockWidget::eventFilter(watched, event);
+}
+
+std::optional<std::pair<std::int64_t, std::int64_t>> HistoryPanel::extent() const {
+    if (store_ == nullptr) return std::nullopt;
+    std::int64_t count = 0;
+    std::vector<history::Summary> newest;
+    if (store_->count(count) != history::Status::ok ||
+        store_->list(newest, 1) != history::Status::ok) {
+        return std::nullopt;
+    }
+    return std::pair{count, newest.empty() ? std::int64_t{0} : newest.front().id};
+}
+
+void HistoryPanel::refreshIfChanged() {
+    if (store_ != nullptr && extent() != listed_extent_) refresh();
 }
 
 void HistoryPanel::refresh() {
@@ -102,6 +130,7 @@ void HistoryPanel::refresh() {
     }
     last_id_ = std::numeric_limits<std::int64_t>::max();
     at_end_ = store_ == nullptr;
+    listed_extent_ = extent();
     fetchMore();
     int row = -1;
     if (keep) {

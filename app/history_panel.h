@@ -10,6 +10,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "app/platform.h"
 #include "history/store.h"
@@ -34,6 +35,9 @@ public:
 
     /// Reads the newest page again, keeping the selected entry selected when it is there.
     void refresh();
+    /// Reads the list again when the history changed elsewhere, e.g. another window
+    /// recorded or deleted an entry. Done whenever the score window is activated.
+    void refreshIfChanged();
     /// Enables "载入" (it follows "生成主旋律").
     void setLoadEnabled(bool enabled);
     /// The selected entry, read whole; nothing when none is selected.
@@ -53,7 +57,12 @@ public slots:
     void loadSelected();
     void deleteSelected();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    /// The number of entries and the newest id, or nothing when the history cannot be read.
+    std::optional<std::pair<std::int64_t, std::int64_t>> extent() const;
     void select(int row);
     void showFailure();
 
@@ -66,6 +75,8 @@ private:
     std::optional<history::Entry> selected_;
     std::int64_t last_id_ = 0;  ///< the oldest id listed so far
     bool at_end_ = true;
+    /// extent() when the list was last read
+    std::optional<std::pair<std::int64_t, std::int64_t>> listed_extent_;
     bool load_allowed_ = false;
 };
 

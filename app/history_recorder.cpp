@@ -4,13 +4,18 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 #include <utility>
 
 #include "app/window_commands.h"
+#include "composer/compose_request.h"
+#include "composer/message_sink.h"
 #include "notation/score.h"
+#include "tones/tone_grading.h"
 
 namespace quavella {
 
@@ -33,6 +38,33 @@ std::optional<std::string> file_bytes(const std::string& path) {
     bytes << in.rdbuf();
     if (in.bad()) return std::nullopt;
     return std::move(bytes).str();
+}
+
+/// The bytes of the composition file a compose request from the composition's
+/// state writes: made again in a scratch file, which is then removed. Nothing
+/// when the scratch file cannot be written or read (errno tells why).
+std::optional<std::string> remade_bytes(const FinishedComposition& composition) {
+    std::error_code error;
+    const std::filesystem::path dir = std::filesystem::temp_directory_path(error);
+    if (error) {
+        errno = error.value();
+        return std::nullopt;
+    }
+    std::random_device random;
+    const std::filesystem::path scratch = dir / ("quavella-candidate-" + std::to_string(random()) +
+                                                 std::to_string(random()) + ".mid");
+    Generators gens;
+    gens.restore(composition.state);
+    QuietSink quiet;
+    const ComposeOutcome again =
+        compose_lyrics(composition.gbk_text, composition.speed_pos, composition.mode_pos,
+                       composition.timbre_pos, gens, quiet, scratch.string());
+    std::optional<std::string> bytes;
+    if (again.midi_error.empty()) bytes = file_bytes(scratch.string());
+    const int saved = errno;
+    std::filesystem::remove(scratch, error);
+    errno = saved;
+    return bytes;
 }
 
 constexpr const char* kUnaffected = "作曲、播放和保存照常进行，";
@@ -58,6 +90,8 @@ history::Record record_of(const FinishedComposition& composition, std::string mi
     record.ticks = outcome.tm_seq;
     record.syllables = notation::melody_from(composition.gbk_text, outcome).lyrics;
     record.midi = std::move(midi);
+    const ToneGrading tones = grade_melody(composition.gbk_text, outcome.nt_seq);
+    if (tones.graded() > 0) record.tone_score = tones.score();
     return record;
 }
 
@@ -69,6 +103,10 @@ ListenerFanOut::ListenerFanOut(std::initializer_list<CompositionListener*> liste
 
 void ListenerFanOut::composed(const FinishedComposition& composition) {
     for (CompositionListener* listener : listeners_) listener->composed(composition);
+}
+
+void ListenerFanOut::passed_over(const FinishedComposition& candidate) {
+    for (CompositionListener* listener : listeners_) listener->passed_over(candidate);
 }
 
 HistoryRecorder::HistoryRecorder(history::Store* store, MessageBox& box,
@@ -88,8 +126,24 @@ void HistoryRecorder::composed(const FinishedComposition& composition) {
                   std::strerror(errno) + "）。" + kUnaffected + "但这首作品不会出现在作品记录中。");
         return;
     }
+    keep(composition, *midi);
+}
+
+void HistoryRecorder::passed_over(const FinishedComposition& candidate) {
+    if (store_ == nullptr) return;  // told when the chosen one is composed
+    const auto midi = remade_bytes(candidate);
+    if (!midi) {
+        tell_once("候选旋律没有记入作品记录：无法写入临时文件（" +
+                  std::string(std::strerror(errno)) + "）。" + kUnaffected +
+                  "它可以用生成器状态重新生成。");
+        return;
+    }
+    keep(candidate, *midi);
+}
+
+void HistoryRecorder::keep(const FinishedComposition& composition, const std::string& midi) {
     std::int64_t id = 0;
-    const history::Status status = store_->record(record_of(composition, *midi, now_ms_()), id);
+    const history::Status status = store_->record(record_of(composition, midi, now_ms_()), id);
     if (status == history::Status::failed) {
         tell_once("作品记录无法保存：" + store_->last_error() + "。" + kUnaffected +
                   "但这次运行中的作品可能不会被记录。");

@@ -26,12 +26,14 @@ class ListenerFanOut : public CompositionListener {
 public:
     ListenerFanOut(std::initializer_list<CompositionListener*> listeners);
     void composed(const FinishedComposition& composition) override;
+    void passed_over(const FinishedComposition& candidate) override;
 
 private:
     std::vector<CompositionListener*> listeners_;
 };
 
-/// Records each composition, reading the melody from its play file.
+/// Records each composition, reading the melody from its play file, and each
+/// candidate a best-of composition passed over, made again from its state.
 class HistoryRecorder : public CompositionListener {
 public:
     /// @param store the history; null when there is no place for one (told on the first
@@ -43,11 +45,14 @@ public:
                     std::function<void(std::int64_t)> recorded = {});
 
     void composed(const FinishedComposition& composition) override;
+    void passed_over(const FinishedComposition& candidate) override;
 
     /// The number of the last entry recorded in this run.
     std::optional<std::int64_t> last_id() const { return last_id_; }
 
 private:
+    /// Records a composition with its file's bytes.
+    void keep(const FinishedComposition& composition, const std::string& midi);
     void tell_once(const std::string& text);
 
     history::Store* store_;

@@ -98,6 +98,10 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
     CommandServices command_services{*svc_.box,         *svc_.copier, *svc_.sleeper,
                                      *svc_.save_dialog, *this,        *svc_.player};
     command_services.listener = listeners_.get();
+    score_->setComposeEnabled(suiButton1->isEnabled());
+    connect(score_.get(), &ScoreWindow::composeBestOfRequested, this, [this](int count) {
+        guarded([this, count] { commands_->compose_best_of(readInput(), count); });
+    });
     commands_ = std::make_unique<WindowCommands>(command_services, title_);
     commands_->start_up(*svc_.clock, svc_.current_dir());
 
@@ -248,9 +252,10 @@ void TForm1::set_enabled(int button, bool enabled) {
     if (button >= kComposeButton && button <= kSaveAsButton) {
         buttons[button - kComposeButton]->setEnabled(enabled);
     }
-    if (button == kComposeButton) {
-        if (HistoryPanel* history = score_ ? score_->historyPanel() : nullptr)
-            history->setLoadEnabled(enabled);
+    // "择优作曲" and "载入" in the score window follow "生成主旋律".
+    if (button == kComposeButton && score_) {
+        score_->setComposeEnabled(enabled);
+        if (HistoryPanel* history = score_->historyPanel()) history->setLoadEnabled(enabled);
     }
 }
 

@@ -20,6 +20,7 @@
 //   file
 //   "作曲完成" acknowledged -> ScoreWindow and HistoryRecorder (CompositionListener);
 //   Ctrl+M shows the score again
+//   ScoreWindow "择优作曲" -> WindowCommands::compose_best_of, enabled with suiButton1
 //
 // Button states: Fresh (start-up), Loaded (after a composition), Stopped (after 停止).
 #pragma once

@@ -101,14 +101,23 @@ struct FinishedComposition {
     int timbre_pos = 0;
     Generators::State state;  ///< both generators just before the composition
     ComposeOutcome outcome;   ///< tempo, mode, program, notes and durations
-    std::string play_file;    ///< the play file that now holds the melody
+    std::string play_file;    ///< the play file that now holds the melody; empty for a
+                              ///< best-of candidate that was passed over (no file holds it)
+    int candidate = 0;        ///< 1..N among the candidates of a best-of composition;
+                              ///< 0 for a single composition
 };
 
 /// Told about every composition once the user has acknowledged "作曲完成".
 class CompositionListener {
 public:
     virtual ~CompositionListener() = default;
+    /// A composition now in the player: a single one, or the candidate a best-of
+    /// composition chose.
     virtual void composed(const FinishedComposition& composition) = 0;
+    /// A candidate of a best-of composition that was not chosen. Told for each of
+    /// them in the order they were composed, before composed() for the chosen one.
+    /// Its state makes it again. Ignored unless a listener wants every candidate.
+    virtual void passed_over(const FinishedComposition& candidate) { (void)candidate; }
 };
 
 /// A yes/no question to the user, e.g. before something is deleted.

@@ -39,6 +39,11 @@ constexpr double kHeaderHeight = 112;
 
 const QColor kInk(0x20, 0x20, 0x20);
 const QColor kHighlight(0xFF, 0xD8, 0x6B);
+// Tone grades, good to contrary; the symbols carry the grade without the colour.
+const std::array<QColor, 4> kToneColours{QColor(0x2E, 0x7D, 0x32), QColor(0x15, 0x65, 0xC0),
+                                         QColor(0xB2, 0x6A, 0x00), QColor(0xC6, 0x28, 0x28)};
+constexpr double kToneMarkTop = kLyricTop + kLyricHeight;  // under the syllables
+constexpr double kToneMarkHeight = 12;
 
 QFont makeFont(int pixel_size, bool bold = false) {
     QFont font;
@@ -87,6 +92,13 @@ void ScoreLayout::measure() {
     }
 
     note_first_.assign(score.melody.notes.size(), -1);
+    pair_from_.assign(score.melody.notes.size(), -1);
+    const auto& pairs = sheet_->tones.pairs;
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        if (pairs[i].first < pair_from_.size() && pairs[i].second < pair_from_.size()) {
+            pair_from_[pairs[i].first] = static_cast<int>(i);
+        }
+    }
     measured_.clear();
     bar_first_.clear();
     bar_natural_.clear();
@@ -218,6 +230,18 @@ QString ScoreLayout::settings_text() const {
         .arg(QString::fromStdString(s.mode), QString::fromStdString(s.timbre));
 }
 
+QString tone_mark(ToneGrade grade) {
+    static const std::array<QString, 4> marks{QStringLiteral("✓"), QStringLiteral("○"),
+                                              QStringLiteral("△"), QStringLiteral("✗")};
+    return marks[static_cast<std::size_t>(grade)];
+}
+
+QString tone_grade_label(ToneGrade grade) {
+    static const std::array<QString, 4> labels{QStringLiteral("契合"), QStringLiteral("较契合"),
+                                               QStringLiteral("尚可"), QStringLiteral("倒字")};
+    return labels[static_cast<std::size_t>(grade)];
+}
+
 void ScorePainter::header(QPainter& painter, double top) const {
     const ScoreLayout& l = layout_;
     const double w = l.width() - 2 * kScoreMargin;
@@ -232,6 +256,39 @@ void ScorePainter::header(QPainter& painter, double top) const {
     painter.drawText(QRectF(kScoreMargin, top + 52, w, 22), Qt::AlignCenter, l.settings_text());
     painter.drawText(QRectF(kScoreMargin, top + 80, w, 24), Qt::AlignLeft | Qt::AlignVCenter,
                      QString::fromStdString(key_line(l.sheet().score)));
+
+    // The tone score and the legend of the marks, right-aligned on the key line; the
+    // legend only where it fits beside the key.
+    const ToneGrading& tones = l.sheet().tones;
+    if (tones.graded() == 0) return;
+    const QFontMetricsF metrics(l.text_font);
+    const QString score = QStringLiteral("字调契合 %1%").arg(tones.percent());
+    double right = kScoreMargin + w;
+    const QRectF line(kScoreMargin, top + 80, w, 24);
+    painter.drawText(line, Qt::AlignRight | Qt::AlignVCenter, score);
+    right -= metrics.horizontalAdvance(score) + 16;
+    double legend_w = 0;
+    for (int g = 0; g < 4; ++g) {
+        const auto grade = static_cast<ToneGrade>(g);
+        legend_w += metrics.horizontalAdvance(tone_mark(grade) + tone_grade_label(grade)) + 10;
+    }
+    const double key_w =
+        metrics.horizontalAdvance(QString::fromStdString(key_line(l.sheet().score)));
+    if (right - legend_w < kScoreMargin + key_w + 16) return;
+    double x = right - legend_w;
+    for (int g = 0; g < 4; ++g) {
+        const auto grade = static_cast<ToneGrade>(g);
+        const QString mark = tone_mark(grade);
+        painter.setPen(kToneColours[static_cast<std::size_t>(g)]);
+        painter.drawText(QRectF(x, line.top(), 40, line.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                         mark);
+        x += metrics.horizontalAdvance(mark) + 2;
+        painter.setPen(kInk);
+        const QString label = tone_grade_label(grade);
+        painter.drawText(QRectF(x, line.top(), 80, line.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                         label);
+        x += metrics.horizontalAdvance(label) + 8;
+    }
 }
 
 void ScorePainter::rows(QPainter& painter, int first, int end, double dy, int highlight) const {
@@ -417,6 +474,29 @@ void ScorePainter::row(QPainter& painter, int r, double dy, int highlight) const
             painter.drawText(QRectF(p.x - 200, top + kLyricTop, 400, kLyricHeight),
                              Qt::AlignHCenter | Qt::AlignVCenter, l.syllables_[n]);
         }
+    }
+
+    // Each graded pair marked under the gap between its two syllables (at the row's
+    // end when the second syllable starts the next row).
+    const auto& pairs = l.sheet_->tones.pairs;
+    if (pairs.empty()) return;
+    painter.setFont(l.small_font);
+    for (int g = row.first; g < row.end; ++g) {
+        const notation::Glyph& glyph = glyphAt(g);
+        if (!glyph.first || glyph.note < 0 || glyph.note >= static_cast<int>(l.pair_from_.size()))
+            continue;
+        const int pair = l.pair_from_[static_cast<std::size_t>(glyph.note)];
+        if (pair < 0) continue;
+        const TonePair& tp = pairs[static_cast<std::size_t>(pair)];
+        const ScoreLayout::Placed& p = l.placed_[static_cast<std::size_t>(g)];
+        const int second = l.note_first_[tp.second];
+        double x = lyricEnd(glyph.note, r) + kSyllableGap / 2;
+        if (second >= 0 && l.placed_[static_cast<std::size_t>(second)].row == r) {
+            x = (p.x + l.placed_[static_cast<std::size_t>(second)].x) / 2;
+        }
+        painter.setPen(kToneColours[static_cast<std::size_t>(tp.grade)]);
+        painter.drawText(QRectF(x - 10, top + kToneMarkTop, 20, kToneMarkHeight), Qt::AlignCenter,
+                         tone_mark(tp.grade));
     }
 }
 

@@ -87,6 +87,7 @@ private:
     std::vector<int> bar_first_;       ///< first flattened glyph of each bar, plus the end
     std::vector<double> bar_natural_;  ///< natural width of each bar
     std::vector<int> note_first_;      ///< first flattened glyph of each note
+    std::vector<int> pair_from_;       ///< per note: the graded pair it begins, or -1
     std::vector<Placed> placed_;
     std::vector<Row> rows_;
     double width_ = 0;
@@ -113,6 +114,11 @@ private:
     void row(QPainter& painter, int r, double dy, int highlight) const;
     const ScoreLayout& layout_;
 };
+
+/// The mark of a tone grade between two syllables: a symbol, so that the grade
+/// reads without its colour ("✓", "○", "△", "✗"), and its name in the legend.
+QString tone_mark(ToneGrade grade);
+QString tone_grade_label(ToneGrade grade);
 
 /// The margins of the drawing, left and right, in logical pixels.
 inline constexpr double kScoreMargin = 24;

@@ -46,9 +46,11 @@ ScoreSheet make_sheet(notation::Score score, int speed_pos, int mode_pos, int ti
 }
 
 ScoreSheet sheet_of(const FinishedComposition& composition) {
-    return make_sheet(
+    ScoreSheet sheet = make_sheet(
         notation::build_score(notation::melody_from(composition.gbk_text, composition.outcome)),
         composition.speed_pos, composition.mode_pos, composition.timbre_pos);
+    sheet.tones = grade_melody(composition.gbk_text, composition.outcome.nt_seq);
+    return sheet;
 }
 
 std::string key_line(const notation::Score& score) {

@@ -4,6 +4,8 @@
 // sounding, and exports the drawing as PDF or PNG.
 //
 //   toolbar "导出"      export actions; more exports join it as further actions
+//   toolbar "作曲"      "择优作曲" with its number of candidates; the main window
+//                      composes (it owns the commands) and enables it with "生成主旋律"
 //   central            ScoreView (scrolls; lays out once per width)
 //   left dock          HistoryPanel "作品记录": earlier works, their scores on selection
 //   status bar         the last export's outcome
@@ -12,12 +14,15 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app/platform.h"
 #include "app/score_sheet.h"
 #include "history/store.h"
 
 class QAction;
+class QSpinBox;
 class QTimer;
 class QToolBar;
 
@@ -57,8 +62,23 @@ public:
     /// The toolbar holding the export actions.
     QToolBar* exportBar() const { return export_bar_; }
 
+    /// Enables "择优作曲" while composing is possible (with "生成主旋律").
+    void setComposeEnabled(bool enabled);
+    /// The number of candidates "择优作曲" composes.
+    int bestOfCount() const;
+
+    /// Candidates of "择优作曲" unless the user chooses another number.
+    static constexpr int kDefaultBestOf = 20;
+    /// The most candidates one "择优作曲" composes.
+    static constexpr int kMaxBestOf = 1000;
+
     /// Polling interval of the player's position while visible, in milliseconds.
     static constexpr int kFollowMs = 40;
+
+signals:
+    /// "择优作曲" was chosen: compose `count` melodies and keep the one that suits
+    /// the tones of the words best.
+    void composeBestOfRequested(int count);
 
 public slots:
     /// Marks the note at the player's position; clears the mark when it is not
@@ -68,15 +88,26 @@ public slots:
     void exportPdf();
     /// Asks for a file and writes the score as PNG.
     void exportPng();
+    /// Asks for a file and writes the melody with its lyrics as MusicXML.
+    void exportMusicXml();
+    /// Asks for a file and writes the melody as MIDI with a lyric event per sung note.
+    void exportLyricsMidi();
+    /// Asks for a file and renders the melody as audio, in the format its extension
+    /// names (WAV unless it ends in another the renderer writes).
+    void exportAudio();
 
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
+    /// Asks for the file (the first extension is the default) and writes it with
+    /// `write`, which returns the reason of a failure.
     template <typename Writer>
-    void exportTo(const char* extension, const char* filter, Writer write);
+    void exportTo(const std::vector<std::string>& extensions, const std::string& filter,
+                  Writer write);
     void placeBesideAnchor();
+    std::vector<QAction*> exportActions() const;
 
     MediaPlayer& player_;
     std::unique_ptr<ExportDialogs> dialogs_;
@@ -86,6 +117,12 @@ private:
     QToolBar* export_bar_;
     QAction* pdf_action_;
     QAction* png_action_;
+    QAction* musicxml_action_;
+    QAction* lyrics_midi_action_;
+    QAction* audio_action_;
+    QToolBar* compose_bar_;
+    QSpinBox* best_of_count_;
+    QAction* best_of_action_;
     QTimer* follow_;
     HistoryPanel* history_ = nullptr;
     bool placed_ = false;

@@ -10,6 +10,9 @@
 
 #include "composer/compose_request.h"
 #include "lyrics/gbk_text.h"
+#include "lyrics/syllables.h"
+#include "tones/best_of.h"
+#include "tones/tone_grading.h"
 
 namespace quavella {
 
@@ -43,14 +46,12 @@ void WindowCommands::start_up(Clock& clock, const std::optional<std::string>& cu
     }
 }
 
-void WindowCommands::compose(const ComposeInput& input) {
+std::optional<std::string> WindowCommands::lyric_text(const ComposeInput& input) {
     // The lines joined with nothing between them, as GBK bytes.
-    const GbkConversion converted = lyric_text_from_lines(input.lines, LyricEncoding::utf8);
+    GbkConversion converted = lyric_text_from_lines(input.lines, LyricEncoding::utf8);
     if (!converted.ok) {
         throw CommandError("歌词无法转换为 GBK 编码");
     }
-    const std::string& gbk = converted.gbk;
-
     // Characters GBK lacks are named once; empty, too short or unusable texts are
     // turned away before anything is built.
     const LyricCheck check = check_lyrics(converted);
@@ -59,27 +60,9 @@ void WindowCommands::compose(const ComposeInput& input) {
     }
     if (check.refusal) {
         svc_.box.show(*check.refusal, kHintCaption);
-        return;
+        return std::nullopt;
     }
-
-    // The paragraph analysed, the tempo drawn, the settings mapped and the melody
-    // composed into the working file.
-    const Generators::State state_before = gens_.state();
-    ComposeOutcome outcome = compose_lyrics(gbk, input.speed_pos, input.mode_pos, input.timbre_pos,
-                                            gens_, sink_, kWorkingFile);
-    if (!outcome.midi_error.empty()) {
-        // A partial "temp.mid" must not reach the player: nothing else changes.
-        svc_.box.show(not_saved_message(kWorkingFile, outcome.midi_error), kHintCaption);
-        return;
-    }
-
-    if (!deliver()) return;
-    svc_.box.show("作曲完成", kHintCaption);
-    if (svc_.listener != nullptr) {
-        svc_.listener->composed(FinishedComposition{input.lines, gbk, input.speed_pos,
-                                                    input.mode_pos, input.timbre_pos, state_before,
-                                                    std::move(outcome), play_file_});
-    }
+    return std::move(converted.gbk);
 }
 
 bool WindowCommands::deliver() {
@@ -101,6 +84,58 @@ bool WindowCommands::deliver() {
         svc_.buttons.set_enabled(button, true);
     }
     return true;
+}
+
+void WindowCommands::compose(const ComposeInput& input) {
+    const std::optional<std::string> gbk = lyric_text(input);
+    if (!gbk) return;
+
+    // The paragraph analysed, the tempo drawn, the settings mapped and the melody
+    // composed into the working file.
+    const Generators::State state_before = gens_.state();
+    ComposeOutcome outcome = compose_lyrics(*gbk, input.speed_pos, input.mode_pos, input.timbre_pos,
+                                            gens_, sink_, kWorkingFile);
+    if (!outcome.midi_error.empty()) {
+        // A partial "temp.mid" must not reach the player: nothing else changes.
+        svc_.box.show(not_saved_message(kWorkingFile, outcome.midi_error), kHintCaption);
+        return;
+    }
+    if (!deliver()) return;
+    svc_.box.show("作曲完成", kHintCaption);
+    if (svc_.listener != nullptr) {
+        svc_.listener->composed(FinishedComposition{input.lines, *gbk, input.speed_pos,
+                                                    input.mode_pos, input.timbre_pos, state_before,
+                                                    std::move(outcome), play_file_});
+    }
+}
+
+void WindowCommands::compose_best_of(const ComposeInput& input, int count) {
+    const std::optional<std::string> gbk = lyric_text(input);
+    if (!gbk) return;
+
+    // The candidates composed and graded; the best one written to the working file.
+    const ToneCheck check(syllable_texts(*gbk));
+    BestOf best = quavella::compose_best_of(*gbk, check, count, input.speed_pos, input.mode_pos,
+                                            input.timbre_pos, gens_, sink_, kWorkingFile);
+    if (!best.midi_error.empty()) {
+        svc_.box.show(not_saved_message(kWorkingFile, best.midi_error), kHintCaption);
+        return;
+    }
+    if (!deliver()) return;
+    svc_.box.show("作曲完成", kHintCaption);
+    if (svc_.listener == nullptr) return;
+    const auto finished = [&](std::size_t k, std::string play_file) {
+        BestOfCandidate& c = best.candidates[k];
+        FinishedComposition f{
+            input.lines,      *gbk,    input.speed_pos,      input.mode_pos,
+            input.timbre_pos, c.state, std::move(c.outcome), std::move(play_file)};
+        f.candidate = static_cast<int>(k) + 1;
+        return f;
+    };
+    for (std::size_t k = 0; k < best.candidates.size(); ++k) {
+        if (k != best.best) svc_.listener->passed_over(finished(k, std::string()));
+    }
+    svc_.listener->composed(finished(best.best, play_file_));
 }
 
 void WindowCommands::load(std::string_view midi) {

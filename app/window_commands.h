@@ -66,6 +66,13 @@ public:
     /// reported or told to the listener.
     void load(std::string_view midi);
 
+    /// Composes `count` melodies as `count` compose commands in a row would, from
+    /// consecutive generator states, and goes on as compose does with the one whose
+    /// intervals suit the tones of the words best (the first of equals). The
+    /// listener hears of every candidate.
+    /// @param count number of candidates; less than 1 is taken as 1
+    void compose_best_of(const ComposeInput& input, int count);
+
     /// Plays the loaded melody.
     void play();
     /// Pauses while playing, resumes while paused.
@@ -81,10 +88,6 @@ public:
     const std::string& start_dir() const { return start_dir_; }
 
 private:
-    /// From "temp.mid" to the player: the play file rotated, opened, the buttons set.
-    /// @return false when the copy failed (reported); a failed open throws
-    bool deliver();
-
     /// Shows the composer's internal messages in a plain message box.
     class BoxSink : public MessageSink {
     public:
@@ -95,6 +98,12 @@ private:
         MessageBox& box_;
         const std::string& caption_;
     };
+
+    /// The lyric lines as GBK, or nothing when the user was told why not.
+    std::optional<std::string> lyric_text(const ComposeInput& input);
+    /// From "temp.mid" to the player: the play file rotated, opened, the buttons set.
+    /// @return false when the copy failed (reported); a failed open throws
+    bool deliver();
 
     CommandServices svc_;
     std::string title_;

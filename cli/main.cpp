@@ -243,8 +243,8 @@ bool write_exports(const ExportFiles& files, const std::optional<quavella::notat
         {"musicxml", files.musicxml, quavella::exports::write_musicxml},
         {"lyrics-midi", files.lyrics_midi, quavella::exports::write_lyrics_midi},
         {"audio", files.audio,
-         [](const quavella::notation::Score& score, const std::filesystem::path& file) {
-             return quavella::exports::render_audio(score, file);
+         [](const quavella::notation::Score& sheet, const std::filesystem::path& file) {
+             return quavella::exports::render_audio(sheet, file);
          }},
     };
     bool exported = true;
@@ -386,7 +386,9 @@ int history_list(quavella::history::Store& store, int limit) {
         std::cout << s.id << "  " << quavella::history::local_time_text(s.time_ms) << "  "
                   << settings_text(s.speed_pos, s.speed_item, s.mode_pos, s.mode_item, s.timbre_pos,
                                    s.timbre_item)
-                  << "  " << s.note_count << " notes  " << one_line(s.lyrics_start) << "\n";
+                  << "  " << s.note_count << " notes  ";
+        if (s.tone_score) std::cout << "tones " << quavella::score_percent(*s.tone_score) << "%  ";
+        std::cout << one_line(s.lyrics_start) << "\n";
     }
     return status(flush_output());
 }
@@ -424,7 +426,9 @@ int history_show(quavella::history::Store& store, std::int64_t id) {
               << "tempo=" << r.tempo << " mode=" << r.mode << " program=" << r.program
               << " notes=" << r.notes.size() << "\n"
               << "state=" << quavella::history::state_text(r.state) << "\n";
-    if (r.tone_score) std::cout << "tone score: " << *r.tone_score << "\n";
+    if (r.tone_score) {
+        std::cout << "tone score: " << quavella::score_percent(*r.tone_score) << "%\n";
+    }
     std::cout << "lyrics:\n";
     std::size_t start = 0;
     while (start <= r.lyrics.size()) {

@@ -14,4 +14,11 @@ public:
     virtual void show(const std::string& text) = 0;
 };
 
+/// Drops every message: for a melody composed again, whose messages were shown
+/// the first time.
+class QuietSink final : public MessageSink {
+public:
+    void show(const std::string&) override {}
+};
+
 }  // namespace quavella

@@ -70,7 +70,7 @@ echo "Depends: $depends"
 groups=$(tr ',' '\n' <<<"$depends" | sed -e 's/([^)]*)//g' -e 's/ //g')
 declares() { grep -qx -- "$1" <<<"$groups" || fail "Depends lacks '$1'"; }
 for package in libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 qt6-qpa-plugins \
-  libfluidsynth3 fonts-wqy-microhei libsqlite3-0 libpugixml1v5 libc6 libstdc++6; do
+  libfluidsynth3 fonts-wqy-microhei libsqlite3-0 libpugixml1v5 libsndfile1 libc6 libstdc++6; do
   declares "$package"
 done
 declares "fluid-soundfont-gm|timgm6mb-soundfont|musescore-general-soundfont-small|sf3-soundfont-gm"

@@ -12,8 +12,8 @@ packages=(
   fonts-wqy-microhei
   midicsv python3-mido poppler-utils
   python3 unicode-data
-  xvfb xdotool imagemagick sox
-  musescore3 poppler-utils
+  xvfb xdotool imagemagick sox xdg-utils
+  musescore3
   desktop-file-utils appstream lintian librsvg2-bin
 )
 

@@ -4,15 +4,6 @@
 #include <algorithm>
 
 namespace quavella {
-namespace {
-
-/// Drops the messages of the repeated composition: they were shown for the candidate.
-class QuietSink final : public MessageSink {
-public:
-    void show(const std::string&) override {}
-};
-
-}  // namespace
 
 BestOf compose_best_of(std::string_view gbk_text, const ToneCheck& check, int count, int speed_pos,
                        int mode_pos, int timbre_pos, Generators& gens, MessageSink& messages,

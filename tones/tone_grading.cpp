@@ -1,6 +1,7 @@
 // The interval ranges of each tone pair, and the grading of a melody with them.
 #include "tones/tone_grading.h"
 
+#include <cmath>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -169,6 +170,18 @@ ToneGrading ToneCheck::grade(std::span<const std::int32_t> notes) const {
         ++grading.counts[static_cast<std::size_t>(pair.grade)];
     }
     return grading;
+}
+
+ToneGrading grade_melody(std::string_view gbk_text, std::span<const std::int32_t> notes) {
+    const ToneCheck check(syllable_texts(gbk_text));
+    if (check.syllables().size() != notes.size()) return {};
+    return check.grade(notes);
+}
+
+int score_percent(double score) {
+    // A fraction of small whole numbers that ends in exactly one half may land a
+    // hair below it as a double; the nudge keeps it rounding up.
+    return static_cast<int>(std::floor(score * 100.0 + 0.5 + 1e-9));
 }
 
 }  // namespace quavella

@@ -86,4 +86,11 @@ private:
     std::vector<TonePair> pairs_;  // the graded pairs without intervals and grades
 };
 
+/// The grading of a melody composed from a GBK lyric text; no pairs when the
+/// melody's note count is not the text's syllable count.
+ToneGrading grade_melody(std::string_view gbk_text, std::span<const std::int32_t> notes);
+
+/// A tone score of 0..1 in whole percent, rounded as ToneGrading::percent rounds.
+int score_percent(double score);
+
 }  // namespace quavella

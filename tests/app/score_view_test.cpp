@@ -66,6 +66,69 @@ class ScoreViewTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void marksEachGradedPairBetweenItsSyllablesWithALegendAndTheScore() {
+        ScoreSheet sheet = make_sheet(hand_score(), 0, 0, 0);
+        const auto pair = [](std::size_t a, std::size_t b, ToneGrade grade) {
+            TonePair p;
+            p.first = a;
+            p.second = b;
+            p.grade = grade;
+            return p;
+        };
+        // Across a sentence end (晓 处) no pair; over the continuation (闻 ~ 鸟) one.
+        sheet.tones.pairs = {pair(0, 1, ToneGrade::good), pair(1, 2, ToneGrade::contrary),
+                             pair(5, 6, ToneGrade::fair), pair(7, 9, ToneGrade::acceptable)};
+        sheet.tones.counts = {1, 1, 1, 1};
+        ScoreLayout layout(std::make_shared<const ScoreSheet>(std::move(sheet)));
+        layout.set_width(800);
+        const Drawn drawn = drawAll(layout);
+
+        const auto xOf = [&](const QString& text, int nth = 0) {
+            for (const Drawn::Text& t : drawn.texts) {
+                if (t.text == text && t.pixel_size == layout.lyric_font.pixelSize() && nth-- == 0)
+                    return t.at.x();
+            }
+            return -1.0;
+        };
+        const auto marks = [&] {
+            std::vector<Drawn::Text> out;
+            for (const Drawn::Text& t : drawn.texts) {
+                if (t.pixel_size == layout.small_font.pixelSize() &&
+                    QStringLiteral("✓○△✗").contains(t.text)) {
+                    out.push_back(t);
+                }
+            }
+            return out;
+        }();
+        struct Expected {
+            QString mark;
+            double left, right;  // x of the two syllables
+        };
+        const Expected expected[] = {
+            {QStringLiteral("✓"), xOf(QStringLiteral("春")), xOf(QStringLiteral("眠"))},
+            {QStringLiteral("✗"), xOf(QStringLiteral("眠")), xOf(QStringLiteral("不"))},
+            {QStringLiteral("○"), xOf(QStringLiteral("处")), xOf(QStringLiteral("处"), 1)},
+            {QStringLiteral("△"), xOf(QStringLiteral("闻")), xOf(QStringLiteral("鸟"))},
+        };
+        QCOMPARE(marks.size(), std::size(expected));
+        for (std::size_t i = 0; i < marks.size(); ++i) {
+            QCOMPARE(marks[i].text, expected[i].mark);
+            QVERIFY2(marks[i].at.x() > expected[i].left && marks[i].at.x() < expected[i].right,
+                     qPrintable(expected[i].mark));
+        }
+
+        // The header: the score and the legend, each symbol with its name.
+        const QString header = drawn.sized(layout.text_font.pixelSize());
+        QVERIFY2(header.contains(QStringLiteral("字调契合 50%")), qPrintable(header));
+        QVERIFY2(header.contains(QStringLiteral("✓契合○较契合△尚可✗倒字")), qPrintable(header));
+
+        // A sheet without graded pairs shows neither.
+        ScoreLayout plain(sheetOf(hand_score()));
+        plain.set_width(800);
+        QVERIFY(
+            !drawAll(plain).sized(plain.text_font.pixelSize()).contains(QStringLiteral("字调")));
+    }
+
     void drawsTheHeaderEveryDigitMarkAndSyllable() {
         ScoreLayout layout(sheetOf(hand_score()));
         layout.set_width(800);

@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QtTest>
@@ -45,6 +46,20 @@ QString chineseOf(const QStringList& lines) {
 std::string readBytes(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+/// Undoes midicsv's quoting of a string: the quotes, and \ooo for bytes beyond ASCII.
+std::string midicsvString(const std::string& quoted) {
+    std::string out;
+    for (std::size_t i = 1; i + 1 < quoted.size(); ++i) {
+        if (quoted[i] == '\\' && i + 3 < quoted.size() && quoted[i + 1] != '\\') {
+            out += static_cast<char>(std::stoi(quoted.substr(i + 1, 3), nullptr, 8));
+            i += 3;
+        } else {
+            out += quoted[i];
+        }
+    }
+    return out;
 }
 
 }  // namespace
@@ -98,9 +113,13 @@ private slots:
         const ScoreLayout& layout = *score->view()->layout();
         const Drawn drawn = drawAll(layout);
         QCOMPARE(drawn.sized(layout.title_font.pixelSize()), QStringLiteral("春眠不觉晓"));
+        // Four pairs graded in each five-syllable line; their score and legend in the header.
+        QCOMPARE(sheet.tones.graded(), 16);
         QCOMPARE(drawn.sized(layout.text_font.pixelSize()),
-                 QStringLiteral("速度：快（%1 bpm）    调式：五声调式    音色：吉他1=C 4/4 ♩=%1")
-                     .arg(tempo));
+                 QStringLiteral("速度：快（%1 bpm）    调式：五声调式    音色：吉他1=C 4/4 ♩=%1"
+                                "字调契合 %2%✓契合○较契合△尚可✗倒字")
+                     .arg(tempo)
+                     .arg(sheet.tones.percent()));
         // Every note of the file is drawn once, with its syllable under it in order.
         int glyphs = 0;
         int first_pieces = 0;
@@ -217,14 +236,91 @@ private slots:
 
     void aFailedExportNamesTheFileAndTheReason() {
         compose(kSpring);
-        const fs::path target = dir->path() / "missing" / "score.pdf";
-        dialogs->files = {target.string()};
+        const std::pair<void (ScoreWindow::*)(), const char*> exports[] = {
+            {&ScoreWindow::exportPdf, "score.pdf"},
+            {&ScoreWindow::exportMusicXml, "score.musicxml"},
+            {&ScoreWindow::exportLyricsMidi, "score.mid"},
+            {&ScoreWindow::exportAudio, "score.flac"},
+        };
+        for (const auto& [action, name] : exports) {
+            const fs::path target = dir->path() / "missing" / name;
+            dialogs->files = {target.string()};
+            log.clear();
+            (score->*action)();
+            QCOMPARE(log.size(), std::size_t(2));
+            const std::string prefix = "failure:乐谱没有导出到 " + target.string() + "：";
+            QVERIFY2(log[1].starts_with(prefix) && log[1].size() > prefix.size(), log[1].c_str());
+            QVERIFY(!fs::exists(target));
+        }
+    }
+
+    void exportsTheMelodyAsMusicXmlLyricMidiAndAudio() {
+        compose(kSpring);
+        const int syllables = static_cast<int>(chineseOf(kSpring).size());
+        struct Case {
+            void (ScoreWindow::*action)();
+            std::string chosen;     // the name given in the dialog
+            std::string suggested;  // the name the dialog proposed
+            std::string written;    // the file expected
+            std::string magic;      // its first bytes
+        };
+        const std::string d = dir->path().string() + "/";
+        const Case cases[] = {
+            {&ScoreWindow::exportMusicXml, d + "a", "春眠不觉晓.musicxml", d + "a.musicxml",
+             "<?xml"},
+            {&ScoreWindow::exportLyricsMidi, d + "b", "春眠不觉晓.mid", d + "b.mid", "MThd"},
+            {&ScoreWindow::exportAudio, d + "c", "春眠不觉晓.wav", d + "c.wav", "RIFF"},
+            {&ScoreWindow::exportAudio, d + "c.FLAC", "春眠不觉晓.wav", d + "c.FLAC", "fLaC"},
+            {&ScoreWindow::exportAudio, d + "c.ogg", "春眠不觉晓.wav", d + "c.ogg", "OggS"},
+        };
+        for (const Case& c : cases) {
+            dialogs->files = {c.chosen};
+            log.clear();
+            (score->*c.action)();
+            QCOMPARE(log, EventLog{"file:" + c.suggested});
+            QVERIFY2(readBytes(c.written).starts_with(c.magic), c.written.c_str());
+        }
+
+        // Every syllable reaches the MusicXML and the lyric MIDI, in order.
+        const std::string xml = readBytes(d + "a.musicxml");
+        QString xml_lyrics;
+        for (std::size_t at = xml.find("<text>"); at != std::string::npos;
+             at = xml.find("<text>", at + 1)) {
+            const std::size_t end = xml.find("</text>", at);
+            xml_lyrics += QString::fromStdString(xml.substr(at + 6, end - at - 6));
+        }
+        QCOMPARE(xml_lyrics, chineseOf(kSpring));
+        QString midi_lyrics;
+        for (const CsvRecord& r : midicsv_records(d + "b.mid")) {
+            if (r.size() == 4 && r[2] == "Lyric_t") {
+                midi_lyrics += QString::fromStdString(midicsvString(r[3]));
+            }
+        }
+        QCOMPARE(midi_lyrics.size(), syllables);
+        QCOMPARE(midi_lyrics, chineseOf(kSpring));
+    }
+
+    void composesTheBestOfNWhileComposingIsPossible() {
+        auto* best = score->findChild<QAction*>(QStringLiteral("composeBestOf"));
+        auto* count = score->findChild<QSpinBox*>(QStringLiteral("bestOfCount"));
+        auto* compose_button = form->findChild<QPushButton*>(QStringLiteral("suiButton1"));
+        QVERIFY(best && count);
+        QCOMPARE(count->value(), 20);
+        QVERIFY(best->isEnabled());
+
+        compose(kSpring);
+        QVERIFY(!compose_button->isEnabled());
+        QVERIFY(!best->isEnabled());
+        click("suiButton4");
+        QVERIFY(best->isEnabled());
+
+        count->setValue(3);
         log.clear();
-        score->exportPdf();
-        QCOMPARE(log.size(), std::size_t(2));
-        const std::string prefix = "failure:乐谱没有导出到 " + target.string() + "：";
-        QVERIFY2(log[1].starts_with(prefix) && log[1].size() > prefix.size(), log[1].c_str());
-        QVERIFY(!fs::exists(target));
+        best->trigger();
+        QCOMPARE(log, (EventLog{"copy:temp.mid:1.mid", "sleep:2000", "open:1.mid",
+                                "show:提示:作曲完成"}));
+        QVERIFY(!best->isEnabled());
+        QCOMPARE(readBytes(dir->path() / "1.mid"), readBytes(dir->path() / "temp.mid"));
     }
 
     void placedBesideTheMainWindow() {

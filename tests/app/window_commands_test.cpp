@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <numeric>
 
 #include "app_fakes.h"
 
@@ -133,6 +134,106 @@ TEST_F(CommandsTest, SameClockSameMelodyOtherClockAnother) {
         differs = differs || compose_with_clock(seed) != first;
     }
     EXPECT_TRUE(differs);
+}
+
+/// Records what the commands tell a listener.
+struct RecordingListener : CompositionListener {
+    void composed(const FinishedComposition& c) override { chosen.push_back(c); }
+    void passed_over(const FinishedComposition& c) override { others.push_back(c); }
+    std::vector<FinishedComposition> chosen, others;
+};
+
+TEST_F(CommandsTest, BestOfComposesAsThatManyPressesAndLoadsTheBest) {
+    constexpr int kCount = 6;
+    const ComposeInput input =
+        lyrics({"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}, 1, 2, 3);
+
+    // The same clock pressing "生成主旋律" kCount + 1 times: the reference melodies.
+    RecordingListener pressed;
+    WindowCommands presses{{box, copier, sleeper, dialog, buttons, player, &pressed}, "quavella"};
+    presses.start_up(clock, dir.path().string());
+    std::vector<std::string> melodies;
+    for (int i = 0; i <= kCount; ++i) {
+        presses.compose(input);
+        melodies.push_back(read_file("temp.mid"));
+    }
+
+    RecordingListener heard;
+    WindowCommands best{{box, copier, sleeper, dialog, buttons, player, &heard}, "quavella"};
+    best.start_up(clock, dir.path().string());
+    buttons.state = kFresh;
+    log.clear();
+    best.compose_best_of(input, kCount);
+
+    // Loaded like a composition.
+    EXPECT_EQ(log,
+              (EventLog{"copy:temp.mid:2.mid", "sleep:2000", "open:2.mid", "show:提示:作曲完成"}));
+    EXPECT_EQ(buttons.state, kLoaded);
+    EXPECT_EQ(best.play_file(), "2.mid");
+
+    // Every candidate heard once, in order, the chosen one last and in the play file;
+    // each is the composition of the press with its number.
+    ASSERT_EQ(heard.chosen.size(), 1u);
+    ASSERT_EQ(heard.others.size(), std::size_t{kCount - 1});
+    const FinishedComposition winner = heard.chosen[0];  // a copy: later compositions grow the list
+    EXPECT_EQ(winner.play_file, "2.mid");
+    ASSERT_GE(winner.candidate, 1);
+    ASSERT_LE(winner.candidate, kCount);
+    std::vector<int> numbers;
+    for (const FinishedComposition& c : heard.others) {
+        numbers.push_back(c.candidate);
+        EXPECT_EQ(c.play_file, "");
+    }
+    numbers.insert(std::lower_bound(numbers.begin(), numbers.end(), winner.candidate),
+                   winner.candidate);
+    std::vector<int> expected(kCount);
+    std::iota(expected.begin(), expected.end(), 1);
+    EXPECT_EQ(numbers, expected);
+    for (const FinishedComposition& c : heard.others) {
+        const FinishedComposition& same = pressed.chosen[static_cast<std::size_t>(c.candidate - 1)];
+        EXPECT_EQ(c.state, same.state);
+        EXPECT_EQ(c.outcome.nt_seq, same.outcome.nt_seq);
+        EXPECT_EQ(c.lines, input.lines);
+    }
+    const auto w = static_cast<std::size_t>(winner.candidate - 1);
+    EXPECT_EQ(winner.state, pressed.chosen[w].state);
+    EXPECT_EQ(read_file("2.mid"), melodies[w]);
+    EXPECT_EQ(read_file("temp.mid"), melodies[w]);
+
+    // The generators stand where kCount presses leave them: the next press is the next melody.
+    buttons.state = kStopped;
+    best.compose(input);
+    EXPECT_EQ(read_file("temp.mid"), melodies[kCount]);
+
+#ifdef QUAVELLA_CLI_PATH
+    // The command line makes the same file again from the chosen state.
+    write_file("lyrics.txt", input.lines[0] + "\n" + input.lines[1] + "\n");
+    const std::string state = std::to_string(winner.state.s) + ":" + std::to_string(winner.state.t);
+    const std::string command = std::string(QUAVELLA_CLI_PATH) +
+                                " compose --speed 1 --mode 2 --timbre 3 --state " + state +
+                                " -o cli.mid lyrics.txt >/dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_EQ(read_file("cli.mid"), melodies[w]);
+#endif
+}
+
+TEST_F(CommandsTest, BestOfRefusesAShortTextLikeACompositionAndLeavesTheGenerators) {
+    RecordingListener heard;
+    WindowCommands best{{box, copier, sleeper, dialog, buttons, player, &heard}, "quavella"};
+    best.start_up(clock, dir.path().string());
+    best.compose_best_of(lyrics({"春眠"}), 20);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_TRUE(log[0].starts_with("show:提示:")) << log[0];
+    EXPECT_EQ(buttons.state, kFresh);
+    EXPECT_TRUE(heard.chosen.empty() && heard.others.empty());
+
+    // Nothing was drawn: a composition now is the first one the clock gives.
+    RecordingListener first;
+    WindowCommands fresh{{box, copier, sleeper, dialog, buttons, player, &first}, "quavella"};
+    fresh.start_up(clock, dir.path().string());
+    fresh.compose(lyrics({kLyrics}));
+    best.compose(lyrics({kLyrics}));
+    EXPECT_EQ(heard.chosen.at(0).state, first.chosen.at(0).state);
 }
 
 struct RefusalRow {

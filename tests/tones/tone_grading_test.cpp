@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "lyrics/gbk_text.h"
 #include "tone_test_support.h"
 
 namespace quavella {
@@ -209,6 +210,28 @@ TEST(ToneCheckTest, ScoresCompareAsExactFractions) {
     EXPECT_TRUE(scores_higher(grading(1, 3), grading(0, 0)));
     EXPECT_EQ(grading(1, 8).percent(), 13);  // 12.5 rounds up
     EXPECT_EQ(grading(2, 3).percent(), 67);
+}
+
+TEST(ToneGradingTest, AStoredScoreShowsTheSamePercentAsItsGrading) {
+    // The history keeps the score as a fraction; shown again it must round as the
+    // grading it came from did, halves included.
+    for (int graded = 1; graded <= 300; ++graded) {
+        for (int agreeing = 0; agreeing <= graded; ++agreeing) {
+            ToneGrading g;
+            g.pairs.resize(static_cast<std::size_t>(graded));
+            g.counts[static_cast<std::size_t>(ToneGrade::fair)] = agreeing;
+            ASSERT_EQ(score_percent(g.score()), g.percent()) << agreeing << "/" << graded;
+        }
+    }
+}
+
+TEST(ToneCheckTest, GradeMelodyGradesOnlyAMelodyOfTheLyric) {
+    const std::string gbk = utf8_to_gbk("春眠不觉晓").gbk;
+    const std::vector<std::int32_t> five{60, 62, 64, 62, 60};
+    EXPECT_EQ(grade_melody(gbk, five).graded(),
+              ToneCheck(syllable_texts(gbk)).grade(five).graded());
+    EXPECT_GT(grade_melody(gbk, five).graded(), 0);
+    EXPECT_EQ(grade_melody(gbk, std::vector<std::int32_t>{60, 62}).graded(), 0);
 }
 
 TEST(ToneCheckTest, RefusesAMelodyOfAnotherLength) {

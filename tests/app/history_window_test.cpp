@@ -1,0 +1,264 @@
+// The history as the user meets it in the windows: compositions typed and composed
+// in the main window, and the candidates of 择优作曲, become entries of 作品记录
+// that the real quavella-cli makes again byte for byte; 载入 puts an entry in the
+// player as a composition does; 删除 asks first; entries another window records
+// appear when the score window is activated. The platform services are fakes; the
+// composer, the history and the files are real.
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QtTest>
+#include <deque>
+#include <filesystem>
+#include <memory>
+
+#include "app/history_panel.h"
+#include "app/main_window.h"
+#include "app/score_window.h"
+#include "app_fakes.h"
+#include "history/store.h"
+#include "qt_typing.h"
+#include "tests/support/cli_runner.h"
+#include "tests/support/env_guard.h"
+
+using namespace quavella;
+using namespace quavella::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const QStringList kPoem{QStringLiteral("春眠不觉晓，处处闻啼鸟。"),
+                        QStringLiteral("夜来风雨声，花落知多少。")};
+
+/// Answers yes/no questions from a queue (no when it is empty) and records them.
+struct FakeConfirmer : Confirmer {
+    explicit FakeConfirmer(EventLog& log) : log_(log) {}
+    bool confirm(const std::string& question, const std::string& caption) override {
+        log_.push_back("confirm:" + caption + ":" + question);
+        if (answers.empty()) return false;
+        const bool yes = answers.front();
+        answers.pop_front();
+        return yes;
+    }
+    EventLog& log_;
+    std::deque<bool> answers;
+};
+
+}  // namespace
+
+class HistoryWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        dir = std::make_unique<ScratchDir>(ScratchDir::Current::enter);
+        data_home = std::make_unique<EnvGuard>("XDG_DATA_HOME", dir->file("data"));
+        log.clear();
+        WindowServices services;
+        auto player_fake = std::make_unique<FakePlayer>(log);
+        auto confirmer_fake = std::make_unique<FakeConfirmer>(log);
+        confirmer = confirmer_fake.get();
+        services.player = std::move(player_fake);
+        services.save_dialog = std::make_unique<FakeSaveDialog>();
+        services.box = std::make_unique<FakeBox>(log);
+        services.copier = std::make_unique<RecordingCopier>(log);
+        services.sleeper = std::make_unique<FakeSleeper>(log);
+        services.clock = std::make_unique<FakeClock>(4242);
+        services.link_opener = std::make_unique<FakeLinkOpener>(log);
+        services.export_dialogs = std::make_unique<FakeExportDialogs>(log);
+        services.confirmer = std::move(confirmer_fake);
+        form = std::make_unique<TForm1>(std::move(services));
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        panel = form->scoreWindow()->historyPanel();
+        QVERIFY(panel);
+        store = std::make_unique<history::Store>(dir->file("data/quavella/history.sqlite3"));
+    }
+
+    void cleanup() {
+        store.reset();
+        form.reset();
+        data_home.reset();
+        dir.reset();
+    }
+
+    void threeCompositionsAreThreeEntriesTheCliMakesAgain() {
+        typeLyrics(kPoem);
+        std::vector<std::string> played;
+        for (const auto& [speed, timbre] : {std::pair{0, 0}, std::pair{2, 9}, std::pair{1, 4}}) {
+            combo("ComboBox1")->setCurrentIndex(speed);
+            combo("ComboBox3")->setCurrentIndex(timbre);
+            click("suiButton1");
+            played.push_back(read_file(form->commands().play_file()));
+            click("suiButton4");
+        }
+        QCOMPARE(panel->list()->count(), 3);
+        for (int row = 0; row < 3; ++row) {
+            QVERIFY2(panel->list()->item(row)->text().contains(QStringLiteral("字调契合")),
+                     qPrintable(panel->list()->item(row)->text()));
+        }
+
+        const std::vector<history::Entry> entries = allEntries();
+        QCOMPARE(entries.size(), std::size_t(3));
+        write_file(dir->file("lyrics.txt"), (kPoem.join('\n') + '\n').toStdString());
+        for (std::size_t k = 0; k < 3; ++k) {
+            const history::Record& r = entries[2 - k].record;  // newest first
+            QCOMPARE(r.midi, played[k]);
+            QVERIFY(r.tone_score.has_value());
+            QCOMPARE(remade(r), played[k]);
+        }
+    }
+
+    void bestOfRecordsEveryCandidateAndPlaysTheBest() {
+        typeLyrics(kPoem);
+        auto* count = form->scoreWindow()->findChild<QSpinBox*>(QStringLiteral("bestOfCount"));
+        auto* best_of = form->scoreWindow()->findChild<QAction*>(QStringLiteral("composeBestOf"));
+        QVERIFY(count && best_of && best_of->isEnabled());
+        count->setValue(5);
+        best_of->trigger();
+        QCOMPARE(log.back(), std::string("show:提示:作曲完成"));
+        QVERIFY(!best_of->isEnabled());
+
+        const std::vector<history::Entry> entries = allEntries();
+        QCOMPARE(entries.size(), std::size_t(5));
+        QCOMPARE(panel->list()->count(), 5);
+        // The chosen one is told last, so it is the newest; the candidates passed over
+        // are kept with the bytes their state makes.
+        const history::Record& chosen = entries.front().record;
+        QCOMPARE(chosen.midi, read_file(form->commands().play_file()));
+        write_file(dir->file("lyrics.txt"), (kPoem.join('\n') + '\n').toStdString());
+        for (const history::Entry& entry : entries) {
+            QVERIFY(entry.record.tone_score.has_value());
+            QVERIFY(*entry.record.tone_score <= *chosen.tone_score);
+            QCOMPARE(remade(entry.record), entry.record.midi);
+        }
+    }
+
+    void loadPutsAnEntryInThePlayerAsACompositionDoes() {
+        typeLyrics(kPoem);
+        click("suiButton1");
+        const std::string first = read_file(form->commands().play_file());
+        click("suiButton4");
+        click("suiButton1");
+        QVERIFY(read_file(form->commands().play_file()) != first);
+
+        // Loaded: 生成主旋律 waits for 停止, and so does 载入.
+        auto* load = panel->findChild<QPushButton*>(QStringLiteral("historyLoad"));
+        QVERIFY(load);
+        panel->list()->setCurrentRow(1);
+        QVERIFY(!load->isEnabled());
+        QVERIFY(panel->details()->toPlainText().contains(QStringLiteral("--state")));
+        QCOMPARE(form->scoreWindow()->sheet()->score.melody.notes.size(),
+                 panel->selected()->record.notes.size());
+
+        click("suiButton4");
+        QVERIFY(load->isEnabled());
+        log.clear();
+        QTest::mouseClick(load, Qt::LeftButton);
+        // The player holds 1.mid (the second composition); the entry goes to 2.mid.
+        QCOMPARE(log, (EventLog{"copy:temp.mid:2.mid", "sleep:2000", "open:2.mid"}));
+        QCOMPARE(read_file("2.mid"), first);
+        QCOMPARE(read_file("temp.mid"), first);
+        QVERIFY(!button("suiButton1")->isEnabled());
+        QVERIFY(button("suiButton2")->isEnabled());
+        QVERIFY(!load->isEnabled());
+        QCOMPARE(panel->list()->count(), 2);  // loading records nothing
+    }
+
+    void deleteAsksFirst() {
+        typeLyrics(kPoem);
+        click("suiButton1");
+        click("suiButton4");
+        click("suiButton1");
+        auto* remove = panel->findChild<QPushButton*>(QStringLiteral("historyDelete"));
+        QVERIFY(remove);
+        panel->list()->setCurrentRow(0);
+        const std::int64_t newest = panel->selected()->id;
+
+        log.clear();
+        confirmer->answers = {false};
+        QTest::mouseClick(remove, Qt::LeftButton);
+        QCOMPARE(log.size(), std::size_t(1));
+        QVERIFY(log[0].rfind("confirm:作品记录:删除作品记录 ", 0) == 0);
+        QCOMPARE(allEntries().size(), std::size_t(2));
+
+        confirmer->answers = {true};
+        QTest::mouseClick(remove, Qt::LeftButton);
+        const std::vector<history::Entry> left = allEntries();
+        QCOMPARE(left.size(), std::size_t(1));
+        QVERIFY(left[0].id != newest);
+        QCOMPARE(panel->list()->count(), 1);
+    }
+
+    void entriesOfAnotherWindowAppearWhenTheScoreWindowIsActivated() {
+        typeLyrics(kPoem);
+        click("suiButton1");
+        QCOMPARE(panel->list()->count(), 1);
+
+        // Another window's history connection records an entry.
+        history::Entry mine = allEntries().front();
+        mine.record.lyrics = "另一个窗口";
+        std::int64_t id = 0;
+        QCOMPARE(store->record(mine.record, id), history::Status::ok);
+        QCOMPARE(panel->list()->count(), 1);
+
+        QEvent activate(QEvent::WindowActivate);
+        QCoreApplication::sendEvent(form->scoreWindow(), &activate);
+        QCOMPARE(panel->list()->count(), 2);
+        QVERIFY(panel->list()->item(0)->text().contains(QStringLiteral("另一个窗口")));
+    }
+
+private:
+    /// Every entry of the history, newest first.
+    std::vector<history::Entry> allEntries() const {
+        std::vector<history::Summary> page;
+        if (store->list(page, 0) != history::Status::ok) return {};
+        std::vector<history::Entry> entries;
+        for (const history::Summary& s : page) {
+            history::Entry entry;
+            if (store->get(s.id, entry) == history::Status::ok) entries.push_back(entry);
+        }
+        return entries;
+    }
+    /// The composition file quavella-cli writes from the record's state and settings,
+    /// the lyrics in "lyrics.txt".
+    std::string remade(const history::Record& r) const {
+        const CliRun again =
+            run_cli({"compose", "--state", history::state_text(r.state), "--speed",
+                     std::to_string(r.speed_pos), "--mode", std::to_string(r.mode_pos), "--timbre",
+                     std::to_string(r.timbre_pos), "-o", "again.mid", "lyrics.txt"},
+                    "", dir->path());
+        if (again.status != 0) return "quavella-cli failed: " + again.err;
+        return read_file(dir->file("again.mid"));
+    }
+    QComboBox* combo(const char* name) const {
+        return form->findChild<QComboBox*>(QString::fromLatin1(name));
+    }
+    QPushButton* button(const char* name) const {
+        return form->findChild<QPushButton*>(QString::fromLatin1(name));
+    }
+    void click(const char* name) const { QTest::mouseClick(button(name), Qt::LeftButton); }
+    void typeLyrics(const QStringList& lines) const {
+        auto* box = form->findChild<QPlainTextEdit*>(QStringLiteral("RichEdit1"));
+        box->setFocus();
+        for (int i = 0; i < lines.size(); ++i) {
+            if (i > 0) QTest::keyClick(box, Qt::Key_Return);
+            typeText(box, lines[i]);
+        }
+    }
+
+    std::unique_ptr<ScratchDir> dir;
+    std::unique_ptr<EnvGuard> data_home;
+    EventLog log;
+    FakeConfirmer* confirmer = nullptr;
+    std::unique_ptr<TForm1> form;
+    HistoryPanel* panel = nullptr;
+    std::unique_ptr<history::Store> store;
+};
+
+QTEST_MAIN(HistoryWindowTest)
+#include "history_window_test.moc"
