@@ -1,32 +1,33 @@
 // Speed of the score window, offscreen: one paint of the view for a four-line lyric
 // (target under 5 ms) and for 5,000 characters scrolled half-way with a note marked
 // (the rows in sight only, under 10 ms); a new width laid out for 5,000 characters;
-// and the time from the composition's arrival ("作曲完成" acknowledged) until the
-// window is shown and painted (under 50 ms).
+// the time from the composition's arrival ("作曲完成" acknowledged) until the
+// window is shown and painted (under 50 ms); and opening the history list
+// 作品记录 on 10,000 entries (under 100 ms).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <QListWidget>
 #include <QScrollBar>
 #include <QWindow>
 #include <filesystem>
 #include <string>
 
+#include "app/history_panel.h"
 #include "app/score_view.h"
 #include "app/score_window.h"
 #include "composer/compose_request.h"
 #include "composer/draws.h"
 #include "composer/message_sink.h"
+#include "history/store.h"
 #include "lyrics/gbk_text.h"
+#include "tests/history/history_fixtures.h"
+#include "tests/support/files.h"
 
 namespace {
 
 using namespace quavella;
-
-class NullSink final : public MessageSink {
-public:
-    void show(const std::string&) override {}
-};
 
 class IdlePlayer final : public MediaPlayer {
 public:
@@ -56,7 +57,7 @@ FinishedComposition composition(std::size_t chars) {
     FinishedComposition done;
     done.gbk_text = lyrics_of(chars);
     Generators draws(42);
-    NullSink sink;
+    QuietSink sink;
     done.outcome = compose_lyrics(done.gbk_text, 0, 0, 0, draws, sink, file.string());
     std::filesystem::remove(file);
     return done;
@@ -124,11 +125,46 @@ void run_shown(benchmark::State& state, std::size_t chars) {
 void BM_ComposedToShownFourLines(benchmark::State& state) { run_shown(state, 24); }
 void BM_ComposedToShown5000Chars(benchmark::State& state) { run_shown(state, 5000); }
 
+/// A history of 10,000 compositions, filled once for the run.
+const std::filesystem::path& history_of_10000() {
+    static const test::ScratchDir dir;
+    static const std::filesystem::path file = [] {
+        const std::filesystem::path path = dir.path() / "history.sqlite3";
+        history::Store store(path);
+        std::int64_t id = 0;
+        for (int n = 0; n < 10000; ++n) store.record(test::sample_record(n, 600), id);
+        return path;
+    }();
+    return file;
+}
+
+/// Opening 作品记录 on a history of 10,000 entries: the history opened, the score
+/// window made with its list filled (the first page) and shown.
+void BM_HistoryListOf10000(benchmark::State& state) {
+    const std::filesystem::path& file = history_of_10000();
+    IdlePlayer player;
+    for (auto _ : state) {
+        history::Store store(file);
+        ScoreWindow window(player, nullptr);
+        HistoryPanel* panel = window.attachHistory(&store, nullptr);
+        window.show();
+        QApplication::processEvents();
+        if (panel->list()->count() != HistoryPanel::kPageSize) {
+            state.SkipWithError("the list's first page was not filled");
+            break;
+        }
+        state.PauseTiming();
+        window.hide();
+        state.ResumeTiming();
+    }
+}
+
 BENCHMARK(BM_PaintFourLines)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Paint5000Chars)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Relayout5000Chars)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ComposedToShownFourLines)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ComposedToShown5000Chars)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HistoryListOf10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
