@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -35,9 +36,25 @@ public:
     void show(const std::string&) override {}
 };
 
-std::string scratch_file(const char* name) {
-    static const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    return dir + "/quavella-fuzz-tones-" + std::to_string(getpid()) + "-" + name + ".mid";
+/// The composition files of best-of and of the single request it is compared
+/// with: memory-backed where the system has it, removed when the fuzzer exits.
+struct ScratchFiles {
+    ScratchFiles() {
+        const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        const std::string stem = dir + "/quavella-fuzz-tones-" + std::to_string(getpid());
+        best = stem + "-best.mid";
+        single = stem + "-single.mid";
+    }
+    ~ScratchFiles() {
+        std::remove(best.c_str());
+        std::remove(single.c_str());
+    }
+    std::string best, single;
+};
+
+const ScratchFiles& scratch() {
+    static const ScratchFiles files;
+    return files;
 }
 
 std::string read_all(const std::string& path) {
@@ -170,7 +187,7 @@ void check_best_of(std::string_view gbk, const ToneCheck& check, int count, std:
     Generators gens(seed);
     const Generators::State start = gens.state();
     const BestOf best =
-        compose_best_of(gbk, check, count, speed, mode, timbre, gens, sink, scratch_file("best"));
+        compose_best_of(gbk, check, count, speed, mode, timbre, gens, sink, scratch().best);
     FUZZ_CHECK(best.midi_error.empty(), "%s", best.midi_error.c_str());
     FUZZ_CHECK(best.candidates.size() == static_cast<std::size_t>(count), "%zu candidates of %d",
                best.candidates.size(), count);
@@ -205,9 +222,9 @@ void check_best_of(std::string_view gbk, const ToneCheck& check, int count, std:
     Generators single(seed);
     single.restore(best.candidates[winner].state);
     const ComposeOutcome written =
-        compose_lyrics(gbk, speed, mode, timbre, single, sink, scratch_file("single"));
+        compose_lyrics(gbk, speed, mode, timbre, single, sink, scratch().single);
     FUZZ_CHECK(written.midi_error.empty(), "%s", written.midi_error.c_str());
-    FUZZ_CHECK(read_all(scratch_file("best")) == read_all(scratch_file("single")),
+    FUZZ_CHECK(read_all(scratch().best) == read_all(scratch().single),
                "best-of wrote another file than a single request");
 }
 
