@@ -12,7 +12,8 @@ cd "$root"
 build=build-fuzz
 
 # Targets and their smoke runs: each takes well under 20 s on one core.
-declare -A smoke_runs=([lyrics]=60000 [compose]=4000 [midi_writer]=20000)
+declare -A smoke_runs=([lyrics]=60000 [compose]=4000 [midi_writer]=20000 [musicxml]=4000 [history]=600
+  [tones]=8000)
 
 launcher=()
 if command -v ccache >/dev/null; then
