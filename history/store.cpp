@@ -17,6 +17,8 @@ namespace {
 
 /// How long a call waits for another connection's write to finish.
 constexpr int kBusyMs = 3000;
+/// Pause before a set-up that met another program's is tried again.
+constexpr int kSetUpRetryMs = 10;
 
 std::string numbers_text(const std::vector<int>& values) {
     std::string text;
@@ -171,6 +173,23 @@ Status Store::open_or_recover() {
 }
 
 Status Store::open_once() {
+    // Programs that set up a new history at the same moment (two windows started
+    // together) meet while one of them turns it to write-ahead logging. SQLite
+    // then answers the others "locked", or fails their look at the journal that
+    // has just gone, at once instead of waiting. Those start over until the first
+    // is done, for as long as a busy wait would last.
+    const auto passing = [](int rc) {
+        return (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED ||
+               rc == SQLITE_IOERR_FSTAT;
+    };
+    for (int waited = 0;; waited += kSetUpRetryMs) {
+        const Status st = set_up();
+        if (st == Status::ok || !passing(last_rc_) || waited >= kBusyMs) return st;
+        sqlite3_sleep(kSetUpRetryMs);
+    }
+}
+
+Status Store::set_up() {
     close();
     last_rc_ = SQLITE_OK;
     std::error_code ec;

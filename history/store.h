@@ -93,7 +93,10 @@ private:
     class Statement;
 
     Status open_or_recover();
+    /// Opens and sets up the file, starting over while another program is setting it up.
     Status open_once();
+    /// Opens the file and brings its schema up to date.
+    Status set_up();
     Status migrate();
     Status fail(const std::string& what);
     Status fail_sqlite(const std::string& what, int rc);

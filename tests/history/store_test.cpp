@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <random>
@@ -168,6 +171,43 @@ TEST_F(StoreTest, TwoWindowsRecordAtOnceAndSeeEachOther) {
             ASSERT_EQ(reader.get(ids[w][static_cast<std::size_t>(i)], entry), Status::ok);
             EXPECT_TRUE(same_record(entry.record, sample_record(w * kEach + i)));
         }
+    }
+}
+
+TEST_F(StoreTest, ANewHistoryStartedByFourWindowsAtOnceTakesEveryRecord) {
+    // The first start of several windows at the same moment: four programs set up
+    // the same new file. None may give up on it as "locked".
+    for (int round = 0; round < 30; ++round) {
+        const std::filesystem::path fresh = dir_.path() / ("fresh-" + std::to_string(round));
+        int gate[2];
+        ASSERT_EQ(::pipe(gate), 0);
+        std::vector<pid_t> windows;
+        for (int w = 0; w < 4; ++w) {
+            const pid_t pid = ::fork();
+            ASSERT_GE(pid, 0);
+            if (pid == 0) {
+                ::close(gate[1]);
+                char c;
+                while (::read(gate[0], &c, 1) > 0) {
+                }  // released together when the gate closes
+                Store store(fresh);
+                std::int64_t id = 0;
+                const bool ok = store.record(sample_record(w), id) == Status::ok;
+                if (!ok) std::fprintf(stderr, "window %d: %s\n", w, store.last_error().c_str());
+                ::_exit(ok ? 0 : 1);
+            }
+            windows.push_back(pid);
+        }
+        ::close(gate[0]);
+        ::close(gate[1]);
+        for (const pid_t pid : windows) {
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+        }
+        std::int64_t n = 0;
+        ASSERT_EQ(Store(fresh).count(n), Status::ok);
+        EXPECT_EQ(n, 4);
     }
 }
 
