@@ -23,11 +23,6 @@
 
 namespace {
 
-class NullSink : public quavella::MessageSink {
-public:
-    void show(const std::string&) override {}
-};
-
 const std::string& scratch_file() {
     // Memory-backed where the system has it: the file is written and read once per input.
     static const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
@@ -59,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const auto v : layout) syllables += v > 0 ? v : 0;
 
     Generators gens(seed);
-    NullSink sink;
+    QuietSink sink;
     const ComposeOutcome out = compose_lyrics(gbk, speed, mode, timbre, gens, sink, scratch_file());
     FUZZ_CHECK(out.midi_error.empty(), "%s", out.midi_error.c_str());
     FUZZ_CHECK(out.notes == syllables, "notes %d, syllables %ld", out.notes, syllables);

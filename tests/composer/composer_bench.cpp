@@ -7,6 +7,7 @@
 #include <string>
 
 #include "composer/compose_request.h"
+#include "composer/message_sink.h"
 #include "composer/song.h"
 #include "composer/style_tables.h"
 #include "composer_test_support.h"
@@ -34,15 +35,10 @@ std::string output_file() {
     return (dir / ("quavella-bench-" + std::to_string(::getpid()) + ".mid")).string();
 }
 
-class NullSink final : public MessageSink {
-public:
-    void show(const std::string&) override {}
-};
-
 void BM_SequencesFourLines(benchmark::State& state) {
     const std::string text = four_lines();
     Generators draws(1);
-    NullSink sink;
+    QuietSink sink;
     for (auto _ : state) {
         Paragraph paragraph(text);
         Song song(draws, sink);
@@ -58,7 +54,7 @@ BENCHMARK(BM_SequencesFourLines)->Unit(benchmark::kMicrosecond);
 void compose_file(benchmark::State& state, const std::string& text) {
     const std::string file = output_file();
     Generators draws(1);
-    NullSink sink;
+    QuietSink sink;
     int mode = 0;
     int notes = 0;
     for (auto _ : state) {

@@ -91,12 +91,6 @@ inline const std::vector<std::string> kPoemSyllables{"春", "眠", "不", "觉",
                                                      "闻", "啼", "鸟", "夜", "来", "风", "雨",
                                                      "声", "花", "落", "知", "多", "少"};
 
-/// Discards the composer's messages.
-class QuietSink final : public MessageSink {
-public:
-    void show(const std::string&) override {}
-};
-
 /// Composes `gbk_text` as the command line does and builds its score as the
 /// command line and the score window do.
 /// @param midi_file where the composition file is written

@@ -142,16 +142,11 @@ std::string random_lyrics(std::mt19937& rng) {
     return s;
 }
 
-class NullSink final : public MessageSink {
-public:
-    void show(const std::string&) override {}
-};
-
 TEST(SyllableTexts, OneTextPerComposedNoteAndNoCharacterLostForAnyBytes) {
     const ScratchDir dir;
     const std::string file = dir.file("song.mid");
     std::mt19937 rng(20240611);
-    NullSink sink;
+    QuietSink sink;
     for (int round = 0; round < 400; ++round) {
         const std::string text = random_lyrics(rng);
         SCOPED_TRACE(::testing::PrintToString(text));

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "composer/compose_request.h"
+#include "composer/message_sink.h"
 #include "lyrics/gbk_text.h"
 #include "tone_test_support.h"
 #include "tones/best_of.h"
@@ -29,17 +30,12 @@ std::string output_file() {
     return (dir / ("quavella-tones-bench-" + std::to_string(::getpid()) + ".mid")).string();
 }
 
-class NullSink final : public MessageSink {
-public:
-    void show(const std::string&) override {}
-};
-
 void BM_BestOf20FourLines(benchmark::State& state) {
     const std::string text = quatrain_gbk();
     const ToneCheck check(test::syllables_of(kQuatrain));
     const std::string file = output_file();
     Generators gens(1);
-    NullSink sink;
+    QuietSink sink;
     for (auto _ : state) {
         const BestOf best = compose_best_of(text, check, 20, 1, 0, 0, gens, sink, file);
         benchmark::DoNotOptimize(best.best);
@@ -52,7 +48,7 @@ void BM_GradeOneMelody(benchmark::State& state) {
     const std::string text = quatrain_gbk();
     const ToneCheck check(test::syllables_of(kQuatrain));
     Generators gens(1);
-    NullSink sink;
+    QuietSink sink;
     const ComposeOutcome outcome = compose_melody(text, 1, 0, 0, gens, sink);
     for (auto _ : state) {
         const ToneGrading grading = check.grade(outcome.nt_seq);

@@ -10,15 +10,11 @@
 #include <vector>
 
 #include "composer/compose_request.h"
+#include "composer/message_sink.h"
 #include "tone_test_support.h"
 
 namespace quavella {
 namespace {
-
-class Quiet final : public MessageSink {
-public:
-    void show(const std::string&) override {}
-};
 
 std::string file_bytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -40,7 +36,7 @@ protected:
     std::string gbk_;
     const ToneCheck check_{
         test::syllables_of({"春眠不觉晓", "处处闻啼鸟", "夜来风雨声", "花落知多少"})};
-    Quiet quiet_;
+    QuietSink quiet_;
 };
 
 TEST_F(BestOfTest, CandidatesAreTheCompositionsOfConsecutiveRequests) {
