@@ -41,12 +41,9 @@ std::string read_all(const std::string& path) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quavella;
     fuzz::FuzzInput in(data, size);
-    const int speed = in.below(3);
-    const int mode = in.below(4);
-    const int timbre = in.below(10);
-    const std::uint64_t seed = in.number(8);
-    const std::string_view gbk = in.rest();
-    if (gbk.size() > 4096) return 0;  // long texts only slow the search down
+    const fuzz::ComposeInput request(in);
+    if (request.too_long()) return 0;
+    const auto [speed, mode, timbre, seed, gbk] = request;
 
     const Paragraph paragraph(gbk);
     const PhraseLayout layout = paragraph.get_layout();

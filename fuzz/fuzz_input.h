@@ -34,4 +34,25 @@ private:
     std::size_t size_;
 };
 
+/// A composition request read off the front of an input: the three list
+/// positions and a seed; the rest of the input is the lyric, GBK.
+struct ComposeInput {
+    /// Longer lyrics only slow the search down.
+    static constexpr std::size_t kMaxLyric = 4096;
+
+    explicit ComposeInput(FuzzInput& in)
+        : speed(in.below(3)),
+          mode(in.below(4)),
+          timbre(in.below(10)),
+          seed(in.number(8)),
+          gbk(in.rest()) {}
+    bool too_long() const { return gbk.size() > kMaxLyric; }
+
+    int speed;
+    int mode;
+    int timbre;
+    std::uint64_t seed;
+    std::string_view gbk;
+};
+
 }  // namespace quavella::fuzz

@@ -21,11 +21,6 @@
 
 namespace {
 
-class NullSink : public quavella::MessageSink {
-public:
-    void show(const std::string&) override {}
-};
-
 /// A text as the exports promise it: valid UTF-8 without C0, DEL or C1 control
 /// characters, not empty and without blanks at its ends.
 bool printable(std::string_view text) {
@@ -62,15 +57,12 @@ bool has_tie(pugi::xml_node note, std::string_view type) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quavella;
     fuzz::FuzzInput in(data, size);
-    const int speed = in.below(3);
-    const int mode = in.below(4);
-    const int timbre = in.below(10);
-    const std::uint64_t seed = in.number(8);
-    const std::string_view gbk = in.rest();
-    if (gbk.size() > 4096) return 0;  // long texts only slow the search down
+    const fuzz::ComposeInput request(in);
+    if (request.too_long()) return 0;
+    const auto [speed, mode, timbre, seed, gbk] = request;
 
     Generators gens(seed);
-    NullSink sink;
+    QuietSink sink;
     const ComposeOutcome out = compose_melody(gbk, speed, mode, timbre, gens, sink);
     const notation::Score score = notation::build_score(notation::melody_from(gbk, out));
     const notation::Melody& melody = score.melody;

@@ -14,6 +14,7 @@
 
 #include "app/platform.h"
 #include "app/std_platform.h"
+#include "app/window_commands.h"
 #include "tests/support/files.h"
 #include "tests/support/tools.h"
 
@@ -141,6 +142,23 @@ struct FakeExportDialogs : ExportDialogs {
     EventLog& log_;
     std::deque<std::string> files;
     bool replace = false;
+};
+
+/// The commands' services as fakes that write into one log, and the clock they
+/// start up with.
+struct CommandFakes {
+    CommandServices services(CompositionListener* listener = nullptr) {
+        return {box, copier, sleeper, dialog, buttons, player, listener};
+    }
+
+    EventLog log;
+    FakeBox box{log};
+    RecordingCopier copier{log};
+    FakeSleeper sleeper{log};
+    FakeClock clock{20240601};
+    FakeSaveDialog dialog;
+    FakeButtons buttons;
+    FakePlayer player{log};
 };
 
 /// The facts of a composition file that the window's tests check.

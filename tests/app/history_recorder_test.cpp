@@ -28,14 +28,12 @@ struct CountingListener : CompositionListener {
 
 /// The compose command over fakes, in a scratch directory, with the recorder and
 /// a second listener (as the score window is) behind one fan-out.
-class RecorderTest : public ::testing::Test {
+class RecorderTest : public ::testing::Test, protected CommandFakes {
 protected:
     void compose_three(history::Store* store) {
         HistoryRecorder recorder(store, box, [] { return std::int64_t{1717200000000}; });
         ListenerFanOut both{&recorder, &other};
-        CommandServices services{box, copier, sleeper, dialog, buttons, player};
-        services.listener = &both;
-        WindowCommands commands(services, "quavella");
+        WindowCommands commands(services(&both), "quavella");
         commands.start_up(clock, fs::current_path().string());
         const ComposeInput inputs[] = {{kPoem, 0, 0, 0}, {kPoem, 2, 1, 3}, {kPoem, 1, 3, 7}};
         for (const ComposeInput& input : inputs) {
@@ -53,14 +51,6 @@ protected:
     }
 
     ScratchDir dir{ScratchDir::Current::enter};
-    EventLog log;
-    FakeBox box{log};
-    RecordingCopier copier{log};
-    FakeSleeper sleeper{log};
-    FakeClock clock{20240601};
-    FakeSaveDialog dialog;
-    FakeButtons buttons;
-    FakePlayer player{log};
     CountingListener other;
     std::vector<std::string> played;
 };

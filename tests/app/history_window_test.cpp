@@ -24,6 +24,7 @@
 #include "qt_typing.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/env_guard.h"
+#include "window_fakes.h"
 
 using namespace quavella;
 using namespace quavella::test;
@@ -58,18 +59,10 @@ private slots:
         dir = std::make_unique<ScratchDir>(ScratchDir::Current::enter);
         data_home = std::make_unique<EnvGuard>("XDG_DATA_HOME", dir->file("data"));
         log.clear();
-        WindowServices services;
-        auto player_fake = std::make_unique<FakePlayer>(log);
+        WindowFakes fakes;
+        WindowServices services = fake_window_services(log, fakes);
         auto confirmer_fake = std::make_unique<FakeConfirmer>(log);
         confirmer = confirmer_fake.get();
-        services.player = std::move(player_fake);
-        services.save_dialog = std::make_unique<FakeSaveDialog>();
-        services.box = std::make_unique<FakeBox>(log);
-        services.copier = std::make_unique<RecordingCopier>(log);
-        services.sleeper = std::make_unique<FakeSleeper>(log);
-        services.clock = std::make_unique<FakeClock>(4242);
-        services.link_opener = std::make_unique<FakeLinkOpener>(log);
-        services.export_dialogs = std::make_unique<FakeExportDialogs>(log);
         services.confirmer = std::move(confirmer_fake);
         form = std::make_unique<TForm1>(std::move(services));
         form->show();

@@ -19,6 +19,7 @@
 #include "app/url_label.h"
 #include "app_fakes.h"
 #include "qt_typing.h"
+#include "window_fakes.h"
 
 using namespace quavella;
 using namespace quavella::test;
@@ -41,18 +42,10 @@ private slots:
     void init() {
         dir = std::make_unique<ScratchDir>(ScratchDir::Current::enter);
         log.clear();
-        WindowServices services;
-        auto player_fake = std::make_unique<FakePlayer>(log);
-        auto dialog_fake = std::make_unique<FakeSaveDialog>();
-        player = player_fake.get();
-        dialog = dialog_fake.get();
-        services.player = std::move(player_fake);
-        services.save_dialog = std::move(dialog_fake);
-        services.box = std::make_unique<FakeBox>(log);
-        services.copier = std::make_unique<RecordingCopier>(log);
-        services.sleeper = std::make_unique<FakeSleeper>(log);
-        services.clock = std::make_unique<FakeClock>(4242);
-        services.link_opener = std::make_unique<FakeLinkOpener>(log);
+        WindowFakes fakes;
+        WindowServices services = fake_window_services(log, fakes);
+        player = fakes.player;
+        dialog = fakes.save_dialog;
         form = std::make_unique<TForm1>(std::move(services));
         form->show();
         QVERIFY(QTest::qWaitForWindowExposed(form.get()));

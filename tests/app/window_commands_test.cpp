@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 const std::string kLyrics = "春眠不觉晓，处处闻啼鸟。夜来风雨声，花落知多少。";
 
 /// The commands over fakes, in a scratch directory that is the current one.
-class CommandsTest : public ::testing::Test {
+class CommandsTest : public ::testing::Test, protected CommandFakes {
 protected:
     CommandsTest() { commands.start_up(clock, fs::current_path().string()); }
 
@@ -35,15 +35,7 @@ protected:
     static constexpr Buttons kStopped{false, true, false, false, true, true};
 
     ScratchDir dir{ScratchDir::Current::enter};
-    EventLog log;
-    FakeBox box{log};
-    RecordingCopier copier{log};
-    FakeSleeper sleeper{log};
-    FakeClock clock{20240601};
-    FakeSaveDialog dialog;
-    FakeButtons buttons;
-    FakePlayer player{log};
-    WindowCommands commands{{box, copier, sleeper, dialog, buttons, player}, "quavella"};
+    WindowCommands commands{services(), "quavella"};
 };
 
 TEST_F(CommandsTest, StartUpSetsPlayFileAndKeepsTheCurrentDirectory) {
@@ -53,7 +45,7 @@ TEST_F(CommandsTest, StartUpSetsPlayFileAndKeepsTheCurrentDirectory) {
 }
 
 TEST_F(CommandsTest, StartUpReportsAnUnreadableDirectoryAndGoesOn) {
-    WindowCommands other{{box, copier, sleeper, dialog, buttons, player}, "quavella"};
+    WindowCommands other{services(), "quavella"};
     other.start_up(clock, std::nullopt);
     EXPECT_EQ(log, EventLog{"show:quavella:Error!"});
     EXPECT_EQ(other.start_dir(), "");
@@ -122,7 +114,7 @@ TEST_F(CommandsTest, SameClockSameMelodyOtherClockAnother) {
 
     auto compose_with_clock = [&](std::uint64_t value) {
         FakeClock other_clock{value};
-        WindowCommands other{{box, copier, sleeper, dialog, buttons, player}, "quavella"};
+        WindowCommands other{services(), "quavella"};
         other.start_up(other_clock, dir.path().string());
         other.compose(lyrics({kLyrics}));
         return read_file("temp.mid");
@@ -150,7 +142,7 @@ TEST_F(CommandsTest, BestOfComposesAsThatManyPressesAndLoadsTheBest) {
 
     // The same clock pressing "生成主旋律" kCount + 1 times: the reference melodies.
     RecordingListener pressed;
-    WindowCommands presses{{box, copier, sleeper, dialog, buttons, player, &pressed}, "quavella"};
+    WindowCommands presses{services(&pressed), "quavella"};
     presses.start_up(clock, dir.path().string());
     std::vector<std::string> melodies;
     for (int i = 0; i <= kCount; ++i) {
@@ -159,7 +151,7 @@ TEST_F(CommandsTest, BestOfComposesAsThatManyPressesAndLoadsTheBest) {
     }
 
     RecordingListener heard;
-    WindowCommands best{{box, copier, sleeper, dialog, buttons, player, &heard}, "quavella"};
+    WindowCommands best{services(&heard), "quavella"};
     best.start_up(clock, dir.path().string());
     buttons.state = kFresh;
     log.clear();
@@ -219,7 +211,7 @@ TEST_F(CommandsTest, BestOfComposesAsThatManyPressesAndLoadsTheBest) {
 
 TEST_F(CommandsTest, BestOfRefusesAShortTextLikeACompositionAndLeavesTheGenerators) {
     RecordingListener heard;
-    WindowCommands best{{box, copier, sleeper, dialog, buttons, player, &heard}, "quavella"};
+    WindowCommands best{services(&heard), "quavella"};
     best.start_up(clock, dir.path().string());
     best.compose_best_of(lyrics({"春眠"}), 20);
     ASSERT_EQ(log.size(), 1u);
@@ -229,7 +221,7 @@ TEST_F(CommandsTest, BestOfRefusesAShortTextLikeACompositionAndLeavesTheGenerato
 
     // Nothing was drawn: a composition now is the first one the clock gives.
     RecordingListener first;
-    WindowCommands fresh{{box, copier, sleeper, dialog, buttons, player, &first}, "quavella"};
+    WindowCommands fresh{services(&first), "quavella"};
     fresh.start_up(clock, dir.path().string());
     fresh.compose(lyrics({kLyrics}));
     best.compose(lyrics({kLyrics}));
@@ -398,7 +390,7 @@ TEST_F(CommandsTest, SaveAsCopiesThePlayFileFromTheStartDirectory) {
 }
 
 TEST_F(CommandsTest, SaveAsAfterAnUnreadableStartDirectoryCopiesTheComposedPlayFile) {
-    WindowCommands other{{box, copier, sleeper, dialog, buttons, player}, "quavella"};
+    WindowCommands other{services(), "quavella"};
     other.start_up(clock, std::nullopt);
     other.compose(lyrics({kLyrics}));
     log.clear();
@@ -416,7 +408,7 @@ TEST_F(CommandsTest, DroppedCharactersLeaveTheMelodyOfTheRestUnchanged) {
         lyrics({"春眠不觉晓，\U0001F3B5处处闻啼鸟。", "夜来风雨声，花落知多少。\U0001F600"}));
     const std::string with_emoji = read_file("temp.mid");
     auto plain = [&] {
-        WindowCommands other{{box, copier, sleeper, dialog, buttons, player}, "quavella"};
+        WindowCommands other{services(), "quavella"};
         other.start_up(clock, dir.path().string());
         other.compose(lyrics({"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}));
         return read_file("temp.mid");
