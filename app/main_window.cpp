@@ -303,14 +303,17 @@ void TForm1::suiButton1Click() {
 
 void TForm1::suiButton2Click() {
     guarded([this] { commands_->play(); });
+    score_->follow();
 }
 
 void TForm1::suiButton3Click() {
     guarded([this] { commands_->pause(); });
+    score_->follow();
 }
 
 void TForm1::suiButton4Click() {
     guarded([this] { commands_->stop(); });
+    score_->follow();
     // Stopped: composing again comes next.
     if (suiButton1->isEnabled()) {
         suiButton1->setFocus();

@@ -15,7 +15,8 @@
 //   lyric box + lists --suiButton1Click--> WindowCommands::compose
 //       lines -> GBK text -> refusal check -> compose_lyrics -> "temp.mid"
 //       -> copy onto "2.mid"/"1.mid" -> wait -> MediaPlayer::open -> Loaded
-//   播放 / 暂停 / 停止 / 主旋律另存为 -> WindowCommands -> MediaPlayer, FileCopier
+//   播放 / 暂停 / 停止 / 主旋律另存为 -> WindowCommands -> MediaPlayer, FileCopier;
+//   after 播放 / 暂停 / 停止 the score window follows the player (ScoreWindow::follow)
 //   软件使用说明 -> TForm2;  拜访作者 -> LinkOpener;  退出 / close -> quit, the player closes its
 //   file
 //   "作曲完成" acknowledged -> ScoreWindow and HistoryRecorder (CompositionListener);

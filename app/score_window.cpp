@@ -127,10 +127,23 @@ void ScoreWindow::showInFront() {
     activateWindow();
 }
 
+void ScoreWindow::follow() {
+    if (!isVisible()) return;  // showing the window starts following
+    still_polls_ = 0;
+    last_tick_.reset();
+    follow_->start();
+    followPlayer();
+}
+
+bool ScoreWindow::following() const { return follow_->isActive(); }
+
 void ScoreWindow::followPlayer() {
-    if (!sheet_) return;
     const std::optional<int> tick = player_.position_ticks();
-    view_->setHighlight(tick ? notation::note_at_tick(sheet_->score, *tick) : -1);
+    if (sheet_) view_->setHighlight(tick ? notation::note_at_tick(sheet_->score, *tick) : -1);
+    // Stopped, ended, or paused for a while: no more polls until a button is pressed.
+    still_polls_ = tick && tick == last_tick_ ? still_polls_ + 1 : 0;
+    last_tick_ = tick;
+    if (!tick || still_polls_ >= kStillPolls) follow_->stop();
 }
 
 void ScoreWindow::showEvent(QShowEvent* event) {
@@ -139,8 +152,7 @@ void ScoreWindow::showEvent(QShowEvent* event) {
         placeBesideAnchor();
     }
     QMainWindow::showEvent(event);
-    follow_->start();
-    followPlayer();
+    follow();
 }
 
 void ScoreWindow::hideEvent(QHideEvent* event) {

@@ -14,6 +14,7 @@
 #include <QMainWindow>
 #include <QPointer>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,8 +73,17 @@ public:
     /// The most candidates one "择优作曲" composes.
     static constexpr int kMaxBestOf = 1000;
 
-    /// Polling interval of the player's position while visible, in milliseconds.
+    /// Polling interval of the player's position while following it, in milliseconds.
     static constexpr int kFollowMs = 40;
+    /// Polls that find the position unchanged (paused) before following stops.
+    static constexpr int kStillPolls = 25;
+
+    /// The melody may be playing now (播放, 暂停 or 停止 was pressed): the mark follows
+    /// the player while the window is shown, until the melody stops, ends, or holds
+    /// still for kStillPolls polls. Nothing polls the player otherwise.
+    void follow();
+    /// Whether the player's position is being polled.
+    bool following() const;
 
 signals:
     /// "择优作曲" was chosen: compose `count` melodies and keep the one that suits
@@ -113,6 +123,8 @@ private:
     std::unique_ptr<ExportDialogs> dialogs_;
     QPointer<QWidget> anchor_;
     std::shared_ptr<const ScoreSheet> sheet_;
+    std::optional<int> last_tick_;  ///< the position the last poll found
+    int still_polls_ = 0;           ///< polls in a row that found it unchanged
     ScoreView* view_;
     QToolBar* export_bar_;
     QAction* pdf_action_;

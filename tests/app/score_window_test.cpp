@@ -175,8 +175,13 @@ private slots:
         ScoreView* view = score->view();
         QCOMPARE(view->highlight(), -1);
 
-        // Playing: the timer reads the player's position.
+        // Nothing plays: nothing polls the player.
+        QVERIFY(!score->following());
+
+        // Playing: from 播放 on, the timer reads the player's position.
         player->position = starts[7] + 5;
+        click("suiButton2");
+        QVERIFY(score->following());
         QTRY_COMPARE_WITH_TIMEOUT(view->highlight(), 7, 1000);
         player->position = starts[8];
         QTRY_COMPARE_WITH_TIMEOUT(view->highlight(), 8, 1000);
@@ -184,12 +189,21 @@ private slots:
         player->position = starts[9] - 1;
         score->followPlayer();
         QCOMPARE(view->highlight(), 8);
-        // Paused: the position holds, and so does the mark.
+        // Paused: the position holds, and so does the mark; polling ends soon after.
         QTest::qWait(3 * ScoreWindow::kFollowMs);
         QCOMPARE(view->highlight(), 8);
-        // Stopped: no position, no mark.
+        QTRY_VERIFY_WITH_TIMEOUT(!score->following(),
+                                 4 * ScoreWindow::kStillPolls * ScoreWindow::kFollowMs);
+        QCOMPARE(view->highlight(), 8);
+        // Resumed (暂停 again): followed again.
+        player->position = starts[9];
+        click("suiButton3");
+        QTRY_COMPARE_WITH_TIMEOUT(view->highlight(), 9, 1000);
+        // Stopped: no position, no mark, no polling.
         player->position.reset();
-        QTRY_COMPARE_WITH_TIMEOUT(view->highlight(), -1, 1000);
+        click("suiButton4");
+        QCOMPARE(view->highlight(), -1);
+        QVERIFY(!score->following());
         // Past the last note (the closing rest): no mark.
         player->position = 1 << 20;
         score->followPlayer();
