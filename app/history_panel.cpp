@@ -41,15 +41,17 @@ QString firstWords(const std::string& lyrics_start) {
     return text;
 }
 
+/// Three short lines that fit a narrow list: when and how well the tones are
+/// sung, the first words, the settings.
 QString rowText(const history::Summary& s) {
     // The tone score only where some pair of syllables was graded.
     const QString tones = s.tone_score
                               ? QStringLiteral("  字调契合 %1%").arg(score_percent(*s.tone_score))
                               : QString();
-    return QStringLiteral("%1  %2 %3 %4%5\n%6")
-        .arg(QString::fromStdString(history::local_time_text(s.time_ms)),
-             QString::fromStdString(s.speed_item), QString::fromStdString(s.mode_item),
-             QString::fromStdString(s.timbre_item), tones, firstWords(s.lyrics_start));
+    return QStringLiteral("%1%2\n%3\n%4 · %5 · %6")
+        .arg(QString::fromStdString(history::local_time_text(s.time_ms)), tones,
+             firstWords(s.lyrics_start), QString::fromStdString(s.speed_item),
+             QString::fromStdString(s.mode_item), QString::fromStdString(s.timbre_item));
 }
 
 }  // namespace
@@ -68,6 +70,8 @@ HistoryPanel::HistoryPanel(history::Store* store, std::unique_ptr<Confirmer> con
     list_ = new QListWidget(body);
     list_->setObjectName(QStringLiteral("historyList"));
     list_->setUniformItemSizes(true);
+    list_->setTextElideMode(Qt::ElideRight);
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     layout->addWidget(list_, 1);
 
     auto* buttons = new QHBoxLayout;
@@ -155,6 +159,8 @@ void HistoryPanel::fetchMore() {
     at_end_ = static_cast<int>(page.size()) < kPageSize;
     for (const history::Summary& s : page) {
         auto* item = new QListWidgetItem(rowText(s), list_);
+        item->setSizeHint(QSize(0, 3 * list_->fontMetrics().lineSpacing() + 8));
+        item->setToolTip(QString::fromStdString(s.lyrics_start));
         item->setData(kIdRole, QVariant::fromValue<qlonglong>(s.id));
         last_id_ = s.id;
     }

@@ -12,7 +12,7 @@ packages=(
   fonts-wqy-microhei
   midicsv python3-mido poppler-utils
   python3 unicode-data
-  xvfb xdotool imagemagick sox xdg-utils
+  xvfb xdotool xclip imagemagick sox xdg-utils
   musescore3
   desktop-file-utils appstream lintian librsvg2-bin
 )

@@ -20,6 +20,8 @@ xvfb=
 trap 'kill $pid $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
 cd "$work"
 export QUAVELLA_AUDIO_FILE="$work/play.wav"
+# The window records its compositions: in this run's folder, never the user's history.
+export XDG_DATA_HOME="$work/data"
 
 mkfifo display.fifo
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display.fifo 2>xvfb.log &

@@ -2,8 +2,8 @@
 # Starts the real program under Xvfb, waits for its window, checks its size,
 # takes a screenshot, checks that it is not blank, composes from typed lyrics
 # with the FluidSynth player rendering to a WAV file, composes again from a
-# four-line Chinese lyric and keeps score.png of the score window "乐谱" beside
-# the screenshot, and exits through "退出".
+# four-line Chinese lyric pasted through the clipboard, keeps score.png of the
+# score window "乐谱" beside the screenshot, and exits through "退出".
 # Usage: window_screenshot.sh PROGRAM SCREENSHOT.png
 set -euo pipefail
 
@@ -20,6 +20,8 @@ pid=
 xvfb=
 trap 'kill $pid $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
 cd "$work"
+# The window records its compositions: in this run's folder, never the user's history.
+export XDG_DATA_HOME="$work/data"
 
 # A virtual X server on a free display. Xvfb writes the display number to the
 # given descriptor only once it accepts connections, so the program never races it.
@@ -35,13 +37,13 @@ start=$(date +%s%N)
 pid=$!
 
 window=
-for _ in $(seq 1 500); do
+for _ in $(seq 1 2000); do
   window=$(xdotool search --onlyvisible --name Quavella 2>/dev/null | head -n1 || true)
   [[ -n "$window" ]] && break
   kill -0 "$pid" 2>/dev/null || { echo "program ended before its window appeared"; exit 1; }
   sleep 0.01
 done
-[[ -n "$window" ]] || { echo "no window within 5 s"; exit 1; }
+[[ -n "$window" ]] || { echo "no window within 20 s"; exit 1; }
 echo "window visible after $((($(date +%s%N) - start) / 1000000)) ms"
 
 geometry=$(xdotool getwindowgeometry "$window")
@@ -94,14 +96,11 @@ done
 xdotool windowraise "$window"
 xdotool mousemove $((X + 641)) $((Y + 318)) click 1
 sleep 2.3
-xdotool mousemove $((X + 200)) $((Y + 300)) click 1 key ctrl+a Delete
-xdotool type --delay 60 "春眠不觉晓，"
-xdotool key Return
-xdotool type --delay 60 "处处闻啼鸟。"
-xdotool key Return
-xdotool type --delay 60 "夜来风雨声，"
-xdotool key Return
-xdotool type --delay 60 "花落知多少。"
+# Pasted, as lyrics often arrive: typing CJK through xdotool remaps a key for each
+# character and loses some when the machine is busy.
+printf '春眠不觉晓，\n处处闻啼鸟。\n夜来风雨声，\n花落知多少。' | xclip -selection clipboard -i
+xdotool mousemove $((X + 200)) $((Y + 300)) click 1 key ctrl+a Delete ctrl+v
+sleep 0.3
 xdotool mousemove $((X + 641)) $((Y + 186)) click 1
 message=
 for _ in $(seq 1 1000); do
