@@ -410,6 +410,7 @@ void FluidPlayer::open(const std::string& file) {
     program_ = check.melody_program();
     note_channels_ = check.note_channels;
     paused_ = false;
+    held_tick_ = 0;
     open_ = true;
     ready_program_locked();
 }
@@ -431,6 +432,7 @@ void FluidPlayer::close_locked() {
     program_ = -1;
     note_channels_ = 0;
     paused_ = false;
+    held_tick_ = 0;
     // Programs and controllers of this file must not carry over to the next one, nor its
     // program stay selected.
     if (synth_) reset_channels_locked();
@@ -449,6 +451,12 @@ void FluidPlayer::silence_locked() {
 // end of the file is where its position passes the file's length, whatever its status.
 bool FluidPlayer::at_end_locked() const {
     return fluid_player_get_current_tick(player_.get()) >= file_ticks_;
+}
+
+int FluidPlayer::tick_locked() const {
+    // Past the end the player counts on while notes ring out; the position stays at the end.
+    return std::max(std::min(fluid_player_get_current_tick(player_.get()), file_ticks_),
+                    held_tick_);
 }
 
 FluidPlayer::State FluidPlayer::state_locked() const {
@@ -483,6 +491,7 @@ void FluidPlayer::play_locked() {
             throw CommandError("Unknown error code");
         }
         player_ = std::move(player);
+        held_tick_ = 0;
         fluid_synth_set_gain(synth_.get(), static_cast<float>(melody_gain(soundfont_, program_)));
     }
     // Playing before the output starts, its first period already holds the melody. When no
@@ -508,6 +517,7 @@ void FluidPlayer::pause() {
     require_open();
     switch (state_locked()) {
         case State::playing:
+            held_tick_ = tick_locked();
             last_status_ = fluid_player_stop(player_.get());
             silence_locked();
             stop_output_locked();
@@ -525,6 +535,7 @@ void FluidPlayer::stop() {
     std::lock_guard lock(mutex_);
     require_open();
     if (player_) {
+        held_tick_ = tick_locked();
         last_status_ = fluid_player_stop(player_.get());
         silence_locked();
         stop_output_locked();
@@ -544,15 +555,14 @@ FluidPlayer::State FluidPlayer::state() const {
 int FluidPlayer::current_tick() const {
     std::lock_guard lock(mutex_);
     if (!player_) return 0;
-    // Past the end the player counts on while notes ring out; the position stays at the end.
-    return std::min(fluid_player_get_current_tick(player_.get()), file_ticks_);
+    return tick_locked();
 }
 
 std::optional<int> FluidPlayer::position_ticks() const {
     std::lock_guard lock(mutex_);
     const State now = state_locked();
     if (now != State::playing && now != State::paused) return std::nullopt;
-    return std::min(fluid_player_get_current_tick(player_.get()), file_ticks_);
+    return tick_locked();
 }
 
 int FluidPlayer::total_ticks() const {

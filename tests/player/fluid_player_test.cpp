@@ -181,6 +181,40 @@ TEST_F(FluidPlayerTest, PauseSilencesAndResumeContinuesFromTheSameTick) {
     EXPECT_NEAR(after_ms, total - paused_at, 200);
 }
 
+TEST_F(FluidPlayerTest, ThePositionNeverGoesBackAcrossPausesAndStops) {
+    // Playing on from a held position, FluidSynth restarts its clock and seeks back in
+    // its next period; read in between, its position is briefly wrong. The score
+    // window's mark reads the position many times a second, so it must never jump back.
+    const auto notes = run_of_notes(20, 100, 20);  // 2380 ticks
+    FluidPlayer& player = FluidPlayerTest::player();
+    player.open(file("a.mid", melody(16, notes)));
+    player.play();
+    int held = 0;
+    for (int cycle = 0; cycle < 16 && player.state() == State::playing; ++cycle) {
+        sleep_ms(40);
+        if (cycle % 2 == 0) {
+            player.pause();
+        } else {
+            player.stop();
+        }
+        held = player.current_tick();
+        if (cycle % 2 == 0) {
+            player.pause();  // resumes
+        } else {
+            player.play();
+        }
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(30);
+        while (std::chrono::steady_clock::now() < until) {
+            const int now = player.current_tick();
+            ASSERT_GE(now, held) << "cycle " << cycle;
+            const std::optional<int> position = player.position_ticks();
+            if (position) ASSERT_GE(*position, held) << "cycle " << cycle;
+        }
+    }
+    EXPECT_GT(held, 0);
+    player.close();
+}
+
 TEST_F(FluidPlayerTest, StopKeepsThePositionAndPlayContinuesFromIt) {
     const auto notes = run_of_notes(10, 100, 20);
     FluidPlayer& player = FluidPlayerTest::player();
