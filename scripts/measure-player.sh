@@ -44,7 +44,12 @@ wait_for_window() {  # NAME-PATTERN, prints the window id
   done
   return 1
 }
-click() { xdotool mousemove $((X + $1)) $((Y + $2)) click 1; }
+# Clicks at a point of the main window, raised first: on a small screen the score window
+# opens over it.
+click() {
+  xdotool windowraise "$window"
+  xdotool mousemove $((X + $1)) $((Y + $2)) click 1
+}
 # Waits until the recording has stopped growing for a second: the melody has ended and
 # rung out, and the output is released.
 wait_until_quiet() {
