@@ -10,24 +10,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 program=$(realpath "${1:-$root/build/app/quavella}")
 shot="$(dirname "$program")/measure-player.png"  # the screen when something goes wrong
-export QT_QPA_PLATFORM=xcb
-export LC_ALL=C.UTF-8
-export QUAVELLA_AUDIO_DRIVER=file
-
-work=$(mktemp -d)
-pid=
-xvfb=
-trap 'kill $pid $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
-cd "$work"
+# shellcheck source=../tests/support/xvfb_session.sh
+source "$root/tests/support/xvfb_session.sh"
 export QUAVELLA_AUDIO_FILE="$work/play.wav"
-# The window records its compositions: in this run's folder, never the user's history.
-export XDG_DATA_HOME="$work/data"
-
-mkfifo display.fifo
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display.fifo 2>xvfb.log &
-xvfb=$!
-read -r -t 20 number <display.fifo || { echo "Xvfb did not start"; exit 1; }
-export DISPLAY=":$number"
 
 "$program" 2>program.log &
 pid=$!

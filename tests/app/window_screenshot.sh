@@ -9,27 +9,8 @@ set -euo pipefail
 
 program=$1
 shot=$2
-export QT_QPA_PLATFORM=xcb
-# xdotool matches window names (Chinese captions) as UTF-8 only in a UTF-8 locale;
-# a fresh machine may start with none set.
-export LC_ALL=C.UTF-8
-export QUAVELLA_AUDIO_DRIVER=file
-
-work=$(mktemp -d)
-pid=
-xvfb=
-trap 'kill $pid $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
-cd "$work"
-# The window records its compositions: in this run's folder, never the user's history.
-export XDG_DATA_HOME="$work/data"
-
-# A virtual X server on a free display. Xvfb writes the display number to the
-# given descriptor only once it accepts connections, so the program never races it.
-mkfifo display.fifo
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display.fifo 2>xvfb.log &
-xvfb=$!
-read -r -t 20 number <display.fifo || { echo "Xvfb did not start"; cat xvfb.log; exit 1; }
-export DISPLAY=":$number"
+# shellcheck source=../support/xvfb_session.sh
+source "$(dirname "$0")/../support/xvfb_session.sh"
 export QUAVELLA_AUDIO_FILE="$work/out.wav"
 
 start=$(date +%s%N)
