@@ -20,15 +20,6 @@ pid=$!
 rss() { awk '/^VmRSS:/ { printf "%.1f MB", $2 / 1024 }' "/proc/$pid/status"; }
 # CPU time of the program in clock ticks (user + system).
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$pid/stat"; }
-wait_for_window() {  # NAME-PATTERN, prints the window id
-  local found=
-  for _ in $(seq 1 1500); do
-    found=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 || true)
-    [[ -n "$found" ]] && { echo "$found"; return 0; }
-    sleep 0.01
-  done
-  return 1
-}
 # Clicks at a point of the main window, raised first: on a small screen the score window
 # opens over it.
 click() {
@@ -67,10 +58,7 @@ compose() {
   local message
   message=$(wait_for_window '^提示$') || { echo "no message after composing"; exit 1; }
   xdotool windowfocus --sync "$message" key Return
-  for _ in $(seq 1 300); do
-    xdotool search --onlyvisible --name '^提示$' >/dev/null 2>&1 || return 0
-    sleep 0.01
-  done
+  wait_until_gone '^提示$' && return 0
   echo "the message after composing did not close"
   import -window root "$shot"
   exit 1

@@ -44,13 +44,7 @@ eval "$(xdotool getwindowgeometry --shell "$window")"
 xdotool mousemove $((X + 200)) $((Y + 300)) click 1
 xdotool type --delay 2 "Spring sleep, no dawn. Birds sing everywhere. Night wind, rain. Flowers fall."
 xdotool mousemove $((X + 641)) $((Y + 186)) click 1
-message=
-for _ in $(seq 1 1000); do
-  message=$(xdotool search --onlyvisible --name '^(提示|quavella)$' 2>/dev/null | head -n1 || true)
-  [[ -n "$message" ]] && break
-  sleep 0.01
-done
-[[ -n "$message" ]] || { echo "no message after composing"; exit 1; }
+message=$(wait_for_window '^(提示|quavella)$') || { echo "no message after composing"; exit 1; }
 import -window root "${shot%.png}-composed.png"
 [[ "$(xdotool getwindowname "$message")" == "提示" ]] || { echo "compose ended with an error box"; exit 1; }
 [[ -s 2.mid && ! -e 1.mid ]] || { echo "2.mid was not written"; exit 1; }
@@ -58,20 +52,11 @@ cmp -s temp.mid 2.mid || { echo "2.mid differs from temp.mid"; exit 1; }
 midicsv 2.mid | grep -q '^0, 0, Header, 1, 2, 120$' || { echo "2.mid is not a two-track file"; exit 1; }
 echo "composed: $(midicsv 2.mid | grep -c Note_on_c) notes"
 xdotool windowfocus --sync "$message" key Return
-for _ in $(seq 1 300); do
-  xdotool search --onlyvisible --name '^提示$' >/dev/null 2>&1 || break
-  sleep 0.01
-done
+wait_until_gone '^提示$' || { echo "the message did not close"; exit 1; }
 
 # The score window follows the composition. Without a window manager it may cover
 # the main window, which is raised before each click on it.
-score=
-for _ in $(seq 1 300); do
-  score=$(xdotool search --onlyvisible --name '^乐谱$' 2>/dev/null | head -n1 || true)
-  [[ -n "$score" ]] && break
-  sleep 0.01
-done
-[[ -n "$score" ]] || { echo "no score window after composing"; exit 1; }
+score=$(wait_for_window '^乐谱$') || { echo "no score window after composing"; exit 1; }
 
 # "停止" (suiButton4 at 601,305) lets us compose again; then a Chinese lyric replaces the text.
 xdotool windowraise "$window"
@@ -83,19 +68,11 @@ printf '春眠不觉晓，\n处处闻啼鸟。\n夜来风雨声，\n花落知多
 xdotool mousemove $((X + 200)) $((Y + 300)) click 1 key ctrl+a Delete ctrl+v
 sleep 0.3
 xdotool mousemove $((X + 641)) $((Y + 186)) click 1
-message=
-for _ in $(seq 1 1000); do
-  message=$(xdotool search --onlyvisible --name '^(提示|quavella)$' 2>/dev/null | head -n1 || true)
-  [[ -n "$message" ]] && break
-  sleep 0.01
-done
-[[ -n "$message" ]] || { echo "no message after composing the Chinese lyric"; exit 1; }
+message=$(wait_for_window '^(提示|quavella)$') ||
+  { echo "no message after composing the Chinese lyric"; exit 1; }
 [[ "$(xdotool getwindowname "$message")" == "提示" ]] || { echo "compose ended with an error box"; exit 1; }
 xdotool windowfocus --sync "$message" key Return
-for _ in $(seq 1 300); do
-  xdotool search --onlyvisible --name '^提示$' >/dev/null 2>&1 || break
-  sleep 0.01
-done
+wait_until_gone '^提示$' || { echo "the message did not close"; exit 1; }
 # Twenty characters, twenty notes: the lyric arrived whole.
 notes=$(midicsv 1.mid | grep -c Note_on_c)
 [[ "$notes" == 20 ]] || { echo "the Chinese lyric gave $notes notes, not 20"; exit 1; }

@@ -1,7 +1,7 @@
 # Sourced by the scripts that run the real window under Xvfb. It makes a scratch
 # folder and enters it, starts a virtual X server on a free display, sets what the
 # window needs, and ends both (and the program, once its id is in $pid) when the
-# script exits. Afterwards: $work, $xvfb, DISPLAY.
+# script exits. Afterwards: $work, $xvfb, DISPLAY, and the window waits below.
 export QT_QPA_PLATFORM=xcb
 # xdotool matches window names (Chinese captions) as UTF-8 only in a UTF-8 locale;
 # a fresh machine may start with none set.
@@ -23,3 +23,24 @@ Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display.fifo 2>xvfb.log 
 xvfb=$!
 read -r -t 20 number <display.fifo || { echo "Xvfb did not start"; cat xvfb.log; exit 1; }
 export DISPLAY=":$number"
+
+# Prints the id of the first visible window whose name matches the pattern, waiting up
+# to 15 s for one; fails when none appears.
+wait_for_window() {
+  local found
+  for _ in $(seq 1 1500); do
+    found=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n1 || true)
+    [[ -n "$found" ]] && { echo "$found"; return 0; }
+    sleep 0.01
+  done
+  return 1
+}
+
+# Waits up to 3 s until no visible window's name matches the pattern; fails otherwise.
+wait_until_gone() {
+  for _ in $(seq 1 300); do
+    xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 || return 0
+    sleep 0.01
+  done
+  return 1
+}
