@@ -6,10 +6,10 @@
 #include <exception>
 #include <memory>
 
-#include "app/assertion_box.h"
-#include "app/desktop_start.h"
-#include "app/fluid_player.h"
-#include "app/main_window.h"
+#include "app/desktop/desktop_start.h"
+#include "app/player/fluid_player.h"
+#include "app/windows/assertion_box.h"
+#include "app/windows/main_window.h"
 #include "base/qassert.h"
 
 namespace {

@@ -25,6 +25,23 @@ inline constexpr const char* kWorkingFile = "temp.mid";
 /// A growable sequence of notes, durations or layout entries.
 using Sequence = std::vector<std::int32_t>;
 
+/// Ticks per beat of every composition file.
+inline constexpr int kCompositionTicksPerBeat = 120;
+
+/// A composition file made in memory.
+struct CompositionFile {
+    std::string bytes;  ///< the whole file; empty when it could not be made
+    std::string error;  ///< the writer's error text; empty when the bytes are complete
+};
+
+/// The bytes of the composition file of a melody, exactly as Song writes them:
+/// format 1, a track with key signature, tempo and program, a track of the notes.
+/// Edited melodies are written through it too.
+/// @param tempo_bpm beats per minute, above 0
+/// @param notes,ticks MIDI note numbers and their durations, of the same length
+CompositionFile composition_file(int tempo_bpm, int program, const Sequence& notes,
+                                 const Sequence& ticks);
+
 /// Composer of one melody; used once: construct, set, compose, destroy.
 class Song {
 public:
@@ -91,10 +108,7 @@ private:
     int nt_area_index(std::int32_t note);
     void write_midi(const std::string& midi_file);
 
-    std::uint8_t key_minor = 0;
-    int key_sharps = 0;
     int program = 0;
-    int ticks_per_beat = 120;
     int nt_cnt = 0;
     int tempo_bpm = 90;
     int mode = 3;

@@ -5,6 +5,7 @@
 
 #include "base/qassert.h"
 #include "composer/song.h"
+#include "midi/memory_file.h"
 #include "midi/midiio.h"
 
 namespace quavella {
@@ -16,6 +17,8 @@ class CompositionWrite final : public MidiWrite {
 public:
     CompositionWrite(const std::string& filename, std::string& error_text)
         : MidiWrite(filename.c_str()), error_text_(error_text) {}
+    CompositionWrite(std::FILE* stream, std::string& error_text)
+        : MidiWrite(stream, "memory"), error_text_(error_text) {}
     ~CompositionWrite() override { close(); }
 
     void error(const char* message) override {
@@ -29,32 +32,53 @@ private:
 constexpr int melody_channel = 1;
 constexpr std::uint8_t velocity = 95;
 
-}  // namespace
-
-void Song::write_midi(const std::string& midi_file) {
-    midi_error_.clear();
-    // A tempo of 0 has no length of a beat; it is a caller's error like the
-    // other contract breaches of the composer.
-    QV_ASSERT("song", tempo_bpm > 0);
-    CompositionWrite out(midi_file, midi_error_);
-    out.header(1, 1, ticks_per_beat);
+// The file's layout: a key signature, the tempo and the program in the first
+// track, then each note of the second starting when the previous one ends.
+void write_composition(CompositionWrite& out, int tempo_bpm, int program, const Sequence& notes,
+                       const Sequence& ticks) {
+    out.header(1, 1, kCompositionTicksPerBeat);
     out.starttrack();
-    out.keysignature(key_sharps, key_minor);
+    out.keysignature(0, 0);
     out.tempo(60000000 / tempo_bpm);
     out.programchange(melody_channel, static_cast<std::uint8_t>(program));
     out.starttrack();
-    // The failure report quotes the expression exactly as written.
-    QV_ASSERT_TEXT("song", nt_seq_now.size() == tm_seq_now.size(),
-                   "nt_seq_now.size()== tm_seq_now.size()");
-    for (std::size_t i = 0; i < nt_seq_now.size(); ++i) {
-        const auto key = static_cast<std::uint8_t>(nt_seq_now[i]);
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        const auto key = static_cast<std::uint8_t>(notes[i]);
         out.noteon(melody_channel, key, velocity);
-        out.pause(static_cast<std::uint32_t>(tm_seq_now[i]));
+        out.pause(static_cast<std::uint32_t>(ticks[i]));
         out.noteoff(melody_channel, key, velocity);
     }
     out.endtrack();
     out.endoftrack();
     out.close();
+}
+
+}  // namespace
+
+CompositionFile composition_file(int tempo_bpm, int program, const Sequence& notes,
+                                 const Sequence& ticks) {
+    // A tempo of 0 has no length of a beat; it is a caller's error like the
+    // other contract breaches of the composer.
+    QV_ASSERT("song", tempo_bpm > 0);
+    QV_ASSERT("song", notes.size() == ticks.size());
+    CompositionFile file;
+    MemoryFile memory;
+    {
+        CompositionWrite out(memory.release_stream(), file.error);
+        write_composition(out, tempo_bpm, program, notes, ticks);
+    }
+    if (file.error.empty()) file.bytes = memory.bytes();
+    return file;
+}
+
+void Song::write_midi(const std::string& midi_file) {
+    midi_error_.clear();
+    QV_ASSERT("song", tempo_bpm > 0);
+    // The failure report quotes the expression exactly as written.
+    QV_ASSERT_TEXT("song", nt_seq_now.size() == tm_seq_now.size(),
+                   "nt_seq_now.size()== tm_seq_now.size()");
+    CompositionWrite out(midi_file, midi_error_);
+    write_composition(out, tempo_bpm, program, nt_seq_now, tm_seq_now);
 }
 
 }  // namespace quavella

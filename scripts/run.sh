@@ -6,7 +6,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 here=$(pwd)
 cd "$root"
 bash scripts/install-deps.sh
-bash scripts/build.sh build
+bash scripts/build.sh build -DBUILD_TESTING=OFF -- --target quavella quavella-cli
 cd "$here"
 if [[ -x "$root/build/app/quavella" ]]; then
   exec "$root/build/app/quavella"

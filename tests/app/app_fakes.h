@@ -12,9 +12,18 @@
 #include <string>
 #include <vector>
 
-#include "app/platform.h"
-#include "app/std_platform.h"
-#include "app/window_commands.h"
+#include "app/commands/button_panel.h"
+#include "app/commands/command_error.h"
+#include "app/commands/composition_listener.h"
+#include "app/commands/export_dialogs.h"
+#include "app/commands/file_copier.h"
+#include "app/commands/link_opener.h"
+#include "app/commands/media_player.h"
+#include "app/commands/message_box.h"
+#include "app/commands/save_dialog.h"
+#include "app/commands/std_platform.h"
+#include "app/commands/timing.h"
+#include "app/commands/window_commands.h"
 #include "tests/support/files.h"
 #include "tests/support/tools.h"
 

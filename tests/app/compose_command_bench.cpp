@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/fluid_player.h"
-#include "app/window_commands.h"
+#include "app/commands/window_commands.h"
+#include "app/player/fluid_player.h"
 #include "app_fakes.h"
 
 namespace quavella {

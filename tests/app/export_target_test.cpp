@@ -1,6 +1,6 @@
 // The target file of an export: names made from titles, the extension, and the
 // question before anything that exists under the name is replaced.
-#include "app/export_target.h"
+#include "app/commands/export_target.h"
 
 #include <gtest/gtest.h>
 

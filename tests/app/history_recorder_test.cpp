@@ -1,13 +1,13 @@
 // The window's compositions in the history: the compose command over fakes tells
 // the recorder, the real quavella-cli makes every entry again byte for byte, and
 // a history that cannot be kept leaves composing as it was with one notice.
-#include "app/history_recorder.h"
+#include "app/history/history_recorder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "app/window_commands.h"
+#include "app/commands/window_commands.h"
 #include "app_fakes.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/env_guard.h"

@@ -16,9 +16,9 @@
 #include <filesystem>
 #include <memory>
 
-#include "app/history_panel.h"
-#include "app/main_window.h"
-#include "app/score_window.h"
+#include "app/history/history_panel.h"
+#include "app/windows/main_window.h"
+#include "app/windows/score_window.h"
 #include "app_fakes.h"
 #include "history/store.h"
 #include "qt_typing.h"

@@ -1,6 +1,6 @@
 // The window program's command line: each option, help and version beside refused
 // arguments, and the refusals' texts.
-#include "app/launch_options.h"
+#include "app/desktop/launch_options.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The Qt adapters for real, offscreen: the assertion box, the link opener when no
 // browser opens the address, the save dialog in a folder whose files block on
 // read, and window placement within the screen's available area.
-#include "app/qt_platform.h"
+#include "app/windows/qt_platform.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,7 +22,7 @@
 #include <functional>
 #include <thread>
 
-#include "app/assertion_box.h"
+#include "app/windows/assertion_box.h"
 #include "tests/support/env_guard.h"
 #include "tests/support/files.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/score_sheet.h"
+#include "app/score/score_sheet.h"
 #include "notation/score.h"
 
 namespace quavella::test {

@@ -2,7 +2,7 @@
 // made by hand, rows broken at bar lines, only the rows in sight painted, the
 // heard note kept in sight; and the PDF and PNG exports read back by poppler's
 // pdftotext and by an image reader.
-#include "app/score_view.h"
+#include "app/score/score_view.h"
 
 #include <QImage>
 #include <QPainter>
@@ -13,8 +13,8 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/score_export.h"
-#include "app/score_layout.h"
+#include "app/score/score_export.h"
+#include "app/score/score_layout.h"
 #include "score_fixture.h"
 
 using namespace quavella;

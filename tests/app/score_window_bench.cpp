@@ -14,9 +14,9 @@
 #include <filesystem>
 #include <string>
 
-#include "app/history_panel.h"
-#include "app/score_view.h"
-#include "app/score_window.h"
+#include "app/history/history_panel.h"
+#include "app/score/score_view.h"
+#include "app/windows/score_window.h"
 #include "composer/compose_request.h"
 #include "composer/draws.h"
 #include "composer/message_sink.h"

@@ -3,7 +3,7 @@
 // hides on close and comes back with the next composition or Ctrl+M, marks the
 // note at the player's position, and exports without replacing files unasked.
 // The platform services are fakes; the composer, the notation and the files are real.
-#include "app/score_window.h"
+#include "app/windows/score_window.h"
 
 #include <QComboBox>
 #include <QPainter>
@@ -17,9 +17,9 @@
 #include <fstream>
 #include <memory>
 
-#include "app/main_window.h"
-#include "app/score_layout.h"
-#include "app/score_view.h"
+#include "app/score/score_layout.h"
+#include "app/score/score_view.h"
+#include "app/windows/main_window.h"
 #include "app_fakes.h"
 #include "qt_typing.h"
 #include "score_fixture.h"

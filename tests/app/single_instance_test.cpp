@@ -1,7 +1,7 @@
 // One window per working folder: a later start brings the first forward, --new-instance
 // runs beside it, different folders do not meet, a crashed window's socket is replaced,
 // and a folder where no socket can be made leaves the window running alone.
-#include "app/single_instance.h"
+#include "app/desktop/single_instance.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>

@@ -13,10 +13,10 @@
 #include <fstream>
 #include <memory>
 
-#include "app/instructions_window.h"
-#include "app/main_window.h"
-#include "app/qt_platform.h"
-#include "app/url_label.h"
+#include "app/windows/instructions_window.h"
+#include "app/windows/main_window.h"
+#include "app/windows/qt_platform.h"
+#include "app/windows/url_label.h"
 #include "app_fakes.h"
 #include "qt_typing.h"
 #include "window_fakes.h"

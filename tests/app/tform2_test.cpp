@@ -4,7 +4,7 @@
 #include <QTextBlock>
 #include <QtTest>
 
-#include "app/instructions_window.h"
+#include "app/windows/instructions_window.h"
 #include "qt_typing.h"
 
 using quavella::TForm2;

@@ -1,6 +1,6 @@
 // The window's commands without a window: start-up, compose with its refusals and
 // failures, the play file rotation, stop and save as, over fakes and real files.
-#include "app/window_commands.h"
+#include "app/commands/window_commands.h"
 
 #include <gtest/gtest.h>
 

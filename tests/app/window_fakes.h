@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "app/window_services.h"
+#include "app/windows/window_services.h"
 #include "app_fakes.h"
 
 namespace quavella::test {

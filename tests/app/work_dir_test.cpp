@@ -1,6 +1,6 @@
 // The working folder of a start from the menu: the music folder read from user-dirs.dirs,
 // the data-folder fallback, the environment's rules, and entering the folder.
-#include "app/work_dir.h"
+#include "app/desktop/work_dir.h"
 
 #include <gtest/gtest.h>
 

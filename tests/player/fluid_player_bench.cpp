@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "app/fluid_player.h"
+#include "app/player/fluid_player.h"
 #include "tests/player/player_test_support.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The FluidSynth player tested for real: FluidSynth's "file" driver renders the audio in
 // real time into a WAV, which the tests read back. Timings have wide margins, since the
 // tests also run on a loaded machine and under sanitizers.
-#include "app/fluid_player.h"
+#include "app/player/fluid_player.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -208,7 +208,9 @@ TEST_F(FluidPlayerTest, ThePositionNeverGoesBackAcrossPausesAndStops) {
             const int now = player.current_tick();
             ASSERT_GE(now, held) << "cycle " << cycle;
             const std::optional<int> position = player.position_ticks();
-            if (position) ASSERT_GE(*position, held) << "cycle " << cycle;
+            if (position) {
+                ASSERT_GE(*position, held) << "cycle " << cycle;
+            }
         }
     }
     EXPECT_GT(held, 0);

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "app/fluid_player.h"
-#include "app/std_platform.h"
-#include "app/window_commands.h"
+#include "app/commands/std_platform.h"
+#include "app/commands/window_commands.h"
+#include "app/player/fluid_player.h"
 #include "tests/player/player_test_support.h"
 
 namespace quavella {

@@ -5,8 +5,8 @@
 #include <QTest>
 #include <memory>
 
-#include "app/fluid_player.h"
-#include "app/main_window.h"
+#include "app/player/fluid_player.h"
+#include "app/windows/main_window.h"
 
 namespace quavella {
 

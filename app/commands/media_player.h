@@ -1,0 +1,35 @@
+// The melody player as the window's commands use it.
+// Qt-free, so the commands run in tests with fakes.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "app/commands/command_error.h"
+
+namespace quavella {
+
+/// The melody player. play, pause and stop with no file open throw
+/// CommandError("No MCI device open"); open throws CommandError with the
+/// service's own text when the file cannot be opened. The sound system is needed
+/// only to play: play throws CommandError with a message for the user when it is
+/// missing (no audio output, no soundfont), and tries again at the next call.
+class MediaPlayer {
+public:
+    virtual ~MediaPlayer() = default;
+    /// Closes a held file first, then opens `file` stopped at its start.
+    virtual void open(const std::string& file) = 0;
+    /// Plays from the current position; at the end it starts again from the start.
+    virtual void play() = 0;
+    /// Pauses while playing, resumes while paused, otherwise does nothing.
+    virtual void pause() = 0;
+    /// Stops; the file stays open and keeps its position.
+    virtual void stop() = 0;
+    /// Closes the held file, if any. Never throws.
+    virtual void close() = 0;
+    /// The position in ticks of the file's time base while a melody plays or is
+    /// paused; nothing when it is stopped, has ended or no file is open.
+    virtual std::optional<int> position_ticks() const = 0;
+};
+
+}  // namespace quavella

@@ -1,0 +1,194 @@
+// The main window's commands over the platform services.
+#include "app/commands/window_commands.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <utility>
+
+#include "composer/compose_request.h"
+#include "lyrics/gbk_text.h"
+#include "lyrics/syllables.h"
+#include "tones/best_of.h"
+#include "tones/tone_grading.h"
+
+namespace quavella {
+
+namespace {
+
+constexpr const char* kSecondPlayFile = "2.mid";
+
+/// The play file after `current`: "1.mid" becomes "2.mid", anything else "1.mid".
+std::string next_play_file(const std::string& current) {
+    return current == kFirstPlayFile ? kSecondPlayFile : kFirstPlayFile;
+}
+
+std::string not_saved_message(const std::string& file, const std::string& reason) {
+    return "无法保存旋律文件 " + file + "：" + reason;
+}
+
+}  // namespace
+
+WindowCommands::WindowCommands(CommandServices services, std::string app_title)
+    : svc_(services), title_(std::move(app_title)), sink_(svc_.box, title_) {}
+
+void WindowCommands::start_up(Clock& clock, const std::optional<std::string>& current_dir) {
+    play_file_.clear();
+    start_dir_.clear();
+    gens_.seed(clock.now());
+    play_file_ = kFirstPlayFile;
+    if (current_dir) {
+        start_dir_ = *current_dir;
+    } else {
+        svc_.box.show("Error!", title_);
+    }
+}
+
+std::optional<std::string> WindowCommands::lyric_text(const ComposeInput& input) {
+    // The lines joined with nothing between them, as GBK bytes.
+    GbkConversion converted = lyric_text_from_lines(input.lines, LyricEncoding::utf8);
+    if (!converted.ok) {
+        throw CommandError("歌词无法转换为 GBK 编码");
+    }
+    // Characters GBK lacks are named once; empty, too short or unusable texts are
+    // turned away before anything is built.
+    const LyricCheck check = check_lyrics(converted);
+    if (check.notice) {
+        svc_.box.show(*check.notice, kHintCaption);
+    }
+    if (check.refusal) {
+        svc_.box.show(*check.refusal, kHintCaption);
+        return std::nullopt;
+    }
+    return std::move(converted.gbk);
+}
+
+bool WindowCommands::deliver() {
+    // The next play file gets the new melody; the player still holds the other.
+    const std::string next = next_play_file(play_file_);
+    if (const auto failure = svc_.copier.copy(kWorkingFile, next, true)) {
+        svc_.box.show(not_saved_message(next, *failure), kHintCaption);
+        return false;
+    }
+    play_file_ = next;
+
+    // Wait, then load; an open that fails ends the command with its error.
+    svc_.sleeper.sleep_ms(kWaitMs);
+    svc_.player.open(play_file_);
+
+    // Loaded: composing waits for 停止, the melody's buttons come alive.
+    svc_.buttons.set_enabled(kComposeButton, false);
+    for (const int button : {kPlayButton, kPauseButton, kStopButton, kSaveAsButton}) {
+        svc_.buttons.set_enabled(button, true);
+    }
+    return true;
+}
+
+void WindowCommands::compose(const ComposeInput& input) {
+    const std::optional<std::string> gbk = lyric_text(input);
+    if (!gbk) return;
+
+    // The paragraph analysed, the tempo drawn, the settings mapped and the melody
+    // composed into the working file.
+    const Generators::State state_before = gens_.state();
+    ComposeOutcome outcome = compose_lyrics(*gbk, input.speed_pos, input.mode_pos, input.timbre_pos,
+                                            gens_, sink_, kWorkingFile);
+    if (!outcome.midi_error.empty()) {
+        // A partial "temp.mid" must not reach the player: nothing else changes.
+        svc_.box.show(not_saved_message(kWorkingFile, outcome.midi_error), kHintCaption);
+        return;
+    }
+    if (!deliver()) return;
+    svc_.box.show("作曲完成", kHintCaption);
+    if (svc_.listener != nullptr) {
+        svc_.listener->composed(FinishedComposition{input.lines, *gbk, input.speed_pos,
+                                                    input.mode_pos, input.timbre_pos, state_before,
+                                                    std::move(outcome), play_file_});
+    }
+}
+
+void WindowCommands::compose_best_of(const ComposeInput& input, int count) {
+    const std::optional<std::string> gbk = lyric_text(input);
+    if (!gbk) return;
+
+    // The candidates composed and graded; the best one written to the working file.
+    const ToneCheck check(syllable_texts(*gbk));
+    BestOf best = quavella::compose_best_of(*gbk, check, count, input.speed_pos, input.mode_pos,
+                                            input.timbre_pos, gens_, sink_, kWorkingFile);
+    if (!best.midi_error.empty()) {
+        svc_.box.show(not_saved_message(kWorkingFile, best.midi_error), kHintCaption);
+        return;
+    }
+    if (!deliver()) return;
+    svc_.box.show("作曲完成", kHintCaption);
+    if (svc_.listener == nullptr) return;
+    const auto finished = [&](std::size_t k, std::string play_file) {
+        BestOfCandidate& c = best.candidates[k];
+        FinishedComposition f{
+            input.lines,      *gbk,    input.speed_pos,      input.mode_pos,
+            input.timbre_pos, c.state, std::move(c.outcome), std::move(play_file)};
+        f.candidate = static_cast<int>(k) + 1;
+        return f;
+    };
+    for (std::size_t k = 0; k < best.candidates.size(); ++k) {
+        if (k != best.best) svc_.listener->passed_over(finished(k, std::string()));
+    }
+    svc_.listener->composed(finished(best.best, play_file_));
+}
+
+void WindowCommands::load(std::string_view midi) {
+    {
+        std::ofstream out(kWorkingFile, std::ios::binary | std::ios::trunc);
+        out.write(midi.data(), static_cast<std::streamsize>(midi.size()));
+        out.close();
+        if (!out) {
+            svc_.box.show(not_saved_message(kWorkingFile, std::strerror(errno)), kHintCaption);
+            return;
+        }
+    }
+    deliver();
+}
+
+void WindowCommands::play() { svc_.player.play(); }
+
+void WindowCommands::pause() { svc_.player.pause(); }
+
+void WindowCommands::stop() {
+    svc_.player.stop();
+    svc_.sleeper.sleep_ms(kWaitMs);
+    svc_.buttons.set_enabled(kComposeButton, true);
+    svc_.buttons.set_enabled(kPlayButton, false);
+    svc_.buttons.set_enabled(kPauseButton, false);
+}
+
+void WindowCommands::save_as() {
+    const auto chosen = svc_.save_dialog.ask();
+    if (!chosen) {
+        return;
+    }
+    const std::string target = save_target(*chosen);
+    // The play file lies in the start directory; when that could not be read, the
+    // play file was written relative to the current directory and is read the same way.
+    const std::string source = start_dir_.empty() ? play_file_ : start_dir_ + "/" + play_file_;
+    if (const auto failure = svc_.copier.copy(source, target, false)) {
+        svc_.save_dialog.save_failed();
+        svc_.box.show("主旋律没有保存到 " + target + "：" + *failure, kHintCaption);
+    }
+}
+
+std::string save_target(std::string_view chosen) {
+    constexpr std::string_view ext = ".mid";
+    const bool has_ext =
+        chosen.size() >= ext.size() &&
+        std::equal(ext.begin(), ext.end(), chosen.end() - static_cast<std::ptrdiff_t>(ext.size()),
+                   [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+    std::string target(chosen);
+    if (!has_ext) {
+        target += ext;
+    }
+    return target;
+}
+
+}  // namespace quavella

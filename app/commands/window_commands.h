@@ -1,0 +1,126 @@
+// The main window's commands without the window: compose, play, pause, stop and
+// save as, over the window state (play_file, start_dir) and the platform services
+// of platform.h. The Qt window calls these; tests drive them with fakes.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/commands/button_panel.h"
+#include "app/commands/composition_listener.h"
+#include "app/commands/file_copier.h"
+#include "app/commands/media_player.h"
+#include "app/commands/message_box.h"
+#include "app/commands/save_dialog.h"
+#include "app/commands/timing.h"
+#include "composer/draws.h"
+#include "composer/message_sink.h"
+
+namespace quavella {
+
+/// Caption of the compose command's messages.
+inline constexpr const char* kHintCaption = "提示";
+/// The play file before the first composition.
+inline constexpr const char* kFirstPlayFile = "1.mid";
+/// How long compose and stop block the window, in milliseconds.
+inline constexpr int kWaitMs = 2000;
+
+/// What the compose command reads from the window when it runs.
+struct ComposeInput {
+    std::vector<std::string> lines;  ///< lines of the lyric box, UTF-8, without line breaks
+    int speed_pos = 0;               ///< selected position of ComboBox1
+    int mode_pos = 0;                ///< selected position of ComboBox2
+    int timbre_pos = 0;              ///< selected position of ComboBox3
+};
+
+/// The services the commands borrow from the window, which outlives them.
+struct CommandServices {
+    MessageBox& box;
+    FileCopier& copier;
+    Sleeper& sleeper;
+    SaveDialog& save_dialog;
+    ButtonPanel& buttons;
+    MediaPlayer& player;
+    CompositionListener* listener = nullptr;  ///< optional: told of each finished composition
+};
+
+/// The commands of the main window and the state they share.
+class WindowCommands {
+public:
+    /// @param app_title caption of the start-up error message and of the
+    ///        composer's internal messages
+    WindowCommands(CommandServices services, std::string app_title);
+    WindowCommands(const WindowCommands&) = delete;
+    WindowCommands& operator=(const WindowCommands&) = delete;
+
+    /// Start-up: seeds the random generators once from `clock`, sets the play
+    /// file to "1.mid" and keeps `current_dir` as start_dir; shows "Error!" and
+    /// leaves start_dir empty when the directory could not be read.
+    void start_up(Clock& clock, const std::optional<std::string>& current_dir);
+
+    /// Composes from the lyric lines and the three list positions, rotates the
+    /// play file, opens it in the player and reports to the user.
+    /// Player errors propagate as exceptions, for the window's error box.
+    void compose(const ComposeInput& input);
+
+    /// Puts a melody made earlier (a composition file's bytes) in the player as
+    /// compose puts a new one there: written as "temp.mid", copied onto the next
+    /// play file, opened, the buttons as after a composition. Nothing is composed,
+    /// reported or told to the listener.
+    void load(std::string_view midi);
+
+    /// Composes `count` melodies as `count` compose commands in a row would, from
+    /// consecutive generator states, and goes on as compose does with the one whose
+    /// intervals suit the tones of the words best (the first of equals). The
+    /// listener hears of every candidate.
+    /// @param count number of candidates; less than 1 is taken as 1
+    void compose_best_of(const ComposeInput& input, int count);
+
+    /// Plays the loaded melody.
+    void play();
+    /// Pauses while playing, resumes while paused.
+    void pause();
+    /// Stops the melody, waits and sets the buttons of the Stopped state.
+    void stop();
+    /// Asks for a name and copies the play file there, never replacing a file.
+    void save_as();
+
+    /// The bare name of the current play file, "1.mid" or "2.mid".
+    const std::string& play_file() const { return play_file_; }
+    /// The current directory as read at start-up; empty when that failed.
+    const std::string& start_dir() const { return start_dir_; }
+
+private:
+    /// Shows the composer's internal messages in a plain message box.
+    class BoxSink : public MessageSink {
+    public:
+        BoxSink(MessageBox& box, const std::string& caption) : box_(box), caption_(caption) {}
+        void show(const std::string& text) override { box_.show(text, caption_); }
+
+    private:
+        MessageBox& box_;
+        const std::string& caption_;
+    };
+
+    /// The lyric lines as GBK, or nothing when the user was told why not.
+    std::optional<std::string> lyric_text(const ComposeInput& input);
+    /// From "temp.mid" to the player: the play file rotated, opened, the buttons set.
+    /// @return false when the copy failed (reported); a failed open throws
+    bool deliver();
+
+    CommandServices svc_;
+    std::string title_;
+    BoxSink sink_;
+    Generators gens_;
+    std::string play_file_;
+    std::string start_dir_;
+};
+
+/// The save-as target for a chosen name: ".mid" is appended unless the name
+/// already ends in ".mid" (any letter case).
+std::string save_target(std::string_view chosen);
+
+}  // namespace quavella

@@ -1,0 +1,214 @@
+// The history list of the score window.
+#include "app/history/history_panel.h"
+
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QVBoxLayout>
+#include <vector>
+
+#include "tones/tone_grading.h"
+
+namespace quavella {
+
+namespace {
+
+constexpr int kIdRole = Qt::UserRole;
+
+/// Asks with a Qt question box.
+class QtConfirmer : public Confirmer {
+public:
+    explicit QtConfirmer(QWidget* parent) : parent_(parent) {}
+    bool confirm(const std::string& question, const std::string& caption) override {
+        return QMessageBox::question(parent_, QString::fromStdString(caption),
+                                     QString::fromStdString(question)) == QMessageBox::Yes;
+    }
+
+private:
+    QWidget* parent_;
+};
+
+/// The first line of the lyrics' start, with "…" when more follows.
+QString firstWords(const std::string& lyrics_start) {
+    QString text = QString::fromStdString(lyrics_start);
+    const qsizetype end = text.indexOf(QLatin1Char('\n'));
+    if (end >= 0) return text.left(end) + QStringLiteral("…");
+    return text;
+}
+
+/// Three short lines that fit a narrow list: when and how well the tones are
+/// sung, the first words, the settings.
+QString rowText(const history::Summary& s) {
+    // The tone score only where some pair of syllables was graded.
+    const QString tones = s.tone_score
+                              ? QStringLiteral("  字调契合 %1%").arg(score_percent(*s.tone_score))
+                              : QString();
+    return QStringLiteral("%1%2\n%3\n%4 · %5 · %6")
+        .arg(QString::fromStdString(history::local_time_text(s.time_ms)), tones,
+             firstWords(s.lyrics_start), QString::fromStdString(s.speed_item),
+             QString::fromStdString(s.mode_item), QString::fromStdString(s.timbre_item));
+}
+
+}  // namespace
+
+HistoryPanel::HistoryPanel(history::Store* store, std::unique_ptr<Confirmer> confirmer,
+                           QWidget* parent)
+    : QDockWidget(QStringLiteral("作品记录"), parent),
+      store_(store),
+      confirmer_(std::move(confirmer)) {
+    setObjectName(QStringLiteral("historyPanel"));
+    setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+    if (!confirmer_) confirmer_ = std::make_unique<QtConfirmer>(this);
+
+    auto* body = new QWidget(this);
+    auto* layout = new QVBoxLayout(body);
+    list_ = new QListWidget(body);
+    list_->setObjectName(QStringLiteral("historyList"));
+    list_->setUniformItemSizes(true);
+    list_->setTextElideMode(Qt::ElideRight);
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    layout->addWidget(list_, 1);
+
+    auto* buttons = new QHBoxLayout;
+    load_ = new QPushButton(QStringLiteral("载入"), body);
+    load_->setObjectName(QStringLiteral("historyLoad"));
+    delete_ = new QPushButton(QStringLiteral("删除"), body);
+    delete_->setObjectName(QStringLiteral("historyDelete"));
+    buttons->addWidget(load_);
+    buttons->addWidget(delete_);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+
+    // The state and the command line, selectable and copyable.
+    details_ = new QPlainTextEdit(body);
+    details_->setObjectName(QStringLiteral("historyDetails"));
+    details_->setReadOnly(true);
+    details_->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    details_->setMaximumHeight(110);
+    layout->addWidget(details_);
+    setWidget(body);
+
+    load_->setEnabled(false);
+    delete_->setEnabled(false);
+    connect(list_, &QListWidget::currentRowChanged, this, &HistoryPanel::select);
+    connect(list_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
+        if (value >= list_->verticalScrollBar()->maximum()) fetchMore();
+    });
+    connect(load_, &QPushButton::clicked, this, &HistoryPanel::loadSelected);
+    connect(delete_, &QPushButton::clicked, this, &HistoryPanel::deleteSelected);
+    if (parent != nullptr) parent->installEventFilter(this);
+    refresh();
+}
+
+bool HistoryPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::WindowActivate) refreshIfChanged();
+    return QDockWidget::eventFilter(watched, event);
+}
+
+std::optional<std::pair<std::int64_t, std::int64_t>> HistoryPanel::extent() const {
+    if (store_ == nullptr) return std::nullopt;
+    std::int64_t count = 0;
+    std::vector<history::Summary> newest;
+    if (store_->count(count) != history::Status::ok ||
+        store_->list(newest, 1) != history::Status::ok) {
+        return std::nullopt;
+    }
+    return std::pair{count, newest.empty() ? std::int64_t{0} : newest.front().id};
+}
+
+void HistoryPanel::refreshIfChanged() {
+    if (store_ != nullptr && extent() != listed_extent_) refresh();
+}
+
+void HistoryPanel::refresh() {
+    const std::optional<std::int64_t> keep =
+        selected_ ? std::optional<std::int64_t>(selected_->id) : std::nullopt;
+    {
+        const QSignalBlocker quiet(list_);
+        list_->clear();
+    }
+    last_id_ = std::numeric_limits<std::int64_t>::max();
+    at_end_ = store_ == nullptr;
+    listed_extent_ = extent();
+    fetchMore();
+    int row = -1;
+    if (keep) {
+        for (int k = 0; k < list_->count(); ++k) {
+            if (list_->item(k)->data(kIdRole).toLongLong() == *keep) row = k;
+        }
+    }
+    {
+        const QSignalBlocker quiet(list_);
+        list_->setCurrentRow(row);
+    }
+    if (row < 0) select(-1);
+}
+
+void HistoryPanel::fetchMore() {
+    if (at_end_) return;
+    std::vector<history::Summary> page;
+    if (store_->list(page, kPageSize, last_id_) == history::Status::failed) {
+        at_end_ = true;
+        return;  // the recorder tells the user once; the list shows what it has
+    }
+    at_end_ = static_cast<int>(page.size()) < kPageSize;
+    for (const history::Summary& s : page) {
+        auto* item = new QListWidgetItem(rowText(s), list_);
+        item->setSizeHint(QSize(0, 3 * list_->fontMetrics().lineSpacing() + 8));
+        item->setToolTip(QString::fromStdString(s.lyrics_start));
+        item->setData(kIdRole, QVariant::fromValue<qlonglong>(s.id));
+        last_id_ = s.id;
+    }
+}
+
+void HistoryPanel::setLoadEnabled(bool enabled) {
+    load_allowed_ = enabled;
+    load_->setEnabled(load_allowed_ && selected_.has_value());
+}
+
+void HistoryPanel::select(int row) {
+    selected_.reset();
+    details_->clear();
+    if (row >= 0 && store_ != nullptr) {
+        history::Entry entry;
+        const auto id = list_->item(row)->data(kIdRole).toLongLong();
+        if (store_->get(id, entry) == history::Status::ok) {
+            selected_ = std::move(entry);
+        } else {
+            details_->setPlainText(QString::fromStdString(store_->last_error()));
+        }
+    }
+    load_->setEnabled(load_allowed_ && selected_.has_value());
+    delete_->setEnabled(selected_.has_value());
+    if (!selected_) return;
+    const history::Record& r = selected_->record;
+    details_->setPlainText(QStringLiteral("生成器状态：%1\n重新生成：\n%2")
+                               .arg(QString::fromStdString(history::state_text(r.state)),
+                                    QString::fromStdString(history::reproduce_command(r))));
+    emit entrySelected(*selected_);
+}
+
+void HistoryPanel::loadSelected() {
+    if (selected_ && load_allowed_) emit loadRequested(selected_->record.midi);
+}
+
+void HistoryPanel::deleteSelected() {
+    if (!selected_ || store_ == nullptr) return;
+    const std::string question = "删除作品记录 " +
+                                 history::local_time_text(selected_->record.time_ms) +
+                                 " 吗？删除后无法恢复。";
+    if (!confirmer_->confirm(question, "作品记录")) return;
+    if (store_->remove(selected_->id) == history::Status::failed) {
+        details_->setPlainText(QString::fromStdString("没有删除：" + store_->last_error()));
+        return;
+    }
+    selected_.reset();
+    refresh();
+}
+
+}  // namespace quavella

@@ -1,0 +1,83 @@
+// The history list "作品记录", docked in the score window: every recorded
+// composition, newest first, filled a page at a time as the list scrolls.
+// Selecting an entry shows its generator state and the command line that makes
+// it again; "载入" asks for its melody in the player, "删除" deletes it after asking.
+#pragma once
+
+#include <QDockWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "app/commands/confirmer.h"
+#include "history/store.h"
+
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+
+namespace quavella {
+
+class HistoryPanel : public QDockWidget {
+    Q_OBJECT
+
+public:
+    /// Rows read from the history at a time.
+    static constexpr int kPageSize = 100;
+
+    /// @param store the history; null when there is none (the list stays empty)
+    /// @param confirmer asks before deleting; null: a Qt question box
+    HistoryPanel(history::Store* store, std::unique_ptr<Confirmer> confirmer,
+                 QWidget* parent = nullptr);
+
+    /// Reads the newest page again, keeping the selected entry selected when it is there.
+    void refresh();
+    /// Reads the list again when the history changed elsewhere, e.g. another window
+    /// recorded or deleted an entry. Done whenever the score window is activated.
+    void refreshIfChanged();
+    /// Enables "载入" (it follows "生成主旋律").
+    void setLoadEnabled(bool enabled);
+    /// The selected entry, read whole; nothing when none is selected.
+    const std::optional<history::Entry>& selected() const { return selected_; }
+    QListWidget* list() const { return list_; }
+    QPlainTextEdit* details() const { return details_; }
+
+signals:
+    /// An entry was selected (its score is to be shown).
+    void entrySelected(const quavella::history::Entry& entry);
+    /// "载入": the melody's bytes are to go to the player.
+    void loadRequested(const std::string& midi);
+
+public slots:
+    /// Reads the next page when there is one.
+    void fetchMore();
+    void loadSelected();
+    void deleteSelected();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    /// The number of entries and the newest id, or nothing when the history cannot be read.
+    std::optional<std::pair<std::int64_t, std::int64_t>> extent() const;
+    void select(int row);
+    void showFailure();
+
+    history::Store* store_;
+    std::unique_ptr<Confirmer> confirmer_;
+    QListWidget* list_;
+    QPlainTextEdit* details_;
+    QPushButton* load_;
+    QPushButton* delete_;
+    std::optional<history::Entry> selected_;
+    std::int64_t last_id_ = 0;  ///< the oldest id listed so far
+    bool at_end_ = true;
+    /// extent() when the list was last read
+    std::optional<std::pair<std::int64_t, std::int64_t>> listed_extent_;
+    bool load_allowed_ = false;
+};
+
+}  // namespace quavella

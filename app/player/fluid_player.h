@@ -1,0 +1,205 @@
+// The melody player over FluidSynth: opens a MIDI file by name, plays, pauses and
+// resumes, stops and closes it through one synthesizer and the platform's audio output.
+// Used by the main window as its MediaPlayer; Qt-free.
+//
+// Only playing needs the sound system. Open reads and checks the file; the soundfont, the
+// synthesizer and the audio output are needed at play, which reports in Chinese what is
+// missing, FluidSynth's own text as the reason, and what to try; the next play tries again.
+//
+// Audio output: started when the melody plays and released when it pauses, stops, ends or
+// is closed, so that nothing renders while nothing plays. By default the first of
+// pipewire, pulseaudio and alsa (those that this FluidSynth has) that starts.
+// Options::drivers, else the environment variable QUAVELLA_AUDIO_DRIVER (a comma-separated
+// list), names the drivers to try instead. "file" renders in real time without a sound
+// device, for running headless: while the melody plays, it appends what it renders to the
+// WAV file named by Options::file_name, else QUAVELLA_AUDIO_FILE (a new file at the first
+// play after each open); with no file named it writes nowhere.
+//
+// Soundfont: Options::soundfont, else QUAVELLA_SOUNDFONT, else FluidSynth's default General
+// MIDI soundfont. Only the presets that play are held in memory (dynamic sample loading):
+// the piano, which every channel starts with, loads with the soundfont; the program a file's
+// melody starts with loads in the background when the file is opened, so that play starts
+// at once; the drum kit only for a file that plays on channel 10.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/commands/command_error.h"
+#include "app/commands/media_player.h"
+
+typedef struct _fluid_hashtable_t fluid_settings_t;
+typedef struct _fluid_synth_t fluid_synth_t;
+typedef struct _fluid_player_t fluid_player_t;
+
+namespace quavella {
+
+class WavRecording;
+
+/// Plays MIDI files through FluidSynth with the MediaPlayer semantics: open without
+/// starting, play from the current position (rewinding at the end), pause that toggles,
+/// stop that keeps the position, close. Every member may be called from any thread.
+class FluidPlayer final : public MediaPlayer {
+public:
+    struct Options {
+        /// Audio drivers to try in order; nothing: QUAVELLA_AUDIO_DRIVER, else the defaults.
+        std::optional<std::vector<std::string>> drivers;
+        /// The WAV file of the "file" driver; empty: QUAVELLA_AUDIO_FILE, else none.
+        std::string file_name;
+        /// The soundfont to load; empty: QUAVELLA_SOUNDFONT, else the system's default.
+        std::string soundfont;
+    };
+
+    enum class State { closed, stopped, playing, paused, ended };
+
+    /// The preset a channel currently plays.
+    struct ChannelPreset {
+        int bank = 0;
+        int program = 0;
+        std::string name;
+    };
+
+    /// Creates the player; FluidSynth and the soundfont are loaded at the first play.
+    FluidPlayer();
+    explicit FluidPlayer(Options options);
+    /// Closes the file. A soundfont load still running is cut short at its next step.
+    ~FluidPlayer() override;
+
+    FluidPlayer(const FluidPlayer&) = delete;
+    FluidPlayer& operator=(const FluidPlayer&) = delete;
+
+    /// Starts loading the synthesizer and its soundfont on a background thread, so that the
+    /// first play does not wait for them. Call it once, early; play waits for the load to
+    /// finish and reports its failure.
+    void preload();
+
+    /// Closes a held file, then reads `file` and checks that it plays; open and stopped at
+    /// its start. Needs neither the soundfont nor an audio output.
+    /// @throw CommandError when the file cannot be read or is not a MIDI file that plays;
+    /// the player is closed then.
+    void open(const std::string& file) override;
+    /// Plays from the current position; at the end it starts again from the start.
+    /// @throw CommandError "No MCI device open" with no file open; otherwise, when the
+    /// soundfont cannot be loaded or no audio output starts, a message for the user; the
+    /// player then stays as it was.
+    void play() override;
+    /// Pauses while playing, resumes while paused, otherwise does nothing.
+    void pause() override;
+    /// Stops and silences; the file stays open and keeps its position.
+    void stop() override;
+    /// Closes the held file and releases the audio output. Never throws.
+    void close() override;
+    /// The position while playing or paused, at most the length; nothing otherwise.
+    std::optional<int> position_ticks() const override;
+
+    /// The current state, as seen now (a file that has played to its end is `ended`).
+    State state() const;
+    /// The position in MIDI ticks, at most the length; 0 when closed.
+    int current_tick() const;
+    /// The length of the open file in MIDI ticks (its longest track); 0 when closed.
+    int total_ticks() const;
+    /// The result code (FLUID_OK or FLUID_FAILED) of the last FluidSynth call made by
+    /// play, pause, resume or stop; such results are recorded, not reported.
+    int last_status() const;
+    /// The name of the audio driver that started at the last play; empty before.
+    std::string audio_driver() const;
+    /// Whether an audio output runs now, rendering the melody or the last of its sound.
+    bool rendering() const;
+    /// The preset that `channel` (0 to 15) plays now; nothing when closed or none is set.
+    std::optional<ChannelPreset> channel_preset(int channel) const;
+
+    /// The audio drivers this FluidSynth was built with, in its own order.
+    static std::vector<std::string> available_drivers();
+
+private:
+    struct SettingsDeleter {
+        void operator()(fluid_settings_t* p) const;
+    };
+    struct SynthDeleter {
+        void operator()(fluid_synth_t* p) const;
+    };
+    struct PlayerDeleter {
+        void operator()(fluid_player_t* p) const;
+    };
+
+    /// A synthesizer with its soundfont loaded, ready to play.
+    struct LoadedSynth {
+        std::unique_ptr<fluid_settings_t, SettingsDeleter> settings;
+        std::unique_ptr<fluid_synth_t, SynthDeleter> synth;
+        std::string soundfont;  // the file it loaded
+        int soundfont_id = -1;
+    };
+    /// What the loading thread leaves: the synthesizer, or why there is none.
+    struct LoadResult {
+        LoadedSynth loaded;
+        std::string error;
+    };
+    static LoadedSynth load_synth(const std::string& chosen_soundfont, std::stop_token stop);
+
+    class Output;
+    class DeviceOutput;
+    class FileOutput;
+
+    void start_load();
+    void ensure_synth_locked();
+    void ready_program_locked();
+    void reset_channels_locked();
+    void start_output_locked();
+    void stop_output_locked();
+    void close_locked();
+    void require_open() const;
+    State state_locked() const;
+    bool at_end_locked() const;
+    void play_locked();
+    void silence_locked();
+    /// The position: FluidSynth's, at most the file's length, never below held_tick_.
+    int tick_locked() const;
+    void watch_end();
+
+    Options options_;
+    mutable std::mutex mutex_;
+    std::condition_variable watch_cv_;  // wakes the end watcher when an output starts
+
+    // The open file: its bytes, length and the program its melody starts with.
+    bool open_ = false;
+    std::vector<unsigned char> bytes_;
+    int file_ticks_ = 0;
+    int program_ = -1;
+    std::uint16_t note_channels_ = 0;
+    bool paused_ = false;  // paused by pause(), as opposed to stopped
+    // Where pause or stop left the position. Playing on from there, FluidSynth's reading
+    // can fall below it for a moment: its first period after the restart computes the
+    // position from a restarted clock before it applies the seek back to this tick.
+    int held_tick_ = 0;
+    int last_status_ = 0;
+    std::string driver_name_;
+    std::optional<std::chrono::steady_clock::time_point> ended_at_;  // output still running
+    bool quitting_ = false;
+
+    // Declared in creation order, destroyed in reverse: the output renders the synth,
+    // which the player drives and the recording writes.
+    std::unique_ptr<fluid_settings_t, SettingsDeleter> settings_;
+    std::unique_ptr<fluid_synth_t, SynthDeleter> synth_;
+    std::string soundfont_;
+    int soundfont_id_ = -1;
+    int pinned_program_ = -1;  // the melody program kept loaded, -1 for none
+    std::unique_ptr<fluid_player_t, PlayerDeleter> player_;
+    std::unique_ptr<WavRecording> recording_;
+    std::unique_ptr<Output> output_;
+
+    // The background load and the end watcher; declared last, so that they are stopped and
+    // joined first.
+    LoadResult load_result_;  // written by the loader, read after joining it
+    std::jthread loader_;
+    std::jthread readier_;  // loads the samples of the open file's program
+    std::jthread watcher_;
+};
+
+}  // namespace quavella

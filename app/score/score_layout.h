@@ -1,0 +1,126 @@
+// Numbered notation on a page: where every digit, dash, syllable and bar line of a
+// ScoreSheet goes for a given width, and the painter that draws it. The score view,
+// the PDF and the PNG export share both, so they show the same drawing.
+//
+// Units are logical pixels (1/96 inch); painters scale for the device, so the
+// drawing is vector-clean at any scale factor. The sheet is measured once; a new
+// width only breaks the bars into rows again, and painting touches only the rows
+// that meet the clip, so a long lyric stays cheap to show and scroll.
+#pragma once
+
+#include <QFont>
+#include <QRectF>
+#include <QString>
+#include <memory>
+#include <vector>
+
+#include "app/score/score_sheet.h"
+
+class QPainter;
+
+namespace quavella {
+
+/// A sheet measured once and laid out in rows for a width.
+class ScoreLayout {
+public:
+    /// One written glyph (a digit and its dashes) at its place.
+    struct Placed {
+        int bar = 0;           ///< index in Score::bars
+        int index = 0;         ///< index in Bar::glyphs
+        int row = 0;           ///< row it stands in
+        double x = 0;          ///< centre of the digit
+        double end_x = 0;      ///< right end of its last dash, or of the digit and dot
+        double dash0 = 0;      ///< centre of its first dash
+        double dash_step = 0;  ///< from one dash's centre to the next
+    };
+    /// One line of music with the syllables under it.
+    struct Row {
+        double top = 0;  ///< top of the row, header included above
+        int first = 0;   ///< its glyphs: placed()[first, end)
+        int end = 0;
+        std::vector<double> bar_lines;  ///< x of the bar line closing each of its bars
+        bool last_bar = false;          ///< closes the score: final double bar line
+    };
+
+    /// Measures the sheet's glyphs and syllables.
+    explicit ScoreLayout(std::shared_ptr<const ScoreSheet> sheet);
+
+    /// Breaks the bars into rows that fit `width`, justified but for the last row.
+    void set_width(double width);
+
+    const ScoreSheet& sheet() const { return *sheet_; }
+    double width() const { return width_; }
+    /// Height of the header and every row.
+    double height() const;
+    /// Height of the header block (title, settings, key line).
+    double header_height() const { return header_height_; }
+    /// Height of one row of music with its syllables.
+    double row_height() const { return row_height_; }
+    const std::vector<Row>& rows() const { return rows_; }
+    const std::vector<Placed>& placed() const { return placed_; }
+
+    /// The rows that meet [top, bottom), as a half-open index range.
+    std::pair<int, int> rows_between(double top, double bottom) const;
+    /// The row holding the first glyph of `note`, or -1.
+    int row_of_note(int note) const;
+    /// The area a note takes in its first row (digits, dashes and syllable).
+    QRectF note_rect(int note) const;
+
+    /// The settings line: "速度：慢（112 bpm）  调式：七声调式  音色：钢琴".
+    QString settings_text() const;
+
+    /// Fonts of the drawing (pixel sizes).
+    QFont title_font, text_font, digit_font, small_font, lyric_font;
+
+private:
+    struct Measured {
+        double digit_w = 0;  ///< the cell the digit takes (with its dot)
+        double lead = 0;     ///< space before the digit's centre
+        double dash_w = 0;   ///< each dash's slot
+    };
+
+    void measure();
+
+    std::shared_ptr<const ScoreSheet> sheet_;
+    std::vector<QString> syllables_;   ///< per note, UTF-16 once
+    std::vector<Measured> measured_;   ///< per glyph, bars flattened
+    std::vector<int> bar_first_;       ///< first flattened glyph of each bar, plus the end
+    std::vector<double> bar_natural_;  ///< natural width of each bar
+    std::vector<int> note_first_;      ///< first flattened glyph of each note
+    std::vector<int> pair_from_;       ///< per note: the graded pair it begins, or -1
+    std::vector<Placed> placed_;
+    std::vector<Row> rows_;
+    double width_ = 0;
+    double header_height_ = 0;
+    double row_height_ = 0;
+
+    friend class ScorePainter;
+};
+
+/// Draws a laid-out sheet.
+class ScorePainter {
+public:
+    explicit ScorePainter(const ScoreLayout& layout) : layout_(layout) {}
+
+    /// Draws the header with its top at `top`.
+    void header(QPainter& painter, double top) const;
+    /// Draws rows [first, end), moved up or down by `dy`, with `highlight` (a note
+    /// index, -1 for none) marked.
+    void rows(QPainter& painter, int first, int end, double dy, int highlight) const;
+    /// Draws what meets `clip` (layout coordinates): the header and the visible rows.
+    void visible(QPainter& painter, const QRectF& clip, int highlight) const;
+
+private:
+    void row(QPainter& painter, int r, double dy, int highlight) const;
+    const ScoreLayout& layout_;
+};
+
+/// The mark of a tone grade between two syllables: a symbol, so that the grade
+/// reads without its colour ("✓", "○", "△", "✗"), and its name in the legend.
+QString tone_mark(ToneGrade grade);
+QString tone_grade_label(ToneGrade grade);
+
+/// The margins of the drawing, left and right, in logical pixels.
+inline constexpr double kScoreMargin = 24;
+
+}  // namespace quavella

@@ -1,0 +1,37 @@
+// What the score window shows of one composition: the score in bars and the
+// settings it was composed with, as the main window's lists name them. Qt-free.
+#pragma once
+
+#include <string>
+
+#include "app/commands/composition_listener.h"
+#include "notation/score.h"
+#include "tones/tone_grading.h"
+
+namespace quavella {
+
+/// One composition as the score window and its exports show it. Texts are UTF-8.
+struct ScoreSheet {
+    notation::Score score;
+    std::string title;  ///< the first sentence
+    std::string speed;  ///< item texts of the three lists: 速度, 调式, 音色
+    std::string mode;
+    std::string timbre;
+    /// How the intervals suit the tones of the words; no pairs when none is graded
+    /// (Latin lyrics) or the sheet was made without it.
+    ToneGrading tones;
+};
+
+/// Names the settings by their list items and takes the title from the score, or, when
+/// the score has none, from the syllables of its first sentence.
+/// @param speed_pos,mode_pos,timbre_pos list positions; one outside its list is named empty
+ScoreSheet make_sheet(notation::Score score, int speed_pos, int mode_pos, int timbre_pos);
+
+/// The sheet of a finished composition: its melody and syllables in bars, and
+/// the grading of its intervals by the tones of the words.
+ScoreSheet sheet_of(const FinishedComposition& composition);
+
+/// "1=C 4/4 ♩=T": key, time and tempo as the header of the score prints them.
+std::string key_line(const notation::Score& score);
+
+}  // namespace quavella

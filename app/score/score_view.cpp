@@ -1,0 +1,87 @@
+// The score view.
+#include "app/score/score_view.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <cmath>
+
+namespace quavella {
+
+ScoreView::ScoreView(QWidget* parent) : QAbstractScrollArea(parent) {
+    setObjectName(QStringLiteral("scoreView"));
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    viewport()->setAutoFillBackground(false);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    verticalScrollBar()->setSingleStep(24);
+}
+
+ScoreView::~ScoreView() = default;
+
+QString ScoreView::emptyText() { return QStringLiteral("生成主旋律后，这里显示它的乐谱。"); }
+
+void ScoreView::setSheet(std::shared_ptr<const ScoreSheet> sheet) {
+    layout_ = std::make_unique<ScoreLayout>(std::move(sheet));
+    highlight_ = -1;
+    relayout();
+    verticalScrollBar()->setValue(0);
+    viewport()->update();
+}
+
+void ScoreView::relayout() {
+    if (!layout_) return;
+    layout_->set_width(viewport()->width());
+    const int height = static_cast<int>(std::ceil(layout_->height()));
+    QScrollBar* bar = verticalScrollBar();
+    bar->setRange(0, std::max(0, height - viewport()->height()));
+    bar->setPageStep(viewport()->height());
+}
+
+void ScoreView::setHighlight(int note) {
+    if (note == highlight_) return;
+    highlight_ = note;
+    if (layout_ && note >= 0) {
+        const int row = layout_->row_of_note(note);
+        if (row >= 0) {
+            const double top = layout_->rows()[static_cast<std::size_t>(row)].top;
+            const double bottom = top + layout_->row_height();
+            QScrollBar* bar = verticalScrollBar();
+            const int view_h = viewport()->height();
+            if (top < bar->value() || bottom > bar->value() + view_h) {
+                // The row comes in a third of the way down, so the next ones show too.
+                bar->setValue(static_cast<int>(top - std::max(0.0, (view_h - bottom + top) / 3)));
+            }
+        }
+    }
+    viewport()->update();
+}
+
+void ScoreView::paintScore(QPainter& painter, const QRectF& clip) const {
+    if (!layout_) return;
+    ScorePainter(*layout_).visible(painter, clip, highlight_);
+}
+
+void ScoreView::paintEvent(QPaintEvent* event) {
+    QPainter painter(viewport());
+    const QRect area = event->rect();
+    // Paper is white whatever the desktop's colours, as in the exports.
+    painter.fillRect(area, Qt::white);
+    if (!layout_) {
+        painter.setPen(Qt::gray);
+        painter.drawText(viewport()->rect(), Qt::AlignCenter, emptyText());
+        return;
+    }
+    const int scroll = verticalScrollBar()->value();
+    painter.translate(0, -scroll);
+    paintScore(painter, QRectF(area).translated(0, scroll));
+}
+
+void ScoreView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    relayout();
+}
+
+void ScoreView::scrollContentsBy(int, int) { viewport()->update(); }
+
+}  // namespace quavella

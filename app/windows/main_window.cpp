@@ -1,0 +1,361 @@
+// The main window: its controls in layout order, the handlers and the button states.
+#include "app/windows/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QTextBlock>
+#include <algorithm>
+#include <cstdlib>
+#include <exception>
+#include <stdexcept>
+#include <string>
+
+#include "app/history/history_panel.h"
+#include "app/history/history_recorder.h"
+#include "app/windows/instructions_window.h"
+#include "app/windows/qt_platform.h"
+#include "app/windows/score_window.h"
+#include "app/windows/url_label.h"
+#include "composer/style_tables.h"
+
+namespace quavella {
+
+namespace {
+
+QFont windowFont(int pixel_size) {
+    // The layout's font first; on systems without it, the installed CJK font.
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("WenQuanYi Micro Hei")});
+    font.setPixelSize(pixel_size);
+    return font;
+}
+
+template <typename Items>
+void addItems(QComboBox* box, const Items& items) {
+    for (const auto& item : items) {
+        box->addItem(QString::fromStdString(std::string(item)));
+    }
+}
+
+/// Return and Enter press the focused button, as Space does: the buttons of a
+/// plain window, unlike a dialog's, do not take them by themselves.
+class ReturnPressesButton : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) {
+            return false;
+        }
+        const auto* key = static_cast<QKeyEvent*>(event);
+        auto* button = qobject_cast<QPushButton*>(watched);
+        const bool plain = (key->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+        if (button == nullptr || !plain ||
+            (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)) {
+            return false;
+        }
+        if (button->isEnabled() && !key->isAutoRepeat()) {
+            button->click();
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+TForm1::TForm1(WindowServices services, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      svc_(std::move(services)),
+      title_(QCoreApplication::applicationName().toStdString()) {
+    add_real_adapters(svc_, *this);
+
+    buildControls();
+
+    // The score window follows every composition once "作曲完成" is acknowledged.
+    score_ = std::make_unique<ScoreWindow>(*svc_.player, std::move(svc_.export_dialogs), this);
+    // Every composition is also recorded in the history, which never stops composing.
+    if (const auto file = history::default_path([](const char* name) { return std::getenv(name); }))
+        store_ = std::make_unique<history::Store>(*file);
+    HistoryPanel* history = score_->attachHistory(store_.get(), std::move(svc_.confirmer));
+    recorder_ = std::make_unique<HistoryRecorder>(store_.get(), *svc_.box, system_time_ms,
+                                                  [history](std::int64_t) { history->refresh(); });
+    listeners_ = std::make_unique<ListenerFanOut>(
+        std::initializer_list<CompositionListener*>{score_.get(), recorder_.get()});
+    CommandServices command_services{*svc_.box,         *svc_.copier, *svc_.sleeper,
+                                     *svc_.save_dialog, *this,        *svc_.player};
+    command_services.listener = listeners_.get();
+    score_->setComposeEnabled(suiButton1->isEnabled());
+    connect(score_.get(), &ScoreWindow::composeBestOfRequested, this, [this](int count) {
+        guarded([this, count] { commands_->compose_best_of(readInput(), count); });
+    });
+    commands_ = std::make_unique<WindowCommands>(command_services, title_);
+    commands_->start_up(*svc_.clock, svc_.current_dir());
+
+    form2_ = std::make_unique<TForm2>();
+
+    // "载入" puts an earlier melody in the player; it follows "生成主旋律".
+    history->setLoadEnabled(suiButton1->isEnabled());
+    connect(history, &HistoryPanel::loadRequested, this,
+            [this](const std::string& midi) { guarded([this, &midi] { commands_->load(midi); }); });
+
+    auto* show_score = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
+    connect(show_score, &QShortcut::activated, this, [this] { score_->showInFront(); });
+}
+
+TForm1::~TForm1() {
+    form2_.reset();
+    score_.reset();
+    // The working files stay; the player lets go of the file it holds.
+    if (svc_.player) {
+        svc_.player->close();
+    }
+}
+
+void TForm1::buildControls() {
+    setObjectName(QStringLiteral("TForm1"));
+    setWindowTitle(QStringLiteral("Quavella单机版V2.0"));
+    setFont(windowFont(11));
+    setFixedSize(729, 515);
+
+    // The frame covers the client area; its top 20 pixels are the caption strip.
+    suiForm1 = new QFrame(this);
+    suiForm1->setObjectName(QStringLiteral("suiForm1"));
+    suiForm1->setGeometry(0, 0, 729, 515);
+    suiForm1->setStyleSheet(QStringLiteral("QFrame#suiForm1 { background: #E7E7E7; }"));
+    auto* caption = new QLabel(windowTitle(), suiForm1);
+    caption->setObjectName(QStringLiteral("captionStrip"));
+    caption->setGeometry(0, 0, 729, 20);
+    caption->setAlignment(Qt::AlignCenter);
+    QFont caption_font = windowFont(13);
+    caption_font.setBold(true);
+    caption->setFont(caption_font);
+    caption->setStyleSheet(
+        QStringLiteral("background: #D4D4D4; color: black; border-bottom: 1px solid #7F7F7F;"));
+
+    const QString caption_bar = QStringLiteral("color: #008000; padding-left: 6px;");
+    suiPanel1 = new QLabel(QStringLiteral("歌曲整体风格设置"), suiForm1);
+    suiPanel1->setObjectName(QStringLiteral("suiPanel1"));
+    suiPanel1->setGeometry(0, 20, 729, 21);
+    suiPanel1->setStyleSheet(caption_bar);
+
+    suiImagePanel1 = new QWidget(suiForm1);
+    suiImagePanel1->setObjectName(QStringLiteral("suiImagePanel1"));
+    suiImagePanel1->setGeometry(0, 41, 729, 72);
+
+    auto makeLabelButton = [this](const char* name, const QString& text, int x) {
+        auto* button = new QPushButton(text, suiImagePanel1);
+        button->setObjectName(QString::fromLatin1(name));
+        button->setGeometry(x, 26, 65, 21);
+        button->setEnabled(false);
+        // A label, not a control: its text stays black although it is disabled.
+        QPalette palette = button->palette();
+        palette.setColor(QPalette::Disabled, QPalette::ButtonText, Qt::black);
+        button->setPalette(palette);
+        return button;
+    };
+    auto makeList = [this](const char* name, int x, Qt::FocusPolicy focus) {
+        auto* list = new QComboBox(suiImagePanel1);
+        list->setObjectName(QString::fromLatin1(name));
+        list->setEditable(false);
+        list->setGeometry(x, 25, 89, 21);
+        list->setFocusPolicy(focus);
+        return list;
+    };
+    suiImageButton1 = makeLabelButton("suiImageButton1", QStringLiteral("速度"), 24);
+    ComboBox1 = makeList("ComboBox1", 99, Qt::ClickFocus);
+    addItems(ComboBox1, speed_items());
+    suiImageButton2 = makeLabelButton("suiImageButton2", QStringLiteral("调式"), 206);
+    ComboBox2 = makeList("ComboBox2", 281, Qt::ClickFocus);
+    addItems(ComboBox2, mode_items());
+    suiImageButton3 = makeLabelButton("suiImageButton3", QStringLiteral("音色"), 388);
+    ComboBox3 = makeList("ComboBox3", 464, Qt::StrongFocus);
+    addItems(ComboBox3, timbre_items());
+    ComboBox1->setCurrentIndex(0);
+    ComboBox2->setCurrentIndex(0);
+    ComboBox3->setCurrentIndex(0);
+
+    suiURLLabel1 = new UrlLabel(QStringLiteral("拜访作者"), suiImagePanel1);
+    suiURLLabel1->setObjectName(QStringLiteral("suiURLLabel1"));
+    suiURLLabel1->setGeometry(616, 32, 57, 13);
+    connect(suiURLLabel1, &UrlLabel::clicked, this, &TForm1::suiURLLabel1Click);
+
+    suiPanel2 = new QLabel(QStringLiteral("请输入乐段歌词：    "), suiForm1);
+    suiPanel2->setObjectName(QStringLiteral("suiPanel2"));
+    suiPanel2->setGeometry(0, 113, 729, 21);
+    suiPanel2->setStyleSheet(caption_bar);
+
+    RichEdit1 = new QPlainTextEdit(suiForm1);
+    RichEdit1->setObjectName(QStringLiteral("RichEdit1"));
+    RichEdit1->setGeometry(0, 134, 545, 373);
+    RichEdit1->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    RichEdit1->setTabChangesFocus(true);
+    RichEdit1->setFont(windowFont(19));
+
+    struct ButtonRow {
+        const char* name;
+        const char* text;
+        int top;
+        bool enabled;
+        void (TForm1::*handler)();
+    };
+    const ButtonRow rows[] = {
+        {"suiButton1", "生成主旋律", 173, true, &TForm1::suiButton1Click},
+        {"suiButton2", "播放", 217, false, &TForm1::suiButton2Click},
+        {"suiButton3", "暂停", 261, false, &TForm1::suiButton3Click},
+        {"suiButton4", "停止", 305, false, &TForm1::suiButton4Click},
+        {"suiButton5", "主旋律另存为", 349, false, &TForm1::suiButton5Click},
+        {"suiButton7", "软件使用说明", 393, true, &TForm1::suiButton7Click},
+        {"suiButton8", "退出", 437, true, &TForm1::suiButton8Click},
+    };
+    QPushButton** fields[] = {&suiButton1, &suiButton2, &suiButton3, &suiButton4,
+                              &suiButton5, &suiButton7, &suiButton8};
+    auto* return_presses = new ReturnPressesButton(this);
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+        auto* button = new QPushButton(QString::fromUtf8(rows[i].text), suiForm1);
+        button->setObjectName(QString::fromLatin1(rows[i].name));
+        button->setGeometry(601, rows[i].top, 80, 27);
+        button->setEnabled(rows[i].enabled);
+        connect(button, &QPushButton::clicked, this, rows[i].handler);
+        button->installEventFilter(return_presses);
+        *fields[i] = button;
+    }
+
+    HeaderControl1 = new QFrame(suiForm1);
+    HeaderControl1->setObjectName(QStringLiteral("HeaderControl1"));
+    HeaderControl1->setGeometry(0, 507, 729, 8);
+    HeaderControl1->setFrameShape(QFrame::StyledPanel);
+
+    // Playback goes through the MediaPlayer service; the control is only a place holder.
+    MediaPlayer1 = new QWidget(suiForm1);
+    MediaPlayer1->setObjectName(QStringLiteral("MediaPlayer1"));
+    MediaPlayer1->setGeometry(520, 168, 85, 30);
+    MediaPlayer1->setEnabled(false);
+    MediaPlayer1->setVisible(false);
+}
+
+void TForm1::set_enabled(int button, bool enabled) {
+    QPushButton* const buttons[] = {suiButton1, suiButton2, suiButton3, suiButton4, suiButton5};
+    if (button >= kComposeButton && button <= kSaveAsButton) {
+        buttons[button - kComposeButton]->setEnabled(enabled);
+    }
+    // "择优作曲" and "载入" in the score window follow "生成主旋律".
+    if (button == kComposeButton && score_) {
+        score_->setComposeEnabled(enabled);
+        if (HistoryPanel* history = score_->historyPanel()) history->setLoadEnabled(enabled);
+    }
+}
+
+void TForm1::guarded(const std::function<void()>& handler) {
+    const QPointer<QWidget> focused = focusWidget();
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        svc_.box->error(error.what(), title_);
+    } catch (...) {
+        svc_.box->error(std::string(), title_);
+    }
+    // A command that disabled the focused button hands the focus to the button the
+    // user most likely wants next, not to whatever follows in the tab order.
+    if (focused != nullptr && !focused->isEnabled()) {
+        QWidget* const likely_next[] = {suiButton2, suiButton1, RichEdit1};
+        for (QWidget* next : likely_next) {
+            if (next != focused && next->isEnabled()) {
+                next->setFocus();
+                break;
+            }
+        }
+    }
+}
+
+ComposeInput TForm1::readInput() const {
+    ComposeInput input;
+    const QTextDocument* document = RichEdit1->document();
+    for (int i = 0; i < document->blockCount(); ++i) {
+        input.lines.push_back(document->findBlockByNumber(i).text().toStdString());
+    }
+    input.speed_pos = ComboBox1->currentIndex();
+    input.mode_pos = ComboBox2->currentIndex();
+    input.timbre_pos = ComboBox3->currentIndex();
+    return input;
+}
+
+void TForm1::suiButton1Click() {
+    guarded([this] { commands_->compose(readInput()); });
+    // Composed: listening comes next.
+    if (!suiButton1->isEnabled() && suiButton2->isEnabled()) {
+        suiButton2->setFocus();
+    }
+}
+
+void TForm1::suiButton2Click() {
+    guarded([this] { commands_->play(); });
+    score_->follow();
+}
+
+void TForm1::suiButton3Click() {
+    guarded([this] { commands_->pause(); });
+    score_->follow();
+}
+
+void TForm1::suiButton4Click() {
+    guarded([this] { commands_->stop(); });
+    score_->follow();
+    // Stopped: composing again comes next.
+    if (suiButton1->isEnabled()) {
+        suiButton1->setFocus();
+    }
+}
+
+void TForm1::suiButton5Click() {
+    guarded([this] { commands_->save_as(); });
+}
+
+void TForm1::suiButton7Click() {
+    guarded([this] { form2_->showInFront(); });
+}
+
+void TForm1::suiButton8Click() {
+    guarded([this] { close(); });
+}
+
+void TForm1::suiURLLabel1Click() {
+    guarded([this] {
+        const QString address = QString::fromUtf8(kWebAddress).trimmed();
+        if (!address.isEmpty()) {
+            svc_.link_opener->open_url(address.toStdString());
+        }
+    });
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    // Centred on the screen the first time it is shown.
+    if (!placed_) {
+        placed_ = true;
+        centreOnScreen(*this);
+    }
+    QWidget::showEvent(event);
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    // The main window's close ends the program, even with the manual still open.
+    form2_->hide();
+    score_->hide();
+    event->accept();
+    QCoreApplication::quit();
+}
+
+}  // namespace quavella

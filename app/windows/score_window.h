@@ -1,0 +1,146 @@
+// The score window "乐谱": the composition just made in numbered notation with
+// its lyrics, beside the main window. It follows each composition (the compose
+// command tells it once "作曲完成" is acknowledged), marks the note the player is
+// sounding, and exports the drawing as PDF or PNG.
+//
+//   toolbar "导出"      export actions; more exports join it as further actions
+//   toolbar "作曲"      "择优作曲" with its number of candidates; the main window
+//                      composes (it owns the commands) and enables it with "生成主旋律"
+//   central            ScoreView (scrolls; lays out once per width)
+//   left dock          HistoryPanel "作品记录": earlier works, their scores on selection
+//   status bar         the last export's outcome
+#pragma once
+
+#include <QMainWindow>
+#include <QPointer>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/commands/composition_listener.h"
+#include "app/commands/confirmer.h"
+#include "app/commands/export_dialogs.h"
+#include "app/commands/media_player.h"
+#include "app/score/score_sheet.h"
+#include "history/store.h"
+
+class QAction;
+class QSpinBox;
+class QTimer;
+class QToolBar;
+
+namespace quavella {
+
+class HistoryPanel;
+class ScoreView;
+
+class ScoreWindow : public QMainWindow, public CompositionListener {
+    Q_OBJECT
+
+public:
+    /// @param player read for the position being heard; outlives the window
+    /// @param dialogs export questions and reports; null: Qt dialogs over this window
+    /// @param anchor the main window, beside which the score first appears
+    ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dialogs,
+                QWidget* anchor = nullptr);
+    ~ScoreWindow() override;
+
+    /// Shows the score of `composition`, bringing the window back if it was closed.
+    void composed(const FinishedComposition& composition) override;
+    /// Docks the history list "作品记录": selecting an entry shows its score and enables
+    /// the exports for it.
+    /// @param store the history; null when there is none
+    /// @param confirmer asks before an entry is deleted; null: a Qt question box
+    HistoryPanel* attachHistory(history::Store* store, std::unique_ptr<Confirmer> confirmer);
+    /// The history list, or null before attachHistory.
+    HistoryPanel* historyPanel() const { return history_; }
+    /// Shows `sheet`, from its top, with no note marked.
+    void showSheet(ScoreSheet sheet);
+    /// Shows the window again and brings it to the front (the main window's Ctrl+M).
+    void showInFront();
+
+    /// The sheet shown, or null before the first composition.
+    const ScoreSheet* sheet() const { return sheet_.get(); }
+    ScoreView* view() const { return view_; }
+    /// The toolbar holding the export actions.
+    QToolBar* exportBar() const { return export_bar_; }
+
+    /// Enables "择优作曲" while composing is possible (with "生成主旋律").
+    void setComposeEnabled(bool enabled);
+    /// The number of candidates "择优作曲" composes.
+    int bestOfCount() const;
+
+    /// Candidates of "择优作曲" unless the user chooses another number.
+    static constexpr int kDefaultBestOf = 20;
+    /// The most candidates one "择优作曲" composes.
+    static constexpr int kMaxBestOf = 1000;
+
+    /// Polling interval of the player's position while following it, in milliseconds.
+    static constexpr int kFollowMs = 40;
+    /// Polls that find the position unchanged (paused) before following stops.
+    static constexpr int kStillPolls = 25;
+
+    /// The melody may be playing now (播放, 暂停 or 停止 was pressed): the mark follows
+    /// the player while the window is shown, until the melody stops, ends, or holds
+    /// still for kStillPolls polls. Nothing polls the player otherwise.
+    void follow();
+    /// Whether the player's position is being polled.
+    bool following() const;
+
+signals:
+    /// "择优作曲" was chosen: compose `count` melodies and keep the one that suits
+    /// the tones of the words best.
+    void composeBestOfRequested(int count);
+
+public slots:
+    /// Marks the note at the player's position; clears the mark when it is not
+    /// playing or paused.
+    void followPlayer();
+    /// Asks for a file and writes the score as PDF.
+    void exportPdf();
+    /// Asks for a file and writes the score as PNG.
+    void exportPng();
+    /// Asks for a file and writes the melody with its lyrics as MusicXML.
+    void exportMusicXml();
+    /// Asks for a file and writes the melody as MIDI with a lyric event per sung note.
+    void exportLyricsMidi();
+    /// Asks for a file and renders the melody as audio, in the format its extension
+    /// names (WAV unless it ends in another the renderer writes).
+    void exportAudio();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    /// Asks for the file (the first extension is the default) and writes it with
+    /// `write`, which returns the reason of a failure.
+    template <typename Writer>
+    void exportTo(const std::vector<std::string>& extensions, const std::string& filter,
+                  Writer write);
+    void placeBesideAnchor();
+    std::vector<QAction*> exportActions() const;
+
+    MediaPlayer& player_;
+    std::unique_ptr<ExportDialogs> dialogs_;
+    QPointer<QWidget> anchor_;
+    std::shared_ptr<const ScoreSheet> sheet_;
+    std::optional<int> last_tick_;  ///< the position the last poll found
+    int still_polls_ = 0;           ///< polls in a row that found it unchanged
+    ScoreView* view_;
+    QToolBar* export_bar_;
+    QAction* pdf_action_;
+    QAction* png_action_;
+    QAction* musicxml_action_;
+    QAction* lyrics_midi_action_;
+    QAction* audio_action_;
+    QToolBar* compose_bar_;
+    QSpinBox* best_of_count_;
+    QAction* best_of_action_;
+    QTimer* follow_;
+    HistoryPanel* history_ = nullptr;
+    bool placed_ = false;
+};
+
+}  // namespace quavella

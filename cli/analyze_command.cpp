@@ -1,0 +1,72 @@
+// quavella-cli analyze: the phrase layout of the lyrics and its measures.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "cli/cli_common.h"
+#include "composer/compose_request.h"
+#include "composer/draws.h"
+#include "composer/message_sink.h"
+#include "export/audio_render.h"
+#include "export/lyrics_midi.h"
+#include "export/musicxml.h"
+#include "history/record.h"
+#include "history/store.h"
+#include "lyrics/gbk_text.h"
+#include "lyrics/paragraph.h"
+#include "lyrics/syllables.h"
+#include "notation/score.h"
+#include "tones/best_of.h"
+#include "tones/tone_grading.h"
+#include "tones/tone_report.h"
+
+namespace quavella::cli {
+
+/// analyze: prints the shaped layout and the measures of the lyrics.
+int cmd_analyze(std::span<const std::string> args) {
+    const auto parsed = quavella::cli::parse_analyze(args);
+    if (const auto* refused = std::get_if<quavella::cli::UsageError>(&parsed)) {
+        return usage_error(refused->message);
+    }
+    const auto& settings = std::get<quavella::cli::AnalyzeSettings>(parsed);
+
+    const LyricText read = read_lyrics(settings.source);
+    if (const Exit* failed = std::get_if<Exit>(&read)) return status(*failed);
+    const quavella::GbkConversion& text = std::get<quavella::GbkConversion>(read);
+    // Analysis applies no refusal, but left-out characters are named all the same.
+    if (!text.dropped.empty()) {
+        const quavella::LyricCheck check = quavella::check_lyrics(text);
+        std::cerr << (check.notice ? *check.notice : *check.refusal) << "\n";
+    }
+
+    const std::string& gbk = text.gbk;
+    const quavella::Paragraph parag(gbk);
+    std::string line = "layout:";
+    for (const auto v : parag.get_layout()) line += " " + std::to_string(v);
+    std::cout << line << "\n"
+              << "stc_cnt=" << parag.get_stc_cnt() << " pause_cnt=" << parag.get_pause_cnt()
+              << " val_sum=" << parag.get_val_sum() << " val_avg=" << parag.get_val_avg() << "\n";
+    if (settings.tones) {
+        std::cout << quavella::tone_lines(quavella::ToneCheck(quavella::syllable_texts(gbk)));
+    }
+    return status(flush_output());
+}
+
+}  // namespace quavella::cli

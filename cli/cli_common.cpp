@@ -1,0 +1,218 @@
+// Usage, lyric input, output and exports shared by the commands of quavella-cli.
+#include "cli/cli_common.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "composer/compose_request.h"
+#include "composer/draws.h"
+#include "composer/message_sink.h"
+#include "export/audio_render.h"
+#include "export/lyrics_midi.h"
+#include "export/musicxml.h"
+#include "history/record.h"
+#include "history/store.h"
+#include "lyrics/gbk_text.h"
+#include "lyrics/paragraph.h"
+#include "lyrics/syllables.h"
+#include "notation/score.h"
+#include "tones/best_of.h"
+#include "tones/tone_grading.h"
+#include "tones/tone_report.h"
+
+namespace quavella::cli {
+
+const char* const kUsage =
+    "Usage:\n"
+    "  quavella-cli analyze [--encoding E] [--tones] [FILE]\n"
+    "  quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E] "
+    "[-o OUT] [--score] [--state S:T]\n"
+    "                       [--musicxml FILE] [--lyrics-midi FILE] [--audio FILE]\n"
+    "                       [--tones] [--best-of N] [FILE]\n"
+    "  quavella-cli history list [--limit N]\n"
+    "  quavella-cli history show ID\n"
+    "  quavella-cli history export ID [-o FILE] [--musicxml FILE] [--lyrics-midi FILE]\n"
+    "                       [--audio FILE]\n"
+    "  quavella-cli --help\n"
+    "\n"
+    "Lyrics are read from FILE, or from standard input when FILE is \"-\" or absent.\n"
+    "The lines of the lyrics are joined with nothing between them.\n"
+    "\n"
+    "Commands:\n"
+    "  analyze   print the four-sentence phrase layout of the lyrics and its measures:\n"
+    "              layout: V V ... (0 = pause, -1 = end of sentence)\n"
+    "              stc_cnt=4 pause_cnt=Z val_sum=S val_avg=A\n"
+    "  compose   compose a melody from the lyrics and write it as a MIDI file\n"
+    "  history   the compositions the window recorded, newest first:\n"
+    "              list     one line each: ID, time, settings, notes, first words\n"
+    "              show     one entry: lyrics, settings, generator state, the command\n"
+    "                       line that makes it again, and its score (as --score prints it)\n"
+    "              export   write the entry's composition file (default history-ID.mid),\n"
+    "                       and with --musicxml, --lyrics-midi, --audio its score as\n"
+    "                       compose writes them; prints file=OUT and the exports written\n"
+    "\n"
+    "Options:\n"
+    "  --encoding E   encoding of the lyrics: utf-8 (default; characters GBK lacks are\n"
+    "                 dropped) or gbk (bytes taken as they stand)\n"
+    "  --tones        also print the Mandarin tone of every syllable, sentence by sentence\n"
+    "                 (5 = neutral, 3>2 a tone changed by the next syllable); compose adds\n"
+    "                 the grading of each pair of syllables and the tone score\n"
+    "  -h, --help     show this text\n"
+    "\n"
+    "Options of compose (P is a list position from 0, or the item's own text):\n"
+    "  --speed P      0 \"慢\", 1 \"中\", 2 \"快\" (default 0)\n"
+    "  --mode P       0 \"七声调式\", 1 \"六声调式1\", 2 \"六声调式2\", 3 \"五声调式\" (default "
+    "0)\n"
+    "  --timbre P     0 \"钢琴\" ... 9 \"短笛\" (default 0)\n"
+    "  --seed S       seed of the random draws, 0 to 18446744073709551615 (default: the clock)\n"
+    "  --state S:T    instead of --seed: start both random generators from a state the\n"
+    "                 history recorded (history show prints it)\n"
+    "  -o OUT         the MIDI file to write (default temp.mid)\n"
+    "  --score        also print the melody in numbered notation, the syllables under\n"
+    "                 the notes (the format is described in the README)\n"
+    "  --musicxml FILE  also write the score as MusicXML, the syllables as lyrics\n"
+    "  --lyrics-midi FILE  also write the melody as MIDI with a lyric event per syllable\n"
+    "  --audio FILE   also render the melody as audio; the extension names the format\n"
+    "                 (.wav, .flac, .ogg, ...)\n"
+    "  --best-of N    compose N melodies (1 to 1000), as N presses of the window's compose\n"
+    "                 button would, and write the one with the highest tone score (the\n"
+    "                 first of equals); each candidate is printed first, as\n"
+    "                   candidate=K state=S:T tones=N% (G of P)\n"
+    "                 S:T being the generators' state before it was composed (--state)\n"
+    "  compose prints: seed=S (or state=S:T) notes=N tempo=T mode=M program=P file=OUT, then\n"
+    "                  musicxml=FILE lyrics-midi=FILE audio=FILE for the exports written,\n"
+    "                  and with --best-of candidate=K state=S:T tones=N% for the one written\n"
+    "\n"
+    "Options of history list:\n"
+    "  --limit N      list N entries (default 20; 0 lists all)\n"
+    "The history is $XDG_DATA_HOME/quavella/history.sqlite3 (default ~/.local/share).\n"
+    "\n"
+    "Exit status: 0 success; 1 the input cannot be read, the lyrics are empty or too\n"
+    "short, the output is not written, the history cannot be read or has no such\n"
+    "entry; 2 bad usage or invalid UTF-8 input.\n";
+
+int usage_error(const std::string& message) {
+    std::cerr << "quavella-cli: " << message << "\n\n" << kUsage;
+    return status(Exit::bad_usage);
+}
+
+namespace {
+
+/// Closes the input it holds on every way out, unless that is standard input.
+struct CloseUnlessStdin {
+    void operator()(std::FILE* file) const {
+        if (file != stdin) std::fclose(file);
+    }
+};
+using InputHandle = std::unique_ptr<std::FILE, CloseUnlessStdin>;
+
+/// Reads all bytes of an open stream; false on a read error (errno tells why).
+bool read_all(std::FILE* in, std::string& out) {
+    char chunk[65536];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) out.append(chunk, got);
+    return std::ferror(in) == 0;
+}
+
+}  // namespace
+
+/// Reads the whole lyric input and turns it into joined GBK text. Prints the
+/// reason on failure.
+LyricText read_lyrics(const quavella::cli::LyricSource& src) {
+    std::string raw;
+    const bool from_stdin = src.file == "-";
+    const std::string shown = from_stdin ? "standard input" : "'" + src.file + "'";
+    const InputHandle in(from_stdin ? stdin : std::fopen(src.file.c_str(), "rb"));
+    if (in == nullptr || !read_all(in.get(), raw)) {
+        const int reason = errno;
+        std::cerr << "quavella-cli: cannot read " << shown << ": " << std::strerror(reason) << "\n";
+        return Exit::unreadable_input;
+    }
+    quavella::GbkConversion text = quavella::lyric_text_from_input(raw, src.encoding);
+    if (!text.ok) {
+        if (text.bad_offset == std::string_view::npos) {
+            std::cerr << "quavella-cli: this system cannot convert UTF-8 to GBK\n";
+        } else {
+            std::cerr << "quavella-cli: invalid UTF-8 in " << shown << " at byte offset "
+                      << text.bad_offset << " (use --encoding gbk for GBK input)\n";
+        }
+        return Exit::invalid_text;
+    }
+    return text;
+}
+
+/// Flushes standard output; a failure to write it fails the command.
+Exit flush_output() {
+    std::cout.flush();
+    if (!std::cout) {
+        std::cerr << "quavella-cli: cannot write the output\n";
+        return Exit::output_not_written;
+    }
+    return Exit::ok;
+}
+
+/// Columns of the terminal standard output goes to; 80 when it is not a terminal,
+/// so piped or redirected output is the same everywhere.
+int terminal_width() {
+    winsize size{};
+    if (::isatty(STDOUT_FILENO) == 1 && ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 &&
+        size.ws_col > 0) {
+        return size.ws_col;
+    }
+    return 80;
+}
+
+/// The composer's messages go to standard error, one per line.
+void StderrMessages::show(const std::string& text) { std::cerr << text << "\n"; }
+
+/// Writes the exports asked for, all from the same score. Every one is tried; a
+/// failure is named on standard error.
+/// @param score the score; needed only when files.any()
+/// @param written gets " label=FILE" for each export asked for
+/// @return true when every export was written
+bool write_exports(const ExportFiles& files, const std::optional<quavella::notation::Score>& score,
+                   std::string& written) {
+    const struct {
+        const char* label;
+        const std::string& file;
+        std::optional<std::string> (*write)(const quavella::notation::Score&,
+                                            const std::filesystem::path&);
+    } exports[] = {
+        {"musicxml", files.musicxml, quavella::exports::write_musicxml},
+        {"lyrics-midi", files.lyrics_midi, quavella::exports::write_lyrics_midi},
+        {"audio", files.audio,
+         [](const quavella::notation::Score& sheet, const std::filesystem::path& file) {
+             return quavella::exports::render_audio(sheet, file);
+         }},
+    };
+    bool exported = true;
+    for (const auto& e : exports) {
+        if (e.file.empty()) continue;
+        if (const auto error = e.write(*score, e.file)) {
+            std::cerr << "quavella-cli: " << *error << "\n";
+            exported = false;
+        }
+        written += std::string(" ") + e.label + "=" + e.file;
+    }
+    return exported;
+}
+
+}  // namespace quavella::cli

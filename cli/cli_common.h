@@ -1,0 +1,67 @@
+// The pieces the commands of quavella-cli share: usage, reading the lyric input,
+// printing, the exports. Each command lives in its own file; main.cpp dispatches.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <variant>
+
+#include "cli/args.h"
+#include "composer/message_sink.h"
+#include "lyrics/gbk_text.h"
+#include "notation/score.h"
+
+namespace quavella::cli {
+
+/// The whole help text, printed by --help and after a usage error.
+extern const char* const kUsage;
+
+/// Prints "quavella-cli: MESSAGE" and the help on standard error.
+/// @return the exit status of bad usage
+int usage_error(const std::string& message);
+
+/// A converted lyric text, or the exit status of its failure.
+using LyricText = std::variant<GbkConversion, Exit>;
+
+/// Reads the whole lyric input and turns it into joined GBK text. Prints the
+/// reason on failure.
+LyricText read_lyrics(const LyricSource& src);
+
+/// Flushes standard output; a failure to write it fails the command.
+Exit flush_output();
+
+/// Columns of the terminal standard output goes to; 80 when it is not a terminal,
+/// so piped or redirected output is the same everywhere.
+int terminal_width();
+
+/// The composer's messages go to standard error, one per line.
+class StderrMessages final : public MessageSink {
+public:
+    void show(const std::string& text) override;
+};
+
+/// The export files asked for ("" for none).
+struct ExportFiles {
+    const std::string& musicxml;
+    const std::string& lyrics_midi;
+    const std::string& audio;
+    bool any() const { return !musicxml.empty() || !lyrics_midi.empty() || !audio.empty(); }
+};
+
+/// Writes the exports asked for, all from the same score. Every one is tried; a
+/// failure is named on standard error.
+/// @param score the score; needed only when files.any()
+/// @param written gets " label=FILE" for each export asked for
+/// @return true when every export was written
+bool write_exports(const ExportFiles& files, const std::optional<notation::Score>& score,
+                   std::string& written);
+
+/// The commands, each run on the arguments after its name.
+int cmd_analyze(std::span<const std::string> args);
+int cmd_compose(std::span<const std::string> args);
+int cmd_history(std::span<const std::string> args);
+
+}  // namespace quavella::cli

@@ -1,0 +1,197 @@
+// quavella-cli history: the recorded compositions, listed, shown and exported.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "cli/cli_common.h"
+#include "composer/compose_request.h"
+#include "composer/draws.h"
+#include "composer/message_sink.h"
+#include "export/audio_render.h"
+#include "export/lyrics_midi.h"
+#include "export/musicxml.h"
+#include "history/record.h"
+#include "history/store.h"
+#include "lyrics/gbk_text.h"
+#include "lyrics/paragraph.h"
+#include "lyrics/syllables.h"
+#include "notation/score.h"
+#include "tones/best_of.h"
+#include "tones/tone_grading.h"
+#include "tones/tone_report.h"
+
+namespace quavella::cli {
+
+namespace {
+
+/// The lyrics' first characters on one line: line breaks shown as " / ".
+std::string one_line(const std::string& lyrics) {
+    std::string line;
+    for (const char c : lyrics) {
+        if (c == '\n') {
+            line += " / ";
+        } else {
+            line += c;
+        }
+    }
+    return line;
+}
+
+/// The three settings as their items' texts, or positions where a text is missing.
+std::string settings_text(int speed_pos, const std::string& speed_item, int mode_pos,
+                          const std::string& mode_item, int timbre_pos,
+                          const std::string& timbre_item) {
+    const auto shown = [](int pos, const std::string& item) {
+        return item.empty() ? "#" + std::to_string(pos) : item;
+    };
+    return shown(speed_pos, speed_item) + " " + shown(mode_pos, mode_item) + " " +
+           shown(timbre_pos, timbre_item);
+}
+
+/// Prints the history's notice or error on standard error; true when the call succeeded.
+bool history_ok(const quavella::history::Store& store, quavella::history::Status st) {
+    if (!store.notice().empty()) std::cerr << "quavella-cli: " << store.notice() << "\n";
+    if (st == quavella::history::Status::ok || st == quavella::history::Status::recovered) {
+        return true;
+    }
+    std::cerr << "quavella-cli: " << store.last_error() << "\n";
+    return false;
+}
+
+int history_list(quavella::history::Store& store, int limit) {
+    std::vector<quavella::history::Summary> page;
+    if (!history_ok(store, store.list(page, limit))) return status(Exit::history_failed);
+    for (const auto& s : page) {
+        std::cout << s.id << "  " << quavella::history::local_time_text(s.time_ms) << "  "
+                  << settings_text(s.speed_pos, s.speed_item, s.mode_pos, s.mode_item, s.timbre_pos,
+                                   s.timbre_item)
+                  << "  " << s.note_count << " notes  ";
+        if (s.tone_score) std::cout << "tones " << quavella::score_percent(*s.tone_score) << "%  ";
+        std::cout << one_line(s.lyrics_start) << "\n";
+    }
+    return status(flush_output());
+}
+
+/// Reads one entry; prints why when it cannot.
+std::optional<quavella::history::Entry> history_entry(quavella::history::Store& store,
+                                                      std::int64_t id, Exit& failure) {
+    quavella::history::Entry entry;
+    const auto st = store.get(id, entry);
+    if (st == quavella::history::Status::not_found) {
+        if (!store.notice().empty()) std::cerr << "quavella-cli: " << store.notice() << "\n";
+        std::cerr << "quavella-cli: " << store.last_error() << "\n";
+        failure = Exit::no_such_entry;
+        return std::nullopt;
+    }
+    if (!history_ok(store, st)) {
+        failure = Exit::history_failed;
+        return std::nullopt;
+    }
+    return entry;
+}
+
+int history_show(quavella::history::Store& store, std::int64_t id) {
+    Exit failure = Exit::ok;
+    const auto entry = history_entry(store, id, failure);
+    if (!entry) return status(failure);
+    const quavella::history::Record& r = entry->record;
+    std::cout << "entry " << entry->id << "  " << quavella::history::local_time_text(r.time_ms)
+              << "\n"
+              << "settings: "
+              << settings_text(r.speed_pos, r.speed_item, r.mode_pos, r.mode_item, r.timbre_pos,
+                               r.timbre_item)
+              << " (--speed " << r.speed_pos << " --mode " << r.mode_pos << " --timbre "
+              << r.timbre_pos << ")\n"
+              << "tempo=" << r.tempo << " mode=" << r.mode << " program=" << r.program
+              << " notes=" << r.notes.size() << "\n"
+              << "state=" << quavella::history::state_text(r.state) << "\n";
+    if (r.tone_score) {
+        std::cout << "tone score: " << quavella::score_percent(*r.tone_score) << "%\n";
+    }
+    std::cout << "lyrics:\n";
+    std::size_t start = 0;
+    while (start <= r.lyrics.size()) {
+        const std::size_t end = std::min(r.lyrics.find('\n', start), r.lyrics.size());
+        std::cout << "  " << r.lyrics.substr(start, end - start) << "\n";
+        start = end + 1;
+    }
+    std::cout << "make it again:\n  " << quavella::history::reproduce_command(r) << "\n";
+    const auto score = quavella::notation::build_score(quavella::history::melody_of(r));
+    std::cout << quavella::notation::score_text(score, terminal_width());
+    return status(flush_output());
+}
+
+int history_export(quavella::history::Store& store,
+                   const quavella::cli::HistorySettings& settings) {
+    Exit failure = Exit::ok;
+    const auto entry = history_entry(store, settings.id, failure);
+    if (!entry) return status(failure);
+    const std::string out_file = settings.out_file.empty()
+                                     ? "history-" + std::to_string(settings.id) + ".mid"
+                                     : settings.out_file;
+    std::ofstream out(out_file, std::ios::binary | std::ios::trunc);
+    out.write(entry->record.midi.data(), static_cast<std::streamsize>(entry->record.midi.size()));
+    out.close();
+    if (!out) {
+        std::cerr << "quavella-cli: cannot write '" << out_file << "': " << std::strerror(errno)
+                  << "\n";
+        return status(Exit::output_not_written);
+    }
+    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file};
+    std::optional<quavella::notation::Score> score;
+    if (files.any()) {
+        score = quavella::notation::build_score(quavella::history::melody_of(entry->record));
+    }
+    std::string written;
+    if (!write_exports(files, score, written)) return status(Exit::output_not_written);
+    std::cout << "file=" << out_file << written << "\n";
+    return status(flush_output());
+}
+
+}  // namespace
+
+/// history: lists, shows and exports the compositions the window recorded.
+int cmd_history(std::span<const std::string> args) {
+    const auto parsed = quavella::cli::parse_history(args);
+    if (const auto* refused = std::get_if<quavella::cli::UsageError>(&parsed)) {
+        return usage_error(refused->message);
+    }
+    const auto& settings = std::get<quavella::cli::HistorySettings>(parsed);
+    const auto path = quavella::history::default_path(
+        [](const char* name) -> const char* { return std::getenv(name); });
+    if (!path) {
+        std::cerr << "quavella-cli: no place for the history: neither XDG_DATA_HOME nor HOME is "
+                     "set\n";
+        return status(Exit::history_failed);
+    }
+    quavella::history::Store store(*path);
+    using Action = quavella::cli::HistorySettings::Action;
+    switch (settings.action) {
+        case Action::list:
+            return history_list(store, settings.limit);
+        case Action::show:
+            return history_show(store, settings.id);
+        case Action::export_file:
+            return history_export(store, settings);
+    }
+    return status(Exit::bad_usage);
+}
+
+}  // namespace quavella::cli
