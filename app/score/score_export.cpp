@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "app/score/score_layout.h"
+#include "app/score/score_painter.h"
 
 namespace quavella {
 

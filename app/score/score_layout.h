@@ -1,6 +1,6 @@
 // Numbered notation on a page: where every digit, dash, syllable and bar line of a
-// ScoreSheet goes for a given width, and the painter that draws it. The score view,
-// the PDF and the PNG export share both, so they show the same drawing.
+// ScoreSheet goes for a given width. ScorePainter (score_painter.h) draws it; the
+// score view, the PDF and the PNG export share both, so they show the same drawing.
 //
 // Units are logical pixels (1/96 inch); painters scale for the device, so the
 // drawing is vector-clean at any scale factor. The sheet is measured once; a new
@@ -15,8 +15,6 @@
 #include <vector>
 
 #include "app/score/score_sheet.h"
-
-class QPainter;
 
 namespace quavella {
 
@@ -95,24 +93,6 @@ private:
     double row_height_ = 0;
 
     friend class ScorePainter;
-};
-
-/// Draws a laid-out sheet.
-class ScorePainter {
-public:
-    explicit ScorePainter(const ScoreLayout& layout) : layout_(layout) {}
-
-    /// Draws the header with its top at `top`.
-    void header(QPainter& painter, double top) const;
-    /// Draws rows [first, end), moved up or down by `dy`, with `highlight` (a note
-    /// index, -1 for none) marked.
-    void rows(QPainter& painter, int first, int end, double dy, int highlight) const;
-    /// Draws what meets `clip` (layout coordinates): the header and the visible rows.
-    void visible(QPainter& painter, const QRectF& clip, int highlight) const;
-
-private:
-    void row(QPainter& painter, int r, double dy, int highlight) const;
-    const ScoreLayout& layout_;
 };
 
 /// The mark of a tone grade between two syllables: a symbol, so that the grade

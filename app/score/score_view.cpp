@@ -6,6 +6,8 @@
 #include <QScrollBar>
 #include <cmath>
 
+#include "app/score/score_painter.h"
+
 namespace quavella {
 
 ScoreView::ScoreView(QWidget* parent) : QAbstractScrollArea(parent) {

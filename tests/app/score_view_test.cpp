@@ -15,6 +15,7 @@
 
 #include "app/score/score_export.h"
 #include "app/score/score_layout.h"
+#include "app/score/score_painter.h"
 #include "score_fixture.h"
 
 using namespace quavella;

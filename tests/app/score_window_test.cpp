@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "app/score/score_layout.h"
+#include "app/score/score_painter.h"
 #include "app/score/score_view.h"
 #include "app/windows/main_window.h"
 #include "app_fakes.h"
