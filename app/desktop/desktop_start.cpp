@@ -71,6 +71,11 @@ DesktopStart::DesktopStart(int argc, char** argv) {
         case SingleInstance::Role::forwarded:
             exit_status_ = kLaunchExitOk;
             break;
+        case SingleInstance::Role::unanswered:
+            std::cerr << "quavella: " << instance_->lastError().toStdString()
+                      << "; start with --new-instance to open another window there\n";
+            exit_status_ = kLaunchExitNoAnswer;
+            break;
         case SingleInstance::Role::alone:
             if (!instance_->lastError().isEmpty()) {
                 std::cerr << "quavella: later starts cannot reach this window: "
@@ -78,6 +83,8 @@ DesktopStart::DesktopStart(int argc, char** argv) {
             }
             break;
         case SingleInstance::Role::first:
+            // Ended by a signal, the window leaves no socket behind for later starts.
+            instance_->removeSocketOnTermination();
             break;
     }
 }

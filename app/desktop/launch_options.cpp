@@ -42,7 +42,7 @@ const char* launch_usage() {
            "  --version       show the version\n"
            "\n"
            "Exit status: 0 success, also when the open window was brought to the front;\n"
-           "2 bad command line.\n";
+           "1 a window is open on the folder but does not answer; 2 bad command line.\n";
 }
 
 }  // namespace quavella

@@ -21,6 +21,8 @@ struct LaunchOptions {
 
 /// Exit statuses of the window program.
 inline constexpr int kLaunchExitOk = 0;
+/// A window holds the folder's socket but did not answer (stopped or hung).
+inline constexpr int kLaunchExitNoAnswer = 1;
 inline constexpr int kLaunchExitUsage = 2;
 
 /// Reads the arguments after the program name. Help and version are recognised even

@@ -1,7 +1,9 @@
 // One window per working folder: a later start on the same folder asks the open window to
 // come to the front and ends, so two windows never write over each other's working files.
 // A local socket in the user's private runtime folder carries the request; a lock file
-// beside it keeps two simultaneous starts from both becoming the first.
+// beside it keeps two simultaneous starts from both becoming the first. Any process of
+// the user can connect, so the window reads one short line per connection, with a
+// deadline, from a few connections at a time, and listens again if its socket is lost.
 #pragma once
 
 #include <QObject>
@@ -9,6 +11,7 @@
 
 class QLocalServer;
 class QLocalSocket;
+class QTimer;
 
 namespace quavella {
 
@@ -18,10 +21,22 @@ class SingleInstance : public QObject {
 
 public:
     enum class Role {
-        first,      ///< No window was open on the key: this one answers later starts.
-        forwarded,  ///< The open window was asked to come to the front; this start ends.
-        alone,      ///< Runs without answering later starts (see lastError() when unexpected).
+        first,       ///< No window was open on the key: this one answers later starts.
+        forwarded,   ///< The open window came to the front (it said so); this start ends.
+        unanswered,  ///< A window holds the socket but did not answer in time (stopped,
+                     ///< hung): this start must not claim it forwarded.
+        alone,       ///< Runs without answering later starts (see lastError() when unexpected).
     };
+
+    /// Most connections served at once; more are closed as they come.
+    static constexpr int kMaxConnections = 8;
+    /// Longest request line, newline included; a longer one closes the connection.
+    static constexpr int kMaxRequest = 64;
+    /// How long a connection may take to send its request.
+    static constexpr int kRequestMs = 2000;
+    /// How long a later start waits for the open window's answer. Longer than the
+    /// two-second wait after a composition, during which the window reads nothing.
+    static constexpr int kAnswerMs = 5000;
 
     /// @param dir a private folder of the user that holds the socket and its lock; when
     ///        empty, start() runs alone
@@ -42,19 +57,32 @@ public:
     /// The user's private runtime folder ($XDG_RUNTIME_DIR, or Qt's fallback).
     static QString runtimeDir();
 
+    /// Connections being served now.
+    int openConnections() const { return open_connections_; }
+    /// Whether the socket is listening.
+    bool isListening() const;
+
+    /// Removes the listening socket's file when the program is ended by SIGTERM, SIGINT
+    /// or SIGHUP, then ends it as the signal would have. For the window's socket only.
+    void removeSocketOnTermination() const;
+
 signals:
     /// A later start asked for the window to come to the front.
     void activationRequested();
 
 private:
+    bool listen();
     void acceptConnection();
     void readRequest(QLocalSocket* socket);
+    void listenAgainIfLost();
 
     QString socket_path_;
     QString lock_path_;
     QString error_;
     bool has_dir_;
     QLocalServer* server_ = nullptr;
+    QTimer* watchdog_ = nullptr;
+    int open_connections_ = 0;
 };
 
 }  // namespace quavella

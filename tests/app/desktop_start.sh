@@ -2,7 +2,8 @@
 # The real program started as the desktop menu and a terminal start it, offscreen: help and
 # version without a display, a refused command line, the menu's working folder created and
 # entered, a second start that brings the open window forward and ends, a terminal start in
-# another folder with a window of its own, and --new-instance beside an open window.
+# another folder with a window of its own, --new-instance beside an open window, a stopped
+# window that a later start does not claim to have reached, and SIGTERM removing the socket.
 # Usage: desktop_start.sh PROGRAM
 set -euo pipefail
 
@@ -95,4 +96,15 @@ wait_cwd "$second" "$HOME/音乐/Quavella"
 sleep 1
 kill -0 "$second" 2>/dev/null || fail "--new-instance did not keep its window"
 (($(sockets) == 2)) || fail "--new-instance took over the open window's socket"
+# A stopped window cannot answer: the later start says so and fails instead of claiming it.
+kill -STOP "$terminal"
+status=0
+(cd "$work/terminal" && timeout 20 "$program" 2>"$work/stopped.log") || status=$?
+kill -CONT "$terminal"
+[[ $status == 1 ]] || fail "a start beside a stopped window ended with status $status, expected 1"
+grep -q 'does not answer' "$work/stopped.log" || fail "no reason given beside a stopped window"
+# Ended by SIGTERM, a window leaves no socket behind.
+kill -TERM "$terminal"
+wait "$terminal" 2>/dev/null || true
+(($(sockets) == 1)) || fail "SIGTERM left the window's socket behind"
 echo "desktop start OK"

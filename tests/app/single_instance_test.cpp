@@ -1,19 +1,83 @@
 // One window per working folder: a later start brings the first forward, --new-instance
 // runs beside it, different folders do not meet, a crashed window's socket is replaced,
-// and a folder where no socket can be made leaves the window running alone.
+// and a folder where no socket can be made leaves the window running alone. Any process
+// of the user may connect: floods, endless lines, idle connections and a lost socket
+// leave the window answering, and a window that cannot answer is not claimed reached.
 #include "app/desktop/single_instance.h"
 
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
+#include <atomic>
 #include <cstring>
+#include <memory>
+#include <vector>
 
 using quavella::SingleInstance;
 using Role = SingleInstance::Role;
+
+namespace {
+
+/// The first window, answering on a thread of its own as the real window does on its
+/// event loop, while the test thread plays the later starts and the neighbours.
+class HostedFirst {
+public:
+    HostedFirst(const QString& dir, const QString& key) {
+        thread_.start();
+        instance_ = new SingleInstance(dir, key);
+        instance_->moveToThread(&thread_);
+        QObject::connect(
+            instance_, &SingleInstance::activationRequested, instance_, [this] { ++raised_; },
+            Qt::DirectConnection);
+        run([this] { role_ = instance_->start(true); });
+    }
+    ~HostedFirst() {
+        run([this] { delete instance_; });
+        thread_.quit();
+        thread_.wait();
+    }
+
+    /// Runs `f` on the window's thread and waits for it.
+    template <typename F>
+    void run(F f) {
+        QMetaObject::invokeMethod(instance_, f, Qt::BlockingQueuedConnection);
+    }
+    /// Keeps the window's thread busy for `ms` (as the wait after a composition does).
+    void busy(int ms) {
+        QMetaObject::invokeMethod(
+            instance_, [ms] { QThread::msleep(ms); }, Qt::QueuedConnection);
+    }
+
+    Role role() const { return role_; }
+    int raised() const { return raised_; }
+    int connections() {
+        int n = 0;
+        run([&] { n = instance_->openConnections(); });
+        return n;
+    }
+    bool listening() {
+        bool yes = false;
+        run([&] { yes = instance_->isListening(); });
+        return yes;
+    }
+    SingleInstance& instance() { return *instance_; }
+
+private:
+    QThread thread_;
+    SingleInstance* instance_ = nullptr;
+    Role role_ = Role::alone;
+    std::atomic<int> raised_{0};
+};
+
+}  // namespace
 
 class SingleInstanceTest : public QObject {
     Q_OBJECT
@@ -22,22 +86,100 @@ private slots:
     void init() { QVERIFY(dir_.isValid()); }
 
     void laterStartBringsTheFirstForward() {
-        SingleInstance first(dir_.path(), QStringLiteral("/home/ann/Music/Quavella"));
-        QSignalSpy raised(&first, &SingleInstance::activationRequested);
-        QCOMPARE(first.start(true), Role::first);
-        QVERIFY(QFileInfo::exists(first.socketPath()));
+        HostedFirst first(dir_.path(), QStringLiteral("/home/ann/Music/Quavella"));
+        QCOMPARE(first.role(), Role::first);
+        QVERIFY(QFileInfo::exists(first.instance().socketPath()));
 
-        // The first's thread runs no events while the later start asks (as when it
-        // sits in the wait after a composition): the request waits for it.
+        // The first's thread runs no events for a while when the later start asks (as
+        // in the wait after a composition): the request waits for it, and so does the start.
+        first.busy(1500);
         {
             SingleInstance later(dir_.path(), QStringLiteral("/home/ann/Music/Quavella"));
             QCOMPARE(later.start(true), Role::forwarded);
         }
-        QTRY_COMPARE(raised.count(), 1);
+        QCOMPARE(first.raised(), 1);
 
         SingleInstance again(dir_.path(), QStringLiteral("/home/ann/Music/Quavella"));
         QCOMPARE(again.start(true), Role::forwarded);
-        QTRY_COMPARE(raised.count(), 2);
+        QCOMPARE(first.raised(), 2);
+    }
+
+    void stoppedFirstIsNotClaimedReached() {
+        // The first never runs its events while the later start waits: a stopped window.
+        SingleInstance first(dir_.path(), QStringLiteral("/w"));
+        QCOMPARE(first.start(true), Role::first);
+        SingleInstance later(dir_.path(), QStringLiteral("/w"));
+        QCOMPARE(later.start(true), Role::unanswered);
+        QVERIFY(later.lastError().contains(QStringLiteral("does not answer")));
+    }
+
+    // What neighbours of the same user may send: each row leaves the window answering.
+    void hostileRequests_data() {
+        QTest::addColumn<QByteArray>("chunk");
+        QTest::addColumn<int>("repeat");
+        QTest::addColumn<int>("raisedAtMost");
+        QTest::newRow("a megabyte without a newline") << QByteArray(4096, 'x') << 256 << 0;
+        QTest::newRow("a hundred thousand requests on one connection")
+            << QByteArray("activate\n") << 100000 << 1;
+        QTest::newRow("an overlong line") << QByteArray(200, 'a') + '\n' << 1 << 0;
+        QTest::newRow("nothing at all") << QByteArray() << 0 << 0;
+    }
+    void hostileRequests() {
+        QFETCH(QByteArray, chunk);
+        QFETCH(int, repeat);
+        QFETCH(int, raisedAtMost);
+        HostedFirst first(dir_.path(), QStringLiteral("/w"));
+        QLocalSocket neighbour;
+        neighbour.connectToServer(first.instance().socketPath());
+        QVERIFY(neighbour.waitForConnected(1000));
+        for (int i = 0; i < repeat && neighbour.state() == QLocalSocket::ConnectedState; ++i) {
+            neighbour.write(chunk);
+            neighbour.waitForBytesWritten(100);
+        }
+        // Cut off once the request is read, too long, or late (two seconds at most).
+        QTRY_COMPARE_WITH_TIMEOUT(neighbour.state(), QLocalSocket::UnconnectedState,
+                                  SingleInstance::kRequestMs + 3000);
+        QVERIFY(first.raised() <= raisedAtMost);
+        QTRY_COMPARE(first.connections(), 0);
+        SingleInstance later(dir_.path(), QStringLiteral("/w"));
+        QCOMPARE(later.start(true), Role::forwarded);
+    }
+
+    void floodOfIdleConnections() {
+        // More connections than a process may have files by default: the window keeps a
+        // few and closes the rest, so it never runs out of file descriptors.
+        rlimit files{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &files), 0);
+        const rlimit saved = files;
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, 4096);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &files), 0);
+        {
+            HostedFirst first(dir_.path(), QStringLiteral("/w"));
+            std::vector<std::unique_ptr<QLocalSocket>> flood;
+            for (int i = 0; i < 1100; ++i) {
+                flood.push_back(std::make_unique<QLocalSocket>());
+                flood.back()->connectToServer(first.instance().socketPath());
+                flood.back()->waitForConnected(1000);
+            }
+            QTest::qWait(200);
+            QVERIFY(first.connections() <= SingleInstance::kMaxConnections);
+            QVERIFY(first.listening());
+            flood.clear();
+            SingleInstance later(dir_.path(), QStringLiteral("/w"));
+            QCOMPARE(later.start(true), Role::forwarded);
+        }
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    }
+
+    void lostSocketIsTakenBack() {
+        // The server closes itself for good when an accept fails (no descriptor left).
+        HostedFirst first(dir_.path(), QStringLiteral("/w"));
+        first.run([&] { first.instance().findChild<QLocalServer*>()->close(); });
+        QVERIFY(!first.listening());
+        QTRY_VERIFY_WITH_TIMEOUT(first.listening(), 5000);
+        SingleInstance later(dir_.path(), QStringLiteral("/w"));
+        QCOMPARE(later.start(true), Role::forwarded);
+        QCOMPARE(first.raised(), 1);
     }
 
     void newInstanceRunsBesideTheFirst() {
@@ -69,9 +211,9 @@ private slots:
     }
 
     void socketOfACrashedWindowIsReplaced() {
-        SingleInstance first(dir_.path(), QStringLiteral("/w"));
+        const SingleInstance crashed(dir_.path(), QStringLiteral("/w"));
         // What a killed window leaves: a bound socket file that nobody listens on.
-        const QByteArray path = first.socketPath().toLocal8Bit();
+        const QByteArray path = crashed.socketPath().toLocal8Bit();
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         QVERIFY(fd >= 0);
         sockaddr_un address{};
@@ -79,13 +221,14 @@ private slots:
         std::strncpy(address.sun_path, path.constData(), sizeof address.sun_path - 1);
         QCOMPARE(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         ::close(fd);
-        QVERIFY(QFileInfo::exists(first.socketPath()));
+        QVERIFY(QFileInfo::exists(crashed.socketPath()));
 
-        QSignalSpy raised(&first, &SingleInstance::activationRequested);
-        QCOMPARE(first.start(true), Role::first);
+        // A window starting now replaces it, and later starts reach that window.
+        HostedFirst replacing(dir_.path(), QStringLiteral("/w"));
+        QCOMPARE(replacing.role(), Role::first);
         SingleInstance later(dir_.path(), QStringLiteral("/w"));
         QCOMPARE(later.start(true), Role::forwarded);
-        QTRY_COMPARE(raised.count(), 1);
+        QCOMPARE(replacing.raised(), 1);
     }
 
     void noSocketFolderRunsAlone() {
