@@ -455,8 +455,12 @@ bool FluidPlayer::at_end_locked() const {
 
 int FluidPlayer::tick_locked() const {
     // Past the end the player counts on while notes ring out; the position stays at the end.
-    return std::max(std::min(fluid_player_get_current_tick(player_.get()), file_ticks_),
-                    held_tick_);
+    // A pause lands a moment after it is asked for (the audio thread may finish its
+    // period), and playing on, FluidSynth seeks back to where it really stopped: what
+    // was once read is the floor until the next start from the beginning.
+    held_tick_ =
+        std::max(std::min(fluid_player_get_current_tick(player_.get()), file_ticks_), held_tick_);
+    return held_tick_;
 }
 
 FluidPlayer::State FluidPlayer::state_locked() const {

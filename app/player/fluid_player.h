@@ -174,10 +174,11 @@ private:
     int program_ = -1;
     std::uint16_t note_channels_ = 0;
     bool paused_ = false;  // paused by pause(), as opposed to stopped
-    // Where pause or stop left the position. Playing on from there, FluidSynth's reading
-    // can fall below it for a moment: its first period after the restart computes the
-    // position from a restarted clock before it applies the seek back to this tick.
-    int held_tick_ = 0;
+    // The furthest position read since the last start from the beginning. Playing on
+    // from a pause or stop, FluidSynth's reading can fall below it for a moment: its first
+    // period after the restart computes the position from a restarted clock before it
+    // applies the seek back, and a pause lands a period after the position was read.
+    mutable int held_tick_ = 0;
     int last_status_ = 0;
     std::string driver_name_;
     std::optional<std::chrono::steady_clock::time_point> ended_at_;  // output still running
