@@ -497,6 +497,7 @@ void FluidPlayer::play_locked() {
     // Playing before the output starts, its first period already holds the melody. When no
     // output starts, the player stops where it was: nothing rendered, so nothing moved.
     last_status_ = fluid_player_play(player_.get());
+    if (last_status_ != FLUID_OK) throw CommandError("FluidSynth 无法开始播放：Unknown error code");
     try {
         start_output_locked();
     } catch (...) {
