@@ -224,6 +224,7 @@ void FluidPlayer::ensure_synth_locked() {
     LoadResult result = std::move(load_result_);
     load_result_ = LoadResult{};
     if (!result.error.empty()) throw CommandError(result.error);
+    if (!result.loaded.synth) throw CommandError("音色库的载入已停止");
     settings_ = std::move(result.loaded.settings);
     synth_ = std::move(result.loaded.synth);
     soundfont_ = std::move(result.loaded.soundfont);
@@ -292,12 +293,12 @@ FluidPlayer::LoadedSynth FluidPlayer::load_synth(const std::string& chosen_sound
         fluid_free(name);
     }
     if (soundfont.empty()) throw CommandError(no_soundfont_message("", "没有设置音色库"));
-    if (stop.stop_requested()) return {};
+    if (stop.stop_requested()) throw CommandError("音色库的载入已停止");
     const int id = fluid_synth_sfload(loaded.synth.get(), soundfont.c_str(), 0);
     if (id == FLUID_FAILED) {
         throw CommandError(no_soundfont_message(soundfont, or_unknown(log.last())));
     }
-    if (stop.stop_requested()) return {};
+    if (stop.stop_requested()) throw CommandError("音色库的载入已停止");
     // Every reset chooses the piano on each channel: kept loaded, a reset never waits.
     fluid_synth_pin_preset(loaded.synth.get(), id, 0, 0);
     loaded.soundfont = soundfont;
@@ -501,6 +502,7 @@ void FluidPlayer::play_locked() {
     // Playing before the output starts, its first period already holds the melody. When no
     // output starts, the player stops where it was: nothing rendered, so nothing moved.
     last_status_ = fluid_player_play(player_.get());
+    if (last_status_ != FLUID_OK) throw CommandError("FluidSynth 无法开始播放：Unknown error code");
     try {
         start_output_locked();
     } catch (...) {

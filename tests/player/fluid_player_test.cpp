@@ -5,16 +5,22 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
 #include <ostream>
 #include <string>
+#include <vector>
 
+#include "app/player/wav_recording.h"
 #include "tests/player/player_test_support.h"
 
 namespace quavella {
@@ -637,6 +643,60 @@ TEST_F(FluidPlayerTest, PositionIsKnownWhilePlayingOrPausedOnly) {
     EXPECT_EQ(player.position_ticks(), std::nullopt);
     player.close();
     EXPECT_EQ(player.position_ticks(), std::nullopt);
+}
+
+// A recording on a file system that refuses to grow says why, instead of leaving a short
+// WAV whose header claims every frame. The child process alone has the size limit.
+TEST(FluidPlayerRecording, AWriteBeyondTheFileSizeLimitIsReportedWithTheSystemsReason) {
+    struct Case {
+        rlim_t limit;
+        bool ok;
+    };
+    const fs::path file =
+        fs::temp_directory_path() / ("quavella_wav_limit_" + std::to_string(::getpid()) + ".wav");
+    for (const Case c : {Case{RLIM_INFINITY, true}, Case{4096, false}}) {
+        SCOPED_TRACE(c.ok ? "no limit" : "4096-byte limit");
+        int pipe_ends[2];
+        ASSERT_EQ(::pipe(pipe_ends), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(pipe_ends[0]);
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{c.limit, c.limit};
+            if (c.limit != RLIM_INFINITY) ::setrlimit(RLIMIT_FSIZE, &limit);
+            std::string error;
+            try {
+                WavRecording recording(file.string(), 44100);
+                const std::vector<std::int16_t> block(2 * 1024, 1000);
+                for (int i = 0; i < 8; ++i) {
+                    recording.append(block.data(), 1024);
+                    recording.update();
+                }
+                if (!recording.finish()) error = recording.error();
+            } catch (const std::exception& e) {
+                error = e.what();
+            }
+            (void)!::write(pipe_ends[1], error.data(), error.size());
+            ::_exit(0);
+        }
+        ::close(pipe_ends[1]);
+        std::string error;
+        char buffer[256];
+        for (ssize_t n; (n = ::read(pipe_ends[0], buffer, sizeof buffer)) > 0;)
+            error.append(buffer, static_cast<std::size_t>(n));
+        ::close(pipe_ends[0]);
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        if (c.ok) {
+            EXPECT_EQ(error, "");
+            EXPECT_EQ(fs::file_size(file), 44u + 8u * 1024u * 4u);
+        } else {
+            EXPECT_EQ(error, "File too large");
+        }
+    }
+    fs::remove(file);
 }
 
 }  // namespace
