@@ -345,6 +345,12 @@ void FluidPlayer::start_output_locked() {
                     continue;
                 }
             }
+            if (recording_ && !recording_->error().empty()) {
+                // A recording that could not be written (a full disk) is not played into
+                // as if it were: the next play says why.
+                reasons += "file：无法写入“" + file_name + "”：" + recording_->error();
+                continue;
+            }
             output_ = std::make_unique<FileOutput>(settings_.get(), synth_.get(), recording_.get());
         } else if (available.count(name) == 0) {
             reasons += name + "：这个 FluidSynth 没有此音频驱动";
