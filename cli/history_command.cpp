@@ -1,41 +1,22 @@
 // quavella-cli history: the recorded compositions, listed, shown and exported.
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <iterator>
-#include <memory>
 #include <optional>
 #include <span>
 #include <string>
-#include <string_view>
 #include <variant>
 #include <vector>
 
 #include "cli/cli_common.h"
-#include "composer/compose_request.h"
-#include "composer/draws.h"
-#include "composer/message_sink.h"
-#include "export/audio_render.h"
-#include "export/lyrics_midi.h"
-#include "export/musicxml.h"
 #include "history/record.h"
 #include "history/store.h"
-#include "lyrics/gbk_text.h"
-#include "lyrics/paragraph.h"
-#include "lyrics/syllables.h"
 #include "notation/score.h"
-#include "tones/best_of.h"
 #include "tones/tone_grading.h"
-#include "tones/tone_report.h"
 
 namespace quavella::cli {
 
