@@ -1,11 +1,18 @@
 // The history database over the SQLite C interface.
 #include "history/store.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstring>
 #include <ctime>
+#include <optional>
+#include <string>
 #include <system_error>
 #include <utility>
 
@@ -154,6 +161,27 @@ Status Store::fail_sqlite(const std::string& what, int rc) {
     return Status::failed;
 }
 
+namespace {
+
+/// Creates the missing folders of `dir`, each for its owner alone (0700) whatever the
+/// umask; folders already there are left as they are.
+std::optional<std::string> make_private_dirs(const std::filesystem::path& dir) {
+    std::filesystem::path made;
+    for (const auto& part : dir) {
+        made /= part;
+        if (::mkdir(made.c_str(), 0700) != 0) {
+            const int error = errno;
+            if (error == EEXIST) continue;
+            return "cannot create the directory " + made.string() + ": " + std::strerror(error);
+        }
+        // The umask cannot take bits from 0700 that a program should keep, but may.
+        ::chmod(made.c_str(), 0700);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 bool Store::damaged(int rc) const {
     const int primary = rc & 0xff;
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
@@ -195,9 +223,21 @@ Status Store::set_up() {
     std::error_code ec;
     const std::filesystem::path dir = file_.parent_path();
     if (!dir.empty()) {
-        std::filesystem::create_directories(dir, ec);
-        if (ec) return fail("cannot create the directory " + dir.string() + ": " + ec.message());
+        if (const auto error = make_private_dirs(dir)) return fail(*error);
+        struct stat info {};
+        if (::stat(dir.c_str(), &info) == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) != 0 &&
+            notice_.empty()) {
+            // Made by someone else or under another umask: left as it is, but said.
+            notice_ = "the history's folder " + dir.string() +
+                      " can be written by other users; chmod 700 it to keep the history private";
+        }
     }
+    // SQLite would create the file readable by everyone the umask allows; the history
+    // holds the user's lyrics, so it is created for its owner alone (its journal files
+    // take the same rights).
+    const int fd =
+        ::open(file_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0) ::close(fd);
     const int rc = sqlite3_open_v2(file_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                                    vfs_.empty() ? nullptr : vfs_.c_str());
     if (rc != SQLITE_OK) {

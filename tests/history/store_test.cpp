@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -74,6 +75,40 @@ TEST_F(StoreTest, NewFileIsWalWithTheCurrentSchemaVersion) {
     ASSERT_EQ(store.open(), Status::ok) << store.last_error();
     EXPECT_EQ(query(file(), "PRAGMA journal_mode"), "wal");
     EXPECT_EQ(query(file(), "PRAGMA user_version"), std::to_string(Store::kSchemaVersion));
+}
+
+// The history holds the user's lyrics: whatever the umask, a new history's folders are
+// the owner's alone and so are the database and its journal files. A folder others can
+// write to is left as it is, and said.
+TEST_F(StoreTest, PrivateWhateverTheUmask) {
+    const auto mode = [](const std::filesystem::path& p) {
+        struct stat info {};
+        EXPECT_EQ(::stat(p.c_str(), &info), 0) << p;
+        return info.st_mode & 0777;
+    };
+    for (const mode_t mask : {mode_t{0000}, mode_t{0022}, mode_t{0077}}) {
+        const std::filesystem::path dir = dir_.path() / ("umask" + std::to_string(mask));
+        const std::filesystem::path db = dir / "share" / "quavella" / "history.sqlite3";
+        const mode_t saved = ::umask(mask);
+        {
+            Store store(db);
+            std::int64_t id = 0;
+            EXPECT_EQ(store.record(sample_record(0), id), Status::ok) << store.last_error();
+            EXPECT_EQ(store.notice(), "") << "umask " << mask;
+            EXPECT_EQ(mode(dir / "share"), 0700u) << "umask " << mask;
+            EXPECT_EQ(mode(db.parent_path()), 0700u) << "umask " << mask;
+            EXPECT_EQ(mode(db), 0600u) << "umask " << mask;
+            EXPECT_EQ(mode(db.string() + "-wal"), 0600u) << "umask " << mask;
+        }
+        ::umask(saved);
+    }
+    const std::filesystem::path open_dir = dir_.path() / "open";
+    std::filesystem::create_directories(open_dir);
+    ::chmod(open_dir.c_str(), 0777);
+    Store store(open_dir / "history.sqlite3");
+    ASSERT_EQ(store.open(), Status::ok) << store.last_error();
+    EXPECT_NE(store.notice().find("can be written by other users"), std::string::npos);
+    EXPECT_EQ(mode(open_dir), 0777u);
 }
 
 TEST_F(StoreTest, ListPagesNewestFirstAndSummarises) {
