@@ -5,6 +5,7 @@
 #include <string>
 #include <variant>
 
+#include "base/terminal_text.h"
 #include "cli/cli_common.h"
 #include "composer/compose_request.h"
 #include "lyrics/gbk_text.h"
@@ -29,7 +30,7 @@ int cmd_analyze(std::span<const std::string> args) {
     // Analysis applies no refusal, but left-out characters are named all the same.
     if (!text.dropped.empty()) {
         const quavella::LyricCheck check = quavella::check_lyrics(text);
-        std::cerr << (check.notice ? *check.notice : *check.refusal) << "\n";
+        std::cerr << quavella::terminal_text(check.notice ? *check.notice : *check.refusal) << "\n";
     }
 
     const std::string& gbk = text.gbk;
@@ -40,7 +41,8 @@ int cmd_analyze(std::span<const std::string> args) {
               << "stc_cnt=" << parag.get_stc_cnt() << " pause_cnt=" << parag.get_pause_cnt()
               << " val_sum=" << parag.get_val_sum() << " val_avg=" << parag.get_val_avg() << "\n";
     if (settings.tones) {
-        std::cout << quavella::tone_lines(quavella::ToneCheck(quavella::syllable_texts(gbk)));
+        std::cout << quavella::terminal_text(
+            quavella::tone_lines(quavella::ToneCheck(quavella::syllable_texts(gbk))), true);
     }
     return status(flush_output());
 }

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <variant>
 
+#include "base/terminal_text.h"
 #include "export/audio_render.h"
 #include "export/lyrics_midi.h"
 #include "export/musicxml.h"
@@ -122,7 +123,7 @@ bool read_all(std::FILE* in, std::string& out) {
 LyricText read_lyrics(const quavella::cli::LyricSource& src) {
     std::string raw;
     const bool from_stdin = src.file == "-";
-    const std::string shown = from_stdin ? "standard input" : "'" + src.file + "'";
+    const std::string shown = from_stdin ? "standard input" : "'" + terminal_text(src.file) + "'";
     const InputHandle in(from_stdin ? stdin : std::fopen(src.file.c_str(), "rb"));
     if (in == nullptr || !read_all(in.get(), raw)) {
         const int reason = errno;
@@ -164,7 +165,9 @@ int terminal_width() {
 }
 
 /// The composer's messages go to standard error, one per line.
-void StderrMessages::show(const std::string& text) { std::cerr << text << "\n"; }
+void StderrMessages::show(const std::string& text) {
+    std::cerr << terminal_text(text, true) << "\n";
+}
 
 /// Writes the exports asked for, all from the same score. Every one is tried; a
 /// failure is named on standard error.
@@ -190,7 +193,7 @@ bool write_exports(const ExportFiles& files, const std::optional<quavella::notat
     for (const auto& e : exports) {
         if (e.file.empty()) continue;
         if (const auto error = e.write(*score, e.file)) {
-            std::cerr << "quavella-cli: " << *error << "\n";
+            std::cerr << "quavella-cli: " << terminal_text(*error) << "\n";
             exported = false;
         }
         written += std::string(" ") + e.label + "=" + e.file;

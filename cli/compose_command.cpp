@@ -7,6 +7,7 @@
 #include <string>
 #include <variant>
 
+#include "base/terminal_text.h"
 #include "cli/cli_common.h"
 #include "composer/compose_request.h"
 #include "composer/draws.h"
@@ -33,7 +34,7 @@ int cmd_compose(std::span<const std::string> args) {
     const std::string& text = std::get<quavella::GbkConversion>(read).gbk;
     const quavella::LyricCheck lyric_check =
         quavella::check_lyrics(std::get<quavella::GbkConversion>(read));
-    if (lyric_check.notice) std::cerr << *lyric_check.notice << "\n";
+    if (lyric_check.notice) std::cerr << quavella::terminal_text(*lyric_check.notice) << "\n";
     if (lyric_check.refusal) {
         std::cerr << *lyric_check.refusal << "\n";
         return status(Exit::refused_lyrics);
@@ -59,8 +60,8 @@ int cmd_compose(std::span<const std::string> args) {
                                            draws, messages, settings.out_file);
     }
     if (!outcome.midi_error.empty()) {
-        std::cerr << "quavella-cli: cannot write '" << settings.out_file
-                  << "': " << outcome.midi_error << "\n";
+        std::cerr << "quavella-cli: cannot write '" << quavella::terminal_text(settings.out_file)
+                  << "': " << quavella::terminal_text(outcome.midi_error) << "\n";
         return status(Exit::output_not_written);
     }
 
@@ -90,7 +91,7 @@ int cmd_compose(std::span<const std::string> args) {
     }
     std::cout << " notes=" << outcome.notes << " tempo=" << outcome.tempo
               << " mode=" << outcome.mode << " program=" << outcome.program
-              << " file=" << settings.out_file << written;
+              << " file=" << quavella::terminal_text(settings.out_file + written);
     if (best) {
         const quavella::BestOfCandidate& chosen = best->candidates[best->best];
         std::cout << " candidate=" << best->best + 1
@@ -98,10 +99,15 @@ int cmd_compose(std::span<const std::string> args) {
                   << " tones=" << chosen.grading.percent() << "%";
     }
     std::cout << "\n";
-    if (settings.score) std::cout << quavella::notation::score_text(*score, terminal_width());
+    if (settings.score) {
+        std::cout << quavella::terminal_text(
+            quavella::notation::score_text(*score, terminal_width()), true);
+    }
     if (settings.tones) {
-        std::cout << quavella::grading_lines(
-            *check, best ? best->candidates[best->best].grading : check->grade(outcome.nt_seq));
+        std::cout << quavella::terminal_text(
+            quavella::grading_lines(
+                *check, best ? best->candidates[best->best].grading : check->grade(outcome.nt_seq)),
+            true);
     }
     return status(flush_output());
 }

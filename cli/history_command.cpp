@@ -1,17 +1,20 @@
 // quavella-cli history: the recorded compositions, listed, shown and exported.
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <span>
+#include <sstream>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "base/terminal_text.h"
 #include "cli/cli_common.h"
 #include "history/record.h"
 #include "history/store.h"
@@ -48,11 +51,13 @@ std::string settings_text(int speed_pos, const std::string& speed_item, int mode
 
 /// Prints the history's notice or error on standard error; true when the call succeeded.
 bool history_ok(const quavella::history::Store& store, quavella::history::Status st) {
-    if (!store.notice().empty()) std::cerr << "quavella-cli: " << store.notice() << "\n";
+    if (!store.notice().empty()) {
+        std::cerr << "quavella-cli: " << quavella::terminal_text(store.notice()) << "\n";
+    }
     if (st == quavella::history::Status::ok || st == quavella::history::Status::recovered) {
         return true;
     }
-    std::cerr << "quavella-cli: " << store.last_error() << "\n";
+    std::cerr << "quavella-cli: " << quavella::terminal_text(store.last_error()) << "\n";
     return false;
 }
 
@@ -60,12 +65,14 @@ int history_list(quavella::history::Store& store, int limit) {
     std::vector<quavella::history::Summary> page;
     if (!history_ok(store, store.list(page, limit))) return status(Exit::history_failed);
     for (const auto& s : page) {
-        std::cout << s.id << "  " << quavella::history::local_time_text(s.time_ms) << "  "
-                  << settings_text(s.speed_pos, s.speed_item, s.mode_pos, s.mode_item, s.timbre_pos,
-                                   s.timbre_item)
-                  << "  " << s.note_count << " notes  ";
-        if (s.tone_score) std::cout << "tones " << quavella::score_percent(*s.tone_score) << "%  ";
-        std::cout << one_line(s.lyrics_start) << "\n";
+        std::ostringstream line;
+        line << s.id << "  " << quavella::history::local_time_text(s.time_ms) << "  "
+             << settings_text(s.speed_pos, s.speed_item, s.mode_pos, s.mode_item, s.timbre_pos,
+                              s.timbre_item)
+             << "  " << s.note_count << " notes  ";
+        if (s.tone_score) line << "tones " << quavella::score_percent(*s.tone_score) << "%  ";
+        line << one_line(s.lyrics_start);
+        std::cout << quavella::terminal_text(line.str()) << "\n";
     }
     return status(flush_output());
 }
@@ -76,8 +83,10 @@ std::optional<quavella::history::Entry> history_entry(quavella::history::Store& 
     quavella::history::Entry entry;
     const auto st = store.get(id, entry);
     if (st == quavella::history::Status::not_found) {
-        if (!store.notice().empty()) std::cerr << "quavella-cli: " << store.notice() << "\n";
-        std::cerr << "quavella-cli: " << store.last_error() << "\n";
+        if (!store.notice().empty()) {
+            std::cerr << "quavella-cli: " << quavella::terminal_text(store.notice()) << "\n";
+        }
+        std::cerr << "quavella-cli: " << quavella::terminal_text(store.last_error()) << "\n";
         failure = Exit::no_such_entry;
         return std::nullopt;
     }
@@ -96,8 +105,8 @@ int history_show(quavella::history::Store& store, std::int64_t id) {
     std::cout << "entry " << entry->id << "  " << quavella::history::local_time_text(r.time_ms)
               << "\n"
               << "settings: "
-              << settings_text(r.speed_pos, r.speed_item, r.mode_pos, r.mode_item, r.timbre_pos,
-                               r.timbre_item)
+              << quavella::terminal_text(settings_text(r.speed_pos, r.speed_item, r.mode_pos,
+                                                       r.mode_item, r.timbre_pos, r.timbre_item))
               << " (--speed " << r.speed_pos << " --mode " << r.mode_pos << " --timbre "
               << r.timbre_pos << ")\n"
               << "tempo=" << r.tempo << " mode=" << r.mode << " program=" << r.program
@@ -110,12 +119,21 @@ int history_show(quavella::history::Store& store, std::int64_t id) {
     std::size_t start = 0;
     while (start <= r.lyrics.size()) {
         const std::size_t end = std::min(r.lyrics.find('\n', start), r.lyrics.size());
-        std::cout << "  " << r.lyrics.substr(start, end - start) << "\n";
+        std::cout << "  " << quavella::terminal_text(r.lyrics.substr(start, end - start)) << "\n";
         start = end + 1;
     }
-    std::cout << "make it again:\n  " << quavella::history::reproduce_command(r) << "\n";
+    // A terminal must never act on the lyrics: what it would act on is shown escaped,
+    // and then the line no longer makes the same file, which is said.
+    const std::string command = quavella::history::reproduce_command(r);
+    const std::string shown = quavella::terminal_text(command);
+    std::cout << "make it again:\n  " << shown << "\n";
+    if (shown != command) {
+        std::cout << "  (the lyrics hold control characters, shown escaped: this line does not "
+                     "make the same file)\n";
+    }
     const auto score = quavella::notation::build_score(quavella::history::melody_of(r));
-    std::cout << quavella::notation::score_text(score, terminal_width());
+    std::cout << quavella::terminal_text(quavella::notation::score_text(score, terminal_width()),
+                                         true);
     return status(flush_output());
 }
 
@@ -127,12 +145,21 @@ int history_export(quavella::history::Store& store,
     const std::string out_file = settings.out_file.empty()
                                      ? "history-" + std::to_string(settings.id) + ".mid"
                                      : settings.out_file;
-    std::ofstream out(out_file, std::ios::binary | std::ios::trunc);
-    out.write(entry->record.midi.data(), static_cast<std::streamsize>(entry->record.midi.size()));
-    out.close();
-    if (!out) {
-        std::cerr << "quavella-cli: cannot write '" << out_file << "': " << std::strerror(errno)
-                  << "\n";
+    // stdio, whose calls set errno, so the message gives the real reason.
+    const std::string& midi = entry->record.midi;
+    int reason = 0;
+    errno = 0;
+    std::FILE* out = std::fopen(out_file.c_str(), "wb");
+    if (out == nullptr) {
+        reason = errno;
+    } else {
+        if (std::fwrite(midi.data(), 1, midi.size(), out) != midi.size()) reason = errno;
+        errno = 0;
+        if (std::fclose(out) != 0 && reason == 0) reason = errno;
+    }
+    if (out == nullptr || reason != 0) {
+        std::cerr << "quavella-cli: cannot write '" << quavella::terminal_text(out_file)
+                  << "': " << (reason != 0 ? std::strerror(reason) : "unknown reason") << "\n";
         return status(Exit::output_not_written);
     }
     const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file};
@@ -142,7 +169,7 @@ int history_export(quavella::history::Store& store,
     }
     std::string written;
     if (!write_exports(files, score, written)) return status(Exit::output_not_written);
-    std::cout << "file=" << out_file << written << "\n";
+    std::cout << "file=" << quavella::terminal_text(out_file + written) << "\n";
     return status(flush_output());
 }
 

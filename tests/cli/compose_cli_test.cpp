@@ -248,6 +248,24 @@ TEST_F(CliCompose, AnExportThatCannotBeWrittenFailsTheCommandNamingIt) {
     EXPECT_FALSE(fs::exists(path("song.mp3")));
 }
 
+// File names come from users too: what a terminal would act on is printed escaped,
+// on standard output and in messages, and the file is still written under its name.
+TEST_F(CliCompose, NamesThatATerminalWouldActOnArePrintedEscaped) {
+    const std::string name =
+        "a\x1b[2J\xe2\x80\xae"
+        "b.mid";
+    const CliRun r = run({"compose", "--seed", "1", "-o", name, "poem.txt"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("file=a\\x1B[2J<U+202E>b.mid"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+    EXPECT_TRUE(std::filesystem::exists(path(name)));
+
+    const CliRun missing = run({"compose", "--seed", "1", "no\x1b]0;title\x07such.txt"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.err.find("no\\x1B]0;title\\x07such.txt"), std::string::npos) << missing.err;
+    EXPECT_EQ(missing.err.find('\x1b'), std::string::npos);
+}
+
 TEST_F(CliCompose, BadOptionsAreUsageErrors) {
     const std::vector<std::vector<std::string>> rows{
         {"compose", "--seed", "-1", "poem.txt"},

@@ -231,6 +231,24 @@ TEST_F(HistoryCli, ListsNewestFirstAndShowsAnEntry) {
     }
 }
 
+// Lyrics are untrusted: an escape sequence or a bidi override in them is shown, never
+// sent, by list and show, and the line to make it again says it is no longer exact.
+TEST_F(HistoryCli, WhatATerminalWouldActOnIsShownEscaped) {
+    const std::string hostile = "\x1b[2J\xe2\x80\xae" + poem[0];
+    const auto ids = compose_and_record({{hostile, poem[1]}});
+    const CliRun listed = run({"history", "list"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_NE(listed.out.find("\\x1B[2J<U+202E>" + poem[0]), std::string::npos) << listed.out;
+    const CliRun shown = run({"history", "show", std::to_string(ids[0])});
+    ASSERT_EQ(shown.status, 0) << shown.err;
+    EXPECT_NE(shown.out.find("  \\x1B[2J<U+202E>" + poem[0] + "\n"), std::string::npos);
+    EXPECT_NE(shown.out.find("does not make the same file"), std::string::npos) << shown.out;
+    for (const CliRun* run : {&listed, &shown}) {
+        EXPECT_EQ(run->out.find('\x1b'), std::string::npos);
+        EXPECT_EQ(run->out.find("\xe2\x80\xae"), std::string::npos);
+    }
+}
+
 TEST_F(HistoryCli, FailuresAreReportedWithTheirStatus) {
     compose_and_record({poem});
     struct Row {
