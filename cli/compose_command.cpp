@@ -2,20 +2,22 @@
 
 #include <cstdint>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <variant>
 
+#include "base/file_write.h"
 #include "base/terminal_text.h"
 #include "cli/cli_common.h"
 #include "composer/compose_request.h"
 #include "composer/draws.h"
+#include "composition/best_of.h"
+#include "composition/composition.h"
 #include "history/record.h"
 #include "lyrics/gbk_text.h"
-#include "lyrics/syllables.h"
 #include "notation/score.h"
-#include "tones/best_of.h"
 #include "tones/tone_grading.h"
 #include "tones/tone_report.h"
 
@@ -44,31 +46,41 @@ int cmd_compose(std::span<const std::string> args) {
     quavella::Generators draws(seed);
     if (settings.state) draws.restore(*settings.state);
     StderrMessages messages;
-    std::optional<quavella::ToneCheck> check;
-    if (settings.tones || settings.best_of > 1) check.emplace(quavella::syllable_texts(text));
+    auto source = std::make_shared<quavella::CompositionSource>();
+    source->gbk_text = text;
+    source->speed_pos = settings.speed;
+    source->mode_pos = settings.mode;
+    source->timbre_pos = settings.timbre;
 
-    // A single composition is written as it is composed; best of N writes its choice.
-    quavella::ComposeOutcome outcome;
+    // One composition, or the best of N; either way one value with its file's bytes.
+    quavella::CompositionPtr composition;
     std::optional<quavella::BestOf> best;
+    std::string error;
     if (settings.best_of > 1) {
-        best =
-            quavella::compose_best_of(text, *check, settings.best_of, settings.speed, settings.mode,
-                                      settings.timbre, draws, messages, settings.out_file);
-        outcome = best->candidates[best->best].outcome;
+        best = quavella::compose_best_of(source, settings.best_of, draws, messages);
+        composition = best->best;
+        error = best->error;
     } else {
-        outcome = quavella::compose_lyrics(text, settings.speed, settings.mode, settings.timbre,
-                                           draws, messages, settings.out_file);
+        quavella::Composed made = quavella::compose(source, draws, messages);
+        composition = std::move(made.composition);
+        error = std::move(made.error);
     }
-    if (!outcome.midi_error.empty()) {
+    if (error.empty()) {
+        const std::error_code written =
+            quavella::write_file_atomically(settings.out_file, composition->midi, true);
+        if (written) error = written.message();
+    }
+    if (!error.empty()) {
         std::cerr << "quavella-cli: cannot write '" << quavella::terminal_text(settings.out_file)
-                  << "': " << quavella::terminal_text(outcome.midi_error) << "\n";
+                  << "': " << quavella::terminal_text(error) << "\n";
         return status(Exit::output_not_written);
     }
+    const quavella::notation::Melody& melody = composition->melody;
 
     const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file};
     std::optional<quavella::notation::Score> score;
     if (files.any() || settings.score) {
-        score = quavella::notation::build_score(quavella::notation::melody_from(text, outcome));
+        score = quavella::notation::build_score(melody);
     }
     std::string written;
     const bool exported = write_exports(files, score, written);
@@ -76,12 +88,11 @@ int cmd_compose(std::span<const std::string> args) {
 
     if (best) {
         for (std::size_t k = 0; k < best->candidates.size(); ++k) {
-            const quavella::BestOfCandidate& candidate = best->candidates[k];
+            const quavella::CandidateGrade& candidate = best->candidates[k];
             std::cout << "candidate=" << k + 1
                       << " state=" << quavella::history::state_text(candidate.state)
-                      << " tones=" << candidate.grading.percent() << "% ("
-                      << candidate.grading.agreeing() << " of " << candidate.grading.graded()
-                      << ")\n";
+                      << " tones=" << candidate.percent << "% (" << candidate.agreeing << " of "
+                      << candidate.graded << ")\n";
         }
     }
     if (settings.state) {
@@ -89,14 +100,13 @@ int cmd_compose(std::span<const std::string> args) {
     } else {
         std::cout << "seed=" << seed;
     }
-    std::cout << " notes=" << outcome.notes << " tempo=" << outcome.tempo
-              << " mode=" << outcome.mode << " program=" << outcome.program
+    std::cout << " notes=" << melody.notes.size() << " tempo=" << melody.tempo
+              << " mode=" << melody.mode << " program=" << melody.program
               << " file=" << quavella::terminal_text(settings.out_file + written);
     if (best) {
-        const quavella::BestOfCandidate& chosen = best->candidates[best->best];
-        std::cout << " candidate=" << best->best + 1
-                  << " state=" << quavella::history::state_text(chosen.state)
-                  << " tones=" << chosen.grading.percent() << "%";
+        std::cout << " candidate=" << best->best_index + 1
+                  << " state=" << quavella::history::state_text(composition->state)
+                  << " tones=" << composition->tones.percent() << "%";
     }
     std::cout << "\n";
     if (settings.score) {
@@ -104,10 +114,9 @@ int cmd_compose(std::span<const std::string> args) {
             quavella::notation::score_text(*score, terminal_width()), true);
     }
     if (settings.tones) {
-        std::cout << quavella::terminal_text(
-            quavella::grading_lines(
-                *check, best ? best->candidates[best->best].grading : check->grade(outcome.nt_seq)),
-            true);
+        const quavella::ToneCheck check = quavella::lyric_tone_check(text);
+        std::cout << quavella::terminal_text(quavella::grading_lines(check, composition->tones),
+                                             true);
     }
     return status(flush_output());
 }

@@ -1,6 +1,6 @@
 // One composition as the history keeps it, and the short form a list shows.
-// Filled by the window when a composition is complete; read back by the score
-// window and the command line.
+// Made from a Composition when the window composes; turned back into one by the
+// score window and the command line.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "composer/draws.h"
+#include "composition/composition.h"
 #include "notation/score.h"
 
 namespace quavella::history {
@@ -64,6 +65,14 @@ void fill_items(Record& record);
 /// The melody of a record, for the score and the exports. A record without
 /// syllables gets them from its GBK text.
 notation::Melody melody_of(const Record& record);
+
+/// The history's record of a composition.
+/// @param time_ms when it was composed, milliseconds since 1970-01-01 UTC
+Record record_of(const Composition& composition, std::int64_t time_ms);
+
+/// A recorded composition as a value again, for the score, the exports and the
+/// player: its melody, its file's bytes, its grading made anew from the lyric.
+CompositionPtr composition_of(const Record& record);
 
 /// "S:T", the form `quavella-cli compose --state` takes.
 std::string state_text(const Generators::State& state);

@@ -3,16 +3,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
+#include <span>
 #include <utility>
 
 #include "composer/compose_request.h"
+#include "composition/best_of.h"
 #include "lyrics/gbk_text.h"
-#include "lyrics/syllables.h"
-#include "tones/best_of.h"
-#include "tones/tone_grading.h"
 
 namespace quavella {
 
@@ -46,7 +42,7 @@ void WindowCommands::start_up(Clock& clock, const std::optional<std::string>& cu
     }
 }
 
-std::optional<std::string> WindowCommands::lyric_text(const ComposeInput& input) {
+std::shared_ptr<const CompositionSource> WindowCommands::source_of(const ComposeInput& input) {
     // The lines joined with nothing between them, as GBK bytes.
     GbkConversion converted = lyric_text_from_lines(input.lines, LyricEncoding::utf8);
     if (!converted.ok) {
@@ -60,19 +56,35 @@ std::optional<std::string> WindowCommands::lyric_text(const ComposeInput& input)
     }
     if (check.refusal) {
         svc_.box.show(*check.refusal, kHintCaption);
-        return std::nullopt;
+        return nullptr;
     }
-    return std::move(converted.gbk);
+    auto source = std::make_shared<CompositionSource>();
+    source->lines = input.lines;
+    source->gbk_text = std::move(converted.gbk);
+    source->speed_pos = input.speed_pos;
+    source->mode_pos = input.mode_pos;
+    source->timbre_pos = input.timbre_pos;
+    return source;
 }
 
-bool WindowCommands::deliver() {
+bool WindowCommands::write_working_file(const Composition& composition) {
+    // A failed write leaves no partial "temp.mid" and nothing else changes.
+    if (const auto failure = svc_.copier.write(kWorkingFile, composition.midi, true)) {
+        svc_.box.show(not_saved_message(kWorkingFile, *failure), kHintCaption);
+        return false;
+    }
+    return true;
+}
+
+bool WindowCommands::deliver(CompositionPtr composition) {
     // The next play file gets the new melody; the player still holds the other.
     const std::string next = next_play_file(play_file_);
-    if (const auto failure = svc_.copier.copy(kWorkingFile, next, true)) {
+    if (const auto failure = svc_.copier.write(next, composition->midi, true)) {
         svc_.box.show(not_saved_message(next, *failure), kHintCaption);
         return false;
     }
     play_file_ = next;
+    current_ = std::move(composition);
 
     // Wait, then load; an open that fails ends the command with its error.
     svc_.sleeper.sleep_ms(kWaitMs);
@@ -87,68 +99,52 @@ bool WindowCommands::deliver() {
 }
 
 void WindowCommands::compose(const ComposeInput& input) {
-    const std::optional<std::string> gbk = lyric_text(input);
-    if (!gbk) return;
+    const auto source = source_of(input);
+    if (!source) return;
 
     // The paragraph analysed, the tempo drawn, the settings mapped and the melody
-    // composed into the working file.
-    const Generators::State state_before = gens_.state();
-    ComposeOutcome outcome = compose_lyrics(*gbk, input.speed_pos, input.mode_pos, input.timbre_pos,
-                                            gens_, sink_, kWorkingFile);
-    if (!outcome.midi_error.empty()) {
-        // A partial "temp.mid" must not reach the player: nothing else changes.
-        svc_.box.show(not_saved_message(kWorkingFile, outcome.midi_error), kHintCaption);
+    // composed, with its file's bytes, in memory.
+    Composed made = quavella::compose(source, gens_, sink_);
+    if (!made.error.empty()) {
+        svc_.box.show(not_saved_message(kWorkingFile, made.error), kHintCaption);
         return;
     }
-    if (!deliver()) return;
+    const CompositionPtr composition = std::move(made.composition);
+    if (!write_working_file(*composition)) return;
+    // Recorded before anything is shown: a composition the user heard is never lost.
+    if (svc_.listener != nullptr) svc_.listener->made(std::span(&composition, 1), 0);
+    if (!deliver(composition)) return;
     svc_.box.show("作曲完成", kHintCaption);
-    if (svc_.listener != nullptr) {
-        svc_.listener->composed(FinishedComposition{input.lines, *gbk, input.speed_pos,
-                                                    input.mode_pos, input.timbre_pos, state_before,
-                                                    std::move(outcome), play_file_});
-    }
+    if (svc_.listener != nullptr) svc_.listener->composed(composition);
 }
 
 void WindowCommands::compose_best_of(const ComposeInput& input, int count) {
-    const std::optional<std::string> gbk = lyric_text(input);
-    if (!gbk) return;
+    const auto source = source_of(input);
+    if (!source) return;
 
-    // The candidates composed and graded; the best one written to the working file.
-    const ToneCheck check(syllable_texts(*gbk));
-    BestOf best = quavella::compose_best_of(*gbk, check, count, input.speed_pos, input.mode_pos,
-                                            input.timbre_pos, gens_, sink_, kWorkingFile);
-    if (!best.midi_error.empty()) {
-        svc_.box.show(not_saved_message(kWorkingFile, best.midi_error), kHintCaption);
+    // Every candidate composed, graded and kept for the listener; the best one
+    // goes on as a single composition does.
+    std::vector<CompositionPtr> candidates;
+    const CandidateSink keep = [&](std::size_t, const CompositionPtr& c) {
+        candidates.push_back(c);
+    };
+    BestOf best = quavella::compose_best_of(source, count, gens_, sink_,
+                                            svc_.listener != nullptr ? keep : CandidateSink());
+    if (!best.error.empty()) {
+        svc_.box.show(not_saved_message(kWorkingFile, best.error), kHintCaption);
         return;
     }
-    if (!deliver()) return;
+    if (!write_working_file(*best.best)) return;
+    if (svc_.listener != nullptr) svc_.listener->made(candidates, best.best_index);
+    candidates.clear();
+    if (!deliver(best.best)) return;
     svc_.box.show("作曲完成", kHintCaption);
-    if (svc_.listener == nullptr) return;
-    const auto finished = [&](std::size_t k, std::string play_file) {
-        BestOfCandidate& c = best.candidates[k];
-        FinishedComposition f{
-            input.lines,      *gbk,    input.speed_pos,      input.mode_pos,
-            input.timbre_pos, c.state, std::move(c.outcome), std::move(play_file)};
-        f.candidate = static_cast<int>(k) + 1;
-        return f;
-    };
-    for (std::size_t k = 0; k < best.candidates.size(); ++k) {
-        if (k != best.best) svc_.listener->passed_over(finished(k, std::string()));
-    }
-    svc_.listener->composed(finished(best.best, play_file_));
+    if (svc_.listener != nullptr) svc_.listener->composed(best.best);
 }
 
-void WindowCommands::load(std::string_view midi) {
-    {
-        std::ofstream out(kWorkingFile, std::ios::binary | std::ios::trunc);
-        out.write(midi.data(), static_cast<std::streamsize>(midi.size()));
-        out.close();
-        if (!out) {
-            svc_.box.show(not_saved_message(kWorkingFile, std::strerror(errno)), kHintCaption);
-            return;
-        }
-    }
-    deliver();
+void WindowCommands::load(CompositionPtr composition) {
+    if (!write_working_file(*composition)) return;
+    deliver(std::move(composition));
 }
 
 void WindowCommands::play() { svc_.player.play(); }
@@ -169,10 +165,15 @@ void WindowCommands::save_as() {
         return;
     }
     const std::string target = save_target(*chosen);
-    // The play file lies in the start directory; when that could not be read, the
-    // play file was written relative to the current directory and is read the same way.
-    const std::string source = start_dir_.empty() ? play_file_ : start_dir_ + "/" + play_file_;
-    if (const auto failure = svc_.copier.copy(source, target, false)) {
+    // The melody in the player, from memory: the play files on disk may have been
+    // rewritten by another window working in the same folder.
+    std::optional<std::string> failure;
+    if (!current_) {
+        failure = "还没有作曲";
+    } else {
+        failure = svc_.copier.write(target, current_->midi, false);
+    }
+    if (failure) {
         svc_.save_dialog.save_failed();
         svc_.box.show("主旋律没有保存到 " + target + "：" + *failure, kHintCaption);
     }

@@ -87,7 +87,8 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
 
     // The score window follows every composition once "作曲完成" is acknowledged.
     score_ = std::make_unique<ScoreWindow>(*svc_.player, std::move(svc_.export_dialogs), this);
-    // Every composition is also recorded in the history, which never stops composing.
+    // Every composition is also recorded in the history as soon as its file is
+    // written, before any message; the history never stops composing.
     if (const auto file = history::default_path([](const char* name) { return std::getenv(name); }))
         store_ = std::make_unique<history::Store>(*file);
     HistoryPanel* history = score_->attachHistory(store_.get(), std::move(svc_.confirmer));
@@ -109,8 +110,9 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
 
     // "载入" puts an earlier melody in the player; it follows "生成主旋律".
     history->setLoadEnabled(suiButton1->isEnabled());
-    connect(history, &HistoryPanel::loadRequested, this,
-            [this](const std::string& midi) { guarded([this, &midi] { commands_->load(midi); }); });
+    connect(history, &HistoryPanel::loadRequested, this, [this](const history::Record& record) {
+        guarded([this, &record] { commands_->load(history::composition_of(record)); });
+    });
 
     auto* show_score = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
     connect(show_score, &QShortcut::activated, this, [this] { score_->showInFront(); });

@@ -84,20 +84,14 @@ ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dia
 
 ScoreWindow::~ScoreWindow() = default;
 
-void ScoreWindow::composed(const FinishedComposition& composition) {
-    showSheet(sheet_of(composition));
-}
+void ScoreWindow::composed(const CompositionPtr& composition) { showSheet(sheet_of(*composition)); }
 
 HistoryPanel* ScoreWindow::attachHistory(history::Store* store,
                                          std::unique_ptr<Confirmer> confirmer) {
     history_ = new HistoryPanel(store, std::move(confirmer), this);
     addDockWidget(Qt::LeftDockWidgetArea, history_);
     connect(history_, &HistoryPanel::entrySelected, this, [this](const history::Entry& entry) {
-        const history::Record& r = entry.record;
-        ScoreSheet sheet = make_sheet(notation::build_score(history::melody_of(r)), r.speed_pos,
-                                      r.mode_pos, r.timbre_pos);
-        sheet.tones = grade_melody(r.gbk_text, r.notes);
-        showSheet(std::move(sheet));
+        showSheet(sheet_of(*history::composition_of(entry.record)));
     });
     return history_;
 }

@@ -47,7 +47,7 @@ public:
     ~ScoreWindow() override;
 
     /// Shows the score of `composition`, bringing the window back if it was closed.
-    void composed(const FinishedComposition& composition) override;
+    void composed(const CompositionPtr& composition) override;
     /// Docks the history list "作品记录": selecting an entry shows its score and enables
     /// the exports for it.
     /// @param store the history; null when there is none
