@@ -10,7 +10,7 @@
 
 #include "export/export_file.h"
 #include "export/export_text.h"
-#include "midi/midiio.h"
+#include "midi/kept_error_write.h"
 
 namespace quavella::exports {
 
@@ -23,26 +23,6 @@ constexpr std::uint8_t kVelocity = 95;
 constexpr int kMetaText = 0x01;
 constexpr int kMetaTrackName = 0x03;
 constexpr int kMetaLyric = 0x05;
-
-/// A MidiWrite that adds text meta events and keeps the first error it reports.
-class LyricsMidiWrite final : public MidiWrite {
-public:
-    LyricsMidiWrite(std::FILE* file, const std::string& name, std::string& error_text)
-        : MidiWrite(file, name.c_str()), error_text_(error_text) {}
-    ~LyricsMidiWrite() override { close(); }
-
-    void error(const char* message) override {
-        if (error_text_.empty()) error_text_ = message;
-    }
-
-    /// Writes a text-type meta event (FF type len text).
-    void text(int type, std::string_view bytes) {
-        putmeta(type, static_cast<std::uint32_t>(bytes.size()), bytes.data());
-    }
-
-private:
-    std::string& error_text_;
-};
 
 }  // namespace
 
@@ -58,7 +38,7 @@ std::optional<std::string> write_lyrics_midi(const notation::Score& score,
     const std::string title = export_text(score.title);
     std::string error;
     {
-        LyricsMidiWrite out(stream, file.string(), error);
+        KeptErrorWrite out(stream, file.string(), error);
         out.header(1, 1, notation::kTicksPerBeat);
         out.starttrack();
         if (!title.empty()) out.text(kMetaTrackName, title);
