@@ -5,8 +5,8 @@
 #include <charconv>
 #include <ctime>
 
-#include "composer/compose_request.h"
 #include "composer/style_tables.h"
+#include "lyrics/syllables.h"
 
 namespace quavella::history {
 
@@ -99,22 +99,16 @@ void fill_items(Record& record) {
 }
 
 notation::Melody melody_of(const Record& record) {
-    if (record.syllables.empty() && !record.gbk_text.empty()) {
-        // Recorded without its syllables: they follow from the lyrics that were composed.
-        ComposeOutcome outcome{};
-        outcome.tempo = record.tempo;
-        outcome.mode = record.mode;
-        outcome.program = record.program;
-        outcome.notes = static_cast<int>(record.notes.size());
-        outcome.nt_seq.assign(record.notes.begin(), record.notes.end());
-        outcome.tm_seq.assign(record.ticks.begin(), record.ticks.end());
-        return notation::melody_from(record.gbk_text, outcome);
-    }
     notation::Melody melody;
     melody.notes = record.notes;
     melody.ticks = record.ticks;
-    melody.lyrics = record.syllables;
-    melody.lyrics.resize(record.notes.size());
+    if (record.syllables.empty() && !record.gbk_text.empty()) {
+        // Recorded without its syllables: they follow from the lyrics that were composed.
+        melody.lyrics = notation::lyrics_of(syllable_texts(record.gbk_text), record.notes.size());
+    } else {
+        melody.lyrics = record.syllables;
+        melody.lyrics.resize(record.notes.size());
+    }
     melody.tempo = record.tempo;
     melody.mode = record.mode;
     melody.program = record.program;
