@@ -40,6 +40,8 @@ int cmd_compose(std::span<const std::string> args) {
         return status(Exit::refused_lyrics);
     }
 
+    if (settings.shaped()) return compose_shaped(settings, text);
+
     const std::uint64_t seed = settings.seed.value_or(quavella::clock_seed());
     quavella::Generators draws(seed);
     if (settings.state) draws.restore(*settings.state);

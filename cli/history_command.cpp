@@ -145,23 +145,7 @@ int history_export(quavella::history::Store& store,
     const std::string out_file = settings.out_file.empty()
                                      ? "history-" + std::to_string(settings.id) + ".mid"
                                      : settings.out_file;
-    // stdio, whose calls set errno, so the message gives the real reason.
-    const std::string& midi = entry->record.midi;
-    int reason = 0;
-    errno = 0;
-    std::FILE* out = std::fopen(out_file.c_str(), "wb");
-    if (out == nullptr) {
-        reason = errno;
-    } else {
-        if (std::fwrite(midi.data(), 1, midi.size(), out) != midi.size()) reason = errno;
-        errno = 0;
-        if (std::fclose(out) != 0 && reason == 0) reason = errno;
-    }
-    if (out == nullptr || reason != 0) {
-        std::cerr << "quavella-cli: cannot write '" << quavella::terminal_text(out_file)
-                  << "': " << (reason != 0 ? std::strerror(reason) : "unknown reason") << "\n";
-        return status(Exit::output_not_written);
-    }
+    if (!write_bytes(out_file, entry->record.midi)) return status(Exit::output_not_written);
     const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file};
     std::optional<quavella::notation::Score> score;
     if (files.any()) {
