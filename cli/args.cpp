@@ -56,7 +56,9 @@ std::optional<std::string> walk_arguments(std::span<const std::string> args,
             }
             if ((value = attached_value(arg, option.name))) {
                 matched = &option;
-                if (!option.takes_value) return std::string(option.name) + " takes no value";
+                if (!option.takes_value && option.value_kind.empty()) {
+                    return std::string(option.name) + " takes no value";
+                }
                 break;
             }
         }
@@ -188,6 +190,25 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
              a.best_of = count;
              return std::nullopt;
          }},
+        flag("--by-sentence", a.by_sentence),
+        {"--edits", true, "a list of edits",
+         [&a](const std::string& value) -> std::optional<std::string> {
+             edit::ParsedEdits parsed = edit::parse_edits(value);
+             if (!parsed.error.empty()) return "--edits: " + parsed.error;
+             a.edits = std::move(parsed.edits);
+             return std::nullopt;
+         }},
+        {"--fix-tones", false, "=suit",
+         [&a](const std::string& value) -> std::optional<std::string> {
+             if (value.empty()) {
+                 a.fix_tones = edit::EditKind::fix_tones;
+             } else if (value == "suit") {
+                 a.fix_tones = edit::EditKind::suit_tones;
+             } else {
+                 return "invalid value '" + value + "' for --fix-tones (none, or =suit)";
+             }
+             return std::nullopt;
+         }},
     };
     if (auto refused = walk_arguments(args, "compose", options, lyric_file(a.source))) {
         return UsageError{*refused};
@@ -199,6 +220,7 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
         return UsageError{*refused};
     }
     if (a.seed && a.state) return UsageError{"--seed and --state cannot be used together"};
+    if (a.by_sentence && a.best_of < 2) return UsageError{"--by-sentence needs --best-of N"};
     return a;
 }
 

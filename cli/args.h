@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "composer/draws.h"
+#include "edit/edits.h"
 #include "lyrics/gbk_text.h"
 
 namespace quavella::cli {
@@ -57,7 +58,9 @@ using Parsed = std::variant<Settings, UsageError>;
 struct Option {
     std::string_view name;
     bool takes_value = true;
-    /// What the option needs when its value is missing: "NAME needs <this>".
+    /// What the option needs when its value is missing: "NAME needs <this>". A flag
+    /// with a value kind also takes "NAME=VALUE" (its take() checks VALUE); without,
+    /// that form is refused.
     std::string_view value_kind = "a value";
     /// Takes the value (empty for a flag) into the command's settings.
     /// @return an error text when the value is refused
@@ -106,7 +109,8 @@ Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args);
 
 /// quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E]
 ///                      [-o OUT] [--score] [--state S:T] [--musicxml FILE]
-///                      [--lyrics-midi FILE] [--audio FILE] [--tones] [--best-of N] [FILE]
+///                      [--lyrics-midi FILE] [--audio FILE] [--tones] [--best-of N]
+///                      [--by-sentence] [--edits LIST] [--fix-tones[=suit]] [FILE]
 struct ComposeSettings {
     LyricSource source;
     int speed = 0;  ///< list positions, mapped as the window's lists are
@@ -115,12 +119,19 @@ struct ComposeSettings {
     std::optional<std::uint64_t> seed;       ///< nothing: seeded from the clock (or the state)
     std::optional<Generators::State> state;  ///< both generators' state to start from
     std::string out_file = kDefaultOutFile;
-    bool score = false;            ///< also print the melody in numbered notation
-    std::string musicxml_file;     ///< the score as MusicXML; empty: not written
-    std::string lyrics_midi_file;  ///< the melody as MIDI with lyric events; empty: not written
-    std::string audio_file;        ///< the melody as audio; empty: not written
-    bool tones = false;            ///< --tones: also print the tones and the grading of the melody
-    int best_of = 1;               ///< --best-of N: candidates composed; the best is written
+    bool score = false;             ///< also print the melody in numbered notation
+    std::string musicxml_file;      ///< the score as MusicXML; empty: not written
+    std::string lyrics_midi_file;   ///< the melody as MIDI with lyric events; empty: not written
+    std::string audio_file;         ///< the melody as audio; empty: not written
+    bool tones = false;             ///< --tones: also print the tones and the grading of the melody
+    int best_of = 1;                ///< --best-of N: candidates composed; the best is written
+    bool by_sentence = false;       ///< --by-sentence: best of N chooses each sentence apart
+    std::vector<edit::Edit> edits;  ///< --edits LIST: applied in order to the melody
+    /// --fix-tones (fix_tones) or --fix-tones=suit (suit_tones): the repair applied last
+    std::optional<edit::EditKind> fix_tones;
+
+    /// True when the melody is shaped after it is composed.
+    bool shaped() const { return by_sentence || !edits.empty() || fix_tones.has_value(); }
 };
 
 /// The largest N of --best-of.

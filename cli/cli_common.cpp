@@ -15,6 +15,7 @@
 #include <string_view>
 #include <variant>
 
+#include "base/file_write.h"
 #include "base/terminal_text.h"
 #include "export/audio_render.h"
 #include "export/lyrics_midi.h"
@@ -30,7 +31,8 @@ const char* const kUsage =
     "  quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E] "
     "[-o OUT] [--score] [--state S:T]\n"
     "                       [--musicxml FILE] [--lyrics-midi FILE] [--audio FILE]\n"
-    "                       [--tones] [--best-of N] [FILE]\n"
+    "                       [--tones] [--best-of N] [--by-sentence] [--edits LIST]\n"
+    "                       [--fix-tones[=suit]] [FILE]\n"
     "  quavella-cli history list [--limit N]\n"
     "  quavella-cli history show ID\n"
     "  quavella-cli history export ID [-o FILE] [--musicxml FILE] [--lyrics-midi FILE]\n"
@@ -81,6 +83,18 @@ const char* const kUsage =
     "                 first of equals); each candidate is printed first, as\n"
     "                   candidate=K state=S:T tones=N% (G of P)\n"
     "                 S:T being the generators' state before it was composed (--state)\n"
+    "  --by-sentence  with --best-of N: take each sentence from the candidate whose\n"
+    "                 sentence suits the tones best; prints sentence=K candidate=C tones=G of P\n"
+    "  --edits LIST   shape the melody: items separated by commas, notes and sentences\n"
+    "                 counted from 1: N+ N- a scale step, N+h N-h a semitone, N+o N-o an\n"
+    "                 octave, N:P MIDI note P, sK:S:T sentence K of the composition from\n"
+    "                 state S:T, fix and suit the repairs below\n"
+    "  --fix-tones    repair 倒字 with the fewest changed notes (in the scale, the range and\n"
+    "                 the widest leap of the melody) so that no pair is contrary;\n"
+    "                 =suit: so that every pair is good or fair; prints the notes changed\n"
+    "                 and any pair the limits keep\n"
+    "  With these, compose prints state=S:T (or seed=S) ... tones=N% (G of P) edits=LIST;\n"
+    "  --state S:T --edits LIST makes the same file again.\n"
     "  compose prints: seed=S (or state=S:T) notes=N tempo=T mode=M program=P file=OUT, then\n"
     "                  musicxml=FILE lyrics-midi=FILE audio=FILE for the exports written,\n"
     "                  and with --best-of candidate=K state=S:T tones=N% for the one written\n"
@@ -92,6 +106,16 @@ const char* const kUsage =
     "Exit status: 0 success; 1 the input cannot be read, the lyrics are empty or too\n"
     "short, the output is not written, the history cannot be read or has no such\n"
     "entry; 2 bad usage or invalid UTF-8 input.\n";
+
+bool write_bytes(const std::string& path, std::string_view bytes) {
+    // All or nothing: an existing file is replaced only by the whole new one.
+    if (const std::error_code failed = write_file_atomically(path, bytes, true)) {
+        std::cerr << "quavella-cli: cannot write '" << terminal_text(path)
+                  << "': " << failed.message() << "\n";
+        return false;
+    }
+    return true;
+}
 
 int usage_error(const std::string& message) {
     std::cerr << "quavella-cli: " << message << "\n\n" << kUsage;

@@ -59,6 +59,16 @@ struct ExportFiles {
 bool write_exports(const ExportFiles& files, const std::optional<notation::Score>& score,
                    std::string& written);
 
+/// Writes `bytes` as the file `path`; names the real reason of a failure on
+/// standard error.
+/// @return true when the whole file was written
+bool write_bytes(const std::string& path, std::string_view bytes);
+
+/// compose with edits, a tone repair or best of N by sentence: the melody is
+/// composed, shaped, then written with its exports.
+/// @param text the lyrics, GBK, already checked
+int compose_shaped(const ComposeSettings& settings, const std::string& text);
+
 /// The commands, each run on the arguments after its name.
 int cmd_analyze(std::span<const std::string> args);
 int cmd_compose(std::span<const std::string> args);

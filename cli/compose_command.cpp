@@ -8,7 +8,6 @@
 #include <string>
 #include <variant>
 
-#include "base/file_write.h"
 #include "base/terminal_text.h"
 #include "cli/cli_common.h"
 #include "composer/compose_request.h"
@@ -42,6 +41,8 @@ int cmd_compose(std::span<const std::string> args) {
         return status(Exit::refused_lyrics);
     }
 
+    if (settings.shaped()) return compose_shaped(settings, text);
+
     const std::uint64_t seed = settings.seed.value_or(quavella::clock_seed());
     quavella::Generators draws(seed);
     if (settings.state) draws.restore(*settings.state);
@@ -65,16 +66,12 @@ int cmd_compose(std::span<const std::string> args) {
         composition = std::move(made.composition);
         error = std::move(made.error);
     }
-    if (error.empty()) {
-        const std::error_code written =
-            quavella::write_file_atomically(settings.out_file, composition->midi, true);
-        if (written) error = written.message();
-    }
     if (!error.empty()) {
         std::cerr << "quavella-cli: cannot write '" << quavella::terminal_text(settings.out_file)
                   << "': " << quavella::terminal_text(error) << "\n";
         return status(Exit::output_not_written);
     }
+    if (!write_bytes(settings.out_file, composition->midi)) return status(Exit::output_not_written);
     const quavella::notation::Melody& melody = composition->melody;
 
     const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file};

@@ -12,7 +12,6 @@
 #include <variant>
 #include <vector>
 
-#include "base/file_write.h"
 #include "base/terminal_text.h"
 #include "cli/cli_common.h"
 #include "history/record.h"
@@ -144,13 +143,7 @@ int history_export(quavella::history::Store& store,
     const std::string out_file = settings.out_file.empty()
                                      ? "history-" + std::to_string(settings.id) + ".mid"
                                      : settings.out_file;
-    // All or nothing: an existing file is replaced only by the whole composition.
-    if (const std::error_code failed =
-            quavella::write_file_atomically(out_file, entry->record.midi, true)) {
-        std::cerr << "quavella-cli: cannot write '" << quavella::terminal_text(out_file)
-                  << "': " << failed.message() << "\n";
-        return status(Exit::output_not_written);
-    }
+    if (!write_bytes(out_file, entry->record.midi)) return status(Exit::output_not_written);
     const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file};
     std::optional<quavella::notation::Score> score;
     if (files.any()) {

@@ -1,6 +1,7 @@
 // The composer's random generators.
 #include "composer/draws.h"
 
+#include <charconv>
 #include <chrono>
 
 namespace quavella {
@@ -25,6 +26,33 @@ int Generators::random(int n) {
 std::uint32_t Generators::shuffle() {
     t_ = t_ * 22695477u + 1u;
     return (t_ >> 16) & 0x7FFFu;
+}
+
+namespace {
+
+/// Digits only, read whole into `value`.
+template <typename Int>
+bool parse_decimal(std::string_view text, Int& value) {
+    const char* last = text.data() + text.size();
+    const auto [end, ec] = std::from_chars(text.data(), last, value);
+    return !text.empty() && ec == std::errc() && end == last;
+}
+
+}  // namespace
+
+std::string state_text(const Generators::State& state) {
+    return std::to_string(state.s) + ":" + std::to_string(state.t);
+}
+
+std::optional<Generators::State> parse_state(std::string_view text) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    Generators::State state;
+    if (!parse_decimal(text.substr(0, colon), state.s) ||
+        !parse_decimal(text.substr(colon + 1), state.t)) {
+        return std::nullopt;
+    }
+    return state;
 }
 
 std::uint64_t clock_seed() {

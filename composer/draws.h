@@ -4,6 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
 
 namespace quavella {
 
@@ -48,6 +51,12 @@ private:
     std::uint64_t s_ = 0;
     std::uint32_t t_ = 0;
 };
+
+/// The state as `quavella-cli compose --state` takes it: "S:T", both decimal.
+std::string state_text(const Generators::State& state);
+
+/// Reads "S:T": S from 0 to 2^64-1, T from 0 to 2^32-1, both decimal digits only.
+std::optional<Generators::State> parse_state(std::string_view text);
 
 /// A seed that differs from run to run: the wall clock in nanoseconds since the
 /// epoch. The window and the command line seed from it when no seed is given.

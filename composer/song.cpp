@@ -38,6 +38,11 @@ std::size_t position_of(const Sequence& list, std::int32_t value) {
 
 }  // namespace
 
+std::span<const std::int32_t> mode_scale(int mode) {
+    if (mode < 0 || mode > 3) return {};
+    return scale_tables[static_cast<std::size_t>(mode)];
+}
+
 Song::Song(DrawSource& draws, MessageSink& messages) : draws_(draws), messages_(messages) {}
 
 void Song::set_program(int value) { program = value; }

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,11 @@ struct CompositionFile {
 /// @param notes,ticks MIDI note numbers and their durations, of the same length
 CompositionFile composition_file(int tempo_bpm, int program, const Sequence& notes,
                                  const Sequence& ticks);
+
+/// The notes of a mode's scale that the composer draws pitches from (G3 to E5),
+/// ascending; note editing steps along the same scale.
+/// @return nothing for a mode outside 0..3
+std::span<const std::int32_t> mode_scale(int mode);
 
 /// Composer of one melody; used once: construct, set, compose, destroy.
 class Song {

@@ -2,7 +2,6 @@
 // the reproducing command line.
 #include "history/record.h"
 
-#include <charconv>
 #include <ctime>
 
 #include "composer/style_tables.h"
@@ -29,13 +28,6 @@ std::string shell_quote(std::string_view text) {
         }
     }
     return quoted + "'";
-}
-
-template <typename Int>
-bool parse_decimal(std::string_view text, Int& value) {
-    const char* last = text.data() + text.size();
-    const auto [end, ec] = std::from_chars(text.data(), last, value);
-    return !text.empty() && ec == std::errc() && end == last;
 }
 
 }  // namespace
@@ -113,21 +105,6 @@ notation::Melody melody_of(const Record& record) {
     melody.mode = record.mode;
     melody.program = record.program;
     return melody;
-}
-
-std::string state_text(const Generators::State& state) {
-    return std::to_string(state.s) + ":" + std::to_string(state.t);
-}
-
-std::optional<Generators::State> parse_state(std::string_view text) {
-    const std::size_t colon = text.find(':');
-    if (colon == std::string_view::npos) return std::nullopt;
-    Generators::State state;
-    if (!parse_decimal(text.substr(0, colon), state.s) ||
-        !parse_decimal(text.substr(colon + 1), state.t)) {
-        return std::nullopt;
-    }
-    return state;
 }
 
 std::string reproduce_command(const Record& record, const std::string& out) {

@@ -74,11 +74,9 @@ Record record_of(const Composition& composition, std::int64_t time_ms);
 /// player: its melody, its file's bytes, its grading made anew from the lyric.
 CompositionPtr composition_of(const Record& record);
 
-/// "S:T", the form `quavella-cli compose --state` takes.
-std::string state_text(const Generators::State& state);
-
-/// Parses "S:T": S from 0 to 2^64-1, T from 0 to 2^32-1, both decimal.
-std::optional<Generators::State> parse_state(std::string_view text);
+// The state's text form ("S:T") lives with the generators.
+using quavella::parse_state;
+using quavella::state_text;
 
 /// A shell command line that makes the same composition file again with
 /// quavella-cli: the lyrics piped in line by line, the state and the settings.

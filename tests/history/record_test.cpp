@@ -1,12 +1,13 @@
 // A composition into the history and back: stored, read again and turned into a
 // value, it is the composition that was made (file bytes, melody, syllables, source,
 // state, grading), and an entry stored without its syllables gets them from its lyric.
+#include "history/record.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 
 #include "composition/composition.h"
-#include "history/record.h"
 #include "history/store.h"
 #include "lyrics/gbk_text.h"
 #include "tests/support/files.h"
@@ -70,7 +71,8 @@ TEST(CompositionRecord, StoredAndReadBackItIsTheCompositionThatWasMade) {
 }
 
 TEST(CompositionRecord, AnEntryWithoutSyllablesGetsThemFromItsLyric) {
-    const CompositionPtr made = composed({"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}, 5);
+    const CompositionPtr made =
+        composed({"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}, 5);
     Record old = record_of(*made, 0);
     old.syllables.clear();
     expect_same(*composition_of(old), *made);

@@ -1,0 +1,292 @@
+// Applying, undoing and redoing edits of a composed melody.
+#include "edit/editable_melody.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "composer/compose_request.h"
+#include "composer/message_sink.h"
+#include "lyrics/syllables.h"
+
+namespace quavella::edit {
+namespace {
+
+/// The notes and durations of the composition made from `state`, and the state after it.
+struct Candidate {
+    ComposeOutcome outcome;
+    Generators::State after;
+};
+
+Candidate compose_from(const Source& source, const Generators::State& state) {
+    Generators gens;
+    gens.restore(state);
+    QuietSink quiet;
+    ComposeOutcome outcome = compose_melody(source.gbk_text, source.speed_pos, source.mode_pos,
+                                            source.timbre_pos, gens, quiet);
+    return Candidate{std::move(outcome), gens.state()};
+}
+
+notation::Melody composed_melody(const Source& source) {
+    return notation::melody_from(source.gbk_text, compose_from(source, source.state).outcome);
+}
+
+/// The pitch one scale step from `pitch` in `direction` (+1 or -1); a pitch outside
+/// the scale goes to the nearest scale note that way. Nothing past 0..127.
+std::optional<int> scale_step(int mode, int pitch, int direction) {
+    std::array<bool, 12> in_scale{};
+    for (const std::int32_t note : mode_scale(mode))
+        in_scale[static_cast<std::size_t>(note % 12)] = true;
+    for (int next = pitch + direction; next >= 0 && next <= 127; next += direction) {
+        if (in_scale[static_cast<std::size_t>(next % 12)]) return next;
+    }
+    return std::nullopt;
+}
+
+std::string note_name(int note) { return "note " + std::to_string(note + 1); }
+
+}  // namespace
+
+bool SentenceGrade::better_than(const SentenceGrade& other) const {
+    if (contrary != other.contrary) return contrary < other.contrary;
+    if (agreeing != other.agreeing) return agreeing > other.agreeing;
+    return good > other.good;
+}
+
+SentenceGrade sentence_grade(const ToneCheck& check, const ToneGrading& grading, int sentence) {
+    SentenceGrade grade;
+    for (const TonePair& pair : grading.pairs) {
+        if (check.syllables()[pair.second].sentence != sentence) continue;
+        ++grade.graded;
+        if (pair.grade == ToneGrade::good || pair.grade == ToneGrade::fair) ++grade.agreeing;
+        if (pair.grade == ToneGrade::good) ++grade.good;
+        if (pair.grade == ToneGrade::contrary) ++grade.contrary;
+    }
+    return grade;
+}
+
+EditableMelody::EditableMelody(Source source) : EditableMelody(source, composed_melody(source)) {}
+
+EditableMelody::EditableMelody(Source source, notation::Melody composed)
+    : source_(std::move(source)),
+      check_(syllable_texts(source_.gbk_text)),
+      composed_(std::move(composed)),
+      melody_(composed_) {
+    // A melody whose notes do not match its lyric's syllables cannot be graded
+    // note by note; it is graded as having no pairs.
+    if (check_.syllables().size() == melody_.notes.size()) grading_ = check_.grade(melody_.notes);
+}
+
+std::array<int, 2> EditableMelody::sentence_notes(int sentence) const {
+    int first = -1;
+    int last = -1;
+    for (std::size_t i = 0; i < melody_.lyrics.size(); ++i) {
+        if (melody_.lyrics[i].sentence != sentence) continue;
+        if (first < 0) first = static_cast<int>(i);
+        last = static_cast<int>(i);
+    }
+    if (first < 0) return {0, 0};
+    return {first, last + 1};
+}
+
+void EditableMelody::regrade() {
+    if (check_.syllables().size() == melody_.notes.size()) grading_ = check_.grade(melody_.notes);
+}
+
+void EditableMelody::put(const Change& change, bool forward) {
+    const auto i = static_cast<std::size_t>(change.note);
+    melody_.notes[i] = forward ? change.to_pitch : change.from_pitch;
+    melody_.ticks[i] = forward ? change.to_ticks : change.from_ticks;
+}
+
+Applied EditableMelody::apply(const Edit& edit) {
+    Applied result;
+    result.step.edit = edit;
+    const int count = static_cast<int>(melody_.notes.size());
+    auto refuse = [&result](std::string reason) {
+        result.error = std::move(reason);
+        return result;
+    };
+    auto pitch_change = [this](int note, int pitch) {
+        const auto i = static_cast<std::size_t>(note);
+        return Change{note, melody_.notes[i], pitch, melody_.ticks[i], melody_.ticks[i]};
+    };
+
+    switch (edit.kind) {
+        case EditKind::step:
+        case EditKind::semitone:
+        case EditKind::octave:
+        case EditKind::pitch: {
+            if (edit.note < 0 || edit.note >= count) {
+                return refuse(note_name(edit.note) + " does not exist (the melody has " +
+                              std::to_string(count) + " notes)");
+            }
+            const int pitch = melody_.notes[static_cast<std::size_t>(edit.note)];
+            const int direction = edit.amount >= 0 ? 1 : -1;
+            std::optional<int> to;
+            if (edit.kind == EditKind::step) {
+                to = scale_step(melody_.mode, pitch, direction);
+            } else if (edit.kind == EditKind::pitch) {
+                to = edit.amount;
+            } else {
+                to = pitch + direction * (edit.kind == EditKind::octave ? 12 : 1);
+            }
+            if (!to || *to < 0 || *to > 127) {
+                return refuse(note_name(edit.note) + " cannot go " +
+                              (direction > 0 ? "higher" : "lower"));
+            }
+            if (*to != pitch) result.step.changes.push_back(pitch_change(edit.note, *to));
+            break;
+        }
+        case EditKind::sentence: {
+            const auto [first, end] = sentence_notes(edit.sentence);
+            if (edit.sentence < 0 || edit.sentence > 3 || first == end) {
+                return refuse("sentence " + std::to_string(edit.sentence + 1) +
+                              " does not exist in this melody");
+            }
+            const Candidate other = compose_from(source_, edit.state);
+            if (other.outcome.nt_seq.size() != melody_.notes.size() ||
+                other.outcome.tm_seq.size() != melody_.ticks.size()) {
+                return refuse("the composition from state " + state_text(edit.state) +
+                              " does not have this melody's notes");
+            }
+            // The sentence comes with its rhythm: the notes after it move with the
+            // length it has, each note still sung on its own syllable.
+            for (int i = first; i < end; ++i) {
+                const auto k = static_cast<std::size_t>(i);
+                const Change change{i, melody_.notes[k], other.outcome.nt_seq[k], melody_.ticks[k],
+                                    other.outcome.tm_seq[k]};
+                if (change.from_pitch != change.to_pitch || change.from_ticks != change.to_ticks) {
+                    result.step.changes.push_back(change);
+                }
+            }
+            break;
+        }
+        case EditKind::fix_tones:
+        case EditKind::suit_tones: {
+            if (check_.syllables().size() != melody_.notes.size()) {
+                return refuse("this melody's notes do not match its lyric's syllables");
+            }
+            const RepairLimits limits = limits_for(melody_.mode, composed_.notes, melody_.notes);
+            const Repair repair = repair_tones(
+                check_, melody_.notes, limits,
+                edit.kind == EditKind::fix_tones ? RepairGoal::no_contrary : RepairGoal::all_suit);
+            for (const NoteChange& change : repair.changes) {
+                result.step.changes.push_back(pitch_change(change.note, change.to));
+            }
+            result.step.left = repair.left;
+            break;
+        }
+    }
+
+    if (result.step.changes.empty()) return result;
+    steps_.resize(applied_);
+    for (const Change& change : result.step.changes) put(change, true);
+    steps_.push_back(result.step);
+    ++applied_;
+    regrade();
+    return result;
+}
+
+std::optional<std::string> EditableMelody::apply_all(const std::vector<Edit>& edits) {
+    for (std::size_t k = 0; k < edits.size(); ++k) {
+        const Applied applied = apply(edits[k]);
+        if (applied.error) return item_message(k + 1, edit_text(edits[k]), *applied.error);
+    }
+    return std::nullopt;
+}
+
+const Step* EditableMelody::undo() {
+    if (applied_ == 0) return nullptr;
+    const Step& step = steps_[--applied_];
+    for (auto change = step.changes.rbegin(); change != step.changes.rend(); ++change) {
+        put(*change, false);
+    }
+    regrade();
+    return &step;
+}
+
+const Step* EditableMelody::redo() {
+    if (applied_ == steps_.size()) return nullptr;
+    const Step& step = steps_[applied_++];
+    for (const Change& change : step.changes) put(change, true);
+    regrade();
+    return &step;
+}
+
+std::vector<Edit> EditableMelody::edits() const {
+    std::vector<Edit> list;
+    list.reserve(applied_);
+    for (std::size_t k = 0; k < applied_; ++k) list.push_back(steps_[k].edit);
+    return list;
+}
+
+CompositionFile EditableMelody::file() const {
+    return composition_file(melody_.tempo, melody_.program,
+                            Sequence(melody_.notes.begin(), melody_.notes.end()),
+                            Sequence(melody_.ticks.begin(), melody_.ticks.end()));
+}
+
+Applied EditableMelody::regenerate_sentence(int sentence, int count) {
+    const auto [first, end] = sentence_notes(sentence);
+    if (sentence < 0 || sentence > 3 || first == end) {
+        Applied refused;
+        refused.step.edit = Edit{EditKind::sentence};
+        refused.error =
+            "sentence " + std::to_string(sentence + 1) + " does not exist in this melody";
+        return refused;
+    }
+    if (!next_candidate_) next_candidate_ = compose_from(source_, source_.state).after;
+    Edit best{EditKind::sentence};
+    best.sentence = sentence;
+    std::optional<SentenceGrade> best_grade;
+    for (int k = 0; k < std::max(count, 1); ++k) {
+        const Generators::State state = *next_candidate_;
+        const Candidate candidate = compose_from(source_, state);
+        next_candidate_ = candidate.after;
+        if (candidate.outcome.nt_seq.size() != check_.syllables().size()) continue;
+        const SentenceGrade grade =
+            sentence_grade(check_, check_.grade(candidate.outcome.nt_seq), sentence);
+        if (!best_grade || grade.better_than(*best_grade)) {
+            best_grade = grade;
+            best.state = state;
+        }
+    }
+    return apply(best);
+}
+
+SentenceChoice choose_by_sentence(const Source& settings, const ToneCheck& check, int count,
+                                  Generators& gens) {
+    SentenceChoice choice;
+    choice.first = gens.state();
+    std::array<std::optional<SentenceGrade>, 4> best;
+    std::array<Generators::State, 4> best_state{};
+    QuietSink quiet;
+    for (int k = 0; k < std::max(count, 1); ++k) {
+        const Generators::State state = gens.state();
+        const ComposeOutcome outcome =
+            compose_melody(settings.gbk_text, settings.speed_pos, settings.mode_pos,
+                           settings.timbre_pos, gens, quiet);
+        if (outcome.nt_seq.size() != check.syllables().size()) continue;
+        const ToneGrading grading = check.grade(outcome.nt_seq);
+        for (int s = 0; s < 4; ++s) {
+            const auto i = static_cast<std::size_t>(s);
+            const SentenceGrade grade = sentence_grade(check, grading, s);
+            if (!best[i] || grade.better_than(*best[i])) {
+                best[i] = grade;
+                best_state[i] = state;
+                choice.chosen[i] = k;
+            }
+        }
+    }
+    for (int s = 0; s < 4; ++s) {
+        const auto i = static_cast<std::size_t>(s);
+        if (choice.chosen[i] == 0) continue;
+        Edit edit{EditKind::sentence};
+        edit.sentence = s;
+        edit.state = best_state[i];
+        choice.edits.push_back(edit);
+    }
+    return choice;
+}
+
+}  // namespace quavella::edit

@@ -1,0 +1,147 @@
+// A composed melody being shaped: the notes as composed, what they were
+// composed from, and the edits made since, each of which can be undone and
+// redone exactly. The score window edits through it (each step wrapped in an
+// undo command); quavella-cli replays an edit list through it.
+//
+// An edited melody keeps the composition's tempo, mode and timbre and is written
+// by the same MIDI writer in the same layout as a composition, so the player,
+// the score, the exports and the history take it as they take a composition.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "composer/draws.h"
+#include "composer/song.h"
+#include "edit/edits.h"
+#include "edit/tone_repair.h"
+#include "notation/score.h"
+#include "tones/tone_grading.h"
+
+namespace quavella::edit {
+
+/// What a composition was made from: enough to make it, or any other composition
+/// of the same lyrics and settings, again.
+struct Source {
+    std::string gbk_text;  ///< the joined lyric lines, GBK
+    int speed_pos = 0;     ///< list positions, as compose_lyrics takes them
+    int mode_pos = 0;
+    int timbre_pos = 0;
+    Generators::State state;  ///< the generators just before the composition
+};
+
+/// One note an edit changed.
+struct Change {
+    int note = 0;  ///< index of the note
+    int from_pitch = 0;
+    int to_pitch = 0;
+    int from_ticks = 0;
+    int to_ticks = 0;
+};
+
+/// An applied edit and what it did.
+struct Step {
+    Edit edit;
+    std::vector<Change> changes;  ///< in melody order; empty when it changed nothing
+    std::vector<TonePair> left;   ///< a repair: the pairs it could not mend
+};
+
+/// What apply() did.
+struct Applied {
+    std::optional<std::string> error;  ///< why the edit was refused; the melody is unchanged
+    Step step;  ///< the step; when it changed nothing it is not kept (nothing to undo)
+};
+
+/// How well one sentence of a melody sings its words.
+struct SentenceGrade {
+    int agreeing = 0;  ///< pairs good or fair
+    int good = 0;      ///< pairs good
+    int contrary = 0;  ///< pairs contrary
+    int graded = 0;    ///< pairs graded
+    /// Fewer pairs contrary (倒字 first); then more good or fair; then more good.
+    bool better_than(const SentenceGrade& other) const;
+};
+
+/// The grade of sentence `sentence` (0..3) of a graded melody of `check`'s lyric.
+SentenceGrade sentence_grade(const ToneCheck& check, const ToneGrading& grading, int sentence);
+
+/// A composed melody and its edits.
+class EditableMelody {
+public:
+    /// Composes the source (its messages are dropped) and starts with no edits.
+    explicit EditableMelody(Source source);
+    /// Starts with no edits from a melody composed from `source`.
+    EditableMelody(Source source, notation::Melody composed);
+
+    const Source& source() const { return source_; }
+    /// The melody as composed.
+    const notation::Melody& composed() const { return composed_; }
+    /// The melody as edited so far.
+    const notation::Melody& melody() const { return melody_; }
+    /// The tone check of the lyric.
+    const ToneCheck& check() const { return check_; }
+    /// The grading of the edited melody, kept current.
+    const ToneGrading& grading() const { return grading_; }
+    /// Index of the first note of a sentence and one past its last; equal when it has none.
+    std::array<int, 2> sentence_notes(int sentence) const;
+
+    /// Applies an edit after the current one; edits undone before are dropped.
+    Applied apply(const Edit& edit);
+    /// Applies a list in order; stops at the first refused edit.
+    /// @return the refusal, naming the item (from 1) and its text
+    std::optional<std::string> apply_all(const std::vector<Edit>& edits);
+
+    bool can_undo() const { return applied_ > 0; }
+    bool can_redo() const { return applied_ < steps_.size(); }
+    /// Undoes the last applied edit. @return it, or nothing when there is none
+    const Step* undo();
+    /// Applies again the first undone edit. @return it, or nothing when there is none
+    const Step* redo();
+
+    /// The applied edits, in order.
+    std::vector<Edit> edits() const;
+    /// Every kept step; the first `applied()` of them are applied.
+    const std::vector<Step>& steps() const { return steps_; }
+    std::size_t applied() const { return applied_; }
+    /// True when an edit is applied (its notes may still equal the composed ones).
+    bool edited() const { return applied_ > 0; }
+
+    /// The composition file of the edited melody (the composed melody's bytes when unedited).
+    CompositionFile file() const;
+
+    /// Regenerates one sentence: composes `count` candidates from consecutive
+    /// generator states, after those used before (the first after the composition
+    /// itself), and takes the sentence from the one whose sentence grades best
+    /// (the first of equals). Applied as one sentence edit.
+    Applied regenerate_sentence(int sentence, int count);
+
+private:
+    void regrade();
+    void put(const Change& change, bool forward);
+
+    Source source_;
+    ToneCheck check_;
+    notation::Melody composed_;
+    notation::Melody melody_;
+    ToneGrading grading_;
+    std::vector<Step> steps_;
+    std::size_t applied_ = 0;
+    std::optional<Generators::State> next_candidate_;  // where regeneration goes on
+};
+
+/// Best of N by sentence: composes `count` candidates from consecutive states of
+/// `gens` (as best of N does, leaving `gens` where `count` compositions leave it)
+/// and chooses each sentence from the candidate whose sentence grades best, the
+/// first of equals. The first candidate is the melody the edits apply to.
+struct SentenceChoice {
+    Generators::State first;      ///< the first candidate's state
+    std::vector<Edit> edits;      ///< a sentence edit for each sentence not from the first
+    std::array<int, 4> chosen{};  ///< the candidate (from 0) each sentence comes from
+};
+SentenceChoice choose_by_sentence(const Source& settings, const ToneCheck& check, int count,
+                                  Generators& gens);
+
+}  // namespace quavella::edit

@@ -1,0 +1,77 @@
+// Edits of a composed melody and their text form: what the score window's keys
+// and buttons do to a melody, kept as a list that `quavella-cli compose --edits`
+// replays byte for byte and the history stores beside the composition.
+//
+// The text form, items separated by commas (notes and sentences counted from 1):
+//   12+  12-      note 12 one step of the mode's scale up / down
+//   12+h 12-h     note 12 one semitone up / down
+//   12+o 12-o     note 12 one octave up / down
+//   12:67         note 12 set to MIDI note 67
+//   s2:S:T        sentence 2 taken from the composition made from generator state S:T
+//   fix           修正倒字: the fewest pitch changes that leave no contrary pair
+//   suit          全部契合: the fewest pitch changes that make every pair good or fair
+// It holds only letters, digits and "+-:,", which every common shell takes literally.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "composer/draws.h"
+
+namespace quavella::edit {
+
+enum class EditKind : std::uint8_t {
+    step,        ///< one step of the mode's scale
+    semitone,    ///< one semitone
+    octave,      ///< twelve semitones
+    pitch,       ///< a MIDI note number
+    sentence,    ///< a sentence of another composition of the same lyrics and settings
+    fix_tones,   ///< 修正倒字
+    suit_tones,  ///< 全部契合
+};
+
+/// One edit of a melody.
+struct Edit {
+    Edit() = default;
+    /// An edit of `edit_kind`; for a note edit, of note `at` by (or to) `by`.
+    explicit Edit(EditKind edit_kind, int at = 0, int by = 0)
+        : kind(edit_kind), note(at), amount(by) {}
+
+    EditKind kind = EditKind::step;
+    int note = 0;             ///< the note, from 0 (step, semitone, octave, pitch)
+    int amount = 0;           ///< +1 or -1 for a move; the MIDI note number for `pitch`
+    int sentence = 0;         ///< the sentence, from 0 (sentence)
+    Generators::State state;  ///< the generators' state the sentence comes from (sentence)
+
+    bool operator==(const Edit&) const = default;
+};
+
+/// Most items one edit list may hold: a list is typed or replayed by people, and
+/// each sentence item composes a whole melody.
+inline constexpr std::size_t kMaxEdits = 10000;
+
+/// The text form of one edit, as in the list above.
+std::string edit_text(const Edit& edit);
+
+/// The text form of a list: the items joined by commas; empty for no edits.
+std::string edits_text(const std::vector<Edit>& edits);
+
+/// What parse_edits made of a text.
+struct ParsedEdits {
+    std::vector<Edit> edits;  ///< the items in order; empty when `error` is set
+    std::string error;        ///< why the text was refused, naming the item; empty when read
+    std::size_t item = 0;     ///< with an error: the faulty item, from 1 (0: the list as a whole)
+};
+
+/// Reads an edit list. Checks its form only: whether a note or a sentence exists
+/// is checked when the edit is applied to a melody.
+/// Spaces around items are ignored; an empty text is an empty list.
+ParsedEdits parse_edits(std::string_view text);
+
+/// The message naming a faulty item: `item 3 "12+x": <reason>`. The item's text is
+/// shown as typed; callers printing it to a terminal neutralise it.
+std::string item_message(std::size_t item, std::string_view item_text, std::string_view reason);
+
+}  // namespace quavella::edit

@@ -1,0 +1,115 @@
+// The text form of edit lists: what is read, what is printed back, what is refused.
+#include "edit/edits.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/row_name.h"
+
+namespace quavella::edit {
+namespace {
+
+struct ReadRow {
+    std::string name;
+    std::string text;
+    std::vector<Edit> edits;
+    std::string printed;  // the canonical form printed back
+};
+
+Edit note_edit(EditKind kind, int note, int amount) {
+    Edit edit{kind};
+    edit.note = note;
+    edit.amount = amount;
+    return edit;
+}
+
+Edit sentence_edit(int sentence, std::uint64_t s, std::uint32_t t) {
+    Edit edit{EditKind::sentence};
+    edit.sentence = sentence;
+    edit.state = Generators::State{s, t};
+    return edit;
+}
+
+class ReadEdits : public testing::TestWithParam<ReadRow> {};
+
+TEST_P(ReadEdits, ReadsAndPrintsBack) {
+    const ReadRow& row = GetParam();
+    const ParsedEdits parsed = parse_edits(row.text);
+    ASSERT_EQ(parsed.error, "");
+    EXPECT_EQ(parsed.edits, row.edits);
+    EXPECT_EQ(edits_text(parsed.edits), row.printed);
+    EXPECT_EQ(parse_edits(row.printed).edits, row.edits);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, ReadEdits,
+    testing::ValuesIn(std::vector<ReadRow>{
+        {"Empty", "", {}, ""},
+        {"Blank", "  ", {}, ""},
+        {"EveryKind",
+         "1+,2-,3+h,4-h,5+o,6-o,7:67,s2:18446744073709551615:4294967295,fix,suit",
+         {note_edit(EditKind::step, 0, 1), note_edit(EditKind::step, 1, -1),
+          note_edit(EditKind::semitone, 2, 1), note_edit(EditKind::semitone, 3, -1),
+          note_edit(EditKind::octave, 4, 1), note_edit(EditKind::octave, 5, -1),
+          note_edit(EditKind::pitch, 6, 67), sentence_edit(1, 18446744073709551615ull, 4294967295u),
+          Edit{EditKind::fix_tones}, Edit{EditKind::suit_tones}},
+         "1+,2-,3+h,4-h,5+o,6-o,7:67,s2:18446744073709551615:4294967295,fix,suit"},
+        {"SpacesAroundItems",
+         " 12+ , 3:0 ",
+         {note_edit(EditKind::step, 11, 1), note_edit(EditKind::pitch, 2, 0)},
+         "12+,3:0"},
+    }),
+    test::RowName{});
+
+struct RefusedRow {
+    std::string name;
+    std::string text;
+    std::size_t item;    // the item the message names, from 1
+    std::string reason;  // a part of the message
+};
+
+class RefusedEdits : public testing::TestWithParam<RefusedRow> {};
+
+TEST_P(RefusedEdits, NamesTheFaultyItem) {
+    const RefusedRow& row = GetParam();
+    const ParsedEdits parsed = parse_edits(row.text);
+    EXPECT_TRUE(parsed.edits.empty());
+    EXPECT_EQ(parsed.item, row.item);
+    EXPECT_NE(parsed.error.find("item " + std::to_string(row.item) + " "), std::string::npos)
+        << parsed.error;
+    EXPECT_NE(parsed.error.find(row.reason), std::string::npos) << parsed.error;
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, RefusedEdits,
+                         testing::ValuesIn(std::vector<RefusedRow>{
+                             {"UnknownUnit", "1+,2+x", 2, "\"2+x\": after + or - comes"},
+                             {"NoteZero", "0+", 1, "counted from 1"},
+                             {"NoDirection", "5", 1, "expected a note number"},
+                             {"Word", "fix,repair", 2, "\"repair\""},
+                             {"PitchTooHigh", "3:128", 1, "0 to 127"},
+                             {"PitchMissing", "3:", 1, "0 to 127"},
+                             {"NegativePitch", "3:-1", 1, "0 to 127"},
+                             {"HugeNote", "99999999999999999999999+", 1, "expected a note number"},
+                             {"EmptyItem", "1+,,2+", 2, "empty item"},
+                             {"TrailingComma", "1+,", 2, "empty item"},
+                             {"SentenceFive", "s5:1:2", 1, "sentence 5 does not exist"},
+                             {"SentenceZero", "s0:1:2", 1, "sentence 0 does not exist"},
+                             {"SentenceWithoutState", "s2", 1, "s<sentence>:<state>"},
+                             {"StateTooLarge", "s2:1:4294967296", 1, "2^32-1"},
+                             {"StateSigned", "s2:-1:2", 1, "2^64-1"},
+                         }),
+                         test::RowName{});
+
+TEST(EditListLimits, RefusesALongerListThanItKeeps) {
+    std::string text = "1+";
+    for (std::size_t k = 1; k < kMaxEdits; ++k) text += ",1+";
+    EXPECT_EQ(parse_edits(text).edits.size(), kMaxEdits);
+    const ParsedEdits over = parse_edits(text + ",1-");
+    EXPECT_TRUE(over.edits.empty());
+    EXPECT_NE(over.error.find(std::to_string(kMaxEdits)), std::string::npos);
+}
+
+}  // namespace
+}  // namespace quavella::edit
