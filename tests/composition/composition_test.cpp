@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "composer/compose_request.h"
+#include "edit/editable_melody.h"
+#include "edit/edits.h"
 #include "lyrics/gbk_text.h"
 #include "notation/score.h"
 #include "tests/support/files.h"
@@ -134,6 +136,30 @@ TEST(MakeComposition, AnEditedMelodyGetsItsOwnBytesAndGrading) {
     const Composed shorter = make_composition(source, composed->state, edited, check);
     ASSERT_NE(shorter.composition, nullptr);
     EXPECT_EQ(shorter.composition->tones.graded(), 0);
+}
+
+TEST(MakeComposition, TheEditUnitsMelodyBecomesAValueWithTheBytesItWrites) {
+    // From a composition to the edit unit and back: the edited value holds the bytes
+    // and the grading the edit unit makes, and the edit list in its text form.
+    const auto source = source_of("床前明月光，疑是地上霜。举头望明月，低头思故乡。", 1, 3, 5);
+    Generators gens(2024);
+    QuietSink quiet;
+    const CompositionPtr composed = compose(source, gens, quiet).composition;
+    edit::EditableMelody melody(edit::Source{source->gbk_text, source->speed_pos, source->mode_pos,
+                                             source->timbre_pos, composed->state},
+                                composed->melody);
+    EXPECT_EQ(melody.file().bytes, composed->midi) << "unedited: the composition's bytes";
+    const edit::ParsedEdits edits = edit::parse_edits("3+,5-o,fix");
+    ASSERT_EQ(edits.error, "");
+    ASSERT_EQ(melody.apply_all(edits.edits), std::nullopt);
+
+    const Composed edited = make_composition(source, composed->state, melody.melody(),
+                                             melody.check(), edit::edits_text(melody.edits()));
+    ASSERT_EQ(edited.error, "");
+    EXPECT_EQ(edited.composition->midi, melody.file().bytes);
+    EXPECT_NE(edited.composition->midi, composed->midi);
+    EXPECT_EQ(edited.composition->tones.counts, melody.grading().counts);
+    EXPECT_EQ(edited.composition->edits, "3+,5-o,fix");
 }
 
 }  // namespace
