@@ -49,16 +49,26 @@ struct Composed {
 /// once per lyric and shared by every composition of it.
 ToneCheck lyric_tone_check(std::string_view gbk_text);
 
+/// What every composition of one lyric shares, made once per lyric text: the tone
+/// check and the sung syllables in UTF-8 (one per note of a composed melody).
+struct LyricPart {
+    ToneCheck check;
+    std::vector<notation::Lyric> lyrics;
+};
+
+/// The shared part of compositions of a lyric text (GBK).
+LyricPart lyric_part(std::string_view gbk_text);
+
 /// Composes one melody from `source`, exactly as a compose request does (the same
 /// draws, the same messages), and makes its file's bytes and its tone grading.
 /// The text is not checked here: callers ask lyric_refusal first.
-/// @param check lyric_tone_check(source->gbk_text), made once for many compositions
+/// @param lyric lyric_part(source->gbk_text), made once for many compositions
 /// @param gens the generators, left where the composition leaves them
 /// @param messages receives the composer's messages
-Composed compose(std::shared_ptr<const CompositionSource> source, const ToneCheck& check,
+Composed compose(std::shared_ptr<const CompositionSource> source, const LyricPart& lyric,
                  Generators& gens, MessageSink& messages);
 
-/// compose with the lyric's tone check made here, for a single composition.
+/// compose with the lyric's part made here, for a single composition.
 Composed compose(std::shared_ptr<const CompositionSource> source, Generators& gens,
                  MessageSink& messages);
 

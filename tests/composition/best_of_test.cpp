@@ -64,6 +64,25 @@ TEST_F(BestOfTest, CandidatesAreTheCompositionsOfConsecutiveRequests) {
     EXPECT_NE(expected.front()->tones.agreeing(), expected[expected_best]->tones.agreeing());
     // The generators stand where twelve requests leave them.
     EXPECT_EQ(gens.state(), singles.state());
+
+    // Without a listener only the kept candidate is made whole: the same choice,
+    // the same value.
+    Generators quiet_gens(20240611);
+    const BestOf alone = compose_best_of(source_, kCount, quiet_gens, quiet_);
+    ASSERT_EQ(alone.error, "");
+    EXPECT_EQ(alone.best_index, expected_best);
+    for (std::size_t i = 0; i < kCount; ++i) {
+        EXPECT_EQ(alone.candidates[i].state, best.candidates[i].state) << i;
+        EXPECT_EQ(alone.candidates[i].agreeing, best.candidates[i].agreeing) << i;
+        EXPECT_EQ(alone.candidates[i].graded, best.candidates[i].graded) << i;
+    }
+    const Composition& kept = *alone.best;
+    EXPECT_EQ(kept.midi, expected[expected_best]->midi);
+    EXPECT_EQ(kept.state, expected[expected_best]->state);
+    EXPECT_EQ(kept.tones.counts, expected[expected_best]->tones.counts);
+    ASSERT_EQ(kept.melody.lyrics.size(), expected[expected_best]->melody.lyrics.size());
+    EXPECT_EQ(kept.melody.lyrics[0].text, "春");
+    EXPECT_EQ(quiet_gens.state(), singles.state());
 }
 
 TEST_F(BestOfTest, KeepsOnlyTheBestHoweverManyCandidates) {
