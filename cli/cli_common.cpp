@@ -215,7 +215,10 @@ bool write_exports(const ExportFiles& files, const std::optional<quavella::notat
         std::optional<std::string> (*write)(const quavella::notation::Score&,
                                             const std::filesystem::path&);
     } exports[] = {
-        {"musicxml", files.musicxml, quavella::exports::write_musicxml},
+        {"musicxml", files.musicxml,
+         [](const quavella::notation::Score& sheet, const std::filesystem::path& file) {
+             return quavella::exports::write_musicxml(sheet, file);
+         }},
         {"lyrics-midi", files.lyrics_midi, quavella::exports::write_lyrics_midi},
         {"audio", files.audio,
          [](const quavella::notation::Score& sheet, const std::filesystem::path& file) {
