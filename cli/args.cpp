@@ -175,6 +175,7 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
         flag("--score", a.score),
         file("--musicxml", a.musicxml_file),
         file("--lyrics-midi", a.lyrics_midi_file),
+        file("--karaoke", a.karaoke_file),
         file("--audio", a.audio_file),
         flag("--tones", a.tones),
         {"--best-of", true, "a value",
@@ -216,6 +217,7 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
     if (auto refused = same_output({{"-o", a.out_file},
                                     {"--musicxml", a.musicxml_file},
                                     {"--lyrics-midi", a.lyrics_midi_file},
+                                    {"--karaoke", a.karaoke_file},
                                     {"--audio", a.audio_file}})) {
         return UsageError{*refused};
     }
@@ -257,6 +259,7 @@ Parsed<HistorySettings> parse_history(std::span<const std::string> args) {
         options.push_back(file("-o", a.out_file));
         options.push_back(file("--musicxml", a.musicxml_file));
         options.push_back(file("--lyrics-midi", a.lyrics_midi_file));
+        options.push_back(file("--karaoke", a.karaoke_file));
         options.push_back(file("--audio", a.audio_file));
     }
 
@@ -282,6 +285,7 @@ Parsed<HistorySettings> parse_history(std::span<const std::string> args) {
         if (auto refused = same_output({{"-o", out},
                                         {"--musicxml", a.musicxml_file},
                                         {"--lyrics-midi", a.lyrics_midi_file},
+                                        {"--karaoke", a.karaoke_file},
                                         {"--audio", a.audio_file}})) {
             return UsageError{*refused};
         }

@@ -120,6 +120,7 @@ struct ComposeSettings {
     bool score = false;             ///< also print the melody in numbered notation
     std::string musicxml_file;      ///< the score as MusicXML; empty: not written
     std::string lyrics_midi_file;   ///< the melody as MIDI with lyric events; empty: not written
+    std::string karaoke_file;       ///< the melody as a Soft Karaoke file; empty: not written
     std::string audio_file;         ///< the melody as audio; empty: not written
     bool tones = false;             ///< --tones: also print the tones and the grading of the melody
     int best_of = 1;                ///< --best-of N: candidates composed; the best is written
@@ -146,6 +147,7 @@ struct HistorySettings {
     std::string out_file;       ///< export: where the composition file goes ("" for history-ID.mid)
     std::string musicxml_file;  ///< export: also the score as MusicXML ("" for none)
     std::string lyrics_midi_file;  ///< export: also a MIDI file with the syllables as lyrics
+    std::string karaoke_file;      ///< export: also a Soft Karaoke file (.kar)
     std::string audio_file;        ///< export: also the melody rendered as audio
 };
 Parsed<HistorySettings> parse_history(std::span<const std::string> args);

@@ -17,6 +17,7 @@
 
 #include "base/terminal_text.h"
 #include "export/audio_render.h"
+#include "export/karaoke.h"
 #include "export/lyrics_midi.h"
 #include "export/musicxml.h"
 #include "lyrics/gbk_text.h"
@@ -220,6 +221,7 @@ bool write_exports(const ExportFiles& files, const std::optional<quavella::notat
              return quavella::exports::write_musicxml(sheet, file);
          }},
         {"lyrics-midi", files.lyrics_midi, quavella::exports::write_lyrics_midi},
+        {"karaoke", files.karaoke, quavella::exports::write_karaoke},
         {"audio", files.audio,
          [](const quavella::notation::Score& sheet, const std::filesystem::path& file) {
              return quavella::exports::render_audio(sheet, file);

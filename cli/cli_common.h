@@ -48,7 +48,10 @@ struct ExportFiles {
     const std::string& musicxml;
     const std::string& lyrics_midi;
     const std::string& audio;
-    bool any() const { return !musicxml.empty() || !lyrics_midi.empty() || !audio.empty(); }
+    const std::string& karaoke;
+    bool any() const {
+        return !musicxml.empty() || !lyrics_midi.empty() || !audio.empty() || !karaoke.empty();
+    }
 };
 
 /// Writes the exports asked for, all from the same score. Every one is tried; a

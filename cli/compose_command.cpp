@@ -67,7 +67,8 @@ int cmd_compose(std::span<const std::string> args) {
         return status(Exit::output_not_written);
     }
 
-    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file};
+    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file,
+                            settings.karaoke_file};
     std::optional<quavella::notation::Score> score;
     if (files.any() || settings.score) {
         score = quavella::notation::build_score(quavella::notation::melody_from(text, outcome));

@@ -146,7 +146,8 @@ int history_export(quavella::history::Store& store,
                                      ? "history-" + std::to_string(settings.id) + ".mid"
                                      : settings.out_file;
     if (!write_bytes(out_file, entry->record.midi)) return status(Exit::output_not_written);
-    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file};
+    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file,
+                            settings.karaoke_file};
     std::optional<quavella::notation::Score> score;
     if (files.any()) {
         score = quavella::notation::build_score(quavella::history::melody_of(entry->record));

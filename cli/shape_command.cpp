@@ -115,7 +115,8 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
         return status(Exit::output_not_written);
     }
     if (!write_bytes(settings.out_file, file.bytes)) return status(Exit::output_not_written);
-    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file};
+    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file,
+                            settings.karaoke_file};
     std::optional<notation::Score> score;
     if (files.any() || settings.score) score = notation::build_score(melody.melody());
     std::string written;
