@@ -108,6 +108,18 @@ const char* const kUsage =
     "entry; 2 bad usage or invalid UTF-8 input.\n";
 
 bool write_bytes(const std::string& path, std::string_view bytes) {
+    if (path == "-") {
+        std::cout.flush();
+        errno = 0;
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() ||
+            std::fflush(stdout) != 0) {
+            const int reason = errno;
+            std::cerr << "quavella-cli: cannot write standard output: "
+                      << (reason != 0 ? std::strerror(reason) : "unknown reason") << "\n";
+            return false;
+        }
+        return true;
+    }
     // stdio, whose calls set errno, so the message gives the real reason.
     int reason = 0;
     errno = 0;
@@ -128,7 +140,7 @@ bool write_bytes(const std::string& path, std::string_view bytes) {
 }
 
 int usage_error(const std::string& message) {
-    std::cerr << "quavella-cli: " << message << "\n\n" << kUsage;
+    std::cerr << "quavella-cli: " << terminal_text(message) << "; try --help\n";
     return status(Exit::bad_usage);
 }
 
@@ -185,6 +197,10 @@ Exit flush_output() {
         return Exit::output_not_written;
     }
     return Exit::ok;
+}
+
+std::ostream& report_stream(const std::string& out_file) {
+    return out_file == "-" ? std::cerr : std::cout;
 }
 
 /// Columns of the terminal standard output goes to; 80 when it is not a terminal,
