@@ -320,7 +320,8 @@ TEST_F(CliCompose, DashAsOutputWritesTheCompositionToStandardOutput) {
     const CliRun best = run({"compose", "--seed", "9", "--best-of", "3", "-o", "-", "poem.txt"});
     ASSERT_EQ(best.status, 0) << best.err;
     std::smatch state;
-    ASSERT_TRUE(std::regex_search(best.err, state, std::regex("file=- candidate=\\d+ state=(\\S+)")));
+    ASSERT_TRUE(
+        std::regex_search(best.err, state, std::regex("file=- candidate=\\d+ state=(\\S+)")));
     const CliRun again = run({"compose", "--state", state[1].str(), "-o", "again.mid", "poem.txt"});
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(best.out, read_file(path("again.mid")));
