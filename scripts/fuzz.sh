@@ -13,7 +13,7 @@ build=build-fuzz
 
 # Targets and their smoke runs: each takes well under 20 s on one core.
 declare -A smoke_runs=([lyrics]=60000 [compose]=4000 [midi_writer]=20000 [musicxml]=4000 [history]=600
-  [tones]=8000)
+  [tones]=8000 [edits]=3000)
 
 launcher=()
 if command -v ccache >/dev/null; then

@@ -33,6 +33,7 @@ class IdlePlayer final : public MediaPlayer {
 public:
     void open(const std::string&) override {}
     void play() override {}
+    void play_from(int) override {}
     void pause() override {}
     void stop() override {}
     void close() override {}
