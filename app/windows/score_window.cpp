@@ -24,6 +24,7 @@
 #include "app/windows/qt_platform.h"
 #include "composer/song.h"
 #include "export/audio_render.h"
+#include "export/karaoke.h"
 #include "export/lyrics_midi.h"
 #include "export/musicxml.h"
 
@@ -119,6 +120,9 @@ ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dia
     lyrics_midi_action_ = export_bar_->addAction(QStringLiteral("导出MIDI（含歌词）…"), this,
                                                  &ScoreWindow::exportLyricsMidi);
     lyrics_midi_action_->setObjectName(QStringLiteral("exportLyricsMidi"));
+    karaoke_action_ =
+        export_bar_->addAction(QStringLiteral("导出卡拉OK…"), this, &ScoreWindow::exportKaraoke);
+    karaoke_action_->setObjectName(QStringLiteral("exportKaraoke"));
     audio_action_ =
         export_bar_->addAction(QStringLiteral("导出音频…"), this, &ScoreWindow::exportAudio);
     audio_action_->setObjectName(QStringLiteral("exportAudio"));
@@ -508,7 +512,8 @@ void ScoreWindow::placeBesideAnchor() {
 }
 
 std::vector<QAction*> ScoreWindow::exportActions() const {
-    return {pdf_action_, png_action_, musicxml_action_, lyrics_midi_action_, audio_action_};
+    return {pdf_action_,         png_action_,     musicxml_action_,
+            lyrics_midi_action_, karaoke_action_, audio_action_};
 }
 
 template <typename Writer>
@@ -572,6 +577,12 @@ void ScoreWindow::exportMusicXml() {
 void ScoreWindow::exportLyricsMidi() {
     exportTo({".mid", ".midi"}, "MIDI（含歌词） (*.mid *.midi)", [this](const QString& path) {
         return reason(exports::write_lyrics_midi(sheet_->score, fs_path(path)));
+    });
+}
+
+void ScoreWindow::exportKaraoke() {
+    exportTo({".kar"}, "卡拉OK (*.kar)", [this](const QString& path) {
+        return reason(exports::write_karaoke(sheet_->score, fs_path(path)));
     });
 }
 

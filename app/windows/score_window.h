@@ -142,6 +142,8 @@ public slots:
     void exportMusicXml();
     /// Asks for a file and writes the melody as MIDI with a lyric event per sung note.
     void exportLyricsMidi();
+    /// Asks for a file and writes the melody as a Soft Karaoke file (.kar).
+    void exportKaraoke();
     /// Asks for a file and renders the melody as audio, in the format its extension
     /// names (WAV unless it ends in another the renderer writes).
     void exportAudio();
@@ -180,6 +182,7 @@ private:
     QAction* png_action_;
     QAction* musicxml_action_;
     QAction* lyrics_midi_action_;
+    QAction* karaoke_action_;
     QAction* audio_action_;
     QToolBar* compose_bar_;
     QSpinBox* best_of_count_;
