@@ -1,26 +1,80 @@
 // quavella-cli compose: a melody from the lyrics, written as a MIDI file with its exports.
 
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "base/terminal_text.h"
 #include "cli/cli_common.h"
+#include "cli/json_out.h"
 #include "composer/compose_request.h"
 #include "composer/draws.h"
 #include "composition/best_of.h"
 #include "composition/composition.h"
 #include "history/record.h"
+#include "history/store.h"
 #include "lyrics/gbk_text.h"
 #include "notation/score.h"
 #include "tones/tone_grading.h"
 #include "tones/tone_report.h"
 
 namespace quavella::cli {
+
+namespace {
+
+/// A tone grading as JSON: its score and counts, and with `pairs` every graded pair.
+std::string grading_json(const ToneGrading& grading) {
+    std::vector<std::string> pairs;
+    for (const TonePair& p : grading.pairs) {
+        pairs.push_back(JsonObject()
+                            .number("first", static_cast<std::int64_t>(p.first) + 1)
+                            .number("second", static_cast<std::int64_t>(p.second) + 1)
+                            .number("interval", p.interval)
+                            .text("grade", grade_name(p.grade))
+                            .str());
+    }
+    return JsonObject()
+        .number("percent", grading.percent())
+        .number("agreeing", grading.agreeing())
+        .number("graded", grading.graded())
+        .raw("pairs", json_array(pairs))
+        .str();
+}
+
+/// Records the composition in the history as the window does.
+/// @return the entry's number, or nothing when it could not be recorded (told on standard error)
+std::optional<std::int64_t> record_composition(const Composition& composition) {
+    const auto path =
+        history::default_path([](const char* name) -> const char* { return std::getenv(name); });
+    if (!path) {
+        std::cerr << "quavella-cli: --record: no place for the history: neither XDG_DATA_HOME "
+                     "nor HOME is set\n";
+        return std::nullopt;
+    }
+    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    const history::Record record = history::record_of(composition, now);
+    history::Store store(*path);
+    std::int64_t id = 0;
+    const history::Status st = store.record(record, id);
+    if (!store.notice().empty())
+        std::cerr << "quavella-cli: " << terminal_text(store.notice()) << "\n";
+    if (st != history::Status::ok && st != history::Status::recovered) {
+        std::cerr << "quavella-cli: --record: " << terminal_text(store.last_error()) << "\n";
+        return std::nullopt;
+    }
+    return id;
+}
+
+}  // namespace
 
 /// compose: composes a melody from the lyrics and writes it as a MIDI file.
 int cmd_compose(std::span<const std::string> args) {
@@ -32,10 +86,9 @@ int cmd_compose(std::span<const std::string> args) {
 
     const LyricText read = read_lyrics(settings.source);
     if (const Exit* failed = std::get_if<Exit>(&read)) return status(*failed);
-    const std::string& text = std::get<quavella::GbkConversion>(read).gbk;
-    const quavella::LyricCheck lyric_check =
-        quavella::check_lyrics(std::get<quavella::GbkConversion>(read));
-    if (lyric_check.notice) std::cerr << quavella::terminal_text(*lyric_check.notice) << "\n";
+    const std::string& text = std::get<GbkConversion>(read).gbk;
+    const LyricCheck lyric_check = check_lyrics(std::get<GbkConversion>(read));
+    if (lyric_check.notice) std::cerr << terminal_text(*lyric_check.notice) << "\n";
     if (lyric_check.refusal) {
         std::cerr << *lyric_check.refusal << "\n";
         return status(Exit::refused_lyrics);
@@ -43,78 +96,133 @@ int cmd_compose(std::span<const std::string> args) {
 
     if (settings.shaped()) return compose_shaped(settings, text);
 
-    const std::uint64_t seed = settings.seed.value_or(quavella::clock_seed());
-    quavella::Generators draws(seed);
+    const std::uint64_t seed = settings.seed.value_or(clock_seed());
+    Generators draws(seed);
     if (settings.state) draws.restore(*settings.state);
+    const Generators::State start = draws.state();
     StderrMessages messages;
-    auto source = std::make_shared<quavella::CompositionSource>();
+    auto source = std::make_shared<CompositionSource>();
+    source->lines = {gbk_to_utf8(text)};
     source->gbk_text = text;
     source->speed_pos = settings.speed;
     source->mode_pos = settings.mode;
     source->timbre_pos = settings.timbre;
 
-    // One composition, or the best of N; either way one value with its file's bytes.
-    quavella::CompositionPtr composition;
-    std::optional<quavella::BestOf> best;
+    // One composition, or the best of N: either way one value with its file's bytes,
+    // written to the file or to standard output.
+    CompositionPtr composition;
+    std::optional<BestOf> best;
     std::string error;
     if (settings.best_of > 1) {
-        best = quavella::compose_best_of(source, settings.best_of, draws, messages);
+        best = compose_best_of(source, settings.best_of, draws, messages);
         composition = best->best;
         error = best->error;
     } else {
-        quavella::Composed made = quavella::compose(source, draws, messages);
+        Composed made = compose(source, draws, messages);
         composition = std::move(made.composition);
         error = std::move(made.error);
     }
     if (!error.empty()) {
-        std::cerr << "quavella-cli: cannot write '" << quavella::terminal_text(settings.out_file)
-                  << "': " << quavella::terminal_text(error) << "\n";
+        std::cerr << "quavella-cli: cannot write '" << terminal_text(settings.out_file)
+                  << "': " << terminal_text(error) << "\n";
         return status(Exit::output_not_written);
     }
-    if (!write_bytes(settings.out_file, composition->midi)) return status(Exit::output_not_written);
-    const quavella::notation::Melody& melody = composition->melody;
+    if (!write_bytes(settings.to_stdout() ? "-" : settings.out_file, composition->midi)) {
+        return status(Exit::output_not_written);
+    }
+    const notation::Melody& melody = composition->melody;
 
-    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file};
-    std::optional<quavella::notation::Score> score;
+    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file,
+                            settings.karaoke_file};
+    std::optional<notation::Score> score;
     if (files.any() || settings.score) {
-        score = quavella::notation::build_score(melody);
+        score = notation::build_score(melody);
     }
     std::string written;
     const bool exported = write_exports(files, score, written);
     if (!exported) return status(Exit::output_not_written);
 
+    // The state that makes this file again: the chosen candidate's for best of N.
+    const Generators::State made_from = composition->state;
+    std::optional<std::int64_t> recorded;
+    if (settings.record) {
+        recorded = record_composition(*composition);
+        if (!recorded) return status(Exit::history_failed);
+    }
+
+    std::ostream& out = report_stream(settings.out_file);
+    const ToneGrading* grading = settings.tones ? &composition->tones : nullptr;
+    if (settings.json) {
+        JsonObject json;
+        if (settings.state) {
+            json.number_or_null("seed", std::nullopt);
+        } else {
+            json.unsigned_number("seed", seed);
+        }
+        json.text("start_state", history::state_text(start))
+            .text("state", history::state_text(made_from))
+            .number("speed_pos", settings.speed)
+            .number("mode_pos", settings.mode)
+            .number("timbre_pos", settings.timbre)
+            .number("tempo", melody.tempo)
+            .number("mode", melody.mode)
+            .number("program", melody.program)
+            .number("notes", static_cast<std::int64_t>(melody.notes.size()))
+            .text("file", settings.out_file)
+            .raw("exports", JsonObject()
+                                .text_or_null("musicxml", settings.musicxml_file)
+                                .text_or_null("lyrics_midi", settings.lyrics_midi_file)
+                                .text_or_null("karaoke", settings.karaoke_file)
+                                .text_or_null("audio", settings.audio_file)
+                                .str())
+            .raw("keys", json_numbers(melody.notes))
+            .raw("ticks", json_numbers(melody.ticks));
+        std::vector<std::string> syllables;
+        for (const notation::Lyric& l : melody.lyrics) syllables.push_back(json_string(l.text));
+        json.raw("syllables", json_array(syllables));
+        if (best) {
+            std::vector<std::string> candidates;
+            for (const CandidateGrade& c : best->candidates) {
+                candidates.push_back(JsonObject()
+                                         .text("state", history::state_text(c.state))
+                                         .number("percent", c.percent)
+                                         .number("agreeing", c.agreeing)
+                                         .number("graded", c.graded)
+                                         .str());
+            }
+            json.raw("candidates", json_array(candidates))
+                .number("chosen", static_cast<std::int64_t>(best->best_index) + 1);
+        }
+        if (grading) json.raw("tones", grading_json(*grading));
+        if (recorded) json.number("history_id", *recorded);
+        out << json.str() << "\n";
+        return status(flush_output());
+    }
+
     if (best) {
         for (std::size_t k = 0; k < best->candidates.size(); ++k) {
-            const quavella::CandidateGrade& candidate = best->candidates[k];
-            std::cout << "candidate=" << k + 1
-                      << " state=" << quavella::history::state_text(candidate.state)
-                      << " tones=" << candidate.percent << "% (" << candidate.agreeing << " of "
-                      << candidate.graded << ")\n";
+            const CandidateGrade& candidate = best->candidates[k];
+            out << "candidate=" << k + 1 << " state=" << history::state_text(candidate.state)
+                << " tones=" << candidate.percent << "% (" << candidate.agreeing << " of "
+                << candidate.graded << ")\n";
         }
     }
     if (settings.state) {
-        std::cout << "state=" << quavella::history::state_text(*settings.state);
+        out << "state=" << history::state_text(*settings.state);
     } else {
-        std::cout << "seed=" << seed;
+        out << "seed=" << seed;
     }
-    std::cout << " notes=" << melody.notes.size() << " tempo=" << melody.tempo
-              << " mode=" << melody.mode << " program=" << melody.program
-              << " file=" << quavella::terminal_text(settings.out_file + written);
+    out << " notes=" << melody.notes.size() << " tempo=" << melody.tempo << " mode=" << melody.mode
+        << " program=" << melody.program << " file=" << terminal_text(settings.out_file + written);
     if (best) {
-        std::cout << " candidate=" << best->best_index + 1
-                  << " state=" << quavella::history::state_text(composition->state)
-                  << " tones=" << composition->tones.percent() << "%";
+        out << " candidate=" << best->best_index + 1
+            << " state=" << history::state_text(composition->state)
+            << " tones=" << composition->tones.percent() << "%";
     }
-    std::cout << "\n";
-    if (settings.score) {
-        std::cout << quavella::terminal_text(
-            quavella::notation::score_text(*score, terminal_width()), true);
-    }
-    if (settings.tones) {
-        const quavella::ToneCheck check = quavella::lyric_tone_check(text);
-        std::cout << quavella::terminal_text(quavella::grading_lines(check, composition->tones),
-                                             true);
-    }
+    if (recorded) out << " history=" << *recorded;
+    out << "\n";
+    if (settings.score) out << terminal_text(notation::score_text(*score, terminal_width()), true);
+    if (grading) out << terminal_text(grading_lines(lyric_tone_check(text), *grading), true);
     return status(flush_output());
 }
 

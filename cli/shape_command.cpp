@@ -36,27 +36,29 @@ std::string pair_text(const edit::EditableMelody& melody, const TonePair& pair) 
 }
 
 /// What a repair did, in two lines: the notes it changed, the pairs it could not mend.
-void print_repair(const edit::EditableMelody& melody, const edit::Step& step, bool suit) {
+void print_repair(std::ostream& out, const edit::EditableMelody& melody, const edit::Step& step,
+                  bool suit) {
     const char* name = suit ? "fix-tones=suit" : "fix-tones";
     std::string changed;
     for (const edit::Change& change : step.changes) {
         changed += (changed.empty() ? " " : ", ") + change_text(melody, change);
     }
-    std::cout << name << ": " << step.changes.size() << " of " << melody.melody().notes.size()
-              << " notes changed" << (changed.empty() ? "" : ":") << terminal_text(changed) << "\n";
+    out << name << ": " << step.changes.size() << " of " << melody.melody().notes.size()
+        << " notes changed" << (changed.empty() ? "" : ":") << terminal_text(changed) << "\n";
     if (!step.left.empty()) {
         std::string left;
         for (const TonePair& pair : step.left) {
             left += (left.empty() ? " " : ", ") + pair_text(melody, pair);
         }
-        std::cout << name << ": " << (suit ? "pairs not good or fair" : "contrary pairs")
-                  << " the limits keep:" << terminal_text(left) << "\n";
+        out << name << ": " << (suit ? "pairs not good or fair" : "contrary pairs")
+            << " the limits keep:" << terminal_text(left) << "\n";
     }
 }
 
 }  // namespace
 
 int compose_shaped(const ComposeSettings& settings, const std::string& text) {
+    std::ostream& out = report_stream(settings.out_file);
     const std::uint64_t seed = settings.seed.value_or(clock_seed());
     Generators draws(seed);
     if (settings.state) draws.restore(*settings.state);
@@ -115,7 +117,8 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
         return status(Exit::output_not_written);
     }
     if (!write_bytes(settings.out_file, file.bytes)) return status(Exit::output_not_written);
-    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file};
+    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file,
+                            settings.karaoke_file};
     std::optional<notation::Score> score;
     if (files.any() || settings.score) score = notation::build_score(melody.melody());
     std::string written;
@@ -124,27 +127,27 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
     if (by_sentence) {
         for (int s = 0; s < 4; ++s) {
             const edit::SentenceGrade grade = edit::sentence_grade(check, melody.grading(), s);
-            std::cout << "sentence=" << s + 1
-                      << " candidate=" << by_sentence->chosen[static_cast<std::size_t>(s)] + 1
-                      << " tones=" << grade.agreeing << " of " << grade.graded << "\n";
+            out << "sentence=" << s + 1
+                << " candidate=" << by_sentence->chosen[static_cast<std::size_t>(s)] + 1
+                << " tones=" << grade.agreeing << " of " << grade.graded << "\n";
         }
     }
-    if (repair) print_repair(melody, *repair, *settings.fix_tones == edit::EditKind::suit_tones);
+    if (repair)
+        print_repair(out, melody, *repair, *settings.fix_tones == edit::EditKind::suit_tones);
     if (settings.state || settings.best_of > 1) {
-        std::cout << "state=" << state_text(source.state);
+        out << "state=" << state_text(source.state);
     } else {
-        std::cout << "seed=" << seed;
+        out << "seed=" << seed;
     }
     const ToneGrading& grading = melody.grading();
-    std::cout << " notes=" << outcome.notes << " tempo=" << outcome.tempo
-              << " mode=" << outcome.mode << " program=" << outcome.program
-              << " file=" << terminal_text(settings.out_file + written)
-              << " tones=" << grading.percent() << "% (" << grading.agreeing() << " of "
-              << grading.graded() << ") edits=" << edit::edits_text(melody.edits()) << "\n";
+    out << " notes=" << outcome.notes << " tempo=" << outcome.tempo << " mode=" << outcome.mode
+        << " program=" << outcome.program << " file=" << terminal_text(settings.out_file + written)
+        << " tones=" << grading.percent() << "% (" << grading.agreeing() << " of "
+        << grading.graded() << ") edits=" << edit::edits_text(melody.edits()) << "\n";
     if (settings.score) {
-        std::cout << terminal_text(notation::score_text(*score, terminal_width()), true);
+        out << terminal_text(notation::score_text(*score, terminal_width()), true);
     }
-    if (settings.tones) std::cout << terminal_text(grading_lines(check, grading), true);
+    if (settings.tones) out << terminal_text(grading_lines(check, grading), true);
     return status(flush_output());
 }
 

@@ -7,24 +7,14 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "export/export_file.h"
 #include "export/export_text.h"
-#include "midi/kept_error_write.h"
+#include "export/karaoke.h"
+#include "export/text_midi_write.h"
 
 namespace quavella::exports {
-
-namespace {
-
-// The composition file's channel, velocity and resolution.
-constexpr int kMelodyChannel = 1;
-constexpr std::uint8_t kVelocity = 95;
-
-constexpr int kMetaText = 0x01;
-constexpr int kMetaTrackName = 0x03;
-constexpr int kMetaLyric = 0x05;
-
-}  // namespace
 
 std::optional<std::string> write_lyrics_midi(const notation::Score& score,
                                              const std::filesystem::path& file) {
@@ -38,7 +28,7 @@ std::optional<std::string> write_lyrics_midi(const notation::Score& score,
     const std::string title = export_text(score.title);
     std::string error;
     {
-        KeptErrorWrite out(stream, file.string(), error);
+        TextMidiWrite out(stream, file.string(), error);
         out.header(1, 1, notation::kTicksPerBeat);
         out.starttrack();
         if (!title.empty()) out.text(kMetaTrackName, title);
@@ -48,16 +38,18 @@ std::optional<std::string> write_lyrics_midi(const notation::Score& score,
         out.programchange(kMelodyChannel, program);
         out.starttrack();
         out.programchange(kMelodyChannel, program);
+        const std::vector<KaraokeSyllable> syllables = karaoke_syllables(melody);
+        auto next = syllables.begin();
         const std::size_t n = std::min(melody.notes.size(), melody.ticks.size());
         for (std::size_t i = 0; i < n; ++i) {
             const auto key = static_cast<std::uint8_t>(std::clamp(melody.notes[i], 0, 127));
-            if (i < melody.lyrics.size()) {
-                const std::string syllable = sung_text(melody.lyrics[i]);
-                if (!syllable.empty()) out.text(kMetaLyric, syllable);
+            if (next != syllables.end() && next->note == i) {
+                out.text(kMetaLyric, lyric_event_text(*next));
+                ++next;
             }
-            out.noteon(kMelodyChannel, key, kVelocity);
+            out.noteon(kMelodyChannel, key, kMelodyVelocity);
             out.pause(static_cast<std::uint32_t>(std::max(melody.ticks[i], 0)));
-            out.noteoff(kMelodyChannel, key, kVelocity);
+            out.noteoff(kMelodyChannel, key, kMelodyVelocity);
         }
         out.endtrack();
         out.close();

@@ -6,6 +6,7 @@
 
 #include "composer/style_tables.h"
 #include "lyrics/syllables.h"
+#include "tones/tone_grading.h"
 
 namespace quavella::history {
 

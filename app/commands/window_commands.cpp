@@ -8,6 +8,8 @@
 
 #include "composer/compose_request.h"
 #include "composition/best_of.h"
+#include "edit/editable_melody.h"
+#include "edit/edits.h"
 #include "lyrics/gbk_text.h"
 
 namespace quavella {
@@ -76,7 +78,7 @@ bool WindowCommands::write_working_file(const Composition& composition) {
     return true;
 }
 
-bool WindowCommands::deliver(CompositionPtr composition) {
+bool WindowCommands::rotate_play_file(CompositionPtr composition) {
     // The next play file gets the new melody; the player still holds the other.
     const std::string next = next_play_file(play_file_);
     if (const auto failure = svc_.copier.write(next, composition->midi, true)) {
@@ -85,6 +87,11 @@ bool WindowCommands::deliver(CompositionPtr composition) {
     }
     play_file_ = next;
     current_ = std::move(composition);
+    return true;
+}
+
+bool WindowCommands::deliver(CompositionPtr composition) {
+    if (!rotate_play_file(std::move(composition))) return false;
 
     // Wait, then load; an open that fails ends the command with its error.
     svc_.sleeper.sleep_ms(kWaitMs);
@@ -98,6 +105,15 @@ bool WindowCommands::deliver(CompositionPtr composition) {
     return true;
 }
 
+void WindowCommands::finish(const CompositionPtr& composition) {
+    if (!write_working_file(*composition)) return;
+    // Recorded before anything is shown: a composition the user heard is never lost.
+    if (svc_.listener != nullptr) svc_.listener->made(std::span(&composition, 1), 0);
+    if (!deliver(composition)) return;
+    svc_.box.show("作曲完成", kHintCaption);
+    if (svc_.listener != nullptr) svc_.listener->composed(composition);
+}
+
 void WindowCommands::compose(const ComposeInput& input) {
     const auto source = source_of(input);
     if (!source) return;
@@ -109,13 +125,7 @@ void WindowCommands::compose(const ComposeInput& input) {
         svc_.box.show(not_saved_message(kWorkingFile, made.error), kHintCaption);
         return;
     }
-    const CompositionPtr composition = std::move(made.composition);
-    if (!write_working_file(*composition)) return;
-    // Recorded before anything is shown: a composition the user heard is never lost.
-    if (svc_.listener != nullptr) svc_.listener->made(std::span(&composition, 1), 0);
-    if (!deliver(composition)) return;
-    svc_.box.show("作曲完成", kHintCaption);
-    if (svc_.listener != nullptr) svc_.listener->composed(composition);
+    finish(made.composition);
 }
 
 void WindowCommands::compose_best_of(const ComposeInput& input, int count) {
@@ -142,9 +152,44 @@ void WindowCommands::compose_best_of(const ComposeInput& input, int count) {
     if (svc_.listener != nullptr) svc_.listener->composed(best.best);
 }
 
+void WindowCommands::compose_by_sentence(const ComposeInput& input, int count) {
+    const auto source = source_of(input);
+    if (!source) return;
+
+    // Each sentence from the candidate that sings it best; the first candidate,
+    // composed as compose does, gives the rest, and the others' sentences are edits.
+    const LyricPart lyric = lyric_part(source->gbk_text);
+    edit::Source from{source->gbk_text, source->speed_pos, source->mode_pos, source->timbre_pos,
+                      gens_.state()};
+    const edit::SentenceChoice choice = edit::choose_by_sentence(from, lyric.check, count, gens_);
+    from.state = choice.first;
+    Generators first;
+    first.restore(choice.first);
+    Composed composed = quavella::compose(source, lyric, first, sink_);
+    if (!composed.error.empty()) {
+        svc_.box.show(not_saved_message(kWorkingFile, composed.error), kHintCaption);
+        return;
+    }
+    edit::EditableMelody melody(from, composed.composition->melody);
+    melody.apply_all(choice.edits);
+    Composed made = make_composition(source, choice.first, melody.melody(), lyric.check,
+                                     edit::edits_text(melody.edits()));
+    if (!made.error.empty()) {
+        svc_.box.show(not_saved_message(kWorkingFile, made.error), kHintCaption);
+        return;
+    }
+    finish(made.composition);
+}
+
 void WindowCommands::load(CompositionPtr composition) {
     if (!write_working_file(*composition)) return;
     deliver(std::move(composition));
+}
+
+bool WindowCommands::adopt(CompositionPtr composition) {
+    if (!write_working_file(*composition) || !rotate_play_file(composition)) return false;
+    svc_.player.open(play_file_);
+    return true;
 }
 
 void WindowCommands::play() { svc_.player.play(); }

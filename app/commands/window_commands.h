@@ -77,12 +77,25 @@ public:
     /// listener.
     void load(CompositionPtr composition);
 
+    /// Makes an edited melody the one in the player, as a composition is put there:
+    /// written as "temp.mid" and as the next play file and opened, so 播放 plays it
+    /// and 主旋律另存为 saves it. The buttons keep their states and nothing waits: the
+    /// score window calls it after every edit.
+    /// @return false when it could not be written (the user was told why)
+    bool adopt(CompositionPtr composition);
+
     /// Composes `count` melodies as `count` compose commands in a row would, from
     /// consecutive generator states, and goes on as compose does with the one whose
     /// intervals suit the tones of the words best (the first of equals). The
     /// listener hears of every candidate.
     /// @param count number of candidates; less than 1 is taken as 1
     void compose_best_of(const ComposeInput& input, int count);
+
+    /// Composes `count` melodies as compose_best_of does and takes each sentence, note
+    /// for note with its rhythm, from the one whose sentence suits the tones best; the
+    /// first candidate gives the rest. Goes on as compose does with the melody made;
+    /// the listener hears of it with its edits.
+    void compose_by_sentence(const ComposeInput& input, int count);
 
     /// Plays the loaded melody.
     void play();
@@ -118,9 +131,15 @@ private:
     std::shared_ptr<const CompositionSource> source_of(const ComposeInput& input);
     /// Writes "temp.mid"; false when that failed (reported).
     bool write_working_file(const Composition& composition);
+    /// Writes the next play file and makes it the play file, `composition` the one
+    /// in the player; false when that failed (reported).
+    bool rotate_play_file(CompositionPtr composition);
     /// To the player: the next play file written, opened, the buttons set.
     /// @return false when the write failed (reported); a failed open throws
     bool deliver(CompositionPtr composition);
+    /// The road of one new composition: "temp.mid", the listener's record, the
+    /// player, "作曲完成", the listener's score.
+    void finish(const CompositionPtr& composition);
 
     CommandServices svc_;
     std::string title_;
