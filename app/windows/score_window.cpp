@@ -170,6 +170,8 @@ void ScoreWindow::buildEditing() {
     edit_menu->addAction(undo);
     edit_menu->addAction(redo);
 
+    // On a row of its own: beside the exports it would be folded away on a laptop screen.
+    addToolBarBreak();
     edit_bar_ = addToolBar(QStringLiteral("修改"));
     edit_bar_->setObjectName(QStringLiteral("editBar"));
     edit_bar_->setMovable(false);
