@@ -14,6 +14,7 @@
 #include "composer/message_sink.h"
 #include "lyrics/gbk_text.h"
 #include "notation/score.h"
+#include "tones/tone_grading.h"
 
 namespace quavella::cli {
 
@@ -72,6 +73,10 @@ bool write_exports(const ExportFiles& files, const std::optional<notation::Score
 /// names the real reason of a failure on standard error.
 /// @return true when the whole file was written
 bool write_bytes(const std::string& path, std::string_view bytes);
+
+/// A tone grading as a JSON object: percent, agreeing, graded and every graded
+/// pair (first and second note, counted from 1, interval, grade).
+std::string grading_json(const ToneGrading& grading);
 
 /// compose with edits, a tone repair or best of N by sentence: the melody is
 /// composed, shaped, then written with its exports.

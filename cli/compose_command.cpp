@@ -29,25 +29,6 @@ namespace quavella::cli {
 
 namespace {
 
-/// A tone grading as JSON: its score and counts, and with `pairs` every graded pair.
-std::string grading_json(const ToneGrading& grading) {
-    std::vector<std::string> pairs;
-    for (const TonePair& p : grading.pairs) {
-        pairs.push_back(JsonObject()
-                            .number("first", static_cast<std::int64_t>(p.first) + 1)
-                            .number("second", static_cast<std::int64_t>(p.second) + 1)
-                            .number("interval", p.interval)
-                            .text("grade", grade_name(p.grade))
-                            .str());
-    }
-    return JsonObject()
-        .number("percent", grading.percent())
-        .number("agreeing", grading.agreeing())
-        .number("graded", grading.graded())
-        .raw("pairs", json_array(pairs))
-        .str();
-}
-
 /// Records the composition in the history as the window does.
 /// @return the entry's number, or nothing when it could not be recorded (told on standard error)
 std::optional<std::int64_t> record_composition(const ComposeSettings& settings,

@@ -4,7 +4,8 @@ checks each against the fields the manual page documents for KIND (names,
 types, nothing missing, nothing more), and prints "ok N" for N objects, or the
 problems and exits 1.
 
-    json_fields.py analyze|analyze-tones|compose|compose-tones-best|history-list|history-show
+    json_fields.py analyze|analyze-tones|compose|compose-tones-best|compose-record|
+                   compose-shaped|history-list|history-show
 """
 import json
 import sys
@@ -41,6 +42,7 @@ KINDS = {
     "compose-tones-best": dict(COMPOSE, tones=(DICT, TONES), candidates=(LIST, CANDIDATE),
                                chosen=(INT,)),
     "compose-record": dict(COMPOSE, history_id=(INT,)),
+    "compose-shaped": dict(COMPOSE, edits=(STR,), tones=(DICT, TONES)),
     "history-list": LIST_ENTRY,
     "history-show": SHOW_ENTRY,
 }
