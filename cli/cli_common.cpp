@@ -14,9 +14,11 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "base/file_write.h"
 #include "base/terminal_text.h"
+#include "cli/json_out.h"
 #include "export/audio_render.h"
 #include "export/karaoke.h"
 #include "export/lyrics_midi.h"
@@ -202,6 +204,24 @@ Exit flush_output() {
         return Exit::output_not_written;
     }
     return Exit::ok;
+}
+
+std::string grading_json(const ToneGrading& grading) {
+    std::vector<std::string> pairs;
+    for (const TonePair& p : grading.pairs) {
+        pairs.push_back(JsonObject()
+                            .number("first", static_cast<std::int64_t>(p.first) + 1)
+                            .number("second", static_cast<std::int64_t>(p.second) + 1)
+                            .number("interval", p.interval)
+                            .text("grade", grade_name(p.grade))
+                            .str());
+    }
+    return JsonObject()
+        .number("percent", grading.percent())
+        .number("agreeing", grading.agreeing())
+        .number("graded", grading.graded())
+        .raw("pairs", json_array(pairs))
+        .str();
 }
 
 std::ostream& report_stream(const std::string& out_file) {

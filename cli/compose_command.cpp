@@ -29,28 +29,9 @@ namespace quavella::cli {
 
 namespace {
 
-/// A tone grading as JSON: its score and counts, and with `pairs` every graded pair.
-std::string grading_json(const ToneGrading& grading) {
-    std::vector<std::string> pairs;
-    for (const TonePair& p : grading.pairs) {
-        pairs.push_back(JsonObject()
-                            .number("first", static_cast<std::int64_t>(p.first) + 1)
-                            .number("second", static_cast<std::int64_t>(p.second) + 1)
-                            .number("interval", p.interval)
-                            .text("grade", grade_name(p.grade))
-                            .str());
-    }
-    return JsonObject()
-        .number("percent", grading.percent())
-        .number("agreeing", grading.agreeing())
-        .number("graded", grading.graded())
-        .raw("pairs", json_array(pairs))
-        .str();
-}
-
-/// Records the composition in the history as the window does.
+/// Records `record` in the history as the window does; its time is now.
 /// @return the entry's number, or nothing when it could not be recorded (told on standard error)
-std::optional<std::int64_t> record_composition(const Composition& composition) {
+std::optional<std::int64_t> record_in_history(history::Record record) {
     const auto path =
         history::default_path([](const char* name) -> const char* { return std::getenv(name); });
     if (!path) {
@@ -58,10 +39,9 @@ std::optional<std::int64_t> record_composition(const Composition& composition) {
                      "nor HOME is set\n";
         return std::nullopt;
     }
-    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+    record.time_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                          std::chrono::system_clock::now().time_since_epoch())
                          .count();
-    const history::Record record = history::record_of(composition, now);
     history::Store store(*path);
     std::int64_t id = 0;
     const history::Status st = store.record(record, id);
@@ -75,6 +55,18 @@ std::optional<std::int64_t> record_composition(const Composition& composition) {
 }
 
 }  // namespace
+
+std::optional<std::int64_t> record_composition(const ComposeSettings& settings,
+                                               const std::string& text,
+                                               const Generators::State& state,
+                                               const ComposeOutcome& outcome,
+                                               const std::string& midi, const std::string& edits) {
+    history::Record record =
+        history::composed_record(gbk_to_utf8(text), text, settings.speed, settings.mode,
+                                 settings.timbre, state, outcome, midi, 0);
+    record.edits = edits;
+    return record_in_history(std::move(record));
+}
 
 /// compose: composes a melody from the lyrics and writes it as a MIDI file.
 int cmd_compose(std::span<const std::string> args) {
@@ -146,7 +138,7 @@ int cmd_compose(std::span<const std::string> args) {
     const Generators::State made_from = composition->state;
     std::optional<std::int64_t> recorded;
     if (settings.record) {
-        recorded = record_composition(*composition);
+        recorded = record_in_history(history::record_of(*composition, 0));
         if (!recorded) return status(Exit::history_failed);
     }
 

@@ -336,6 +336,12 @@ TEST_F(HistoryCli, ComposeRecordAddsAnEntryThatListShowAndJsonFind) {
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(read_file(dir_ / "song.mid"), r.midi);
 
+    // history export -o -: the file's bytes on standard output, the report on standard error.
+    const CliRun piped = run({"history", "export", "1", "-o", "-"});
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out, r.midi);
+    EXPECT_EQ(piped.err, "file=-\n");
+
     // --json and --record together: the entry's number in the object.
     const CliRun both = shell(
         "quavella-cli compose --seed 78 --record --json -o r2.mid poem.txt | "

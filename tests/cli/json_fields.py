@@ -4,7 +4,8 @@ checks each against the fields the manual page documents for KIND (names,
 types, nothing missing, nothing more), and prints "ok N" for N objects, or the
 problems and exits 1.
 
-    json_fields.py analyze|analyze-tones|compose|compose-tones-best|history-list|history-show
+    json_fields.py analyze|analyze-tones|compose|compose-tones-best|compose-record|
+                   compose-shaped|history-list|history-show
 """
 import json
 import sys
@@ -27,11 +28,12 @@ COMPOSE = {"seed": (INT, NULL), "start_state": (STR,), "state": (STR,), "speed_p
 SETTINGS = {"speed_pos": (INT,), "speed_item": (STR,), "mode_pos": (INT,), "mode_item": (STR,),
             "timbre_pos": (INT,), "timbre_item": (STR,)}
 LIST_ENTRY = dict(SETTINGS, id=(INT,), time_ms=(INT,), time=(STR,), tempo=(INT,), notes=(INT,),
-                  tone_percent=(INT, NULL), lyrics_start=(STR,))
+                  tone_percent=(INT, NULL), lyrics_start=(STR,), edited=(BOOL,),
+                  origin=(INT, NULL))
 SHOW_ENTRY = dict(SETTINGS, id=(INT,), time_ms=(INT,), time=(STR,), lyrics=(STR,), tempo=(INT,),
                   mode=(INT,), program=(INT,), state=(STR,), notes=(INT,), keys=(LIST, INT),
                   ticks=(LIST, INT), syllables=(LIST, STR), tone_percent=(INT, NULL),
-                  command=(STR,))
+                  edits=(STR,), origin=(INT, NULL), command=(STR,))
 
 KINDS = {
     "analyze": ANALYZE,
@@ -40,6 +42,7 @@ KINDS = {
     "compose-tones-best": dict(COMPOSE, tones=(DICT, TONES), candidates=(LIST, CANDIDATE),
                                chosen=(INT,)),
     "compose-record": dict(COMPOSE, history_id=(INT,)),
+    "compose-shaped": dict(COMPOSE, edits=(STR,), tones=(DICT, TONES)),
     "history-list": LIST_ENTRY,
     "history-show": SHOW_ENTRY,
 }
