@@ -70,6 +70,27 @@ TEST(CompositionRecord, StoredAndReadBackItIsTheCompositionThatWasMade) {
     }
 }
 
+TEST(CompositionRecord, AnEditedCompositionKeepsItsEditList) {
+    test::ScratchDir dir;
+    Store store(dir.path() / "history.sqlite3");
+    const CompositionPtr made =
+        composed({"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}, 9);
+    notation::Melody melody = made->melody;
+    melody.notes[2] += 2;
+    const Composed edited = make_composition(made->source, made->state, melody,
+                                             lyric_tone_check(made->source->gbk_text), "3:+2");
+    ASSERT_NE(edited.composition, nullptr);
+    std::int64_t id = 0;
+    ASSERT_EQ(store.record(record_of(*edited.composition, 1), id), Status::ok);
+    Entry entry;
+    ASSERT_EQ(store.get(id, entry), Status::ok);
+    EXPECT_EQ(entry.record.edits, "3:+2");
+    EXPECT_NE(reproduce_command(entry.record).find(" --edits 3:+2 "), std::string::npos);
+    const CompositionPtr back = composition_of(entry.record);
+    EXPECT_EQ(back->edits, "3:+2");
+    expect_same(*back, *edited.composition);
+}
+
 TEST(CompositionRecord, AnEntryWithoutSyllablesGetsThemFromItsLyric) {
     const CompositionPtr made =
         composed({"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}, 5);
