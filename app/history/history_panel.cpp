@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QVBoxLayout>
+#include <map>
+#include <set>
 #include <vector>
 
 #include "tones/tone_grading.h"
@@ -48,10 +50,16 @@ QString rowText(const history::Summary& s) {
     const QString tones = s.tone_score
                               ? QStringLiteral("  字调契合 %1%").arg(score_percent(*s.tone_score))
                               : QString();
-    return QStringLiteral("%1%2\n%3\n%4 · %5 · %6")
-        .arg(QString::fromStdString(history::local_time_text(s.time_ms)), tones,
-             firstWords(s.lyrics_start), QString::fromStdString(s.speed_item),
-             QString::fromStdString(s.mode_item), QString::fromStdString(s.timbre_item));
+    const QString row =
+        QStringLiteral("%1%2\n%3\n%4 · %5 · %6")
+            .arg(QString::fromStdString(history::local_time_text(s.time_ms)), tones,
+                 firstWords(s.lyrics_start), QString::fromStdString(s.speed_item),
+                 QString::fromStdString(s.mode_item), QString::fromStdString(s.timbre_item));
+    if (!s.edited) return row;
+    // A melody shaped by edits stands under the composition it came from.
+    const QString mark =
+        s.origin ? QStringLiteral("↳ 修改自第 %1 条  ").arg(*s.origin) : QStringLiteral("↳ 修改  ");
+    return mark + QString(row).replace(QLatin1Char('\n'), QStringLiteral("\n      "));
 }
 
 }  // namespace
@@ -157,13 +165,31 @@ void HistoryPanel::fetchMore() {
         return;  // the recorder tells the user once; the list shows what it has
     }
     at_end_ = static_cast<int>(page.size()) < kPageSize;
+    // Newest first, but a shaped melody goes right under its origin when that is on the
+    // same page (it usually is: shaping follows composing), its own newest first.
+    std::vector<const history::Summary*> order;
+    std::map<std::int64_t, std::vector<const history::Summary*>> shaped_from;
+    std::set<std::int64_t> on_page;
+    for (const history::Summary& s : page) on_page.insert(s.id);
     for (const history::Summary& s : page) {
-        auto* item = new QListWidgetItem(rowText(s), list_);
-        item->setSizeHint(QSize(0, 3 * list_->fontMetrics().lineSpacing() + 8));
-        item->setToolTip(QString::fromStdString(s.lyrics_start));
-        item->setData(kIdRole, QVariant::fromValue<qlonglong>(s.id));
-        last_id_ = s.id;
+        if (s.edited && s.origin && on_page.count(*s.origin) != 0) {
+            shaped_from[*s.origin].push_back(&s);
+        } else {
+            order.push_back(&s);
+        }
     }
+    for (const history::Summary* s : order) {
+        addRow(*s);
+        for (const history::Summary* shaped : shaped_from[s->id]) addRow(*shaped);
+    }
+    if (!page.empty()) last_id_ = page.back().id;
+}
+
+void HistoryPanel::addRow(const history::Summary& s) {
+    auto* item = new QListWidgetItem(rowText(s), list_);
+    item->setSizeHint(QSize(0, 3 * list_->fontMetrics().lineSpacing() + 8));
+    item->setToolTip(QString::fromStdString(s.lyrics_start));
+    item->setData(kIdRole, QVariant::fromValue<qlonglong>(s.id));
 }
 
 void HistoryPanel::setLoadEnabled(bool enabled) {

@@ -54,6 +54,8 @@ signals:
 public slots:
     /// Reads the next page when there is one.
     void fetchMore();
+    /// Adds the row of one entry at the end of the list.
+    void addRow(const history::Summary& s);
     void loadSelected();
     void deleteSelected();
 

@@ -12,6 +12,8 @@ namespace quavella {
 namespace {
 
 constexpr const char* kUnaffected = "作曲、播放和保存照常进行，";
+/// How many chosen compositions keep their entry numbers for the melodies shaped from them.
+constexpr std::size_t kChosenKept = 16;
 
 }  // namespace
 
@@ -62,7 +64,31 @@ void HistoryRecorder::made(std::span<const CompositionPtr> compositions, std::si
                   "（没有删除），并新建了作品记录。");
     }
     last_id_ = ids.back();
+    chosen_ids_.emplace_back(compositions[pick], ids.back());
+    if (chosen_ids_.size() > kChosenKept) chosen_ids_.erase(chosen_ids_.begin());
     if (recorded_) recorded_(ids.back());
+}
+
+void HistoryRecorder::record_shaped(const CompositionPtr& origin, const CompositionPtr& shaped) {
+    if (!shaped) return;
+    if (store_ == nullptr) {
+        tell_once("作品记录无处保存（没有设置 XDG_DATA_HOME 或 HOME）。" +
+                  std::string(kUnaffected) + "但这次运行中的作品不会被记录。");
+        return;
+    }
+    history::Record record = history::record_of(*shaped, now_ms_());
+    for (const auto& [kept, id] : chosen_ids_) {
+        if (origin && kept.lock() == origin) record.origin = id;
+    }
+    std::int64_t id = 0;
+    const history::Status status = store_->record(record, id);
+    if (status == history::Status::failed) {
+        tell_once("作品记录无法保存：" + store_->last_error() + "。" + kUnaffected +
+                  "但这次运行中的作品可能不会被记录。");
+        return;
+    }
+    last_id_ = id;
+    if (recorded_) recorded_(id);
 }
 
 void HistoryRecorder::tell_once(const std::string& text) {

@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "app/commands/composition_listener.h"
@@ -44,6 +46,10 @@ public:
 
     void made(std::span<const CompositionPtr> compositions, std::size_t chosen) override;
 
+    /// Records a melody shaped from `origin` by edits, as an entry of its own linked to
+    /// the entry of `origin` (when that was recorded in this run).
+    void record_shaped(const CompositionPtr& origin, const CompositionPtr& shaped);
+
     /// The number of the last entry recorded in this run.
     std::optional<std::int64_t> last_id() const { return last_id_; }
 
@@ -55,6 +61,9 @@ private:
     std::function<std::int64_t()> now_ms_;
     std::function<void(std::int64_t)> recorded_;
     std::optional<std::int64_t> last_id_;
+    /// The entries of the latest chosen compositions, so that a melody shaped from one
+    /// finds its origin however many compositions came since.
+    std::vector<std::pair<std::weak_ptr<const Composition>, std::int64_t>> chosen_ids_;
     bool told_ = false;
 };
 

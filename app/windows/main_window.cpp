@@ -101,15 +101,22 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
     command_services.listener = listeners_.get();
     score_->setComposeEnabled(suiButton1->isEnabled());
     connect(score_.get(), &ScoreWindow::composeBestOfRequested, this, [this](int count) {
+        score_->settleEdits();
         guarded([this, count] { commands_->compose_best_of(readInput(), count); });
     });
     connect(score_.get(), &ScoreWindow::composeBySentenceRequested, this, [this](int count) {
+        score_->settleEdits();
         guarded([this, count] { commands_->compose_by_sentence(readInput(), count); });
     });
     // An edited melody becomes the one in the player: 播放 plays it, 主旋律另存为 saves it.
     connect(score_.get(), &ScoreWindow::melodyEdited, this, [this](const CompositionPtr& edited) {
         guarded([this, &edited] { commands_->adopt(edited); });
     });
+    // A shaped melody goes into the history once editing pauses, linked to its origin.
+    connect(score_.get(), &ScoreWindow::shapedMelodySettled, this,
+            [this](const CompositionPtr& origin, const CompositionPtr& shaped) {
+                recorder_->record_shaped(origin, shaped);
+            });
     commands_ = std::make_unique<WindowCommands>(command_services, title_);
     commands_->start_up(*svc_.clock, svc_.current_dir());
 
@@ -118,6 +125,7 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
     // "载入" puts an earlier melody in the player; it follows "生成主旋律".
     history->setLoadEnabled(suiButton1->isEnabled());
     connect(history, &HistoryPanel::loadRequested, this, [this](const history::Record& record) {
+        score_->settleEdits();
         guarded([this, &record] { commands_->load(history::composition_of(record)); });
     });
 
@@ -126,6 +134,7 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
 }
 
 TForm1::~TForm1() {
+    score_->settleEdits();  // a shaped melody not yet in the history is recorded now
     form2_.reset();
     score_.reset();
     // The working files stay; the player lets go of the file it holds.
@@ -303,6 +312,7 @@ ComposeInput TForm1::readInput() const {
 }
 
 void TForm1::suiButton1Click() {
+    score_->settleEdits();  // the melody shaped so far goes into the history first
     guarded([this] { commands_->compose(readInput()); });
     // Composed: listening comes next.
     if (!suiButton1->isEnabled() && suiButton2->isEnabled()) {

@@ -208,6 +208,11 @@ void ScoreWindow::buildEditing() {
         QStringLiteral("择优作曲时逐句比较，每一句取最贴合字调的一首中的那一句"));
     compose_bar_->addAction(by_sentence_action_);
 
+    settle_ = new QTimer(this);
+    settle_->setSingleShot(true);
+    settle_->setInterval(kSettleMs);
+    connect(settle_, &QTimer::timeout, this, &ScoreWindow::settleEdits);
+
     view_->setEditable(false);
     connect(view_, &ScoreView::noteChosen, this, [this](int note) {
         if (!editing_) return;
@@ -237,8 +242,19 @@ void ScoreWindow::updateEditActions() {
     stop_action_->setEnabled(editing_ != nullptr);
 }
 
+void ScoreWindow::settleEdits() {
+    settle_->stop();
+    CompositionPtr shaped = std::move(unsettled_);
+    unsettled_.reset();
+    if (!shaped || !current_ || shaped->edits == settled_edits_) return;
+    settled_edits_ = shaped->edits;
+    emit shapedMelodySettled(current_, shaped);
+}
+
 void ScoreWindow::composed(const CompositionPtr& composition) {
+    settleEdits();  // what was shaped from the melody this one replaces
     current_ = composition;
+    settled_edits_ = composition->edits;
     const CompositionSource& made_from = *composition->source;
     const edit::Source source{made_from.gbk_text, made_from.speed_pos, made_from.mode_pos,
                               made_from.timbre_pos, composition->state};
@@ -333,7 +349,11 @@ void ScoreWindow::showEdited() {
     // history take it as they take a composition.
     Composed edited = make_composition(current_->source, current_->state, editing_->melody(),
                                        editing_->check(), edit::edits_text(editing_->edits()));
-    if (edited.composition) emit melodyEdited(edited.composition);
+    if (!edited.composition) return;
+    // Recorded once editing pauses; back to the melody as it came, there is nothing to record.
+    unsettled_ = edited.composition->edits != current_->edits ? edited.composition : nullptr;
+    settle_->start();
+    emit melodyEdited(edited.composition);
 }
 
 void ScoreWindow::fixTones() { applyEdit(edit::Edit(edit::EditKind::fix_tones)); }

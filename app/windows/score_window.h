@@ -98,6 +98,8 @@ public:
 
     /// Polling interval of the player's position while following it, in milliseconds.
     static constexpr int kFollowMs = 40;
+    /// A pause in editing this long (milliseconds) records the shaped melody.
+    static constexpr int kSettleMs = 1500;
     /// Polls that find the position unchanged (paused) before following stops.
     static constexpr int kStillPolls = 25;
 
@@ -119,6 +121,9 @@ signals:
     /// the edited melody as a value (its file's bytes, its edit list), to become the
     /// melody in the player.
     void melodyEdited(const quavella::CompositionPtr& composition);
+    /// Editing paused on a melody shaped from `origin` that is not in the history yet.
+    void shapedMelodySettled(const quavella::CompositionPtr& origin,
+                             const quavella::CompositionPtr& shaped);
 
 public slots:
     /// Marks the note at the player's position; clears the mark when it is not
@@ -135,6 +140,10 @@ public slots:
     void audition();
     /// "停止": stops whatever plays.
     void stopPlaying();
+    /// Hands on the melody shaped since the last pause in editing, if it is not in the
+    /// history yet (shapedMelodySettled): called after a pause, and before the melody
+    /// is replaced or the program ends.
+    void settleEdits();
     /// Asks for a file and writes the score as PDF.
     void exportPdf();
     /// Asks for a file and writes the score as PNG.
@@ -203,6 +212,9 @@ private:
     QAction* audition_action_;
     QAction* stop_action_;
     QAction* by_sentence_action_;
+    QTimer* settle_;             ///< a pause in editing: the shaped melody is recorded
+    CompositionPtr unsettled_;   ///< the shaped melody not handed on yet
+    std::string settled_edits_;  ///< the edit list last handed on for current_
 };
 
 }  // namespace quavella

@@ -6,6 +6,7 @@
 // byte for byte, by quavella-cli compose --state S:T --edits LIST.
 #include <QAction>
 #include <QApplication>
+#include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -18,12 +19,14 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/history/history_panel.h"
 #include "app/score/score_layout.h"
 #include "app/score/score_view.h"
 #include "app/windows/main_window.h"
 #include "app/windows/score_window.h"
 #include "app_fakes.h"
 #include "composer/draws.h"
+#include "history/store.h"
 #include "qt_typing.h"
 #include "tests/support/cli_runner.h"
 #include "window_fakes.h"
@@ -244,8 +247,68 @@ private slots:
         QCOMPARE(remade(), readBytes("temp.mid"));
     }
 
+    void aShapedMelodyIsRecordedOncePerPauseUnderItsOrigin() {
+        compose();
+        history::Store store(std::filesystem::path(qgetenv("XDG_DATA_HOME").toStdString()) /
+                             "quavella" / "history.sqlite3");
+        std::vector<history::Summary> before;
+        QCOMPARE(store.list(before, 0), history::Status::ok);
+        QVERIFY(!before.empty());
+        const std::int64_t origin = before.front().id;
+
+        // Three key presses, then a pause: one entry.
+        ScoreView* view = score->view();
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Home);
+        for (int k = 0; k < 3; ++k) QTest::keyClick(view, Qt::Key_Up);
+        std::vector<history::Summary> during;
+        QCOMPARE(store.list(during, 0), history::Status::ok);
+        QCOMPARE(during.size(), before.size());
+        QTRY_COMPARE_WITH_TIMEOUT(listed(store).size(), before.size() + 1,
+                                  ScoreWindow::kSettleMs * 4);
+        const history::Summary shaped = listed(store).front();
+        QVERIFY(shaped.edited);
+        QCOMPARE(shaped.origin, std::optional<std::int64_t>(origin));
+        history::Entry entry;
+        QCOMPARE(store.get(shaped.id, entry), history::Status::ok);
+        QCOMPARE(entry.record.edits, std::string("1+,1+,1+"));
+        QCOMPARE(entry.record.midi, readBytes("temp.mid"));
+        // Listed under its origin, marked.
+        auto* list = score->historyPanel()->findChild<QListWidget*>();
+        QVERIFY(list);
+        score->historyPanel()->refresh();
+        int origin_row = -1;
+        int shaped_row = -1;
+        for (int k = 0; k < list->count(); ++k) {
+            const qlonglong id = list->item(k)->data(Qt::UserRole).toLongLong();
+            if (id == origin) origin_row = k;
+            if (id == shaped.id) shaped_row = k;
+        }
+        QVERIFY(origin_row >= 0);
+        QCOMPARE(shaped_row, origin_row + 1);
+        QVERIFY(list->item(shaped_row)
+                    ->text()
+                    .startsWith(QStringLiteral("↳ 修改自第 %1 条").arg(origin)));
+
+        // An edit not yet settled is recorded before the next composition replaces it.
+        QTest::keyClick(view, Qt::Key_Down);
+        QTest::mouseClick(form->findChild<QPushButton*>(QStringLiteral("suiButton4")),
+                          Qt::LeftButton);  // 停止, so that 生成主旋律 composes again
+        compose();
+        const std::vector<history::Summary> after = listed(store);
+        QCOMPARE(after.size(), before.size() + 3);  // the edit, then the new composition
+        QVERIFY(after[1].edited);
+        QVERIFY(!after[0].edited);
+    }
+
 private:
     static std::string readBytes(const fs::path& file) { return read_file(file); }
+
+    static std::vector<history::Summary> listed(history::Store& store) {
+        std::vector<history::Summary> page;
+        store.list(page, 0);
+        return page;
+    }
 
     /// The play file the player opened last.
     std::string lastOpened() const {
