@@ -186,6 +186,18 @@ QRectF ScoreLayout::note_rect(int note) const {
                   kLyricTop + kLyricHeight - kDigitTop + 8);
 }
 
+double ScoreLayout::narrowest_width() const {
+    double bars = 0;
+    for (const double natural : bar_natural_) bars = std::max(bars, natural);
+    const QFontMetricsF metrics(text_font);
+    double key = metrics.horizontalAdvance(QString::fromStdString(key_line(sheet_->score)));
+    if (sheet_->tones.graded() > 0) {
+        key += 16 + metrics.horizontalAdvance(
+                        QStringLiteral("字调契合 %1%").arg(sheet_->tones.percent()));
+    }
+    return std::ceil(std::max(bars, key)) + 2 * kScoreMargin;
+}
+
 QString ScoreLayout::settings_text() const {
     const ScoreSheet& s = *sheet_;
     return QStringLiteral("速度：%1（%2 bpm）    调式：%3    音色：%4")

@@ -12,7 +12,7 @@ namespace quavella {
 
 ScoreView::ScoreView(QWidget* parent) : QAbstractScrollArea(parent) {
     setObjectName(QStringLiteral("scoreView"));
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setAutoFillBackground(false);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
@@ -33,7 +33,14 @@ void ScoreView::setSheet(std::shared_ptr<const ScoreSheet> sheet) {
 
 void ScoreView::relayout() {
     if (!layout_) return;
-    layout_->set_width(viewport()->width());
+    // Never narrower than a bar: a narrow view scrolls sideways instead of squeezing.
+    const int width =
+        std::max(viewport()->width(), static_cast<int>(std::ceil(layout_->narrowest_width())));
+    layout_->set_width(width);
+    QScrollBar* across = horizontalScrollBar();
+    across->setRange(0, std::max(0, width - viewport()->width()));
+    across->setPageStep(viewport()->width());
+    across->setSingleStep(24);
     const int height = static_cast<int>(std::ceil(layout_->height()));
     QScrollBar* bar = verticalScrollBar();
     bar->setRange(0, std::max(0, height - viewport()->height()));
@@ -54,6 +61,12 @@ void ScoreView::setHighlight(int note) {
                 // The row comes in a third of the way down, so the next ones show too.
                 bar->setValue(static_cast<int>(top - std::max(0.0, (view_h - bottom + top) / 3)));
             }
+            // Sideways too, where the view is narrower than the score.
+            const QRectF note_area = layout_->note_rect(note);
+            QScrollBar* across = horizontalScrollBar();
+            const int view_w = viewport()->width();
+            if (note_area.left() < across->value() || note_area.right() > across->value() + view_w)
+                across->setValue(static_cast<int>(note_area.left() - view_w / 3.0));
         }
     }
     viewport()->update();
@@ -75,8 +88,9 @@ void ScoreView::paintEvent(QPaintEvent* event) {
         return;
     }
     const int scroll = verticalScrollBar()->value();
-    painter.translate(0, -scroll);
-    paintScore(painter, QRectF(area).translated(0, scroll));
+    const int across = horizontalScrollBar()->value();
+    painter.translate(-across, -scroll);
+    paintScore(painter, QRectF(area).translated(across, scroll));
 }
 
 void ScoreView::resizeEvent(QResizeEvent* event) {

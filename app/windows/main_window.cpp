@@ -176,10 +176,11 @@ void TForm1::buildControls() {
         return list;
     };
     suiImageButton1 = makeLabelButton("suiImageButton1", QStringLiteral("速度"), 24);
-    ComboBox1 = makeList("ComboBox1", 99, Qt::ClickFocus);
+    // All three lists take the focus from Tab: speed and mode are chosen by keyboard too.
+    ComboBox1 = makeList("ComboBox1", 99, Qt::StrongFocus);
     addItems(ComboBox1, speed_items());
     suiImageButton2 = makeLabelButton("suiImageButton2", QStringLiteral("调式"), 206);
-    ComboBox2 = makeList("ComboBox2", 281, Qt::ClickFocus);
+    ComboBox2 = makeList("ComboBox2", 281, Qt::StrongFocus);
     addItems(ComboBox2, mode_items());
     suiImageButton3 = makeLabelButton("suiImageButton3", QStringLiteral("音色"), 388);
     ComboBox3 = makeList("ComboBox3", 464, Qt::StrongFocus);
@@ -313,7 +314,7 @@ void TForm1::suiButton3Click() {
 
 void TForm1::suiButton4Click() {
     guarded([this] { commands_->stop(); });
-    score_->follow();
+    score_->stopped();
     // Stopped: composing again comes next.
     if (suiButton1->isEnabled()) {
         suiButton1->setFocus();

@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QScreen>
+#include <QSettings>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
@@ -14,10 +15,12 @@
 #include <filesystem>
 
 #include "app/commands/export_target.h"
+#include "app/commands/placement.h"
 #include "app/history/history_panel.h"
 #include "app/score/score_export.h"
 #include "app/score/score_view.h"
 #include "app/windows/qt_platform.h"
+#include "app/windows/score_help.h"
 #include "export/audio_render.h"
 #include "export/lyrics_midi.h"
 #include "export/musicxml.h"
@@ -26,9 +29,27 @@ namespace quavella {
 
 namespace {
 
-constexpr int kGap = 8;  // between the main window and the score
+const QString kGeometryKey = QStringLiteral("scoreWindow/geometry");
+const QString kStateKey = QStringLiteral("scoreWindow/state");
+
+placement::Rect rectOf(const QRect& r) { return {r.x(), r.y(), r.width(), r.height()}; }
+
+/// Right edge of the rightmost control of `window`, from the left of its frame.
+int controlsRight(const QWidget& window) {
+    int right = 0;
+    for (const QWidget* child : window.findChildren<QWidget*>()) {
+        if (child->isHidden() || child->focusPolicy() == Qt::NoFocus) continue;
+        const QPoint top_left = child->mapTo(&window, QPoint(0, 0));
+        right = std::max(right, top_left.x() + child->width());
+    }
+    return right + (window.geometry().x() - window.frameGeometry().x());
+}
 
 }  // namespace
+
+QSettings ScoreWindow::settings() {
+    return QSettings(QStringLiteral("quavella"), QStringLiteral("quavella"));
+}
 
 ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dialogs,
                          QWidget* anchor)
@@ -37,7 +58,7 @@ ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dia
     setWindowTitle(QStringLiteral("乐谱"));
     if (!dialogs_) dialogs_ = std::make_unique<QtExportDialogs>(this);
     resize(780, 600);
-    setMinimumSize(360, 240);
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
 
     view_ = new ScoreView(this);
     setCentralWidget(view_);
@@ -75,6 +96,37 @@ ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dia
     best_of_count_->setSuffix(QStringLiteral(" 首"));
     best_of_count_->setToolTip(QStringLiteral("择优作曲比较的旋律数"));
     compose_bar_->addWidget(best_of_count_);
+
+    // The history list's toggle joins this bar in attachHistory.
+    help_bar_ = addToolBar(QStringLiteral("帮助"));
+    help_bar_->setObjectName(QStringLiteral("helpBar"));
+    help_bar_->setMovable(false);
+    help_action_ = help_bar_->addAction(QStringLiteral("帮助"), this, &ScoreWindow::showHelp);
+    help_action_->setObjectName(QStringLiteral("help"));
+    help_action_->setToolTip(
+        QStringLiteral("乐谱、字调符号、择优作曲、作品记录、导出与按键的说明"));
+    const std::pair<QAction*, QKeySequence> keys[] = {
+        {pdf_action_, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P)},
+        {png_action_, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G)},
+        {musicxml_action_, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_X)},
+        {lyrics_midi_action_, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L)},
+        {audio_action_, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A)},
+        {best_of_action_, QKeySequence(Qt::CTRL | Qt::Key_B)},
+        {help_action_, QKeySequence(Qt::Key_F1)},
+    };
+    const std::pair<QAction*, const char*> tips[] = {
+        {pdf_action_, "把乐谱导出为 PDF 文件（A4 纸）"},
+        {png_action_, "把乐谱导出为 PNG 图片"},
+        {musicxml_action_, "导出 MusicXML 文件，可在打谱软件中打开"},
+        {lyrics_midi_action_, "导出 MIDI 文件，每个音符带一个歌词字"},
+        {audio_action_, "把旋律渲染为音频文件（WAV 等）"},
+    };
+    for (const auto& [action, tip] : tips) action->setToolTip(QString::fromUtf8(tip));
+    for (const auto& [action, key] : keys) {
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WindowShortcut);
+        withShortcutInTip(action);
+    }
     statusBar();
 
     follow_ = new QTimer(this);
@@ -82,7 +134,15 @@ ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dia
     connect(follow_, &QTimer::timeout, this, &ScoreWindow::followPlayer);
 }
 
-ScoreWindow::~ScoreWindow() = default;
+ScoreWindow::~ScoreWindow() {
+    if (isVisible()) remember();
+}
+
+void ScoreWindow::remember() {
+    QSettings store = settings();
+    store.setValue(kGeometryKey, saveGeometry());
+    store.setValue(kStateKey, saveState());
+}
 
 void ScoreWindow::composed(const FinishedComposition& composition) {
     showSheet(sheet_of(composition));
@@ -92,6 +152,15 @@ HistoryPanel* ScoreWindow::attachHistory(history::Store* store,
                                          std::unique_ptr<Confirmer> confirmer) {
     history_ = new HistoryPanel(store, std::move(confirmer), this);
     addDockWidget(Qt::LeftDockWidgetArea, history_);
+    // Folds the list away where the screen is narrow; the dock's own action follows it.
+    QAction* toggle = history_->toggleViewAction();
+    toggle->setObjectName(QStringLiteral("toggleHistory"));
+    toggle->setText(QStringLiteral("作品记录"));
+    toggle->setToolTip(QStringLiteral("显示或收起作品记录"));
+    toggle->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    toggle->setShortcutContext(Qt::WindowShortcut);
+    withShortcutInTip(toggle);
+    help_bar_->insertAction(help_action_, toggle);
     connect(history_, &HistoryPanel::entrySelected, this, [this](const history::Entry& entry) {
         const history::Record& r = entry.record;
         ScoreSheet sheet = make_sheet(notation::build_score(history::melody_of(r)), r.speed_pos,
@@ -137,6 +206,56 @@ void ScoreWindow::follow() {
 
 bool ScoreWindow::following() const { return follow_->isActive(); }
 
+void ScoreWindow::stopped() {
+    follow_->stop();
+    last_tick_.reset();
+    view_->setHighlight(-1);
+}
+
+void ScoreWindow::withShortcutInTip(QAction* action) {
+    if (action->shortcut().isEmpty()) return;
+    action->setToolTip(
+        QStringLiteral("%1（%2）")
+            .arg(action->toolTip(), action->shortcut().toString(QKeySequence::NativeText)));
+}
+
+void ScoreWindow::orderTabs() {
+    // Toolbars left to right, then the history list from top to bottom, then the score:
+    // the layout's order, with every tool button reachable from the keyboard.
+    std::vector<QWidget*> chain;
+    for (QToolBar* bar : findChildren<QToolBar*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (bar->isHidden()) continue;
+        std::vector<QWidget*> row;
+        for (QAction* action : bar->actions()) {
+            QWidget* widget = bar->widgetForAction(action);
+            if (!widget || !action->isVisible()) continue;
+            if (widget->focusPolicy() == Qt::NoFocus) widget->setFocusPolicy(Qt::TabFocus);
+            row.push_back(widget);
+        }
+        chain.insert(chain.end(), row.begin(), row.end());
+    }
+    std::stable_sort(chain.begin(), chain.end(), [](QWidget* a, QWidget* b) {
+        const QPoint pa = a->mapTo(a->window(), QPoint(0, 0));
+        const QPoint pb = b->mapTo(b->window(), QPoint(0, 0));
+        return std::pair(pa.y() / 8, pa.x()) < std::pair(pb.y() / 8, pb.x());
+    });
+    if (history_) {
+        for (QWidget* child : history_->widget()->findChildren<QWidget*>()) {
+            if (child->focusPolicy() & Qt::TabFocus) chain.push_back(child);
+        }
+    }
+    view_->setFocusPolicy(Qt::StrongFocus);
+    chain.push_back(view_);
+    for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
+}
+
+void ScoreWindow::showHelp() {
+    if (!help_) help_ = new ScoreHelp(this);
+    help_->show();
+    help_->raise();
+    help_->activateWindow();
+}
+
 void ScoreWindow::followPlayer() {
     const std::optional<int> tick = player_.position_ticks();
     if (sheet_) view_->setHighlight(tick ? notation::note_at_tick(sheet_->score, *tick) : -1);
@@ -152,32 +271,60 @@ void ScoreWindow::showEvent(QShowEvent* event) {
         placeBesideAnchor();
     }
     QMainWindow::showEvent(event);
+    orderTabs();
     follow();
+}
+
+void ScoreWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    // Toolbars that do not fit in one line take two, rather than hide buttons.
+    const bool broken = toolBarBreak(compose_bar_);
+    const int one_line = export_bar_->sizeHint().width() + compose_bar_->sizeHint().width() +
+                         help_bar_->sizeHint().width();
+    if (!broken && one_line > width()) {
+        insertToolBarBreak(compose_bar_);
+    } else if (broken && one_line <= width()) {
+        removeToolBarBreak(compose_bar_);
+    }
+    // Made narrow: the history list folds away before it squeezes the score under a bar.
+    if (history_ && history_->isVisible() && !history_->isFloating() &&
+        width() - history_->width() < kMinimumScoreWidth) {
+        history_->hide();
+        statusBar()->showMessage(QStringLiteral("作品记录已收起，按 Ctrl+H 展开"));
+    }
 }
 
 void ScoreWindow::hideEvent(QHideEvent* event) {
     follow_->stop();
+    if (placed_) remember();
     QMainWindow::hideEvent(event);
 }
 
 void ScoreWindow::placeBesideAnchor() {
-    // To the right of the main window, else to its left, else at the screen's right edge.
     const QScreen* screen = anchor_ ? anchor_->screen() : this->screen();
     if (!screen) return;
     const QRect area = screen->availableGeometry();
-    QRect frame = frameGeometry();
-    if (frame.height() > area.height())
-        resize(width(), area.height() - (frame.height() - height()));
-    frame = frameGeometry();
-    const QRect main = anchor_ ? anchor_->frameGeometry() : QRect(area.topLeft(), QSize(0, 0));
-    int x = main.right() + 1 + kGap;
-    if (x + frame.width() > area.right() + 1) {
-        x = main.left() - kGap - frame.width() >= area.left() ? main.left() - kGap - frame.width()
-                                                              : area.right() + 1 - frame.width();
+    const QSize decoration = frameGeometry().size() - size();
+    const auto apply = [&](QWidget& window, const placement::Rect& frame, bool sized) {
+        if (sized) window.resize(frame.w - decoration.width(), frame.h - decoration.height());
+        window.move(frame.x, frame.y);
+    };
+    // Where the user left it, brought back onto this screen if it lies off it.
+    const QSettings store = settings();
+    if (restoreGeometry(store.value(kGeometryKey).toByteArray())) {
+        restoreState(store.value(kStateKey).toByteArray());
+        apply(*this, placement::bring_onto(rectOf(frameGeometry()), rectOf(area)), true);
+        return;
     }
-    const int y = std::clamp(main.top(), area.top(),
-                             std::max(area.top(), area.bottom() + 1 - frame.height()));
-    move(std::max(x, area.left()), y);
+    // Beside the main window, moving it if it must, folding the history where narrow.
+    const QRect main = anchor_ ? anchor_->frameGeometry() : QRect(area.topLeft(), QSize(0, 0));
+    const QSize minimum = minimumSize() + decoration;
+    const placement::Placement place = placement::place_beside(
+        {rectOf(area), rectOf(main), anchor_ ? controlsRight(*anchor_) : 0, frameGeometry().width(),
+         frameGeometry().height(), minimum.width(), minimum.height()});
+    if (anchor_) apply(*anchor_, place.main, false);
+    apply(*this, place.score, true);
+    if (history_) history_->setVisible(!place.fold_history);
 }
 
 std::vector<QAction*> ScoreWindow::exportActions() const {
