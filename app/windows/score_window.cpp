@@ -152,14 +152,19 @@ HistoryPanel* ScoreWindow::attachHistory(history::Store* store,
                                          std::unique_ptr<Confirmer> confirmer) {
     history_ = new HistoryPanel(store, std::move(confirmer), this);
     addDockWidget(Qt::LeftDockWidgetArea, history_);
-    // Folds the list away where the screen is narrow; the dock's own action follows it.
-    QAction* toggle = history_->toggleViewAction();
+    // Folds the list away where the screen is narrow, and opens it again. (The dock's own
+    // toggle action is disabled: the list cannot be closed by its title bar.)
+    auto* toggle = new QAction(QStringLiteral("作品记录"), this);
     toggle->setObjectName(QStringLiteral("toggleHistory"));
-    toggle->setText(QStringLiteral("作品记录"));
+    toggle->setCheckable(true);
+    toggle->setChecked(true);
     toggle->setToolTip(QStringLiteral("显示或收起作品记录"));
     toggle->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
     toggle->setShortcutContext(Qt::WindowShortcut);
     withShortcutInTip(toggle);
+    connect(toggle, &QAction::triggered, history_, &QWidget::setVisible);
+    connect(history_, &QDockWidget::visibilityChanged, toggle,
+            [toggle, dock = history_] { toggle->setChecked(!dock->isHidden()); });
     help_bar_->insertAction(help_action_, toggle);
     connect(history_, &HistoryPanel::entrySelected, this, [this](const history::Entry& entry) {
         const history::Record& r = entry.record;
