@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
@@ -85,6 +86,9 @@ ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dia
     compose_bar_->setObjectName(QStringLiteral("composeBar"));
     compose_bar_->setMovable(false);
     best_of_action_ = compose_bar_->addAction(QStringLiteral("择优作曲"), this, [this] {
+        // Only the count the box shows: "0 首" or an empty box runs nothing.
+        if (!best_of_count_->hasAcceptableInput()) return;
+        best_of_count_->interpretText();
         emit composeBestOfRequested(best_of_count_->value());
     });
     best_of_action_->setObjectName(QStringLiteral("composeBestOf"));
@@ -96,6 +100,10 @@ ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dia
     best_of_count_->setSuffix(QStringLiteral(" 首"));
     best_of_count_->setToolTip(QStringLiteral("择优作曲比较的旋律数"));
     compose_bar_->addWidget(best_of_count_);
+    // A count the box does not accept (0, empty) disables the action until mended.
+    // (The box's own textChanged stays silent for a count it does not accept: its editor's.)
+    connect(best_of_count_->findChild<QLineEdit*>(), &QLineEdit::textChanged, this,
+            [this] { updateBestOf(); });
 
     // The history list's toggle joins this bar in attachHistory.
     help_bar_ = addToolBar(QStringLiteral("帮助"));
@@ -177,8 +185,13 @@ HistoryPanel* ScoreWindow::attachHistory(history::Store* store,
 }
 
 void ScoreWindow::setComposeEnabled(bool enabled) {
-    best_of_action_->setEnabled(enabled);
+    compose_enabled_ = enabled;
     best_of_count_->setEnabled(enabled);
+    updateBestOf();
+}
+
+void ScoreWindow::updateBestOf() {
+    best_of_action_->setEnabled(compose_enabled_ && best_of_count_->hasAcceptableInput());
 }
 
 int ScoreWindow::bestOfCount() const { return best_of_count_->value(); }

@@ -142,6 +142,8 @@ private:
     void orderTabs();
     /// Adds the action's shortcut to its tooltip: "导出PDF（Ctrl+Shift+P）".
     static void withShortcutInTip(QAction* action);
+    /// Enables "择优作曲" while composing is possible and the box shows a count it accepts.
+    void updateBestOf();
     /// Writes the geometry and the history list's state to settings().
     void remember();
     std::vector<QAction*> exportActions() const;
@@ -168,6 +170,7 @@ private:
     QTimer* follow_;
     HistoryPanel* history_ = nullptr;
     bool placed_ = false;
+    bool compose_enabled_ = true;
 };
 
 }  // namespace quavella

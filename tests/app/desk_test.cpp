@@ -228,6 +228,39 @@ private slots:
         QCOMPARE(buttons.button(QDialogButtonBox::Save)->text(), QStringLiteral("保存"));
     }
 
+    void bestOfRunsOnlyTheCountItShows_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("runs");  // the count composed, 0: nothing
+        QTest::newRow("zero") << QStringLiteral("0") << 0;
+        QTest::newRow("empty") << QString() << 0;
+        QTest::newRow("five") << QStringLiteral("5") << 5;
+        QTest::newRow("beyond the most") << QStringLiteral("5000") << 500;
+    }
+
+    void bestOfRunsOnlyTheCountItShows() {
+        QFETCH(QString, typed);
+        QFETCH(int, runs);
+        auto* best = score->findChild<QAction*>(QStringLiteral("composeBestOf"));
+        auto* count = score->findChild<QSpinBox*>(QStringLiteral("bestOfCount"));
+        score->show();
+        QApplication::setActiveWindow(score);
+        QVERIFY(QTest::qWaitForWindowActive(score));
+        count->setFocus();
+        count->selectAll();
+        QTest::keyClick(count, Qt::Key_Delete);
+        QTest::keyClicks(count, typed);
+        QSignalSpy asked(score, &ScoreWindow::composeBestOfRequested);
+        QCOMPARE(best->isEnabled(), runs > 0);
+        best->trigger();
+        if (runs == 0) {
+            QCOMPARE(asked.count(), 0);
+        } else {
+            QCOMPARE(asked.count(), 1);
+            QCOMPARE(asked.at(0).at(0).toInt(), runs);
+            QCOMPARE(count->value(), runs);
+        }
+    }
+
     void stopClearsTheMarkAtOnce() {
         compose();
         const auto& starts = score->sheet()->score.note_start;

@@ -207,7 +207,7 @@ private slots:
             << QStringList{"春眠不觉a"} << QStringLiteral("歌词太短，没感觉！");
         QTest::newRow("only characters GBK lacks")
             << QStringList{"\U0001F600\U0001F600"}
-            << QStringLiteral("歌词中没有可用于作曲的字符（无法使用：\U0001F600）");
+            << QStringLiteral("歌词中没有可用于作曲的字符（无法使用：\U0001F600 (U+1F600)）");
     }
 
     void refusals() {
@@ -224,7 +224,7 @@ private slots:
     void droppedCharactersAreNamedOnceAndTheRestComposed() {
         typeLyrics({"春眠不觉晓，处处闻啼鸟。\U0001F3B5", "夜来风雨声，\U0001F3B5花落知多少。"});
         click("suiButton1");
-        QCOMPARE(log, (EventLog{"show:提示:歌词中有无法使用的字符，已略去：\U0001F3B5",
+        QCOMPARE(log, (EventLog{"show:提示:歌词中有无法使用的字符，已略去：\U0001F3B5 (U+1F3B5)",
                                 "copy:temp.mid:2.mid", "sleep:2000", "open:2.mid",
                                 "show:提示:作曲完成"}));
         QCOMPARE(buttonStates(), kLoaded);
