@@ -26,6 +26,16 @@ public:
     /// Draws what meets `clip` (layout coordinates): the header and the visible rows.
     void visible(QPainter& painter, const QRectF& clip, int highlight) const;
 
+    /// The tone mark under `at` (layout coordinates): its pair's index in the sheet's
+    /// grading, or -1.
+    int toneMarkAt(const QPointF& at) const;
+    /// The area a tone mark takes (layout coordinates), or an empty rectangle when the
+    /// pair has no mark drawn.
+    QRectF toneMarkRect(int pair) const;
+    /// The tooltip of a tone mark: both syllables with their tones, the interval and
+    /// its grade, e.g. "春（阴平）→ 眠（阳平）：上行 2 个半音 —— ✓ 契合".
+    QString toneMarkTip(int pair) const;
+
 private:
     /// One row being drawn: where it is and what every layer reads of it.
     struct RowFrame {
@@ -59,6 +69,11 @@ private:
     void paintSentenceMarks(QPainter& painter, const RowFrame& f) const;
     void paintSyllables(QPainter& painter, const RowFrame& f) const;
     void paintToneMarks(QPainter& painter, const RowFrame& f) const;
+    /// Row `r`'s frame, moved by `dy`.
+    RowFrame frameOf(int r, double dy, const QPen& thin) const;
+    /// Where the mark of the pair beginning at glyph `g` goes in `f`, or -1 when the
+    /// glyph begins no graded pair; `rect` receives the mark's area.
+    int toneMarkOf(const RowFrame& f, int g, QRectF& rect) const;
 
     const ScoreLayout& layout_;
 };

@@ -1,9 +1,11 @@
 // The score view.
 #include "app/score/score_view.h"
 
+#include <QHelpEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QToolTip>
 #include <cmath>
 
 #include "app/score/score_painter.h"
@@ -75,6 +77,29 @@ void ScoreView::setHighlight(int note) {
 void ScoreView::paintScore(QPainter& painter, const QRectF& clip) const {
     if (!layout_) return;
     ScorePainter(*layout_).visible(painter, clip, highlight_);
+}
+
+QString ScoreView::toolTipAt(const QPoint& at) const {
+    if (!layout_) return {};
+    const QPointF in_layout(at.x() + horizontalScrollBar()->value(),
+                            at.y() + verticalScrollBar()->value());
+    const ScorePainter painter(*layout_);
+    return painter.toneMarkTip(painter.toneMarkAt(in_layout));
+}
+
+bool ScoreView::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const QString tip = toolTipAt(help->pos());
+        if (tip.isEmpty()) {
+            QToolTip::hideText();
+            event->ignore();
+        } else {
+            QToolTip::showText(help->globalPos(), tip, viewport());
+        }
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
 }
 
 void ScoreView::paintEvent(QPaintEvent* event) {

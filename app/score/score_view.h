@@ -31,7 +31,12 @@ public:
     /// The text shown before any score.
     static QString emptyText();
 
+    /// The tooltip at `at` (viewport coordinates): a tone mark's two tones, interval and
+    /// grade; empty where there is no mark.
+    QString toolTipAt(const QPoint& at) const;
+
 protected:
+    bool viewportEvent(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;

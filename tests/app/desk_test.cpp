@@ -219,6 +219,40 @@ private slots:
         }
     }
 
+    void everyToneMarkExplainsItself() {
+        compose();
+        ScoreView* view = score->view();
+        const ScoreLayout& layout = *view->layout();
+        const ScorePainter painter(layout);
+        const ToneGrading& tones = score->sheet()->tones;
+        QCOMPARE(tones.graded(), 16);
+        const QString names[] = {"阴平", "阳平", "上声", "去声", "轻声"};
+        for (int i = 0; i < tones.graded(); ++i) {
+            const QRectF mark = painter.toneMarkRect(i);
+            QVERIFY(!mark.isEmpty());
+            QCOMPARE(painter.toneMarkAt(mark.center()), i);
+            const TonePair& pair = tones.pairs[static_cast<std::size_t>(i)];
+            const QString tip = painter.toneMarkTip(i);
+            QVERIFY2(tip.contains(tone_mark(pair.grade) + " " + tone_grade_label(pair.grade)),
+                     qPrintable(tip));
+            QVERIFY2(tip.contains(names[static_cast<int>(pair.first_tone) - 1]), qPrintable(tip));
+            QVERIFY2(tip.contains(names[static_cast<int>(pair.second_tone) - 1]), qPrintable(tip));
+            QVERIFY2(tip.contains(pair.interval == 0
+                                      ? QStringLiteral("同音")
+                                      : QStringLiteral("%1 个半音").arg(std::abs(pair.interval))),
+                     qPrintable(tip));
+        }
+        // 春 (chūn) and 眠 (mián): the first pair names both.
+        QVERIFY(painter.toneMarkTip(0).startsWith(QStringLiteral("春（阴平）→ 眠（阳平）")));
+        // Through the view, scrolled: the mark under the pointer, nothing beside it.
+        view->verticalScrollBar()->setValue(20);
+        const QRectF first = painter.toneMarkRect(0);
+        const QPoint at = first.center().toPoint() - QPoint(view->horizontalScrollBar()->value(),
+                                                            view->verticalScrollBar()->value());
+        QCOMPARE(view->toolTipAt(at), painter.toneMarkTip(0));
+        QCOMPARE(view->toolTipAt(at + QPoint(0, 40)), QString());
+    }
+
     void qtsOwnButtonsReadInChinese() {
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("提示"), QStringLiteral("作曲完成"),
                         QMessageBox::Ok);
