@@ -195,7 +195,8 @@ double ScoreLayout::narrowest_width() const {
         key += 16 + metrics.horizontalAdvance(
                         QStringLiteral("字调契合 %1%").arg(sheet_->tones.percent()));
     }
-    return std::ceil(std::max(bars, key)) + 2 * kScoreMargin;
+    const double settings = metrics.horizontalAdvance(settings_text());
+    return std::ceil(std::max({bars, key, settings})) + 2 * kScoreMargin;
 }
 
 QString ScoreLayout::settings_text() const {

@@ -91,8 +91,11 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
     if (const auto file = history::default_path([](const char* name) { return std::getenv(name); }))
         store_ = std::make_unique<history::Store>(*file);
     HistoryPanel* history = score_->attachHistory(store_.get(), std::move(svc_.confirmer));
-    recorder_ = std::make_unique<HistoryRecorder>(store_.get(), *svc_.box, system_time_ms,
-                                                  [history](std::int64_t) { history->refresh(); });
+    // The list follows the score: each recorded composition is selected as it is recorded
+    // (best of N records its candidates first, the chosen melody last).
+    recorder_ =
+        std::make_unique<HistoryRecorder>(store_.get(), *svc_.box, system_time_ms,
+                                          [history](std::int64_t id) { history->showEntry(id); });
     listeners_ = std::make_unique<ListenerFanOut>(
         std::initializer_list<CompositionListener*>{score_.get(), recorder_.get()});
     CommandServices command_services{*svc_.box,         *svc_.copier, *svc_.sleeper,

@@ -31,6 +31,7 @@
 #include "app/windows/score_help.h"
 #include "app/windows/score_window.h"
 #include "app_fakes.h"
+#include "history/record.h"
 #include "qt_typing.h"
 #include "score_fixture.h"
 #include "window_fakes.h"
@@ -293,6 +294,34 @@ private slots:
             QCOMPARE(asked.at(0).at(0).toInt(), runs);
             QCOMPARE(count->value(), runs);
         }
+    }
+
+    void historyListFollowsTheScore() {
+        HistoryPanel* panel = score->historyPanel();
+        const auto shown = [&] {
+            QVERIFY(panel->selected().has_value());
+            QCOMPARE(panel->selected()->record.notes, score->sheet()->score.melody.notes);
+            QCOMPARE(panel->list()->currentRow(), 0);  // the newest, scrolled into view
+            QVERIFY(panel->details()->toPlainText().contains(
+                QString::fromStdString(history::reproduce_command(panel->selected()->record))));
+        };
+        compose();
+        shown();
+        click("suiButton4");
+        // An older entry selected (its score shown), then a new composition: both follow it.
+        compose();
+        click("suiButton4");
+        panel->list()->setCurrentRow(1);
+        QCOMPARE(panel->selected()->record.notes, score->sheet()->score.melody.notes);
+        compose();
+        shown();
+        click("suiButton4");
+        // Best of 4: four rows recorded, the chosen one (the score's) selected.
+        panel->list()->setCurrentRow(2);
+        score->findChild<QSpinBox*>(QStringLiteral("bestOfCount"))->setValue(4);
+        score->findChild<QAction*>(QStringLiteral("composeBestOf"))->trigger();
+        QCOMPARE(log.back(), std::string("show:提示:作曲完成"));
+        shown();
     }
 
     void stopClearsTheMarkAtOnce() {
