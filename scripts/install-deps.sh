@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev qt6-translations-l10n libfluidsynth-dev fluidsynth fluid-soundfont-gm libsndfile1-dev libpugixml-dev
   libsqlite3-dev
   fonts-wqy-microhei
-  midicsv python3-mido poppler-utils
+  midicsv python3-mido poppler-utils timidity
   python3 unicode-data
   xvfb xdotool xclip imagemagick sox xdg-utils
   musescore3

@@ -10,7 +10,6 @@
 #include <QPainterPath>
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 
 #include "app/score/score_metrics.h"
 
@@ -40,10 +39,7 @@ double ScorePainter::RowFrame::lyric_end(int note, int in_row) const {
     if (g < 0) return row_left;
     const ScoreLayout::Placed& p = placed(g);
     if (p.row != in_row) return row_left;
-    if (lyrics[static_cast<std::size_t>(note)].continuation) return p.x + digit_half;
-    return p.x + QFontMetricsF(layout.lyric_font)
-                         .horizontalAdvance(layout.syllables_[static_cast<std::size_t>(note)]) /
-                     2;
+    return layout.syllable_end(note);
 }
 
 void ScorePainter::header(QPainter& painter, double top) const {
@@ -95,41 +91,40 @@ void ScorePainter::header(QPainter& painter, double top) const {
     }
 }
 
-void ScorePainter::rows(QPainter& painter, int first, int end, double dy, int highlight) const {
+void ScorePainter::rows(QPainter& painter, int first, int end, double dy, int highlight,
+                        int selected) const {
     for (int r = std::max(first, 0); r < end && r < static_cast<int>(layout_.rows().size()); ++r) {
-        row(painter, r, dy, highlight);
+        row(painter, r, dy, highlight, selected);
     }
 }
 
-void ScorePainter::visible(QPainter& painter, const QRectF& clip, int highlight) const {
+void ScorePainter::visible(QPainter& painter, const QRectF& clip, int highlight,
+                           int selected) const {
     if (clip.top() < layout_.header_height()) header(painter, 0);
     const auto [first, end] = layout_.rows_between(clip.top(), clip.bottom());
-    rows(painter, first, end, 0, highlight);
+    rows(painter, first, end, 0, highlight, selected);
 }
 
-ScorePainter::RowFrame ScorePainter::frameOf(int r, double dy, const QPen& thin) const {
+void ScorePainter::row(QPainter& painter, int r, double dy, int highlight, int selected) const {
     const ScoreLayout& l = layout_;
     const ScoreLayout::Row& row = l.rows_[static_cast<std::size_t>(r)];
-    return RowFrame{l,
-                    row,
-                    r,
-                    dy,
-                    row.top + dy,
-                    QFontMetricsF(l.digit_font).horizontalAdvance(QLatin1Char('5')) / 2,
-                    kScoreMargin,
-                    row.bar_lines.empty() ? l.width() - kScoreMargin : row.bar_lines.back(),
-                    static_cast<int>(l.placed_.size()),
-                    thin,
-                    l.sheet_->score.melody.lyrics};
-}
-
-void ScorePainter::row(QPainter& painter, int r, double dy, int highlight) const {
     QPen thin(kInk, 1.2);
     thin.setCapStyle(Qt::FlatCap);
-    const RowFrame f = frameOf(r, dy, thin);
+    const RowFrame f{l,
+                     row,
+                     r,
+                     dy,
+                     row.top + dy,
+                     QFontMetricsF(l.digit_font).horizontalAdvance(QLatin1Char('5')) / 2,
+                     kScoreMargin,
+                     row.bar_lines.empty() ? l.width() - kScoreMargin : row.bar_lines.back(),
+                     static_cast<int>(l.placed_.size()),
+                     thin,
+                     l.sheet_->score.melody.lyrics};
 
     painter.setRenderHint(QPainter::Antialiasing, true);
     paintHighlight(painter, f, highlight);
+    paintSelection(painter, f, selected);
     painter.setPen(thin);
     paintBarLines(painter, f);
     paintDigits(painter, f);
@@ -158,6 +153,14 @@ void ScorePainter::paintHighlight(QPainter& painter, const RowFrame& f, int note
             painter.setBrush(Qt::NoBrush);
         }
     }
+}
+
+void ScorePainter::paintSelection(QPainter& painter, const RowFrame& f, int note) const {
+    // A frame, so that a selected note being heard shows both marks.
+    if (note < 0 || layout_.row_of_note(note) != f.r) return;
+    painter.setPen(QPen(kSelection, 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(layout_.note_rect(note).translated(0, f.dy), 4, 4);
 }
 
 void ScorePainter::paintBarLines(QPainter& painter, const RowFrame& f) const {
@@ -286,98 +289,22 @@ void ScorePainter::paintSyllables(QPainter& painter, const RowFrame& f) const {
     }
 }
 
-int ScorePainter::toneMarkOf(const RowFrame& f, int g, QRectF& rect) const {
-    const auto& pairs = layout_.sheet_->tones.pairs;
-    const notation::Glyph& glyph = f.glyph(g);
-    if (!glyph.first || glyph.note < 0 || glyph.note >= static_cast<int>(layout_.pair_from_.size()))
-        return -1;
-    const int pair = layout_.pair_from_[static_cast<std::size_t>(glyph.note)];
-    if (pair < 0) return -1;
-    const TonePair& tp = pairs[static_cast<std::size_t>(pair)];
-    const ScoreLayout::Placed& p = f.placed(g);
-    const int second = layout_.note_first_[tp.second];
-    double x = f.lyric_end(glyph.note, f.r) + kSyllableGap / 2;
-    if (second >= 0 && f.placed(second).row == f.r) {
-        x = (p.x + f.placed(second).x) / 2;
-    }
-    rect = QRectF(x - 10, f.top + kToneMarkTop, 20, kToneMarkHeight);
-    return pair;
-}
-
 void ScorePainter::paintToneMarks(QPainter& painter, const RowFrame& f) const {
     const auto& pairs = layout_.sheet_->tones.pairs;
     if (pairs.empty()) return;
     painter.setFont(layout_.small_font);
     for (int g = f.row.first; g < f.row.end; ++g) {
-        QRectF rect;
-        const int pair = toneMarkOf(f, g, rect);
+        const notation::Glyph& glyph = f.glyph(g);
+        if (!glyph.first || glyph.note < 0 ||
+            glyph.note >= static_cast<int>(layout_.pair_from_.size()))
+            continue;
+        const int pair = layout_.pair_from_[static_cast<std::size_t>(glyph.note)];
         if (pair < 0) continue;
-        const ToneGrade grade = pairs[static_cast<std::size_t>(pair)].grade;
-        painter.setPen(kToneColours[static_cast<std::size_t>(grade)]);
-        painter.drawText(rect, Qt::AlignCenter, tone_mark(grade));
+        const TonePair& tp = pairs[static_cast<std::size_t>(pair)];
+        painter.setPen(kToneColours[static_cast<std::size_t>(tp.grade)]);
+        painter.drawText(layout_.tone_mark_rect(pair).translated(0, f.dy), Qt::AlignCenter,
+                         tone_mark(tp.grade));
     }
-}
-
-int ScorePainter::toneMarkAt(const QPointF& at) const {
-    if (layout_.sheet_->tones.pairs.empty()) return -1;
-    const auto [first, end] = layout_.rows_between(at.y(), at.y() + 1);
-    for (int r = std::max(first, 0); r < end && r < static_cast<int>(layout_.rows().size()); ++r) {
-        const RowFrame f = frameOf(r, 0, QPen());
-        for (int g = f.row.first; g < f.row.end; ++g) {
-            QRectF rect;
-            const int pair = toneMarkOf(f, g, rect);
-            // A little wider than the symbol, so the pointer need not be exact.
-            if (pair >= 0 && rect.adjusted(-2, -2, 2, 2).contains(at)) return pair;
-        }
-    }
-    return -1;
-}
-
-QRectF ScorePainter::toneMarkRect(int pair) const {
-    const auto& pairs = layout_.sheet_->tones.pairs;
-    if (pair < 0 || pair >= static_cast<int>(pairs.size())) return {};
-    const int g = layout_.note_first_[pairs[static_cast<std::size_t>(pair)].first];
-    if (g < 0) return {};
-    const int r = layout_.placed_[static_cast<std::size_t>(g)].row;
-    if (r < 0 || r >= static_cast<int>(layout_.rows().size())) return {};
-    QRectF rect;
-    return toneMarkOf(frameOf(r, 0, QPen()), g, rect) == pair ? rect : QRectF();
-}
-
-namespace {
-
-QString toneName(Tone tone) {
-    switch (tone) {
-        case Tone::first:
-            return QStringLiteral("阴平");
-        case Tone::second:
-            return QStringLiteral("阳平");
-        case Tone::third:
-            return QStringLiteral("上声");
-        case Tone::fourth:
-            return QStringLiteral("去声");
-        case Tone::neutral:
-            return QStringLiteral("轻声");
-        case Tone::none:
-            break;
-    }
-    return QStringLiteral("无读音");
-}
-
-}  // namespace
-
-QString ScorePainter::toneMarkTip(int pair) const {
-    const auto& pairs = layout_.sheet_->tones.pairs;
-    if (pair < 0 || pair >= static_cast<int>(pairs.size())) return {};
-    const TonePair& tp = pairs[static_cast<std::size_t>(pair)];
-    const QString interval = tp.interval == 0 ? QStringLiteral("同音")
-                                              : QStringLiteral("%1 %2 个半音")
-                                                    .arg(tp.interval > 0 ? QStringLiteral("上行")
-                                                                         : QStringLiteral("下行"))
-                                                    .arg(std::abs(tp.interval));
-    return QStringLiteral("%1（%2）→ %3（%4）：%5 —— %6 %7")
-        .arg(layout_.syllables_[tp.first], toneName(tp.first_tone), layout_.syllables_[tp.second],
-             toneName(tp.second_tone), interval, tone_mark(tp.grade), tone_grade_label(tp.grade));
 }
 
 }  // namespace quavella

@@ -20,21 +20,12 @@ public:
 
     /// Draws the header with its top at `top`.
     void header(QPainter& painter, double top) const;
-    /// Draws rows [first, end), moved up or down by `dy`, with `highlight` (a note
-    /// index, -1 for none) marked.
-    void rows(QPainter& painter, int first, int end, double dy, int highlight) const;
+    /// Draws rows [first, end), moved up or down by `dy`, with `highlight` (the note
+    /// being heard) and `selected` (the note being edited) marked; -1 for none.
+    void rows(QPainter& painter, int first, int end, double dy, int highlight,
+              int selected = -1) const;
     /// Draws what meets `clip` (layout coordinates): the header and the visible rows.
-    void visible(QPainter& painter, const QRectF& clip, int highlight) const;
-
-    /// The tone mark under `at` (layout coordinates): its pair's index in the sheet's
-    /// grading, or -1.
-    int toneMarkAt(const QPointF& at) const;
-    /// The area a tone mark takes (layout coordinates), or an empty rectangle when the
-    /// pair has no mark drawn.
-    QRectF toneMarkRect(int pair) const;
-    /// The tooltip of a tone mark: both syllables with their tones, the interval and
-    /// its grade, e.g. "春（阴平）→ 眠（阳平）：上行 2 个半音 —— ✓ 契合".
-    QString toneMarkTip(int pair) const;
+    void visible(QPainter& painter, const QRectF& clip, int highlight, int selected = -1) const;
 
 private:
     /// One row being drawn: where it is and what every layer reads of it.
@@ -60,8 +51,9 @@ private:
         double lyric_end(int note, int in_row) const;
     };
 
-    void row(QPainter& painter, int r, double dy, int highlight) const;
+    void row(QPainter& painter, int r, double dy, int highlight, int selected) const;
     void paintHighlight(QPainter& painter, const RowFrame& f, int note) const;
+    void paintSelection(QPainter& painter, const RowFrame& f, int note) const;
     void paintBarLines(QPainter& painter, const RowFrame& f) const;
     void paintDigits(QPainter& painter, const RowFrame& f) const;
     void paintUnderlines(QPainter& painter, const RowFrame& f) const;
@@ -69,11 +61,6 @@ private:
     void paintSentenceMarks(QPainter& painter, const RowFrame& f) const;
     void paintSyllables(QPainter& painter, const RowFrame& f) const;
     void paintToneMarks(QPainter& painter, const RowFrame& f) const;
-    /// Row `r`'s frame, moved by `dy`.
-    RowFrame frameOf(int r, double dy, const QPen& thin) const;
-    /// Where the mark of the pair beginning at glyph `g` goes in `f`, or -1 when the
-    /// glyph begins no graded pair; `rect` receives the mark's area.
-    int toneMarkOf(const RowFrame& f, int g, QRectF& rect) const;
 
     const ScoreLayout& layout_;
 };

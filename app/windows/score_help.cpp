@@ -72,6 +72,7 @@ QString ScoreHelp::html() {
         "<tr><td><b>Ctrl+Shift+G</b></td><td>导出 PNG</td></tr>"
         "<tr><td><b>Ctrl+Shift+X</b></td><td>导出 MusicXML</td></tr>"
         "<tr><td><b>Ctrl+Shift+L</b></td><td>导出 MIDI（含歌词）</td></tr>"
+        "<tr><td><b>Ctrl+Shift+K</b></td><td>导出卡拉OK</td></tr>"
         "<tr><td><b>Ctrl+Shift+A</b></td><td>导出音频</td></tr>"
         "<tr><td><b>Tab</b> / <b>Shift+Tab</b></td><td>在按钮、列表和乐谱之间移动</td></tr>"
         "<tr><td><b>空格</b> / <b>回车</b></td><td>按下选中的按钮</td></tr>"

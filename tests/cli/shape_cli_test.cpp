@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/cli_runner.h"
+#include "tests/support/env_guard.h"
 #include "tests/support/files.h"
 #include "tests/support/row_name.h"
 #include "tests/support/tools.h"
@@ -104,6 +105,63 @@ TEST_F(CliShape, PrintedStateAndEditsMakeTheSameFileAgain) {
             << first.out;
         EXPECT_EQ(field(again.out, "edits=(\\S*)"), edits);
     }
+}
+
+// --json for a shaped melody: the documented fields, and its state and edits make
+// the same file again.
+TEST_F(CliShape, JsonStateAndEditsMakeTheSameFileAgain) {
+    if (shell_output("command -v /usr/bin/python3").empty()) GTEST_SKIP() << "python3 missing";
+    for (const auto& request : std::vector<std::vector<std::string>>{
+             {"--best-of", "7", "--edits", "1+,fix"}, {"--edits", "2+,3-h"}}) {
+        std::vector<std::string> args = {"compose", "--seed", "99", "--json", "-o", "first.mid"};
+        args.insert(args.end(), request.begin(), request.end());
+        const CliRun first = run(args);
+        ASSERT_EQ(first.status, 0) << first.err;
+        write_file(dir_.file("first.json"), first.out);
+        const std::string json = shell_quoted(dir_.file("first.json"));
+        EXPECT_EQ(shell_output("/usr/bin/python3 " +
+                               shell_quoted(QUAVELLA_CLI_TESTS_DIR "/json_fields.py") +
+                               " compose-shaped < " + json),
+                  "ok 1\n");
+        const std::string state_edits = shell_output(
+            "/usr/bin/python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
+            "print(d[\"state\"], d[\"edits\"])' " +
+            json);
+        const std::size_t blank = state_edits.find(' ');
+        ASSERT_NE(blank, std::string::npos) << state_edits;
+        const CliRun again =
+            run({"compose", "--state", state_edits.substr(0, blank), "--edits",
+                 state_edits.substr(blank + 1, state_edits.size() - blank - 2), "-o", "again.mid"});
+        ASSERT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(read_file(dir_.file("again.mid")), read_file(dir_.file("first.mid")))
+            << request.back();
+    }
+}
+
+TEST_F(CliShape, ARecordedShapedMelodyIsMadeAgainFromHistoryShow) {
+    const EnvGuard data("XDG_DATA_HOME", dir_.file("data"));
+    const CliRun made = run({"compose", "--seed", "77", "--fix-tones", "--record", "-o", "a.mid"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string id = field(made.out, "history=(\\d+)");
+    const std::string edits = field(made.out, "edits=(\\S*)");
+    ASSERT_FALSE(id.empty()) << made.out;
+    ASSERT_EQ(edits, "fix");
+
+    const CliRun list = run_cli({"history", "list"}, "", dir_.path());
+    EXPECT_NE(list.out.find(id + "  "), std::string::npos) << list.out;
+    const CliRun show = run_cli({"history", "show", id}, "", dir_.path());
+    ASSERT_EQ(show.status, 0) << show.err;
+    EXPECT_NE(show.out.find("edits=fix\n"), std::string::npos) << show.out;
+    // The printed command line, run by a shell, writes the same file.
+    std::string command = field(show.out, "make it again:\n  ([^\n]*)");
+    ASSERT_NE(command.find("--edits fix"), std::string::npos) << command;
+    const std::string cli = QUAVELLA_CLI_PATH;
+    command.replace(command.find("quavella-cli"), std::string("quavella-cli").size(),
+                    shell_quoted(cli));
+    const std::string script =
+        "cd " + shell_quoted(dir_.path().string()) + " && " + command + " >/dev/null";
+    ASSERT_EQ(std::system(script.c_str()), 0) << script;
+    EXPECT_EQ(read_file(dir_.file("song.mid")), read_file(dir_.file("a.mid")));
 }
 
 struct RefusedRow {
