@@ -643,6 +643,8 @@ void ScoreWindow::resizeEvent(QResizeEvent* event) {
     } else if (broken && one_line <= width()) {
         removeToolBarBreak(compose_bar_);
     }
+    // The bars may have moved: Tab follows where they are now.
+    QTimer::singleShot(0, this, [this] { orderTabs(); });
     // Made narrow: the history list folds away before it squeezes the score under a bar.
     if (history_ && history_->isVisible() && !history_->isFloating() &&
         width() - history_->width() < kMinimumScoreWidth) {
