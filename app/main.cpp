@@ -10,6 +10,7 @@
 #include "app/player/fluid_player.h"
 #include "app/windows/assertion_box.h"
 #include "app/windows/main_window.h"
+#include "app/windows/qt_translations.h"
 #include "base/qassert.h"
 
 namespace {
@@ -25,6 +26,8 @@ int main(int argc, char* argv[]) {
         return *status;
     }
     QApplication app(argc, argv);
+    // Message box buttons, file dialogs and their filters read in Chinese, as the window does.
+    quavella::install_qt_translations(app);
     quavella::set_assert_handler(quavella::show_assertion_box);
     // Before the window reads the current directory.
     quavella::DesktopStart start(argc, argv);

@@ -38,19 +38,20 @@ bool shows_nothing(char32_t c) {
            (c >= 0xFE00 && c <= 0xFE0F) || c == 0xFEFF || (c >= 0xE0000 && c <= 0xE01EF);
 }
 
-/// The left-out characters as a short list: "😀、𠀀", invisible ones as "U+200D",
-/// and past ten of them the count of the rest.
+/// The left-out characters as a short list, each with its code point so that one the
+/// font cannot draw is still identifiable: "😀 (U+1F600)、U+200D" (invisible ones by
+/// code point alone), and past ten of them the count of the rest.
 std::string character_list(const std::vector<std::string>& characters) {
     std::string list;
     for (std::size_t i = 0; i < characters.size() && i < kNamedCharacters; ++i) {
         if (i > 0) list += "、";
         const char32_t c = code_point(characters[i]);
+        char name[16];
+        std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(c));
         if (shows_nothing(c)) {
-            char name[16];
-            std::snprintf(name, sizeof name, "U+%04X", static_cast<unsigned>(c));
             list += name;
         } else {
-            list += characters[i];
+            list += characters[i] + " (" + name + ")";
         }
     }
     if (characters.size() > kNamedCharacters) {

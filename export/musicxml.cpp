@@ -296,7 +296,7 @@ private:
         auto root = doc.append_child("score-partwise");
         root.append_attribute("version") = "4.0";
 
-        const std::string title = export_text(score_.title);
+        const std::string title = export_text(notation::print_title(score_.title));
         if (!title.empty()) {
             add_text(root.append_child("work"), "work-title", title);
             add_text(root, "movement-title", title);

@@ -155,6 +155,35 @@ std::string title_of(const std::vector<Lyric>& lyrics) {
 
 }  // namespace
 
+std::string print_title(std::string_view sentence) {
+    // Where a title ends: a line break or the punctuation a lyric's sentences end with.
+    static constexpr std::string_view kStops[] = {"\n", "\r", ",",  ".",  ";",  ":",  "!",  "?",
+                                                  "，", "。", "、", "；", "：", "！", "？", "…"};
+    std::size_t end = sentence.size();
+    for (const std::string_view stop : kStops) end = std::min(end, sentence.find(stop));
+    const std::string_view text = sentence.substr(0, end);
+    // Width in half-width units, a character at a time; cut where the ellipsis still fits.
+    constexpr int kUnits = 2 * kTitleWidth;
+    int units = 0;
+    std::size_t fits = 0;  // bytes that fit with room for "…" after them
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = lead < 0x80    ? 1
+                             : lead >= 0xF0 ? 4
+                             : lead >= 0xE0 ? 3
+                             : lead >= 0xC0 ? 2
+                                            : 1;
+        length = std::min(length, text.size() - i);
+        const int wide = length > 1 ? 2 : 1;
+        if (units + wide > kUnits) return std::string(text.substr(0, fits)) + "…";
+        units += wide;
+        i += length;
+        if (units <= kUnits - 2) fits = i;
+    }
+    return std::string(text);
+}
+
 std::vector<Lyric> lyrics_of(std::span<const SyllableText> syllables, std::size_t notes) {
     GbkToUtf8 to_utf8;
     std::vector<Lyric> lyrics;

@@ -68,6 +68,16 @@ struct Score {
     std::vector<Bar> bars;        ///< the last bar is filled with rests
 };
 
+/// Full-width characters an A4 title line holds at a score's title size; a Latin
+/// letter or digit counts half.
+inline constexpr int kTitleWidth = 16;
+
+/// The title printed on a score (window, PDF, MusicXML): `sentence` up to its first
+/// punctuation or line break, shortened with "…" to kTitleWidth full-width characters.
+/// The score's own `title` (the whole first sentence) is kept for the history.
+/// @param sentence UTF-8; a malformed byte counts as one half-width character
+std::string print_title(std::string_view sentence);
+
 /// The melody of a finished composition with its syllables in UTF-8: the notes
 /// and durations the composer returned, the syllable texts of the lyrics.
 /// @param gbk_text the lyric text the composition was made from (GBK, lines joined)

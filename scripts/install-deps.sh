@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config clang-format ccache
   clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  qt6-base-dev libfluidsynth-dev fluidsynth fluid-soundfont-gm libsndfile1-dev libpugixml-dev
+  qt6-base-dev qt6-translations-l10n libfluidsynth-dev fluidsynth fluid-soundfont-gm libsndfile1-dev libpugixml-dev
   libsqlite3-dev
   fonts-wqy-microhei
   midicsv python3-mido poppler-utils timidity

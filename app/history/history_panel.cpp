@@ -192,6 +192,28 @@ void HistoryPanel::addRow(const history::Summary& s) {
     item->setData(kIdRole, QVariant::fromValue<qlonglong>(s.id));
 }
 
+void HistoryPanel::showEntry(std::int64_t id) {
+    refresh();
+    // Older entries come page by page: fetch until the entry is listed or none is left.
+    for (;;) {
+        for (int k = 0; k < list_->count(); ++k) {
+            if (list_->item(k)->data(kIdRole).toLongLong() != id) continue;
+            // The score shows this melody already: its details follow, the score is left.
+            {
+                const QSignalBlocker quiet(list_);
+                list_->setCurrentRow(k);
+            }
+            following_score_ = true;
+            select(k);
+            following_score_ = false;
+            list_->scrollToItem(list_->item(k));
+            return;
+        }
+        if (at_end_) return;
+        fetchMore();
+    }
+}
+
 void HistoryPanel::setLoadEnabled(bool enabled) {
     load_allowed_ = enabled;
     load_->setEnabled(load_allowed_ && selected_.has_value());
@@ -216,7 +238,7 @@ void HistoryPanel::select(int row) {
     details_->setPlainText(QStringLiteral("生成器状态：%1\n重新生成：\n%2")
                                .arg(QString::fromStdString(history::state_text(r.state)),
                                     QString::fromStdString(history::reproduce_command(r))));
-    emit entrySelected(*selected_);
+    if (!following_score_) emit entrySelected(*selected_);
 }
 
 void HistoryPanel::loadSelected() {

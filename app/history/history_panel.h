@@ -40,6 +40,9 @@ public:
     void refreshIfChanged();
     /// Enables "载入" (it follows "生成主旋律").
     void setLoadEnabled(bool enabled);
+    /// Lists the history again with entry `id` selected and scrolled into view, as the
+    /// score shows it (a new composition, the melody chosen by best of N).
+    void showEntry(std::int64_t id);
     /// The selected entry, read whole; nothing when none is selected.
     const std::optional<history::Entry>& selected() const { return selected_; }
     QListWidget* list() const { return list_; }
@@ -75,7 +78,8 @@ private:
     QPushButton* load_;
     QPushButton* delete_;
     std::optional<history::Entry> selected_;
-    std::int64_t last_id_ = 0;  ///< the oldest id listed so far
+    bool following_score_ = false;  ///< selecting what the score shows: no entrySelected
+    std::int64_t last_id_ = 0;      ///< the oldest id listed so far
     bool at_end_ = true;
     /// extent() when the list was last read
     std::optional<std::pair<std::int64_t, std::int64_t>> listed_extent_;

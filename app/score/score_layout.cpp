@@ -187,6 +187,19 @@ QRectF ScoreLayout::note_rect(int note) const {
                   kLyricTop + kLyricHeight - kDigitTop + 8);
 }
 
+double ScoreLayout::narrowest_width() const {
+    double bars = 0;
+    for (const double natural : bar_natural_) bars = std::max(bars, natural);
+    const QFontMetricsF metrics(text_font);
+    double key = metrics.horizontalAdvance(QString::fromStdString(key_line(sheet_->score)));
+    if (sheet_->tones.graded() > 0) {
+        key += 16 + metrics.horizontalAdvance(
+                        QStringLiteral("字调契合 %1%").arg(sheet_->tones.percent()));
+    }
+    const double settings = metrics.horizontalAdvance(settings_text());
+    return std::ceil(std::max({bars, key, settings})) + 2 * kScoreMargin;
+}
+
 int ScoreLayout::note_at(QPointF point) const {
     const auto [first, end] = rows_between(point.y(), point.y() + 1);
     for (int r = first; r < end; ++r) {

@@ -49,6 +49,10 @@ public:
 
     const ScoreSheet& sheet() const { return *sheet_; }
     double width() const { return width_; }
+    /// The narrowest width that draws nothing over anything else: the widest bar at its
+    /// natural width, the settings line, and the key line beside the tone score. The view scrolls
+    /// sideways when it is narrower.
+    double narrowest_width() const;
     /// Height of the header and every row.
     double height() const;
     /// Height of the header block (title, settings, key line).

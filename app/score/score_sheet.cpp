@@ -37,7 +37,8 @@ std::string first_sentence(const notation::Melody& melody) {
 
 ScoreSheet make_sheet(notation::Score score, int speed_pos, int mode_pos, int timbre_pos) {
     ScoreSheet sheet;
-    sheet.title = score.title.empty() ? first_sentence(score.melody) : score.title;
+    sheet.title =
+        notation::print_title(score.title.empty() ? first_sentence(score.melody) : score.title);
     sheet.speed = item_at(speed_items(), speed_pos);
     sheet.mode = item_at(mode_items(), mode_pos);
     sheet.timbre = item_at(timbre_items(), timbre_pos);

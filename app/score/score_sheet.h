@@ -13,7 +13,7 @@ namespace quavella {
 /// One composition as the score window and its exports show it. Texts are UTF-8.
 struct ScoreSheet {
     notation::Score score;
-    std::string title;  ///< the first sentence
+    std::string title;  ///< the first sentence as printed (notation::print_title)
     std::string speed;  ///< item texts of the three lists: 速度, 调式, 音色
     std::string mode;
     std::string timbre;

@@ -17,7 +17,7 @@ namespace quavella {
 
 ScoreView::ScoreView(QWidget* parent) : QAbstractScrollArea(parent) {
     setObjectName(QStringLiteral("scoreView"));
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     viewport()->setAutoFillBackground(false);
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
@@ -52,7 +52,14 @@ void ScoreView::updateSheet(std::shared_ptr<const ScoreSheet> sheet) {
 
 void ScoreView::relayout() {
     if (!layout_) return;
-    layout_->set_width(viewport()->width());
+    // Never narrower than a bar: a narrow view scrolls sideways instead of squeezing.
+    const int width =
+        std::max(viewport()->width(), static_cast<int>(std::ceil(layout_->narrowest_width())));
+    layout_->set_width(width);
+    QScrollBar* across = horizontalScrollBar();
+    across->setRange(0, std::max(0, width - viewport()->width()));
+    across->setPageStep(viewport()->width());
+    across->setSingleStep(24);
     const int height = static_cast<int>(std::ceil(layout_->height()));
     QScrollBar* bar = verticalScrollBar();
     bar->setRange(0, std::max(0, height - viewport()->height()));
@@ -90,7 +97,8 @@ void ScoreView::bringIntoView(int note) {
 }
 
 QPointF ScoreView::toLayout(const QPoint& point) const {
-    return QPointF(point.x(), point.y() + verticalScrollBar()->value());
+    return QPointF(point.x() + horizontalScrollBar()->value(),
+                   point.y() + verticalScrollBar()->value());
 }
 
 bool ScoreView::viewportEvent(QEvent* event) {
@@ -98,10 +106,11 @@ bool ScoreView::viewportEvent(QEvent* event) {
         auto* help = static_cast<QHelpEvent*>(event);
         const int pair = layout_->tone_mark_at(toLayout(help->pos()));
         if (pair >= 0) {
-            QToolTip::showText(help->globalPos(), tone_pair_tip(layout_->sheet(), pair), viewport(),
-                               layout_->tone_mark_rect(pair)
-                                   .translated(0, -verticalScrollBar()->value())
-                                   .toAlignedRect());
+            QToolTip::showText(
+                help->globalPos(), tone_pair_tip(layout_->sheet(), pair), viewport(),
+                layout_->tone_mark_rect(pair)
+                    .translated(-horizontalScrollBar()->value(), -verticalScrollBar()->value())
+                    .toAlignedRect());
         } else {
             QToolTip::hideText();
             event->ignore();
@@ -197,8 +206,9 @@ void ScoreView::paintEvent(QPaintEvent* event) {
         return;
     }
     const int scroll = verticalScrollBar()->value();
-    painter.translate(0, -scroll);
-    paintScore(painter, QRectF(area).translated(0, scroll));
+    const int across = horizontalScrollBar()->value();
+    painter.translate(-across, -scroll);
+    paintScore(painter, QRectF(area).translated(across, scroll));
 }
 
 void ScoreView::resizeEvent(QResizeEvent* event) {

@@ -92,8 +92,11 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
     if (const auto file = history::default_path([](const char* name) { return std::getenv(name); }))
         store_ = std::make_unique<history::Store>(*file);
     HistoryPanel* history = score_->attachHistory(store_.get(), std::move(svc_.confirmer));
-    recorder_ = std::make_unique<HistoryRecorder>(store_.get(), *svc_.box, system_time_ms,
-                                                  [history](std::int64_t) { history->refresh(); });
+    // The list follows the score: each recorded composition is selected as it is recorded
+    // (best of N records its candidates first, the chosen melody last).
+    recorder_ =
+        std::make_unique<HistoryRecorder>(store_.get(), *svc_.box, system_time_ms,
+                                          [history](std::int64_t id) { history->showEntry(id); });
     listeners_ = std::make_unique<ListenerFanOut>(
         std::initializer_list<CompositionListener*>{score_.get(), recorder_.get()});
     CommandServices command_services{*svc_.box,         *svc_.copier, *svc_.sleeper,
@@ -194,10 +197,11 @@ void TForm1::buildControls() {
         return list;
     };
     suiImageButton1 = makeLabelButton("suiImageButton1", QStringLiteral("速度"), 24);
-    ComboBox1 = makeList("ComboBox1", 99, Qt::ClickFocus);
+    // All three lists take the focus from Tab: speed and mode are chosen by keyboard too.
+    ComboBox1 = makeList("ComboBox1", 99, Qt::StrongFocus);
     addItems(ComboBox1, speed_items());
     suiImageButton2 = makeLabelButton("suiImageButton2", QStringLiteral("调式"), 206);
-    ComboBox2 = makeList("ComboBox2", 281, Qt::ClickFocus);
+    ComboBox2 = makeList("ComboBox2", 281, Qt::StrongFocus);
     addItems(ComboBox2, mode_items());
     suiImageButton3 = makeLabelButton("suiImageButton3", QStringLiteral("音色"), 388);
     ComboBox3 = makeList("ComboBox3", 464, Qt::StrongFocus);
@@ -332,7 +336,7 @@ void TForm1::suiButton3Click() {
 
 void TForm1::suiButton4Click() {
     guarded([this] { commands_->stop(); });
-    score_->follow();
+    score_->stopped();
     // Stopped: composing again comes next.
     if (suiButton1->isEnabled()) {
         suiButton1->setFocus();

@@ -48,7 +48,7 @@ private:
 
 /// The desktop could not open the address: say so, with the address selectable.
 void showLinkFailure(QWidget* parent, const QString& address) {
-    auto* box = new QMessageBox(QMessageBox::Information, QCoreApplication::applicationName(),
+    auto* box = new QMessageBox(QMessageBox::Information, QStringLiteral("提示"),
                                 QStringLiteral("无法打开浏览器。请在浏览器中访问：\n") + address,
                                 QMessageBox::Ok, parent);
     box->setObjectName(QStringLiteral("linkFailure"));

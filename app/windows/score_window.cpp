@@ -5,9 +5,11 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSettings>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
@@ -18,10 +20,12 @@
 #include <filesystem>
 
 #include "app/commands/export_target.h"
+#include "app/commands/placement.h"
 #include "app/history/history_panel.h"
 #include "app/score/score_export.h"
 #include "app/score/score_view.h"
 #include "app/windows/qt_platform.h"
+#include "app/windows/score_help.h"
 #include "composer/song.h"
 #include "export/audio_render.h"
 #include "export/karaoke.h"
@@ -32,7 +36,21 @@ namespace quavella {
 
 namespace {
 
-constexpr int kGap = 8;  // between the main window and the score
+const QString kGeometryKey = QStringLiteral("scoreWindow/geometry");
+const QString kStateKey = QStringLiteral("scoreWindow/state");
+
+placement::Rect rectOf(const QRect& r) { return {r.x(), r.y(), r.width(), r.height()}; }
+
+/// Right edge of the rightmost control of `window`, from the left of its frame.
+int controlsRight(const QWidget& window) {
+    int right = 0;
+    for (const QWidget* child : window.findChildren<QWidget*>()) {
+        if (child->isHidden() || child->focusPolicy() == Qt::NoFocus) continue;
+        const QPoint top_left = child->mapTo(&window, QPoint(0, 0));
+        right = std::max(right, top_left.x() + child->width());
+    }
+    return right + (window.geometry().x() - window.frameGeometry().x());
+}
 
 /// One applied edit on the undo stack. It is pushed after the edit was made, so
 /// its first redo does nothing; later ones redo and undo through the window.
@@ -95,6 +113,10 @@ QString pair_syllables(const notation::Melody& melody, const TonePair& pair) {
 
 }  // namespace
 
+QSettings ScoreWindow::settings() {
+    return QSettings(QStringLiteral("quavella"), QStringLiteral("quavella"));
+}
+
 ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dialogs,
                          QWidget* anchor)
     : player_(player), dialogs_(std::move(dialogs)), anchor_(anchor) {
@@ -102,7 +124,7 @@ ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dia
     setWindowTitle(QStringLiteral("乐谱"));
     if (!dialogs_) dialogs_ = std::make_unique<QtExportDialogs>(this);
     resize(780, 600);
-    setMinimumSize(360, 240);
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
 
     view_ = new ScoreView(this);
     setCentralWidget(view_);
@@ -132,6 +154,9 @@ ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dia
     compose_bar_->setObjectName(QStringLiteral("composeBar"));
     compose_bar_->setMovable(false);
     best_of_action_ = compose_bar_->addAction(QStringLiteral("择优作曲"), this, [this] {
+        // Only the count the box shows: "0 首" or an empty box runs nothing.
+        if (!best_of_count_->hasAcceptableInput()) return;
+        best_of_count_->interpretText();
         if (by_sentence_action_->isChecked()) {
             emit composeBySentenceRequested(best_of_count_->value());
         } else {
@@ -147,6 +172,42 @@ ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dia
     best_of_count_->setSuffix(QStringLiteral(" 首"));
     best_of_count_->setToolTip(QStringLiteral("择优作曲比较的旋律数"));
     compose_bar_->addWidget(best_of_count_);
+    // A count the box does not accept (0, empty) disables the action until mended.
+    // (The box's own textChanged stays silent for a count it does not accept: its editor's.)
+    connect(best_of_count_->findChild<QLineEdit*>(), &QLineEdit::textChanged, this,
+            [this] { updateBestOf(); });
+
+    // The history list's toggle joins this bar in attachHistory.
+    help_bar_ = addToolBar(QStringLiteral("帮助"));
+    help_bar_->setObjectName(QStringLiteral("helpBar"));
+    help_bar_->setMovable(false);
+    help_action_ = help_bar_->addAction(QStringLiteral("帮助"), this, &ScoreWindow::showHelp);
+    help_action_->setObjectName(QStringLiteral("help"));
+    help_action_->setToolTip(
+        QStringLiteral("乐谱、字调符号、择优作曲、作品记录、导出与按键的说明"));
+    const std::pair<QAction*, QKeySequence> keys[] = {
+        {pdf_action_, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_P)},
+        {png_action_, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_G)},
+        {musicxml_action_, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_X)},
+        {lyrics_midi_action_, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_L)},
+        {audio_action_, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A)},
+        {karaoke_action_, QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_K)},
+        {best_of_action_, QKeySequence(Qt::CTRL | Qt::Key_B)},
+        {help_action_, QKeySequence(Qt::Key_F1)},
+    };
+    const std::pair<QAction*, const char*> tips[] = {
+        {pdf_action_, "把乐谱导出为 PDF 文件（A4 纸）"},
+        {png_action_, "把乐谱导出为 PNG 图片"},
+        {musicxml_action_, "导出 MusicXML 文件，可在打谱软件中打开"},
+        {lyrics_midi_action_, "导出 MIDI 文件，每个音符带一个歌词字"},
+        {audio_action_, "把旋律渲染为音频文件（WAV 等）"},
+    };
+    for (const auto& [action, tip] : tips) action->setToolTip(QString::fromUtf8(tip));
+    for (const auto& [action, key] : keys) {
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WindowShortcut);
+        withShortcutInTip(action);
+    }
     statusBar();
     buildEditing();
 
@@ -155,7 +216,15 @@ ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dia
     connect(follow_, &QTimer::timeout, this, &ScoreWindow::followPlayer);
 }
 
-ScoreWindow::~ScoreWindow() = default;
+ScoreWindow::~ScoreWindow() {
+    if (isVisible()) remember();
+}
+
+void ScoreWindow::remember() {
+    QSettings store = settings();
+    store.setValue(kGeometryKey, saveGeometry());
+    store.setValue(kStateKey, saveState());
+}
 
 void ScoreWindow::buildEditing() {
     undo_ = new QUndoStack(this);
@@ -202,10 +271,13 @@ void ScoreWindow::buildEditing() {
                        QStringLiteral("停止播放"), &ScoreWindow::stopPlaying);
 
     by_sentence_action_ = new QAction(QStringLiteral("按句择优"), this);
+    by_sentence_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B));
+    by_sentence_action_->setShortcutContext(Qt::WindowShortcut);
     by_sentence_action_->setObjectName(QStringLiteral("bySentence"));
     by_sentence_action_->setCheckable(true);
     by_sentence_action_->setToolTip(
         QStringLiteral("择优作曲时逐句比较，每一句取最贴合字调的一首中的那一句"));
+    withShortcutInTip(by_sentence_action_);
     compose_bar_->addAction(by_sentence_action_);
 
     settle_ = new QTimer(this);
@@ -444,6 +516,20 @@ HistoryPanel* ScoreWindow::attachHistory(history::Store* store,
                                          std::unique_ptr<Confirmer> confirmer) {
     history_ = new HistoryPanel(store, std::move(confirmer), this);
     addDockWidget(Qt::LeftDockWidgetArea, history_);
+    // Folds the list away where the screen is narrow, and opens it again. (The dock's own
+    // toggle action is disabled: the list cannot be closed by its title bar.)
+    auto* toggle = new QAction(QStringLiteral("作品记录"), this);
+    toggle->setObjectName(QStringLiteral("toggleHistory"));
+    toggle->setCheckable(true);
+    toggle->setChecked(true);
+    toggle->setToolTip(QStringLiteral("显示或收起作品记录"));
+    toggle->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_H));
+    toggle->setShortcutContext(Qt::WindowShortcut);
+    withShortcutInTip(toggle);
+    connect(toggle, &QAction::triggered, history_, &QWidget::setVisible);
+    connect(history_, &QDockWidget::visibilityChanged, toggle,
+            [toggle, dock = history_] { toggle->setChecked(!dock->isHidden()); });
+    help_bar_->insertAction(help_action_, toggle);
     connect(history_, &HistoryPanel::entrySelected, this, [this](const history::Entry& entry) {
         // An entry of the history is shown, not shaped: edits go to the melody in the player.
         showing_current_ = false;
@@ -454,8 +540,13 @@ HistoryPanel* ScoreWindow::attachHistory(history::Store* store,
 }
 
 void ScoreWindow::setComposeEnabled(bool enabled) {
-    best_of_action_->setEnabled(enabled);
+    compose_enabled_ = enabled;
     best_of_count_->setEnabled(enabled);
+    updateBestOf();
+}
+
+void ScoreWindow::updateBestOf() {
+    best_of_action_->setEnabled(compose_enabled_ && best_of_count_->hasAcceptableInput());
 }
 
 int ScoreWindow::bestOfCount() const { return best_of_count_->value(); }
@@ -489,6 +580,60 @@ void ScoreWindow::follow() {
 
 bool ScoreWindow::following() const { return follow_->isActive(); }
 
+void ScoreWindow::stopped() {
+    follow_->stop();
+    last_tick_.reset();
+    view_->setHighlight(-1);
+}
+
+void ScoreWindow::withShortcutInTip(QAction* action) {
+    if (action->shortcut().isEmpty()) return;
+    action->setToolTip(
+        QStringLiteral("%1（%2）")
+            .arg(action->toolTip(), action->shortcut().toString(QKeySequence::NativeText)));
+}
+
+void ScoreWindow::orderTabs() {
+    // Toolbars left to right, then the history list from top to bottom, then the score:
+    // the layout's order, with every tool button reachable from the keyboard.
+    std::vector<QWidget*> chain;
+    for (QToolBar* bar : findChildren<QToolBar*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (bar->isHidden()) continue;
+        std::vector<QWidget*> row;
+        for (QAction* action : bar->actions()) {
+            QWidget* widget = bar->widgetForAction(action);
+            if (!widget || !action->isVisible()) continue;
+            if (widget->focusPolicy() == Qt::NoFocus) widget->setFocusPolicy(Qt::TabFocus);
+            row.push_back(widget);
+        }
+        chain.insert(chain.end(), row.begin(), row.end());
+    }
+    std::stable_sort(chain.begin(), chain.end(), [](QWidget* a, QWidget* b) {
+        const QPoint pa = a->mapTo(a->window(), QPoint(0, 0));
+        const QPoint pb = b->mapTo(b->window(), QPoint(0, 0));
+        return std::pair(pa.y() / 8, pa.x()) < std::pair(pb.y() / 8, pb.x());
+    });
+    if (history_) {
+        for (QWidget* child : history_->widget()->findChildren<QWidget*>()) {
+            if (child->focusPolicy() & Qt::TabFocus) chain.push_back(child);
+        }
+    }
+    view_->setFocusPolicy(Qt::StrongFocus);
+    chain.push_back(view_);
+    // A spin box takes the focus through its editor: the chain names the editor.
+    for (QWidget*& widget : chain) {
+        if (widget->focusProxy()) widget = widget->focusProxy();
+    }
+    for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
+}
+
+void ScoreWindow::showHelp() {
+    if (!help_) help_ = new ScoreHelp(this);
+    help_->show();
+    help_->raise();
+    help_->activateWindow();
+}
+
 void ScoreWindow::followPlayer() {
     const std::optional<int> tick = player_.position_ticks();
     if (sheet_) view_->setHighlight(tick ? notation::note_at_tick(sheet_->score, *tick) : -1);
@@ -504,32 +649,62 @@ void ScoreWindow::showEvent(QShowEvent* event) {
         placeBesideAnchor();
     }
     QMainWindow::showEvent(event);
+    orderTabs();
     follow();
+}
+
+void ScoreWindow::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    // Toolbars that do not fit in one line take two, rather than hide buttons.
+    const bool broken = toolBarBreak(compose_bar_);
+    const int one_line = export_bar_->sizeHint().width() + compose_bar_->sizeHint().width() +
+                         help_bar_->sizeHint().width();
+    if (!broken && one_line > width()) {
+        insertToolBarBreak(compose_bar_);
+    } else if (broken && one_line <= width()) {
+        removeToolBarBreak(compose_bar_);
+    }
+    // The bars may have moved: Tab follows where they are now.
+    QTimer::singleShot(0, this, [this] { orderTabs(); });
+    // Made narrow: the history list folds away before it squeezes the score under a bar.
+    if (history_ && history_->isVisible() && !history_->isFloating() &&
+        width() - history_->width() < kMinimumScoreWidth) {
+        history_->hide();
+        statusBar()->showMessage(QStringLiteral("作品记录已收起，按 Ctrl+H 展开"));
+    }
 }
 
 void ScoreWindow::hideEvent(QHideEvent* event) {
     follow_->stop();
+    if (placed_) remember();
     QMainWindow::hideEvent(event);
 }
 
 void ScoreWindow::placeBesideAnchor() {
-    // To the right of the main window, else to its left, else at the screen's right edge.
     const QScreen* screen = anchor_ ? anchor_->screen() : this->screen();
     if (!screen) return;
     const QRect area = screen->availableGeometry();
-    QRect frame = frameGeometry();
-    if (frame.height() > area.height())
-        resize(width(), area.height() - (frame.height() - height()));
-    frame = frameGeometry();
-    const QRect main = anchor_ ? anchor_->frameGeometry() : QRect(area.topLeft(), QSize(0, 0));
-    int x = main.right() + 1 + kGap;
-    if (x + frame.width() > area.right() + 1) {
-        x = main.left() - kGap - frame.width() >= area.left() ? main.left() - kGap - frame.width()
-                                                              : area.right() + 1 - frame.width();
+    const QSize decoration = frameGeometry().size() - size();
+    const auto apply = [&](QWidget& window, const placement::Rect& frame, bool sized) {
+        if (sized) window.resize(frame.w - decoration.width(), frame.h - decoration.height());
+        window.move(frame.x, frame.y);
+    };
+    // Where the user left it, brought back onto this screen if it lies off it.
+    const QSettings store = settings();
+    if (restoreGeometry(store.value(kGeometryKey).toByteArray())) {
+        restoreState(store.value(kStateKey).toByteArray());
+        apply(*this, placement::bring_onto(rectOf(frameGeometry()), rectOf(area)), true);
+        return;
     }
-    const int y = std::clamp(main.top(), area.top(),
-                             std::max(area.top(), area.bottom() + 1 - frame.height()));
-    move(std::max(x, area.left()), y);
+    // Beside the main window, moving it if it must, folding the history where narrow.
+    const QRect main = anchor_ ? anchor_->frameGeometry() : QRect(area.topLeft(), QSize(0, 0));
+    const QSize minimum = minimumSize() + decoration;
+    const placement::Placement place = placement::place_beside(
+        {rectOf(area), rectOf(main), anchor_ ? controlsRight(*anchor_) : 0, frameGeometry().width(),
+         frameGeometry().height(), minimum.width(), minimum.height()});
+    if (anchor_) apply(*anchor_, place.main, false);
+    apply(*this, place.score, true);
+    if (history_) history_->setVisible(!place.fold_history);
 }
 
 std::vector<QAction*> ScoreWindow::exportActions() const {

@@ -32,6 +32,7 @@
 #include "history/store.h"
 
 class QAction;
+class QSettings;
 class QSpinBox;
 class QTimer;
 class QToolBar;
@@ -96,6 +97,16 @@ public:
     /// The most candidates one "择优作曲" composes.
     static constexpr int kMaxBestOf = 1000;
 
+    /// The smallest frame the window allows: a bar and its syllables, beside the main
+    /// window's controls on a 1024 pixel wide screen.
+    static constexpr int kMinimumWidth = 320;
+    static constexpr int kMinimumHeight = 240;
+    /// Narrower than this, the score would share the window with the history list
+    /// only by squeezing under a bar: the list folds away.
+    static constexpr int kMinimumScoreWidth = 300;
+    /// Where the window's geometry and the history list's state are remembered.
+    static QSettings settings();
+
     /// Polling interval of the player's position while following it, in milliseconds.
     static constexpr int kFollowMs = 40;
     /// A pause in editing this long (milliseconds) records the shaped melody.
@@ -107,6 +118,8 @@ public:
     /// the player while the window is shown, until the melody stops, ends, or holds
     /// still for kStillPolls polls. Nothing polls the player otherwise.
     void follow();
+    /// The melody was stopped: the mark goes at once, whatever the player still reports.
+    void stopped();
     /// Whether the player's position is being polled.
     bool following() const;
 
@@ -129,6 +142,8 @@ public slots:
     /// Marks the note at the player's position; clears the mark when it is not
     /// playing or paused.
     void followPlayer();
+    /// Shows the help window (F1): the score, its signs and the keys, in Chinese.
+    void showHelp();
     /// "修正倒字": the fewest pitch changes that leave no contrary pair.
     void fixTones();
     /// "全部契合": the fewest pitch changes that make every pair good or fair.
@@ -161,6 +176,7 @@ public slots:
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     /// Asks for the file (the first extension is the default) and writes it with
@@ -168,7 +184,17 @@ private:
     template <typename Writer>
     void exportTo(const std::vector<std::string>& extensions, const std::string& filter,
                   Writer write);
+    /// Puts the window where it was left, else beside the main window without covering
+    /// any of its controls (see placement.h).
     void placeBesideAnchor();
+    /// Tab order following the layout: toolbars, the history list, the score.
+    void orderTabs();
+    /// Adds the action's shortcut to its tooltip: "导出PDF（Ctrl+Shift+P）".
+    static void withShortcutInTip(QAction* action);
+    /// Enables "择优作曲" while composing is possible and the box shows a count it accepts.
+    void updateBestOf();
+    /// Writes the geometry and the history list's state to settings().
+    void remember();
     std::vector<QAction*> exportActions() const;
     void buildEditing();
     /// Keeps an applied step: an undo command, the score redrawn, the player told.
@@ -197,9 +223,13 @@ private:
     QToolBar* compose_bar_;
     QSpinBox* best_of_count_;
     QAction* best_of_action_;
+    QToolBar* help_bar_;
+    QAction* help_action_;
+    QPointer<QWidget> help_;
     QTimer* follow_;
     HistoryPanel* history_ = nullptr;
     bool placed_ = false;
+    bool compose_enabled_ = true;
 
     CompositionPtr current_;  ///< the composition the melody being shaped was made from
     std::unique_ptr<edit::EditableMelody> editing_;

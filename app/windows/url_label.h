@@ -8,7 +8,8 @@
 namespace quavella {
 
 /// A link label: blue and underlined, red under the pointer; emits clicked() on
-/// a left click released over it.
+/// a left click released over it, or on Space or Return while it has the focus
+/// (Tab reaches it; a dotted frame shows the focus).
 class UrlLabel : public QWidget {
     Q_OBJECT
 
@@ -24,6 +25,9 @@ protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
     QString text_;

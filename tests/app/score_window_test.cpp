@@ -76,6 +76,7 @@ class ScoreWindowTest : public QObject {
 private slots:
     void init() {
         dir = std::make_unique<ScratchDir>(ScratchDir::Current::enter);
+        ScoreWindow::settings().clear();  // placed afresh, not where the last test left it
         log.clear();
         WindowFakes fakes;
         WindowServices services = fake_window_services(log, fakes);
@@ -356,7 +357,17 @@ private slots:
         // Never on top of the main window when the screen has room on either side.
         const QRect screen = form->screen()->availableGeometry();
         if (screen.width() >= main.width() + beside.width() + 16) {
-            QVERIFY2(!beside.intersects(main), "the score covers the main window");
+            QVERIFY2(!beside.intersects(main),
+                     qPrintable(
+                         QStringLiteral("the score %1,%2 %3x%4 covers the main window %5,%6 %7x%8")
+                             .arg(beside.x())
+                             .arg(beside.y())
+                             .arg(beside.width())
+                             .arg(beside.height())
+                             .arg(main.x())
+                             .arg(main.y())
+                             .arg(main.width())
+                             .arg(main.height())));
         }
         QVERIFY(screen.contains(beside.topLeft()));
     }

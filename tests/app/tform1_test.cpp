@@ -130,7 +130,7 @@ private slots:
                  QRect(0, 0, 729, 515));
     }
 
-    void listsAreSelectOnlyAndTheFirstTwoSkipTab() {
+    void listsAreSelectOnly() {
         const QStringList speeds{"慢", "中", "快"};
         const QStringList modes{"七声调式", "六声调式1", "六声调式2", "五声调式"};
         const QStringList timbres{"钢琴",   "八音盒", "风琴", "吉他",   "贝司",
@@ -146,9 +146,6 @@ private slots:
             }
             QCOMPARE(shown, items);
         }
-        QVERIFY(!(combo("ComboBox1")->focusPolicy() & Qt::TabFocus));
-        QVERIFY(!(combo("ComboBox2")->focusPolicy() & Qt::TabFocus));
-        QVERIFY(combo("ComboBox3")->focusPolicy() & Qt::TabFocus);
         QVERIFY(lyricBox()->tabChangesFocus());
     }
 
@@ -210,7 +207,7 @@ private slots:
             << QStringList{"春眠不觉a"} << QStringLiteral("歌词太短，没感觉！");
         QTest::newRow("only characters GBK lacks")
             << QStringList{"\U0001F600\U0001F600"}
-            << QStringLiteral("歌词中没有可用于作曲的字符（无法使用：\U0001F600）");
+            << QStringLiteral("歌词中没有可用于作曲的字符（无法使用：\U0001F600 (U+1F600)）");
     }
 
     void refusals() {
@@ -227,9 +224,9 @@ private slots:
     void droppedCharactersAreNamedOnceAndTheRestComposed() {
         typeLyrics({"春眠不觉晓，处处闻啼鸟。\U0001F3B5", "夜来风雨声，\U0001F3B5花落知多少。"});
         click("suiButton1");
-        QCOMPARE(log,
-                 (EventLog{"show:提示:歌词中有无法使用的字符，已略去：\U0001F3B5", "write:temp.mid",
-                           "write:2.mid", "sleep:2000", "open:2.mid", "show:提示:作曲完成"}));
+        QCOMPARE(log, (EventLog{"show:提示:歌词中有无法使用的字符，已略去：\U0001F3B5 (U+1F3B5)",
+                                "write:temp.mid", "write:2.mid", "sleep:2000", "open:2.mid",
+                                "show:提示:作曲完成"}));
         QCOMPARE(buttonStates(), kLoaded);
     }
 

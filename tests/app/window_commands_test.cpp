@@ -301,15 +301,15 @@ const RefusalRow kRefusalRows[] = {
     {"CharactersGbkLacksAreDroppedAndNamed",
      {"春眠不觉a\U0001F600"},
      "歌词太短，没感觉！",
-     "歌词中有无法使用的字符，已略去：\U0001F600"},
+     "歌词中有无法使用的字符，已略去：\U0001F600 (U+1F600)"},
     {"OnlyUnencodableCharacters",
      {"\U0001F600", "\U0001F601\U0001F600"},
-     "歌词中没有可用于作曲的字符（无法使用：\U0001F600、\U0001F601）",
+     "歌词中没有可用于作曲的字符（无法使用：\U0001F600 (U+1F600)、\U0001F601 (U+1F601)）",
      nullptr},
     {"DroppedCharactersDoNotStopTheComposition",
      {"春眠不觉晓\U0001F600\u200D\U00020000"},
      nullptr,
-     "歌词中有无法使用的字符，已略去：\U0001F600、U+200D、\U00020000"},
+     "歌词中有无法使用的字符，已略去：\U0001F600 (U+1F600)、U+200D、\U00020000 (U+20000)"},
     {"TenBytesOfChinese", {"春眠不觉晓"}, nullptr, nullptr},
     {"TenBlanks", {"          "}, nullptr, nullptr},
     {"TenLettersOverTwoLines", {"abcde", "fghij"}, nullptr, nullptr},
@@ -470,9 +470,11 @@ TEST_F(CommandsTest, DroppedCharactersLeaveTheMelodyOfTheRestUnchanged) {
     commands.stop();
     commands.compose(lyrics(many));
     ASSERT_FALSE(log.empty());
-    EXPECT_EQ(
-        log[2],
-        "show:提示:歌词中有无法使用的字符，已略去：😀、😁、😂、😃、😄、😅、😆、😇、😈、😉 等 12 个字符");
+    EXPECT_EQ(log[2],
+              "show:提示:歌词中有无法使用的字符，已略去：😀 (U+1F600)、😁 (U+1F601)、😂 (U+1F602)、😃 "
+              "(U+1F603)、"
+              "😄 (U+1F604)、😅 (U+1F605)、😆 (U+1F606)、😇 (U+1F607)、😈 (U+1F608)、😉 (U+1F609) 等 12 "
+              "个字符");
 }
 
 TEST_F(CommandsTest, SaveAsNeverReplacesAndSaysWhyNothingWasSaved) {

@@ -188,13 +188,13 @@ TEST_F(CliCompose, DroppedCharactersAreNamedAndTheRestComposedAsWithout) {
     const CliRun with = run({"compose", "--seed", "11", "-o", "with.mid"}, decorated);
     const CliRun without = run({"compose", "--seed", "11", "-o", "without.mid", "poem.txt"});
     ASSERT_EQ(with.status, 0) << with.err;
-    EXPECT_EQ(with.err, "歌词中有无法使用的字符，已略去：\xF0\x9F\x8E\xB5、U+200D\n");
+    EXPECT_EQ(with.err, "歌词中有无法使用的字符，已略去：\xF0\x9F\x8E\xB5 (U+1F3B5)、U+200D\n");
     EXPECT_EQ(without.err, "");
     EXPECT_EQ(read_file(path("with.mid")), read_file(path("without.mid")));
 
     const CliRun nothing = run({"compose", "-o", "no.mid"}, "\xF0\x9F\x98\x80\n\xF0\x9F\x98\x80");
     EXPECT_EQ(nothing.status, 1);
-    EXPECT_EQ(nothing.err, "歌词中没有可用于作曲的字符（无法使用：\xF0\x9F\x98\x80）\n");
+    EXPECT_EQ(nothing.err, "歌词中没有可用于作曲的字符（无法使用：\xF0\x9F\x98\x80 (U+1F600)）\n");
     EXPECT_FALSE(fs::exists(path("no.mid")));
 
     const CliRun analysed = run({"analyze"}, decorated);

@@ -276,3 +276,42 @@ TEST(BuildScore, TitleIsTheFirstSentenceWithBlanksBetweenLatinWords) {
 
 }  // namespace
 }  // namespace quavella::notation
+
+namespace {
+
+struct TitleRow {
+    const char* name;
+    const char* sentence;
+    const char* printed;
+};
+
+class PrintTitle : public testing::TestWithParam<TitleRow> {};
+
+TEST_P(PrintTitle, EndsAtPunctuationAndFitsATitleLine) {
+    EXPECT_EQ(quavella::notation::print_title(GetParam().sentence), GetParam().printed);
+}
+
+const TitleRow kTitleRows[] = {
+    {"ShortKeptWhole", "春眠不觉晓", "春眠不觉晓"},
+    {"EndsAtTheFirstPunctuation", "春眠不觉晓，处处闻啼鸟。", "春眠不觉晓"},
+    {"EndsAtTheLineBreak", "春眠不觉晓\n处处闻啼鸟", "春眠不觉晓"},
+    {"LatinEndsAtItsComma", "Spring sleep, no dawn", "Spring sleep"},
+    {"SixteenWideFitExactly", "一二三四五六七八九十一二三四五六",
+     "一二三四五六七八九十一二三四五六"},
+    {"SeventeenWideShortenedWithEllipsis", "一二三四五六七八九十一二三四五六七",
+     "一二三四五六七八九十一二三四五…"},
+    {"FortyCharactersShortened",
+     "我们一起走过春夏秋冬看过山川湖海听过风声雨声读书声也笑过哭过梦过醒过又重新出发",
+     "我们一起走过春夏秋冬看过山川湖…"},
+    {"ThirtyTwoLettersFit", "abcdefghijklmnopqrstuvwxyzabcdef", "abcdefghijklmnopqrstuvwxyzabcdef"},
+    {"LettersShortenedWithoutSplittingACharacter", "abcdefghijklmnopqrstuvwxyzabcdefg",
+     "abcdefghijklmnopqrstuvwxyzabcd…"},
+    {"MixedWidthsNeverSplitAWideCharacter", "a一二三四五六七八九十一二三四五六",
+     "a一二三四五六七八九十一二三四…"},
+    {"EmptyStaysEmpty", "", ""},
+};
+
+INSTANTIATE_TEST_SUITE_P(Titles, PrintTitle, testing::ValuesIn(kTitleRows),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+}  // namespace

@@ -2,6 +2,7 @@
 # folder and enters it, starts a virtual X server on a free display, sets what the
 # window needs, and ends both (and the program, once its id is in $pid) when the
 # script exits. Afterwards: $work, $xvfb, DISPLAY, and the window waits below.
+# XVFB_SCREEN sets the screen size (1024x768 unless set).
 export QT_QPA_PLATFORM=xcb
 # xdotool matches window names (Chinese captions) as UTF-8 only in a UTF-8 locale;
 # a fresh machine may start with none set.
@@ -15,11 +16,13 @@ trap 'kill $pid $xvfb 2>/dev/null || true; rm -rf "$work"' EXIT
 cd "$work"
 # The window records its compositions: in this run's folder, never the user's history.
 export XDG_DATA_HOME="$work/data"
+# Its settings (where the score window was left) too.
+export XDG_CONFIG_HOME="$work/config"
 
 # Xvfb writes the display number to the given descriptor only once it accepts
 # connections, so the program never races it.
 mkfifo display.fifo
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>display.fifo 2>xvfb.log &
+Xvfb -displayfd 3 -screen 0 "${XVFB_SCREEN:-1024x768}x24" -nolisten tcp 3>display.fifo 2>xvfb.log &
 xvfb=$!
 read -r -t 20 number <display.fifo || { echo "Xvfb did not start"; cat xvfb.log; exit 1; }
 export DISPLAY=":$number"

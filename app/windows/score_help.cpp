@@ -1,0 +1,82 @@
+// The score window's help.
+#include "app/windows/score_help.h"
+
+#include <QTextBrowser>
+#include <QVBoxLayout>
+
+namespace quavella {
+
+ScoreHelp::ScoreHelp(QWidget* parent) : QWidget(parent, Qt::Window) {
+    setObjectName(QStringLiteral("scoreHelp"));
+    setWindowTitle(QStringLiteral("乐谱帮助"));
+    auto* text = new QTextBrowser(this);
+    text->setObjectName(QStringLiteral("helpText"));
+    text->setHtml(html());
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(text);
+    resize(520, 560);
+}
+
+QString ScoreHelp::html() {
+    return QStringLiteral(
+        "<h3>乐谱</h3>"
+        "<p>每次生成主旋律后，“乐谱”窗口以简谱显示这段旋律，每个音符下是它所唱的歌词字。"
+        "谱头写着速度、调式、音色，调号（1=C）、拍号（4/4）和每分钟拍数（♩=）。</p>"
+        "<ul>"
+        "<li><b>1–7</b>：音级；<b>0</b>：休止。</li>"
+        "<li>数字<b>上方的点</b>：高八度；<b>下方的点</b>：低八度。</li>"
+        "<li>数字<b>下方的横线</b>：每一条使时值减半（八分音符一条，十六分音符两条）。</li>"
+        "<li>数字<b>后的短横“–”</b>：延长一拍；<b>附点“·”</b>：延长一半时值。</li>"
+        "<li><b>竖线</b>：小节线；连到下一小节的音用连音线连起。</li>"
+        "<li>播放时，正在发声的音符以<b>黄色</b>标出。</li>"
+        "</ul>"
+        "<h3>字调符号</h3>"
+        "<p>普通话每个字有声调。同一句中相邻两个字之间，旋律的走向（上行、下行或同音）"
+        "与两个字的声调是否相合，在两字之间的下方标出：</p>"
+        "<ul>"
+        "<li><b>✓ 契合</b>：音程的走向与字调相合，唱出来字音清楚。</li>"
+        "<li><b>○ 较契合</b>：大体相合。</li>"
+        "<li><b>△ 尚可</b>：不太相合，但不至于听错字。</li>"
+        "<li><b>✗ 倒字</b>：走向与字调相反，唱出来容易听成别的字。</li>"
+        "</ul>"
+        "<p>把鼠标停在符号上，可看到两个字的声调、音程（半音数）和评级。"
+        "轻声字、句末字与下一句的首字之间不评级。</p>"
+        "<p><b>字调契合</b>的百分数只计 ✓ 和 ○：它等于 ✓ 与 ○ 的对数除以评级的对数总数；"
+        "△ 和 ✗ 都不计入。</p>"
+        "<h3>择优作曲</h3>"
+        "<p>“择优作曲”按旁边框中的数目（1 至 1000 首）作曲，"
+        "选出字调契合最高的一首，作为主旋律放入播放器和乐谱。"
+        "和“生成主旋律”一样，作曲期间它不可用。</p>"
+        "<h3>作品记录</h3>"
+        "<p>每次作曲都记入“作品记录”：时间、歌词首句、速度、调式、音色和字调契合。"
+        "选中一条即显示其乐谱和能重新生成它的命令行。"
+        "<b>载入</b>把选中的旋律放回播放器，可播放和另存；<b>删除</b>在确认后删去这一条。"
+        "屏幕较窄时作品记录会收起，按工具栏上的“作品记录”（Ctrl+H）可展开或收起。</p>"
+        "<h3>导出</h3>"
+        "<ul>"
+        "<li><b>PDF</b>：A4 纸的乐谱，可打印。</li>"
+        "<li><b>PNG</b>：乐谱图片，宽度与窗口相同。</li>"
+        "<li><b>MusicXML</b>：可在打谱软件中打开、修改的乐谱。</li>"
+        "<li><b>MIDI（含歌词）</b>：每个音符带一个歌词字的 MIDI 文件。</li>"
+        "<li><b>音频</b>：用音色库渲染的声音文件（WAV 等）。</li>"
+        "</ul>"
+        "<p>导出时若文件已存在，会先询问是否替换。</p>"
+        "<h3>按键</h3>"
+        "<table cellspacing='4'>"
+        "<tr><td><b>F1</b></td><td>本帮助</td></tr>"
+        "<tr><td><b>Ctrl+M</b></td><td>（主窗口中）显示乐谱窗口</td></tr>"
+        "<tr><td><b>Ctrl+B</b></td><td>择优作曲</td></tr>"
+        "<tr><td><b>Ctrl+H</b></td><td>展开或收起作品记录</td></tr>"
+        "<tr><td><b>Ctrl+Shift+P</b></td><td>导出 PDF</td></tr>"
+        "<tr><td><b>Ctrl+Shift+G</b></td><td>导出 PNG</td></tr>"
+        "<tr><td><b>Ctrl+Shift+X</b></td><td>导出 MusicXML</td></tr>"
+        "<tr><td><b>Ctrl+Shift+L</b></td><td>导出 MIDI（含歌词）</td></tr>"
+        "<tr><td><b>Ctrl+Shift+K</b></td><td>导出卡拉OK</td></tr>"
+        "<tr><td><b>Ctrl+Shift+A</b></td><td>导出音频</td></tr>"
+        "<tr><td><b>Tab</b> / <b>Shift+Tab</b></td><td>在按钮、列表和乐谱之间移动</td></tr>"
+        "<tr><td><b>空格</b> / <b>回车</b></td><td>按下选中的按钮</td></tr>"
+        "</table>");
+}
+
+}  // namespace quavella
