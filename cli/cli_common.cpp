@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "base/terminal_text.h"
 #include "export/audio_render.h"
@@ -26,11 +27,11 @@ namespace quavella::cli {
 
 const char* const kUsage =
     "Usage:\n"
-    "  quavella-cli analyze [--encoding E] [--tones] [FILE]\n"
+    "  quavella-cli analyze [--encoding E] [--tones] [--lyrics-hex HEX | FILE]\n"
     "  quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E] "
     "[-o OUT] [--score] [--state S:T]\n"
     "                       [--musicxml FILE] [--lyrics-midi FILE] [--audio FILE]\n"
-    "                       [--tones] [--best-of N] [FILE]\n"
+    "                       [--tones] [--best-of N] [--lyrics-hex HEX | FILE]\n"
     "  quavella-cli history list [--limit N]\n"
     "  quavella-cli history show ID\n"
     "  quavella-cli history export ID [-o FILE] [--musicxml FILE] [--lyrics-midi FILE]\n"
@@ -39,6 +40,8 @@ const char* const kUsage =
     "\n"
     "Lyrics are read from FILE, or from standard input when FILE is \"-\" or absent.\n"
     "The lines of the lyrics are joined with nothing between them.\n"
+    "--lyrics-hex HEX gives them instead as hex digits, two per byte of the text\n"
+    "(lines separated by 0a); several --lyrics-hex follow one another.\n"
     "\n"
     "Commands:\n"
     "  analyze   print the four-sentence phrase layout of the lyrics and its measures:\n"
@@ -94,7 +97,7 @@ const char* const kUsage =
     "entry; 2 bad usage or invalid UTF-8 input.\n";
 
 int usage_error(const std::string& message) {
-    std::cerr << "quavella-cli: " << message << "\n\n" << kUsage;
+    std::cerr << "quavella-cli: " << terminal_text(message) << "\n\n" << kUsage;
     return status(Exit::bad_usage);
 }
 
@@ -121,6 +124,30 @@ bool read_all(std::FILE* in, std::string& out) {
 /// Reads the whole lyric input and turns it into joined GBK text. Prints the
 /// reason on failure.
 LyricText read_lyrics(const quavella::cli::LyricSource& src) {
+    if (src.text) {
+        // The lyric box's lines as recorded: only "\n" ends a line.
+        std::vector<std::string_view> lines;
+        const std::string_view all(*src.text);
+        std::size_t start = 0;
+        for (std::size_t end; (end = all.find('\n', start)) != std::string_view::npos;
+             start = end + 1) {
+            lines.push_back(all.substr(start, end - start));
+        }
+        lines.push_back(all.substr(start));
+        quavella::GbkConversion text = quavella::lyric_text_from_lines(lines, src.encoding);
+        if (!text.ok) {
+            if (text.bad_offset == std::string_view::npos) {
+                std::cerr << "quavella-cli: this system cannot convert UTF-8 to GBK\n";
+            } else {
+                const auto line_start =
+                    static_cast<std::size_t>(lines[text.bad_line].data() - all.data());
+                std::cerr << "quavella-cli: invalid UTF-8 in --lyrics-hex at byte offset "
+                          << line_start + text.bad_offset << "\n";
+            }
+            return Exit::invalid_text;
+        }
+        return text;
+    }
     std::string raw;
     const bool from_stdin = src.file == "-";
     const std::string shown = from_stdin ? "standard input" : "'" + terminal_text(src.file) + "'";

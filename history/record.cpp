@@ -16,18 +16,28 @@ std::string item_at(const std::vector<std::string>& items, int position) {
     return items[static_cast<std::size_t>(position)];
 }
 
-/// Quotes `text` for a POSIX shell: inside single quotes every byte stands for
-/// itself, so only the quote itself needs closing, escaping and reopening.
-std::string shell_quote(std::string_view text) {
-    std::string quoted = "'";
-    for (const char c : text) {
-        if (c == '\'') {
-            quoted += "'\\''";
-        } else {
-            quoted += c;
-        }
+/// Hex digits per --lyrics-hex option: well under the 128 KiB Linux allows one argument.
+constexpr std::size_t kHexPerArgument = 65536;
+
+/// A file name every shell takes literally: letters, digits and "._/-", never "-"
+/// first (an option) nor empty; anything else becomes "_".
+std::string literal_file_name(std::string_view name) {
+    if (name.empty()) return "song.mid";
+    std::string out(name);
+    for (char& c : out) {
+        const bool literal = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                             (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '/' || c == '-';
+        if (!literal) c = '_';
     }
-    return quoted + "'";
+    if (out[0] == '-') out[0] = '_';
+    return out;
+}
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
 }
 
 }  // namespace
@@ -61,20 +71,44 @@ notation::Melody melody_of(const Record& record) {
     return melody;
 }
 
-std::string reproduce_command(const Record& record, const std::string& out) {
-    std::string command = "printf '%s\\n'";
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t end = record.lyrics.find('\n', start);
-        command += " " + shell_quote(std::string_view(record.lyrics)
-                                         .substr(start, end == std::string::npos ? std::string::npos
-                                                                                 : end - start));
-        if (end == std::string::npos) break;
-        start = end + 1;
+std::string lyrics_hex(std::string_view lyrics) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(2 * lyrics.size());
+    for (const char c : lyrics) {
+        const auto byte = static_cast<unsigned char>(c);
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 0x0F];
     }
-    command += " | quavella-cli compose --state " + state_text(record.state) + " --speed " +
-               std::to_string(record.speed_pos) + " --mode " + std::to_string(record.mode_pos) +
-               " --timbre " + std::to_string(record.timbre_pos) + " -o " + shell_quote(out);
+    return hex;
+}
+
+std::optional<std::string> parse_lyrics_hex(std::string_view hex) {
+    if (hex.size() % 2 != 0) return std::nullopt;
+    std::string bytes;
+    bytes.reserve(hex.size() / 2);
+    for (std::size_t at = 0; at < hex.size(); at += 2) {
+        const int high = hex_value(hex[at]);
+        const int low = hex_value(hex[at + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        bytes += static_cast<char>(high << 4 | low);
+    }
+    return bytes;
+}
+
+std::string reproduce_command(const Record& record, const std::string& out) {
+    // Quoting cannot be made safe for every shell (fish reads backslashes inside single
+    // quotes) nor for a terminal (an escape sequence moves the cursor over what is
+    // shown), so the lyrics travel as hex digits, which mean the same everywhere.
+    std::string command = "quavella-cli compose --state " + state_text(record.state) + " --speed " +
+                          std::to_string(record.speed_pos) + " --mode " +
+                          std::to_string(record.mode_pos) + " --timbre " +
+                          std::to_string(record.timbre_pos) + " -o " + literal_file_name(out);
+    const std::string hex = lyrics_hex(record.lyrics);
+    if (hex.empty()) command += " --lyrics-hex=";
+    for (std::size_t at = 0; at < hex.size(); at += kHexPerArgument) {
+        command += " --lyrics-hex " + hex.substr(at, kHexPerArgument);
+    }
     return command;
 }
 

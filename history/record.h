@@ -69,9 +69,19 @@ notation::Melody melody_of(const Record& record);
 using quavella::parse_state;
 using quavella::state_text;
 
-/// A shell command line that makes the same composition file again with
-/// quavella-cli: the lyrics piped in line by line, the state and the settings.
-/// @param out the file name it writes
+/// The lyrics as `quavella-cli compose --lyrics-hex` takes them: two lowercase hex
+/// digits per byte.
+std::string lyrics_hex(std::string_view lyrics);
+
+/// Decodes hex digits (either case), two per byte.
+/// @return nothing when the length is odd or a character is not a hex digit
+std::optional<std::string> parse_lyrics_hex(std::string_view hex);
+
+/// A command line that makes the same composition file again with quavella-cli: the
+/// state, the settings and the lyrics as hex. It holds only letters, digits, spaces
+/// and "-:._/", which every common shell (sh, bash, zsh, fish) and every terminal take
+/// literally, whatever the lyrics hold; long lyrics take several --lyrics-hex options.
+/// @param out the file name it writes; a character outside that set becomes "_"
 std::string reproduce_command(const Record& record, const std::string& out = "song.mid");
 
 /// Local time of a record as "YYYY-MM-DD HH:MM:SS".
