@@ -2,6 +2,7 @@
 // the reproducing command line.
 #include "history/record.h"
 
+#include <cstdio>
 #include <ctime>
 
 #include "composer/compose_request.h"
@@ -41,6 +42,72 @@ int hex_value(char c) {
 }
 
 }  // namespace
+
+namespace {
+
+std::optional<std::string> tempo_fault(int tempo) {
+    if (tempo >= kMinTempo && tempo <= kMaxTempo) return std::nullopt;
+    return "tempo " + std::to_string(tempo) + " is outside " + std::to_string(kMinTempo) + ".." +
+           std::to_string(kMaxTempo);
+}
+
+std::optional<std::string> tone_score_fault(const std::optional<double>& score) {
+    // Written so that not-a-number fails too.
+    if (!score || (*score >= 0.0 && *score <= 1.0)) return std::nullopt;
+    char shown[32];
+    std::snprintf(shown, sizeof shown, "%g", *score);
+    return "tone score " + std::string(shown) + " is outside 0..1";
+}
+
+}  // namespace
+
+std::optional<std::string> record_fault(const Record& record) {
+    if (auto fault = tempo_fault(record.tempo)) return fault;
+    if (record.mode < 0 || record.mode > 3) {
+        return "mode " + std::to_string(record.mode) + " is outside 0..3";
+    }
+    if (record.program < 0 || record.program > 127) {
+        return "program " + std::to_string(record.program) + " is outside 0..127";
+    }
+    if (record.ticks.size() != record.notes.size()) {
+        return std::to_string(record.notes.size()) + " notes but " +
+               std::to_string(record.ticks.size()) + " durations";
+    }
+    if (!record.syllables.empty() && record.syllables.size() != record.notes.size()) {
+        return std::to_string(record.notes.size()) + " notes but " +
+               std::to_string(record.syllables.size()) + " syllables";
+    }
+    long long total = 0;
+    for (std::size_t k = 0; k < record.notes.size(); ++k) {
+        if (record.notes[k] < 0 || record.notes[k] > 127) {
+            return "note " + std::to_string(k + 1) + " is " + std::to_string(record.notes[k]) +
+                   ", outside 0..127";
+        }
+        if (record.ticks[k] < 0) {
+            return "note " + std::to_string(k + 1) + " lasts " + std::to_string(record.ticks[k]) +
+                   " ticks";
+        }
+        total += record.ticks[k];
+        if (total > notation::kMaxScoreTicks) {
+            return "the notes last over " + std::to_string(notation::kMaxScoreTicks) + " ticks";
+        }
+    }
+    for (std::size_t k = 0; k < record.syllables.size(); ++k) {
+        const int sentence = record.syllables[k].sentence;
+        if (sentence < 0 || sentence > 3) {
+            return "syllable " + std::to_string(k + 1) + " is in sentence " +
+                   std::to_string(sentence) + ", outside 0..3";
+        }
+    }
+    return tone_score_fault(record.tone_score);
+}
+
+std::optional<std::string> summary_fault(const Summary& summary) {
+    if (auto fault = tempo_fault(summary.tempo)) return fault;
+    if (summary.note_count < 0)
+        return "a count of " + std::to_string(summary.note_count) + " notes";
+    return tone_score_fault(summary.tone_score);
+}
 
 void fill_items(Record& record) {
     record.speed_item = item_at(speed_items(), record.speed_pos);

@@ -58,6 +58,20 @@ struct Summary {
     std::optional<double> tone_score;
 };
 
+/// Tempo bounds of a recorded composition: 4 bpm is the slowest a MIDI file's
+/// 24-bit tempo holds; the composer writes 100 to 219.
+inline constexpr int kMinTempo = 4;
+inline constexpr int kMaxTempo = 1000;
+
+/// Why a record read back from the history cannot be trusted, or nothing when it
+/// can: tempo, mode and program in range, note numbers 0..127, durations of 0 or more
+/// ticks adding up to at most notation::kMaxScoreTicks, as many durations (and
+/// syllables, when there are any) as notes, sentences 0..3, a tone score 0..1.
+std::optional<std::string> record_fault(const Record& record);
+
+/// The same for what a list shows of an entry (tempo, count of notes, tone score).
+std::optional<std::string> summary_fault(const Summary& summary);
+
 /// Fills the settings' item texts of `record` from the window's lists.
 void fill_items(Record& record);
 
