@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "base/terminal_text.h"
+#include "composer/compose_request.h"
 #include "export/audio_render.h"
 #include "export/lyrics_midi.h"
 #include "export/musicxml.h"
@@ -111,12 +113,23 @@ struct CloseUnlessStdin {
 };
 using InputHandle = std::unique_ptr<std::FILE, CloseUnlessStdin>;
 
-/// Reads all bytes of an open stream; false on a read error (errno tells why).
-bool read_all(std::FILE* in, std::string& out) {
+/// Reads the bytes of an open stream, at most `limit` + 1 of them (so that lyrics over
+/// the limit are told without reading them all); false on a read error (errno tells why).
+bool read_all(std::FILE* in, std::string& out, std::size_t limit) {
     char chunk[65536];
     std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) out.append(chunk, got);
+    while (out.size() <= limit &&
+           (got = std::fread(chunk, 1, std::min(sizeof chunk, limit + 1 - out.size()), in)) > 0) {
+        out.append(chunk, got);
+    }
     return std::ferror(in) == 0;
+}
+
+/// Prints why lyrics of `bytes` bytes are too long; true when they are.
+bool too_long(std::size_t bytes) {
+    const auto refusal = quavella::lyric_size_refusal(bytes);
+    if (refusal) std::cerr << *refusal << "\n";
+    return refusal.has_value();
 }
 
 }  // namespace
@@ -125,6 +138,7 @@ bool read_all(std::FILE* in, std::string& out) {
 /// reason on failure.
 LyricText read_lyrics(const quavella::cli::LyricSource& src) {
     if (src.text) {
+        if (too_long(src.text->size())) return Exit::refused_lyrics;
         // The lyric box's lines as recorded: only "\n" ends a line.
         std::vector<std::string_view> lines;
         const std::string_view all(*src.text);
@@ -152,11 +166,12 @@ LyricText read_lyrics(const quavella::cli::LyricSource& src) {
     const bool from_stdin = src.file == "-";
     const std::string shown = from_stdin ? "standard input" : "'" + terminal_text(src.file) + "'";
     const InputHandle in(from_stdin ? stdin : std::fopen(src.file.c_str(), "rb"));
-    if (in == nullptr || !read_all(in.get(), raw)) {
+    if (in == nullptr || !read_all(in.get(), raw, quavella::kMaxLyricBytes)) {
         const int reason = errno;
         std::cerr << "quavella-cli: cannot read " << shown << ": " << std::strerror(reason) << "\n";
         return Exit::unreadable_input;
     }
+    if (too_long(raw.size())) return Exit::refused_lyrics;
     quavella::GbkConversion text = quavella::lyric_text_from_input(raw, src.encoding);
     if (!text.ok) {
         if (text.bad_offset == std::string_view::npos) {
