@@ -5,21 +5,25 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <span>
 #include <string>
 #include <variant>
 
 #include "cli/args.h"
+#include "composer/compose_request.h"
 #include "composer/message_sink.h"
 #include "lyrics/gbk_text.h"
 #include "notation/score.h"
+#include "tones/tone_grading.h"
 
 namespace quavella::cli {
 
-/// The whole help text, printed by --help and after a usage error.
+/// The whole help text, printed by --help.
 extern const char* const kUsage;
 
-/// Prints "quavella-cli: MESSAGE" and the help on standard error.
+/// Prints one line on standard error: "quavella-cli: MESSAGE; try --help", the
+/// message's control characters shown escaped.
 /// @return the exit status of bad usage
 int usage_error(const std::string& message);
 
@@ -32,6 +36,10 @@ LyricText read_lyrics(const LyricSource& src);
 
 /// Flushes standard output; a failure to write it fails the command.
 Exit flush_output();
+
+/// Where a command's report lines go: standard error when the composition file
+/// itself goes to standard output ("-"), standard output otherwise.
+std::ostream& report_stream(const std::string& out_file);
 
 /// Columns of the terminal standard output goes to; 80 when it is not a terminal,
 /// so piped or redirected output is the same everywhere.
@@ -48,7 +56,10 @@ struct ExportFiles {
     const std::string& musicxml;
     const std::string& lyrics_midi;
     const std::string& audio;
-    bool any() const { return !musicxml.empty() || !lyrics_midi.empty() || !audio.empty(); }
+    const std::string& karaoke;
+    bool any() const {
+        return !musicxml.empty() || !lyrics_midi.empty() || !audio.empty() || !karaoke.empty();
+    }
 };
 
 /// Writes the exports asked for, all from the same score. Every one is tried; a
@@ -58,6 +69,30 @@ struct ExportFiles {
 /// @return true when every export was written
 bool write_exports(const ExportFiles& files, const std::optional<notation::Score>& score,
                    std::string& written);
+
+/// Writes `bytes` as the file `path`, or to standard output when `path` is "-";
+/// names the real reason of a failure on standard error.
+/// @return true when the whole file was written
+bool write_bytes(const std::string& path, std::string_view bytes);
+
+/// A tone grading as a JSON object: percent, agreeing, graded and every graded
+/// pair (first and second note, counted from 1, interval, grade).
+std::string grading_json(const ToneGrading& grading);
+
+/// Records a composition in the history as the window does (compose --record).
+/// @param outcome its settings and melody (a shaped melody's own notes and durations)
+/// @param edits a shaped melody's edit list; empty as composed
+/// @return the entry's number, or nothing when it could not be recorded (told on standard error)
+std::optional<std::int64_t> record_composition(const ComposeSettings& settings,
+                                               const std::string& text,
+                                               const Generators::State& state,
+                                               const ComposeOutcome& outcome,
+                                               const std::string& midi, const std::string& edits);
+
+/// compose with edits, a tone repair or best of N by sentence: the melody is
+/// composed, shaped, then written with its exports.
+/// @param text the lyrics, GBK, already checked
+int compose_shaped(const ComposeSettings& settings, const std::string& text);
 
 /// The commands, each run on the arguments after its name.
 int cmd_analyze(std::span<const std::string> args);

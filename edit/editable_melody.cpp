@@ -47,8 +47,8 @@ std::string note_name(int note) { return "note " + std::to_string(note + 1); }
 }  // namespace
 
 bool SentenceGrade::better_than(const SentenceGrade& other) const {
-    if (agreeing != other.agreeing) return agreeing > other.agreeing;
     if (contrary != other.contrary) return contrary < other.contrary;
+    if (agreeing != other.agreeing) return agreeing > other.agreeing;
     return good > other.good;
 }
 

@@ -61,7 +61,7 @@ struct SentenceGrade {
     int good = 0;      ///< pairs good
     int contrary = 0;  ///< pairs contrary
     int graded = 0;    ///< pairs graded
-    /// More pairs good or fair; then fewer contrary; then more good.
+    /// Fewer pairs contrary (倒字 first); then more good or fair; then more good.
     bool better_than(const SentenceGrade& other) const;
 };
 

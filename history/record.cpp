@@ -7,6 +7,7 @@
 
 #include "composer/compose_request.h"
 #include "composer/style_tables.h"
+#include "tones/tone_grading.h"
 
 namespace quavella::history {
 
@@ -99,6 +100,10 @@ std::optional<std::string> record_fault(const Record& record) {
                    std::to_string(sentence) + ", outside 0..3";
         }
     }
+    if (record.edits.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                       "0123456789+-:,") != std::string::npos) {
+        return std::string("the edit list holds characters outside letters, digits and +-:,");
+    }
     return tone_score_fault(record.tone_score);
 }
 
@@ -113,6 +118,30 @@ void fill_items(Record& record) {
     record.speed_item = item_at(speed_items(), record.speed_pos);
     record.mode_item = item_at(mode_items(), record.mode_pos);
     record.timbre_item = item_at(timbre_items(), record.timbre_pos);
+}
+
+Record composed_record(std::string lyrics, std::string gbk_text, int speed_pos, int mode_pos,
+                       int timbre_pos, const Generators::State& state,
+                       const ComposeOutcome& outcome, std::string midi, std::int64_t time_ms) {
+    Record record;
+    record.time_ms = time_ms;
+    record.lyrics = std::move(lyrics);
+    record.speed_pos = speed_pos;
+    record.mode_pos = mode_pos;
+    record.timbre_pos = timbre_pos;
+    fill_items(record);
+    record.tempo = outcome.tempo;
+    record.mode = outcome.mode;
+    record.program = outcome.program;
+    record.state = state;
+    record.notes = outcome.nt_seq;
+    record.ticks = outcome.tm_seq;
+    record.syllables = notation::melody_from(gbk_text, outcome).lyrics;
+    record.midi = std::move(midi);
+    const ToneGrading tones = grade_melody(gbk_text, outcome.nt_seq);
+    if (tones.graded() > 0) record.tone_score = tones.score();
+    record.gbk_text = std::move(gbk_text);
+    return record;
 }
 
 notation::Melody melody_of(const Record& record) {
@@ -170,7 +199,11 @@ std::string reproduce_command(const Record& record, const std::string& out) {
     std::string command = "quavella-cli compose --state " + state_text(record.state) + " --speed " +
                           std::to_string(record.speed_pos) + " --mode " +
                           std::to_string(record.mode_pos) + " --timbre " +
-                          std::to_string(record.timbre_pos) + " -o " + literal_file_name(out);
+                          std::to_string(record.timbre_pos);
+    // The edit list holds only letters, digits and "+-:," (a row holding more is not
+    // trusted): every shell takes it as it is.
+    if (!record.edits.empty()) command += " --edits " + record.edits;
+    command += " -o " + literal_file_name(out);
     const std::string hex = lyrics_hex(record.lyrics);
     if (hex.empty()) command += " --lyrics-hex=";
     for (std::size_t at = 0; at < hex.size(); at += kHexPerArgument) {

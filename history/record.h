@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "composer/compose_request.h"
 #include "composer/draws.h"
 #include "notation/score.h"
 
@@ -34,6 +35,12 @@ struct Record {
     std::vector<notation::Lyric> syllables;  ///< one per note; empty when not known
     std::string midi;                        ///< the composition file's bytes
     std::optional<double> tone_score;        ///< how well the melody follows the tones
+    /// How the melody was shaped from the composition of `state` (the edit list of
+    /// `quavella-cli compose --edits`); empty for a melody as composed.
+    std::string edits;
+    /// The entry of the composition it was shaped from; none when it is a composition,
+    /// or its origin was not recorded.
+    std::optional<std::int64_t> origin;
 };
 
 /// A recorded composition with its number in the history.
@@ -56,6 +63,8 @@ struct Summary {
     int tempo = 0;
     int note_count = 0;
     std::optional<double> tone_score;
+    bool edited = false;                 ///< shaped from a composition by edits
+    std::optional<std::int64_t> origin;  ///< the entry it was shaped from
 };
 
 /// Tempo bounds of a recorded composition: 4 bpm is the slowest a MIDI file's
@@ -66,7 +75,8 @@ inline constexpr int kMaxTempo = 1000;
 /// Why a record read back from the history cannot be trusted, or nothing when it
 /// can: tempo, mode and program in range, note numbers 0..127, durations of 0 or more
 /// ticks adding up to at most notation::kMaxScoreTicks, as many durations (and
-/// syllables, when there are any) as notes, sentences 0..3, a tone score 0..1.
+/// syllables, when there are any) as notes, sentences 0..3, a tone score 0..1, an edit
+/// list of letters, digits and "+-:," only.
 std::optional<std::string> record_fault(const Record& record);
 
 /// The same for what a list shows of an entry (tempo, count of notes, tone score).
@@ -74,6 +84,17 @@ std::optional<std::string> summary_fault(const Summary& summary);
 
 /// Fills the settings' item texts of `record` from the window's lists.
 void fill_items(Record& record);
+
+/// The record of a composition, filled as the window fills it: the settings'
+/// positions and items, the generators' state before it, the melody with its
+/// syllables, the file's bytes and, when a pair is graded, the tone score.
+/// @param lyrics the lyric lines, UTF-8, joined by "\n"
+/// @param gbk_text the joined GBK text that was composed
+/// @param midi the composition file's bytes
+/// @param time_ms when it was composed, milliseconds since 1970-01-01 UTC
+Record composed_record(std::string lyrics, std::string gbk_text, int speed_pos, int mode_pos,
+                       int timbre_pos, const Generators::State& state,
+                       const ComposeOutcome& outcome, std::string midi, std::int64_t time_ms);
 
 /// The melody of a record, for the score and the exports. A record without
 /// syllables gets them from its GBK text.
@@ -92,9 +113,9 @@ std::string lyrics_hex(std::string_view lyrics);
 std::optional<std::string> parse_lyrics_hex(std::string_view hex);
 
 /// A command line that makes the same composition file again with quavella-cli: the
-/// state, the settings and the lyrics as hex. It holds only letters, digits, spaces
-/// and "-:._/", which every common shell (sh, bash, zsh, fish) and every terminal take
-/// literally, whatever the lyrics hold; long lyrics take several --lyrics-hex options.
+/// state, the settings, the edits of a shaped melody and the lyrics as hex. It holds only letters,
+/// digits, spaces and "-:._/", which every common shell (sh, bash, zsh, fish) and every terminal
+/// take literally, whatever the lyrics hold; long lyrics take several --lyrics-hex options.
 /// @param out the file name it writes; a character outside that set becomes "_"
 std::string reproduce_command(const Record& record, const std::string& out = "song.mid");
 

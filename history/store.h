@@ -43,7 +43,7 @@ std::optional<std::filesystem::path> default_path(
 class Store {
 public:
     /// The schema version this program writes.
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
     /// Characters of the lyrics a Summary carries.
     static constexpr int kLyricsStartChars = 40;
 

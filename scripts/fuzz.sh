@@ -15,7 +15,7 @@ build=build-fuzz
 
 # Targets and their smoke runs: each takes well under 20 s on one core.
 declare -A smoke_runs=([lyrics]=60000 [compose]=4000 [midi_writer]=20000 [musicxml]=4000 [history]=600
-  [tones]=8000 [cli_args]=20000 [user_dirs]=20000 [smf_check]=20000 [score]=2000)
+  [tones]=8000 [edits]=3000 [cli_args]=20000 [user_dirs]=20000 [smf_check]=20000 [score]=2000)
 # Large inputs, up to a megabyte, where size could matter: runs of each, from a seed of
 # this size (compose's is the longest lyric the program composes, after the request's
 # 11 bytes of settings and seed).
