@@ -19,11 +19,13 @@
 #include <vector>
 
 #include "composer/draws.h"
-#include "composer/song.h"
 #include "edit/edits.h"
 #include "lyrics/gbk_text.h"
 
 namespace quavella::cli {
+
+/// Where compose writes the composition file when -o names none.
+inline constexpr const char* kDefaultOutFile = "temp.mid";
 
 /// What the exit status tells the caller. Several meanings share a number: 1 is
 /// "the request was understood but not done", 2 "the request was not understood".
@@ -128,7 +130,7 @@ struct ComposeSettings {
     int timbre = 0;
     std::optional<std::uint64_t> seed;       ///< nothing: seeded from the clock (or the state)
     std::optional<Generators::State> state;  ///< both generators' state to start from
-    std::string out_file = kWorkingFile;
+    std::string out_file = kDefaultOutFile;
     bool score = false;             ///< also print the melody in numbered notation
     std::string musicxml_file;      ///< the score as MusicXML; empty: not written
     std::string lyrics_midi_file;   ///< the melody as MIDI with lyric events; empty: not written

@@ -17,6 +17,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/file_write.h"
 #include "base/terminal_text.h"
 #include "cli/json_out.h"
 #include "composer/compose_request.h"
@@ -141,20 +142,10 @@ bool write_bytes(const std::string& path, std::string_view bytes) {
         }
         return true;
     }
-    // stdio, whose calls set errno, so the message gives the real reason.
-    int reason = 0;
-    errno = 0;
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    if (out == nullptr) {
-        reason = errno;
-    } else {
-        if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) reason = errno;
-        errno = 0;
-        if (std::fclose(out) != 0 && reason == 0) reason = errno;
-    }
-    if (out == nullptr || reason != 0) {
+    // All or nothing: an existing file is replaced only by the whole new one.
+    if (const std::error_code failed = write_file_atomically(path, bytes, true)) {
         std::cerr << "quavella-cli: cannot write '" << terminal_text(path)
-                  << "': " << (reason != 0 ? std::strerror(reason) : "unknown reason") << "\n";
+                  << "': " << failed.message() << "\n";
         return false;
     }
     return true;

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -15,23 +16,22 @@
 #include "cli/json_out.h"
 #include "composer/compose_request.h"
 #include "composer/draws.h"
-#include "composer/song.h"
+#include "composition/best_of.h"
+#include "composition/composition.h"
 #include "history/record.h"
 #include "history/store.h"
 #include "lyrics/gbk_text.h"
-#include "lyrics/syllables.h"
 #include "notation/score.h"
-#include "tones/best_of.h"
 #include "tones/tone_grading.h"
 #include "tones/tone_report.h"
 
 namespace quavella::cli {
 
-std::optional<std::int64_t> record_composition(const ComposeSettings& settings,
-                                               const std::string& text,
-                                               const Generators::State& state,
-                                               const ComposeOutcome& outcome,
-                                               const std::string& midi, const std::string& edits) {
+namespace {
+
+/// Records `record` in the history as the window does; its time is now.
+/// @return the entry's number, or nothing when it could not be recorded (told on standard error)
+std::optional<std::int64_t> record_in_history(history::Record record) {
     const auto path =
         history::default_path([](const char* name) -> const char* { return std::getenv(name); });
     if (!path) {
@@ -39,13 +39,9 @@ std::optional<std::int64_t> record_composition(const ComposeSettings& settings,
                      "nor HOME is set\n";
         return std::nullopt;
     }
-    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+    record.time_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                          std::chrono::system_clock::now().time_since_epoch())
                          .count();
-    history::Record record =
-        history::composed_record(gbk_to_utf8(text), text, settings.speed, settings.mode,
-                                 settings.timbre, state, outcome, midi, now);
-    record.edits = edits;
     history::Store store(*path);
     std::int64_t id = 0;
     const history::Status st = store.record(record, id);
@@ -56,6 +52,20 @@ std::optional<std::int64_t> record_composition(const ComposeSettings& settings,
         return std::nullopt;
     }
     return id;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> record_composition(const ComposeSettings& settings,
+                                               const std::string& text,
+                                               const Generators::State& state,
+                                               const ComposeOutcome& outcome,
+                                               const std::string& midi, const std::string& edits) {
+    history::Record record =
+        history::composed_record(gbk_to_utf8(text), text, settings.speed, settings.mode,
+                                 settings.timbre, state, outcome, midi, 0);
+    record.edits = edits;
+    return record_in_history(std::move(record));
 }
 
 /// compose: composes a melody from the lyrics and writes it as a MIDI file.
@@ -83,70 +93,57 @@ int cmd_compose(std::span<const std::string> args) {
     if (settings.state) draws.restore(*settings.state);
     const Generators::State start = draws.state();
     StderrMessages messages;
-    std::optional<ToneCheck> check;
-    if (settings.tones || settings.best_of > 1) check.emplace(syllable_texts(text));
+    auto source = std::make_shared<CompositionSource>();
+    source->lines = {gbk_to_utf8(text)};
+    source->gbk_text = text;
+    source->speed_pos = settings.speed;
+    source->mode_pos = settings.mode;
+    source->timbre_pos = settings.timbre;
 
-    // A file is written as it is composed; standard output gets the chosen melody's bytes.
-    const std::string file_target = settings.to_stdout() ? std::string() : settings.out_file;
-    ComposeOutcome outcome;
+    // One composition, or the best of N: either way one value with its file's bytes,
+    // written to the file or to standard output.
+    CompositionPtr composition;
     std::optional<BestOf> best;
+    std::string error;
     if (settings.best_of > 1) {
-        best = compose_best_of(text, *check, settings.best_of, settings.speed, settings.mode,
-                               settings.timbre, draws, messages, file_target);
-        outcome = best->candidates[best->best].outcome;
-    } else if (settings.to_stdout()) {
-        outcome =
-            compose_melody(text, settings.speed, settings.mode, settings.timbre, draws, messages);
+        best = compose_best_of(source, settings.best_of, draws, messages);
+        composition = best->best;
+        error = best->error;
     } else {
-        outcome = compose_lyrics(text, settings.speed, settings.mode, settings.timbre, draws,
-                                 messages, settings.out_file);
+        Composed made = compose(source, draws, messages);
+        composition = std::move(made.composition);
+        error = std::move(made.error);
     }
-    if (!outcome.midi_error.empty()) {
+    if (!error.empty()) {
         std::cerr << "quavella-cli: cannot write '" << terminal_text(settings.out_file)
-                  << "': " << terminal_text(outcome.midi_error) << "\n";
+                  << "': " << terminal_text(error) << "\n";
         return status(Exit::output_not_written);
     }
-    std::optional<CompositionFile> bytes;
-    if (settings.to_stdout() || settings.record) {
-        bytes = composition_file(outcome.tempo, outcome.program, outcome.nt_seq, outcome.tm_seq);
-        if (!bytes->error.empty()) {
-            std::cerr << "quavella-cli: cannot write '" << terminal_text(settings.out_file)
-                      << "': " << terminal_text(bytes->error) << "\n";
-            return status(Exit::output_not_written);
-        }
-        if (settings.to_stdout() && !write_bytes("-", bytes->bytes)) {
-            return status(Exit::output_not_written);
-        }
+    if (!write_bytes(settings.to_stdout() ? "-" : settings.out_file, composition->midi)) {
+        return status(Exit::output_not_written);
     }
+    const notation::Melody& melody = composition->melody;
 
     const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file,
                             settings.karaoke_file};
     std::optional<notation::Score> score;
     if (files.any() || settings.score) {
-        score = notation::build_score(notation::melody_from(text, outcome));
+        score = notation::build_score(melody);
     }
     std::string written;
     const bool exported = write_exports(files, score, written);
     if (!exported) return status(Exit::output_not_written);
 
     // The state that makes this file again: the chosen candidate's for best of N.
-    const Generators::State made_from = best ? best->candidates[best->best].state : start;
+    const Generators::State made_from = composition->state;
     std::optional<std::int64_t> recorded;
     if (settings.record) {
-        recorded = record_composition(settings, text, made_from, outcome, bytes->bytes, {});
+        recorded = record_in_history(history::record_of(*composition, 0));
         if (!recorded) return status(Exit::history_failed);
     }
 
     std::ostream& out = report_stream(settings.out_file);
-    const ToneGrading* grading = nullptr;
-    std::optional<ToneGrading> own_grading;
-    if (settings.tones) {
-        if (best) {
-            grading = &best->candidates[best->best].grading;
-        } else {
-            grading = &own_grading.emplace(check->grade(outcome.nt_seq));
-        }
-    }
+    const ToneGrading* grading = settings.tones ? &composition->tones : nullptr;
     if (settings.json) {
         JsonObject json;
         if (settings.state) {
@@ -159,10 +156,10 @@ int cmd_compose(std::span<const std::string> args) {
             .number("speed_pos", settings.speed)
             .number("mode_pos", settings.mode)
             .number("timbre_pos", settings.timbre)
-            .number("tempo", outcome.tempo)
-            .number("mode", outcome.mode)
-            .number("program", outcome.program)
-            .number("notes", outcome.notes)
+            .number("tempo", melody.tempo)
+            .number("mode", melody.mode)
+            .number("program", melody.program)
+            .number("notes", static_cast<std::int64_t>(melody.notes.size()))
             .text("file", settings.out_file)
             .raw("exports", JsonObject()
                                 .text_or_null("musicxml", settings.musicxml_file)
@@ -170,24 +167,23 @@ int cmd_compose(std::span<const std::string> args) {
                                 .text_or_null("karaoke", settings.karaoke_file)
                                 .text_or_null("audio", settings.audio_file)
                                 .str())
-            .raw("keys", json_numbers(outcome.nt_seq))
-            .raw("ticks", json_numbers(outcome.tm_seq));
+            .raw("keys", json_numbers(melody.notes))
+            .raw("ticks", json_numbers(melody.ticks));
         std::vector<std::string> syllables;
-        for (const notation::Lyric& l : notation::melody_from(text, outcome).lyrics)
-            syllables.push_back(json_string(l.text));
+        for (const notation::Lyric& l : melody.lyrics) syllables.push_back(json_string(l.text));
         json.raw("syllables", json_array(syllables));
         if (best) {
             std::vector<std::string> candidates;
-            for (const BestOfCandidate& c : best->candidates) {
+            for (const CandidateGrade& c : best->candidates) {
                 candidates.push_back(JsonObject()
                                          .text("state", history::state_text(c.state))
-                                         .number("percent", c.grading.percent())
-                                         .number("agreeing", c.grading.agreeing())
-                                         .number("graded", c.grading.graded())
+                                         .number("percent", c.percent)
+                                         .number("agreeing", c.agreeing)
+                                         .number("graded", c.graded)
                                          .str());
             }
             json.raw("candidates", json_array(candidates))
-                .number("chosen", static_cast<std::int64_t>(best->best) + 1);
+                .number("chosen", static_cast<std::int64_t>(best->best_index) + 1);
         }
         if (grading) json.raw("tones", grading_json(*grading));
         if (recorded) json.number("history_id", *recorded);
@@ -197,10 +193,10 @@ int cmd_compose(std::span<const std::string> args) {
 
     if (best) {
         for (std::size_t k = 0; k < best->candidates.size(); ++k) {
-            const BestOfCandidate& candidate = best->candidates[k];
+            const CandidateGrade& candidate = best->candidates[k];
             out << "candidate=" << k + 1 << " state=" << history::state_text(candidate.state)
-                << " tones=" << candidate.grading.percent() << "% (" << candidate.grading.agreeing()
-                << " of " << candidate.grading.graded() << ")\n";
+                << " tones=" << candidate.percent << "% (" << candidate.agreeing << " of "
+                << candidate.graded << ")\n";
         }
     }
     if (settings.state) {
@@ -208,17 +204,17 @@ int cmd_compose(std::span<const std::string> args) {
     } else {
         out << "seed=" << seed;
     }
-    out << " notes=" << outcome.notes << " tempo=" << outcome.tempo << " mode=" << outcome.mode
-        << " program=" << outcome.program << " file=" << terminal_text(settings.out_file + written);
+    out << " notes=" << melody.notes.size() << " tempo=" << melody.tempo << " mode=" << melody.mode
+        << " program=" << melody.program << " file=" << terminal_text(settings.out_file + written);
     if (best) {
-        const BestOfCandidate& chosen = best->candidates[best->best];
-        out << " candidate=" << best->best + 1 << " state=" << history::state_text(chosen.state)
-            << " tones=" << chosen.grading.percent() << "%";
+        out << " candidate=" << best->best_index + 1
+            << " state=" << history::state_text(composition->state)
+            << " tones=" << composition->tones.percent() << "%";
     }
     if (recorded) out << " history=" << *recorded;
     out << "\n";
     if (settings.score) out << terminal_text(notation::score_text(*score, terminal_width()), true);
-    if (grading) out << terminal_text(grading_lines(*check, *grading), true);
+    if (grading) out << terminal_text(grading_lines(lyric_tone_check(text), *grading), true);
     return status(flush_output());
 }
 

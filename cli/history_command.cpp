@@ -1,11 +1,9 @@
 // quavella-cli history: the recorded compositions, listed, shown and exported.
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <optional>
 #include <span>

@@ -19,10 +19,6 @@
 
 namespace quavella {
 
-/// The working file a composition is written to when no other is named, in the
-/// current directory: the window composes into it, the command line by default.
-inline constexpr const char* kWorkingFile = "temp.mid";
-
 /// A growable sequence of notes, durations or layout entries.
 using Sequence = std::vector<std::int32_t>;
 
@@ -65,7 +61,7 @@ public:
 
     /// Composes a melody from the layout and writes it to `midi_file`.
     /// @param a layout with exactly four STC_END values, the last entry being one.
-    void compose(PhraseLayout a, const std::string& midi_file = kWorkingFile);
+    void compose(PhraseLayout a, const std::string& midi_file);
 
     /// Composes the melody exactly as compose() does, with the same draws, but
     /// writes no file. Used to grade candidates before one is written.

@@ -5,36 +5,19 @@
 
 #include "base/qassert.h"
 #include "composer/song.h"
+#include "midi/kept_error_write.h"
 #include "midi/memory_file.h"
-#include "midi/midiio.h"
 
 namespace quavella {
 
 namespace {
-
-// A writer that keeps the first error it reports instead of printing it.
-class CompositionWrite final : public MidiWrite {
-public:
-    CompositionWrite(const std::string& filename, std::string& error_text)
-        : MidiWrite(filename.c_str()), error_text_(error_text) {}
-    CompositionWrite(std::FILE* stream, std::string& error_text)
-        : MidiWrite(stream, "memory"), error_text_(error_text) {}
-    ~CompositionWrite() override { close(); }
-
-    void error(const char* message) override {
-        if (error_text_.empty()) error_text_ = message;
-    }
-
-private:
-    std::string& error_text_;
-};
 
 constexpr int melody_channel = 1;
 constexpr std::uint8_t velocity = 95;
 
 // The file's layout: a key signature, the tempo and the program in the first
 // track, then each note of the second starting when the previous one ends.
-void write_composition(CompositionWrite& out, int tempo_bpm, int program, const Sequence& notes,
+void write_composition(KeptErrorWrite& out, int tempo_bpm, int program, const Sequence& notes,
                        const Sequence& ticks) {
     out.header(1, 1, kCompositionTicksPerBeat);
     out.starttrack();
@@ -64,7 +47,7 @@ CompositionFile composition_file(int tempo_bpm, int program, const Sequence& not
     CompositionFile file;
     MemoryFile memory;
     {
-        CompositionWrite out(memory.release_stream(), file.error);
+        KeptErrorWrite out(memory.release_stream(), "memory", file.error);
         write_composition(out, tempo_bpm, program, notes, ticks);
     }
     if (file.error.empty()) file.bytes = memory.bytes();
@@ -77,7 +60,7 @@ void Song::write_midi(const std::string& midi_file) {
     // The failure report quotes the expression exactly as written.
     QV_ASSERT_TEXT("song", nt_seq_now.size() == tm_seq_now.size(),
                    "nt_seq_now.size()== tm_seq_now.size()");
-    CompositionWrite out(midi_file, midi_error_);
+    KeptErrorWrite out(midi_file, midi_error_);
     write_composition(out, tempo_bpm, program, nt_seq_now, tm_seq_now);
 }
 

@@ -3,11 +3,8 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
-#include <string>
-#include <string_view>
 
-#include "midi/midiio.h"
+#include "midi/kept_error_write.h"
 
 namespace quavella::exports {
 
@@ -19,25 +16,7 @@ inline constexpr int kMetaLyric = 0x05;
 inline constexpr int kMelodyChannel = 1;
 inline constexpr std::uint8_t kMelodyVelocity = 95;
 
-/// A MidiWrite over an open stream that adds text meta events.
-class TextMidiWrite final : public MidiWrite {
-public:
-    /// Takes ownership of `file`; `error_text` gets the first error reported.
-    TextMidiWrite(std::FILE* file, const std::string& name, std::string& error_text)
-        : MidiWrite(file, name.c_str()), error_text_(error_text) {}
-    ~TextMidiWrite() override { close(); }
-
-    void error(const char* message) override {
-        if (error_text_.empty()) error_text_ = message;
-    }
-
-    /// Writes a text-type meta event (FF type len text).
-    void text(int type, std::string_view bytes) {
-        putmeta(type, static_cast<std::uint32_t>(bytes.size()), bytes.data());
-    }
-
-private:
-    std::string& error_text_;
-};
+/// The core's writer that keeps its first error and adds text meta events.
+using TextMidiWrite = KeptErrorWrite;
 
 }  // namespace quavella::exports

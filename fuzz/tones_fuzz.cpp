@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -18,11 +19,11 @@
 #include "composer/compose_request.h"
 #include "composer/draws.h"
 #include "composer/message_sink.h"
+#include "composition/best_of.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_input.h"
 #include "lyrics/gbk_text.h"
 #include "lyrics/syllables.h"
-#include "tones/best_of.h"
 #include "tones/tone_changes.h"
 #include "tones/tone_grading.h"
 #include "tones/tone_table.h"
@@ -36,20 +37,15 @@ public:
     void show(const std::string&) override {}
 };
 
-/// The composition files of best-of and of the single request it is compared
-/// with: memory-backed where the system has it, removed when the fuzzer exits.
+/// The composition file of the single request best-of is compared with:
+/// memory-backed where the system has it, removed when the fuzzer exits.
 struct ScratchFiles {
     ScratchFiles() {
         const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        const std::string stem = dir + "/quavella-fuzz-tones-" + std::to_string(getpid());
-        best = stem + "-best.mid";
-        single = stem + "-single.mid";
+        single = dir + "/quavella-fuzz-tones-" + std::to_string(getpid()) + "-single.mid";
     }
-    ~ScratchFiles() {
-        std::remove(best.c_str());
-        std::remove(single.c_str());
-    }
-    std::string best, single;
+    ~ScratchFiles() { std::remove(single.c_str()); }
+    std::string single;
 };
 
 const ScratchFiles& scratch() {
@@ -186,26 +182,41 @@ void check_best_of(std::string_view gbk, const ToneCheck& check, int count, std:
     NullSink sink;
     Generators gens(seed);
     const Generators::State start = gens.state();
+    auto source = std::make_shared<CompositionSource>();
+    source->gbk_text = gbk;
+    source->speed_pos = speed;
+    source->mode_pos = mode;
+    source->timbre_pos = timbre;
+    std::vector<CompositionPtr> told;
     const BestOf best =
-        compose_best_of(gbk, check, count, speed, mode, timbre, gens, sink, scratch().best);
-    FUZZ_CHECK(best.midi_error.empty(), "%s", best.midi_error.c_str());
-    FUZZ_CHECK(best.candidates.size() == static_cast<std::size_t>(count), "%zu candidates of %d",
-               best.candidates.size(), count);
+        compose_best_of(source, count, gens, sink,
+                        [&](std::size_t, const CompositionPtr& c) { told.push_back(c); });
+    FUZZ_CHECK(best.error.empty(), "%s", best.error.c_str());
+    FUZZ_CHECK(best.candidates.size() == static_cast<std::size_t>(count) &&
+                   told.size() == best.candidates.size(),
+               "%zu candidates, %zu told of %d", best.candidates.size(), told.size(), count);
 
     // The same compositions one by one from the same start, graded directly.
     Generators again(seed);
     FUZZ_CHECK(again.state() == start, "seeding twice");
     std::vector<ToneGrading> gradings;
     for (int i = 0; i < count; ++i) {
-        const BestOfCandidate& c = best.candidates[static_cast<std::size_t>(i)];
-        FUZZ_CHECK(c.state == again.state(), "candidate %d starts from another state", i);
+        const Composition& c = *told[static_cast<std::size_t>(i)];
+        const CandidateGrade& grade = best.candidates[static_cast<std::size_t>(i)];
+        FUZZ_CHECK(c.state == again.state() && grade.state == c.state,
+                   "candidate %d starts from another state", i);
         const ComposeOutcome out = compose_melody(gbk, speed, mode, timbre, again, sink);
-        FUZZ_CHECK(out.nt_seq == c.outcome.nt_seq && out.tm_seq == c.outcome.tm_seq,
-                   "candidate %d is another melody", i);
         const std::vector<std::int32_t> notes(out.nt_seq.begin(), out.nt_seq.end());
+        FUZZ_CHECK(
+            notes == c.melody.notes &&
+                std::vector<std::int32_t>(out.tm_seq.begin(), out.tm_seq.end()) == c.melody.ticks,
+            "candidate %d is another melody", i);
         gradings.push_back(check.grade(notes));
-        check_grading(check, c.grading, notes);
-        FUZZ_CHECK(c.grading.counts == gradings.back().counts, "candidate %d graded otherwise", i);
+        check_grading(check, c.tones, notes);
+        FUZZ_CHECK(c.tones.counts == gradings.back().counts &&
+                       grade.agreeing == gradings.back().agreeing() &&
+                       grade.graded == gradings.back().graded(),
+                   "candidate %d graded otherwise", i);
     }
     // The kept one: the first that no other candidate scores above.
     std::size_t winner = 0;
@@ -213,19 +224,19 @@ void check_best_of(std::string_view gbk, const ToneCheck& check, int count, std:
                        [&](const ToneGrading& g) { return higher(g, gradings[winner]); })) {
         ++winner;
     }
-    FUZZ_CHECK(best.best == winner, "best-of kept candidate %zu, the first highest is %zu",
-               best.best, winner);
+    FUZZ_CHECK(best.best_index == winner && best.best == told[winner],
+               "best-of kept candidate %zu, the first highest is %zu", best.best_index, winner);
     FUZZ_CHECK(gens.state() == again.state(),
                "best-of leaves the generators elsewhere than %d requests would", count);
 
-    // The file is the one a single request from the winner's state writes.
+    // Its bytes are the file a single request from the winner's state writes.
     Generators single(seed);
     single.restore(best.candidates[winner].state);
     const ComposeOutcome written =
         compose_lyrics(gbk, speed, mode, timbre, single, sink, scratch().single);
     FUZZ_CHECK(written.midi_error.empty(), "%s", written.midi_error.c_str());
-    FUZZ_CHECK(read_all(scratch().best) == read_all(scratch().single),
-               "best-of wrote another file than a single request");
+    FUZZ_CHECK(best.best->midi == read_all(scratch().single),
+               "best-of made other bytes than the file of a single request");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "composer/compose_request.h"
 #include "composer/style_tables.h"
+#include "lyrics/syllables.h"
 #include "tones/tone_grading.h"
 
 namespace quavella::history {
@@ -114,6 +115,60 @@ std::optional<std::string> summary_fault(const Summary& summary) {
     return tone_score_fault(summary.tone_score);
 }
 
+Record record_of(const Composition& composition, std::int64_t time_ms) {
+    const CompositionSource& source = *composition.source;
+    Record record;
+    record.time_ms = time_ms;
+    for (std::size_t k = 0; k < source.lines.size(); ++k) {
+        if (k > 0) record.lyrics += '\n';
+        record.lyrics += source.lines[k];
+    }
+    record.gbk_text = source.gbk_text;
+    record.speed_pos = source.speed_pos;
+    record.mode_pos = source.mode_pos;
+    record.timbre_pos = source.timbre_pos;
+    fill_items(record);
+    const notation::Melody& melody = composition.melody;
+    record.tempo = melody.tempo;
+    record.mode = melody.mode;
+    record.program = melody.program;
+    record.state = composition.state;
+    record.notes = melody.notes;
+    record.ticks = melody.ticks;
+    record.syllables = melody.lyrics;
+    record.midi = composition.midi;
+    if (composition.tones.graded() > 0) record.tone_score = composition.tones.score();
+    record.edits = composition.edits;
+    return record;
+}
+
+CompositionPtr composition_of(const Record& record) {
+    auto source = std::make_shared<CompositionSource>();
+    // The lines were joined by line feeds, which a typed line never holds.
+    for (std::size_t start = 0;;) {
+        const std::size_t end = record.lyrics.find('\n', start);
+        source->lines.push_back(record.lyrics.substr(
+            start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    source->gbk_text = record.gbk_text;
+    source->speed_pos = record.speed_pos;
+    source->mode_pos = record.mode_pos;
+    source->timbre_pos = record.timbre_pos;
+    auto made = std::make_shared<Composition>();
+    made->state = record.state;
+    made->melody = melody_of(record);
+    made->midi = record.midi;
+    made->edits = record.edits;
+    const ToneCheck check = lyric_tone_check(record.gbk_text);
+    if (check.syllables().size() == made->melody.notes.size()) {
+        made->tones = check.grade(made->melody.notes);
+    }
+    made->source = std::move(source);
+    return made;
+}
+
 void fill_items(Record& record) {
     record.speed_item = item_at(speed_items(), record.speed_pos);
     record.mode_item = item_at(mode_items(), record.mode_pos);
@@ -145,22 +200,16 @@ Record composed_record(std::string lyrics, std::string gbk_text, int speed_pos, 
 }
 
 notation::Melody melody_of(const Record& record) {
-    if (record.syllables.empty() && !record.gbk_text.empty()) {
-        // Recorded without its syllables: they follow from the lyrics that were composed.
-        ComposeOutcome outcome{};
-        outcome.tempo = record.tempo;
-        outcome.mode = record.mode;
-        outcome.program = record.program;
-        outcome.notes = static_cast<int>(record.notes.size());
-        outcome.nt_seq.assign(record.notes.begin(), record.notes.end());
-        outcome.tm_seq.assign(record.ticks.begin(), record.ticks.end());
-        return notation::melody_from(record.gbk_text, outcome);
-    }
     notation::Melody melody;
     melody.notes = record.notes;
     melody.ticks = record.ticks;
-    melody.lyrics = record.syllables;
-    melody.lyrics.resize(record.notes.size());
+    if (record.syllables.empty() && !record.gbk_text.empty()) {
+        // Recorded without its syllables: they follow from the lyrics that were composed.
+        melody.lyrics = notation::lyrics_of(syllable_texts(record.gbk_text), record.notes.size());
+    } else {
+        melody.lyrics = record.syllables;
+        melody.lyrics.resize(record.notes.size());
+    }
     melody.tempo = record.tempo;
     melody.mode = record.mode;
     melody.program = record.program;

@@ -1,6 +1,6 @@
 // One composition as the history keeps it, and the short form a list shows.
-// Filled by the window when a composition is complete; read back by the score
-// window and the command line.
+// Made from a Composition when the window composes; turned back into one by the
+// score window and the command line.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,7 @@
 
 #include "composer/compose_request.h"
 #include "composer/draws.h"
+#include "composition/composition.h"
 #include "notation/score.h"
 
 namespace quavella::history {
@@ -85,6 +86,10 @@ std::optional<std::string> summary_fault(const Summary& summary);
 /// Fills the settings' item texts of `record` from the window's lists.
 void fill_items(Record& record);
 
+/// The melody of a record, for the score and the exports. A record without
+/// syllables gets them from its GBK text.
+notation::Melody melody_of(const Record& record);
+
 /// The record of a composition, filled as the window fills it: the settings'
 /// positions and items, the generators' state before it, the melody with its
 /// syllables, the file's bytes and, when a pair is graded, the tone score.
@@ -96,9 +101,13 @@ Record composed_record(std::string lyrics, std::string gbk_text, int speed_pos, 
                        int timbre_pos, const Generators::State& state,
                        const ComposeOutcome& outcome, std::string midi, std::int64_t time_ms);
 
-/// The melody of a record, for the score and the exports. A record without
-/// syllables gets them from its GBK text.
-notation::Melody melody_of(const Record& record);
+/// The history's record of a composition.
+/// @param time_ms when it was composed, milliseconds since 1970-01-01 UTC
+Record record_of(const Composition& composition, std::int64_t time_ms);
+
+/// A recorded composition as a value again, for the score, the exports and the
+/// player: its melody, its file's bytes, its grading made anew from the lyric.
+CompositionPtr composition_of(const Record& record);
 
 // The state's text form ("S:T") lives with the generators.
 using quavella::parse_state;

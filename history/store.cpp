@@ -379,7 +379,14 @@ Status Store::run(Op op) {
 }
 
 Status Store::record(const Record& record, std::int64_t& id) {
-    return run([&] { return do_record(record, id); });
+    std::vector<std::int64_t> ids;
+    const Status st = run([&] { return do_record(std::span<const Record>(&record, 1), ids); });
+    if (st == Status::ok || st == Status::recovered) id = ids.front();
+    return st;
+}
+
+Status Store::record(std::span<const Record> records, std::vector<std::int64_t>& ids) {
+    return run([&] { return do_record(records, ids); });
 }
 
 Status Store::list(std::vector<Summary>& out, int limit, std::int64_t before_id) {
@@ -398,12 +405,29 @@ Status Store::remove(std::int64_t id) {
     return run([&] { return do_remove(id); });
 }
 
-Status Store::do_record(const Record& record, std::int64_t& id) {
+Status Store::do_record(std::span<const Record> records, std::vector<std::int64_t>& ids) {
+    ids.clear();
     const std::string what = "cannot record the composition";
     if (const int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
         rc != SQLITE_OK) {
         return fail_sqlite(what, rc);
     }
+    std::vector<std::int64_t> new_ids;
+    new_ids.reserve(records.size());
+    for (const Record& record : records) {
+        std::int64_t new_id = 0;
+        if (const Status st = insert_one(record, new_id); st != Status::ok) return st;
+        new_ids.push_back(new_id);
+    }
+    if (const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); rc != SQLITE_OK) {
+        return fail_sqlite(what, rc);
+    }
+    ids = std::move(new_ids);
+    return Status::ok;
+}
+
+Status Store::insert_one(const Record& record, std::int64_t& id) {
+    const std::string what = "cannot record the composition";
     {
         Statement insert(db_, R"sql(
 INSERT INTO composition (composed_at, lyrics, speed_pos, mode_pos, timbre_pos, speed_item,
@@ -455,9 +479,6 @@ VALUES (?, ?, ?, ?, ?, ?, ?))sql");
             if (const int rc = insert.step(); rc != SQLITE_DONE) return fail_sqlite(what, rc);
             insert.reset();
         }
-    }
-    if (const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); rc != SQLITE_OK) {
-        return fail_sqlite(what, rc);
     }
     id = new_id;
     return Status::ok;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,9 @@ public:
     /// Records one composition in one transaction.
     /// @param id set to the new entry's number on success
     Status record(const Record& record, std::int64_t& id);
+    /// Records several compositions in one transaction: all of them or none.
+    /// @param ids set to the new entries' numbers on success, in the order given
+    Status record(std::span<const Record> records, std::vector<std::int64_t>& ids);
 
     /// Lists up to `limit` entries (all of them when `limit` <= 0), newest first,
     /// starting below `before_id` (pass the last id of a page to get the next one).
@@ -106,7 +110,9 @@ private:
     template <typename Op>
     Status run(Op op);
 
-    Status do_record(const Record& record, std::int64_t& id);
+    Status do_record(std::span<const Record> records, std::vector<std::int64_t>& ids);
+    /// Inserts one record inside the caller's transaction.
+    Status insert_one(const Record& record, std::int64_t& id);
     Status do_list(std::vector<Summary>& out, int limit, std::int64_t before_id);
     Status do_count(std::int64_t& n);
     Status do_get(std::int64_t id, Entry& out);

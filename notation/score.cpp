@@ -155,17 +155,11 @@ std::string title_of(const std::vector<Lyric>& lyrics) {
 
 }  // namespace
 
-Melody melody_from(std::string_view gbk_text, const ComposeOutcome& outcome) {
-    Melody m;
-    m.notes.assign(outcome.nt_seq.begin(), outcome.nt_seq.end());
-    m.ticks.assign(outcome.tm_seq.begin(), outcome.tm_seq.end());
-    m.tempo = outcome.tempo;
-    m.mode = outcome.mode;
-    m.program = outcome.program;
-    const std::vector<SyllableText> syllables = syllable_texts(gbk_text);
+std::vector<Lyric> lyrics_of(std::span<const SyllableText> syllables, std::size_t notes) {
     GbkToUtf8 to_utf8;
-    m.lyrics.reserve(m.notes.size());
-    for (std::size_t i = 0; i < m.notes.size(); ++i) {
+    std::vector<Lyric> lyrics;
+    lyrics.reserve(notes);
+    for (std::size_t i = 0; i < notes; ++i) {
         Lyric l;
         if (i < syllables.size()) {
             const SyllableText& s = syllables[i];
@@ -175,8 +169,19 @@ Melody melody_from(std::string_view gbk_text, const ComposeOutcome& outcome) {
             l.sentence_end = s.sentence_end;
             l.sentence = s.sentence;
         }
-        m.lyrics.push_back(std::move(l));
+        lyrics.push_back(std::move(l));
     }
+    return lyrics;
+}
+
+Melody melody_from(std::string_view gbk_text, const ComposeOutcome& outcome) {
+    Melody m;
+    m.notes.assign(outcome.nt_seq.begin(), outcome.nt_seq.end());
+    m.ticks.assign(outcome.tm_seq.begin(), outcome.tm_seq.end());
+    m.tempo = outcome.tempo;
+    m.mode = outcome.mode;
+    m.program = outcome.program;
+    m.lyrics = lyrics_of(syllable_texts(gbk_text), m.notes.size());
     return m;
 }
 

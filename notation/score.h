@@ -5,9 +5,12 @@
 // Glossary: tick = 1/120 of a beat; bar = 480 ticks (4/4); degree = 1..7 for C..B.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "lyrics/syllables.h"
 
 namespace quavella {
 struct ComposeOutcome;
@@ -74,6 +77,12 @@ struct Score {
 /// @param gbk_text the lyric text the composition was made from (GBK, lines joined)
 /// @param outcome what compose_lyrics returned for it
 Melody melody_from(std::string_view gbk_text, const ComposeOutcome& outcome);
+
+/// The sung syllables of a melody in UTF-8, one per note: the syllable texts in
+/// order, empty lyrics for notes beyond them.
+/// @param syllables the lyric's syllable texts (GBK)
+/// @param notes the melody's note count
+std::vector<Lyric> lyrics_of(std::span<const SyllableText> syllables, std::size_t notes);
 
 /// Builds the score: bars of 480 ticks, notes split at bar lines and where the
 /// conventions do not let a note hide a beat, ties joining the pieces. Takes any

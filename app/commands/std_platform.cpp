@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/file_write.h"
 #include "composer/draws.h"
 
 namespace quavella {
@@ -26,6 +27,14 @@ std::optional<std::string> FsFileCopier::copy(const std::string& from, const std
     if (ec == std::errc::file_exists) {
         return "文件已存在";
     }
+    return ec.message();
+}
+
+std::optional<std::string> FsFileCopier::write(const std::string& to, std::string_view bytes,
+                                               bool replace) {
+    const std::error_code ec = write_file_atomically(fs::path(to), bytes, replace);
+    if (!ec) return std::nullopt;
+    if (ec == std::errc::file_exists) return "文件已存在";
     return ec.message();
 }
 

@@ -8,12 +8,15 @@
 
 namespace quavella {
 
-/// Copies files with std::filesystem.
+/// Copies files with std::filesystem and writes them through a temporary file.
 class FsFileCopier : public FileCopier {
 public:
     /// Copies `from` onto `to`; without `replace` an existing target fails the copy.
     std::optional<std::string> copy(const std::string& from, const std::string& to,
                                     bool replace) override;
+    /// Writes `to` all or nothing; without `replace` an existing target fails the write.
+    std::optional<std::string> write(const std::string& to, std::string_view bytes,
+                                     bool replace) override;
 };
 
 /// The system clock in nanoseconds since the epoch.

@@ -3,17 +3,14 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <span>
 #include <utility>
 
 #include "composer/compose_request.h"
+#include "composition/best_of.h"
 #include "edit/editable_melody.h"
+#include "edit/edits.h"
 #include "lyrics/gbk_text.h"
-#include "lyrics/syllables.h"
-#include "tones/best_of.h"
-#include "tones/tone_grading.h"
 
 namespace quavella {
 
@@ -47,13 +44,13 @@ void WindowCommands::start_up(Clock& clock, const std::optional<std::string>& cu
     }
 }
 
-std::optional<std::string> WindowCommands::lyric_text(const ComposeInput& input) {
+std::shared_ptr<const CompositionSource> WindowCommands::source_of(const ComposeInput& input) {
     // Lyrics over the limit are turned away before they are converted.
     std::size_t bytes = input.lines.empty() ? 0 : input.lines.size() - 1;  // the line ends
     for (const std::string& line : input.lines) bytes += line.size();
     if (const auto refusal = lyric_size_refusal(bytes)) {
         svc_.box.show(*refusal, kHintCaption);
-        return std::nullopt;
+        return nullptr;
     }
     // The lines joined with nothing between them, as GBK bytes.
     GbkConversion converted = lyric_text_from_lines(input.lines, LyricEncoding::utf8);
@@ -68,24 +65,40 @@ std::optional<std::string> WindowCommands::lyric_text(const ComposeInput& input)
     }
     if (check.refusal) {
         svc_.box.show(*check.refusal, kHintCaption);
-        return std::nullopt;
+        return nullptr;
     }
-    return std::move(converted.gbk);
+    auto source = std::make_shared<CompositionSource>();
+    source->lines = input.lines;
+    source->gbk_text = std::move(converted.gbk);
+    source->speed_pos = input.speed_pos;
+    source->mode_pos = input.mode_pos;
+    source->timbre_pos = input.timbre_pos;
+    return source;
 }
 
-bool WindowCommands::rotate_play_file() {
+bool WindowCommands::write_working_file(const Composition& composition) {
+    // A failed write leaves no partial "temp.mid" and nothing else changes.
+    if (const auto failure = svc_.copier.write(kWorkingFile, composition.midi, true)) {
+        svc_.box.show(not_saved_message(kWorkingFile, *failure), kHintCaption);
+        return false;
+    }
+    return true;
+}
+
+bool WindowCommands::rotate_play_file(CompositionPtr composition) {
     // The next play file gets the new melody; the player still holds the other.
     const std::string next = next_play_file(play_file_);
-    if (const auto failure = svc_.copier.copy(kWorkingFile, next, true)) {
+    if (const auto failure = svc_.copier.write(next, composition->midi, true)) {
         svc_.box.show(not_saved_message(next, *failure), kHintCaption);
         return false;
     }
     play_file_ = next;
+    current_ = std::move(composition);
     return true;
 }
 
-bool WindowCommands::deliver() {
-    if (!rotate_play_file()) return false;
+bool WindowCommands::deliver(CompositionPtr composition) {
+    if (!rotate_play_file(std::move(composition))) return false;
 
     // Wait, then load; an open that fails ends the command with its error.
     svc_.sleeper.sleep_ms(kWaitMs);
@@ -99,113 +112,89 @@ bool WindowCommands::deliver() {
     return true;
 }
 
+void WindowCommands::finish(const CompositionPtr& composition) {
+    if (!write_working_file(*composition)) return;
+    // Recorded before anything is shown: a composition the user heard is never lost.
+    if (svc_.listener != nullptr) svc_.listener->made(std::span(&composition, 1), 0);
+    if (!deliver(composition)) return;
+    svc_.box.show("作曲完成", kHintCaption);
+    if (svc_.listener != nullptr) svc_.listener->composed(composition);
+}
+
 void WindowCommands::compose(const ComposeInput& input) {
-    const std::optional<std::string> gbk = lyric_text(input);
-    if (!gbk) return;
+    const auto source = source_of(input);
+    if (!source) return;
 
     // The paragraph analysed, the tempo drawn, the settings mapped and the melody
-    // composed into the working file.
-    const Generators::State state_before = gens_.state();
-    ComposeOutcome outcome = compose_lyrics(*gbk, input.speed_pos, input.mode_pos, input.timbre_pos,
-                                            gens_, sink_, kWorkingFile);
-    if (!outcome.midi_error.empty()) {
-        // A partial "temp.mid" must not reach the player: nothing else changes.
-        svc_.box.show(not_saved_message(kWorkingFile, outcome.midi_error), kHintCaption);
+    // composed, with its file's bytes, in memory.
+    Composed made = quavella::compose(source, gens_, sink_);
+    if (!made.error.empty()) {
+        svc_.box.show(not_saved_message(kWorkingFile, made.error), kHintCaption);
         return;
     }
-    if (!deliver()) return;
-    svc_.box.show("作曲完成", kHintCaption);
-    if (svc_.listener != nullptr) {
-        svc_.listener->composed(FinishedComposition{input.lines, *gbk, input.speed_pos,
-                                                    input.mode_pos, input.timbre_pos, state_before,
-                                                    std::move(outcome), play_file_});
-    }
+    finish(made.composition);
 }
 
 void WindowCommands::compose_best_of(const ComposeInput& input, int count) {
-    const std::optional<std::string> gbk = lyric_text(input);
-    if (!gbk) return;
+    const auto source = source_of(input);
+    if (!source) return;
 
-    // The candidates composed and graded; the best one written to the working file.
-    const ToneCheck check(syllable_texts(*gbk));
-    BestOf best = quavella::compose_best_of(*gbk, check, count, input.speed_pos, input.mode_pos,
-                                            input.timbre_pos, gens_, sink_, kWorkingFile);
-    if (!best.midi_error.empty()) {
-        svc_.box.show(not_saved_message(kWorkingFile, best.midi_error), kHintCaption);
+    // Every candidate composed, graded and kept for the listener; the best one
+    // goes on as a single composition does.
+    std::vector<CompositionPtr> candidates;
+    const CandidateSink keep = [&](std::size_t, const CompositionPtr& c) {
+        candidates.push_back(c);
+    };
+    BestOf best = quavella::compose_best_of(source, count, gens_, sink_,
+                                            svc_.listener != nullptr ? keep : CandidateSink());
+    if (!best.error.empty()) {
+        svc_.box.show(not_saved_message(kWorkingFile, best.error), kHintCaption);
         return;
     }
-    if (!deliver()) return;
+    if (!write_working_file(*best.best)) return;
+    if (svc_.listener != nullptr) svc_.listener->made(candidates, best.best_index);
+    candidates.clear();
+    if (!deliver(best.best)) return;
     svc_.box.show("作曲完成", kHintCaption);
-    if (svc_.listener == nullptr) return;
-    const auto finished = [&](std::size_t k, std::string play_file) {
-        BestOfCandidate& c = best.candidates[k];
-        FinishedComposition f{
-            input.lines,      *gbk,    input.speed_pos,      input.mode_pos,
-            input.timbre_pos, c.state, std::move(c.outcome), std::move(play_file)};
-        f.candidate = static_cast<int>(k) + 1;
-        return f;
-    };
-    for (std::size_t k = 0; k < best.candidates.size(); ++k) {
-        if (k != best.best) svc_.listener->passed_over(finished(k, std::string()));
-    }
-    svc_.listener->composed(finished(best.best, play_file_));
-}
-
-bool WindowCommands::write_working_file(std::string_view midi) {
-    // stdio, whose calls set errno, so the message gives the real reason.
-    errno = 0;
-    std::FILE* out = std::fopen(kWorkingFile, "wb");
-    int reason = out == nullptr ? errno : 0;
-    if (out != nullptr) {
-        if (std::fwrite(midi.data(), 1, midi.size(), out) != midi.size()) reason = errno;
-        errno = 0;
-        if (std::fclose(out) != 0 && reason == 0) reason = errno;
-    }
-    if (out == nullptr || reason != 0) {
-        svc_.box.show(
-            not_saved_message(kWorkingFile, reason != 0 ? std::strerror(reason) : "unknown reason"),
-            kHintCaption);
-        return false;
-    }
-    return true;
+    if (svc_.listener != nullptr) svc_.listener->composed(best.best);
 }
 
 void WindowCommands::compose_by_sentence(const ComposeInput& input, int count) {
-    const std::optional<std::string> gbk = lyric_text(input);
-    if (!gbk) return;
+    const auto source = source_of(input);
+    if (!source) return;
 
-    const ToneCheck check(syllable_texts(*gbk));
-    edit::Source source{*gbk, input.speed_pos, input.mode_pos, input.timbre_pos, gens_.state()};
-    const edit::SentenceChoice choice = edit::choose_by_sentence(source, check, count, gens_);
-    source.state = choice.first;
+    // Each sentence from the candidate that sings it best; the first candidate,
+    // composed as compose does, gives the rest, and the others' sentences are edits.
+    const LyricPart lyric = lyric_part(source->gbk_text);
+    edit::Source from{source->gbk_text, source->speed_pos, source->mode_pos, source->timbre_pos,
+                      gens_.state()};
+    const edit::SentenceChoice choice = edit::choose_by_sentence(from, lyric.check, count, gens_);
+    from.state = choice.first;
     Generators first;
     first.restore(choice.first);
-    ComposeOutcome outcome =
-        compose_melody(*gbk, input.speed_pos, input.mode_pos, input.timbre_pos, first, sink_);
-    edit::EditableMelody melody(source, notation::melody_from(*gbk, outcome));
-    melody.apply_all(choice.edits);
-    const CompositionFile file = melody.file();
-    if (!file.error.empty()) {
-        svc_.box.show(not_saved_message(kWorkingFile, file.error), kHintCaption);
+    Composed composed = quavella::compose(source, lyric, first, sink_);
+    if (!composed.error.empty()) {
+        svc_.box.show(not_saved_message(kWorkingFile, composed.error), kHintCaption);
         return;
     }
-    if (!write_working_file(file.bytes) || !deliver()) return;
-    svc_.box.show("作曲完成", kHintCaption);
-    if (svc_.listener == nullptr) return;
-    outcome.nt_seq.assign(melody.melody().notes.begin(), melody.melody().notes.end());
-    outcome.tm_seq.assign(melody.melody().ticks.begin(), melody.melody().ticks.end());
-    FinishedComposition done{input.lines,      *gbk,         input.speed_pos,    input.mode_pos,
-                             input.timbre_pos, choice.first, std::move(outcome), play_file_};
-    done.edits = edit::edits_text(melody.edits());
-    svc_.listener->composed(done);
+    edit::EditableMelody melody(from, composed.composition->melody);
+    melody.apply_all(choice.edits);
+    Composed made = make_composition(source, choice.first, melody.melody(), lyric.check,
+                                     edit::edits_text(melody.edits()));
+    if (!made.error.empty()) {
+        svc_.box.show(not_saved_message(kWorkingFile, made.error), kHintCaption);
+        return;
+    }
+    finish(made.composition);
 }
 
-void WindowCommands::load(std::string_view midi) {
-    if (write_working_file(midi)) deliver();
+void WindowCommands::load(CompositionPtr composition) {
+    if (!write_working_file(*composition)) return;
+    deliver(std::move(composition));
 }
 
-bool WindowCommands::adopt(std::string_view midi) {
-    if (!write_working_file(midi) || !rotate_play_file()) return false;
+bool WindowCommands::adopt(CompositionPtr composition) {
+    if (!write_working_file(*composition) || !rotate_play_file(composition)) return false;
     svc_.player.open(play_file_);
     return true;
 }
@@ -228,10 +217,15 @@ void WindowCommands::save_as() {
         return;
     }
     const std::string target = save_target(*chosen);
-    // The play file lies in the start directory; when that could not be read, the
-    // play file was written relative to the current directory and is read the same way.
-    const std::string source = start_dir_.empty() ? play_file_ : start_dir_ + "/" + play_file_;
-    if (const auto failure = svc_.copier.copy(source, target, false)) {
+    // The melody in the player, from memory: the play files on disk may have been
+    // rewritten by another window working in the same folder.
+    std::optional<std::string> failure;
+    if (!current_) {
+        failure = "还没有作曲";
+    } else {
+        failure = svc_.copier.write(target, current_->midi, false);
+    }
+    if (failure) {
         svc_.save_dialog.save_failed();
         svc_.box.show("主旋律没有保存到 " + target + "：" + *failure, kHintCaption);
     }

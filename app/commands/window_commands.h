@@ -1,6 +1,7 @@
 // The main window's commands without the window: compose, play, pause, stop and
-// save as, over the window state (play_file, start_dir) and the platform services
-// of platform.h. The Qt window calls these; tests drive them with fakes.
+// save as, over the window state (play_file, start_dir, the composition in the
+// player) and the platform services of app/commands/. The Qt window calls these;
+// tests drive them with fakes.
 #pragma once
 
 #include <cstdint>
@@ -18,9 +19,12 @@
 #include "app/commands/timing.h"
 #include "composer/draws.h"
 #include "composer/message_sink.h"
+#include "composition/composition.h"
 
 namespace quavella {
 
+/// The working file every composition is written to first, in the current directory.
+inline constexpr const char* kWorkingFile = "temp.mid";
 /// Caption of the compose command's messages.
 inline constexpr const char* kHintCaption = "提示";
 /// The play file before the first composition.
@@ -44,7 +48,7 @@ struct CommandServices {
     SaveDialog& save_dialog;
     ButtonPanel& buttons;
     MediaPlayer& player;
-    CompositionListener* listener = nullptr;  ///< optional: told of each finished composition
+    CompositionListener* listener = nullptr;  ///< optional: told of each composition
 };
 
 /// The commands of the main window and the state they share.
@@ -61,23 +65,24 @@ public:
     /// leaves start_dir empty when the directory could not be read.
     void start_up(Clock& clock, const std::optional<std::string>& current_dir);
 
-    /// Composes from the lyric lines and the three list positions, rotates the
-    /// play file, opens it in the player and reports to the user.
+    /// Composes from the lyric lines and the three list positions, writes the
+    /// working file, tells the listener (the history), writes the next play file,
+    /// opens it in the player and reports to the user.
     /// Player errors propagate as exceptions, for the window's error box.
     void compose(const ComposeInput& input);
 
-    /// Puts a melody made earlier (a composition file's bytes) in the player as
-    /// compose puts a new one there: written as "temp.mid", copied onto the next
-    /// play file, opened, the buttons as after a composition. Nothing is composed,
-    /// reported or told to the listener.
-    void load(std::string_view midi);
+    /// Puts a composition made earlier in the player as compose puts a new one
+    /// there: its bytes written as "temp.mid" and as the next play file, opened, the
+    /// buttons as after a composition. Nothing is composed, reported or told to the
+    /// listener.
+    void load(CompositionPtr composition);
 
-    /// Makes an edited melody (a composition file's bytes) the one in the player, as
-    /// a composition is put there: written as "temp.mid", copied onto the next play
-    /// file and opened, so 播放 plays it and 主旋律另存为 saves it. The buttons keep
-    /// their states and nothing waits: the score window calls it after every edit.
+    /// Makes an edited melody the one in the player, as a composition is put there:
+    /// written as "temp.mid" and as the next play file and opened, so 播放 plays it
+    /// and 主旋律另存为 saves it. The buttons keep their states and nothing waits: the
+    /// score window calls it after every edit.
     /// @return false when it could not be written (the user was told why)
-    bool adopt(std::string_view midi);
+    bool adopt(CompositionPtr composition);
 
     /// Composes `count` melodies as `count` compose commands in a row would, from
     /// consecutive generator states, and goes on as compose does with the one whose
@@ -98,13 +103,17 @@ public:
     void pause();
     /// Stops the melody, waits and sets the buttons of the Stopped state.
     void stop();
-    /// Asks for a name and copies the play file there, never replacing a file.
+    /// Asks for a name and writes the melody in the player there, never replacing a
+    /// file. The melody comes from memory, so another program rewriting the play
+    /// files cannot change what is saved.
     void save_as();
 
     /// The bare name of the current play file, "1.mid" or "2.mid".
     const std::string& play_file() const { return play_file_; }
     /// The current directory as read at start-up; empty when that failed.
     const std::string& start_dir() const { return start_dir_; }
+    /// The composition in the player (or whose open failed); null before the first.
+    const CompositionPtr& current() const { return current_; }
 
 private:
     /// Shows the composer's internal messages in a plain message box.
@@ -118,15 +127,19 @@ private:
         const std::string& caption_;
     };
 
-    /// The lyric lines as GBK, or nothing when the user was told why not.
-    std::optional<std::string> lyric_text(const ComposeInput& input);
-    /// From "temp.mid" to the player: the play file rotated, opened, the buttons set.
-    /// @return false when the copy failed (reported); a failed open throws
-    bool deliver();
-    /// Writes `midi` as "temp.mid"; tells the user and returns false when it cannot.
-    bool write_working_file(std::string_view midi);
-    /// Copies "temp.mid" onto the next play file and makes it the play file.
-    bool rotate_play_file();
+    /// What the lyric lines compose from, or nothing when the user was told why not.
+    std::shared_ptr<const CompositionSource> source_of(const ComposeInput& input);
+    /// Writes "temp.mid"; false when that failed (reported).
+    bool write_working_file(const Composition& composition);
+    /// Writes the next play file and makes it the play file, `composition` the one
+    /// in the player; false when that failed (reported).
+    bool rotate_play_file(CompositionPtr composition);
+    /// To the player: the next play file written, opened, the buttons set.
+    /// @return false when the write failed (reported); a failed open throws
+    bool deliver(CompositionPtr composition);
+    /// The road of one new composition: "temp.mid", the listener's record, the
+    /// player, "作曲完成", the listener's score.
+    void finish(const CompositionPtr& composition);
 
     CommandServices svc_;
     std::string title_;
@@ -134,6 +147,7 @@ private:
     Generators gens_;
     std::string play_file_;
     std::string start_dir_;
+    CompositionPtr current_;
 };
 
 /// The save-as target for a chosen name: ".mid" is appended unless the name

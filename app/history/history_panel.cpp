@@ -194,7 +194,7 @@ void HistoryPanel::select(int row) {
 }
 
 void HistoryPanel::loadSelected() {
-    if (selected_ && load_allowed_) emit loadRequested(selected_->record.midi);
+    if (selected_ && load_allowed_) emit loadRequested(selected_->record);
 }
 
 void HistoryPanel::deleteSelected() {

@@ -48,8 +48,8 @@ public:
 signals:
     /// An entry was selected (its score is to be shown).
     void entrySelected(const quavella::history::Entry& entry);
-    /// "载入": the melody's bytes are to go to the player.
-    void loadRequested(const std::string& midi);
+    /// "载入": the recorded composition is to go to the player.
+    void loadRequested(const quavella::history::Record& record);
 
 public slots:
     /// Reads the next page when there is one.

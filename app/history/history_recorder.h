@@ -3,10 +3,12 @@
 // is reported once per run and otherwise left alone. Qt-free.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "app/commands/composition_listener.h"
@@ -16,25 +18,20 @@
 
 namespace quavella {
 
-/// The history's record of a finished composition.
-/// @param midi the composition file's bytes
-/// @param time_ms when it was composed, milliseconds since 1970-01-01 UTC
-history::Record record_of(const FinishedComposition& composition, std::string midi,
-                          std::int64_t time_ms);
-
 /// Tells several listeners of each composition, in the order given.
 class ListenerFanOut : public CompositionListener {
 public:
     ListenerFanOut(std::initializer_list<CompositionListener*> listeners);
-    void composed(const FinishedComposition& composition) override;
-    void passed_over(const FinishedComposition& candidate) override;
+    void made(std::span<const CompositionPtr> compositions, std::size_t chosen) override;
+    void composed(const CompositionPtr& composition) override;
 
 private:
     std::vector<CompositionListener*> listeners_;
 };
 
-/// Records each composition, reading the melody from its play file, and each
-/// candidate a best-of composition passed over, made again from its state.
+/// Records each composition as it is made, from the value in memory: a best-of
+/// composition's candidates in the order composed, the chosen one last, all in one
+/// transaction.
 class HistoryRecorder : public CompositionListener {
 public:
     /// @param store the history; null when there is no place for one (told on the first
@@ -45,15 +42,12 @@ public:
     HistoryRecorder(history::Store* store, MessageBox& box, std::function<std::int64_t()> now_ms,
                     std::function<void(std::int64_t)> recorded = {});
 
-    void composed(const FinishedComposition& composition) override;
-    void passed_over(const FinishedComposition& candidate) override;
+    void made(std::span<const CompositionPtr> compositions, std::size_t chosen) override;
 
     /// The number of the last entry recorded in this run.
     std::optional<std::int64_t> last_id() const { return last_id_; }
 
 private:
-    /// Records a composition with its file's bytes.
-    void keep(const FinishedComposition& composition, const std::string& midi);
     void tell_once(const std::string& text);
 
     history::Store* store_;

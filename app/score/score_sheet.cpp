@@ -45,11 +45,11 @@ ScoreSheet make_sheet(notation::Score score, int speed_pos, int mode_pos, int ti
     return sheet;
 }
 
-ScoreSheet sheet_of(const FinishedComposition& composition) {
-    ScoreSheet sheet = make_sheet(
-        notation::build_score(notation::melody_from(composition.gbk_text, composition.outcome)),
-        composition.speed_pos, composition.mode_pos, composition.timbre_pos);
-    sheet.tones = grade_melody(composition.gbk_text, composition.outcome.nt_seq);
+ScoreSheet sheet_of(const Composition& composition) {
+    const CompositionSource& source = *composition.source;
+    ScoreSheet sheet = make_sheet(notation::build_score(composition.melody), source.speed_pos,
+                                  source.mode_pos, source.timbre_pos);
+    sheet.tones = composition.tones;
     return sheet;
 }
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/commands/composition_listener.h"
+#include "composition/composition.h"
 #include "notation/score.h"
 #include "tones/tone_grading.h"
 
@@ -27,9 +27,9 @@ struct ScoreSheet {
 /// @param speed_pos,mode_pos,timbre_pos list positions; one outside its list is named empty
 ScoreSheet make_sheet(notation::Score score, int speed_pos, int mode_pos, int timbre_pos);
 
-/// The sheet of a finished composition: its melody and syllables in bars, and
-/// the grading of its intervals by the tones of the words.
-ScoreSheet sheet_of(const FinishedComposition& composition);
+/// The sheet of a composition: its melody and syllables in bars, and the grading
+/// of its intervals by the tones of the words, as the composition holds them.
+ScoreSheet sheet_of(const Composition& composition);
 
 /// "1=C 4/4 ♩=T": key, time and tempo as the header of the score prints them.
 std::string key_line(const notation::Score& score);

@@ -87,7 +87,8 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
 
     // The score window follows every composition once "作曲完成" is acknowledged.
     score_ = std::make_unique<ScoreWindow>(*svc_.player, std::move(svc_.export_dialogs), this);
-    // Every composition is also recorded in the history, which never stops composing.
+    // Every composition is also recorded in the history as soon as its file is
+    // written, before any message; the history never stops composing.
     if (const auto file = history::default_path([](const char* name) { return std::getenv(name); }))
         store_ = std::make_unique<history::Store>(*file);
     HistoryPanel* history = score_->attachHistory(store_.get(), std::move(svc_.confirmer));
@@ -106,8 +107,8 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
         guarded([this, count] { commands_->compose_by_sentence(readInput(), count); });
     });
     // An edited melody becomes the one in the player: 播放 plays it, 主旋律另存为 saves it.
-    connect(score_.get(), &ScoreWindow::melodyEdited, this, [this](const std::string& midi) {
-        guarded([this, &midi] { commands_->adopt(midi); });
+    connect(score_.get(), &ScoreWindow::melodyEdited, this, [this](const CompositionPtr& edited) {
+        guarded([this, &edited] { commands_->adopt(edited); });
     });
     commands_ = std::make_unique<WindowCommands>(command_services, title_);
     commands_->start_up(*svc_.clock, svc_.current_dir());
@@ -116,8 +117,9 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
 
     // "载入" puts an earlier melody in the player; it follows "生成主旋律".
     history->setLoadEnabled(suiButton1->isEnabled());
-    connect(history, &HistoryPanel::loadRequested, this,
-            [this](const std::string& midi) { guarded([this, &midi] { commands_->load(midi); }); });
+    connect(history, &HistoryPanel::loadRequested, this, [this](const history::Record& record) {
+        guarded([this, &record] { commands_->load(history::composition_of(record)); });
+    });
 
     auto* show_score = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_M), this);
     connect(show_score, &QShortcut::activated, this, [this] { score_->showInFront(); });

@@ -13,13 +13,15 @@
 // suiButton1..5 are the numbers the commands pass to ButtonPanel (kComposeButton..).
 //
 //   lyric box + lists --suiButton1Click--> WindowCommands::compose
-//       lines -> GBK text -> refusal check -> compose_lyrics -> "temp.mid"
-//       -> copy onto "2.mid"/"1.mid" -> wait -> MediaPlayer::open -> Loaded
-//   播放 / 暂停 / 停止 / 主旋律另存为 -> WindowCommands -> MediaPlayer, FileCopier;
+//       lines -> GBK text -> refusal check -> compose (one Composition, bytes in memory)
+//       -> "temp.mid" -> HistoryRecorder -> "2.mid"/"1.mid" -> wait -> MediaPlayer::open
+//       -> Loaded
+//   播放 / 暂停 / 停止 / 主旋律另存为 -> WindowCommands -> MediaPlayer, FileCopier (save as
+//   writes the composition in memory);
 //   after 播放 / 暂停 / 停止 the score window follows the player (ScoreWindow::follow)
 //   软件使用说明 -> TForm2;  拜访作者 -> LinkOpener;  退出 / close -> quit, the player closes its
 //   file
-//   "作曲完成" acknowledged -> ScoreWindow and HistoryRecorder (CompositionListener);
+//   "作曲完成" acknowledged -> ScoreWindow (CompositionListener::composed);
 //   Ctrl+M shows the score again
 //   ScoreWindow "择优作曲" -> WindowCommands::compose_best_of, enabled with suiButton1
 //

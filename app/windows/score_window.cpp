@@ -237,22 +237,22 @@ void ScoreWindow::updateEditActions() {
     stop_action_->setEnabled(editing_ != nullptr);
 }
 
-void ScoreWindow::composed(const FinishedComposition& composition) {
+void ScoreWindow::composed(const CompositionPtr& composition) {
     current_ = composition;
-    const edit::Source source{composition.gbk_text, composition.speed_pos, composition.mode_pos,
-                              composition.timbre_pos, composition.state};
-    if (composition.edits.empty()) {
-        editing_ = std::make_unique<edit::EditableMelody>(
-            source, notation::melody_from(composition.gbk_text, composition.outcome));
+    const CompositionSource& made_from = *composition->source;
+    const edit::Source source{made_from.gbk_text, made_from.speed_pos, made_from.mode_pos,
+                              made_from.timbre_pos, composition->state};
+    if (composition->edits.empty()) {
+        editing_ = std::make_unique<edit::EditableMelody>(source, composition->melody);
     } else {
         // Made by edits (best of N by sentence): the composition, then its edits, which
         // are part of it rather than steps to undo.
         editing_ = std::make_unique<edit::EditableMelody>(source);
-        editing_->apply_all(edit::parse_edits(composition.edits).edits);
+        editing_->apply_all(edit::parse_edits(composition->edits).edits);
     }
     undo_->clear();
     showing_current_ = true;
-    showSheet(sheet_of(composition));
+    showSheet(sheet_of(*composition));
     updateEditActions();
 }
 
@@ -316,8 +316,9 @@ void ScoreWindow::commit(const edit::Applied& applied, const QString& name) {
 
 void ScoreWindow::showEdited() {
     if (!editing_) return;
-    ScoreSheet sheet = make_sheet(notation::build_score(editing_->melody()), current_.speed_pos,
-                                  current_.mode_pos, current_.timbre_pos);
+    const CompositionSource& source = *current_->source;
+    ScoreSheet sheet = make_sheet(notation::build_score(editing_->melody()), source.speed_pos,
+                                  source.mode_pos, source.timbre_pos);
     sheet.tones = editing_->grading();
     sheet_ = std::make_shared<const ScoreSheet>(std::move(sheet));
     if (showing_current_) {
@@ -328,7 +329,11 @@ void ScoreWindow::showEdited() {
         view_->setSheet(sheet_);
         updateEditActions();
     }
-    emit melodyEdited(editing_->file().bytes);
+    // The edited melody as a value of its own: the player, 主旋律另存为 and the
+    // history take it as they take a composition.
+    Composed edited = make_composition(current_->source, current_->state, editing_->melody(),
+                                       editing_->check(), edit::edits_text(editing_->edits()));
+    if (edited.composition) emit melodyEdited(edited.composition);
 }
 
 void ScoreWindow::fixTones() { applyEdit(edit::Edit(edit::EditKind::fix_tones)); }
@@ -420,13 +425,9 @@ HistoryPanel* ScoreWindow::attachHistory(history::Store* store,
     history_ = new HistoryPanel(store, std::move(confirmer), this);
     addDockWidget(Qt::LeftDockWidgetArea, history_);
     connect(history_, &HistoryPanel::entrySelected, this, [this](const history::Entry& entry) {
-        const history::Record& r = entry.record;
-        ScoreSheet sheet = make_sheet(notation::build_score(history::melody_of(r)), r.speed_pos,
-                                      r.mode_pos, r.timbre_pos);
-        sheet.tones = grade_melody(r.gbk_text, r.notes);
         // An entry of the history is shown, not shaped: edits go to the melody in the player.
         showing_current_ = false;
-        showSheet(std::move(sheet));
+        showSheet(sheet_of(*history::composition_of(entry.record)));
         updateEditActions();
     });
     return history_;

@@ -54,7 +54,7 @@ public:
     ~ScoreWindow() override;
 
     /// Shows the score of `composition`, bringing the window back if it was closed.
-    void composed(const FinishedComposition& composition) override;
+    void composed(const CompositionPtr& composition) override;
     /// Docks the history list "作品记录": selecting an entry shows its score and enables
     /// the exports for it.
     /// @param store the history; null when there is none
@@ -115,9 +115,10 @@ signals:
     /// "择优作曲" with "按句择优": compose `count` melodies and take each sentence from
     /// the one whose sentence suits the tones best.
     void composeBySentenceRequested(int count);
-    /// The melody being shaped changed (an edit, an undo or a redo): `midi` is its
-    /// composition file, to become the melody in the player.
-    void melodyEdited(const std::string& midi);
+    /// The melody being shaped changed (an edit, an undo or a redo): `composition` is
+    /// the edited melody as a value (its file's bytes, its edit list), to become the
+    /// melody in the player.
+    void melodyEdited(const quavella::CompositionPtr& composition);
 
 public slots:
     /// Marks the note at the player's position; clears the mark when it is not
@@ -191,7 +192,7 @@ private:
     HistoryPanel* history_ = nullptr;
     bool placed_ = false;
 
-    FinishedComposition current_;  ///< what the melody being shaped was composed from
+    CompositionPtr current_;  ///< the composition the melody being shaped was made from
     std::unique_ptr<edit::EditableMelody> editing_;
     bool showing_current_ = false;
     QUndoStack* undo_;

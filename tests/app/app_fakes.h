@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -30,7 +31,7 @@
 namespace quavella::test {
 
 /// What the fakes were asked to do, in order: "show:<caption>:<text>",
-/// "error:<caption>:<text>", "copy:<from>:<to>", "sleep:<ms>", "open:<file>",
+/// "error:<caption>:<text>", "copy:<from>:<to>", "write:<to>", "sleep:<ms>", "open:<file>",
 /// "play", "pause", "stop", "close", "url:<address>".
 using EventLog = std::vector<std::string>;
 
@@ -45,7 +46,8 @@ struct FakeBox : MessageBox {
     EventLog& log_;
 };
 
-/// Copies for real, and records each copy.
+/// Copies and writes for real, and records each call; a write to a name in
+/// `failing` fails with the text given there instead (as on a full disk).
 struct RecordingCopier : FileCopier {
     explicit RecordingCopier(EventLog& log) : log_(log) {}
     std::optional<std::string> copy(const std::string& from, const std::string& to,
@@ -53,8 +55,15 @@ struct RecordingCopier : FileCopier {
         log_.push_back("copy:" + from + ":" + to);
         return real_.copy(from, to, replace);
     }
+    std::optional<std::string> write(const std::string& to, std::string_view bytes,
+                                     bool replace) override {
+        log_.push_back("write:" + to);
+        if (const auto failure = failing.find(to); failure != failing.end()) return failure->second;
+        return real_.write(to, bytes, replace);
+    }
     EventLog& log_;
     FsFileCopier real_;
+    std::map<std::string, std::string> failing;
 };
 
 struct FakeSleeper : Sleeper {

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <utility>
 
 #include "app/commands/window_commands.h"
 #include "app_fakes.h"
@@ -22,7 +24,7 @@ const std::vector<std::string> kPoem{"春眠不觉晓，处处闻啼鸟。", "�
 
 /// Counts the compositions it is told of.
 struct CountingListener : CompositionListener {
-    void composed(const FinishedComposition&) override { ++told; }
+    void composed(const CompositionPtr&) override { ++told; }
     int told = 0;
 };
 
@@ -111,8 +113,88 @@ TEST_F(RecorderTest, AHistoryThatCannotBeKeptChangesNothingAndIsToldOnce) {
     });
     ASSERT_NE(notice, log.end());
     EXPECT_NE(notice->find(dir.file("not-a-dir")), std::string::npos) << *notice;
-    EXPECT_LT(std::find(log.begin(), log.end(), "show:提示:作曲完成"), notice)
-        << "told after the composition was acknowledged";
+    EXPECT_GT(std::find(log.begin(), log.end(), "show:提示:作曲完成"), notice)
+        << "told when recording, before the composition is reported";
+}
+
+/// A message box that counts the history's entries when "作曲完成" is shown.
+struct CountingBox : MessageBox {
+    CountingBox(history::Store& store, EventLog& log) : store_(store), log_(log) {}
+    void show(const std::string& text, const std::string& caption) override {
+        log_.push_back("show:" + caption + ":" + text);
+        std::int64_t n = -1;
+        if (text == "作曲完成" && store_.count(n) == history::Status::ok) entries.push_back(n);
+    }
+    void error(const std::string& text, const std::string& caption) override {
+        log_.push_back("error:" + caption + ":" + text);
+    }
+    history::Store& store_;
+    EventLog& log_;
+    std::vector<std::int64_t> entries;  ///< the count at each "作曲完成"
+};
+
+TEST_F(RecorderTest, ACompositionIsInTheHistoryBeforeTheUserIsToldItIsDone) {
+    // The window could be killed while "作曲完成" waits for its OK: the composition
+    // the user is hearing is recorded by then, and so is every best-of candidate.
+    history::Store store(dir.file("history.sqlite3"));
+    CountingBox counting(store, log);
+    HistoryRecorder recorder(&store, counting, [] { return std::int64_t{1717200000000}; });
+    WindowCommands commands({counting, copier, sleeper, dialog, buttons, player, &recorder},
+                            "quavella");
+    commands.start_up(clock, fs::current_path().string());
+    commands.compose({kPoem, 0, 0, 0});
+    commands.stop();
+    commands.compose_best_of({kPoem, 1, 1, 1}, 4);
+    EXPECT_EQ(counting.entries, (std::vector<std::int64_t>{1, 5}));
+}
+
+/// A message box that runs `on_done` once, while "作曲完成" waits for its OK.
+struct WaitingBox : FakeBox {
+    using FakeBox::FakeBox;
+    void show(const std::string& text, const std::string& caption) override {
+        FakeBox::show(text, caption);
+        if (text == "作曲完成" && on_done) std::exchange(on_done, nullptr)();
+    }
+    std::function<void()> on_done;
+};
+
+TEST_F(RecorderTest, TwoWindowsInOneFolderEachKeepTheirOwnMelody) {
+    // Two windows of one folder write the same working files. The second composes
+    // while the first one's "作曲完成" still waits for its OK: the first still records
+    // and saves the melody it composed, not what the second wrote to "2.mid".
+    history::Store store(dir.file("history.sqlite3"));
+    HistoryRecorder recorder(&store, box, [] { return std::int64_t{1717200000000}; });
+    WaitingBox waiting(log);
+    FakeClock other_clock{4242};
+    WindowCommands first({waiting, copier, sleeper, dialog, buttons, player, &recorder},
+                         "quavella");
+    WindowCommands second(services(&recorder), "quavella");
+    first.start_up(clock, fs::current_path().string());
+    second.start_up(other_clock, fs::current_path().string());
+
+    std::string firsts, seconds;
+    waiting.on_done = [&] {
+        firsts = read_file("2.mid");
+        second.compose({kPoem, 0, 0, 0});
+        seconds = read_file("2.mid");
+    };
+    first.compose({kPoem, 0, 0, 0});
+    ASSERT_NE(firsts, seconds);
+    ASSERT_EQ(read_file("2.mid"), seconds);
+
+    dialog.answers = {dir.file("first"), dir.file("second")};
+    first.save_as();
+    second.save_as();
+    EXPECT_EQ(read_file(dir.file("first.mid")), firsts);
+    EXPECT_EQ(read_file(dir.file("second.mid")), seconds);
+    std::vector<history::Summary> page;
+    ASSERT_EQ(store.list(page, 0), history::Status::ok);
+    ASSERT_EQ(page.size(), 2u);
+    history::Entry entry;
+    ASSERT_EQ(store.get(page[1].id, entry), history::Status::ok);
+    EXPECT_EQ(entry.record.midi, firsts);
+    ASSERT_EQ(store.get(page[0].id, entry), history::Status::ok);
+    EXPECT_EQ(entry.record.midi, seconds);
 }
 
 TEST_F(RecorderTest, ADamagedHistoryIsMovedAsideNamedOnceAndRecordsGoOn) {

@@ -163,7 +163,7 @@ private slots:
         log.clear();
         QTest::mouseClick(load, Qt::LeftButton);
         // The player holds 1.mid (the second composition); the entry goes to 2.mid.
-        QCOMPARE(log, (EventLog{"copy:temp.mid:2.mid", "sleep:2000", "open:2.mid"}));
+        QCOMPARE(log, (EventLog{"write:temp.mid", "write:2.mid", "sleep:2000", "open:2.mid"}));
         QCOMPARE(read_file("2.mid"), first);
         QCOMPARE(read_file("temp.mid"), first);
         QVERIFY(!button("suiButton1")->isEnabled());

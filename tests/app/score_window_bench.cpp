@@ -17,9 +17,9 @@
 #include "app/history/history_panel.h"
 #include "app/score/score_view.h"
 #include "app/windows/score_window.h"
-#include "composer/compose_request.h"
 #include "composer/draws.h"
 #include "composer/message_sink.h"
+#include "composition/composition.h"
 #include "history/store.h"
 #include "lyrics/gbk_text.h"
 #include "tests/history/history_fixtures.h"
@@ -51,24 +51,20 @@ std::string lyrics_of(std::size_t chars) {
     return s;
 }
 
-/// A finished composition of `chars` characters, as the compose command reports it.
-FinishedComposition composition(std::size_t chars) {
-    const auto file = std::filesystem::temp_directory_path() /
-                      ("quavella-score-window-bench-" + std::to_string(::getpid()) + ".mid");
-    FinishedComposition done;
-    done.gbk_text = lyrics_of(chars);
+/// A composition of `chars` characters, as the compose command makes it.
+CompositionPtr composition(std::size_t chars) {
+    auto source = std::make_shared<CompositionSource>();
+    source->gbk_text = lyrics_of(chars);
     Generators draws(42);
     QuietSink sink;
-    done.outcome = compose_lyrics(done.gbk_text, 0, 0, 0, draws, sink, file.string());
-    std::filesystem::remove(file);
-    return done;
+    return compose(source, draws, sink).composition;
 }
 
 /// Repaints the view now, as a window system's expose would.
 void run_paint(benchmark::State& state, std::size_t chars) {
     ScoreView view;
     view.resize(780, 560);
-    view.setSheet(std::make_shared<const ScoreSheet>(sheet_of(composition(chars))));
+    view.setSheet(std::make_shared<const ScoreSheet>(sheet_of(*composition(chars))));
     view.show();
     QApplication::processEvents();
     QScrollBar* bar = view.verticalScrollBar();
@@ -94,7 +90,7 @@ void BM_PaintFourLines(benchmark::State& state) { run_paint(state, 24); }
 void BM_Paint5000Chars(benchmark::State& state) { run_paint(state, 5000); }
 
 void BM_Relayout5000Chars(benchmark::State& state) {
-    ScoreLayout layout(std::make_shared<const ScoreSheet>(sheet_of(composition(5000))));
+    ScoreLayout layout(std::make_shared<const ScoreSheet>(sheet_of(*composition(5000))));
     double width = 780;
     for (auto _ : state) {
         layout.set_width(width);
@@ -107,7 +103,7 @@ void BM_Relayout5000Chars(benchmark::State& state) {
 void run_shown(benchmark::State& state, std::size_t chars) {
     IdlePlayer player;
     ScoreWindow window(player, nullptr);
-    const FinishedComposition done = composition(chars);
+    const CompositionPtr done = composition(chars);
     for (auto _ : state) {
         window.composed(done);
         QApplication::processEvents();

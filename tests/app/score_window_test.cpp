@@ -343,7 +343,7 @@ private slots:
         count->setValue(3);
         log.clear();
         best->trigger();
-        QCOMPARE(log, (EventLog{"copy:temp.mid:1.mid", "sleep:2000", "open:1.mid",
+        QCOMPARE(log, (EventLog{"write:temp.mid", "write:1.mid", "sleep:2000", "open:1.mid",
                                 "show:提示:作曲完成"}));
         QVERIFY(!best->isEnabled());
         QCOMPARE(readBytes(dir->path() / "1.mid"), readBytes(dir->path() / "temp.mid"));

@@ -9,8 +9,10 @@
 #include <fstream>
 #include <iterator>
 #include <numeric>
+#include <span>
 
 #include "app_fakes.h"
+#include "tones/tone_grading.h"
 
 namespace quavella {
 namespace {
@@ -55,11 +57,13 @@ TEST_F(CommandsTest, StartUpReportsAnUnreadableDirectoryAndGoesOn) {
 TEST_F(CommandsTest, ComposeRunsTheWholeRoadInOrder) {
     commands.compose(lyrics({kLyrics}, 2, 3, 8));
 
-    EXPECT_EQ(log,
-              (EventLog{"copy:temp.mid:2.mid", "sleep:2000", "open:2.mid", "show:提示:作曲完成"}));
+    EXPECT_EQ(log, (EventLog{"write:temp.mid", "write:2.mid", "sleep:2000", "open:2.mid",
+                             "show:提示:作曲完成"}));
     EXPECT_EQ(commands.play_file(), "2.mid");
     EXPECT_EQ(buttons.state, kLoaded);
     EXPECT_EQ(read_file("2.mid"), read_file("temp.mid"));
+    ASSERT_NE(commands.current(), nullptr);
+    EXPECT_EQ(commands.current()->midi, read_file("2.mid"));
 
     // Read back independently: speed "快" is 180..199 bpm, "萨克斯" is program 64.
     ASSERT_EQ(missing_midicsv(), "");
@@ -79,8 +83,11 @@ TEST_F(CommandsTest, LoadTakesTheRoadOfACompositionWithoutComposing) {
     commands.stop();
     log.clear();
     const std::string earlier = "MThd earlier melody bytes";
-    commands.load(earlier);
-    EXPECT_EQ(log, (EventLog{"copy:temp.mid:1.mid", "sleep:2000", "open:1.mid"}));
+    auto loaded = std::make_shared<Composition>(*commands.current());
+    loaded->midi = earlier;
+    commands.load(loaded);
+    EXPECT_EQ(log, (EventLog{"write:temp.mid", "write:1.mid", "sleep:2000", "open:1.mid"}));
+    EXPECT_EQ(commands.current(), loaded);
     EXPECT_EQ(commands.play_file(), "1.mid");
     EXPECT_EQ(buttons.state, kLoaded);
     EXPECT_EQ(read_file("temp.mid"), earlier);
@@ -90,9 +97,9 @@ TEST_F(CommandsTest, LoadTakesTheRoadOfACompositionWithoutComposing) {
     fs::remove("temp.mid");
     fs::create_directory("temp.mid");
     log.clear();
-    commands.load(earlier);
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].rfind("show:提示:无法保存旋律文件 temp.mid：", 0), 0u) << log[0];
+    commands.load(loaded);
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[1].rfind("show:提示:无法保存旋律文件 temp.mid：", 0), 0u) << log[1];
     EXPECT_EQ(commands.play_file(), "1.mid");
 }
 
@@ -128,12 +135,43 @@ TEST_F(CommandsTest, SameClockSameMelodyOtherClockAnother) {
     EXPECT_TRUE(differs);
 }
 
-/// Records what the commands tell a listener.
+/// Records what the commands tell a listener, and what the log held at that moment.
 struct RecordingListener : CompositionListener {
-    void composed(const FinishedComposition& c) override { chosen.push_back(c); }
-    void passed_over(const FinishedComposition& c) override { others.push_back(c); }
-    std::vector<FinishedComposition> chosen, others;
+    explicit RecordingListener(const EventLog& log) : log_(log) {}
+    void made(std::span<const CompositionPtr> c, std::size_t pick) override {
+        batches.emplace_back(c.begin(), c.end());
+        picks.push_back(pick);
+        log_when_made.push_back(log_);
+    }
+    void composed(const CompositionPtr& c) override { chosen.push_back(c); }
+    const EventLog& log_;
+    std::vector<std::vector<CompositionPtr>> batches;
+    std::vector<std::size_t> picks;
+    std::vector<EventLog> log_when_made;
+    std::vector<CompositionPtr> chosen;
 };
+
+TEST_F(CommandsTest, ACompositionIsMadeKnownOnceWrittenAndShownOnceAcknowledged) {
+    RecordingListener heard{log};
+    WindowCommands told{services(&heard), "quavella"};
+    told.start_up(clock, dir.path().string());
+    told.compose(lyrics({kLyrics}, 1, 2, 3));
+
+    // Made known (recorded) as soon as "temp.mid" holds it: before any message box.
+    ASSERT_EQ(heard.batches.size(), 1u);
+    EXPECT_EQ(heard.log_when_made[0], EventLog{"write:temp.mid"});
+    ASSERT_EQ(heard.chosen.size(), 1u);
+    EXPECT_EQ(heard.chosen[0], heard.batches[0][0]) << "one value for every listener";
+    const Composition& c = *heard.chosen[0];
+    EXPECT_EQ(c.midi, read_file("temp.mid"));
+    EXPECT_EQ(c.source->lines, std::vector<std::string>{kLyrics});
+    EXPECT_EQ(c.source->speed_pos, 1);
+    EXPECT_EQ(c.source->timbre_pos, 3);
+    EXPECT_EQ(c.melody.notes.size(), c.melody.lyrics.size());
+    EXPECT_EQ(c.melody.lyrics[0].text, "春");
+    EXPECT_GT(c.tones.graded(), 0);
+    EXPECT_TRUE(c.edits.empty());
+}
 
 TEST_F(CommandsTest, BestOfComposesAsThatManyPressesAndLoadsTheBest) {
     constexpr int kCount = 6;
@@ -141,7 +179,7 @@ TEST_F(CommandsTest, BestOfComposesAsThatManyPressesAndLoadsTheBest) {
         lyrics({"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}, 1, 2, 3);
 
     // The same clock pressing "生成主旋律" kCount + 1 times: the reference melodies.
-    RecordingListener pressed;
+    RecordingListener pressed{log};
     WindowCommands presses{services(&pressed), "quavella"};
     presses.start_up(clock, dir.path().string());
     std::vector<std::string> melodies;
@@ -149,8 +187,13 @@ TEST_F(CommandsTest, BestOfComposesAsThatManyPressesAndLoadsTheBest) {
         presses.compose(input);
         melodies.push_back(read_file("temp.mid"));
     }
+    // The best: the highest tone score, the first of equals.
+    std::size_t expected = 0;
+    for (std::size_t k = 1; k < kCount; ++k) {
+        if (scores_higher(pressed.chosen[k]->tones, pressed.chosen[expected]->tones)) expected = k;
+    }
 
-    RecordingListener heard;
+    RecordingListener heard{log};
     WindowCommands best{services(&heard), "quavella"};
     best.start_up(clock, dir.path().string());
     buttons.state = kFresh;
@@ -158,39 +201,29 @@ TEST_F(CommandsTest, BestOfComposesAsThatManyPressesAndLoadsTheBest) {
     best.compose_best_of(input, kCount);
 
     // Loaded like a composition.
-    EXPECT_EQ(log,
-              (EventLog{"copy:temp.mid:2.mid", "sleep:2000", "open:2.mid", "show:提示:作曲完成"}));
+    EXPECT_EQ(log, (EventLog{"write:temp.mid", "write:2.mid", "sleep:2000", "open:2.mid",
+                             "show:提示:作曲完成"}));
     EXPECT_EQ(buttons.state, kLoaded);
     EXPECT_EQ(best.play_file(), "2.mid");
 
-    // Every candidate heard once, in order, the chosen one last and in the play file;
+    // Every candidate made known at once, in order, once the chosen one is written;
     // each is the composition of the press with its number.
+    ASSERT_EQ(heard.batches.size(), 1u);
+    EXPECT_EQ(heard.log_when_made[0], EventLog{"write:temp.mid"});
+    const std::vector<CompositionPtr>& candidates = heard.batches[0];
+    ASSERT_EQ(candidates.size(), std::size_t{kCount});
+    for (std::size_t k = 0; k < candidates.size(); ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(candidates[k]->state, pressed.chosen[k]->state);
+        EXPECT_EQ(candidates[k]->melody.notes, pressed.chosen[k]->melody.notes);
+        EXPECT_EQ(candidates[k]->midi, melodies[k]);
+        EXPECT_EQ(candidates[k]->source->lines, input.lines);
+    }
+    ASSERT_EQ(heard.picks[0], expected);
     ASSERT_EQ(heard.chosen.size(), 1u);
-    ASSERT_EQ(heard.others.size(), std::size_t{kCount - 1});
-    const FinishedComposition winner = heard.chosen[0];  // a copy: later compositions grow the list
-    EXPECT_EQ(winner.play_file, "2.mid");
-    ASSERT_GE(winner.candidate, 1);
-    ASSERT_LE(winner.candidate, kCount);
-    std::vector<int> numbers;
-    for (const FinishedComposition& c : heard.others) {
-        numbers.push_back(c.candidate);
-        EXPECT_EQ(c.play_file, "");
-    }
-    numbers.insert(std::lower_bound(numbers.begin(), numbers.end(), winner.candidate),
-                   winner.candidate);
-    std::vector<int> expected(kCount);
-    std::iota(expected.begin(), expected.end(), 1);
-    EXPECT_EQ(numbers, expected);
-    for (const FinishedComposition& c : heard.others) {
-        const FinishedComposition& same = pressed.chosen[static_cast<std::size_t>(c.candidate - 1)];
-        EXPECT_EQ(c.state, same.state);
-        EXPECT_EQ(c.outcome.nt_seq, same.outcome.nt_seq);
-        EXPECT_EQ(c.lines, input.lines);
-    }
-    const auto w = static_cast<std::size_t>(winner.candidate - 1);
-    EXPECT_EQ(winner.state, pressed.chosen[w].state);
-    EXPECT_EQ(read_file("2.mid"), melodies[w]);
-    EXPECT_EQ(read_file("temp.mid"), melodies[w]);
+    EXPECT_EQ(heard.chosen[0], candidates[expected]);
+    EXPECT_EQ(read_file("2.mid"), melodies[expected]);
+    EXPECT_EQ(read_file("temp.mid"), melodies[expected]);
 
     // The generators stand where kCount presses leave them: the next press is the next melody.
     buttons.state = kStopped;
@@ -199,33 +232,34 @@ TEST_F(CommandsTest, BestOfComposesAsThatManyPressesAndLoadsTheBest) {
 
 #ifdef QUAVELLA_CLI_PATH
     // The command line makes the same file again from the chosen state.
+    const Generators::State state = heard.chosen[0]->state;
     write_file("lyrics.txt", input.lines[0] + "\n" + input.lines[1] + "\n");
-    const std::string state = std::to_string(winner.state.s) + ":" + std::to_string(winner.state.t);
     const std::string command = std::string(QUAVELLA_CLI_PATH) +
-                                " compose --speed 1 --mode 2 --timbre 3 --state " + state +
+                                " compose --speed 1 --mode 2 --timbre 3 --state " +
+                                std::to_string(state.s) + ":" + std::to_string(state.t) +
                                 " -o cli.mid lyrics.txt >/dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
-    EXPECT_EQ(read_file("cli.mid"), melodies[w]);
+    EXPECT_EQ(read_file("cli.mid"), melodies[expected]);
 #endif
 }
 
 TEST_F(CommandsTest, BestOfRefusesAShortTextLikeACompositionAndLeavesTheGenerators) {
-    RecordingListener heard;
+    RecordingListener heard{log};
     WindowCommands best{services(&heard), "quavella"};
     best.start_up(clock, dir.path().string());
     best.compose_best_of(lyrics({"春眠"}), 20);
     ASSERT_EQ(log.size(), 1u);
     EXPECT_TRUE(log[0].starts_with("show:提示:")) << log[0];
     EXPECT_EQ(buttons.state, kFresh);
-    EXPECT_TRUE(heard.chosen.empty() && heard.others.empty());
+    EXPECT_TRUE(heard.chosen.empty() && heard.batches.empty());
 
     // Nothing was drawn: a composition now is the first one the clock gives.
-    RecordingListener first;
+    RecordingListener first{log};
     WindowCommands fresh{services(&first), "quavella"};
     fresh.start_up(clock, dir.path().string());
     fresh.compose(lyrics({kLyrics}));
     best.compose(lyrics({kLyrics}));
-    EXPECT_EQ(heard.chosen.at(0).state, first.chosen.at(0).state);
+    EXPECT_EQ(heard.chosen.at(0)->state, first.chosen.at(0)->state);
 }
 
 struct RefusalRow {
@@ -291,35 +325,46 @@ INSTANTIATE_TEST_SUITE_P(Lyrics, RefusalTest, ::testing::ValuesIn(kRefusalRows),
                          [](const auto& row_info) { return std::string(row_info.param.name); });
 
 TEST_F(CommandsTest, UnwritableTempFileIsReportedAndChangesNothing) {
-    // One "temp.mid" that cannot be opened for writing, not even by root, and one that
-    // opens but whose every write fails as on a full disk.
-    const std::pair<const char*, void (*)()> rows[] = {
-        {"directory", [] { fs::create_directory("temp.mid"); }},
-        {"full device", [] { fs::create_symlink("/dev/full", "temp.mid"); }},
+    // One "temp.mid" that cannot be replaced, not even by root (a directory holds its
+    // name), and one whose write fails as on a full disk.
+    const std::pair<const char*, void (*)(CommandFakes&)> rows[] = {
+        {"directory", [](CommandFakes&) { fs::create_directory("temp.mid"); }},
+        {"full disk",
+         [](CommandFakes& f) { f.copier.failing["temp.mid"] = "No space left on device"; }},
     };
+    RecordingListener heard{log};
+    WindowCommands told{services(&heard), "quavella"};
+    told.start_up(clock, dir.path().string());
     for (const auto& [name, make_unwritable] : rows) {
         SCOPED_TRACE(name);
         write_file("2.mid", "an older melody");
-        make_unwritable();
+        make_unwritable(*this);
         log.clear();
-        commands.compose(lyrics({kLyrics}));
+        told.compose(lyrics({kLyrics}));
 
-        ASSERT_EQ(log.size(), 1u);
-        EXPECT_EQ(log[0].rfind("show:提示:无法保存旋律文件 temp.mid：", 0), 0u) << log[0];
-        EXPECT_EQ(commands.play_file(), "1.mid");
+        ASSERT_EQ(log.size(), 2u);
+        EXPECT_EQ(log[1].rfind("show:提示:无法保存旋律文件 temp.mid：", 0), 0u) << log[1];
+        EXPECT_EQ(told.play_file(), "1.mid");
+        EXPECT_EQ(told.current(), nullptr);
         EXPECT_EQ(buttons.state, kFresh);
         EXPECT_EQ(read_file("2.mid"), "an older melody");
+        EXPECT_TRUE(heard.batches.empty()) << "a composition not written is not recorded";
         fs::remove("temp.mid");
+        copier.failing.clear();
     }
+    // Nothing but the three working files: no temporary file is left behind.
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(".")) names.push_back(e.path().filename());
+    EXPECT_EQ(names, std::vector<std::string>{"2.mid"});
 }
 
-TEST_F(CommandsTest, FailedCopyOntoThePlayFileIsReportedAndChangesNothing) {
+TEST_F(CommandsTest, FailedWriteOfThePlayFileIsReportedAndChangesNothing) {
     fs::create_directory("2.mid");
     commands.compose(lyrics({kLyrics}));
 
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[0], "copy:temp.mid:2.mid");
-    EXPECT_EQ(log[1].rfind("show:提示:无法保存旋律文件 2.mid：", 0), 0u) << log[1];
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[1], "write:2.mid");
+    EXPECT_EQ(log[2].rfind("show:提示:无法保存旋律文件 2.mid：", 0), 0u) << log[2];
     EXPECT_EQ(commands.play_file(), "1.mid");
     EXPECT_EQ(buttons.state, kFresh);
 }
@@ -378,7 +423,7 @@ TEST(SaveTargetTest, AppendsMidUnlessTheNameHasIt) {
     }
 }
 
-TEST_F(CommandsTest, SaveAsCopiesThePlayFileFromTheStartDirectory) {
+TEST_F(CommandsTest, SaveAsWritesTheMelodyInThePlayer) {
     commands.compose(lyrics({kLyrics}));
     commands.stop();
     fs::create_directory("out");
@@ -390,23 +435,24 @@ TEST_F(CommandsTest, SaveAsCopiesThePlayFileFromTheStartDirectory) {
     commands.save_as();
     commands.save_as();  // cancelled
 
-    EXPECT_EQ(log, EventLog{"copy:" + (dir.path() / "2.mid").string() + ":" +
-                            (dir.path() / "out/song.mid").string()});
+    EXPECT_EQ(log, EventLog{"write:" + (dir.path() / "out/song.mid").string()});
     EXPECT_EQ(read_file(dir.path() / "out/song.mid"), read_file(dir.path() / "2.mid"));
 }
 
-TEST_F(CommandsTest, SaveAsAfterAnUnreadableStartDirectoryCopiesTheComposedPlayFile) {
+TEST_F(CommandsTest, SaveAsKeepsItsMelodyWhenAnotherWindowRewritesThePlayFiles) {
+    // Two windows working in one folder: the second one's composition rewrites
+    // "temp.mid" and "2.mid" while the first one still plays its own.
+    commands.compose(lyrics({kLyrics}));
+    const std::string mine = read_file("2.mid");
+    FakeClock other_clock{777};
     WindowCommands other{services(), "quavella"};
-    other.start_up(clock, std::nullopt);
+    other.start_up(other_clock, dir.path().string());
     other.compose(lyrics({kLyrics}));
-    log.clear();
-    dialog.answers = {(dir.path() / "song").string()};
+    ASSERT_NE(read_file("2.mid"), mine);
 
-    other.save_as();
-
-    // Not "/2.mid" at the root: the file the composition wrote.
-    EXPECT_EQ(log, EventLog{"copy:2.mid:" + (dir.path() / "song.mid").string()});
-    EXPECT_EQ(read_file(dir.path() / "song.mid"), read_file(dir.path() / "2.mid"));
+    dialog.answers = {(dir.path() / "mine").string()};
+    commands.save_as();
+    EXPECT_EQ(read_file("mine.mid"), mine);
 }
 
 TEST_F(CommandsTest, DroppedCharactersLeaveTheMelodyOfTheRestUnchanged) {
@@ -456,12 +502,13 @@ TEST_F(CommandsTest, SaveAsNeverReplacesAndSaysWhyNothingWasSaved) {
     EXPECT_EQ(dialog.failures, 2);  // so the dialog does not reopen in those folders
 }
 
-TEST_F(CommandsTest, SaveAsWithoutAPlayFileSaysSo) {
+TEST_F(CommandsTest, SaveAsBeforeAnyCompositionSaysSo) {
     dialog.answers = {(dir.path() / "x").string()};
     commands.save_as();
-    ASSERT_EQ(log.size(), 2u);
-    EXPECT_EQ(log[1].rfind("show:提示:主旋律没有保存到 ", 0), 0u);
+    EXPECT_EQ(log, EventLog{"show:提示:主旋律没有保存到 " + (dir.path() / "x.mid").string() +
+                            "：还没有作曲"});
     EXPECT_FALSE(fs::exists("x.mid"));
+    EXPECT_EQ(dialog.failures, 1);
 }
 
 }  // namespace

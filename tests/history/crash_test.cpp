@@ -1,7 +1,7 @@
-// Crash safety: writer processes record compositions in a loop and are killed
-// with SIGKILL at random moments, again and again. Afterwards the database must
-// pass SQLite's integrity check and hold every composition a writer reported
-// as recorded, whole.
+// Crash safety: writer processes record compositions in a loop, some three in one
+// call, and are killed with SIGKILL at random moments, again and again. Afterwards
+// the database must pass SQLite's integrity check, hold every composition a writer
+// reported as recorded, whole, and hold each call's compositions all or none.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -12,6 +12,7 @@
 #include <chrono>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include "history/store.h"
@@ -110,7 +111,27 @@ TEST(CrashSafety, KilledWritersLoseNothingTheyReported) {
     ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
     EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "ok");
     sqlite3_finalize(st);
+
+    // The number of each composition ends its lyrics; N, N+1, N+2 (N a multiple of 4)
+    // were recorded in one call, so the history holds all three or none of them.
+    std::set<long long> numbers;
+    ASSERT_EQ(sqlite3_prepare_v2(raw, "SELECT lyrics FROM composition", -1, &st, nullptr),
+              SQLITE_OK);
+    while (sqlite3_step(st) == SQLITE_ROW) {
+        const std::string lyrics = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+        numbers.insert(std::stoll(lyrics.substr(lyrics.rfind('\n') + 1)));
+    }
+    sqlite3_finalize(st);
     sqlite3_close(raw);
+    int batches = 0;
+    for (const long long n : numbers) {
+        if (n % 4 == 3) continue;
+        const long long first = n - n % 4;
+        EXPECT_TRUE(numbers.count(first) && numbers.count(first + 1) && numbers.count(first + 2))
+            << "composition " << n << " without the others of its call";
+        if (n % 4 == 0) ++batches;
+    }
+    EXPECT_GT(batches, 0);
 
     Store store(db);
     for (const auto& [id, number] : recorded) {

@@ -1,17 +1,16 @@
 // Speed of the tone check: best of 20 for a four-line lyric (twenty melodies
-// composed and graded, the best written to memory-backed disk), and the grading
-// of one melody alone.
+// composed with their bytes and graded, the best kept), and the grading of one
+// melody alone.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
-#include <filesystem>
+#include <memory>
 #include <string>
 
 #include "composer/compose_request.h"
 #include "composer/message_sink.h"
+#include "composition/best_of.h"
 #include "lyrics/gbk_text.h"
-#include "tone_test_support.h"
-#include "tones/best_of.h"
+#include "tests/tones/tone_test_support.h"
 
 namespace quavella {
 namespace {
@@ -25,22 +24,16 @@ std::string quatrain_gbk() {
     return utf8_to_gbk(utf8).gbk;
 }
 
-std::string output_file() {
-    const std::filesystem::path dir = std::filesystem::exists("/dev/shm") ? "/dev/shm" : "/tmp";
-    return (dir / ("quavella-tones-bench-" + std::to_string(::getpid()) + ".mid")).string();
-}
-
 void BM_BestOf20FourLines(benchmark::State& state) {
-    const std::string text = quatrain_gbk();
-    const ToneCheck check(test::syllables_of(kQuatrain));
-    const std::string file = output_file();
+    auto source = std::make_shared<CompositionSource>();
+    source->gbk_text = quatrain_gbk();
+    source->speed_pos = 1;
     Generators gens(1);
     QuietSink sink;
     for (auto _ : state) {
-        const BestOf best = compose_best_of(text, check, 20, 1, 0, 0, gens, sink, file);
-        benchmark::DoNotOptimize(best.best);
+        const BestOf best = compose_best_of(source, 20, gens, sink);
+        benchmark::DoNotOptimize(best.best.get());
     }
-    std::filesystem::remove(file);
 }
 BENCHMARK(BM_BestOf20FourLines)->Unit(benchmark::kMicrosecond);
 
