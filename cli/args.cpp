@@ -128,16 +128,44 @@ OperandTaker lyric_file(LyricSource& source) {
     };
 }
 
+Option lyrics_hex(LyricSource& source) {
+    return {"--lyrics-hex", true, "a value",
+            [&source](const std::string& value) -> std::optional<std::string> {
+                const auto bytes = history::parse_lyrics_hex(value);
+                if (!bytes) {
+                    return "invalid value for --lyrics-hex (hex digits, two per byte of "
+                           "the lyrics)";
+                }
+                if (!source.text) source.text.emplace();
+                *source.text += *bytes;
+                return std::nullopt;
+            }};
+}
+
+namespace {
+
+/// Lyrics come from one place: a FILE, or --lyrics-hex.
+std::optional<std::string> one_lyric_source(const LyricSource& source) {
+    if (source.text && source.file_given) {
+        return "--lyrics-hex and FILE '" + source.file + "' cannot be used together";
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
 Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args) {
     AnalyzeSettings a;
     const Option options[] = {
         encoding(a.source.encoding),
         flag("--tones", a.tones),
+        lyrics_hex(a.source),
         flag("--json", a.json),
     };
     if (auto refused = walk_arguments(args, "analyze", options, lyric_file(a.source))) {
         return UsageError{*refused};
     }
+    if (auto refused = one_lyric_source(a.source)) return UsageError{*refused};
     return a;
 }
 
@@ -205,6 +233,7 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
         file("--karaoke", a.karaoke_file),
         file("--audio", a.audio_file),
         flag("--tones", a.tones),
+        lyrics_hex(a.source),
         {"--best-of", true, "a value",
          [&a](const std::string& value) -> std::optional<std::string> {
              int count = 0;
@@ -243,6 +272,7 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
     if (auto refused = walk_arguments(args, "compose", options, lyric_file(a.source))) {
         return UsageError{*refused};
     }
+    if (auto refused = one_lyric_source(a.source)) return UsageError{*refused};
     if (auto refused = export_to_stdout({{"--musicxml", a.musicxml_file},
                                          {"--lyrics-midi", a.lyrics_midi_file},
                                          {"--karaoke", a.karaoke_file},

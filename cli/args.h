@@ -98,12 +98,19 @@ struct LyricSource {
     std::string file = "-";  ///< "-" is standard input
     LyricEncoding encoding = LyricEncoding::utf8;
     bool file_given = false;
+    /// The lyrics given by --lyrics-hex, decoded: lines separated by "\n" alone
+    /// (a "\r" is part of its line), as the window's lyric box holds them.
+    std::optional<std::string> text;
 };
 
 /// The operand of a command that reads lyrics: one FILE (or "-") at most.
 OperandTaker lyric_file(LyricSource& source);
 
-/// quavella-cli analyze [--encoding E] [--tones] [FILE]
+/// "--lyrics-hex HEX": the lyrics as hex digits, two per byte; given again, its
+/// values follow one another.
+Option lyrics_hex(LyricSource& source);
+
+/// quavella-cli analyze [--encoding E] [--tones] [--lyrics-hex HEX | FILE]
 struct AnalyzeSettings {
     LyricSource source;
     bool tones = false;  ///< --tones: also print the tones of the syllables
@@ -114,7 +121,8 @@ Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args);
 /// quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E]
 ///                      [-o OUT] [--score] [--state S:T] [--musicxml FILE]
 ///                      [--lyrics-midi FILE] [--audio FILE] [--tones] [--best-of N]
-///                      [--by-sentence] [--edits LIST] [--fix-tones[=suit]] [FILE]
+///                      [--by-sentence] [--edits LIST] [--fix-tones[=suit]] [--lyrics-hex HEX |
+///                      FILE]
 struct ComposeSettings {
     LyricSource source;
     int speed = 0;  ///< list positions, mapped as the window's lists are

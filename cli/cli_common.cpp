@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include "base/file_write.h"
 #include "base/terminal_text.h"
 #include "cli/json_out.h"
+#include "composer/compose_request.h"
 #include "export/audio_render.h"
 #include "export/karaoke.h"
 #include "export/lyrics_midi.h"
@@ -30,12 +32,13 @@ namespace quavella::cli {
 
 const char* const kUsage =
     "Usage:\n"
-    "  quavella-cli analyze [--encoding E] [--tones] [--json] [FILE]\n"
+    "  quavella-cli analyze [--encoding E] [--tones] [--json] [--lyrics-hex HEX | FILE]\n"
     "  quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E] "
     "[-o OUT] [--score] [--state S:T]\n"
     "                       [--musicxml FILE] [--lyrics-midi FILE] [--karaoke FILE]\n"
     "                       [--audio FILE] [--tones] [--best-of N] [--by-sentence]\n"
-    "                       [--edits LIST] [--fix-tones[=suit]] [--json] [--record] [FILE]\n"
+    "                       [--edits LIST] [--fix-tones[=suit]] [--json] [--record]\n"
+    "                       [--lyrics-hex HEX | FILE]\n"
     "  quavella-cli history list [--limit N] [--json]\n"
     "  quavella-cli history show [--json] ID\n"
     "  quavella-cli history export ID [-o FILE] [--musicxml FILE] [--lyrics-midi FILE]\n"
@@ -44,6 +47,8 @@ const char* const kUsage =
     "\n"
     "Lyrics are read from FILE, or from standard input when FILE is \"-\" or absent.\n"
     "The lines of the lyrics are joined with nothing between them.\n"
+    "--lyrics-hex HEX gives them instead as hex digits, two per byte of the text\n"
+    "(lines separated by 0a); several --lyrics-hex follow one another.\n"
     "\n"
     "Commands:\n"
     "  analyze   print the four-sentence phrase layout of the lyrics and its measures:\n"
@@ -161,12 +166,23 @@ struct CloseUnlessStdin {
 };
 using InputHandle = std::unique_ptr<std::FILE, CloseUnlessStdin>;
 
-/// Reads all bytes of an open stream; false on a read error (errno tells why).
-bool read_all(std::FILE* in, std::string& out) {
+/// Reads the bytes of an open stream, at most `limit` + 1 of them (so that lyrics over
+/// the limit are told without reading them all); false on a read error (errno tells why).
+bool read_all(std::FILE* in, std::string& out, std::size_t limit) {
     char chunk[65536];
     std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, in)) > 0) out.append(chunk, got);
+    while (out.size() <= limit &&
+           (got = std::fread(chunk, 1, std::min(sizeof chunk, limit + 1 - out.size()), in)) > 0) {
+        out.append(chunk, got);
+    }
     return std::ferror(in) == 0;
+}
+
+/// Prints why lyrics of `bytes` bytes are too long; true when they are.
+bool too_long(std::size_t bytes) {
+    const auto refusal = quavella::lyric_size_refusal(bytes);
+    if (refusal) std::cerr << *refusal << "\n";
+    return refusal.has_value();
 }
 
 }  // namespace
@@ -174,15 +190,41 @@ bool read_all(std::FILE* in, std::string& out) {
 /// Reads the whole lyric input and turns it into joined GBK text. Prints the
 /// reason on failure.
 LyricText read_lyrics(const quavella::cli::LyricSource& src) {
+    if (src.text) {
+        if (too_long(src.text->size())) return Exit::refused_lyrics;
+        // The lyric box's lines as recorded: only "\n" ends a line.
+        std::vector<std::string_view> lines;
+        const std::string_view all(*src.text);
+        std::size_t start = 0;
+        for (std::size_t end; (end = all.find('\n', start)) != std::string_view::npos;
+             start = end + 1) {
+            lines.push_back(all.substr(start, end - start));
+        }
+        lines.push_back(all.substr(start));
+        quavella::GbkConversion text = quavella::lyric_text_from_lines(lines, src.encoding);
+        if (!text.ok) {
+            if (text.bad_offset == std::string_view::npos) {
+                std::cerr << "quavella-cli: this system cannot convert UTF-8 to GBK\n";
+            } else {
+                const auto line_start =
+                    static_cast<std::size_t>(lines[text.bad_line].data() - all.data());
+                std::cerr << "quavella-cli: invalid UTF-8 in --lyrics-hex at byte offset "
+                          << line_start + text.bad_offset << "\n";
+            }
+            return Exit::invalid_text;
+        }
+        return text;
+    }
     std::string raw;
     const bool from_stdin = src.file == "-";
     const std::string shown = from_stdin ? "standard input" : "'" + terminal_text(src.file) + "'";
     const InputHandle in(from_stdin ? stdin : std::fopen(src.file.c_str(), "rb"));
-    if (in == nullptr || !read_all(in.get(), raw)) {
+    if (in == nullptr || !read_all(in.get(), raw, quavella::kMaxLyricBytes)) {
         const int reason = errno;
         std::cerr << "quavella-cli: cannot read " << shown << ": " << std::strerror(reason) << "\n";
         return Exit::unreadable_input;
     }
+    if (too_long(raw.size())) return Exit::refused_lyrics;
     quavella::GbkConversion text = quavella::lyric_text_from_input(raw, src.encoding);
     if (!text.ok) {
         if (text.bad_offset == std::string_view::npos) {

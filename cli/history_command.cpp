@@ -190,15 +190,8 @@ int history_show(quavella::history::Store& store, std::int64_t id, bool json) {
         std::cout << "  " << quavella::terminal_text(r.lyrics.substr(start, end - start)) << "\n";
         start = end + 1;
     }
-    // A terminal must never act on the lyrics: what it would act on is shown escaped,
-    // and then the line no longer makes the same file, which is said.
-    const std::string command = quavella::history::reproduce_command(r);
-    const std::string shown = quavella::terminal_text(command);
-    std::cout << "make it again:\n  " << shown << "\n";
-    if (shown != command) {
-        std::cout << "  (the lyrics hold control characters, shown escaped: this line does not "
-                     "make the same file)\n";
-    }
+    // The lyrics travel as hex digits: the line is the same on screen, pasted in any shell.
+    std::cout << "make it again:\n  " << quavella::history::reproduce_command(r) << "\n";
     const auto score = quavella::notation::build_score(quavella::history::melody_of(r));
     std::cout << quavella::terminal_text(quavella::notation::score_text(score, terminal_width()),
                                          true);

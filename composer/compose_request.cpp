@@ -16,6 +16,11 @@ std::optional<std::string> lyric_refusal(std::string_view gbk_text) {
     return std::nullopt;
 }
 
+std::optional<std::string> lyric_size_refusal(std::size_t bytes) {
+    if (bytes <= kMaxLyricBytes) return std::nullopt;
+    return "歌词太长：最多 " + std::to_string(kMaxLyricBytes) + " 字节（64 KB）。";
+}
+
 namespace {
 
 /// How many left-out characters a message names before it only counts the rest.

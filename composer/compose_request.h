@@ -18,6 +18,17 @@ namespace quavella {
 /// @return "请输入歌词！" for an empty text, "歌词太短，没感觉！" below 10 bytes.
 std::optional<std::string> lyric_refusal(std::string_view gbk_text);
 
+/// The longest lyrics the window and the command line compose, in bytes of the text as
+/// typed or read (line ends included): 64 KiB, about 21,000 Chinese characters, ten times
+/// the longest song. Such lyrics compose in a fraction of a second, to at most a quarter of
+/// the score's bound (notation::kMaxScoreTicks), and their "make it again" command line
+/// stays well within the system's limit on arguments.
+inline constexpr std::size_t kMaxLyricBytes = 64 * 1024;
+
+/// The message that turns lyrics of `bytes` bytes away for their size, naming the limit;
+/// nothing when they are within it.
+std::optional<std::string> lyric_size_refusal(std::size_t bytes);
+
 /// What the user is told about a converted lyric text before it is composed.
 struct LyricCheck {
     /// Characters were left out but others remain: a notice, the composition goes on.

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -295,6 +296,27 @@ std::optional<std::string> render_audio(const notation::Score& score,
                                  " (use " + known + ")");
     }
 
+    // The length of the notes, from the melody alone: a melody over the limit is refused
+    // before the synthesizer or the file is made.
+    const std::int64_t notes_frames = [&] {
+        std::int64_t ticks = 0;
+        for (const int t : score.melody.ticks) ticks += std::max(t, 0);
+        return ticks * kAudioSampleRate * 60 /
+               (std::int64_t{std::max(score.melody.tempo, 1)} * notation::kTicksPerBeat);
+    }();
+    if (static_cast<double>(notes_frames) > audio.max_seconds * kAudioSampleRate) {
+        const auto minutes = [](double seconds) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.1f", seconds / 60);
+            return std::string(text);
+        };
+        return write_failure(
+            file, "the melody lasts " +
+                      minutes(static_cast<double>(notes_frames) / kAudioSampleRate) +
+                      " minutes; an audio export holds at most " + minutes(audio.max_seconds) +
+                      " minutes");
+    }
+
     std::string soundfont = audio.soundfont;
     if (soundfont.empty()) {
         char* name = nullptr;
@@ -315,12 +337,6 @@ std::optional<std::string> render_audio(const notation::Score& score,
     // 3. Render. A melody that fits in memory is rendered once; a longer one is
     //    rendered to find its peak and then again to be written.
     std::vector<float> block(2 * kBlockFrames);
-    const std::int64_t notes_frames = [&] {
-        std::int64_t ticks = 0;
-        for (const int t : score.melody.ticks) ticks += std::max(t, 0);
-        return ticks * kAudioSampleRate * 60 /
-               (std::int64_t{std::max(score.melody.tempo, 1)} * notation::kTicksPerBeat);
-    }();
     const auto ring_out_frames = static_cast<std::int64_t>(kMaxRingOutSeconds * kAudioSampleRate);
     if (notes_frames + ring_out_frames <= audio.memory_frames) {
         std::vector<float> samples;

@@ -23,6 +23,11 @@ inline constexpr double kRingOutFloorDb = 80.0;
 /// The longest ring-out rendered after the last note ends, in seconds.
 inline constexpr double kMaxRingOutSeconds = 10.0;
 
+/// The longest melody an audio export renders, in seconds: 30 minutes, about 300 MB of
+/// WAV and as many seconds of rendering. A longer one (only lyrics of many thousands of
+/// syllables compose to one) is refused before anything is written.
+inline constexpr double kMaxAudioSeconds = 30 * 60;
+
 /// How the melody is rendered.
 struct AudioSettings {
     /// The soundfont; empty for FluidSynth's default (synth.default-soundfont).
@@ -32,6 +37,8 @@ struct AudioSettings {
     /// find the peak, then to write. The default, 64 MB of samples, holds
     /// about three minutes.
     std::int64_t memory_frames = 8 * 1024 * 1024;
+    /// Melodies longer than this many seconds are refused.
+    double max_seconds = kMaxAudioSeconds;
 };
 
 /// The file name extensions the audio export writes (".wav", ".flac", ".ogg",
@@ -44,7 +51,8 @@ std::vector<std::string> audio_extensions();
 /// 44.1 kHz stereo, lets the last note ring out until it is silent, scales the
 /// whole so that its peak is kAudioPeakDbfs, and writes `file` as 16-bit audio
 /// (Ogg Vorbis has no sample size) in the format its extension names.
-/// @return the reason, naming the file, when nothing or not all was written
+/// @return the reason, naming the file, when nothing or not all was written (a melody
+/// longer than AudioSettings::max_seconds is refused so, with the length and the limit)
 std::optional<std::string> render_audio(const notation::Score& score,
                                         const std::filesystem::path& file,
                                         const AudioSettings& settings = {});

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "composer/compose_request.h"
+
 namespace quavella::fuzz {
 
 class FuzzInput {
@@ -37,8 +39,8 @@ private:
 /// A composition request read off the front of an input: the three list
 /// positions and a seed; the rest of the input is the lyric, GBK.
 struct ComposeInput {
-    /// Longer lyrics only slow the search down.
-    static constexpr std::size_t kMaxLyric = 4096;
+    /// The program refuses longer lyrics before it composes them.
+    static constexpr std::size_t kMaxLyric = kMaxLyricBytes;
 
     explicit ComposeInput(FuzzInput& in)
         : speed(in.below(3)),

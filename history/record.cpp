@@ -2,6 +2,7 @@
 // the reproducing command line.
 #include "history/record.h"
 
+#include <cstdio>
 #include <ctime>
 
 #include "composer/compose_request.h"
@@ -18,21 +19,101 @@ std::string item_at(const std::vector<std::string>& items, int position) {
     return items[static_cast<std::size_t>(position)];
 }
 
-/// Quotes `text` for a POSIX shell: inside single quotes every byte stands for
-/// itself, so only the quote itself needs closing, escaping and reopening.
-std::string shell_quote(std::string_view text) {
-    std::string quoted = "'";
-    for (const char c : text) {
-        if (c == '\'') {
-            quoted += "'\\''";
-        } else {
-            quoted += c;
-        }
+/// Hex digits per --lyrics-hex option: well under the 128 KiB Linux allows one argument.
+constexpr std::size_t kHexPerArgument = 65536;
+
+/// A file name every shell takes literally: letters, digits and "._/-", never "-"
+/// first (an option) nor empty; anything else becomes "_".
+std::string literal_file_name(std::string_view name) {
+    if (name.empty()) return "song.mid";
+    std::string out(name);
+    for (char& c : out) {
+        const bool literal = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                             (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '/' || c == '-';
+        if (!literal) c = '_';
     }
-    return quoted + "'";
+    if (out[0] == '-') out[0] = '_';
+    return out;
+}
+
+int hex_value(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
 }
 
 }  // namespace
+
+namespace {
+
+std::optional<std::string> tempo_fault(int tempo) {
+    if (tempo >= kMinTempo && tempo <= kMaxTempo) return std::nullopt;
+    return "tempo " + std::to_string(tempo) + " is outside " + std::to_string(kMinTempo) + ".." +
+           std::to_string(kMaxTempo);
+}
+
+std::optional<std::string> tone_score_fault(const std::optional<double>& score) {
+    // Written so that not-a-number fails too.
+    if (!score || (*score >= 0.0 && *score <= 1.0)) return std::nullopt;
+    char shown[32];
+    std::snprintf(shown, sizeof shown, "%g", *score);
+    return "tone score " + std::string(shown) + " is outside 0..1";
+}
+
+}  // namespace
+
+std::optional<std::string> record_fault(const Record& record) {
+    if (auto fault = tempo_fault(record.tempo)) return fault;
+    if (record.mode < 0 || record.mode > 3) {
+        return "mode " + std::to_string(record.mode) + " is outside 0..3";
+    }
+    if (record.program < 0 || record.program > 127) {
+        return "program " + std::to_string(record.program) + " is outside 0..127";
+    }
+    if (record.ticks.size() != record.notes.size()) {
+        return std::to_string(record.notes.size()) + " notes but " +
+               std::to_string(record.ticks.size()) + " durations";
+    }
+    if (!record.syllables.empty() && record.syllables.size() != record.notes.size()) {
+        return std::to_string(record.notes.size()) + " notes but " +
+               std::to_string(record.syllables.size()) + " syllables";
+    }
+    long long total = 0;
+    for (std::size_t k = 0; k < record.notes.size(); ++k) {
+        if (record.notes[k] < 0 || record.notes[k] > 127) {
+            return "note " + std::to_string(k + 1) + " is " + std::to_string(record.notes[k]) +
+                   ", outside 0..127";
+        }
+        if (record.ticks[k] < 0) {
+            return "note " + std::to_string(k + 1) + " lasts " + std::to_string(record.ticks[k]) +
+                   " ticks";
+        }
+        total += record.ticks[k];
+        if (total > notation::kMaxScoreTicks) {
+            return "the notes last over " + std::to_string(notation::kMaxScoreTicks) + " ticks";
+        }
+    }
+    for (std::size_t k = 0; k < record.syllables.size(); ++k) {
+        const int sentence = record.syllables[k].sentence;
+        if (sentence < 0 || sentence > 3) {
+            return "syllable " + std::to_string(k + 1) + " is in sentence " +
+                   std::to_string(sentence) + ", outside 0..3";
+        }
+    }
+    if (record.edits.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                       "0123456789+-:,") != std::string::npos) {
+        return std::string("the edit list holds characters outside letters, digits and +-:,");
+    }
+    return tone_score_fault(record.tone_score);
+}
+
+std::optional<std::string> summary_fault(const Summary& summary) {
+    if (auto fault = tempo_fault(summary.tempo)) return fault;
+    if (summary.note_count < 0)
+        return "a count of " + std::to_string(summary.note_count) + " notes";
+    return tone_score_fault(summary.tone_score);
+}
 
 Record record_of(const Composition& composition, std::int64_t time_ms) {
     const CompositionSource& source = *composition.source;
@@ -135,23 +216,48 @@ notation::Melody melody_of(const Record& record) {
     return melody;
 }
 
-std::string reproduce_command(const Record& record, const std::string& out) {
-    std::string command = "printf '%s\\n'";
-    std::size_t start = 0;
-    while (true) {
-        const std::size_t end = record.lyrics.find('\n', start);
-        command += " " + shell_quote(std::string_view(record.lyrics)
-                                         .substr(start, end == std::string::npos ? std::string::npos
-                                                                                 : end - start));
-        if (end == std::string::npos) break;
-        start = end + 1;
+std::string lyrics_hex(std::string_view lyrics) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    hex.reserve(2 * lyrics.size());
+    for (const char c : lyrics) {
+        const auto byte = static_cast<unsigned char>(c);
+        hex += kDigits[byte >> 4];
+        hex += kDigits[byte & 0x0F];
     }
-    command += " | quavella-cli compose --state " + state_text(record.state) + " --speed " +
-               std::to_string(record.speed_pos) + " --mode " + std::to_string(record.mode_pos) +
-               " --timbre " + std::to_string(record.timbre_pos);
-    // The edit list holds only letters, digits and "+-:,": every shell takes it as it is.
+    return hex;
+}
+
+std::optional<std::string> parse_lyrics_hex(std::string_view hex) {
+    if (hex.size() % 2 != 0) return std::nullopt;
+    std::string bytes;
+    bytes.reserve(hex.size() / 2);
+    for (std::size_t at = 0; at < hex.size(); at += 2) {
+        const int high = hex_value(hex[at]);
+        const int low = hex_value(hex[at + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        bytes += static_cast<char>(high << 4 | low);
+    }
+    return bytes;
+}
+
+std::string reproduce_command(const Record& record, const std::string& out) {
+    // Quoting cannot be made safe for every shell (fish reads backslashes inside single
+    // quotes) nor for a terminal (an escape sequence moves the cursor over what is
+    // shown), so the lyrics travel as hex digits, which mean the same everywhere.
+    std::string command = "quavella-cli compose --state " + state_text(record.state) + " --speed " +
+                          std::to_string(record.speed_pos) + " --mode " +
+                          std::to_string(record.mode_pos) + " --timbre " +
+                          std::to_string(record.timbre_pos);
+    // The edit list holds only letters, digits and "+-:," (a row holding more is not
+    // trusted): every shell takes it as it is.
     if (!record.edits.empty()) command += " --edits " + record.edits;
-    command += " -o " + shell_quote(out);
+    command += " -o " + literal_file_name(out);
+    const std::string hex = lyrics_hex(record.lyrics);
+    if (hex.empty()) command += " --lyrics-hex=";
+    for (std::size_t at = 0; at < hex.size(); at += kHexPerArgument) {
+        command += " --lyrics-hex " + hex.substr(at, kHexPerArgument);
+    }
     return command;
 }
 

@@ -68,6 +68,21 @@ struct Summary {
     std::optional<std::int64_t> origin;  ///< the entry it was shaped from
 };
 
+/// Tempo bounds of a recorded composition: 4 bpm is the slowest a MIDI file's
+/// 24-bit tempo holds; the composer writes 100 to 219.
+inline constexpr int kMinTempo = 4;
+inline constexpr int kMaxTempo = 1000;
+
+/// Why a record read back from the history cannot be trusted, or nothing when it
+/// can: tempo, mode and program in range, note numbers 0..127, durations of 0 or more
+/// ticks adding up to at most notation::kMaxScoreTicks, as many durations (and
+/// syllables, when there are any) as notes, sentences 0..3, a tone score 0..1, an edit
+/// list of letters, digits and "+-:," only.
+std::optional<std::string> record_fault(const Record& record);
+
+/// The same for what a list shows of an entry (tempo, count of notes, tone score).
+std::optional<std::string> summary_fault(const Summary& summary);
+
 /// Fills the settings' item texts of `record` from the window's lists.
 void fill_items(Record& record);
 
@@ -98,10 +113,19 @@ CompositionPtr composition_of(const Record& record);
 using quavella::parse_state;
 using quavella::state_text;
 
-/// A shell command line that makes the same composition file again with
-/// quavella-cli: the lyrics piped in line by line, the state and the settings,
-/// and the edits of a shaped melody.
-/// @param out the file name it writes
+/// The lyrics as `quavella-cli compose --lyrics-hex` takes them: two lowercase hex
+/// digits per byte.
+std::string lyrics_hex(std::string_view lyrics);
+
+/// Decodes hex digits (either case), two per byte.
+/// @return nothing when the length is odd or a character is not a hex digit
+std::optional<std::string> parse_lyrics_hex(std::string_view hex);
+
+/// A command line that makes the same composition file again with quavella-cli: the
+/// state, the settings, the edits of a shaped melody and the lyrics as hex. It holds only letters,
+/// digits, spaces and "-:._/", which every common shell (sh, bash, zsh, fish) and every terminal
+/// take literally, whatever the lyrics hold; long lyrics take several --lyrics-hex options.
+/// @param out the file name it writes; a character outside that set becomes "_"
 std::string reproduce_command(const Record& record, const std::string& out = "song.mid");
 
 /// Local time of a record as "YYYY-MM-DD HH:MM:SS".

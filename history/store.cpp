@@ -496,6 +496,7 @@ FROM composition WHERE id < ? ORDER BY id DESC LIMIT ?)sql");
     select.bind(2, before_id);
     select.bind(3, limit > 0 ? limit : -1);
     int rc;
+    bool told = false;
     while ((rc = select.step()) == SQLITE_ROW) {
         sqlite3_stmt* st = select.get();
         Summary s;
@@ -513,6 +514,16 @@ FROM composition WHERE id < ? ORDER BY id DESC LIMIT ?)sql");
         s.tone_score = column_optional_double(st, 11);
         s.edited = sqlite3_column_int(st, 12) != 0;
         s.origin = column_optional_int64(st, 13);
+        if (const auto fault = summary_fault(s)) {
+            // Left out and said once per list, never shown as if it were sound.
+            if (!told) {
+                notice_ += (notice_.empty() ? "" : "; ") + std::string("entry ") +
+                           std::to_string(s.id) +
+                           " of the history is not valid and is left out: " + *fault;
+                told = true;
+            }
+            continue;
+        }
         out.push_back(std::move(s));
     }
     if (rc != SQLITE_DONE) {
@@ -541,10 +552,12 @@ Status Store::do_get(std::int64_t id, Entry& out) {
     Entry entry;
     entry.id = id;
     Record& r = entry.record;
+    std::int64_t note_count = 0;
     {
         Statement select(db_, R"sql(
 SELECT composed_at, lyrics, speed_pos, mode_pos, timbre_pos, speed_item, mode_item, timbre_item,
-    tempo, mode, program, tone_score, state_s, state_t, notes, ticks, gbk_text, midi, edits, origin
+    tempo, mode, program, tone_score, state_s, state_t, notes, ticks, gbk_text, midi, edits, origin,
+    note_count
 FROM composition WHERE id = ?)sql");
         if (select.prepared() != SQLITE_OK) return fail_sqlite(what, select.prepared());
         select.bind(1, id);
@@ -576,6 +589,7 @@ FROM composition WHERE id = ?)sql");
         r.midi = column_text(st, 17);
         r.edits = column_text(st, 18);
         r.origin = column_optional_int64(st, 19);
+        note_count = sqlite3_column_int64(st, 20);
         if (!numbers_ok) {
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
             return fail(what + ": its notes or ticks are not numbers");
@@ -601,6 +615,14 @@ FROM syllable WHERE composition_id = ? ORDER BY idx)sql");
         if (rc != SQLITE_DONE) return fail_sqlite(what, rc);
     }
     sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+    // Another program may have written the row: it is checked, never trusted.
+    std::optional<std::string> fault = record_fault(r);
+    if (!fault && note_count != static_cast<std::int64_t>(r.notes.size())) {
+        fault = "a count of " + std::to_string(note_count) + " notes for " +
+                std::to_string(r.notes.size()) + " notes";
+    }
+    if (fault)
+        return fail("entry " + std::to_string(id) + " of the history is not valid: " + *fault);
     out = std::move(entry);
     return Status::ok;
 }

@@ -226,8 +226,8 @@ Score build_score(Melody melody) {
     int start = 0;
     for (std::size_t i = 0; i < n; ++i) {
         score.note_start.push_back(start);
-        const int ticks = std::max(m.ticks[i], 0);
-        writer.write(static_cast<int>(i), m.notes[i], ticks);
+        const int ticks = std::clamp(m.ticks[i], 0, kMaxScoreTicks - start);
+        writer.write(static_cast<int>(i), std::clamp(m.notes[i], 0, 127), ticks);
         start += ticks;
     }
     writer.finish();

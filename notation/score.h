@@ -20,6 +20,10 @@ namespace quavella::notation {
 
 inline constexpr int kTicksPerBeat = 120;
 inline constexpr int kBarTicks = 480;
+/// The longest melody a score is written for: 2^26 ticks, about 140,000 bars (over 38
+/// hours at 240 bpm), four times what the longest lyrics the program takes compose to;
+/// notes past it are left out, so that no melody makes a score without end.
+inline constexpr int kMaxScoreTicks = 1 << 26;
 
 /// One sung syllable, UTF-8.
 struct Lyric {
@@ -91,7 +95,9 @@ Melody melody_from(std::string_view gbk_text, const ComposeOutcome& outcome);
 std::vector<Lyric> lyrics_of(std::span<const SyllableText> syllables, std::size_t notes);
 
 /// Builds the score: bars of 480 ticks, notes split at bar lines and where the
-/// conventions do not let a note hide a beat, ties joining the pieces.
+/// conventions do not let a note hide a beat, ties joining the pieces. Takes any
+/// melody: note numbers outside 0..127 are written as the nearest of them, negative
+/// durations as 0, and what lies past kMaxScoreTicks as 0.
 Score build_score(Melody melody);
 
 /// Index of the note sounding at `tick` (absolute), or -1 in a rest or past the end.

@@ -143,7 +143,7 @@ std::vector<Column> bar_columns(const Score& score, const Bar& bar) {
             const Lyric& l = lyrics[i];
             std::string text;
             if (i == 0 || l.sentence != lyrics[i - 1].sentence) {
-                text = std::to_string(l.sentence + 1) + '.';
+                text = std::to_string(static_cast<long long>(l.sentence) + 1) + '.';
             }
             text += l.continuation ? std::string("_") : l.text;
             col.lyric = cell(text);

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (in build-fuzz/) and runs them.
 #   scripts/fuzz.sh TARGET SECONDS   run one target for as long as asked
-#   scripts/fuzz.sh --smoke          run every target a fixed number of times over its corpus
+#   scripts/fuzz.sh --smoke          run every target a fixed number of times over its corpus,
+#                                    then the lyric and compose targets on inputs up to 1 MB
 #   scripts/fuzz.sh --list           name the targets
+#   scripts/fuzz.sh --help           this text (builds nothing)
 # Seeds come from fuzz/corpus/TARGET; what a run finds new stays in
 # build-fuzz/corpus/TARGET, and an input that breaks a property is written to
 # build-fuzz/findings/ (keep it in fuzz/corpus/TARGET once the fault is mended).
@@ -13,7 +15,29 @@ build=build-fuzz
 
 # Targets and their smoke runs: each takes well under 20 s on one core.
 declare -A smoke_runs=([lyrics]=60000 [compose]=4000 [midi_writer]=20000 [musicxml]=4000 [history]=600
-  [tones]=8000 [edits]=3000)
+  [tones]=8000 [edits]=3000 [cli_args]=20000 [user_dirs]=20000 [smf_check]=20000 [score]=2000)
+# Large inputs, up to a megabyte, where size could matter: runs of each, from a seed of
+# this size (compose's is the longest lyric the program composes, after the request's
+# 11 bytes of settings and seed).
+declare -A large_runs=([lyrics]=60 [compose]=20)
+declare -A large_seed=([lyrics]=1048576 [compose]=$((11 + 65536)))
+
+usage() { sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; }
+
+case "${1:-}" in
+  --help | -h)
+    usage
+    exit 0
+    ;;
+  --list)
+    printf '%s\n' "${!smoke_runs[@]}" | sort
+    exit 0
+    ;;
+  "")
+    usage >&2
+    exit 2
+    ;;
+esac
 
 launcher=()
 if command -v ccache >/dev/null; then
@@ -32,10 +56,7 @@ run() {  # run TARGET LIBFUZZER-OPTIONS...
     "$@" "$work" "fuzz/corpus/$target"
 }
 
-case "${1:-}" in
-  --list)
-    printf '%s\n' "${!smoke_runs[@]}" | sort
-    ;;
+case "$1" in
   --smoke)
     for target in $(printf '%s\n' "${!smoke_runs[@]}" | sort); do
       echo "fuzz smoke: $target, ${smoke_runs[$target]} runs"
@@ -43,10 +64,17 @@ case "${1:-}" in
         { tail -n 30 "$build/$target-smoke.log"; exit 1; }
       grep -E 'stat::number_of_executed_units|DONE' "$build/$target-smoke.log" | tail -n 2
     done
-    ;;
-  "")
-    echo "usage: scripts/fuzz.sh TARGET SECONDS | --smoke | --list" >&2
-    exit 2
+    for target in $(printf '%s\n' "${!large_runs[@]}" | sort); do
+      echo "fuzz smoke: $target, ${large_runs[$target]} runs of up to 1 MB"
+      # The large seed: the target's seeds one after another.
+      large="$build/large/$target"
+      mkdir -p "$large"
+      { while cat fuzz/corpus/"$target"/*; do :; done | head -c "${large_seed[$target]}" \
+          >"$large/seed"; } || true
+      run "$target" -runs="${large_runs[$target]}" -max_len=1048576 -len_control=0 "$large" \
+        2>"$build/$target-large.log" || { tail -n 30 "$build/$target-large.log"; exit 1; }
+      grep -E 'stat::number_of_executed_units|DONE' "$build/$target-large.log" | tail -n 2
+    done
     ;;
   *)
     target=$1

@@ -13,6 +13,7 @@ packages=(
   midicsv python3-mido poppler-utils timidity
   python3 unicode-data
   xvfb xdotool xclip imagemagick sox xdg-utils
+  dash zsh fish
   musescore3
   desktop-file-utils appstream lintian librsvg2-bin
 )

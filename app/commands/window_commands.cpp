@@ -45,6 +45,13 @@ void WindowCommands::start_up(Clock& clock, const std::optional<std::string>& cu
 }
 
 std::shared_ptr<const CompositionSource> WindowCommands::source_of(const ComposeInput& input) {
+    // Lyrics over the limit are turned away before they are converted.
+    std::size_t bytes = input.lines.empty() ? 0 : input.lines.size() - 1;  // the line ends
+    for (const std::string& line : input.lines) bytes += line.size();
+    if (const auto refusal = lyric_size_refusal(bytes)) {
+        svc_.box.show(*refusal, kHintCaption);
+        return nullptr;
+    }
     // The lines joined with nothing between them, as GBK bytes.
     GbkConversion converted = lyric_text_from_lines(input.lines, LyricEncoding::utf8);
     if (!converted.ok) {

@@ -6,12 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <set>
-#include <stdexcept>
 
-#include "app/player/fluid_log.h"
 #include "app/player/melody_level.h"
 #include "app/player/wav_recording.h"
 #include "midi/smf_check.h"
@@ -26,8 +22,6 @@ constexpr int max_tracks = 128;  // what FluidSynth's player holds
 /// voice is silent, and at most.
 constexpr auto ring_after_silence = std::chrono::milliseconds(300);
 constexpr auto ring_at_most = std::chrono::seconds(3);
-/// The Debian package that provides the default General MIDI soundfont.
-constexpr const char* soundfont_package = "fluid-soundfont-gm";
 
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
@@ -57,116 +51,10 @@ std::vector<unsigned char> read_file(const std::string& name) {
     return bytes;
 }
 
-std::vector<std::string> split_list(const std::string& text) {
-    std::vector<std::string> items;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t comma = text.find(',', start);
-        if (comma == std::string::npos) comma = text.size();
-        std::string item = text.substr(start, comma - start);
-        item.erase(0, item.find_first_not_of(" \t"));
-        item.erase(item.find_last_not_of(" \t") + 1);
-        if (!item.empty()) items.push_back(item);
-        start = comma + 1;
-    }
-    return items;
-}
-
-std::string env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
-std::string no_output_message(const std::string& reasons) {
-    return "没有可用的音频输出，无法播放。\n原因：" + reasons +
-           "\n请检查音箱或耳机是否已连接、声音服务（PipeWire 或 PulseAudio）是否在运行，"
-           "然后再按“播放”。没有声卡时，可以设置环境变量 QUAVELLA_AUDIO_DRIVER=file 和 "
-           "QUAVELLA_AUDIO_FILE=文件名.wav，把播放的声音写入 WAV 文件。";
-}
-
-std::string no_soundfont_message(const std::string& soundfont, const std::string& why) {
-    return "没有可用的音色库，无法播放。\n查找的音色库：" +
-           (soundfont.empty() ? std::string("（FluidSynth 没有设置默认音色库）") : soundfont) +
-           "\n原因：" + why + "\n请安装提供通用 MIDI 音色库的 Debian 软件包 " + soundfont_package +
-           "（sudo apt install " + soundfont_package +
-           "），或用环境变量 QUAVELLA_SOUNDFONT 指定一个音色库文件，然后再按“播放”。";
-}
-
-std::string or_unknown(const std::string& why) { return why.empty() ? "Unknown error code" : why; }
-
 }  // namespace
-
-// ---- audio outputs ----
-
-/// An audio output: renders the synthesizer from construction to destruction.
-class FluidPlayer::Output {
-public:
-    virtual ~Output() = default;
-};
-
-/// The platform's sound device through one of FluidSynth's audio drivers.
-class FluidPlayer::DeviceOutput final : public Output {
-public:
-    explicit DeviceOutput(fluid_audio_driver_t* driver) : driver_(driver) {}
-    ~DeviceOutput() override { delete_fluid_audio_driver(driver_); }
-
-private:
-    fluid_audio_driver_t* driver_;
-};
-
-/// Renders in real time without a device, into a recording or nowhere: a thread renders
-/// one period at a time as the clock reaches it.
-class FluidPlayer::FileOutput final : public Output {
-public:
-    FileOutput(fluid_settings_t* settings, fluid_synth_t* synth, WavRecording* recording)
-        : synth_(synth), recording_(recording) {
-        fluid_settings_getint(settings, "audio.period-size", &period_);
-        fluid_settings_getnum(settings, "synth.sample-rate", &rate_);
-        period_ = std::max(period_, 16);
-        thread_ = std::jthread([this](std::stop_token stop) { run(stop); });
-    }
-    ~FileOutput() override {
-        thread_.request_stop();
-        thread_.join();
-        if (recording_ != nullptr) recording_->update();  // complete whenever nothing plays
-    }
-
-private:
-    void run(std::stop_token stop) {
-        using SteadyClock = std::chrono::steady_clock;
-        std::vector<std::int16_t> block(2 * static_cast<std::size_t>(period_));
-        const auto start = SteadyClock::now();
-        long rendered = 0;
-        while (!stop.stop_requested()) {
-            // One period ahead of the clock, so that the first one renders at once.
-            const double seconds =
-                std::chrono::duration<double>(SteadyClock::now() - start).count();
-            const long due = static_cast<long>(seconds * rate_) + period_;
-            bool wrote = false;
-            while (rendered < due) {
-                fluid_synth_write_s16(synth_, period_, block.data(), 0, 2, block.data(), 1, 2);
-                if (recording_ != nullptr) recording_->append(block.data(), period_);
-                rendered += period_;
-                wrote = true;
-            }
-            if (wrote && recording_ != nullptr) recording_->update();
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-    }
-
-    fluid_synth_t* synth_;
-    WavRecording* recording_;
-    int period_ = 64;
-    double rate_ = 44100.0;
-    std::jthread thread_;
-};
 
 // ---- construction and loading ----
 
-void FluidPlayer::SettingsDeleter::operator()(fluid_settings_t* p) const {
-    delete_fluid_settings(p);
-}
-void FluidPlayer::SynthDeleter::operator()(fluid_synth_t* p) const { delete_fluid_synth(p); }
 void FluidPlayer::PlayerDeleter::operator()(fluid_player_t* p) const { delete_fluid_player(p); }
 
 FluidPlayer::FluidPlayer() : FluidPlayer(Options{}) {}
@@ -174,73 +62,58 @@ FluidPlayer::FluidPlayer() : FluidPlayer(Options{}) {}
 FluidPlayer::FluidPlayer(Options options) : options_(std::move(options)) {}
 
 FluidPlayer::~FluidPlayer() {
+    std::shared_ptr<SynthLoad> load;
     {
         std::lock_guard lock(mutex_);
         close_locked();
         quitting_ = true;
+        load = std::move(load_);
     }
     watch_cv_.notify_all();
     if (watcher_.joinable()) watcher_.join();
-    // The loader's destructor asks it to stop and waits for the step it is in.
+    // A load still running stops at its next step and frees what it made; nobody waits.
+    if (load) load->cancel();
 }
 
-std::vector<std::string> FluidPlayer::available_drivers() {
-    // Asked once: new settings cost more than the rest of starting an output.
-    static const std::vector<std::string> built_in = [] {
-        std::vector<std::string> names;
-        std::unique_ptr<fluid_settings_t, SettingsDeleter> settings(new_fluid_settings());
-        if (!settings) return names;
-        fluid_settings_foreach_option(
-            settings.get(), "audio.driver", &names,
-            [](void* data, const char*, const char* option) {
-                static_cast<std::vector<std::string>*>(data)->push_back(option);
-            });
-        return names;
-    }();
-    return built_in;
-}
+std::vector<std::string> FluidPlayer::available_drivers() { return available_audio_drivers(); }
 
 void FluidPlayer::preload() {
     std::lock_guard lock(mutex_);
-    if (synth_ || loader_.joinable()) return;
-    start_load();
+    if (synth_ || load_) return;
+    load_ = SynthLoad::start(options_.soundfont);
 }
 
-void FluidPlayer::start_load() {
-    load_result_ = LoadResult{};
-    loader_ = std::jthread([this, soundfont = options_.soundfont](std::stop_token stop) {
-        try {
-            load_result_.loaded = load_synth(soundfont, stop);
-        } catch (const CommandError& e) {
-            load_result_.error = e.what();
-        }
-    });
-}
-
-void FluidPlayer::ensure_synth_locked() {
+void FluidPlayer::ensure_synth(std::unique_lock<std::mutex>& lock) {
     if (synth_) return;
-    if (!loader_.joinable()) start_load();  // no preload, or the last load failed
-    loader_.join();
-    LoadResult result = std::move(load_result_);
-    load_result_ = LoadResult{};
-    if (!result.error.empty()) throw CommandError(result.error);
-    if (!result.loaded.synth) throw CommandError("音色库的载入已停止");
-    settings_ = std::move(result.loaded.settings);
-    synth_ = std::move(result.loaded.synth);
-    soundfont_ = std::move(result.loaded.soundfont);
-    soundfont_id_ = result.loaded.soundfont_id;
+    if (!load_) load_ = SynthLoad::start(options_.soundfont);  // no preload, or it failed
+    const std::shared_ptr<SynthLoad> load = load_;
+    // Waited for without the lock: the position, state and the other commands answer
+    // meanwhile, from any thread.
+    lock.unlock();
+    const bool done = load->wait(options_.load_deadline);
+    lock.lock();
+    if (synth_) return;  // another play took it meanwhile
+    if (!done) {
+        // Still running: the next play waits for the same load again.
+        const auto seconds = std::to_string((options_.load_deadline.count() + 999) / 1000);
+        throw CommandError(no_soundfont_message(
+            load->soundfont(),
+            seconds + " 秒内没能读取音色库（它可能是管道，或在停止响应的网络位置上）"));
+    }
+    if (load_ == load) load_.reset();  // done: a failure is tried again at the next play
+    LoadedSynth loaded = load->take();
+    settings_ = std::move(loaded.settings);
+    synth_ = std::move(loaded.synth);
+    soundfont_ = std::move(loaded.soundfont);
+    soundfont_id_ = loaded.soundfont_id;
+    pinner_ = std::make_unique<PresetPinner>();
 }
 
 // Keeps the samples of the open file's melody program loaded, and lets those of the last
 // file's go, in the background: the file is opened while composing, seconds before play.
 void FluidPlayer::ready_program_locked() {
     if (!synth_ || program_ == pinned_program_) return;
-    if (readier_.joinable()) readier_.join();
-    readier_ = std::jthread(
-        [synth = synth_.get(), id = soundfont_id_, old = pinned_program_, now = program_] {
-            if (old > 0) fluid_synth_unpin_preset(synth, id, 0, old);  // the piano stays
-            if (now > 0) fluid_synth_pin_preset(synth, id, 0, now);
-        });
+    pinner_->repin(synth_.get(), soundfont_id_, pinned_program_, program_);
     pinned_program_ = program_;
 }
 
@@ -248,7 +121,6 @@ void FluidPlayer::ready_program_locked() {
 // drums: sound off, controllers reset, the piano on each channel, and channel 10 left
 // without a preset unless the file plays on it. Run while no output renders.
 void FluidPlayer::reset_channels_locked() {
-    if (readier_.joinable()) readier_.join();
     fluid_synth_t* synth = synth_.get();
     silence_locked();
     for (int channel = 0; channel < 16; ++channel) {
@@ -264,114 +136,14 @@ void FluidPlayer::reset_channels_locked() {
     }
 }
 
-FluidPlayer::LoadedSynth FluidPlayer::load_synth(const std::string& chosen_soundfont,
-                                                 std::stop_token stop) {
-    const FluidErrorCapture log;
-    LoadedSynth loaded;
-    loaded.settings.reset(new_fluid_settings());
-    fluid_settings_t* settings = loaded.settings.get();
-    if (settings == nullptr) throw CommandError("无法启动 FluidSynth：Unknown error code");
-    // The player's clock must follow the rendered samples: its position then stops while
-    // paused and resumes where it stopped, and its timer survives the end of a file.
-    fluid_settings_setstr(settings, "player.timing-source", "sample");
-    // The player resets the synthesizer itself, between files and at a rewind: FluidSynth's
-    // reset would load the drum kit for every file.
-    fluid_settings_setint(settings, "player.reset-synth", 0);
-    // Samples are read when a preset is chosen, not the whole soundfont at once.
-    fluid_settings_setint(settings, "synth.dynamic-sample-loading", 1);
-    loaded.synth.reset(new_fluid_synth(settings));
-    if (!loaded.synth) throw CommandError("无法启动 FluidSynth 合成器：" + or_unknown(log.last()));
-
-    std::string soundfont = chosen_soundfont;
-    if (soundfont.empty()) soundfont = env("QUAVELLA_SOUNDFONT");
-    if (soundfont.empty()) {
-        char* name = nullptr;
-        if (fluid_settings_dupstr(settings, "synth.default-soundfont", &name) == FLUID_OK &&
-            name != nullptr) {
-            soundfont = name;
-        }
-        fluid_free(name);
-    }
-    if (soundfont.empty()) throw CommandError(no_soundfont_message("", "没有设置音色库"));
-    if (stop.stop_requested()) throw CommandError("音色库的载入已停止");
-    const int id = fluid_synth_sfload(loaded.synth.get(), soundfont.c_str(), 0);
-    if (id == FLUID_FAILED) {
-        throw CommandError(no_soundfont_message(soundfont, or_unknown(log.last())));
-    }
-    if (stop.stop_requested()) throw CommandError("音色库的载入已停止");
-    // Every reset chooses the piano on each channel: kept loaded, a reset never waits.
-    fluid_synth_pin_preset(loaded.synth.get(), id, 0, 0);
-    loaded.soundfont = soundfont;
-    loaded.soundfont_id = id;
-    return loaded;
-}
-
 // ---- output ----
 
 void FluidPlayer::start_output_locked() {
-    const std::vector<std::string> built_in = available_drivers();
-    const std::set<std::string> available(built_in.begin(), built_in.end());
-
-    std::vector<std::string> candidates;
-    std::string none_reason = "没有指定要尝试的音频驱动";
-    if (options_.drivers) {
-        candidates = *options_.drivers;
-    } else {
-        candidates = split_list(env("QUAVELLA_AUDIO_DRIVER"));
-        if (candidates.empty()) {
-            for (const char* name : {"pipewire", "pulseaudio", "alsa"}) {
-                if (available.count(name) != 0) candidates.emplace_back(name);
-            }
-            none_reason = "这个 FluidSynth 没有 PipeWire、PulseAudio 或 ALSA 音频驱动";
-        }
-    }
-    if (candidates.empty()) throw CommandError(no_output_message(none_reason));
-
-    std::string reasons;
-    for (const auto& name : candidates) {
-        if (!reasons.empty()) reasons += "；";
-        if (name == "file") {
-            // Rendered by this player; a recording, when one is named, spans the plays of
-            // one open file.
-            std::string file_name = options_.file_name;
-            if (file_name.empty()) file_name = env("QUAVELLA_AUDIO_FILE");
-            if (!file_name.empty() && !recording_) {
-                double rate = 44100.0;
-                fluid_settings_getnum(settings_.get(), "synth.sample-rate", &rate);
-                try {
-                    recording_ = std::make_unique<WavRecording>(file_name, static_cast<int>(rate));
-                } catch (const std::runtime_error& e) {
-                    reasons += "file：无法写入“" + file_name + "”：" + e.what();
-                    continue;
-                }
-            }
-            if (recording_ && !recording_->error().empty()) {
-                // A recording that could not be written (a full disk) is not played into
-                // as if it were: the next play says why.
-                reasons += "file：无法写入“" + file_name + "”：" + recording_->error();
-                continue;
-            }
-            output_ = std::make_unique<FileOutput>(settings_.get(), synth_.get(), recording_.get());
-        } else if (available.count(name) == 0) {
-            reasons += name + "：这个 FluidSynth 没有此音频驱动";
-            continue;
-        } else {
-            const FluidErrorCapture log;
-            fluid_settings_setstr(settings_.get(), "audio.driver", name.c_str());
-            fluid_audio_driver_t* driver = new_fluid_audio_driver(settings_.get(), synth_.get());
-            if (driver == nullptr) {
-                reasons += name + "：" + or_unknown(log.last());
-                continue;
-            }
-            output_ = std::make_unique<DeviceOutput>(driver);
-        }
-        driver_name_ = name;
-        ended_at_.reset();
-        if (!watcher_.joinable()) watcher_ = std::jthread([this] { watch_end(); });
-        watch_cv_.notify_all();
-        return;
-    }
-    throw CommandError(no_output_message(reasons));
+    output_ = start_audio_output({options_.drivers, options_.file_name}, settings_.get(),
+                                 synth_.get(), recording_, driver_name_);
+    ended_at_.reset();
+    if (!watcher_.joinable()) watcher_ = std::jthread([this] { watch_end(); });
+    watch_cv_.notify_all();
 }
 
 void FluidPlayer::stop_output_locked() {
@@ -484,7 +256,6 @@ void FluidPlayer::play_locked(int from) {
         last_status_ = FLUID_OK;
         return;
     }
-    ensure_synth_locked();
     if (now == State::ended) {
         // Cut what still rings and start again from the start with a new FluidSynth player,
         // whose position reads the start at once. Players come and go only while no output
@@ -522,8 +293,12 @@ void FluidPlayer::play_locked(int from) {
 }
 
 void FluidPlayer::play() {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     require_open();
+    if (!synth_) {
+        ensure_synth(lock);
+        require_open();  // closed while the soundfont loaded
+    }
     play_locked();
 }
 

@@ -16,10 +16,19 @@
 // play after each open); with no file named it writes nowhere.
 //
 // Soundfont: Options::soundfont, else QUAVELLA_SOUNDFONT, else FluidSynth's default General
-// MIDI soundfont. Only the presets that play are held in memory (dynamic sample loading):
-// the piano, which every channel starts with, loads with the soundfont; the program a file's
-// melody starts with loads in the background when the file is opened, so that play starts
-// at once; the drum kit only for a file that plays on channel 10.
+// MIDI soundfont, loaded on a thread of its own (synth_loader.h). Play waits for it never
+// with the player's lock held, so the position and the other commands answer at once
+// meanwhile from other threads, and only until Options::load_deadline after the load
+// began: the window preloads at its start, so its thread waits seldom and briefly. A
+// soundfont that does not open by then (a FIFO, a hung network file system) is reported
+// as any other playback failure, at once by every later play until it opens. Only the presets
+// that play are held in memory (dynamic sample loading): the piano, which every channel
+// starts with, loads with the soundfont; the program a file's melody starts with loads in
+// the background when the file is opened, so that play starts at once; the drum kit only
+// for a file that plays on channel 10.
+//
+// Units: this file is the state machine; audio_output.h the outputs and the WAV recording's
+// driver, synth_loader.h the loading.
 #pragma once
 
 #include <chrono>
@@ -34,9 +43,9 @@
 
 #include "app/commands/command_error.h"
 #include "app/commands/media_player.h"
+#include "app/player/audio_output.h"
+#include "app/player/synth_loader.h"
 
-typedef struct _fluid_hashtable_t fluid_settings_t;
-typedef struct _fluid_synth_t fluid_synth_t;
 typedef struct _fluid_player_t fluid_player_t;
 
 namespace quavella {
@@ -55,6 +64,9 @@ public:
         std::string file_name;
         /// The soundfont to load; empty: QUAVELLA_SOUNDFONT, else the system's default.
         std::string soundfont;
+        /// How long after its load began the soundfont must be ready: a play waits for it
+        /// until then at most, and reports after that that it cannot be read.
+        std::chrono::milliseconds load_deadline{5000};
     };
 
     enum class State { closed, stopped, playing, paused, ended };
@@ -69,15 +81,16 @@ public:
     /// Creates the player; FluidSynth and the soundfont are loaded at the first play.
     FluidPlayer();
     explicit FluidPlayer(Options options);
-    /// Closes the file. A soundfont load still running is cut short at its next step.
+    /// Closes the file. A soundfont load still running is cut short at its next step; it
+    /// is not waited for.
     ~FluidPlayer() override;
 
     FluidPlayer(const FluidPlayer&) = delete;
     FluidPlayer& operator=(const FluidPlayer&) = delete;
 
     /// Starts loading the synthesizer and its soundfont on a background thread, so that the
-    /// first play does not wait for them. Call it once, early; play waits for the load to
-    /// finish and reports its failure.
+    /// first play does not wait for them. Call it once, early; play waits for the load (at
+    /// most Options::load_deadline) and reports its failure.
     void preload();
 
     /// Closes a held file, then reads `file` and checks that it plays; open and stopped at
@@ -87,8 +100,8 @@ public:
     void open(const std::string& file) override;
     /// Plays from the current position; at the end it starts again from the start.
     /// @throw CommandError "No MCI device open" with no file open; otherwise, when the
-    /// soundfont cannot be loaded or no audio output starts, a message for the user; the
-    /// player then stays as it was.
+    /// soundfont cannot be loaded within the deadline or no audio output starts, a message
+    /// for the user; the player then stays as it was.
     void play() override;
     void play_from(int tick) override;
     /// Pauses while playing, resumes while paused, otherwise does nothing.
@@ -120,36 +133,12 @@ public:
     static std::vector<std::string> available_drivers();
 
 private:
-    struct SettingsDeleter {
-        void operator()(fluid_settings_t* p) const;
-    };
-    struct SynthDeleter {
-        void operator()(fluid_synth_t* p) const;
-    };
     struct PlayerDeleter {
         void operator()(fluid_player_t* p) const;
     };
 
-    /// A synthesizer with its soundfont loaded, ready to play.
-    struct LoadedSynth {
-        std::unique_ptr<fluid_settings_t, SettingsDeleter> settings;
-        std::unique_ptr<fluid_synth_t, SynthDeleter> synth;
-        std::string soundfont;  // the file it loaded
-        int soundfont_id = -1;
-    };
-    /// What the loading thread leaves: the synthesizer, or why there is none.
-    struct LoadResult {
-        LoadedSynth loaded;
-        std::string error;
-    };
-    static LoadedSynth load_synth(const std::string& chosen_soundfont, std::stop_token stop);
-
-    class Output;
-    class DeviceOutput;
-    class FileOutput;
-
-    void start_load();
-    void ensure_synth_locked();
+    /// Takes the loaded synthesizer, waiting for the load with `lock` released.
+    void ensure_synth(std::unique_lock<std::mutex>& lock);
     void ready_program_locked();
     void reset_channels_locked();
     void start_output_locked();
@@ -186,23 +175,20 @@ private:
     std::optional<std::chrono::steady_clock::time_point> ended_at_;  // output still running
     bool quitting_ = false;
 
-    // Declared in creation order, destroyed in reverse: the output renders the synth,
-    // which the player drives and the recording writes.
-    std::unique_ptr<fluid_settings_t, SettingsDeleter> settings_;
-    std::unique_ptr<fluid_synth_t, SynthDeleter> synth_;
+    // Declared in creation order, destroyed in reverse: the pinner and the output use the
+    // synth, which the player drives and the recording writes.
+    std::unique_ptr<fluid_settings_t, FluidSettingsDeleter> settings_;
+    std::unique_ptr<fluid_synth_t, FluidSynthDeleter> synth_;
     std::string soundfont_;
     int soundfont_id_ = -1;
     int pinned_program_ = -1;  // the melody program kept loaded, -1 for none
+    std::unique_ptr<PresetPinner> pinner_;
     std::unique_ptr<fluid_player_t, PlayerDeleter> player_;
     std::unique_ptr<WavRecording> recording_;
-    std::unique_ptr<Output> output_;
+    std::unique_ptr<AudioOutput> output_;
 
-    // The background load and the end watcher; declared last, so that they are stopped and
-    // joined first.
-    LoadResult load_result_;  // written by the loader, read after joining it
-    std::jthread loader_;
-    std::jthread readier_;  // loads the samples of the open file's program
-    std::jthread watcher_;
+    std::shared_ptr<SynthLoad> load_;  // the load under way, if any; never joined
+    std::jthread watcher_;             // the end watcher; declared last, joined first
 };
 
 }  // namespace quavella

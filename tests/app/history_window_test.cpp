@@ -144,7 +144,17 @@ private slots:
         QVERIFY(load);
         panel->list()->setCurrentRow(1);
         QVERIFY(!load->isEnabled());
-        QVERIFY(panel->details()->toPlainText().contains(QStringLiteral("--state")));
+        // The line to make it again is the one quavella-cli history show prints.
+        const CliRun shown =
+            run_cli({"history", "show", std::to_string(panel->selected()->id)}, "", dir->path());
+        QCOMPARE(shown.status, 0);
+        const std::string head = "make it again:\n  ";
+        const std::size_t at = shown.out.find(head);
+        QVERIFY2(at != std::string::npos, shown.out.c_str());
+        const std::string line = shown.out.substr(
+            at + head.size(), shown.out.find('\n', at + head.size()) - at - head.size());
+        QVERIFY2(panel->details()->toPlainText().split('\n').contains(QString::fromStdString(line)),
+                 qPrintable(panel->details()->toPlainText() + "\n" + QString::fromStdString(line)));
         QCOMPARE(form->scoreWindow()->sheet()->score.melody.notes.size(),
                  panel->selected()->record.notes.size());
 

@@ -313,6 +313,12 @@ const RefusalRow kRefusalRows[] = {
     {"TenBytesOfChinese", {"春眠不觉晓"}, nullptr, nullptr},
     {"TenBlanks", {"          "}, nullptr, nullptr},
     {"TenLettersOverTwoLines", {"abcde", "fghij"}, nullptr, nullptr},
+    // The size limit counts the bytes typed, line ends included.
+    {"AtTheSizeLimit", {std::string(32767, 'a'), std::string(32768, 'b')}, nullptr, nullptr},
+    {"OneLineEndOverTheSizeLimit",
+     {std::string(32768, 'a'), std::string(32768, 'b')},
+     "歌词太长：最多 65536 字节（64 KB）。",
+     nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(Lyrics, RefusalTest, ::testing::ValuesIn(kRefusalRows),

@@ -95,6 +95,18 @@ TEST(ParseCompose, AfterDoubleDashEverythingIsAFile) {
     EXPECT_TRUE(accepted(parse_compose(Args{"-"})).source.file_given);
 }
 
+TEST(ParseCompose, LyricsHexIsDecodedAndJoined) {
+    // Either case; every byte value, the line feed and NUL included; values follow one
+    // another; an empty value is empty lyrics given on the command line.
+    const ComposeSettings s =
+        accepted(parse_compose(Args{"--lyrics-hex", "00ff0A", "--lyrics-hex=E698A5", "-o", "x"}));
+    EXPECT_EQ(s.source.text, std::string("\x00\xff\n\xe6\x98\xa5", 6));
+    EXPECT_FALSE(s.source.file_given);
+    EXPECT_EQ(accepted(parse_compose(Args{"--lyrics-hex="})).source.text, "");
+    EXPECT_EQ(accepted(parse_analyze(Args{"--lyrics-hex", "41"})).source.text, "A");
+    EXPECT_FALSE(accepted(parse_compose(Args{})).source.text.has_value());
+}
+
 struct RefusalRow {
     const char* name;
     Args args;
@@ -108,6 +120,9 @@ TEST_P(ParseComposeRefusal, NamesWhatIsWrong) {
     ASSERT_TRUE(std::holds_alternative<UsageError>(parsed));
     EXPECT_EQ(std::get<UsageError>(parsed).message, GetParam().message);
 }
+
+const char* const kBadHex =
+    "invalid value for --lyrics-hex (hex digits, two per byte of the lyrics)";
 
 const RefusalRow kRefusalRows[] = {
     {"NegativeSeed", {"--seed", "-1"}, "invalid seed '-1' (0 to 18446744073709551615)"},
@@ -166,6 +181,16 @@ const RefusalRow kRefusalRows[] = {
     {"BestOfMissing", {"--best-of"}, "--best-of needs a value"},
     {"TonesTakesNoValue", {"--tones=yes"}, "--tones takes no value"},
     {"FirstRefusalWins", {"a.txt", "b.txt", "--bogus"}, "more than one FILE: 'b.txt'"},
+    {"LyricsHexOdd", {"--lyrics-hex", "e69"}, kBadHex},
+    {"LyricsHexNotHex", {"--lyrics-hex", "e6 8"}, kBadHex},
+    {"LyricsHexSigned", {"--lyrics-hex=+1"}, kBadHex},
+    {"LyricsHexMissing", {"--lyrics-hex"}, "--lyrics-hex needs a value"},
+    {"LyricsHexAndFile",
+     {"a.txt", "--lyrics-hex", "41"},
+     "--lyrics-hex and FILE 'a.txt' cannot be used together"},
+    {"LyricsHexAndStdin",
+     {"--lyrics-hex", "41", "-"},
+     "--lyrics-hex and FILE '-' cannot be used together"},
     {"MusicXmlMissing", {"--musicxml"}, "--musicxml needs a file name"},
     {"AudioEmpty", {"--audio="}, "--audio needs a file name"},
     {"ExportOverTheComposition",

@@ -181,6 +181,57 @@ TEST_F(CliCompose, TextChecksRefuseWithoutWritingAFile) {
     }
 }
 
+// Lyrics have a size limit, line ends included, from a file, standard input or
+// --lyrics-hex alike: at the limit they compose, one byte over they are refused naming it.
+// An endless stream is refused after the limit, never read to its end.
+TEST_F(CliCompose, LyricsOverTheSizeLimitAreRefusedNamingIt) {
+    const std::string refusal = "歌词太长：最多 65536 字节（64 KB）。\n";
+    const std::string at_limit = std::string(32767, 'a') + "\n" + std::string(32768, 'b');
+    const std::string over = at_limit + "\n";
+    write_file(path("over.txt"), over);
+    const std::string hex_over(2 * over.size(), '6');
+    struct Row {
+        const char* name;
+        std::vector<std::string> args;
+        std::string input;
+        bool composed;
+    };
+    const Row rows[] = {
+        {"at the limit", {"compose", "-o", "out.mid"}, at_limit, true},
+        {"one line end over", {"compose", "-o", "out.mid"}, over, false},
+        {"a file over", {"compose", "-o", "out.mid", "over.txt"}, "", false},
+        {"analyze over", {"analyze"}, over, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        fs::remove(path("out.mid"));
+        const CliRun r = run(row.args, row.input);
+        if (row.composed) {
+            EXPECT_EQ(r.status, 0) << r.err;
+            EXPECT_TRUE(fs::exists(path("out.mid")));
+        } else {
+            EXPECT_EQ(r.status, 1);
+            EXPECT_EQ(r.err, refusal);
+            EXPECT_EQ(r.out, "");
+            EXPECT_FALSE(fs::exists(path("out.mid")));
+        }
+    }
+    // As hex, in two arguments (one holds at most 128 KiB), from a script: a command of
+    // "sh -c" would be one argument.
+    write_file(path("hex.sh"), shell_quoted(QUAVELLA_CLI_PATH) +
+                                   " compose -o out.mid --lyrics-hex " + hex_over.substr(0, 65536) +
+                                   " --lyrics-hex " + hex_over.substr(65536) + " 2>err\necho $?\n");
+    EXPECT_EQ(shell_output("cd " + shell_quoted(dir_.path().string()) + " && sh hex.sh"), "1\n");
+    EXPECT_EQ(read_file(path("err")), refusal);
+    EXPECT_FALSE(fs::exists(path("out.mid")));
+
+    const std::string endless =
+        "cd " + shell_quoted(dir_.path().string()) + " && yes 春眠不觉晓 | timeout 60 " +
+        shell_quoted(QUAVELLA_CLI_PATH) + " compose -o out.mid 2>err; echo $?";
+    EXPECT_EQ(shell_output(endless), "1\n");
+    EXPECT_EQ(read_file(path("err")), refusal);
+}
+
 TEST_F(CliCompose, DroppedCharactersAreNamedAndTheRestComposedAsWithout) {
     // The poem with an emoji and a zero-width joiner in it: GBK has neither.
     std::string decorated = poem;

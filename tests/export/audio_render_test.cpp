@@ -173,6 +173,22 @@ TEST_F(AudioRender, FailuresNameTheFileAndTheReason) {
                   std::string::npos)
             << *error;
     }
+    // Too long to export: refused before anything is rendered or written. Three minutes
+    // of one note at 100 bpm, against a limit of two.
+    exports::AudioSettings two_minutes;
+    two_minutes.max_seconds = 120;
+    notation::Melody long_note;
+    long_note.notes = {60};
+    long_note.ticks = {300 * notation::kTicksPerBeat};
+    long_note.lyrics.resize(1);
+    long_note.tempo = 100;
+    const auto too_long =
+        render_audio(notation::build_score(long_note), file("long.wav"), two_minutes);
+    ASSERT_TRUE(too_long.has_value());
+    EXPECT_EQ(*too_long, "cannot write '" + file("long.wav").string() +
+                             "': the melody lasts 3.0 minutes; an audio export holds at most "
+                             "2.0 minutes");
+    EXPECT_FALSE(fs::exists(file("long.wav")));
     EXPECT_FALSE(fs::exists(file("song.mp3")));
     EXPECT_FALSE(fs::exists(file("song.wav")));
 }

@@ -95,7 +95,7 @@ inline Record random_record(std::mt19937_64& rng) {
         }
     }
     for (int i = pick(3) == 0 ? 0 : pick(5000); i > 0; --i) r.midi += static_cast<char>(rng());
-    if (pick(2) == 0) r.tone_score = static_cast<double>(pick(1000)) / 7;
+    if (pick(2) == 0) r.tone_score = static_cast<double>(pick(1000)) / 999;
     if (pick(3) == 0) {
         static const std::string edits[] = {"fix", "1+,2-h,s3:1:2,suit", "12:67"};
         r.edits = edits[pick(3)];

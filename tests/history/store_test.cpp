@@ -19,6 +19,7 @@
 #include "history/schema.h"
 #include "history_fixtures.h"
 #include "tests/support/files.h"
+#include "tests/support/row_name.h"
 
 namespace quavella::history {
 namespace {
@@ -306,6 +307,105 @@ TEST_F(StoreTest, HistoryOfANewerVersionIsLeftAlone) {
     EXPECT_EQ(query(file(), "SELECT count(*) FROM composition"), "1");
     EXPECT_EQ(query(file(), "PRAGMA user_version"), "99");
 }
+
+/// A row written by another program, crafted to break whoever trusts it: the
+/// composition's columns (and syllables) changed under the store by plain SQL.
+struct CraftedRow {
+    const char* name;
+    const char* sql;                   ///< run on entry 1, whose 28 notes have syllables
+    const char* fault;                 ///< what the refusal names
+    bool listed;                       ///< a list still shows it (its summary is sound)
+    const char* list_fault = nullptr;  ///< what the list's notice names, when not `fault`
+};
+
+class CraftedRows : public ::testing::TestWithParam<CraftedRow> {
+protected:
+    std::filesystem::path file() const { return dir_.path() / "history.sqlite3"; }
+    ScratchDir dir_;
+};
+
+TEST_P(CraftedRows, AreReportedAndSkippedNeverTrusted) {
+    const CraftedRow& row = GetParam();
+    {
+        Store store(file());
+        std::int64_t id = 0;
+        for (int n = 1; n <= 3; ++n) ASSERT_EQ(store.record(sample_record(n), id), Status::ok);
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file().c_str(), &db), SQLITE_OK);
+    char* error = nullptr;
+    const int rc = sqlite3_exec(db, row.sql, nullptr, nullptr, &error);
+    const std::string reason = error != nullptr ? error : "";
+    sqlite3_free(error);
+    sqlite3_close(db);
+    ASSERT_EQ(rc, SQLITE_OK) << reason;
+
+    Store store(file());
+    Entry entry;
+    EXPECT_EQ(store.get(1, entry), Status::failed);
+    EXPECT_EQ(store.last_error(), std::string("entry 1 of the history is not valid: ") + row.fault);
+    // Its neighbours are untouched.
+    ASSERT_EQ(store.get(2, entry), Status::ok) << store.last_error();
+    EXPECT_TRUE(same_record(entry.record, sample_record(2)));
+
+    std::vector<Summary> page;
+    ASSERT_EQ(store.list(page, 0), Status::ok) << store.last_error();
+    std::vector<std::int64_t> ids;
+    for (const Summary& s : page) ids.push_back(s.id);
+    if (row.listed) {
+        EXPECT_EQ(ids, (std::vector<std::int64_t>{3, 2, 1}));
+        EXPECT_EQ(store.notice(), "");
+    } else {
+        EXPECT_EQ(ids, (std::vector<std::int64_t>{3, 2}));
+        EXPECT_EQ(store.notice(),
+                  std::string("entry 1 of the history is not valid and is left out: ") +
+                      (row.list_fault != nullptr ? row.list_fault : row.fault));
+    }
+}
+
+// Entry 1 has 28 notes of 60 to 240 ticks, syllables in sentences 0..3.
+const CraftedRow kCraftedRows[] = {
+    {"TempoZero", "UPDATE composition SET tempo = 0 WHERE id = 1", "tempo 0 is outside 4..1000",
+     false},
+    {"TempoHuge", "UPDATE composition SET tempo = 2147483647 WHERE id = 1",
+     "tempo 2147483647 is outside 4..1000", false},
+    {"ModeOutside", "UPDATE composition SET mode = 4 WHERE id = 1", "mode 4 is outside 0..3", true},
+    {"ProgramNegative", "UPDATE composition SET program = -1 WHERE id = 1",
+     "program -1 is outside 0..127", true},
+    {"NoteAboveMidi",
+     "UPDATE composition SET notes = '60 128', ticks = '120 120', note_count = 2 WHERE id = 1;"
+     "DELETE FROM syllable WHERE composition_id = 1",
+     "note 2 is 128, outside 0..127", true},
+    {"NoteNegative",
+     "UPDATE composition SET notes = '-2147483648', ticks = '120', note_count = 1 WHERE id = 1;"
+     "DELETE FROM syllable WHERE composition_id = 1",
+     "note 1 is -2147483648, outside 0..127", true},
+    {"TicksNegative",
+     "UPDATE composition SET notes = '60 62', ticks = '120 -1', note_count = 2 WHERE id = 1;"
+     "DELETE FROM syllable WHERE composition_id = 1",
+     "note 2 lasts -1 ticks", true},
+    {"TicksAddingUpPastTheScore",
+     "UPDATE composition SET notes = '60 62', ticks = '2147483647 2147483647', note_count = 2 "
+     "WHERE id = 1; DELETE FROM syllable WHERE composition_id = 1",
+     "the notes last over 67108864 ticks", true},
+    {"FewerTicksThanNotes", "UPDATE composition SET ticks = '120 120' WHERE id = 1",
+     "28 notes but 2 durations", true},
+    {"FewerSyllablesThanNotes", "DELETE FROM syllable WHERE composition_id = 1 AND idx > 3",
+     "28 notes but 4 syllables", true},
+    {"NoteCountDisagrees", "UPDATE composition SET note_count = 5 WHERE id = 1",
+     "a count of 5 notes for 28 notes", true},
+    {"NoteCountNegative", "UPDATE composition SET note_count = -1 WHERE id = 1",
+     "a count of -1 notes for 28 notes", false, "a count of -1 notes"},
+    {"SentenceIntMax",
+     "UPDATE syllable SET sentence = 2147483647 WHERE composition_id = 1 AND idx = 5",
+     "syllable 6 is in sentence 2147483647, outside 0..3", true},
+    {"ToneScoreHuge", "UPDATE composition SET tone_score = 1e308 WHERE id = 1",
+     "tone score 1e+308 is outside 0..1", false},
+    {"ToneScoreNegative", "UPDATE composition SET tone_score = -0.25 WHERE id = 1",
+     "tone score -0.25 is outside 0..1", false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Rows, CraftedRows, ::testing::ValuesIn(kCraftedRows), test::RowName{});
 
 TEST(DefaultPath, FollowsXdgDataHomeElseHome) {
     struct Row {

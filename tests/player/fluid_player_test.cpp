@@ -3,13 +3,16 @@
 // tests also run on a loaded machine and under sanitizers.
 #include "app/player/fluid_player.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -18,6 +21,7 @@
 #include <numeric>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/player/wav_recording.h"
@@ -668,6 +672,177 @@ TEST_F(FluidPlayerTest, PositionIsKnownWhilePlayingOrPausedOnly) {
     EXPECT_EQ(player.position_ticks(), std::nullopt);
     player.close();
     EXPECT_EQ(player.position_ticks(), std::nullopt);
+}
+
+/// The longest of the calls `poll` made every millisecond while `busy` ran on another
+/// thread, and how many it made, leaving out those the scheduler interrupted.
+struct Polled {
+    std::chrono::microseconds longest{0};
+    int polls = 0;
+};
+Polled poll_while(const std::function<void()>& busy, const std::function<void()>& poll) {
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        busy();
+        done = true;
+    });
+    // A poll the scheduler took the processor from (an involuntary context switch, on a
+    // loaded machine) says nothing about waiting: only the others count.
+    const auto preemptions = [] {
+        rusage usage{};
+        ::getrusage(RUSAGE_THREAD, &usage);
+        return usage.ru_nivcsw;
+    };
+    Polled polled;
+    while (!done) {
+        const long preempted = preemptions();
+        const auto before = std::chrono::steady_clock::now();
+        poll();
+        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - before);
+        if (preemptions() == preempted) {
+            polled.longest = std::max(polled.longest, took);
+            ++polled.polls;
+        }
+        sleep_ms(1);
+    }
+    worker.join();
+    return polled;
+}
+
+/// The longest a position poll may take: it never waits for a load (which takes a second
+/// here), only for the lock while a command runs. ThreadSanitizer slows every step down
+/// about tenfold.
+#if defined(__SANITIZE_THREAD__)
+constexpr auto kLongestPoll = std::chrono::milliseconds(50);
+#else
+constexpr auto kLongestPoll = std::chrono::milliseconds(5);
+#endif
+
+/// A FIFO in the temporary folder, removed with the test.
+struct Fifo {
+    Fifo() : path(fs::temp_directory_path() / ("quavella_sf_" + std::to_string(::getpid()))) {
+        fs::remove(path);
+        EXPECT_EQ(::mkfifo(path.c_str(), 0600), 0);
+    }
+    ~Fifo() {
+        // Lets a reader still waiting in open() go on (it reads the end at once).
+        const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
+        fs::remove(path);
+    }
+    fs::path path;
+};
+
+// The score window polls the position every few milliseconds while a play waits for the
+// soundfont: no poll waits for the load. The soundfont is the system's own, and a FIFO
+// that a writer opens only after a second (as a slow network file system would answer),
+// which FluidSynth then fails to read as a soundfont.
+TEST(FluidPlayerLoading, ThePositionAnswersAtOnceWhileTheSoundfontLoads) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("quavella_load_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path mid = dir / "a.mid";
+    write_file(mid, melody(0, run_of_notes(2, 100, 0)));
+    for (const bool slow : {false, true}) {
+        SCOPED_TRACE(slow ? "a FIFO opened after a second" : "the system's soundfont");
+        const Fifo fifo;
+        FluidPlayer::Options options;
+        options.drivers = std::vector<std::string>{"file"};
+        options.file_name = (dir / "out.wav").string();
+        if (slow) options.soundfont = fifo.path.string();
+        FluidPlayer player(options);
+        player.open(mid.string());
+        std::thread writer;
+        if (slow) {
+            writer = std::thread([&fifo] {
+                sleep_ms(1000);
+                const int fd = ::open(fifo.path.c_str(), O_WRONLY);
+                if (fd < 0) return;
+                const char riff[] = "RIFF\x10\0\0\0sfbkLIST";
+                (void)!::write(fd, riff, sizeof riff - 1);
+                ::close(fd);
+            });
+        }
+        std::string error;
+        const auto start = std::chrono::steady_clock::now();
+        const Polled polled = poll_while(
+            [&] {
+                try {
+                    player.play();
+                } catch (const CommandError& e) {
+                    error = e.what();
+                }
+            },
+            [&] {
+                (void)player.position_ticks();
+                (void)player.state();
+            });
+        const auto waited = std::chrono::steady_clock::now() - start;
+        if (writer.joinable()) writer.join();
+        // With the system's soundfont the play then starts the output under the lock, which
+        // a poll may wait for on a loaded machine; it never waits for the load itself.
+        EXPECT_LT(polled.longest, slow ? kLongestPoll : 10 * kLongestPoll)
+            << polled.polls << " polls";
+        if (slow) {
+            EXPECT_GE(waited, std::chrono::milliseconds(900));
+            EXPECT_GT(polled.polls, 100);
+            EXPECT_EQ(
+                error.rfind("没有可用的音色库，无法播放。\n查找的音色库：" + fifo.path.string(), 0),
+                0u)
+                << error;
+        } else {
+            EXPECT_EQ(error, "");
+            EXPECT_TRUE(wait_for([&] { return player.state() == State::ended; }, 5000));
+        }
+    }
+    fs::remove_all(dir);
+}
+
+// A soundfont nobody ever writes (a FIFO): a play reports it once the deadline after the
+// load began has passed, as any other playback failure, and later plays at once; the
+// player is destroyed without waiting for the load.
+TEST(FluidPlayerLoading, ASoundfontThatNeverOpensIsReportedAfterTheDeadline) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("quavella_hang_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path mid = dir / "a.mid";
+    write_file(mid, melody(0, run_of_notes(2, 100, 0)));
+    const Fifo fifo;
+    FluidPlayer::Options options;
+    options.drivers = std::vector<std::string>{"file"};
+    options.soundfont = fifo.path.string();
+    options.load_deadline = std::chrono::milliseconds(300);
+    auto player = std::make_unique<FluidPlayer>(options);
+    player->preload();
+    player->open(mid.string());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        SCOPED_TRACE(attempt);
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            player->play();
+            ADD_FAILURE() << "no error raised";
+        } catch (const CommandError& e) {
+            const std::string text = e.what();
+            EXPECT_EQ(text.rfind("没有可用的音色库，无法播放。\n查找的音色库：" +
+                                     fifo.path.string() + "\n原因：1 秒内没能读取音色库",
+                                 0),
+                      0u)
+                << text;
+        }
+        const auto waited = std::chrono::steady_clock::now() - start;
+        if (attempt == 0) {
+            EXPECT_GE(waited, std::chrono::milliseconds(250));
+            EXPECT_LT(waited, std::chrono::milliseconds(3000));
+        } else {
+            EXPECT_LT(waited, std::chrono::milliseconds(100));
+        }
+        EXPECT_EQ(player->state(), State::stopped);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    player.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    fs::remove_all(dir);
 }
 
 // A recording on a file system that refuses to grow says why, instead of leaving a short
