@@ -277,11 +277,63 @@ const RefusalRow kRefusalRows[] = {
      nullptr,
      "歌词中有无法使用的字符，已略去：\U0001F600、U+200D、\U00020000"},
     {"TenBytesOfChinese", {"春眠不觉晓"}, nullptr, nullptr},
-    {"TenBlanks", {"          "}, nullptr, nullptr},
+    {"TenBlanks", {"          "}, "请输入歌词！", nullptr},
+    {"BlanksMarksAndControlsOnly",
+     {"\t\u3000\u00A0“”《》", std::string("\0\x01:#\"' ", 8), "\uFEFF（）「」，。"},
+     "请输入歌词！",
+     nullptr},
     {"TenLettersOverTwoLines", {"abcde", "fghij"}, nullptr, nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(Lyrics, RefusalTest, ::testing::ValuesIn(kRefusalRows),
+                         [](const auto& row_info) { return std::string(row_info.param.name); });
+
+/// Lyrics with characters that are no sung word, and the same lyrics without them.
+struct TidyRow {
+    const char* name;
+    std::vector<std::string> decorated;
+    std::vector<std::string> plain;
+};
+
+void PrintTo(const TidyRow& row, std::ostream* out) { *out << row.name; }
+
+const TidyRow kTidyRows[] = {
+    {"LeadingTab", {"\t春眠不觉晓，处处闻啼鸟。"}, {"春眠不觉晓，处处闻啼鸟。"}},
+    {"FullWidthAndOtherSpaces",
+     {"春眠不觉晓\u3000处处闻啼鸟\u00A0夜来风雨声\t花落知多少。"},
+     {"春眠不觉晓 处处闻啼鸟 夜来风雨声 花落知多少。"}},
+    {"ControlCharacters",
+     {std::string("春眠\0不觉\x01晓，处处\x7F闻啼\u0085鸟。", 41)},
+     {"春眠不觉晓，处处闻啼 鸟。"}},
+    {"QuotationMarksAndBrackets",
+     {"“春眠不觉晓”，《处处闻啼鸟》。", "「夜来」『风雨声』，（花落）知多少。"},
+     {"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}},
+    {"AsciiMarksThatEndNoSentence",
+     {"春眠:不觉晓，\"处处\"闻#啼鸟。", "(夜来)[风雨声]，'花落'知多少。"},
+     {"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}},
+    {"ByteOrderMark", {"\uFEFF春眠不觉晓，处处闻啼鸟。"}, {"春眠不觉晓，处处闻啼鸟。"}},
+    {"LatinWords", {"\"Don't stop\": rock/roll (all night)."}, {"Don't stop rock roll all night."}},
+};
+
+class TidyTest : public CommandsTest, public ::testing::WithParamInterface<TidyRow> {};
+
+TEST_P(TidyTest, MarksAndBlanksGetNoNoteAndNoNotice) {
+    // Same clock, same draws: the decorated lyrics make the plain lyrics' melody
+    // byte for byte, and nothing is named as unusable.
+    commands.compose(lyrics(GetParam().decorated));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "show:提示:作曲完成");
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::string& e) { return e.find("已略去") != e.npos; }),
+              0);
+    const std::string decorated = read_file("temp.mid");
+    WindowCommands other{services(), "quavella"};
+    other.start_up(clock, dir.path().string());
+    other.compose(lyrics(GetParam().plain));
+    EXPECT_EQ(decorated, read_file("temp.mid"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lyrics, TidyTest, ::testing::ValuesIn(kTidyRows),
                          [](const auto& row_info) { return std::string(row_info.param.name); });
 
 TEST_F(CommandsTest, UnwritableTempFileIsReportedAndChangesNothing) {

@@ -203,11 +203,48 @@ TEST_F(CliCompose, DroppedCharactersAreNamedAndTheRestComposedAsWithout) {
     EXPECT_EQ(analysed.err, with.err);
 }
 
-TEST_F(CliCompose, LyricsWithoutSyllablesGiveAnEmptyMelody) {
-    const CliRun r = run({"compose", "--seed", "3", "-o", "blank.mid"}, "          ");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find(" notes=0 "), std::string::npos) << r.out;
-    EXPECT_EQ(fs::file_size(path("blank.mid")), 54u);
+TEST_F(CliCompose, LyricsWithoutASyllableAreRefusedAsEmpty) {
+    for (const std::string& input :
+         {std::string("          "), std::string("\t\xE3\x80\x80\n\"\" :"),
+          std::string("\xEF\xBB\xBF\xE2\x80\x9C\xE2\x80\x9D\x00\x01 ", 10)}) {
+        const CliRun r = run({"compose", "--seed", "3", "-o", "blank.mid"}, input);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "请输入歌词！\n");
+        EXPECT_FALSE(fs::exists(path("blank.mid")));
+    }
+}
+
+TEST_F(CliCompose, MarksAndBlanksGetNoNoteInEitherEncoding) {
+    // Each decorated text composes the plain poem's melody byte for byte, silently.
+    const std::string tab = "\t";
+    const std::string ideographic_space = "\xE3\x80\x80";
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::string left_quote = "\xE2\x80\x9C", right_quote = "\xE2\x80\x9D";
+    const std::string left_title = "\xE3\x80\x8A", right_title = "\xE3\x80\x8B";
+    std::string decorated_utf8 = bom + tab + left_quote + poem;
+    decorated_utf8.insert(decorated_utf8.find('\n'), right_quote + ":");
+    decorated_utf8 += left_title + std::string("\0\x01#", 3) + right_title + ideographic_space;
+
+    const CliRun plain = run({"compose", "--seed", "5", "-o", "plain.mid", "poem.txt"});
+    const CliRun utf8 = run({"compose", "--seed", "5", "-o", "utf8.mid"}, decorated_utf8);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    ASSERT_EQ(utf8.status, 0) << utf8.err;
+    EXPECT_EQ(utf8.err, "");
+    EXPECT_EQ(read_file(path("utf8.mid")), read_file(path("plain.mid")));
+
+    // The same marks in GBK: A1 B0/B1 quotes, A1 B6/B7 title marks, A1 A1 space.
+    const std::string gbk_poem =
+        "\xB4\xBA\xC3\xDF\xB2\xBB\xBE\xF5\xCF\xFE\xA3\xAC\xB4\xA6\xB4\xA6\xCE\xC5\xCC\xE4\xC4\xF1"
+        "\xA1\xA3\n"
+        "\xD2\xB9\xC0\xB4\xB7\xE7\xD3\xEA\xC9\xF9\xA3\xAC\xBB\xA8\xC2\xE4\xD6\xAA\xB6\xE0\xC9\xD9"
+        "\xA1\xA3\n";
+    std::string decorated_gbk = "\t\xA1\xB0" + gbk_poem;
+    decorated_gbk.insert(decorated_gbk.find('\n'), "\xA1\xB1:");
+    decorated_gbk += std::string("\xA1\xB6\0\x01#\xA1\xB7\xA1\xA1", 9);
+    const CliRun gbk =
+        run({"compose", "--seed", "5", "--encoding", "gbk", "-o", "gbk.mid"}, decorated_gbk);
+    ASSERT_EQ(gbk.status, 0) << gbk.err;
+    EXPECT_EQ(read_file(path("gbk.mid")), read_file(path("plain.mid")));
 }
 
 TEST_F(CliCompose, UnwritableOutputIsAnErrorNamingTheFile) {
