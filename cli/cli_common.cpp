@@ -106,26 +106,6 @@ const char* const kUsage =
     "short, the output is not written, the history cannot be read or has no such\n"
     "entry; 2 bad usage or invalid UTF-8 input.\n";
 
-bool write_bytes(const std::string& path, std::string_view bytes) {
-    // stdio, whose calls set errno, so the message gives the real reason.
-    int reason = 0;
-    errno = 0;
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    if (out == nullptr) {
-        reason = errno;
-    } else {
-        if (std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size()) reason = errno;
-        errno = 0;
-        if (std::fclose(out) != 0 && reason == 0) reason = errno;
-    }
-    if (out == nullptr || reason != 0) {
-        std::cerr << "quavella-cli: cannot write '" << terminal_text(path)
-                  << "': " << (reason != 0 ? std::strerror(reason) : "unknown reason") << "\n";
-        return false;
-    }
-    return true;
-}
-
 int usage_error(const std::string& message) {
     std::cerr << "quavella-cli: " << message << "\n\n" << kUsage;
     return status(Exit::bad_usage);
@@ -202,36 +182,60 @@ void StderrMessages::show(const std::string& text) {
     std::cerr << terminal_text(text, true) << "\n";
 }
 
-/// Writes the exports asked for, all from the same score. Every one is tried; a
-/// failure is named on standard error.
-/// @param score the score; needed only when files.any()
-/// @param written gets " label=FILE" for each export asked for
-/// @return true when every export was written
-bool write_exports(const ExportFiles& files, const std::optional<quavella::notation::Score>& score,
-                   std::string& written) {
+/// Writes the main file and the exports all or nothing (see cli_common.h).
+bool write_outputs(quavella::files::StagedFile& main_file, const ExportFiles& files,
+                   const std::optional<quavella::notation::Score>& score, std::string& written) {
+    using quavella::files::StagedFile;
+    using Write = std::optional<std::string> (*)(const quavella::notation::Score&, StagedFile&);
     const struct {
         const char* label;
         const std::string& file;
-        std::optional<std::string> (*write)(const quavella::notation::Score&,
-                                            const std::filesystem::path&);
+        Write write;
     } exports[] = {
-        {"musicxml", files.musicxml, quavella::exports::write_musicxml},
-        {"lyrics-midi", files.lyrics_midi, quavella::exports::write_lyrics_midi},
+        {"musicxml", files.musicxml,
+         [](const quavella::notation::Score& sheet, StagedFile& out) {
+             return quavella::exports::write_musicxml(sheet, out);
+         }},
+        {"lyrics-midi", files.lyrics_midi,
+         [](const quavella::notation::Score& sheet, StagedFile& out) {
+             return quavella::exports::write_lyrics_midi(sheet, out);
+         }},
         {"audio", files.audio,
-         [](const quavella::notation::Score& sheet, const std::filesystem::path& file) {
-             return quavella::exports::render_audio(sheet, file);
+         [](const quavella::notation::Score& sheet, StagedFile& out) {
+             return quavella::exports::render_audio(sheet, out);
          }},
     };
-    bool exported = true;
+    const auto told = [](const std::string& error) {
+        std::cerr << "quavella-cli: " << terminal_text(error) << "\n";
+    };
+    bool complete = true;
+    if (main_file.error()) {
+        told(*main_file.error());
+        complete = false;
+    }
+    std::vector<StagedFile> staged;
+    staged.reserve(std::size(exports));
     for (const auto& e : exports) {
         if (e.file.empty()) continue;
-        if (const auto error = e.write(*score, e.file)) {
-            std::cerr << "quavella-cli: " << terminal_text(*error) << "\n";
-            exported = false;
-        }
         written += std::string(" ") + e.label + "=" + e.file;
+        StagedFile& out = staged.emplace_back(e.file);
+        const std::optional<std::string> error = out.error() ? out.error() : e.write(*score, out);
+        if (error) {
+            told(*error);
+            complete = false;
+        }
     }
-    return exported;
+    if (!complete) {
+        main_file.discard();  // the exports' temporaries go with `staged`
+        return false;
+    }
+    std::vector<StagedFile*> all{&main_file};
+    for (StagedFile& out : staged) all.push_back(&out);
+    if (const auto failure = quavella::files::commit_all(all)) {
+        told(*failure);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace quavella::cli

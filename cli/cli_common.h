@@ -9,6 +9,7 @@
 #include <string>
 #include <variant>
 
+#include "base/staged_file.h"
 #include "cli/args.h"
 #include "composer/message_sink.h"
 #include "lyrics/gbk_text.h"
@@ -51,18 +52,15 @@ struct ExportFiles {
     bool any() const { return !musicxml.empty() || !lyrics_midi.empty() || !audio.empty(); }
 };
 
-/// Writes the exports asked for, all from the same score. Every one is tried; a
-/// failure is named on standard error.
+/// Writes the command's main file and the exports asked for, all or nothing: each
+/// is written to a temporary beside it (every one is tried; a failure is named on
+/// standard error), and only when all are complete do they replace their files.
+/// @param main_file the main output, staged and already written by the caller
 /// @param score the score; needed only when files.any()
 /// @param written gets " label=FILE" for each export asked for
-/// @return true when every export was written
-bool write_exports(const ExportFiles& files, const std::optional<notation::Score>& score,
-                   std::string& written);
-
-/// Writes `bytes` as the file `path`; names the real reason of a failure on
-/// standard error.
-/// @return true when the whole file was written
-bool write_bytes(const std::string& path, std::string_view bytes);
+/// @return true when every file was written; otherwise none was replaced
+bool write_outputs(files::StagedFile& main_file, const ExportFiles& files,
+                   const std::optional<notation::Score>& score, std::string& written);
 
 /// compose with edits, a tone repair or best of N by sentence: the melody is
 /// composed, shaped, then written with its exports.

@@ -50,20 +50,29 @@ int cmd_compose(std::span<const std::string> args) {
     if (settings.tones || settings.best_of > 1) check.emplace(quavella::syllable_texts(text));
 
     // A single composition is written as it is composed; best of N writes its choice.
+    // Either goes to a temporary that replaces the file with the exports, all or none.
+    quavella::files::StagedFile composition(settings.out_file);
+    if (composition.error()) {
+        std::cerr << "quavella-cli: " << quavella::terminal_text(*composition.error()) << "\n";
+        return status(Exit::output_not_written);
+    }
+    const std::string staged_name = composition.temp_path().string();
     quavella::ComposeOutcome outcome;
     std::optional<quavella::BestOf> best;
     if (settings.best_of > 1) {
         best =
             quavella::compose_best_of(text, *check, settings.best_of, settings.speed, settings.mode,
-                                      settings.timbre, draws, messages, settings.out_file);
+                                      settings.timbre, draws, messages, staged_name);
         outcome = best->candidates[best->best].outcome;
     } else {
         outcome = quavella::compose_lyrics(text, settings.speed, settings.mode, settings.timbre,
-                                           draws, messages, settings.out_file);
+                                           draws, messages, staged_name);
     }
     if (!outcome.midi_error.empty()) {
-        std::cerr << "quavella-cli: cannot write '" << quavella::terminal_text(settings.out_file)
-                  << "': " << quavella::terminal_text(outcome.midi_error) << "\n";
+        composition.fail(quavella::files::write_failure(settings.out_file, outcome.midi_error));
+    }
+    if (composition.error()) {
+        std::cerr << "quavella-cli: " << quavella::terminal_text(*composition.error()) << "\n";
         return status(Exit::output_not_written);
     }
 
@@ -73,7 +82,7 @@ int cmd_compose(std::span<const std::string> args) {
         score = quavella::notation::build_score(quavella::notation::melody_from(text, outcome));
     }
     std::string written;
-    const bool exported = write_exports(files, score, written);
+    const bool exported = write_outputs(composition, files, score, written);
     if (!exported) return status(Exit::output_not_written);
 
     if (best) {

@@ -145,14 +145,15 @@ int history_export(quavella::history::Store& store,
     const std::string out_file = settings.out_file.empty()
                                      ? "history-" + std::to_string(settings.id) + ".mid"
                                      : settings.out_file;
-    if (!write_bytes(out_file, entry->record.midi)) return status(Exit::output_not_written);
+    quavella::files::StagedFile midi(out_file);
+    midi.write(entry->record.midi);
     const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file};
     std::optional<quavella::notation::Score> score;
     if (files.any()) {
         score = quavella::notation::build_score(quavella::history::melody_of(entry->record));
     }
     std::string written;
-    if (!write_exports(files, score, written)) return status(Exit::output_not_written);
+    if (!write_outputs(midi, files, score, written)) return status(Exit::output_not_written);
     std::cout << "file=" << quavella::terminal_text(out_file + written) << "\n";
     return status(flush_output());
 }

@@ -114,12 +114,13 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
                   << "': " << terminal_text(file.error) << "\n";
         return status(Exit::output_not_written);
     }
-    if (!write_bytes(settings.out_file, file.bytes)) return status(Exit::output_not_written);
+    files::StagedFile midi(settings.out_file);
+    midi.write(file.bytes);
     const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file};
     std::optional<notation::Score> score;
     if (files.any() || settings.score) score = notation::build_score(melody.melody());
     std::string written;
-    if (!write_exports(files, score, written)) return status(Exit::output_not_written);
+    if (!write_outputs(midi, files, score, written)) return status(Exit::output_not_written);
 
     if (by_sentence) {
         for (int s = 0; s < 4; ++s) {

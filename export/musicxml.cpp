@@ -393,19 +393,24 @@ std::string musicxml_document(const Score& score) {
     return out;
 }
 
-std::optional<std::string> write_musicxml(const Score& score, const std::filesystem::path& file) {
-    std::string ext = file.extension().string();
+std::optional<std::string> write_musicxml(const Score& score, files::StagedFile& staged) {
+    std::string ext = staged.target().extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (ext == ".mxl") {
-        return write_failure(file,
+        return write_failure(staged.target(),
                              "compressed MusicXML (.mxl) is not written; name the file .musicxml "
                              "or .xml");
     }
-    ExportFile out(file);
+    ExportFile out(staged);
     FileWriter writer(out);
     DocumentWriter(score).write(writer);
     return out.finish();
+}
+
+std::optional<std::string> write_musicxml(const Score& score, const std::filesystem::path& file) {
+    return write_staged(file,
+                        [&](files::StagedFile& staged) { return write_musicxml(score, staged); });
 }
 
 }  // namespace quavella::exports
