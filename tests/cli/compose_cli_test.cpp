@@ -2,7 +2,12 @@
 // files, checked on exit status, output lines and the MIDI file it writes
 // (read back with midicsv).
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -245,6 +250,98 @@ TEST_F(CliCompose, MarksAndBlanksGetNoNoteInEitherEncoding) {
         run({"compose", "--seed", "5", "--encoding", "gbk", "-o", "gbk.mid"}, decorated_gbk);
     ASSERT_EQ(gbk.status, 0) << gbk.err;
     EXPECT_EQ(read_file(path("gbk.mid")), read_file(path("plain.mid")));
+}
+
+/// The names in a folder, sorted: a temporary left behind shows here.
+std::vector<std::string> names_in(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(CliCompose, AFailedWriteLeavesEveryOldOutputAsItWas) {
+    // Files may not grow past a limit (SIGXFSZ ignored, so writes fail with "File too
+    // large" as on a full disk): the output that crosses it fails, and the command
+    // replaces none of its outputs, however many were complete.
+    const struct {
+        const char* kind;
+        std::vector<std::string> outputs;  // after -o song.mid
+        const char* limit;
+        const char* failing;
+        const char* reason;
+    } rows[] = {
+        {"composition", {}, "100", "song.mid", "write error (maybe disk full)"},
+        {"MusicXML", {"--musicxml", "song.musicxml"}, "1000", "song.musicxml", "File too large"},
+        {"lyric MIDI",
+         {"--lyrics-midi", "words.mid"},
+         "300",
+         "words.mid",
+         "write error (maybe disk full)"},
+        {"audio",
+         {"--musicxml", "song.musicxml", "--audio", "song.wav"},
+         "100000",
+         "song.wav",
+         "File too large"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.kind);
+        std::vector<std::string> args{"compose", "--seed", "42", "-o", "song.mid"};
+        args.insert(args.end(), row.outputs.begin(), row.outputs.end());
+        args.push_back("poem.txt");
+        std::vector<std::string> files{"song.mid"};
+        for (std::size_t i = 1; i < row.outputs.size(); i += 2) files.push_back(row.outputs[i]);
+        for (const std::string& f : files) write_file(path(f), "good old " + f);
+        const std::vector<std::string> before = names_in(dir_.path());
+
+        std::string command = "trap '' XFSZ; cd " + shell_quoted(dir_.path().string()) +
+                              " && prlimit --fsize=" + row.limit + " " +
+                              shell_quoted(QUAVELLA_CLI_PATH);
+        for (const std::string& a : args) command += " " + shell_quoted(a);
+        command += " >/dev/null 2>" + shell_quoted(path("err.txt"));
+        const int raw = std::system(command.c_str());
+        const std::string err = read_file(path("err.txt"));
+        fs::remove(path("err.txt"));
+
+        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << err;
+        EXPECT_EQ(err, std::string("quavella-cli: cannot write '") + row.failing +
+                           "': " + row.reason + "\n");
+        for (const std::string& f : files) EXPECT_EQ(read_file(path(f)), "good old " + f);
+        EXPECT_EQ(names_in(dir_.path()), before);
+    }
+}
+
+TEST_F(CliCompose, AKillInTheMiddleLeavesTheOldFileOrTheWholeNewOne) {
+    write_file(path("song.wav"), "good old audio");
+    write_file(path("song.mid"), "good old melody");
+    const CliRun whole =
+        run({"compose", "--seed", "7", "-o", "whole.mid", "--audio", "whole.wav", "poem.txt"});
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    int old_kept = 0;
+    for (const int delay_ms : {20, 60, 120, 200, 300, 450, 700, 1000}) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::chdir(dir_.path().c_str()) != 0) ::_exit(3);
+            std::freopen("/dev/null", "w", stdout);
+            ::execl(QUAVELLA_CLI_PATH, QUAVELLA_CLI_PATH, "compose", "--seed", "7", "-o",
+                    "song.mid", "--audio", "song.wav", "poem.txt", static_cast<char*>(nullptr));
+            ::_exit(3);
+        }
+        ::usleep(static_cast<useconds_t>(delay_ms) * 1000);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        const std::string wav = read_file(path("song.wav"));
+        const std::string mid = read_file(path("song.mid"));
+        if (wav == "good old audio") {
+            ++old_kept;
+            EXPECT_EQ(mid, "good old melody") << "the melody replaced without its audio";
+        } else {
+            EXPECT_EQ(wav, read_file(path("whole.wav"))) << "after " << delay_ms << " ms";
+            EXPECT_EQ(mid, read_file(path("whole.mid")));
+        }
+    }
+    EXPECT_GT(old_kept, 0) << "no kill came before the end: the test proved nothing";
 }
 
 TEST_F(CliCompose, UnwritableOutputIsAnErrorNamingTheFile) {
