@@ -120,6 +120,7 @@ StagedFile::StagedFile(StagedFile&& other) noexcept
       temp_(std::move(other.temp_)),
       options_(other.options_),
       error_(std::move(other.error_)),
+      reason_(std::move(other.reason_)),
       sealed_(other.sealed_),
       direct_(other.direct_),
       done_(other.done_) {
@@ -130,12 +131,18 @@ StagedFile::StagedFile(StagedFile&& other) noexcept
 StagedFile::~StagedFile() { discard(); }
 
 bool StagedFile::set_error(std::string_view reason) {
-    if (!error_) error_ = write_failure(target_, reason);
+    if (!error_) {
+        error_ = write_failure(target_, reason);
+        reason_ = reason;
+    }
     return false;
 }
 
 void StagedFile::fail(std::string message) {
-    if (!error_) error_ = std::move(message);
+    if (!error_) {
+        reason_ = message;
+        error_ = std::move(message);
+    }
 }
 
 bool StagedFile::write(std::string_view bytes) {

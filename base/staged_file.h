@@ -36,6 +36,8 @@ public:
 
     /// The first failure ("cannot write 'FILE': REASON"), or nothing.
     const std::optional<std::string>& error() const { return error_; }
+    /// The REASON of that failure alone (the whole message of one given to fail).
+    const std::string& reason() const { return reason_; }
     /// The target, as given.
     const std::filesystem::path& target() const { return target_; }
     /// The temporary to write; empty when it could not be created.
@@ -65,6 +67,7 @@ private:
     std::filesystem::path temp_;
     StageOptions options_;
     std::optional<std::string> error_;
+    std::string reason_;
     bool sealed_ = false;
     bool direct_ = false;  // the target is a device or pipe, written in place
     bool done_ = false;    // committed or discarded: the temporary is gone

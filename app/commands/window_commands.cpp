@@ -8,6 +8,7 @@
 #include <fstream>
 #include <utility>
 
+#include "base/staged_file.h"
 #include "composer/compose_request.h"
 #include "lyrics/gbk_text.h"
 #include "lyrics/syllables.h"
@@ -27,6 +28,22 @@ std::string next_play_file(const std::string& current) {
 
 std::string not_saved_message(const std::string& file, const std::string& reason) {
     return "无法保存旋律文件 " + file + "：" + reason;
+}
+
+/// The name the composer writes the working file under: its staged temporary,
+/// or "" (nothing written, the draws the same) when that could not be made.
+std::string staged_name(const files::StagedFile& working) {
+    return working.error() ? std::string() : working.temp_path().string();
+}
+
+/// Puts the composed working file in place unless the writer failed.
+/// @return why the working file is not complete, or nothing
+std::optional<std::string> put_in_place(files::StagedFile& working,
+                                        const std::string& writer_error) {
+    if (working.error()) return working.reason();
+    if (!writer_error.empty()) return writer_error;
+    if (!working.commit()) return working.reason();
+    return std::nullopt;
 }
 
 }  // namespace
@@ -93,11 +110,12 @@ void WindowCommands::compose(const ComposeInput& input) {
     // The paragraph analysed, the tempo drawn, the settings mapped and the melody
     // composed into the working file.
     const Generators::State state_before = gens_.state();
+    files::StagedFile working(kWorkingFile);
     ComposeOutcome outcome = compose_lyrics(*gbk, input.speed_pos, input.mode_pos, input.timbre_pos,
-                                            gens_, sink_, kWorkingFile);
-    if (!outcome.midi_error.empty()) {
+                                            gens_, sink_, staged_name(working));
+    if (const auto failure = put_in_place(working, outcome.midi_error)) {
         // A partial "temp.mid" must not reach the player: nothing else changes.
-        svc_.box.show(not_saved_message(kWorkingFile, outcome.midi_error), kHintCaption);
+        svc_.box.show(not_saved_message(kWorkingFile, *failure), kHintCaption);
         return;
     }
     if (!deliver()) return;
@@ -115,10 +133,11 @@ void WindowCommands::compose_best_of(const ComposeInput& input, int count) {
 
     // The candidates composed and graded; the best one written to the working file.
     const ToneCheck check(syllable_texts(*gbk));
+    files::StagedFile working(kWorkingFile);
     BestOf best = quavella::compose_best_of(*gbk, check, count, input.speed_pos, input.mode_pos,
-                                            input.timbre_pos, gens_, sink_, kWorkingFile);
-    if (!best.midi_error.empty()) {
-        svc_.box.show(not_saved_message(kWorkingFile, best.midi_error), kHintCaption);
+                                            input.timbre_pos, gens_, sink_, staged_name(working));
+    if (const auto failure = put_in_place(working, best.midi_error)) {
+        svc_.box.show(not_saved_message(kWorkingFile, *failure), kHintCaption);
         return;
     }
     if (!deliver()) return;
@@ -139,14 +158,10 @@ void WindowCommands::compose_best_of(const ComposeInput& input, int count) {
 }
 
 void WindowCommands::load(std::string_view midi) {
-    {
-        std::ofstream out(kWorkingFile, std::ios::binary | std::ios::trunc);
-        out.write(midi.data(), static_cast<std::streamsize>(midi.size()));
-        out.close();
-        if (!out) {
-            svc_.box.show(not_saved_message(kWorkingFile, std::strerror(errno)), kHintCaption);
-            return;
-        }
+    files::StagedFile working(kWorkingFile);
+    if (!working.write(midi) || !working.commit()) {
+        svc_.box.show(not_saved_message(kWorkingFile, working.reason()), kHintCaption);
+        return;
     }
     deliver();
 }

@@ -3,8 +3,12 @@
 #include "app/commands/window_commands.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -500,6 +504,64 @@ TEST_F(CommandsTest, SaveAsNeverReplacesAndSaysWhyNothingWasSaved) {
         << log[3];
     EXPECT_EQ(read_file("keep.mid"), "precious");
     EXPECT_EQ(dialog.failures, 2);  // so the dialog does not reopen in those folders
+}
+
+TEST_F(CommandsTest, WorkingFilesNeverFollowALink) {
+    // A link in the place of temp.mid or of the next play file is refused with a
+    // message naming the file; the file it points to is untouched, a dangling one
+    // never created.
+    write_file("victim.txt", "someone else's file");
+    const struct {
+        const char* link;
+        const char* to;
+    } rows[] = {{"temp.mid", "victim.txt"}, {"2.mid", "victim.txt"}, {"2.mid", "created.txt"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.link) + " -> " + row.to);
+        fs::create_symlink(row.to, row.link);
+        log.clear();
+        commands.compose(lyrics({kLyrics}));
+        ASSERT_FALSE(log.empty());
+        EXPECT_NE(log.back().find(std::string("无法保存旋律文件 ") + row.link + "："),
+                  std::string::npos)
+            << log.back();
+        EXPECT_NE(log.back().find("symbolic link"), std::string::npos) << log.back();
+        EXPECT_EQ(read_file("victim.txt"), "someone else's file");
+        EXPECT_FALSE(fs::exists("created.txt"));
+        EXPECT_EQ(commands.play_file(), "1.mid");
+        fs::remove(row.link);
+    }
+}
+
+TEST_F(CommandsTest, AFailedSaveAsLeavesNoFileBehind) {
+    commands.compose(lyrics({kLyrics}));
+    ASSERT_GT(fs::file_size("2.mid"), 100u);
+    const fs::path saved = dir.path() / "saved.mid";
+    dialog.answers = {saved.string()};
+    log.clear();
+    // Save as in a child process whose files may not grow past 100 bytes: the
+    // write fails with "File too large" as on a full disk.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{100, 100};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        commands.save_as();
+        const bool told = !log.empty() && log.back() == "show:提示:主旋律没有保存到 " +
+                                                            saved.string() + "：File too large";
+        if (!told) std::fprintf(stderr, "told: %s\n", log.empty() ? "" : log.back().c_str());
+        ::_exit(told && dialog.failures == 1 ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_FALSE(fs::exists(saved));
+    for (const auto& e : fs::directory_iterator(dir.path())) {
+        EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+    }
+    // The retry is not blocked by a partial file.
+    commands.save_as();
+    EXPECT_EQ(read_file(saved), read_file("2.mid"));
 }
 
 TEST_F(CommandsTest, SaveAsWithoutAPlayFileSaysSo) {
