@@ -239,4 +239,29 @@ std::optional<std::string> commit_all(std::span<StagedFile* const> files) {
     return failure;
 }
 
+namespace {
+
+/// The resolved path of a name that may not exist yet.
+std::filesystem::path resolved(const std::filesystem::path& file) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(file, ec);
+    if (ec) return file.lexically_normal();
+    const std::filesystem::path folder = std::filesystem::weakly_canonical(folder_of(absolute), ec);
+    if (ec) return absolute.lexically_normal();
+    return (folder / absolute.filename()).lexically_normal();
+}
+
+}  // namespace
+
+bool same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
+    struct stat sa {
+    }, sb{};
+    const bool a_exists = ::stat(a.c_str(), &sa) == 0;
+    const bool b_exists = ::stat(b.c_str(), &sb) == 0;
+    if (a_exists && b_exists) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    // A new name: where it leads (one existing and one new can still meet there
+    // through a dangling link, which the writer refuses anyway).
+    return resolved(a) == resolved(b);
+}
+
 }  // namespace quavella::files

@@ -88,4 +88,10 @@ std::optional<std::string> write_file(const std::filesystem::path& target, std::
 /// @return the first failure, or nothing when every target was replaced
 std::optional<std::string> commit_all(std::span<StagedFile* const> files);
 
+/// True when two names lead to the same file: the device and inode of an existing
+/// file (links followed), otherwise the resolved path of the name (its folder with
+/// `.`, `..` and links resolved, then the name). "x", "./x", "$PWD/x", "d/../x" and
+/// a link to x are all the same file.
+bool same_file(const std::filesystem::path& a, const std::filesystem::path& b);
+
 }  // namespace quavella::files

@@ -344,6 +344,38 @@ TEST_F(CliCompose, AKillInTheMiddleLeavesTheOldFileOrTheWholeNewOne) {
     EXPECT_GT(old_kept, 0) << "no kill came before the end: the test proved nothing";
 }
 
+TEST_F(CliCompose, OutputsAndInputAreComparedByTheFileTheyLeadTo) {
+    fs::create_directory(path("d"));
+    write_file(path("old.mid"), "old");
+    fs::create_symlink("old.mid", path("link.mid"));
+    const std::string here = dir_.path().string();
+    const struct {
+        std::string out, musicxml, lyrics;
+        std::string refused;  // the message's subject and name
+    } rows[] = {
+        {"x.mid", "./x.mid", "poem.txt", "-o and --musicxml name the same file './x.mid'"},
+        {"x.mid", here + "/x.mid", "poem.txt",
+         "-o and --musicxml name the same file '" + here + "/x.mid'"},
+        {"x.mid", "d/../x.mid", "poem.txt", "-o and --musicxml name the same file 'd/../x.mid'"},
+        {"old.mid", "link.mid", "poem.txt", "-o and --musicxml name the same file 'link.mid'"},
+        {"d/../poem.txt", "x.musicxml", here + "/poem.txt",
+         "-o and the lyric file name the same file '" + here + "/poem.txt'"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.refused);
+        const CliRun r =
+            run({"compose", "--seed", "1", "-o", row.out, "--musicxml", row.musicxml, row.lyrics});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err.rfind("quavella-cli: " + row.refused + "\n", 0), 0u) << r.err;
+        EXPECT_EQ(read_file(path("old.mid")), "old");
+        EXPECT_EQ(read_file(path("poem.txt")), poem);
+        EXPECT_FALSE(fs::exists(path("x.mid")));
+    }
+    const CliRun apart =
+        run({"compose", "--seed", "1", "-o", "d/x.mid", "--musicxml", "x.mid", "poem.txt"});
+    EXPECT_EQ(apart.status, 0) << apart.err;
+}
+
 TEST_F(CliCompose, UnwritableOutputIsAnErrorNamingTheFile) {
     const CliRun r = run({"compose", "--seed", "1", "-o", "missing-dir/x.mid", "poem.txt"});
     EXPECT_EQ(r.status, 1);
