@@ -265,7 +265,7 @@ TEST_F(HistoryCli, FailuresAreReportedWithTheirStatus) {
         {"unwritable export", "quavella-cli history export 1 -o no/such/dir/x.mid", 1,
          "cannot write 'no/such/dir/x.mid'"},
         {"history under a file", "XDG_DATA_HOME=$PWD/file quavella-cli history list", 1,
-         "cannot create the directory"},
+         "Not a directory"},
         {"no home at all", "env -u HOME -u XDG_DATA_HOME quavella-cli history list", 1,
          "neither XDG_DATA_HOME nor HOME"},
         {"unwritable score export", "quavella-cli history export 1 --musicxml no/such/dir/x.xml", 1,
@@ -284,15 +284,21 @@ TEST_F(HistoryCli, FailuresAreReportedWithTheirStatus) {
     }
 }
 
-TEST_F(HistoryCli, DamagedHistoryIsMovedAsideAndSaidSo) {
+TEST_F(HistoryCli, ReadingCommandsReportADamagedHistoryAndLeaveIt) {
     fs::create_directories(history_file().parent_path());
-    write_file(history_file(), std::string(5000, 'x'));
-    const CliRun r = run({"history", "list"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("was damaged; it was moved to " + history_file().string() + ".damaged-"),
-              std::string::npos)
-        << r.err;
+    const std::string junk(5000, 'x');
+    write_file(history_file(), junk);
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"history", "list"}, {"history", "show", "1"}, {"history", "export", "1"}}) {
+        const CliRun r = run(args);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("is damaged and cannot be read"), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(read_file(history_file()) == junk);
+    for (const auto& e : fs::directory_iterator(history_file().parent_path())) {
+        EXPECT_EQ(e.path().filename().string().find(".damaged-"), std::string::npos) << e.path();
+    }
 }
 
 }  // namespace
