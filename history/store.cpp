@@ -412,6 +412,16 @@ Status Store::move_aside() {
     return Status::ok;
 }
 
+Status Store::recover() {
+    last_error_.clear();
+    notice_.clear();
+    if (access_ == Access::read_only) {
+        return fail("the history " + file_.string() + " is only read here; it is left as it is");
+    }
+    if (move_aside() != Status::ok) return Status::failed;
+    return open_once() == Status::ok ? Status::recovered : Status::failed;
+}
+
 template <typename Op>
 Status Store::run(Op op, bool writes) {
     last_error_.clear();

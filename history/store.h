@@ -71,6 +71,11 @@ public:
     /// True while the database is open.
     bool is_open() const { return db_ != nullptr; }
 
+    /// Moves a damaged file aside (see notice() and moved_to()) and starts a fresh
+    /// history in its place: for a writer that found damage while reading.
+    /// @return recovered, or failed (always for a read-only store)
+    Status recover();
+
     /// Records one composition in one transaction.
     /// @param id set to the new entry's number on success
     Status record(const Record& record, std::int64_t& id);
