@@ -1,12 +1,16 @@
 // quavella-cli analyze: the phrase layout of the lyrics and its measures.
 
+#include <cstdint>
 #include <iostream>
+#include <optional>
 #include <span>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "base/terminal_text.h"
 #include "cli/cli_common.h"
+#include "cli/json_out.h"
 #include "composer/compose_request.h"
 #include "lyrics/gbk_text.h"
 #include "lyrics/paragraph.h"
@@ -35,6 +39,39 @@ int cmd_analyze(std::span<const std::string> args) {
 
     const std::string& gbk = text.gbk;
     const quavella::Paragraph parag(gbk);
+    if (settings.json) {
+        const auto values = parag.get_layout();
+        const std::vector<int> layout(values.begin(), values.end());
+        JsonObject json;
+        json.raw("layout", json_numbers(layout))
+            .number("stc_cnt", parag.get_stc_cnt())
+            .number("pause_cnt", parag.get_pause_cnt())
+            .number("val_sum", parag.get_val_sum())
+            .number("val_avg", parag.get_val_avg());
+        if (settings.tones) {
+            const quavella::ToneCheck check(quavella::syllable_texts(gbk));
+            quavella::GbkToUtf8 to_utf8;
+            std::vector<std::string> syllables;
+            for (std::size_t i = 0; i < check.syllables().size(); ++i) {
+                const quavella::SyllableText& s = check.syllables()[i];
+                const quavella::SyllableTone& t = check.tones()[i];
+                const auto tone = [](quavella::Tone value) -> std::optional<std::int64_t> {
+                    if (value == quavella::Tone::none) return std::nullopt;
+                    return static_cast<std::int64_t>(value);
+                };
+                syllables.push_back(JsonObject()
+                                        .text("text", to_utf8(s.text))
+                                        .boolean("continuation", s.continuation)
+                                        .number("sentence", s.sentence + 1)
+                                        .number_or_null("tone", tone(t.citation))
+                                        .number_or_null("sung_tone", tone(t.sung))
+                                        .str());
+            }
+            json.raw("syllables", json_array(syllables));
+        }
+        std::cout << json.str() << "\n";
+        return status(flush_output());
+    }
     std::string line = "layout:";
     for (const auto v : parag.get_layout()) line += " " + std::to_string(v);
     std::cout << line << "\n"

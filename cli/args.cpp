@@ -87,11 +87,24 @@ Option file(std::string_view name, std::string& target) {
             }};
 }
 
+std::string allowed_positions(const std::vector<std::string>& items) {
+    std::string text = "0 to " + std::to_string(static_cast<int>(items.size()) - 1) + ", or";
+    for (const std::string& item : items) text += " " + item;
+    return text;
+}
+
 Option position(std::string_view name, int& target, const std::vector<std::string>& items) {
     return {name, true, "a value",
             [name, &target, &items](const std::string& value) -> std::optional<std::string> {
                 const auto parsed = parse_position(value, items);
-                if (!parsed) return "invalid value '" + value + "' for " + std::string(name);
+                if (!parsed) {
+                    return "invalid value '" + value + "' for " + std::string(name) + " (" +
+                           allowed_positions(items) + ")";
+                }
+                if (*parsed < 0 || *parsed >= static_cast<int>(items.size())) {
+                    return std::string(name) + " " + value + " is out of range (" +
+                           allowed_positions(items) + ")";
+                }
                 target = *parsed;
                 return std::nullopt;
             }};
@@ -121,6 +134,7 @@ Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args) {
     const Option options[] = {
         encoding(a.source.encoding),
         flag("--tones", a.tones),
+        flag("--json", a.json),
     };
     if (auto refused = walk_arguments(args, "analyze", options, lyric_file(a.source))) {
         return UsageError{*refused};
@@ -143,6 +157,19 @@ std::optional<std::string> same_output(
                 return std::string(one->first) + " and " + other->first + " name the same file '" +
                        other->second + "'";
             }
+        }
+    }
+    return std::nullopt;
+}
+
+/// Only the composition file goes to standard output: "-" names no export.
+std::optional<std::string> export_to_stdout(
+    std::initializer_list<std::pair<const char*, std::string>> exports) {
+    for (const auto& [option, name] : exports) {
+        if (name == "-") {
+            return std::string(option) +
+                   " - : only -o writes to standard output (name the file "
+                   "./- for a file called -)";
         }
     }
     return std::nullopt;
@@ -176,6 +203,7 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
         flag("--score", a.score),
         file("--musicxml", a.musicxml_file),
         file("--lyrics-midi", a.lyrics_midi_file),
+        file("--karaoke", a.karaoke_file),
         file("--audio", a.audio_file),
         flag("--tones", a.tones),
         {"--best-of", true, "a value",
@@ -192,6 +220,8 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
              return std::nullopt;
          }},
         flag("--by-sentence", a.by_sentence),
+        flag("--json", a.json),
+        flag("--record", a.record),
         {"--edits", true, "a list of edits",
          [&a](const std::string& value) -> std::optional<std::string> {
              edit::ParsedEdits parsed = edit::parse_edits(value);
@@ -214,16 +244,27 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
     if (auto refused = walk_arguments(args, "compose", options, lyric_file(a.source))) {
         return UsageError{*refused};
     }
+    if (auto refused = export_to_stdout({{"--musicxml", a.musicxml_file},
+                                         {"--lyrics-midi", a.lyrics_midi_file},
+                                         {"--karaoke", a.karaoke_file},
+                                         {"--audio", a.audio_file}})) {
+        return UsageError{*refused};
+    }
     if (auto refused =
-            same_output({{"-o", a.out_file},
+            same_output({{"-o", a.out_file == "-" ? "" : a.out_file},
                          {"--musicxml", a.musicxml_file},
                          {"--lyrics-midi", a.lyrics_midi_file},
+                         {"--karaoke", a.karaoke_file},
                          {"--audio", a.audio_file},
                          {"the lyric file", a.source.file == "-" ? "" : a.source.file}})) {
         return UsageError{*refused};
     }
     if (a.seed && a.state) return UsageError{"--seed and --state cannot be used together"};
     if (a.by_sentence && a.best_of < 2) return UsageError{"--by-sentence needs --best-of N"};
+    if (a.json && a.score) return UsageError{"--json and --score cannot be used together"};
+    if (a.shaped() && a.record) {
+        return UsageError{"--record cannot be used with --edits, --fix-tones or --by-sentence"};
+    }
     return a;
 }
 
@@ -244,6 +285,7 @@ Parsed<HistorySettings> parse_history(std::span<const std::string> args) {
     const std::string command = "history " + name;
 
     std::vector<Option> options;
+    if (a.action != Action::export_file) options.push_back(flag("--json", a.json));
     if (a.action == Action::list) {
         options.push_back({"--limit", true, "a value",
                            [&a](const std::string& value) -> std::optional<std::string> {
@@ -260,6 +302,7 @@ Parsed<HistorySettings> parse_history(std::span<const std::string> args) {
         options.push_back(file("-o", a.out_file));
         options.push_back(file("--musicxml", a.musicxml_file));
         options.push_back(file("--lyrics-midi", a.lyrics_midi_file));
+        options.push_back(file("--karaoke", a.karaoke_file));
         options.push_back(file("--audio", a.audio_file));
     }
 
@@ -282,9 +325,16 @@ Parsed<HistorySettings> parse_history(std::span<const std::string> args) {
     if (a.action == Action::export_file) {
         const std::string out =
             a.out_file.empty() ? "history-" + std::to_string(a.id) + ".mid" : a.out_file;
+        if (auto refused = export_to_stdout({{"--musicxml", a.musicxml_file},
+                                             {"--lyrics-midi", a.lyrics_midi_file},
+                                             {"--karaoke", a.karaoke_file},
+                                             {"--audio", a.audio_file}})) {
+            return UsageError{*refused};
+        }
         if (auto refused = same_output({{"-o", out},
                                         {"--musicxml", a.musicxml_file},
                                         {"--lyrics-midi", a.lyrics_midi_file},
+                                        {"--karaoke", a.karaoke_file},
                                         {"--audio", a.audio_file}})) {
             return UsageError{*refused};
         }
@@ -321,6 +371,14 @@ bool asks_for_help(std::span<const std::string> args) {
     for (const std::string& arg : args) {
         if (arg == "--") return false;
         if (arg == "--help" || arg == "-h") return true;
+    }
+    return false;
+}
+
+bool asks_for_version(std::span<const std::string> args) {
+    for (const std::string& arg : args) {
+        if (arg == "--") return false;
+        if (arg == "--version") return true;
     }
     return false;
 }

@@ -83,8 +83,11 @@ std::optional<std::string> walk_arguments(std::span<const std::string> args,
 Option flag(std::string_view name, bool& target);
 /// A file name: any non-empty text ("NAME needs a file name" otherwise).
 Option file(std::string_view name, std::string& target);
-/// A list position: a number or the text of one of `items`.
+/// A list position: a number from 0 to items.size() - 1 or the text of one of
+/// `items`; anything else is refused with the allowed values.
 Option position(std::string_view name, int& target, const std::vector<std::string>& items);
+/// The allowed values of a list position, as refusals name them: "0 to 2, or 慢 中 快".
+std::string allowed_positions(const std::vector<std::string>& items);
 /// "--encoding E": utf-8 or gbk.
 Option encoding(LyricEncoding& target);
 
@@ -102,6 +105,7 @@ OperandTaker lyric_file(LyricSource& source);
 struct AnalyzeSettings {
     LyricSource source;
     bool tones = false;  ///< --tones: also print the tones of the syllables
+    bool json = false;   ///< --json: one JSON object instead of the text lines
 };
 Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args);
 
@@ -120,6 +124,7 @@ struct ComposeSettings {
     bool score = false;             ///< also print the melody in numbered notation
     std::string musicxml_file;      ///< the score as MusicXML; empty: not written
     std::string lyrics_midi_file;   ///< the melody as MIDI with lyric events; empty: not written
+    std::string karaoke_file;       ///< the melody as a Soft Karaoke file; empty: not written
     std::string audio_file;         ///< the melody as audio; empty: not written
     bool tones = false;             ///< --tones: also print the tones and the grading of the melody
     int best_of = 1;                ///< --best-of N: candidates composed; the best is written
@@ -127,6 +132,11 @@ struct ComposeSettings {
     std::vector<edit::Edit> edits;  ///< --edits LIST: applied in order to the melody
     /// --fix-tones (fix_tones) or --fix-tones=suit (suit_tones): the repair applied last
     std::optional<edit::EditKind> fix_tones;
+    bool json = false;    ///< --json: one JSON object instead of the text lines
+    bool record = false;  ///< --record: the composition is recorded in the history
+
+    /// True when the composition file goes to standard output ("-o -").
+    bool to_stdout() const { return out_file == "-"; }
 
     /// True when the melody is shaped after it is composed.
     bool shaped() const { return by_sentence || !edits.empty() || fix_tones.has_value(); }
@@ -146,7 +156,9 @@ struct HistorySettings {
     std::string out_file;       ///< export: where the composition file goes ("" for history-ID.mid)
     std::string musicxml_file;  ///< export: also the score as MusicXML ("" for none)
     std::string lyrics_midi_file;  ///< export: also a MIDI file with the syllables as lyrics
+    std::string karaoke_file;      ///< export: also a Soft Karaoke file (.kar)
     std::string audio_file;        ///< export: also the melody rendered as audio
+    bool json = false;             ///< list, show: JSON objects instead of the text lines
 };
 Parsed<HistorySettings> parse_history(std::span<const std::string> args);
 
@@ -160,5 +172,7 @@ std::optional<std::uint64_t> parse_seed(const std::string& value);
 
 /// True when the arguments ask for the usage: "-h" or "--help" before any "--".
 bool asks_for_help(std::span<const std::string> args);
+/// True when the arguments ask for the version: "--version" before any "--".
+bool asks_for_version(std::span<const std::string> args);
 
 }  // namespace quavella::cli

@@ -14,9 +14,12 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "base/terminal_text.h"
+#include "cli/json_out.h"
 #include "export/audio_render.h"
+#include "export/karaoke.h"
 #include "export/lyrics_midi.h"
 #include "export/musicxml.h"
 #include "lyrics/gbk_text.h"
@@ -26,17 +29,17 @@ namespace quavella::cli {
 
 const char* const kUsage =
     "Usage:\n"
-    "  quavella-cli analyze [--encoding E] [--tones] [FILE]\n"
+    "  quavella-cli analyze [--encoding E] [--tones] [--json] [FILE]\n"
     "  quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E] "
     "[-o OUT] [--score] [--state S:T]\n"
-    "                       [--musicxml FILE] [--lyrics-midi FILE] [--audio FILE]\n"
-    "                       [--tones] [--best-of N] [--by-sentence] [--edits LIST]\n"
-    "                       [--fix-tones[=suit]] [FILE]\n"
-    "  quavella-cli history list [--limit N]\n"
-    "  quavella-cli history show ID\n"
+    "                       [--musicxml FILE] [--lyrics-midi FILE] [--karaoke FILE]\n"
+    "                       [--audio FILE] [--tones] [--best-of N] [--by-sentence]\n"
+    "                       [--edits LIST] [--fix-tones[=suit]] [--json] [--record] [FILE]\n"
+    "  quavella-cli history list [--limit N] [--json]\n"
+    "  quavella-cli history show [--json] ID\n"
     "  quavella-cli history export ID [-o FILE] [--musicxml FILE] [--lyrics-midi FILE]\n"
-    "                       [--audio FILE]\n"
-    "  quavella-cli --help\n"
+    "                       [--karaoke FILE] [--audio FILE]\n"
+    "  quavella-cli --help | --version\n"
     "\n"
     "Lyrics are read from FILE, or from standard input when FILE is \"-\" or absent.\n"
     "The lines of the lyrics are joined with nothing between them.\n"
@@ -51,8 +54,9 @@ const char* const kUsage =
     "              show     one entry: lyrics, settings, generator state, the command\n"
     "                       line that makes it again, and its score (as --score prints it)\n"
     "              export   write the entry's composition file (default history-ID.mid),\n"
-    "                       and with --musicxml, --lyrics-midi, --audio its score as\n"
-    "                       compose writes them; prints file=OUT and the exports written\n"
+    "                       and with --musicxml, --lyrics-midi, --karaoke, --audio its\n"
+    "                       score as compose writes them; prints file=OUT and the\n"
+    "                       exports written\n"
     "\n"
     "Options:\n"
     "  --encoding E   encoding of the lyrics: utf-8 (default; characters GBK lacks are\n"
@@ -60,7 +64,10 @@ const char* const kUsage =
     "  --tones        also print the Mandarin tone of every syllable, sentence by sentence\n"
     "                 (5 = neutral, 3>2 a tone changed by the next syllable); compose adds\n"
     "                 the grading of each pair of syllables and the tone score\n"
+    "  --json         print one JSON object per result instead of the text lines (analyze,\n"
+    "                 compose, history list and show; the fields are in the manual page)\n"
     "  -h, --help     show this text\n"
+    "  --version      show the version\n"
     "\n"
     "Options of compose (P is a list position from 0, or the item's own text):\n"
     "  --speed P      0 \"慢\", 1 \"中\", 2 \"快\" (default 0)\n"
@@ -70,11 +77,15 @@ const char* const kUsage =
     "  --seed S       seed of the random draws, 0 to 18446744073709551615 (default: the clock)\n"
     "  --state S:T    instead of --seed: start both random generators from a state the\n"
     "                 history recorded (history show prints it)\n"
-    "  -o OUT         the MIDI file to write (default temp.mid)\n"
+    "  -o OUT         the MIDI file to write (default temp.mid); - writes it to standard\n"
+    "                 output, and what compose prints goes to standard error\n"
     "  --score        also print the melody in numbered notation, the syllables under\n"
     "                 the notes (the format is described in the README)\n"
     "  --musicxml FILE  also write the score as MusicXML, the syllables as lyrics\n"
     "  --lyrics-midi FILE  also write the melody as MIDI with a lyric event per syllable\n"
+    "                 (a space after each Latin word, a line break after each sentence)\n"
+    "  --karaoke FILE also write the melody as a Soft Karaoke file (.kar), its words\n"
+    "                 track shown line by line by karaoke players\n"
     "  --audio FILE   also render the melody as audio; the extension names the format\n"
     "                 (.wav, .flac, .ogg, ...)\n"
     "  --best-of N    compose N melodies (1 to 1000), as N presses of the window's compose\n"
@@ -94,20 +105,45 @@ const char* const kUsage =
     "                 and any pair the limits keep\n"
     "  With these, compose prints state=S:T (or seed=S) ... tones=N% (G of P) edits=LIST;\n"
     "  --state S:T --edits LIST makes the same file again.\n"
+    "  --record       also record the composition in the history, as the window does;\n"
+    "                 prints history=ID (not with --edits, --fix-tones, --by-sentence)\n"
     "  compose prints: seed=S (or state=S:T) notes=N tempo=T mode=M program=P file=OUT, then\n"
     "                  musicxml=FILE lyrics-midi=FILE audio=FILE for the exports written,\n"
     "                  and with --best-of candidate=K state=S:T tones=N% for the one written\n"
     "\n"
     "Options of history list:\n"
     "  --limit N      list N entries (default 20; 0 lists all)\n"
+    "  --json         one JSON object per entry, one per line\n"
     "The history is $XDG_DATA_HOME/quavella/history.sqlite3 (default ~/.local/share).\n"
     "\n"
+    "A refused command line prints one line naming what is wrong; settings outside their\n"
+    "lists are refused with the allowed values, and nothing is written.\n"
+    "\n"
     "Exit status: 0 success; 1 the input cannot be read, the lyrics are empty or too\n"
-    "short, the output is not written, the history cannot be read or has no such\n"
-    "entry; 2 bad usage or invalid UTF-8 input.\n";
+    "short, the output is not written, the history cannot be read or written or has no\n"
+    "such entry; 2 bad usage, a setting out of range or invalid UTF-8 input.\n";
 
+bool write_bytes(const std::string& path, std::string_view bytes) {
+    if (path == "-") {
+        std::cout.flush();
+        errno = 0;
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() ||
+            std::fflush(stdout) != 0) {
+            const int reason = errno;
+            std::cerr << "quavella-cli: cannot write standard output: "
+                      << (reason != 0 ? std::strerror(reason) : "unknown reason") << "\n";
+            return false;
+        }
+        return true;
+    }
+    if (const auto failure = quavella::files::write_file(path, bytes)) {
+        std::cerr << "quavella-cli: " << terminal_text(*failure) << "\n";
+        return false;
+    }
+    return true;
+}
 int usage_error(const std::string& message) {
-    std::cerr << "quavella-cli: " << message << "\n\n" << kUsage;
+    std::cerr << "quavella-cli: " << terminal_text(message) << "; try --help\n";
     return status(Exit::bad_usage);
 }
 
@@ -166,6 +202,28 @@ Exit flush_output() {
     return Exit::ok;
 }
 
+std::string grading_json(const ToneGrading& grading) {
+    std::vector<std::string> pairs;
+    for (const TonePair& p : grading.pairs) {
+        pairs.push_back(JsonObject()
+                            .number("first", static_cast<std::int64_t>(p.first) + 1)
+                            .number("second", static_cast<std::int64_t>(p.second) + 1)
+                            .number("interval", p.interval)
+                            .text("grade", grade_name(p.grade))
+                            .str());
+    }
+    return JsonObject()
+        .number("percent", grading.percent())
+        .number("agreeing", grading.agreeing())
+        .number("graded", grading.graded())
+        .raw("pairs", json_array(pairs))
+        .str();
+}
+
+std::ostream& report_stream(const std::string& out_file) {
+    return out_file == "-" ? std::cerr : std::cout;
+}
+
 /// Columns of the terminal standard output goes to; 80 when it is not a terminal,
 /// so piped or redirected output is the same everywhere.
 int terminal_width() {
@@ -183,7 +241,7 @@ void StderrMessages::show(const std::string& text) {
 }
 
 /// Writes the main file and the exports all or nothing (see cli_common.h).
-bool write_outputs(quavella::files::StagedFile& main_file, const ExportFiles& files,
+bool write_outputs(quavella::files::StagedFile* main_file, const ExportFiles& files,
                    const std::optional<quavella::notation::Score>& score, std::string& written) {
     using quavella::files::StagedFile;
     using Write = std::optional<std::string> (*)(const quavella::notation::Score&, StagedFile&);
@@ -200,6 +258,10 @@ bool write_outputs(quavella::files::StagedFile& main_file, const ExportFiles& fi
          [](const quavella::notation::Score& sheet, StagedFile& out) {
              return quavella::exports::write_lyrics_midi(sheet, out);
          }},
+        {"karaoke", files.karaoke,
+         [](const quavella::notation::Score& sheet, StagedFile& out) {
+             return quavella::exports::write_karaoke(sheet, out);
+         }},
         {"audio", files.audio,
          [](const quavella::notation::Score& sheet, StagedFile& out) {
              return quavella::exports::render_audio(sheet, out);
@@ -209,8 +271,8 @@ bool write_outputs(quavella::files::StagedFile& main_file, const ExportFiles& fi
         std::cerr << "quavella-cli: " << terminal_text(error) << "\n";
     };
     bool complete = true;
-    if (main_file.error()) {
-        told(*main_file.error());
+    if (main_file != nullptr && main_file->error()) {
+        told(*main_file->error());
         complete = false;
     }
     std::vector<StagedFile> staged;
@@ -226,10 +288,11 @@ bool write_outputs(quavella::files::StagedFile& main_file, const ExportFiles& fi
         }
     }
     if (!complete) {
-        main_file.discard();  // the exports' temporaries go with `staged`
+        if (main_file != nullptr) main_file->discard();  // the exports' go with `staged`
         return false;
     }
-    std::vector<StagedFile*> all{&main_file};
+    std::vector<StagedFile*> all;
+    if (main_file != nullptr) all.push_back(main_file);
     for (StagedFile& out : staged) all.push_back(&out);
     if (const auto failure = quavella::files::commit_all(all)) {
         told(*failure);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 #include <span>
 #include <string>
 #include <variant>
@@ -14,13 +15,15 @@
 #include "composer/message_sink.h"
 #include "lyrics/gbk_text.h"
 #include "notation/score.h"
+#include "tones/tone_grading.h"
 
 namespace quavella::cli {
 
-/// The whole help text, printed by --help and after a usage error.
+/// The whole help text, printed by --help.
 extern const char* const kUsage;
 
-/// Prints "quavella-cli: MESSAGE" and the help on standard error.
+/// Prints one line on standard error: "quavella-cli: MESSAGE; try --help", the
+/// message's control characters shown escaped.
 /// @return the exit status of bad usage
 int usage_error(const std::string& message);
 
@@ -33,6 +36,10 @@ LyricText read_lyrics(const LyricSource& src);
 
 /// Flushes standard output; a failure to write it fails the command.
 Exit flush_output();
+
+/// Where a command's report lines go: standard error when the composition file
+/// itself goes to standard output ("-"), standard output otherwise.
+std::ostream& report_stream(const std::string& out_file);
 
 /// Columns of the terminal standard output goes to; 80 when it is not a terminal,
 /// so piped or redirected output is the same everywhere.
@@ -49,18 +56,31 @@ struct ExportFiles {
     const std::string& musicxml;
     const std::string& lyrics_midi;
     const std::string& audio;
-    bool any() const { return !musicxml.empty() || !lyrics_midi.empty() || !audio.empty(); }
+    const std::string& karaoke;
+    bool any() const {
+        return !musicxml.empty() || !lyrics_midi.empty() || !audio.empty() || !karaoke.empty();
+    }
 };
 
 /// Writes the command's main file and the exports asked for, all or nothing: each
 /// is written to a temporary beside it (every one is tried; a failure is named on
 /// standard error), and only when all are complete do they replace their files.
-/// @param main_file the main output, staged and already written by the caller
+/// @param main_file the main output, staged and already written by the caller; null when
+///        it went to standard output
 /// @param score the score; needed only when files.any()
 /// @param written gets " label=FILE" for each export asked for
 /// @return true when every file was written; otherwise none was replaced
-bool write_outputs(files::StagedFile& main_file, const ExportFiles& files,
+bool write_outputs(files::StagedFile* main_file, const ExportFiles& files,
                    const std::optional<notation::Score>& score, std::string& written);
+
+/// Writes `bytes` to standard output when `path` is "-", otherwise as the file
+/// `path` all or nothing; names the real reason of a failure on standard error.
+/// @return true when the whole file was written
+bool write_bytes(const std::string& path, std::string_view bytes);
+
+/// A tone grading as a JSON object: percent, agreeing, graded and every graded
+/// pair (first and second note, counted from 1, interval, grade).
+std::string grading_json(const ToneGrading& grading);
 
 /// compose with edits, a tone repair or best of N by sentence: the melody is
 /// composed, shaped, then written with its exports.

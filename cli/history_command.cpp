@@ -16,6 +16,7 @@
 
 #include "base/terminal_text.h"
 #include "cli/cli_common.h"
+#include "cli/json_out.h"
 #include "history/record.h"
 #include "history/store.h"
 #include "midi/smf_check.h"
@@ -65,10 +66,35 @@ bool history_ok(const quavella::history::Store& store, quavella::history::Status
     return false;
 }
 
-int history_list(quavella::history::Store& store, int limit) {
+/// A tone score in whole percent, or nothing when none was graded.
+std::optional<std::int64_t> tone_percent(const std::optional<double>& score) {
+    if (!score) return std::nullopt;
+    return quavella::score_percent(*score);
+}
+
+int history_list(quavella::history::Store& store, int limit, bool json) {
     std::vector<quavella::history::Summary> page;
     if (!history_ok(store, store.list(page, limit))) return status(Exit::history_failed);
     for (const auto& s : page) {
+        if (json) {
+            std::cout << JsonObject()
+                             .number("id", s.id)
+                             .number("time_ms", s.time_ms)
+                             .text("time", quavella::history::local_time_text(s.time_ms))
+                             .number("speed_pos", s.speed_pos)
+                             .text("speed_item", s.speed_item)
+                             .number("mode_pos", s.mode_pos)
+                             .text("mode_item", s.mode_item)
+                             .number("timbre_pos", s.timbre_pos)
+                             .text("timbre_item", s.timbre_item)
+                             .number("tempo", s.tempo)
+                             .number("notes", s.note_count)
+                             .number_or_null("tone_percent", tone_percent(s.tone_score))
+                             .text("lyrics_start", s.lyrics_start)
+                             .str()
+                      << "\n";
+            continue;
+        }
         std::ostringstream line;
         line << s.id << "  " << quavella::history::local_time_text(s.time_ms) << "  "
              << settings_text(s.speed_pos, s.speed_item, s.mode_pos, s.mode_item, s.timbre_pos,
@@ -101,11 +127,41 @@ std::optional<quavella::history::Entry> history_entry(quavella::history::Store& 
     return entry;
 }
 
-int history_show(quavella::history::Store& store, std::int64_t id) {
+int history_show(quavella::history::Store& store, std::int64_t id, bool json) {
     Exit failure = Exit::ok;
     const auto entry = history_entry(store, id, failure);
     if (!entry) return status(failure);
     const quavella::history::Record& r = entry->record;
+    if (json) {
+        std::vector<std::string> syllables;
+        for (const auto& l : quavella::history::melody_of(r).lyrics) {
+            syllables.push_back(json_string(l.text));
+        }
+        std::cout << JsonObject()
+                         .number("id", entry->id)
+                         .number("time_ms", r.time_ms)
+                         .text("time", quavella::history::local_time_text(r.time_ms))
+                         .text("lyrics", r.lyrics)
+                         .number("speed_pos", r.speed_pos)
+                         .text("speed_item", r.speed_item)
+                         .number("mode_pos", r.mode_pos)
+                         .text("mode_item", r.mode_item)
+                         .number("timbre_pos", r.timbre_pos)
+                         .text("timbre_item", r.timbre_item)
+                         .number("tempo", r.tempo)
+                         .number("mode", r.mode)
+                         .number("program", r.program)
+                         .text("state", quavella::history::state_text(r.state))
+                         .number("notes", static_cast<std::int64_t>(r.notes.size()))
+                         .raw("keys", json_numbers(r.notes))
+                         .raw("ticks", json_numbers(r.ticks))
+                         .raw("syllables", json_array(syllables))
+                         .number_or_null("tone_percent", tone_percent(r.tone_score))
+                         .text("command", quavella::history::reproduce_command(r))
+                         .str()
+                  << "\n";
+        return status(flush_output());
+    }
     std::cout << "entry " << entry->id << "  " << quavella::history::local_time_text(r.time_ms)
               << "\n"
               << "settings: "
@@ -159,16 +215,26 @@ int history_export(quavella::history::Store& store,
                   << quavella::terminal_text(quavella::smf_fault_text(check)) << "\n";
         return status(Exit::output_not_written);
     }
-    quavella::files::StagedFile midi(out_file);
-    midi.write(bytes);
-    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file};
+    // A file is staged and replaced with the exports, all or none; standard output
+    // gets the bytes at once.
+    std::optional<quavella::files::StagedFile> midi;
+    if (out_file == "-") {
+        if (!write_bytes(out_file, bytes)) return status(Exit::output_not_written);
+    } else {
+        midi.emplace(out_file);
+        midi->write(bytes);
+    }
+    std::ostream& out = report_stream(out_file);
+    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file,
+                            settings.karaoke_file};
     std::optional<quavella::notation::Score> score;
     if (files.any()) {
         score = quavella::notation::build_score(quavella::history::melody_of(entry->record));
     }
     std::string written;
-    if (!write_outputs(midi, files, score, written)) return status(Exit::output_not_written);
-    std::cout << "file=" << quavella::terminal_text(out_file + written) << "\n";
+    if (!write_outputs(midi ? &*midi : nullptr, files, score, written))
+        return status(Exit::output_not_written);
+    out << "file=" << quavella::terminal_text(out_file + written) << "\n";
     return status(flush_output());
 }
 
@@ -194,9 +260,9 @@ int cmd_history(std::span<const std::string> args) {
     using Action = quavella::cli::HistorySettings::Action;
     switch (settings.action) {
         case Action::list:
-            return history_list(store, settings.limit);
+            return history_list(store, settings.limit, settings.json);
         case Action::show:
-            return history_show(store, settings.id);
+            return history_show(store, settings.id, settings.json);
         case Action::export_file:
             return history_export(store, settings);
     }

@@ -35,6 +35,10 @@ int main(int argc, char** argv) {
         std::cout << quavella::cli::kUsage;
         return status(Exit::ok);
     }
+    if (quavella::cli::asks_for_version(args)) {
+        std::cout << "quavella-cli " << QUAVELLA_VERSION << "\n";
+        return status(Exit::ok);
+    }
     if (args.empty()) return usage_error("no command given");
     for (const Command& cmd : kCommands) {
         if (args[0] == cmd.name) return cmd.run(std::span<const std::string>(args).subspan(1));

@@ -8,6 +8,7 @@
 
 #include "base/terminal_text.h"
 #include "cli/cli_common.h"
+#include "cli/json_out.h"
 #include "composer/compose_request.h"
 #include "composer/draws.h"
 #include "edit/editable_melody.h"
@@ -36,33 +37,36 @@ std::string pair_text(const edit::EditableMelody& melody, const TonePair& pair) 
 }
 
 /// What a repair did, in two lines: the notes it changed, the pairs it could not mend.
-void print_repair(const edit::EditableMelody& melody, const edit::Step& step, bool suit) {
+void print_repair(std::ostream& out, const edit::EditableMelody& melody, const edit::Step& step,
+                  bool suit) {
     const char* name = suit ? "fix-tones=suit" : "fix-tones";
     std::string changed;
     for (const edit::Change& change : step.changes) {
         changed += (changed.empty() ? " " : ", ") + change_text(melody, change);
     }
-    std::cout << name << ": " << step.changes.size() << " of " << melody.melody().notes.size()
-              << " notes changed" << (changed.empty() ? "" : ":") << terminal_text(changed) << "\n";
+    out << name << ": " << step.changes.size() << " of " << melody.melody().notes.size()
+        << " notes changed" << (changed.empty() ? "" : ":") << terminal_text(changed) << "\n";
     if (!step.left.empty()) {
         std::string left;
         for (const TonePair& pair : step.left) {
             left += (left.empty() ? " " : ", ") + pair_text(melody, pair);
         }
-        std::cout << name << ": " << (suit ? "pairs not good or fair" : "contrary pairs")
-                  << " the limits keep:" << terminal_text(left) << "\n";
+        out << name << ": " << (suit ? "pairs not good or fair" : "contrary pairs")
+            << " the limits keep:" << terminal_text(left) << "\n";
     }
 }
 
 }  // namespace
 
 int compose_shaped(const ComposeSettings& settings, const std::string& text) {
+    std::ostream& out = report_stream(settings.out_file);
     const std::uint64_t seed = settings.seed.value_or(clock_seed());
     Generators draws(seed);
     if (settings.state) draws.restore(*settings.state);
     StderrMessages messages;
     const ToneCheck check(syllable_texts(text));
-    edit::Source source{text, settings.speed, settings.mode, settings.timbre, draws.state()};
+    const Generators::State start = draws.state();
+    edit::Source source{text, settings.speed, settings.mode, settings.timbre, start};
 
     // The melody the edits apply to: the composition itself, the best of N, or the
     // first of N whose sentences the others may replace.
@@ -114,38 +118,81 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
                   << "': " << terminal_text(file.error) << "\n";
         return status(Exit::output_not_written);
     }
-    files::StagedFile midi(settings.out_file);
-    midi.write(file.bytes);
-    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file};
+    // A file is staged and replaced with the exports, all or none; standard output
+    // gets the bytes at once.
+    std::optional<files::StagedFile> midi;
+    if (settings.out_file == "-") {
+        if (!write_bytes(settings.out_file, file.bytes)) return status(Exit::output_not_written);
+    } else {
+        midi.emplace(settings.out_file);
+        midi->write(file.bytes);
+    }
+    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file,
+                            settings.karaoke_file};
     std::optional<notation::Score> score;
     if (files.any() || settings.score) score = notation::build_score(melody.melody());
     std::string written;
-    if (!write_outputs(midi, files, score, written)) return status(Exit::output_not_written);
+    if (!write_outputs(midi ? &*midi : nullptr, files, score, written))
+        return status(Exit::output_not_written);
 
+    const ToneGrading& grading = melody.grading();
+    if (settings.json) {
+        const notation::Melody& m = melody.melody();
+        std::vector<std::string> syllables;
+        for (const notation::Lyric& l : m.lyrics) syllables.push_back(json_string(l.text));
+        JsonObject json;
+        if (settings.state) {
+            json.number_or_null("seed", std::nullopt);
+        } else {
+            json.unsigned_number("seed", seed);
+        }
+        json.text("start_state", state_text(start))
+            .text("state", state_text(source.state))
+            .number("speed_pos", settings.speed)
+            .number("mode_pos", settings.mode)
+            .number("timbre_pos", settings.timbre)
+            .number("tempo", outcome.tempo)
+            .number("mode", outcome.mode)
+            .number("program", outcome.program)
+            .number("notes", static_cast<std::int64_t>(m.notes.size()))
+            .text("file", settings.out_file)
+            .raw("exports", JsonObject()
+                                .text_or_null("musicxml", settings.musicxml_file)
+                                .text_or_null("lyrics_midi", settings.lyrics_midi_file)
+                                .text_or_null("karaoke", settings.karaoke_file)
+                                .text_or_null("audio", settings.audio_file)
+                                .str())
+            .raw("keys", json_numbers(m.notes))
+            .raw("ticks", json_numbers(m.ticks))
+            .raw("syllables", json_array(syllables))
+            .text("edits", edit::edits_text(melody.edits()))
+            .raw("tones", grading_json(grading));
+        out << json.str() << "\n";
+        return status(flush_output());
+    }
     if (by_sentence) {
         for (int s = 0; s < 4; ++s) {
             const edit::SentenceGrade grade = edit::sentence_grade(check, melody.grading(), s);
-            std::cout << "sentence=" << s + 1
-                      << " candidate=" << by_sentence->chosen[static_cast<std::size_t>(s)] + 1
-                      << " tones=" << grade.agreeing << " of " << grade.graded << "\n";
+            out << "sentence=" << s + 1
+                << " candidate=" << by_sentence->chosen[static_cast<std::size_t>(s)] + 1
+                << " tones=" << grade.agreeing << " of " << grade.graded << "\n";
         }
     }
-    if (repair) print_repair(melody, *repair, *settings.fix_tones == edit::EditKind::suit_tones);
+    if (repair)
+        print_repair(out, melody, *repair, *settings.fix_tones == edit::EditKind::suit_tones);
     if (settings.state || settings.best_of > 1) {
-        std::cout << "state=" << state_text(source.state);
+        out << "state=" << state_text(source.state);
     } else {
-        std::cout << "seed=" << seed;
+        out << "seed=" << seed;
     }
-    const ToneGrading& grading = melody.grading();
-    std::cout << " notes=" << outcome.notes << " tempo=" << outcome.tempo
-              << " mode=" << outcome.mode << " program=" << outcome.program
-              << " file=" << terminal_text(settings.out_file + written)
-              << " tones=" << grading.percent() << "% (" << grading.agreeing() << " of "
-              << grading.graded() << ") edits=" << edit::edits_text(melody.edits()) << "\n";
+    out << " notes=" << outcome.notes << " tempo=" << outcome.tempo << " mode=" << outcome.mode
+        << " program=" << outcome.program << " file=" << terminal_text(settings.out_file + written)
+        << " tones=" << grading.percent() << "% (" << grading.agreeing() << " of "
+        << grading.graded() << ") edits=" << edit::edits_text(melody.edits()) << "\n";
     if (settings.score) {
-        std::cout << terminal_text(notation::score_text(*score, terminal_width()), true);
+        out << terminal_text(notation::score_text(*score, terminal_width()), true);
     }
-    if (settings.tones) std::cout << terminal_text(grading_lines(check, grading), true);
+    if (settings.tones) out << terminal_text(grading_lines(check, grading), true);
     return status(flush_output());
 }
 

@@ -7,44 +7,14 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "export/export_file.h"
 #include "export/export_text.h"
-#include "midi/midiio.h"
+#include "export/karaoke.h"
+#include "export/text_midi_write.h"
 
 namespace quavella::exports {
-
-namespace {
-
-// The composition file's channel, velocity and resolution.
-constexpr int kMelodyChannel = 1;
-constexpr std::uint8_t kVelocity = 95;
-
-constexpr int kMetaText = 0x01;
-constexpr int kMetaTrackName = 0x03;
-constexpr int kMetaLyric = 0x05;
-
-/// A MidiWrite that adds text meta events and keeps the first error it reports.
-class LyricsMidiWrite final : public MidiWrite {
-public:
-    LyricsMidiWrite(std::FILE* file, const std::string& name, std::string& error_text)
-        : MidiWrite(file, name.c_str()), error_text_(error_text) {}
-    ~LyricsMidiWrite() override { close(); }
-
-    void error(const char* message) override {
-        if (error_text_.empty()) error_text_ = message;
-    }
-
-    /// Writes a text-type meta event (FF type len text).
-    void text(int type, std::string_view bytes) {
-        putmeta(type, static_cast<std::uint32_t>(bytes.size()), bytes.data());
-    }
-
-private:
-    std::string& error_text_;
-};
-
-}  // namespace
 
 std::optional<std::string> write_lyrics_midi(const notation::Score& score,
                                              const std::filesystem::path& file) {
@@ -66,7 +36,7 @@ std::optional<std::string> write_lyrics_midi(const notation::Score& score,
     const std::string title = export_text(score.title);
     std::string error;
     {
-        LyricsMidiWrite out(stream, file.string(), error);
+        TextMidiWrite out(stream, file.string(), error);
         out.header(1, 1, notation::kTicksPerBeat);
         out.starttrack();
         if (!title.empty()) out.text(kMetaTrackName, title);
@@ -76,16 +46,18 @@ std::optional<std::string> write_lyrics_midi(const notation::Score& score,
         out.programchange(kMelodyChannel, program);
         out.starttrack();
         out.programchange(kMelodyChannel, program);
+        const std::vector<KaraokeSyllable> syllables = karaoke_syllables(melody);
+        auto next = syllables.begin();
         const std::size_t n = std::min(melody.notes.size(), melody.ticks.size());
         for (std::size_t i = 0; i < n; ++i) {
             const auto key = static_cast<std::uint8_t>(std::clamp(melody.notes[i], 0, 127));
-            if (i < melody.lyrics.size()) {
-                const std::string syllable = sung_text(melody.lyrics[i]);
-                if (!syllable.empty()) out.text(kMetaLyric, syllable);
+            if (next != syllables.end() && next->note == i) {
+                out.text(kMetaLyric, lyric_event_text(*next));
+                ++next;
             }
-            out.noteon(kMelodyChannel, key, kVelocity);
+            out.noteon(kMelodyChannel, key, kMelodyVelocity);
             out.pause(static_cast<std::uint32_t>(std::max(melody.ticks[i], 0)));
-            out.noteoff(kMelodyChannel, key, kVelocity);
+            out.noteoff(kMelodyChannel, key, kMelodyVelocity);
         }
         out.endtrack();
         out.close();

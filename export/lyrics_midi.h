@@ -24,7 +24,9 @@ inline constexpr const char* kLyricsEncodingText = "@Icharset=UTF-8";
 /// Track 2 repeats the program change (programs assign instruments per track)
 /// and holds the notes on channel 2 at velocity 95, each starting where the
 /// previous one ends, with the UTF-8 syllable as a lyric event (FF 05) at the
-/// start of every sung note.
+/// start of every sung note, in the convention karaoke displays read: a space
+/// ends each Latin word, a carriage return each line (sentence); see
+/// lyric_event_text.
 /// @return the reason, naming the file, when it could not be written completely
 std::optional<std::string> write_lyrics_midi(const notation::Score& score,
                                              const std::filesystem::path& file);

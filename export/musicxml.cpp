@@ -4,12 +4,17 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
+#include <chrono>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <numeric>
 #include <pugixml.hpp>
 #include <string_view>
 #include <vector>
 
+#include "composer/style_tables.h"
 #include "export/export_file.h"
 #include "export/export_text.h"
 #include "export/gm_instruments.h"
@@ -19,6 +24,46 @@ namespace quavella::exports {
 namespace {
 
 using notation::Glyph;
+
+/// The velocity of every note of the composition file.
+constexpr int kVelocity = 95;
+
+/// The composer's timbres by General MIDI program, voiced as notation programs'
+/// templates write them: guitar in the octave treble clef, the acoustic bass in
+/// bass clef written an octave above its sound, the piccolo an octave below.
+struct ProgramVoicing {
+    int program;
+    Voicing voicing;
+};
+constexpr std::array<ProgramVoicing, 10> kVoicings{{
+    {0, {"keyboard.piano", "G", 2, 0, 0}},
+    {10, {"pitched-percussion.music-box", "G", 2, 0, 0}},
+    {16, {"keyboard.organ.drawbar", "G", 2, 0, 0}},
+    {24, {"pluck.guitar.nylon-string", "G", 2, -1, 0}},
+    {32, {"pluck.bass.acoustic", "F", 4, 0, -1}},
+    {40, {"strings.violin", "G", 2, 0, 0}},
+    {48, {"strings.group", "G", 2, 0, 0}},
+    {56, {"brass.trumpet", "G", 2, 0, 0}},
+    {64, {"wind.reed.saxophone.soprano", "G", 2, 0, 0}},
+    {72, {"wind.flutes.flute.piccolo", "G", 2, 0, 1}},
+}};
+
+/// The dynamics mark nearest a velocity, by the velocities notation programs play them at.
+const char* dynamics_mark(int velocity) {
+    static constexpr std::array<std::pair<const char*, int>, 8> marks{{{"ppp", 16},
+                                                                       {"pp", 33},
+                                                                       {"p", 49},
+                                                                       {"mp", 64},
+                                                                       {"mf", 80},
+                                                                       {"f", 96},
+                                                                       {"ff", 112},
+                                                                       {"fff", 126}}};
+    const auto* nearest = &marks[0];
+    for (const auto& m : marks) {
+        if (std::abs(m.second - velocity) < std::abs(nearest->second - velocity)) nearest = &m;
+    }
+    return nearest->first;
+}
 using notation::kBarTicks;
 using notation::kTicksPerBeat;
 using notation::Score;
@@ -186,7 +231,11 @@ void add_number(pugi::xml_node parent, const char* name, int value) {
 /// Builds the document from the score.
 class DocumentWriter {
 public:
-    explicit DocumentWriter(const Score& score) : score_(score), melody_(score.melody) {}
+    DocumentWriter(const Score& score, std::string_view date)
+        : score_(score),
+          melody_(score.melody),
+          voicing_(voicing_of(score.melody.program)),
+          date_(date.empty() ? encoding_date() : std::string(date)) {}
 
     /// Writes the whole document. The score header is one small document with a
     /// slot where the measures go; each measure is then built in a scratch
@@ -248,9 +297,13 @@ private:
         root.append_attribute("version") = "4.0";
 
         const std::string title = export_text(score_.title);
-        if (!title.empty()) add_text(root.append_child("work"), "work-title", title);
-        add_text(root.append_child("identification").append_child("encoding"), "software",
-                 "Quavella");
+        if (!title.empty()) {
+            add_text(root.append_child("work"), "work-title", title);
+            add_text(root, "movement-title", title);
+        }
+        auto encoding = root.append_child("identification").append_child("encoding");
+        add_text(encoding, "software", "Quavella " QUAVELLA_VERSION);
+        add_text(encoding, "encoding-date", date_);
         part_list(root);
 
         auto part = root.append_child("part");
@@ -267,6 +320,7 @@ private:
         auto score_instrument = part.append_child("score-instrument");
         score_instrument.append_attribute("id") = "P1-I1";
         add_text(score_instrument, "instrument-name", instrument);
+        if (*voicing_.sound != '\0') add_text(score_instrument, "instrument-sound", voicing_.sound);
         auto midi = part.append_child("midi-instrument");
         midi.append_attribute("id") = "P1-I1";
         // The composition plays the melody on the second channel.
@@ -287,8 +341,30 @@ private:
         add_number(time, "beats", 4);
         add_number(time, "beat-type", 4);
         auto clef = attributes.append_child("clef");
-        add_text(clef, "sign", "G");
-        add_number(clef, "line", 2);
+        add_text(clef, "sign", voicing_.clef_sign);
+        add_number(clef, "line", voicing_.clef_line);
+        if (voicing_.clef_octave_change != 0)
+            add_number(clef, "clef-octave-change", voicing_.clef_octave_change);
+        if (voicing_.octave_change != 0) {
+            auto transpose = attributes.append_child("transpose");
+            add_number(transpose, "chromatic", 0);
+            add_number(transpose, "octave-change", voicing_.octave_change);
+        }
+
+        const auto& modes = mode_items();
+        if (melody_.mode >= 0 && melody_.mode < static_cast<int>(modes.size())) {
+            auto direction = measure.append_child("direction");
+            direction.append_attribute("placement") = "above";
+            add_text(direction.append_child("direction-type"), "words",
+                     "调式: " + modes[static_cast<std::size_t>(melody_.mode)]);
+        }
+        auto loudness = measure.append_child("direction");
+        loudness.append_attribute("placement") = "below";
+        loudness.append_child("direction-type")
+            .append_child("dynamics")
+            .append_child(dynamics_mark(kVelocity));
+        loudness.append_child("sound").append_attribute("dynamics") =
+            sound_dynamics(kVelocity).c_str();
 
         if (melody_.tempo > 0) {
             auto direction = measure.append_child("direction");
@@ -320,7 +396,8 @@ private:
         const bool is_note = g.note >= 0 && static_cast<std::size_t>(g.note) < melody_.notes.size();
         auto n = measure.append_child("note");
         if (is_note) {
-            const Pitch pitch = pitch_of(melody_.notes[static_cast<std::size_t>(g.note)]);
+            const Pitch pitch = pitch_of(melody_.notes[static_cast<std::size_t>(g.note)] -
+                                         12 * voicing_.octave_change);
             auto xp = n.append_child("pitch");
             add_text(xp, "step", pitch.step);
             if (pitch.alter != 0) add_number(xp, "alter", pitch.alter);
@@ -379,21 +456,60 @@ private:
 
     const Score& score_;
     const notation::Melody& melody_;
+    const Voicing voicing_;
+    const std::string date_;
     bool extending_ = false;  // an extension line runs from an earlier syllable
 };
 
 }  // namespace
 
-std::string musicxml_document(const Score& score) {
+Voicing voicing_of(int program) {
+    for (const ProgramVoicing& v : kVoicings) {
+        if (v.program == program) return v.voicing;
+    }
+    return {"", "G", 2, 0, 0};
+}
+
+std::string encoding_date() {
+    using namespace std::chrono;
+    sys_seconds now = time_point_cast<seconds>(system_clock::now());
+    if (const char* epoch = std::getenv("SOURCE_DATE_EPOCH")) {
+        const std::string_view text(epoch);
+        long long seconds_since = 0;
+        const auto [end, ec] =
+            std::from_chars(text.data(), text.data() + text.size(), seconds_since);
+        // Dates up to the year 9999 keep the four-digit year MusicXML's date type needs.
+        if (!text.empty() && ec == std::errc() && end == text.data() + text.size() &&
+            seconds_since >= 0 && seconds_since < 253402300800LL) {
+            now = sys_seconds(seconds(seconds_since));
+        }
+    }
+    const year_month_day day{floor<days>(now)};
+    char text[16];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(day.year()),
+                  static_cast<unsigned>(day.month()), static_cast<unsigned>(day.day()));
+    return text;
+}
+
+std::string sound_dynamics(int velocity) {
+    // In hundredths, rounded half up: 95 -> 10556.
+    const long hundredths = (std::clamp(velocity, 0, 127) * 10000L + 45) / 90;
+    char text[16];
+    std::snprintf(text, sizeof text, "%ld.%02ld", hundredths / 100, hundredths % 100);
+    return text;
+}
+
+std::string musicxml_document(const Score& score, std::string_view date) {
     std::string out;
     // About 400 bytes a note: growing the string to that in steps would copy it again and again.
     out.reserve(4096 + 400 * score.melody.notes.size());
     StringWriter writer(out);
-    DocumentWriter(score).write(writer);
+    DocumentWriter(score, date).write(writer);
     return out;
 }
 
-std::optional<std::string> write_musicxml(const Score& score, files::StagedFile& staged) {
+std::optional<std::string> write_musicxml(const Score& score, files::StagedFile& staged,
+                                          std::string_view date) {
     std::string ext = staged.target().extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -404,13 +520,14 @@ std::optional<std::string> write_musicxml(const Score& score, files::StagedFile&
     }
     ExportFile out(staged);
     FileWriter writer(out);
-    DocumentWriter(score).write(writer);
+    DocumentWriter(score, date).write(writer);
     return out.finish();
 }
 
-std::optional<std::string> write_musicxml(const Score& score, const std::filesystem::path& file) {
-    return write_staged(file,
-                        [&](files::StagedFile& staged) { return write_musicxml(score, staged); });
+std::optional<std::string> write_musicxml(const Score& score, const std::filesystem::path& file,
+                                          std::string_view date) {
+    return write_staged(
+        file, [&](files::StagedFile& staged) { return write_musicxml(score, staged, date); });
 }
 
 }  // namespace quavella::exports

@@ -90,6 +90,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(divisions > 0 && notation::kTicksPerBeat % divisions == 0, "divisions %d",
                divisions);
     const int ticks_per_division = notation::kTicksPerBeat / divisions;
+    // Written pitch + the part's transposition = the sounding, composed key.
+    const pugi::xml_node transpose = root.select_node(".//attributes/transpose").node();
+    const int transposition = transpose.child("chromatic").text().as_int() +
+                              12 * transpose.child("octave-change").text().as_int();
 
     // The sung notes: a pitched note that does not stop a tie starts one; tied
     // pieces add to it. Each is the composed key and duration; its syllable, if
@@ -120,7 +124,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 tied = false;
                 continue;
             }
-            const int key = key_of(note.child("pitch"));
+            const int key = key_of(note.child("pitch")) + transposition;
             if (tied) {
                 FUZZ_CHECK(has_tie(note, "stop"), "measure %zu: tie not stopped", measures);
                 FUZZ_CHECK(!sung.empty() && key == sung.back().key && !lyric_text,

@@ -10,7 +10,7 @@ packages=(
   qt6-base-dev libfluidsynth-dev fluidsynth fluid-soundfont-gm libsndfile1-dev libpugixml-dev
   libsqlite3-dev
   fonts-wqy-microhei
-  midicsv python3-mido poppler-utils
+  midicsv python3-mido poppler-utils timidity
   python3 unicode-data
   xvfb xdotool xclip imagemagick sox xdg-utils
   musescore3

@@ -24,6 +24,7 @@ BestOf compose_best_of(std::string_view gbk_text, const ToneCheck& check, int co
 
     // The best melody is composed again from its state, this time into the
     // file, so the bytes are those of a single request from that state.
+    if (midi_file.empty()) return result;
     const Generators::State after = gens.state();
     BestOfCandidate& best = result.candidates[result.best];
     gens.restore(best.state);

@@ -42,7 +42,8 @@ struct BestOf {
 /// @param count number of candidates, 1 or more (less is taken as 1)
 /// @param speed_pos,mode_pos,timbre_pos list positions, as for compose_lyrics
 /// @param messages receives the composer's messages of every candidate
-/// @param midi_file the composition file written for the best candidate
+/// @param midi_file the composition file written for the best candidate; empty
+///        for none (the caller writes the best outcome's melody itself)
 BestOf compose_best_of(std::string_view gbk_text, const ToneCheck& check, int count, int speed_pos,
                        int mode_pos, int timbre_pos, Generators& gens, MessageSink& messages,
                        const std::string& midi_file);

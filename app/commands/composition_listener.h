@@ -23,6 +23,10 @@ struct FinishedComposition {
                               ///< best-of candidate that was passed over (no file holds it)
     int candidate = 0;        ///< 1..N among the candidates of a best-of composition;
                               ///< 0 for a single composition
+    /// The edits that made the melody from the composition of `state`, in their text
+    /// form (best of N by sentence); empty for a melody as composed. `outcome` holds
+    /// the melody with the edits made.
+    std::string edits{};
 };
 
 /// Told about every composition once the user has acknowledged "作曲完成".

@@ -21,6 +21,9 @@ public:
     virtual void open(const std::string& file) = 0;
     /// Plays from the current position; at the end it starts again from the start.
     virtual void play() = 0;
+    /// Plays from `tick` of the file's time base (clamped to the file), whatever it was
+    /// doing: the score window's 试听 from a chosen note.
+    virtual void play_from(int tick) = 0;
     /// Pauses while playing, resumes while paused, otherwise does nothing.
     virtual void pause() = 0;
     /// Stops; the file stays open and keeps its position.

@@ -4,12 +4,13 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <utility>
 
 #include "base/staged_file.h"
 #include "composer/compose_request.h"
+#include "edit/editable_melody.h"
 #include "lyrics/gbk_text.h"
 #include "lyrics/syllables.h"
 #include "tones/best_of.h"
@@ -82,7 +83,7 @@ std::optional<std::string> WindowCommands::lyric_text(const ComposeInput& input)
     return std::move(converted.gbk);
 }
 
-bool WindowCommands::deliver() {
+bool WindowCommands::rotate_play_file() {
     // The next play file gets the new melody; the player still holds the other.
     const std::string next = next_play_file(play_file_);
     if (const auto failure = svc_.copier.copy(kWorkingFile, next, true)) {
@@ -90,6 +91,11 @@ bool WindowCommands::deliver() {
         return false;
     }
     play_file_ = next;
+    return true;
+}
+
+bool WindowCommands::deliver() {
+    if (!rotate_play_file()) return false;
 
     // Wait, then load; an open that fails ends the command with its error.
     svc_.sleeper.sleep_ms(kWaitMs);
@@ -157,13 +163,54 @@ void WindowCommands::compose_best_of(const ComposeInput& input, int count) {
     svc_.listener->composed(finished(best.best, play_file_));
 }
 
-void WindowCommands::load(std::string_view midi) {
+bool WindowCommands::write_working_file(std::string_view midi) {
+    // All or nothing, never through a link in the working file's place.
     files::StagedFile working(kWorkingFile);
     if (!working.write(midi) || !working.commit()) {
         svc_.box.show(not_saved_message(kWorkingFile, working.reason()), kHintCaption);
+        return false;
+    }
+    return true;
+}
+
+void WindowCommands::compose_by_sentence(const ComposeInput& input, int count) {
+    const std::optional<std::string> gbk = lyric_text(input);
+    if (!gbk) return;
+
+    const ToneCheck check(syllable_texts(*gbk));
+    edit::Source source{*gbk, input.speed_pos, input.mode_pos, input.timbre_pos, gens_.state()};
+    const edit::SentenceChoice choice = edit::choose_by_sentence(source, check, count, gens_);
+    source.state = choice.first;
+    Generators first;
+    first.restore(choice.first);
+    ComposeOutcome outcome =
+        compose_melody(*gbk, input.speed_pos, input.mode_pos, input.timbre_pos, first, sink_);
+    edit::EditableMelody melody(source, notation::melody_from(*gbk, outcome));
+    melody.apply_all(choice.edits);
+    const CompositionFile file = melody.file();
+    if (!file.error.empty()) {
+        svc_.box.show(not_saved_message(kWorkingFile, file.error), kHintCaption);
         return;
     }
-    deliver();
+    if (!write_working_file(file.bytes) || !deliver()) return;
+    svc_.box.show("作曲完成", kHintCaption);
+    if (svc_.listener == nullptr) return;
+    outcome.nt_seq.assign(melody.melody().notes.begin(), melody.melody().notes.end());
+    outcome.tm_seq.assign(melody.melody().ticks.begin(), melody.melody().ticks.end());
+    FinishedComposition done{input.lines,      *gbk,         input.speed_pos,    input.mode_pos,
+                             input.timbre_pos, choice.first, std::move(outcome), play_file_};
+    done.edits = edit::edits_text(melody.edits());
+    svc_.listener->composed(done);
+}
+
+void WindowCommands::load(std::string_view midi) {
+    if (write_working_file(midi)) deliver();
+}
+
+bool WindowCommands::adopt(std::string_view midi) {
+    if (!write_working_file(midi) || !rotate_play_file()) return false;
+    svc_.player.open(play_file_);
+    return true;
 }
 
 void WindowCommands::play() { svc_.player.play(); }

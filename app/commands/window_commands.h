@@ -72,12 +72,25 @@ public:
     /// reported or told to the listener.
     void load(std::string_view midi);
 
+    /// Makes an edited melody (a composition file's bytes) the one in the player, as
+    /// a composition is put there: written as "temp.mid", copied onto the next play
+    /// file and opened, so 播放 plays it and 主旋律另存为 saves it. The buttons keep
+    /// their states and nothing waits: the score window calls it after every edit.
+    /// @return false when it could not be written (the user was told why)
+    bool adopt(std::string_view midi);
+
     /// Composes `count` melodies as `count` compose commands in a row would, from
     /// consecutive generator states, and goes on as compose does with the one whose
     /// intervals suit the tones of the words best (the first of equals). The
     /// listener hears of every candidate.
     /// @param count number of candidates; less than 1 is taken as 1
     void compose_best_of(const ComposeInput& input, int count);
+
+    /// Composes `count` melodies as compose_best_of does and takes each sentence, note
+    /// for note with its rhythm, from the one whose sentence suits the tones best; the
+    /// first candidate gives the rest. Goes on as compose does with the melody made;
+    /// the listener hears of it with its edits.
+    void compose_by_sentence(const ComposeInput& input, int count);
 
     /// Plays the loaded melody.
     void play();
@@ -110,6 +123,10 @@ private:
     /// From "temp.mid" to the player: the play file rotated, opened, the buttons set.
     /// @return false when the copy failed (reported); a failed open throws
     bool deliver();
+    /// Writes `midi` as "temp.mid"; tells the user and returns false when it cannot.
+    bool write_working_file(std::string_view midi);
+    /// Copies "temp.mid" onto the next play file and makes it the play file.
+    bool rotate_play_file();
 
     CommandServices svc_;
     std::string title_;

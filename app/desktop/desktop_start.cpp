@@ -12,6 +12,7 @@
 #include "app/desktop/launch_options.h"
 #include "app/desktop/single_instance.h"
 #include "app/desktop/work_dir.h"
+#include "base/terminal_text.h"
 
 namespace quavella {
 
@@ -56,7 +57,7 @@ std::optional<int> DesktopStart::answerWithoutWindow(int argc, char** argv) {
 DesktopStart::DesktopStart(int argc, char** argv) {
     const LaunchOptions options = parse_launch_options(arguments(argc, argv));
     if (!options.error.empty()) {
-        std::cerr << "quavella: " << options.error << "\n\n" << launch_usage();
+        std::cerr << "quavella: " << terminal_text(options.error) << "; try --help\n";
         exit_status_ = kLaunchExitUsage;
         return;
     }

@@ -29,7 +29,7 @@ inline constexpr int kLaunchExitUsage = 2;
 /// beside arguments that are refused (such as Qt's own options, before Qt takes them out).
 LaunchOptions parse_launch_options(const std::vector<std::string>& args);
 
-/// The usage text printed by --help and after a refused command line.
+/// The usage text printed by --help (a refused command line gets one line naming why).
 const char* launch_usage();
 
 }  // namespace quavella

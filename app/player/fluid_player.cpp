@@ -478,7 +478,7 @@ FluidPlayer::State FluidPlayer::state_locked() const {
     return paused_ ? State::paused : State::stopped;
 }
 
-void FluidPlayer::play_locked() {
+void FluidPlayer::play_locked(int from) {
     const State now = state_locked();
     if (now == State::playing) {
         last_status_ = FLUID_OK;
@@ -501,8 +501,11 @@ void FluidPlayer::play_locked() {
             fluid_player_add_mem(player.get(), bytes_.data(), bytes_.size()) != FLUID_OK) {
             throw CommandError("Unknown error code");
         }
+        // A new player takes a seek before it plays (only then is any tick accepted):
+        // its first period starts there.
+        if (from > 0 && fluid_player_seek(player.get(), from) != FLUID_OK) from = 0;
         player_ = std::move(player);
-        held_tick_ = 0;
+        held_tick_ = from;
         fluid_synth_set_gain(synth_.get(), static_cast<float>(melody_gain(soundfont_, program_)));
     }
     // Playing before the output starts, its first period already holds the melody. When no
@@ -522,6 +525,21 @@ void FluidPlayer::play() {
     std::lock_guard lock(mutex_);
     require_open();
     play_locked();
+}
+
+void FluidPlayer::play_from(int tick) {
+    std::lock_guard lock(mutex_);
+    require_open();
+    if (player_) {
+        // A new FluidSynth player, sought before the output renders: nothing of the
+        // old position sounds, and the position reads `tick` at once.
+        fluid_player_stop(player_.get());
+        silence_locked();
+        stop_output_locked();
+        player_.reset();
+    }
+    paused_ = false;
+    play_locked(std::clamp(tick, 0, file_ticks_));
 }
 
 void FluidPlayer::pause() {

@@ -90,6 +90,7 @@ public:
     /// soundfont cannot be loaded or no audio output starts, a message for the user; the
     /// player then stays as it was.
     void play() override;
+    void play_from(int tick) override;
     /// Pauses while playing, resumes while paused, otherwise does nothing.
     void pause() override;
     /// Stops and silences; the file stays open and keeps its position.
@@ -157,7 +158,8 @@ private:
     void require_open() const;
     State state_locked() const;
     bool at_end_locked() const;
-    void play_locked();
+    /// Plays on; a new FluidSynth player starts at `from` (its first period already there).
+    void play_locked(int from = 0);
     void silence_locked();
     /// The position: FluidSynth's, at most the file's length, never below held_tick_.
     int tick_locked() const;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdlib>
 
 #include "app/score/score_metrics.h"
 
@@ -186,6 +187,76 @@ QRectF ScoreLayout::note_rect(int note) const {
                   kLyricTop + kLyricHeight - kDigitTop + 8);
 }
 
+int ScoreLayout::note_at(QPointF point) const {
+    const auto [first, end] = rows_between(point.y(), point.y() + 1);
+    for (int r = first; r < end; ++r) {
+        const Row& row = rows_[static_cast<std::size_t>(r)];
+        for (int g = row.first; g < row.end; ++g) {
+            const Placed& p = placed_[static_cast<std::size_t>(g)];
+            const notation::Glyph& glyph = sheet_->score.bars[p.bar].glyphs[p.index];
+            if (glyph.first && glyph.note >= 0 && note_rect(glyph.note).contains(point)) {
+                return glyph.note;
+            }
+        }
+    }
+    return -1;
+}
+
+double ScoreLayout::syllable_end(int note) const {
+    const int g = note < 0 || note >= static_cast<int>(note_first_.size())
+                      ? -1
+                      : note_first_[static_cast<std::size_t>(note)];
+    if (g < 0) return kScoreMargin;
+    const Placed& p = placed_[static_cast<std::size_t>(g)];
+    const auto& lyrics = sheet_->score.melody.lyrics;
+    if (static_cast<std::size_t>(note) < lyrics.size() &&
+        lyrics[static_cast<std::size_t>(note)].continuation) {
+        return p.x + QFontMetricsF(digit_font).horizontalAdvance(QLatin1Char('5')) / 2;
+    }
+    return p.x +
+           QFontMetricsF(lyric_font).horizontalAdvance(syllables_[static_cast<std::size_t>(note)]) /
+               2;
+}
+
+QRectF ScoreLayout::tone_mark_rect(int pair) const {
+    const auto& pairs = sheet_->tones.pairs;
+    if (pair < 0 || pair >= static_cast<int>(pairs.size())) return {};
+    const TonePair& tp = pairs[static_cast<std::size_t>(pair)];
+    if (tp.first >= note_first_.size() || tp.second >= note_first_.size()) return {};
+    const int g = note_first_[tp.first];
+    if (g < 0) return {};
+    const Placed& p = placed_[static_cast<std::size_t>(g)];
+    // Between the two digits when both stand in one row, else just after the first syllable.
+    double x = syllable_end(static_cast<int>(tp.first)) + kSyllableGap / 2;
+    const int second = note_first_[tp.second];
+    if (second >= 0 && placed_[static_cast<std::size_t>(second)].row == p.row) {
+        x = (p.x + placed_[static_cast<std::size_t>(second)].x) / 2;
+    }
+    const double top = rows_[static_cast<std::size_t>(p.row)].top;
+    return QRectF(x - 10, top + kToneMarkTop, 20, kToneMarkHeight);
+}
+
+int ScoreLayout::tone_mark_at(QPointF point) const {
+    const auto [first, end] = rows_between(point.y(), point.y() + 1);
+    for (int r = first; r < end; ++r) {
+        const Row& row = rows_[static_cast<std::size_t>(r)];
+        for (int g = row.first; g < row.end; ++g) {
+            const Placed& p = placed_[static_cast<std::size_t>(g)];
+            const notation::Glyph& glyph = sheet_->score.bars[p.bar].glyphs[p.index];
+            if (!glyph.first || glyph.note < 0 ||
+                glyph.note >= static_cast<int>(pair_from_.size())) {
+                continue;
+            }
+            const int pair = pair_from_[static_cast<std::size_t>(glyph.note)];
+            // A little wider than the mark, so that the pointer finds it easily.
+            if (pair >= 0 && tone_mark_rect(pair).adjusted(-3, -3, 3, 3).contains(point)) {
+                return pair;
+            }
+        }
+    }
+    return -1;
+}
+
 QString ScoreLayout::settings_text() const {
     const ScoreSheet& s = *sheet_;
     return QStringLiteral("速度：%1（%2 bpm）    调式：%3    音色：%4")
@@ -204,6 +275,45 @@ QString tone_grade_label(ToneGrade grade) {
     static const std::array<QString, 4> labels{QStringLiteral("契合"), QStringLiteral("较契合"),
                                                QStringLiteral("尚可"), QStringLiteral("倒字")};
     return labels[static_cast<std::size_t>(grade)];
+}
+
+QString tone_name(Tone tone) {
+    switch (tone) {
+        case Tone::first:
+            return QStringLiteral("阴平");
+        case Tone::second:
+            return QStringLiteral("阳平");
+        case Tone::third:
+            return QStringLiteral("上声");
+        case Tone::fourth:
+            return QStringLiteral("去声");
+        case Tone::neutral:
+            return QStringLiteral("轻声");
+        case Tone::none:
+            break;
+    }
+    return QString();
+}
+
+QString tone_pair_tip(const ScoreSheet& sheet, int pair) {
+    const auto& pairs = sheet.tones.pairs;
+    if (pair < 0 || pair >= static_cast<int>(pairs.size())) return QString();
+    const TonePair& tp = pairs[static_cast<std::size_t>(pair)];
+    const auto& lyrics = sheet.score.melody.lyrics;
+    auto syllable = [&lyrics](std::size_t note) {
+        return note < lyrics.size() ? QString::fromStdString(lyrics[note].text) : QString();
+    };
+    QString interval;
+    if (tp.interval == 0) {
+        interval = QStringLiteral("同音");
+    } else {
+        interval = QStringLiteral("%1 %2 个半音")
+                       .arg(tp.interval > 0 ? QStringLiteral("上行") : QStringLiteral("下行"))
+                       .arg(std::abs(tp.interval));
+    }
+    return QStringLiteral("%1（%2）→ %3（%4）：%5 — %6 %7")
+        .arg(syllable(tp.first), tone_name(tp.first_tone), syllable(tp.second),
+             tone_name(tp.second_tone), interval, tone_mark(tp.grade), tone_grade_label(tp.grade));
 }
 
 }  // namespace quavella

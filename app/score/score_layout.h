@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QFont>
+#include <QPointF>
 #include <QRectF>
 #include <QString>
 #include <memory>
@@ -64,6 +65,16 @@ public:
     /// The area a note takes in its first row (digits, dashes and syllable).
     QRectF note_rect(int note) const;
 
+    /// The note whose area (note_rect) holds `point`, or -1.
+    int note_at(QPointF point) const;
+    /// Where the mark of graded pair `pair` (an index in the sheet's tone pairs) stands;
+    /// empty when it is not drawn.
+    QRectF tone_mark_rect(int pair) const;
+    /// The graded pair whose mark holds `point`, or -1.
+    int tone_mark_at(QPointF point) const;
+    /// Right end of a note's syllable (of its digit, for a continuation) in its first row.
+    double syllable_end(int note) const;
+
     /// The settings line: "速度：慢（112 bpm）  调式：七声调式  音色：钢琴".
     QString settings_text() const;
 
@@ -99,6 +110,14 @@ private:
 /// reads without its colour ("✓", "○", "△", "✗"), and its name in the legend.
 QString tone_mark(ToneGrade grade);
 QString tone_grade_label(ToneGrade grade);
+
+/// The name of a sung tone in Chinese: "阴平", "阳平", "上声", "去声", "轻声".
+QString tone_name(Tone tone);
+
+/// What the mark of graded pair `pair` means, in Chinese, for its tooltip: the two
+/// syllables and their tones, the interval between their notes, and its grade.
+/// e.g. "春（阴平）→ 眠（阳平）：上行 2 个半音 — ✓ 契合"
+QString tone_pair_tip(const ScoreSheet& sheet, int pair);
 
 /// The margins of the drawing, left and right, in logical pixels.
 inline constexpr double kScoreMargin = 24;

@@ -29,6 +29,7 @@ inline constexpr double kHeaderHeight = 112;
 
 inline const QColor kInk(0x20, 0x20, 0x20);
 inline const QColor kHighlight(0xFF, 0xD8, 0x6B);
+inline const QColor kSelection(0x15, 0x65, 0xC0);  // the note being edited
 // Tone grades, good to contrary; the symbols carry the grade without the colour.
 inline const std::array<QColor, 4> kToneColours{QColor(0x2E, 0x7D, 0x32), QColor(0x15, 0x65, 0xC0),
                                                 QColor(0xB2, 0x6A, 0x00), QColor(0xC6, 0x28, 0x28)};

@@ -39,10 +39,7 @@ double ScorePainter::RowFrame::lyric_end(int note, int in_row) const {
     if (g < 0) return row_left;
     const ScoreLayout::Placed& p = placed(g);
     if (p.row != in_row) return row_left;
-    if (lyrics[static_cast<std::size_t>(note)].continuation) return p.x + digit_half;
-    return p.x + QFontMetricsF(layout.lyric_font)
-                         .horizontalAdvance(layout.syllables_[static_cast<std::size_t>(note)]) /
-                     2;
+    return layout.syllable_end(note);
 }
 
 void ScorePainter::header(QPainter& painter, double top) const {
@@ -94,19 +91,21 @@ void ScorePainter::header(QPainter& painter, double top) const {
     }
 }
 
-void ScorePainter::rows(QPainter& painter, int first, int end, double dy, int highlight) const {
+void ScorePainter::rows(QPainter& painter, int first, int end, double dy, int highlight,
+                        int selected) const {
     for (int r = std::max(first, 0); r < end && r < static_cast<int>(layout_.rows().size()); ++r) {
-        row(painter, r, dy, highlight);
+        row(painter, r, dy, highlight, selected);
     }
 }
 
-void ScorePainter::visible(QPainter& painter, const QRectF& clip, int highlight) const {
+void ScorePainter::visible(QPainter& painter, const QRectF& clip, int highlight,
+                           int selected) const {
     if (clip.top() < layout_.header_height()) header(painter, 0);
     const auto [first, end] = layout_.rows_between(clip.top(), clip.bottom());
-    rows(painter, first, end, 0, highlight);
+    rows(painter, first, end, 0, highlight, selected);
 }
 
-void ScorePainter::row(QPainter& painter, int r, double dy, int highlight) const {
+void ScorePainter::row(QPainter& painter, int r, double dy, int highlight, int selected) const {
     const ScoreLayout& l = layout_;
     const ScoreLayout::Row& row = l.rows_[static_cast<std::size_t>(r)];
     QPen thin(kInk, 1.2);
@@ -125,6 +124,7 @@ void ScorePainter::row(QPainter& painter, int r, double dy, int highlight) const
 
     painter.setRenderHint(QPainter::Antialiasing, true);
     paintHighlight(painter, f, highlight);
+    paintSelection(painter, f, selected);
     painter.setPen(thin);
     paintBarLines(painter, f);
     paintDigits(painter, f);
@@ -153,6 +153,14 @@ void ScorePainter::paintHighlight(QPainter& painter, const RowFrame& f, int note
             painter.setBrush(Qt::NoBrush);
         }
     }
+}
+
+void ScorePainter::paintSelection(QPainter& painter, const RowFrame& f, int note) const {
+    // A frame, so that a selected note being heard shows both marks.
+    if (note < 0 || layout_.row_of_note(note) != f.r) return;
+    painter.setPen(QPen(kSelection, 2));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRoundedRect(layout_.note_rect(note).translated(0, f.dy), 4, 4);
 }
 
 void ScorePainter::paintBarLines(QPainter& painter, const RowFrame& f) const {
@@ -293,14 +301,8 @@ void ScorePainter::paintToneMarks(QPainter& painter, const RowFrame& f) const {
         const int pair = layout_.pair_from_[static_cast<std::size_t>(glyph.note)];
         if (pair < 0) continue;
         const TonePair& tp = pairs[static_cast<std::size_t>(pair)];
-        const ScoreLayout::Placed& p = f.placed(g);
-        const int second = layout_.note_first_[tp.second];
-        double x = f.lyric_end(glyph.note, f.r) + kSyllableGap / 2;
-        if (second >= 0 && f.placed(second).row == f.r) {
-            x = (p.x + f.placed(second).x) / 2;
-        }
         painter.setPen(kToneColours[static_cast<std::size_t>(tp.grade)]);
-        painter.drawText(QRectF(x - 10, f.top + kToneMarkTop, 20, kToneMarkHeight), Qt::AlignCenter,
+        painter.drawText(layout_.tone_mark_rect(pair).translated(0, f.dy), Qt::AlignCenter,
                          tone_mark(tp.grade));
     }
 }

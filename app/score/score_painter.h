@@ -20,11 +20,12 @@ public:
 
     /// Draws the header with its top at `top`.
     void header(QPainter& painter, double top) const;
-    /// Draws rows [first, end), moved up or down by `dy`, with `highlight` (a note
-    /// index, -1 for none) marked.
-    void rows(QPainter& painter, int first, int end, double dy, int highlight) const;
+    /// Draws rows [first, end), moved up or down by `dy`, with `highlight` (the note
+    /// being heard) and `selected` (the note being edited) marked; -1 for none.
+    void rows(QPainter& painter, int first, int end, double dy, int highlight,
+              int selected = -1) const;
     /// Draws what meets `clip` (layout coordinates): the header and the visible rows.
-    void visible(QPainter& painter, const QRectF& clip, int highlight) const;
+    void visible(QPainter& painter, const QRectF& clip, int highlight, int selected = -1) const;
 
 private:
     /// One row being drawn: where it is and what every layer reads of it.
@@ -50,8 +51,9 @@ private:
         double lyric_end(int note, int in_row) const;
     };
 
-    void row(QPainter& painter, int r, double dy, int highlight) const;
+    void row(QPainter& painter, int r, double dy, int highlight, int selected) const;
     void paintHighlight(QPainter& painter, const RowFrame& f, int note) const;
+    void paintSelection(QPainter& painter, const RowFrame& f, int note) const;
     void paintBarLines(QPainter& painter, const RowFrame& f) const;
     void paintDigits(QPainter& painter, const RowFrame& f) const;
     void paintUnderlines(QPainter& painter, const RowFrame& f) const;

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "app/score/score_layout.h"
+#include "edit/edits.h"
 
 namespace quavella {
 
@@ -18,6 +19,9 @@ public:
 
     /// Shows `sheet` from its top, with no note marked.
     void setSheet(std::shared_ptr<const ScoreSheet> sheet);
+    /// Shows `sheet` in place of the one shown, an edit of it: the scroll position,
+    /// the chosen note and the mark stay where they are.
+    void updateSheet(std::shared_ptr<const ScoreSheet> sheet);
     /// The layout shown, or null before the first sheet.
     const ScoreLayout* layout() const { return layout_.get(); }
 
@@ -25,22 +29,48 @@ public:
     void setHighlight(int note);
     int highlight() const { return highlight_; }
 
+    /// Marks `note` (-1: none) as the one being edited and scrolls it into sight.
+    void setSelected(int note);
+    int selected() const { return selected_; }
+    /// Whether clicks and keys choose and move notes (the melody in the player).
+    void setEditable(bool editable) { editable_ = editable; }
+    bool editable() const { return editable_; }
+
     /// Paints what meets `clip` (layout coordinates) as the view does.
     void paintScore(QPainter& painter, const QRectF& clip) const;
 
     /// The text shown before any score.
     static QString emptyText();
 
+signals:
+    /// A note was clicked, or ←, →, Home or End chose another.
+    void noteChosen(int note);
+    /// ↑ or ↓ (direction +1 or -1) on the chosen note: a scale step, with Shift a
+    /// semitone, with Ctrl an octave.
+    void moveRequested(quavella::edit::EditKind kind, int direction);
+    /// The context menu was asked for on the mark of graded pair `pair`.
+    void toneMarkMenuRequested(int pair, const QPoint& global);
+
 protected:
+    bool viewportEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:
     void relayout();
+    /// Scrolls the row of `note` into sight when it is not.
+    void bringIntoView(int note);
+    /// The layout point under a point of the viewport.
+    QPointF toLayout(const QPoint& point) const;
 
     std::unique_ptr<ScoreLayout> layout_;
     int highlight_ = -1;
+    int selected_ = -1;
+    bool editable_ = false;
 };
 
 }  // namespace quavella

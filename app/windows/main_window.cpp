@@ -139,6 +139,13 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
     connect(score_.get(), &ScoreWindow::composeBestOfRequested, this, [this](int count) {
         guarded([this, count] { commands_->compose_best_of(readInput(), count); });
     });
+    connect(score_.get(), &ScoreWindow::composeBySentenceRequested, this, [this](int count) {
+        guarded([this, count] { commands_->compose_by_sentence(readInput(), count); });
+    });
+    // An edited melody becomes the one in the player: 播放 plays it, 主旋律另存为 saves it.
+    connect(score_.get(), &ScoreWindow::melodyEdited, this, [this](const std::string& midi) {
+        guarded([this, &midi] { commands_->adopt(midi); });
+    });
     commands_ = std::make_unique<WindowCommands>(command_services, title_);
     commands_->start_up(*svc_.clock, svc_.current_dir());
 

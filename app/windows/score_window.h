@@ -4,8 +4,13 @@
 // sounding, and exports the drawing as PDF or PNG.
 //
 //   toolbar "导出"      export actions; more exports join it as further actions
-//   toolbar "作曲"      "择优作曲" with its number of candidates; the main window
-//                      composes (it owns the commands) and enables it with "生成主旋律"
+//   toolbar "作曲"      "择优作曲" with its number of candidates and "按句择优"; the main
+//                      window composes (it owns the commands) and enables it with "生成主旋律"
+//   toolbar "修改"      shaping the melody in the player: "修正倒字", "全部契合",
+//                      "重新生成本句" (the chosen note's sentence), "试听" and "停止";
+//                      menu "编辑" holds undo and redo. Notes are chosen by click or ←/→,
+//                      moved by ↑/↓ (Shift a semitone, Ctrl an octave); each edit becomes
+//                      the melody in the player at once (melodyEdited)
 //   central            ScoreView (scrolls; lays out once per width)
 //   left dock          HistoryPanel "作品记录": earlier works, their scores on selection
 //   status bar         the last export's outcome
@@ -23,12 +28,14 @@
 #include "app/commands/export_dialogs.h"
 #include "app/commands/media_player.h"
 #include "app/score/score_sheet.h"
+#include "edit/editable_melody.h"
 #include "history/store.h"
 
 class QAction;
 class QSpinBox;
 class QTimer;
 class QToolBar;
+class QUndoStack;
 
 namespace quavella {
 
@@ -66,6 +73,19 @@ public:
     /// The toolbar holding the export actions.
     QToolBar* exportBar() const { return export_bar_; }
 
+    /// The melody being shaped (the one in the player), or null before the first
+    /// composition.
+    const edit::EditableMelody* editing() const { return editing_.get(); }
+    /// Whether the score shown is that melody (not an entry of the history).
+    bool showingCurrent() const { return showing_current_; }
+    /// The edits, one undo command each.
+    QUndoStack* undoStack() const { return undo_; }
+    /// Applies an edit to the melody being shaped, as the keys, the buttons and the
+    /// tone marks' menu do: the score and the tone marks follow at once, the melody
+    /// becomes the one in the player, and the edit can be undone.
+    /// @return false when it was refused or changed nothing (the status bar says so)
+    bool applyEdit(const edit::Edit& edit);
+
     /// Enables "择优作曲" while composing is possible (with "生成主旋律").
     void setComposeEnabled(bool enabled);
     /// The number of candidates "择优作曲" composes.
@@ -92,11 +112,28 @@ signals:
     /// "择优作曲" was chosen: compose `count` melodies and keep the one that suits
     /// the tones of the words best.
     void composeBestOfRequested(int count);
+    /// "择优作曲" with "按句择优": compose `count` melodies and take each sentence from
+    /// the one whose sentence suits the tones best.
+    void composeBySentenceRequested(int count);
+    /// The melody being shaped changed (an edit, an undo or a redo): `midi` is its
+    /// composition file, to become the melody in the player.
+    void melodyEdited(const std::string& midi);
 
 public slots:
     /// Marks the note at the player's position; clears the mark when it is not
     /// playing or paused.
     void followPlayer();
+    /// "修正倒字": the fewest pitch changes that leave no contrary pair.
+    void fixTones();
+    /// "全部契合": the fewest pitch changes that make every pair good or fair.
+    void suitTones();
+    /// "重新生成本句": the chosen note's sentence from the best of the spin box's
+    /// number of candidates.
+    void regenerateSentence();
+    /// "试听": plays the melody from the chosen note, or from its start.
+    void audition();
+    /// "停止": stops whatever plays.
+    void stopPlaying();
     /// Asks for a file and writes the score as PDF.
     void exportPdf();
     /// Asks for a file and writes the score as PNG.
@@ -105,6 +142,8 @@ public slots:
     void exportMusicXml();
     /// Asks for a file and writes the melody as MIDI with a lyric event per sung note.
     void exportLyricsMidi();
+    /// Asks for a file and writes the melody as a Soft Karaoke file (.kar).
+    void exportKaraoke();
     /// Asks for a file and renders the melody as audio, in the format its extension
     /// names (WAV unless it ends in another the renderer writes).
     void exportAudio();
@@ -121,6 +160,15 @@ private:
                   Writer write);
     void placeBesideAnchor();
     std::vector<QAction*> exportActions() const;
+    void buildEditing();
+    /// Keeps an applied step: an undo command, the score redrawn, the player told.
+    void commit(const edit::Applied& applied, const QString& name);
+    /// Redraws the melody being shaped in place and tells the player.
+    void showEdited();
+    /// The menu of a tone mark: pitches that make its pair good or fair.
+    void offerPitches(int pair, const QPoint& global);
+    /// Enables what shapes the melody while it is the one shown.
+    void updateEditActions();
 
     MediaPlayer& player_;
     std::unique_ptr<ExportDialogs> dialogs_;
@@ -134,6 +182,7 @@ private:
     QAction* png_action_;
     QAction* musicxml_action_;
     QAction* lyrics_midi_action_;
+    QAction* karaoke_action_;
     QAction* audio_action_;
     QToolBar* compose_bar_;
     QSpinBox* best_of_count_;
@@ -141,6 +190,18 @@ private:
     QTimer* follow_;
     HistoryPanel* history_ = nullptr;
     bool placed_ = false;
+
+    FinishedComposition current_;  ///< what the melody being shaped was composed from
+    std::unique_ptr<edit::EditableMelody> editing_;
+    bool showing_current_ = false;
+    QUndoStack* undo_;
+    QToolBar* edit_bar_;
+    QAction* fix_action_;
+    QAction* suit_action_;
+    QAction* regenerate_action_;
+    QAction* audition_action_;
+    QAction* stop_action_;
+    QAction* by_sentence_action_;
 };
 
 }  // namespace quavella

@@ -106,6 +106,10 @@ struct FakePlayer : MediaPlayer {
         opened = true;
     }
     void play() override { call("play"); }
+    void play_from(int tick) override {
+        call(("play_from:" + std::to_string(tick)).c_str());
+        position = tick;
+    }
     void pause() override { call("pause"); }
     void stop() override { call("stop"); }
     void close() override {

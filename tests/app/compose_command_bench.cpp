@@ -23,6 +23,7 @@ struct SilentBox : MessageBox {
 struct SilentPlayer : MediaPlayer {
     void open(const std::string&) override {}
     void play() override {}
+    void play_from(int) override {}
     void pause() override {}
     void stop() override {}
     void close() override {}

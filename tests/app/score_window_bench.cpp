@@ -33,6 +33,7 @@ class IdlePlayer final : public MediaPlayer {
 public:
     void open(const std::string&) override {}
     void play() override {}
+    void play_from(int) override {}
     void pause() override {}
     void stop() override {}
     void close() override {}
@@ -125,6 +126,28 @@ void run_shown(benchmark::State& state, std::size_t chars) {
 void BM_ComposedToShownFourLines(benchmark::State& state) { run_shown(state, 24); }
 void BM_ComposedToShown5000Chars(benchmark::State& state) { run_shown(state, 5000); }
 
+/// One edit in the score window (a note a semitone up, then down again): the edit
+/// applied, the melody graded again, the score laid out again and painted.
+void run_edit(benchmark::State& state, std::size_t chars) {
+    IdlePlayer player;
+    ScoreWindow window(player, nullptr);
+    window.composed(composition(chars));
+    QApplication::processEvents();
+    const int middle = static_cast<int>(window.editing()->melody().notes.size() / 2);
+    int direction = 1;
+    for (auto _ : state) {
+        if (!window.applyEdit(edit::Edit(edit::EditKind::semitone, middle, direction))) {
+            state.SkipWithError("the edit was refused");
+            break;
+        }
+        direction = -direction;
+        window.view()->viewport()->repaint();
+    }
+}
+
+void BM_EditFourLines(benchmark::State& state) { run_edit(state, 24); }
+void BM_Edit5000Chars(benchmark::State& state) { run_edit(state, 5000); }
+
 /// A history of 10,000 compositions, filled once for the run.
 const std::filesystem::path& history_of_10000() {
     static const test::ScratchDir dir;
@@ -161,6 +184,8 @@ void BM_HistoryListOf10000(benchmark::State& state) {
 
 BENCHMARK(BM_PaintFourLines)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Paint5000Chars)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EditFourLines)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Edit5000Chars)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Relayout5000Chars)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ComposedToShownFourLines)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ComposedToShown5000Chars)->Unit(benchmark::kMillisecond);

@@ -50,11 +50,15 @@ std::string readBytes(const fs::path& file) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-/// Undoes midicsv's quoting of a string: the quotes, and \ooo for bytes beyond ASCII.
+/// Undoes midicsv's quoting of a string: the quotes, \\ for a backslash, and
+/// \ooo for bytes beyond ASCII.
 std::string midicsvString(const std::string& quoted) {
     std::string out;
     for (std::size_t i = 1; i + 1 < quoted.size(); ++i) {
-        if (quoted[i] == '\\' && i + 3 < quoted.size() && quoted[i + 1] != '\\') {
+        if (quoted[i] == '\\' && quoted[i + 1] == '\\') {
+            out += '\\';
+            ++i;
+        } else if (quoted[i] == '\\' && i + 3 < quoted.size()) {
             out += static_cast<char>(std::stoi(quoted.substr(i + 1, 3), nullptr, 8));
             i += 3;
         } else {
@@ -247,6 +251,7 @@ private slots:
             {&ScoreWindow::exportPdf, "score.pdf"},
             {&ScoreWindow::exportMusicXml, "score.musicxml"},
             {&ScoreWindow::exportLyricsMidi, "score.mid"},
+            {&ScoreWindow::exportKaraoke, "score.kar"},
             {&ScoreWindow::exportAudio, "score.flac"},
         };
         for (const auto& [action, name] : exports) {
@@ -276,6 +281,7 @@ private slots:
             {&ScoreWindow::exportMusicXml, d + "a", "春眠不觉晓.musicxml", d + "a.musicxml",
              "<?xml"},
             {&ScoreWindow::exportLyricsMidi, d + "b", "春眠不觉晓.mid", d + "b.mid", "MThd"},
+            {&ScoreWindow::exportKaraoke, d + "k", "春眠不觉晓.kar", d + "k.kar", "MThd"},
             {&ScoreWindow::exportAudio, d + "c", "春眠不觉晓.wav", d + "c.wav", "RIFF"},
             {&ScoreWindow::exportAudio, d + "c.FLAC", "春眠不觉晓.wav", d + "c.FLAC", "fLaC"},
             {&ScoreWindow::exportAudio, d + "c.ogg", "春眠不觉晓.wav", d + "c.ogg", "OggS"},
@@ -303,8 +309,21 @@ private slots:
                 midi_lyrics += QString::fromStdString(midicsvString(r[3]));
             }
         }
+        // Each sentence ends with a line mark (a carriage return or a line feed).
+        QCOMPARE(midi_lyrics.count(QChar('\r')) + midi_lyrics.count(QChar('\n')), 4);
+        midi_lyrics.remove(QChar('\r')).remove(QChar('\n'));
         QCOMPARE(midi_lyrics.size(), syllables);
         QCOMPARE(midi_lyrics, chineseOf(kSpring));
+        // The karaoke words track holds the same syllables after its line marks.
+        QString kar_words;
+        for (const CsvRecord& r : midicsv_records(d + "k.kar")) {
+            if (r.size() == 4 && r[0] == "3" && r[2] == "Text_t") {
+                const QString text = QString::fromStdString(midicsvString(r[3]));
+                if (!text.startsWith('@')) kar_words += text;
+            }
+        }
+        QCOMPARE(kar_words,
+                 "\\" + chineseOf(kSpring).insert(10, '\\').insert(5, '/').insert(17, '/'));
     }
 
     void composesTheBestOfNWhileComposingIsPossible() {

@@ -3,7 +3,8 @@
 # takes a screenshot, checks that it is not blank, composes from typed lyrics
 # with the FluidSynth player rendering to a WAV file, composes again from a
 # four-line Chinese lyric pasted through the clipboard, keeps score.png of the
-# score window "乐谱" beside the screenshot, and exits through "退出".
+# score window "乐谱" beside the screenshot, presses 修正倒字 (F6) there and keeps
+# score-fixed.png, and exits through "退出".
 # Usage: window_screenshot.sh PROGRAM SCREENSHOT.png
 set -euo pipefail
 
@@ -88,6 +89,23 @@ echo "score screenshot $score_shot, standard deviation $score_spread, dark share
 # Ink on white paper: some dark pixels, but far from half of them.
 awk -v s="$score_spread" -v d="$dark" 'BEGIN { exit !(s > 0.05 && d > 0.005 && d < 0.3) }' ||
   { echo "score screenshot looks blank"; exit 1; }
+
+# 修正倒字 (F6) in the score window: the melody changes at once, it becomes the one in
+# the player (temp.mid copied onto the next play file), and the score shows it.
+cp 1.mid before-fix.mid
+xdotool windowfocus --sync "$score" key F6
+for _ in $(seq 1 200); do
+  cmp -s temp.mid before-fix.mid || break
+  sleep 0.01
+done
+cmp -s temp.mid before-fix.mid && { echo "修正倒字 changed nothing"; exit 1; }
+cmp -s temp.mid 2.mid || { echo "the repaired melody is not the play file"; exit 1; }
+sleep 0.5  # let the score paint
+fixed_shot="$(dirname "$shot")/score-fixed.png"
+import -window "$score" "$fixed_shot"
+changed=$(compare -metric AE "$score_shot" "$fixed_shot" null: 2>&1 || true)
+echo "score after 修正倒字 $fixed_shot, $changed pixels differ from $score_shot"
+awk -v c="$changed" 'BEGIN { exit !(c > 0) }' || { echo "the score did not change"; exit 1; }
 
 # "退出" (suiButton8 at 601,437, 80x27 in the window) ends the program normally.
 xdotool windowraise "$window"

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/json_out.h"
 #include "tests/support/row_name.h"
 
 namespace quavella::cli {
@@ -60,11 +61,9 @@ TEST(ParseCompose, EveryOptionInBothFormsAndAnyOrder) {
     EXPECT_EQ(best.best_of, 20);
     EXPECT_EQ(accepted(parse_compose(Args{"--best-of=1000"})).best_of, 1000);
 
-    // The last of a repeated option wins; positions outside the lists are kept as given.
-    const ComposeSettings again =
-        accepted(parse_compose(Args{"--speed", "1", "--speed", "-7", "--mode", "99999999999"}));
-    EXPECT_EQ(again.speed, -7);
-    EXPECT_EQ(again.mode, -1);  // too large for any list
+    // The last of a repeated option wins.
+    const ComposeSettings again = accepted(parse_compose(Args{"--speed", "1", "--speed", "2"}));
+    EXPECT_EQ(again.speed, 2);
 }
 
 TEST(ParseCompose, StateTakesBothGeneratorsInFull) {
@@ -117,8 +116,29 @@ const RefusalRow kRefusalRows[] = {
      "invalid seed '18446744073709551616' (0 to 18446744073709551615)"},
     {"SeedWithTail", {"--seed", "12x"}, "invalid seed '12x' (0 to 18446744073709551615)"},
     {"SeedMissing", {"--seed"}, "--seed needs a value"},
-    {"SpeedUnknownText", {"--speed", "fast"}, "invalid value 'fast' for --speed"},
-    {"ModeEmpty", {"--mode", ""}, "invalid value '' for --mode"},
+    {"SpeedUnknownText",
+     {"--speed", "fast"},
+     "invalid value 'fast' for --speed (0 to 2, or 慢 中 快)"},
+    {"ModeEmpty",
+     {"--mode", ""},
+     "invalid value '' for --mode (0 to 3, or 七声调式 六声调式1 六声调式2 五声调式)"},
+    // Settings outside their lists, by name with the allowed values.
+    {"SpeedAboveTheList", {"--speed", "5"}, "--speed 5 is out of range (0 to 2, or 慢 中 快)"},
+    {"SpeedNegative", {"--speed=-1"}, "--speed -1 is out of range (0 to 2, or 慢 中 快)"},
+    {"ModeAboveTheList",
+     {"--mode", "99"},
+     "--mode 99 is out of range (0 to 3, or 七声调式 六声调式1 六声调式2 五声调式)"},
+    {"ModeTooLargeForAnInt",
+     {"--mode", "99999999999"},
+     "--mode 99999999999 is out of range (0 to 3, or 七声调式 六声调式1 六声调式2 五声调式)"},
+    {"TimbreAboveTheList",
+     {"--timbre", "99999"},
+     "--timbre 99999 is out of range (0 to 9, or 钢琴 八音盒 风琴 吉他 贝司 小提琴 弦乐组 小号 "
+     "萨克斯 短笛)"},
+    {"TimbreJustPastTheEnd",
+     {"--timbre=10"},
+     "--timbre 10 is out of range (0 to 9, or 钢琴 八音盒 风琴 吉他 贝司 小提琴 弦乐组 小号 萨克斯 "
+     "短笛)"},
     {"TimbreMissing", {"--timbre"}, "--timbre needs a value"},
     {"OutMissing", {"-o"}, "-o needs a file name"},
     {"OutEmpty", {"-o="}, "-o needs a file name"},
@@ -154,6 +174,16 @@ const RefusalRow kRefusalRows[] = {
     {"ExportOverTheWorkingFile",
      {"--audio", "temp.mid"},
      "-o and --audio name the same file 'temp.mid'"},
+    {"KaraokeOverTheComposition",
+     {"-o", "a.mid", "--karaoke", "a.mid"},
+     "-o and --karaoke name the same file 'a.mid'"},
+    {"ExportToStandardOutput",
+     {"-o", "-", "--karaoke", "-"},
+     "--karaoke - : only -o writes to standard output (name the file ./- for a file called -)"},
+    {"JsonWithScore", {"--json", "--score"}, "--json and --score cannot be used together"},
+    {"RecordWithFixTones",
+     {"--record", "--fix-tones"},
+     "--record cannot be used with --edits, --fix-tones or --by-sentence"},
     {"TwoExportsOneFile",
      {"--musicxml", "out/a", "--audio=out//a"},
      "--musicxml and --audio name the same file 'out//a'"},
@@ -190,12 +220,46 @@ TEST(ParseHistory, ActionsTheirOperandsAndOptions) {
         {{"show", "1", "-o", "x"}, "unknown option '-o' for history show"},
         {{"export", "-o"}, "-o needs a file name"},
         {{"export", "1", "--limit", "2"}, "unknown option '--limit' for history export"},
+        {{"export", "1", "--json"}, "unknown option '--json' for history export"},
+        {{"export", "1", "--musicxml", "-"},
+         "--musicxml - : only -o writes to standard output (name the file ./- for a file called "
+         "-)"},
     };
     for (const auto& [args, message] : refusals) {
         const auto parsed = parse_history(args);
         ASSERT_TRUE(std::holds_alternative<UsageError>(parsed)) << message;
         EXPECT_EQ(std::get<UsageError>(parsed).message, message);
     }
+}
+
+TEST(JsonString, EscapesWhatJsonAndTerminalsNeedAndRepairsBrokenUtf8) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"", R"("")"},
+        {"春眠 abc", R"("春眠 abc")"},
+        {"a\"b\\c/", R"("a\"b\\c/")"},
+        {"\n\t\r", R"("\n\t\r")"},
+        {std::string("\0\x01\x1b]0;x\x07", 8), R"("\u0000\u0001\u001B]0;x\u0007")"},
+        {"\x7f\xc2\x9b", R"("\u007F\u009B")"},              // DEL, C1 CSI
+        {"\xe2\x80\xae\xe2\x81\xa6", R"("\u202E\u2066")"},  // bidi override, isolate
+        {"\xe2\x80\xa8", R"("\u2028")"},                    // line separator
+        {"a\xb4"
+         "b",
+         "\"a\xEF\xBF\xBD"
+         "b\""},                                                       // a lone GBK byte
+        {"\xc0\xaf", "\"\xEF\xBF\xBD\xEF\xBF\xBD\""},                  // overlong '/'
+        {"\xed\xa0\x80", "\"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\""},  // a surrogate
+        {"\xf0\x9f\x8e\xb5", "\"\xf0\x9f\x8e\xb5\""},                  // U+1F3B5 kept
+    };
+    for (const auto& [text, json] : rows) EXPECT_EQ(json_string(text), json) << json;
+    EXPECT_EQ(JsonObject()
+                  .text("a", "x")
+                  .number("n", -3)
+                  .number_or_null("none", std::nullopt)
+                  .text_or_null("empty", "")
+                  .boolean("yes", true)
+                  .raw("list", json_numbers({1, 2}))
+                  .str(),
+              R"({"a":"x","n":-3,"none":null,"empty":null,"yes":true,"list":[1,2]})");
 }
 
 TEST(ParseAnalyze, TakesTheEncodingAndOneFileOnly) {

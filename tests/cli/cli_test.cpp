@@ -2,6 +2,7 @@
 // standard input, checked on its exit status, stdout and stderr.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -97,7 +98,7 @@ TEST(CliAnalyze, UnreadableFileExitsOne) {
     EXPECT_NE(r.err.find("does_not_exist.txt"), std::string::npos) << r.err;
 }
 
-TEST(CliUsage, BadCommandLinesPrintUsageAndExitTwo) {
+TEST(CliUsage, BadCommandLinesAreOneLineAndExitTwo) {
     const std::vector<std::vector<std::string>> lines = {
         {},
         {"analyse"},
@@ -107,6 +108,10 @@ TEST(CliUsage, BadCommandLinesPrintUsageAndExitTwo) {
         {"analyze", "--encoding="},
         {"analyze", "a.txt", "b.txt"},
         {"-x"},
+        {"analyze", "--json=yes"},
+        {"history", "list", "--score"},
+        {"history", "export", "1", "--json"},
+        {"history", "export", "1", "--audio", "-"},
     };
     for (const auto& args : lines) {
         std::string shown;
@@ -114,7 +119,9 @@ TEST(CliUsage, BadCommandLinesPrintUsageAndExitTwo) {
         const CliRun r = run_cli(args);
         EXPECT_EQ(r.status, 2) << shown;
         EXPECT_EQ(r.out, "") << shown;
-        EXPECT_NE(r.err.find("Usage:"), std::string::npos) << shown << ": " << r.err;
+        EXPECT_TRUE(r.err.starts_with("quavella-cli: ")) << shown << ": " << r.err;
+        EXPECT_TRUE(r.err.ends_with("; try --help\n")) << shown << ": " << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << shown << ": " << r.err;
     }
 }
 

@@ -156,15 +156,14 @@ TEST_F(CliCompose, SameSeedSameBytesAndItemTextsEqualPositions) {
     EXPECT_EQ(read_file(path("a.mid")), read_file(path("b.mid")));
 }
 
-TEST_F(CliCompose, DefaultsAndPositionsOutsideTheLists) {
-    const CliRun r = run({"compose", "--seed", "18446744073709551615", "--speed", "-1", "--mode",
-                          "7", "--timbre", "10", "poem.txt"});
+TEST_F(CliCompose, DefaultsAndTheLargestSeed) {
+    const CliRun r = run({"compose", "--seed", "18446744073709551615", "poem.txt"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::smatch m;
     ASSERT_TRUE(std::regex_match(
         r.out, m,
         std::regex(
-            R"(seed=18446744073709551615 notes=20 tempo=(1[45]\d) mode=3 program=0 file=temp\.mid\n)")))
+            R"(seed=18446744073709551615 notes=20 tempo=(1[01]\d|9\d) mode=0 program=0 file=temp\.mid\n)")))
         << r.out;
     EXPECT_TRUE(fs::exists(path("temp.mid")));
 }
@@ -432,28 +431,141 @@ TEST_F(CliCompose, NamesThatATerminalWouldActOnArePrintedEscaped) {
     EXPECT_EQ(missing.err.find('\x1b'), std::string::npos);
 }
 
-TEST_F(CliCompose, BadOptionsAreUsageErrors) {
-    const std::vector<std::vector<std::string>> rows{
-        {"compose", "--seed", "-1", "poem.txt"},
-        {"compose", "--seed", "18446744073709551616", "poem.txt"},
-        {"compose", "--seed", "12x", "poem.txt"},
-        {"compose", "--speed", "fast", "poem.txt"},
-        {"compose", "--mode", "", "poem.txt"},
-        {"compose", "--timbre"},
-        {"compose", "-o"},
-        {"compose", "--bogus", "poem.txt"},
-        {"compose", "poem.txt", "poem.txt"},
-        {"compose", "--score=yes", "poem.txt"},
-        {"compose", "--musicxml", "temp.mid", "poem.txt"},
-        {"compose", "poem.txt", "--audio"},
+// Every refused command line: one line on standard error naming what is wrong
+// and "try --help", exit 2, nothing on standard output and no file written.
+TEST_F(CliCompose, UsageErrorsAreOneLineAndWriteNothing) {
+    const std::pair<std::vector<std::string>, std::string> rows[] = {
+        {{"--seed", "-1"}, "invalid seed '-1' (0 to 18446744073709551615)"},
+        {{"--seed", "18446744073709551616"},
+         "invalid seed '18446744073709551616' (0 to 18446744073709551615)"},
+        {{"--speed", "fast"}, "invalid value 'fast' for --speed (0 to 2, or 慢 中 快)"},
+        {{"--speed", "5"}, "--speed 5 is out of range (0 to 2, or 慢 中 快)"},
+        {{"--mode", "99"},
+         "--mode 99 is out of range (0 to 3, or 七声调式 六声调式1 六声调式2 五声调式)"},
+        {{"--timbre", "99999"},
+         "--timbre 99999 is out of range (0 to 9, or 钢琴 八音盒 风琴 吉他 贝司 小提琴 弦乐组 "
+         "小号 萨克斯 短笛)"},
+        {{"--timbre"}, "--timbre needs a value"},
+        {{"-o"}, "-o needs a file name"},
+        {{"--bogus\x1b[2J"}, "unknown option '--bogus\\x1B[2J' for compose"},
+        {{"poem.txt"}, "more than one FILE: 'poem.txt'"},
+        {{"--score=yes"}, "--score takes no value"},
+        {{"--musicxml", "temp.mid"}, "-o and --musicxml name the same file 'temp.mid'"},
+        {{"--karaoke", "-", "-o", "out.mid"},
+         "--karaoke - : only -o writes to standard output (name the file ./- for a file called "
+         "-)"},
+        {{"--json", "--score"}, "--json and --score cannot be used together"},
+        {{"--audio"}, "--audio needs a file name"},
     };
-    for (const auto& args : rows) {
+    for (const auto& [options, message] : rows) {
+        std::vector<std::string> args{"compose", "poem.txt"};
+        args.insert(args.end(), options.begin(), options.end());
         const CliRun r = run(args);
-        EXPECT_EQ(r.status, 2) << args[1];
-        EXPECT_NE(r.err.find("Usage:"), std::string::npos);
+        EXPECT_EQ(r.status, 2) << message;
+        EXPECT_EQ(r.err, "quavella-cli: " + message + "; try --help\n");
         EXPECT_EQ(r.out, "");
-        EXPECT_FALSE(fs::exists(path("temp.mid")));
+        EXPECT_FALSE(fs::exists(path("temp.mid"))) << message;
+        EXPECT_FALSE(fs::exists(path("out.mid"))) << message;
     }
+}
+
+TEST_F(CliCompose, DashAsOutputWritesTheCompositionToStandardOutput) {
+    const CliRun file = run({"compose", "--seed", "9", "--timbre", "9", "-o", "a.mid", "poem.txt"});
+    ASSERT_EQ(file.status, 0) << file.err;
+    const CliRun piped = run({"compose", "--seed", "9", "--timbre", "9", "-o", "-", "--best-of",
+                              "1", "--karaoke", "a.kar", "poem.txt"});
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out, read_file(path("a.mid")));
+    // The report goes to standard error, so the bytes stay clean; no file named "-".
+    EXPECT_EQ(piped.err,
+              std::regex_replace(file.out, std::regex("file=a.mid"), "file=- karaoke=a.kar"));
+    EXPECT_FALSE(fs::exists(path("-")));
+    EXPECT_TRUE(read_file(path("a.kar")).starts_with("MThd"));
+
+    // Best of N to standard output: the bytes of the chosen candidate's state.
+    const CliRun best = run({"compose", "--seed", "9", "--best-of", "3", "-o", "-", "poem.txt"});
+    ASSERT_EQ(best.status, 0) << best.err;
+    std::smatch state;
+    ASSERT_TRUE(
+        std::regex_search(best.err, state, std::regex("file=- candidate=\\d+ state=(\\S+)")));
+    const CliRun again = run({"compose", "--state", state[1].str(), "-o", "again.mid", "poem.txt"});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(best.out, read_file(path("again.mid")));
+}
+
+TEST_F(CliCompose, VersionNamesTheProgramAndItsVersion) {
+    for (const auto& args :
+         std::vector<std::vector<std::string>>{{"--version"}, {"compose", "--version"}}) {
+        const CliRun r = run(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_TRUE(std::regex_match(r.out, std::regex("quavella-cli [0-9]+\\.[0-9]+\n"))) << r.out;
+        EXPECT_EQ(r.err, "");
+    }
+}
+
+/// Checks JSON output against the documented fields of `kind` with python3's json.
+std::string json_check(const std::string& kind, const std::string& json) {
+    const std::string script = QUAVELLA_CLI_TESTS_DIR "/json_fields.py";
+    return shell_output("printf '%s' " + shell_quoted(json) + " | /usr/bin/python3 " +
+                        shell_quoted(script) + " " + kind);
+}
+
+/// One field of a JSON object, read by python3's json.
+std::string json_field(const std::string& json, const std::string& expression) {
+    return shell_output(
+        "printf '%s' " + shell_quoted(json) + " | /usr/bin/python3 -c " +
+        shell_quoted("import json,sys; d=json.load(sys.stdin); print(" + expression + ")"));
+}
+
+TEST_F(CliCompose, JsonOutputHasTheDocumentedFields) {
+    if (shell_output("command -v /usr/bin/python3").empty()) GTEST_SKIP() << "python3 missing";
+    const CliRun plain = run({"compose", "--seed", "42", "--timbre", "贝司", "poem.txt", "--json",
+                              "-o", "j.mid", "--musicxml", "j.musicxml"});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(json_check("compose", plain.out), "ok 1\n");
+    EXPECT_EQ(json_field(plain.out,
+                         "d['seed'], d['start_state'], d['program'], d['file'], "
+                         "d['exports']['musicxml'], d['exports']['audio'], "
+                         "len(d['keys']), ''.join(d['syllables'])[:5]"),
+              "42 42:42 32 j.mid j.musicxml None 20 春眠不觉晓\n");
+
+    const CliRun best = run({"compose", "--state", "5:6", "--tones", "--best-of", "4", "--json",
+                             "-o", "b.mid", "poem.txt"});
+    ASSERT_EQ(best.status, 0) << best.err;
+    EXPECT_EQ(json_check("compose-tones-best", best.out), "ok 1\n");
+    // The chosen candidate is named by its place and state; its state makes the file again.
+    EXPECT_EQ(json_field(best.out,
+                         "d['seed'], d['start_state'], len(d['candidates']), "
+                         "d['state'] == d['candidates'][d['chosen'] - 1]['state'], "
+                         "d['tones']['percent'] == d['candidates'][d['chosen'] - "
+                         "1]['percent'], d['tones']['graded'] == len(d['tones']['pairs'])"),
+              "None 5:6 4 True True True\n");
+    const std::string state = json_field(best.out, "d['state']");
+    const CliRun again = run(
+        {"compose", "--state", state.substr(0, state.size() - 1), "-o", "again.mid", "poem.txt"});
+    ASSERT_EQ(again.status, 0);
+    EXPECT_EQ(read_file(path("again.mid")), read_file(path("b.mid")));
+
+    // analyze --json says what the text lines say.
+    const CliRun analyzed = run({"analyze", "--json", "poem.txt"});
+    EXPECT_EQ(json_check("analyze", analyzed.out), "ok 1\n");
+    const CliRun text = run({"analyze", "poem.txt"});
+    EXPECT_EQ(json_field(analyzed.out,
+                         "'layout: ' + ' '.join(map(str, d['layout'])) + '\\nstc_cnt=%d "
+                         "pause_cnt=%d val_sum=%d val_avg=%d' % (d['stc_cnt'], d['pause_cnt'], "
+                         "d['val_sum'], d['val_avg'])"),
+              text.out);
+    // A syllable with escapes JSON needs: quotes, a backslash, a control character.
+    write_file(path("odd.txt"), "say \"hi\" back\\slash\x07 and more words here\n");
+    const CliRun tones = run({"analyze", "--json", "--tones", "odd.txt"});
+    ASSERT_EQ(tones.status, 0) << tones.err;
+    EXPECT_EQ(tones.out.find('\x07'), std::string::npos);
+    EXPECT_EQ(json_check("analyze-tones", tones.out), "ok 1\n");
+    const CliRun poem_tones = run({"analyze", "--json", "--tones", "poem.txt"});
+    EXPECT_EQ(json_field(poem_tones.out,
+                         "[(s['text'], s['tone'], s['sung_tone']) for s in "
+                         "d['syllables']][:2]"),
+              "[('春', 1, 1), ('眠', 2, 2)]\n");
 }
 
 }  // namespace

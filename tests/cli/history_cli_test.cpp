@@ -351,4 +351,60 @@ TEST_F(HistoryCli, ReadingCommandsReportADamagedHistoryAndLeaveIt) {
     }
 }
 
+// compose --record: the entry is what the window would have recorded, history
+// list and show find it (as text and as JSON with the documented fields), and
+// its command line makes the same file again.
+TEST_F(HistoryCli, ComposeRecordAddsAnEntryThatListShowAndJsonFind) {
+    write_file(dir_ / "poem.txt", poem[0] + "\n" + poem[1] + "\n");
+    const CliRun composed = run({"compose", "--seed", "77", "--timbre", "7", "--mode", "3",
+                                 "--record", "-o", "rec.mid", "poem.txt"});
+    ASSERT_EQ(composed.status, 0) << composed.err;
+    EXPECT_TRUE(composed.out.ends_with(" history=1\n")) << composed.out;
+
+    quavella::history::Entry entry;
+    quavella::history::Store store(history_file());
+    ASSERT_EQ(store.get(1, entry), Status::ok) << store.last_error();
+    const Record& r = entry.record;
+    EXPECT_EQ(r.midi, read_file(dir_ / "rec.mid"));
+    EXPECT_EQ(r.timbre_pos, 7);
+    EXPECT_EQ(r.mode_pos, 3);
+    EXPECT_EQ(r.timbre_item, "小号");
+    EXPECT_EQ(quavella::history::state_text(r.state), "77:77");
+    EXPECT_EQ(r.syllables.size(), r.notes.size());
+    EXPECT_TRUE(r.tone_score.has_value());
+
+    const CliRun listed = run({"history", "list"});
+    EXPECT_NE(listed.out.find("小号"), std::string::npos) << listed.out;
+    const CliRun shown = run({"history", "show", "1"});
+    EXPECT_NE(shown.out.find("--state 77:77"), std::string::npos) << shown.out;
+
+    const std::string fields = QUAVELLA_CLI_TESTS_DIR "/json_fields.py";
+    const CliRun list_json = shell("quavella-cli history list --json | /usr/bin/python3 " +
+                                   shell_quoted(fields) + " history-list");
+    EXPECT_EQ(list_json.out, "ok 1\n") << list_json.err;
+    const CliRun show_json = shell("quavella-cli history show 1 --json | /usr/bin/python3 " +
+                                   shell_quoted(fields) + " history-show");
+    EXPECT_EQ(show_json.out, "ok 1\n") << show_json.err;
+    // The JSON's command line, run as it stands, makes the same file.
+    const CliRun again = shell(
+        "quavella-cli history show 1 --json | /usr/bin/python3 -c "
+        "'import json,sys; print(json.load(sys.stdin)[\"command\"])' > again.sh && sh again.sh");
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(read_file(dir_ / "song.mid"), r.midi);
+
+    // history export -o -: the file's bytes on standard output, the report on standard error.
+    const CliRun piped = run({"history", "export", "1", "-o", "-"});
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(piped.out, r.midi);
+    EXPECT_EQ(piped.err, "file=-\n");
+
+    // --json and --record together: the entry's number in the object.
+    const CliRun both = shell(
+        "quavella-cli compose --seed 78 --record --json -o r2.mid poem.txt | "
+        "/usr/bin/python3 " +
+        shell_quoted(fields) + " compose-record");
+    EXPECT_EQ(both.out, "ok 1\n") << both.err;
+    EXPECT_EQ(run({"history", "list", "--json"}).out.find("\"id\":2"), 1u);
+}
+
 }  // namespace

@@ -106,6 +106,37 @@ TEST_F(CliShape, PrintedStateAndEditsMakeTheSameFileAgain) {
     }
 }
 
+// --json for a shaped melody: the documented fields, and its state and edits make
+// the same file again.
+TEST_F(CliShape, JsonStateAndEditsMakeTheSameFileAgain) {
+    if (shell_output("command -v /usr/bin/python3").empty()) GTEST_SKIP() << "python3 missing";
+    for (const auto& request : std::vector<std::vector<std::string>>{
+             {"--best-of", "7", "--edits", "1+,fix"}, {"--edits", "2+,3-h"}}) {
+        std::vector<std::string> args = {"compose", "--seed", "99", "--json", "-o", "first.mid"};
+        args.insert(args.end(), request.begin(), request.end());
+        const CliRun first = run(args);
+        ASSERT_EQ(first.status, 0) << first.err;
+        write_file(dir_.file("first.json"), first.out);
+        const std::string json = shell_quoted(dir_.file("first.json"));
+        EXPECT_EQ(shell_output("/usr/bin/python3 " +
+                               shell_quoted(QUAVELLA_CLI_TESTS_DIR "/json_fields.py") +
+                               " compose-shaped < " + json),
+                  "ok 1\n");
+        const std::string state_edits = shell_output(
+            "/usr/bin/python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "
+            "print(d[\"state\"], d[\"edits\"])' " +
+            json);
+        const std::size_t blank = state_edits.find(' ');
+        ASSERT_NE(blank, std::string::npos) << state_edits;
+        const CliRun again =
+            run({"compose", "--state", state_edits.substr(0, blank), "--edits",
+                 state_edits.substr(blank + 1, state_edits.size() - blank - 2), "-o", "again.mid"});
+        ASSERT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(read_file(dir_.file("again.mid")), read_file(dir_.file("first.mid")))
+            << request.back();
+    }
+}
+
 struct RefusedRow {
     std::string name;
     std::vector<std::string> args;

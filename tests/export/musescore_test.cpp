@@ -97,5 +97,57 @@ TEST_F(MuseScore, ImportsBothExportsSilentlyAndShowsEverySyllableInOrder) {
     }
 }
 
+// Each of the ten timbres, opened by MuseScore: it takes the instrument, the
+// clef and the octave from the MusicXML export, plays the melody at its own
+// pitches and velocity, and writes them back.
+TEST_F(MuseScore, OpensEveryTimbreWithItsInstrumentClefPitchesAndVelocity) {
+    QUAVELLA_REQUIRE_TOOL("mscore3");
+    QUAVELLA_REQUIRE_TOOL("/usr/bin/python3");
+    struct Timbre {
+        int position;
+        int program;
+        // As MuseScore writes it back: clef sign, line, octave change; written octave.
+        const char* clef;
+    };
+    const Timbre timbres[] = {{0, 0, "G 2 0 transpose=0"},   {1, 10, "G 2 0 transpose=0"},
+                              {2, 16, "G 2 0 transpose=0"},  {3, 24, "G 2 -1 transpose=0"},
+                              {4, 32, "F 4 0 transpose=-1"}, {5, 40, "G 2 0 transpose=0"},
+                              {6, 48, "G 2 0 transpose=0"},  {7, 56, "G 2 0 transpose=0"},
+                              {8, 64, "G 2 0 transpose=0"},  {9, 72, "G 2 0 transpose=1"}};
+    std::string job = "[";
+    std::vector<notation::Score> scores;
+    for (const Timbre& t : timbres) {
+        scores.push_back(composed_poem(7, 1, t.position, file("temp.mid")));
+        ASSERT_EQ(scores.back().melody.program, t.program);
+        const std::string name = "timbre" + std::to_string(t.position);
+        ASSERT_FALSE(exports::write_musicxml(scores.back(), file(name + ".musicxml")));
+        for (const char* out : {".mid", ".out.musicxml"}) {
+            job += std::string(job.size() > 1 ? "," : "") + "{\"in\":\"" +
+                   file(name + ".musicxml").string() + "\",\"out\":\"" + file(name + out).string() +
+                   "\"}";
+        }
+    }
+    write_file(file("job.json"), job + "]");
+    const CommandResult convert =
+        run("cd " + quoted(dir_.string()) + " && QT_QPA_PLATFORM=offscreen mscore3 -j job.json");
+    ASSERT_EQ(convert.status, 0) << convert.out;
+
+    for (std::size_t i = 0; i < std::size(timbres); ++i) {
+        const Timbre& t = timbres[i];
+        const std::string name = "timbre" + std::to_string(t.position);
+        std::string keys;
+        for (const int key : scores[i].melody.notes)
+            keys += (keys.empty() ? "" : ",") + std::to_string(key);
+        const CommandResult read = run(
+            "/usr/bin/python3 " + quoted(QUAVELLA_EXPORT_TESTS_DIR "/musescore_instruments.py") +
+            " " + quoted(file(name + ".mid").string()) + " " +
+            quoted(file(name + ".out.musicxml").string()));
+        ASSERT_EQ(read.status, 0) << read.out;
+        EXPECT_EQ(read.out, "program=" + std::to_string(t.program) + " velocities=95 keys=" + keys +
+                                " clef=" + t.clef + "\n")
+            << name;
+    }
+}
+
 }  // namespace
 }  // namespace quavella::export_test

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <pugixml.hpp>
 #include <random>
 #include <string>
@@ -13,6 +14,7 @@
 #include "export/export_text.h"
 #include "export_test_support.h"
 #include "score_fixture.h"
+#include "tests/support/env_guard.h"
 
 namespace quavella::export_test {
 namespace {
@@ -38,46 +40,170 @@ std::vector<std::string> texts_of(const pugi::xml_document& doc, const char* xpa
 
 // ---- The part and the score header ----
 
-struct HeaderRow {
-    const char* name;
-    int program;
-    int tempo;
-    const char* instrument;
-};
-
-void PrintTo(const HeaderRow& row, std::ostream* out) { *out << row.name; }
-
-class MusicXmlHeader : public testing::TestWithParam<HeaderRow> {};
-
-TEST_P(MusicXmlHeader, PartNamedAfterTheInstrumentWithOneTrebleClefAndTheTempo) {
-    const HeaderRow& row = GetParam();
-    const auto score = score_of({{55, 240, "a"}, {76, 240, "b", false, true}}, row.tempo,
-                                row.program, "A & <title>");
-    const auto doc = parsed(musicxml_document(score));
-    EXPECT_STREQ(doc.child("score-partwise").attribute("version").value(), "4.0");
-    EXPECT_EQ(text_at(doc, "//work/work-title"), "A & <title>");
-    EXPECT_EQ(text_at(doc, "//score-part/part-name"), row.instrument);
-    EXPECT_EQ(text_at(doc, "//score-instrument/instrument-name"), row.instrument);
-    EXPECT_EQ(text_at(doc, "//midi-instrument/midi-program"), std::to_string(row.program + 1));
-    EXPECT_EQ(text_at(doc, "//key/fifths"), "0");
-    EXPECT_EQ(text_at(doc, "//time/beats"), "4");
-    EXPECT_EQ(text_at(doc, "//time/beat-type"), "4");
-    // One treble clef for the whole melody, however low it goes (G3 here).
-    EXPECT_EQ(doc.select_nodes("//clef").size(), 1u);
-    EXPECT_EQ(text_at(doc, "//clef/sign"), "G");
-    EXPECT_EQ(text_at(doc, "//clef/line"), "2");
-    EXPECT_EQ(text_at(doc, "//metronome/per-minute"), std::to_string(row.tempo));
-    EXPECT_EQ(doc.select_node("//direction/sound").node().attribute("tempo").as_int(), row.tempo);
+/// The names of an element's child elements, in document order.
+std::vector<std::string> child_names(pugi::xml_node node) {
+    std::vector<std::string> names;
+    for (auto c = node.first_child(); c; c = c.next_sibling()) {
+        if (c.type() == pugi::node_element) names.emplace_back(c.name());
+    }
+    return names;
 }
 
-const HeaderRow kHeaderRows[] = {
-    {"Piano", 0, 100, "Acoustic Grand Piano"},
-    {"MusicBox", 10, 140, "Music Box"},
-    {"Guitar", 24, 187, "Acoustic Guitar (nylon)"},
-    {"Violin", 40, 119, "Violin"},
-    {"Piccolo", 72, 199, "Piccolo"},
+/// The children of `node` that `order` names, in the order the schema's sequence
+/// gives; an unexpected child is an error.
+void expect_schema_order(pugi::xml_node node, const std::vector<std::string>& order) {
+    std::size_t at = 0;
+    for (const std::string& name : child_names(node)) {
+        const auto found = std::find(order.begin(), order.end(), name);
+        ASSERT_NE(found, order.end()) << "<" << name << "> in <" << node.name() << ">";
+        const auto index = static_cast<std::size_t>(found - order.begin());
+        EXPECT_GE(index, at) << "<" << name << "> out of order in <" << node.name() << ">";
+        at = index;
+    }
+}
+
+TEST(MusicXml, HeaderElementsFollowTheSchemaSequences) {
+    auto score = score_of({{55, 240, "a"}, {76, 240, "b", false, true}}, 120, 72, "A & <title>");
+    score.melody.mode = 3;
+    const auto doc = parsed(musicxml_document(score, "2026-01-02"));
+    const auto root = doc.child("score-partwise");
+    expect_schema_order(root, {"work", "movement-number", "movement-title", "identification",
+                               "defaults", "credit", "part-list", "part"});
+    expect_schema_order(root.child("identification"),
+                        {"creator", "rights", "encoding", "source", "relation", "miscellaneous"});
+    const auto part = root.child("part-list").child("score-part");
+    expect_schema_order(part, {"identification", "part-link", "part-name", "part-name-display",
+                               "part-abbreviation", "part-abbreviation-display", "group",
+                               "score-instrument", "player", "midi-device", "midi-instrument"});
+    expect_schema_order(part.child("score-instrument"),
+                        {"instrument-name", "instrument-abbreviation", "instrument-sound", "solo",
+                         "ensemble", "virtual-instrument"});
+    expect_schema_order(part.child("midi-instrument"),
+                        {"midi-channel", "midi-name", "midi-bank", "midi-program"});
+    // The instrument ids match, as readers pair the two by id.
+    EXPECT_STREQ(part.child("score-instrument").attribute("id").value(),
+                 part.child("midi-instrument").attribute("id").value());
+    const auto measure = root.child("part").child("measure");
+    expect_schema_order(measure, {"attributes", "direction", "note", "barline"});
+    expect_schema_order(measure.child("attributes"),
+                        {"divisions", "key", "time", "staves", "clef", "transpose"});
+    expect_schema_order(measure.child("attributes").child("clef"),
+                        {"sign", "line", "clef-octave-change"});
+    expect_schema_order(measure.child("attributes").child("transpose"),
+                        {"diatonic", "chromatic", "octave-change", "double"});
+    for (auto d = measure.child("direction"); d; d = d.next_sibling("direction"))
+        expect_schema_order(d, {"direction-type", "offset", "voice", "staff", "sound"});
+
+    EXPECT_EQ(text_at(doc, "//work/work-title"), "A & <title>");
+    EXPECT_EQ(text_at(doc, "/score-partwise/movement-title"), "A & <title>");
+    EXPECT_EQ(text_at(doc, "//identification/encoding/software"), "Quavella 2.0");
+    EXPECT_EQ(text_at(doc, "//identification/encoding/encoding-date"), "2026-01-02");
+    EXPECT_EQ(texts_of(doc, "//direction/direction-type/words"),
+              std::vector<std::string>{"调式: 五声调式"});
+    // Velocity 95 as a percentage of forte (90), and a forte mark to carry it.
+    EXPECT_STREQ(doc.select_node("//direction[direction-type/dynamics]/sound")
+                     .node()
+                     .attribute("dynamics")
+                     .value(),
+                 "105.56");
+    EXPECT_TRUE(doc.select_node("//direction-type/dynamics/f"));
+}
+
+TEST(MusicXml, TheModeNamesEachOfTheFourModesAndNothingForAnUnknownOne) {
+    const char* const names[] = {"七声调式", "六声调式1", "六声调式2", "五声调式"};
+    for (int mode = -1; mode <= 4; ++mode) {
+        auto score = score_of({{60, 480, "a"}});
+        score.melody.mode = mode;
+        const auto words = texts_of(parsed(musicxml_document(score, "2026-01-02")), "//words");
+        if (mode < 0 || mode > 3) {
+            EXPECT_TRUE(words.empty()) << mode;
+        } else {
+            EXPECT_EQ(words, std::vector<std::string>{std::string("调式: ") + names[mode]});
+        }
+    }
+}
+
+TEST(MusicXml, EncodingDateFollowsSourceDateEpochAndIgnoresNonsense) {
+    const auto score = score_of({{60, 480, "a"}});
+    {
+        test::EnvGuard epoch("SOURCE_DATE_EPOCH", "1700000000");  // 2023-11-14 22:13:20 UTC
+        EXPECT_EQ(exports::encoding_date(), "2023-11-14");
+        // Same input, same bytes.
+        EXPECT_EQ(musicxml_document(score), musicxml_document(score));
+        EXPECT_EQ(text_at(parsed(musicxml_document(score)), "//encoding-date"), "2023-11-14");
+    }
+    for (const char* bad : {"", "-5", "17e8", "99999999999999999999", "12 "}) {
+        test::EnvGuard epoch("SOURCE_DATE_EPOCH", std::string(bad));
+        const std::string today = exports::encoding_date();
+        EXPECT_EQ(today.size(), 10u) << bad;
+        EXPECT_NE(today, "1970-01-01") << bad;
+    }
+}
+
+TEST(MusicXml, SoundDynamicsIsTheVelocityAsAPercentageOfForte) {
+    EXPECT_EQ(exports::sound_dynamics(95), "105.56");
+    EXPECT_EQ(exports::sound_dynamics(90), "100.00");
+    EXPECT_EQ(exports::sound_dynamics(64), "71.11");
+    EXPECT_EQ(exports::sound_dynamics(0), "0.00");
+}
+
+struct TimbreRow {
+    const char* name;
+    int program;
+    const char* instrument;
+    const char* sound;
+    const char* clef;   // sign, line and octave change, e.g. "G2-1"
+    int octave_change;  // of the transposition, 0 for none
 };
-INSTANTIATE_TEST_SUITE_P(Timbres, MusicXmlHeader, testing::ValuesIn(kHeaderRows),
+
+void PrintTo(const TimbreRow& row, std::ostream* out) { *out << row.name; }
+
+class MusicXmlTimbre : public testing::TestWithParam<TimbreRow> {};
+
+TEST_P(MusicXmlTimbre, InstrumentClefAndWrittenOctaveFitTheTimbre) {
+    const TimbreRow& row = GetParam();
+    // G3 and E5: the lowest and highest notes the composer's scales hold.
+    const auto score = score_of({{55, 240, "a"}, {76, 240, "b", false, true}}, 150, row.program);
+    const auto doc = parsed(musicxml_document(score, "2026-01-02"));
+    EXPECT_EQ(text_at(doc, "//score-part/part-name"), row.instrument);
+    EXPECT_EQ(text_at(doc, "//score-instrument/instrument-name"), row.instrument);
+    EXPECT_EQ(text_at(doc, "//score-instrument/instrument-sound"), row.sound);
+    EXPECT_EQ(text_at(doc, "//midi-instrument/midi-channel"), "2");
+    EXPECT_EQ(text_at(doc, "//midi-instrument/midi-program"), std::to_string(row.program + 1));
+    EXPECT_EQ(doc.select_nodes("//clef").size(), 1u);
+    const std::string change = text_at(doc, "//clef/clef-octave-change");
+    EXPECT_EQ(text_at(doc, "//clef/sign") + text_at(doc, "//clef/line") + change, row.clef);
+    EXPECT_EQ(doc.select_node("//transpose/octave-change").node().text().as_int(),
+              row.octave_change);
+    if (row.octave_change != 0) {
+        EXPECT_EQ(text_at(doc, "//transpose/chromatic"), "0");
+    }
+    // Written pitch + transposition is the sounding pitch.
+    const auto octaves = texts_of(doc, "//note/pitch/octave");
+    ASSERT_EQ(octaves.size(), 2u);
+    EXPECT_EQ(octaves[0], std::to_string(3 - row.octave_change));
+    EXPECT_EQ(octaves[1], std::to_string(5 - row.octave_change));
+    EXPECT_EQ(doc.select_node("//direction[direction-type/metronome]/sound")
+                  .node()
+                  .attribute("tempo")
+                  .as_int(),
+              150);
+}
+
+const TimbreRow kTimbreRows[] = {
+    {"Piano", 0, "Acoustic Grand Piano", "keyboard.piano", "G2", 0},
+    {"MusicBox", 10, "Music Box", "pitched-percussion.music-box", "G2", 0},
+    {"Organ", 16, "Drawbar Organ", "keyboard.organ.drawbar", "G2", 0},
+    {"Guitar", 24, "Acoustic Guitar (nylon)", "pluck.guitar.nylon-string", "G2-1", 0},
+    {"Bass", 32, "Acoustic Bass", "pluck.bass.acoustic", "F4", -1},
+    {"Violin", 40, "Violin", "strings.violin", "G2", 0},
+    {"Strings", 48, "String Ensemble 1", "strings.group", "G2", 0},
+    {"Trumpet", 56, "Trumpet", "brass.trumpet", "G2", 0},
+    {"Saxophone", 64, "Soprano Sax", "wind.reed.saxophone.soprano", "G2", 0},
+    {"Piccolo", 72, "Piccolo", "wind.flutes.flute.piccolo", "G2", 1},
+    {"OtherProgram", 100, "FX 5 (brightness)", "", "G2", 0},
+};
+INSTANTIATE_TEST_SUITE_P(Timbres, MusicXmlTimbre, testing::ValuesIn(kTimbreRows),
                          [](const auto& row) { return std::string(row.param.name); });
 
 // ---- Durations, divisions, ties ----

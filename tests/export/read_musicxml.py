@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Second reader of the MusicXML export, independent of the C++ writer and of
 pugixml: parses a file with xml.etree (expat) and checks it against the melody
-it was made from.
+it was made from (sounding pitches: the part's transposition applied).
 
     read_musicxml.py FILE.musicxml EXPECTED
 
@@ -30,6 +30,13 @@ def main():
     if len(root.findall(".//clef")) != 1:
         problems.append("%d clefs, expected one" % len(root.findall(".//clef")))
     divisions = int(root.find(".//attributes/divisions").text)
+    # Written pitch + transposition = sounding pitch, which the melody holds.
+    transpose = 0
+    t = root.find(".//attributes/transpose")
+    if t is not None:
+        transpose = int(t.find("chromatic").text)
+        if t.find("octave-change") is not None:
+            transpose += 12 * int(t.find("octave-change").text)
     if root.find(".//key/fifths").text != "0":
         problems.append("key is not C major")
 
@@ -50,6 +57,7 @@ def main():
             alter = pitch.find("alter")
             key = (int(pitch.find("octave").text) + 1) * 12 + STEPS[pitch.find("step").text]
             key += int(alter.text) if alter is not None else 0
+            key += transpose
             ties = {t.get("type") for t in note.findall("tie")}
             text = note.find("lyric/text")
             if tied:

@@ -257,6 +257,31 @@ TEST_F(FluidPlayerTest, StopKeepsThePositionAndPlayContinuesFromIt) {
     EXPECT_NEAR(loud_seconds, melody_ticks(notes) / 1000.0, 0.25);
 }
 
+// 试听 from a chosen note: the position reads the note at once and never the
+// start; only the rest of the melody sounds, whatever the player was doing.
+TEST_F(FluidPlayerTest, PlayFromStartsAtTheTickAskedFor) {
+    const auto notes = run_of_notes(12, 100, 20);
+    const int total = melody_ticks(notes);
+    FluidPlayer& player = FluidPlayerTest::player();
+    player.open(file("a.mid", melody(16, notes)));
+    player.play();
+    ASSERT_TRUE(wait_for([&] { return player.current_tick() >= 200; }, 5000));
+    const int from = total / 2;
+    player.play_from(from);
+    EXPECT_EQ(player.state(), State::playing);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+    while (std::chrono::steady_clock::now() < until) {
+        const std::optional<int> position = player.position_ticks();
+        ASSERT_TRUE(position.has_value());
+        ASSERT_GE(*position, from);
+    }
+    ASSERT_TRUE(wait_for([&] { return player.state() == State::ended; }, 5000));
+    player.close();
+    // Half the melody sounded after the first notes: about 0.2 s plus half its length.
+    const double loud_seconds = double(count_loud(rendered())) / 100.0;
+    EXPECT_NEAR(loud_seconds, 0.2 + (total - from) / 1000.0, 0.3);
+}
+
 // Each timbre the window offers: its program change reaches the synthesizer, the
 // soundfont has the instrument, and it sounds.
 TEST_F(FluidPlayerTest, EveryTimbreSoundsAsItsInstrument) {

@@ -80,6 +80,15 @@ TEST_F(BestOfTest, CandidatesAreTheCompositionsOfConsecutiveRequests) {
     compose_lyrics(gbk_, 1, 2, 3, again, quiet_, single);
     EXPECT_EQ(file_bytes(out), file_bytes(single));
     EXPECT_FALSE(file_bytes(out).empty());
+
+    // Without a file name nothing is written, and the same choice is made from the
+    // same candidates; the generators stand where they would with a file.
+    Generators unwritten(20240611);
+    const BestOf same = compose_best_of(gbk_, check_, kCount, 1, 2, 3, unwritten, quiet_, "");
+    EXPECT_EQ(same.best, best.best);
+    EXPECT_TRUE(same.midi_error.empty());
+    EXPECT_EQ(same.candidates[same.best].outcome.nt_seq, best.candidates[best.best].outcome.nt_seq);
+    EXPECT_EQ(unwritten.state(), gens.state());
 }
 
 TEST_F(BestOfTest, OneCandidateAtLeastAndAnUnwritableFileReported) {

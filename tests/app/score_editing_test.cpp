@@ -1,0 +1,299 @@
+// Shaping the melody in the score window, driven like a user with the main window:
+// notes chosen by mouse and keys, moved by ↑/↓ with Shift and Ctrl, undone and
+// redone back to the exact bytes, 修正倒字 and 全部契合, a tone mark's menu,
+// 重新生成本句, 试听 after the main window's 停止, and 按句择优. Every edited melody
+// becomes the one in the player (temp.mid and the play file) and is made again,
+// byte for byte, by quavella-cli compose --state S:T --edits LIST.
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolTip>
+#include <QUndoStack>
+#include <QtTest>
+#include <filesystem>
+#include <memory>
+
+#include "app/score/score_layout.h"
+#include "app/score/score_view.h"
+#include "app/windows/main_window.h"
+#include "app/windows/score_window.h"
+#include "app_fakes.h"
+#include "composer/draws.h"
+#include "qt_typing.h"
+#include "tests/support/cli_runner.h"
+#include "window_fakes.h"
+
+using namespace quavella;
+using namespace quavella::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+const QStringList kSpring{"春眠不觉晓，", "处处闻啼鸟。", "夜来风雨声，", "花落知多少。"};
+
+}  // namespace
+
+class ScoreEditingTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        dir = std::make_unique<ScratchDir>(ScratchDir::Current::enter);
+        log.clear();
+        WindowFakes fakes;
+        WindowServices services = fake_window_services(log, fakes);
+        player = fakes.player;
+        form = std::make_unique<TForm1>(std::move(services));
+        form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+        score = form->scoreWindow();
+    }
+
+    void cleanup() {
+        form.reset();
+        dir.reset();
+    }
+
+    void notesAreChosenByMouseAndKeys() {
+        compose();
+        ScoreView* view = score->view();
+        const ScoreLayout& layout = *view->layout();
+        const int last = static_cast<int>(score->editing()->melody().notes.size()) - 1;
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
+                          layout.note_rect(2).center().toPoint());
+        QCOMPARE(view->selected(), 2);
+        QVERIFY(score->statusBar()->currentMessage().startsWith(QStringLiteral("第 3 个音：不")));
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Right);
+        QCOMPARE(view->selected(), 3);
+        QTest::keyClick(view, Qt::Key_End);
+        QCOMPARE(view->selected(), last);
+        QTest::keyClick(view, Qt::Key_Right);
+        QCOMPARE(view->selected(), last);
+        QTest::keyClick(view, Qt::Key_Home);
+        QCOMPARE(view->selected(), 0);
+        QTest::keyClick(view, Qt::Key_Left);
+        QCOMPARE(view->selected(), 0);
+    }
+
+    void editsUndoAndRedoToTheExactBytesTheCommandLineMakesAgain() {
+        compose();
+        const std::string composed = readBytes("temp.mid");
+        QCOMPARE(composed, score->editing()->file().bytes);
+        ScoreView* view = score->view();
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Right);  // note 1
+        QTest::keyClick(view, Qt::Key_Right);  // note 2
+        const int before = score->editing()->melody().notes[1];
+        QTest::keyClick(view, Qt::Key_Up);
+        QVERIFY(score->editing()->melody().notes[1] > before);
+        QTest::keyClick(view, Qt::Key_Right);
+        QTest::keyClick(view, Qt::Key_Down, Qt::ShiftModifier);
+        QTest::keyClick(view, Qt::Key_Right);
+        QTest::keyClick(view, Qt::Key_Up, Qt::ControlModifier);
+        QCOMPARE(edit::edits_text(score->editing()->edits()), std::string("2+,3-h,4+o"));
+
+        // What the score shows is what the player holds and what 主旋律另存为 copies.
+        const std::string edited = readBytes("temp.mid");
+        QCOMPARE(edited, score->editing()->file().bytes);
+        const std::string play_file = lastOpened();
+        QCOMPARE(readBytes(play_file), edited);
+        QCOMPARE(score->sheet()->score.melody.notes, score->editing()->melody().notes);
+        QCOMPARE(score->sheet()->tones.graded(), score->editing()->grading().graded());
+        QCOMPARE(remade(), edited);
+
+        auto* undo = score->findChild<QAction*>(QStringLiteral("undoEdit"));
+        QVERIFY(undo && undo->isEnabled());
+        QCOMPARE(undo->text(), QStringLiteral("撤销 升八度"));
+        // The keys reach the undo stack's shortcuts in the active score window.
+        score->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(score));
+        for (int k = 0; k < 3; ++k) QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(readBytes("temp.mid"), composed);
+        QVERIFY(!undo->isEnabled());
+        QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QTest::keyClick(view, Qt::Key_Y, Qt::ControlModifier);
+        QTest::keyClick(view, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(readBytes("temp.mid"), edited);
+    }
+
+    void repairsAreOneUndoableEditEach() {
+        compose();
+        const std::string composed = readBytes("temp.mid");
+        QVERIFY(!score->editing()->grading().contrary().empty());
+        auto* fix = score->findChild<QAction*>(QStringLiteral("fixTones"));
+        auto* suit = score->findChild<QAction*>(QStringLiteral("suitTones"));
+        QVERIFY(fix && suit && fix->isEnabled());
+        fix->trigger();
+        const edit::Step& step = score->editing()->steps().back();
+        QCOMPARE(score->editing()->grading().contrary().size(), step.left.size());
+        QVERIFY(score->statusBar()->currentMessage().startsWith(
+            QStringLiteral("修正倒字：改动 %1 个音").arg(step.changes.size())));
+        QCOMPARE(score->sheet()->tones.contrary().size(), step.left.size());
+        suit->trigger();
+        const ToneGrading& grading = score->editing()->grading();
+        QCOMPARE(static_cast<std::size_t>(grading.graded() - grading.agreeing()),
+                 score->editing()->steps().back().left.size());
+        QCOMPARE(readBytes("temp.mid"), score->editing()->file().bytes);
+        QCOMPARE(remade(), readBytes("temp.mid"));
+        QCOMPARE(score->undoStack()->undoText(), QStringLiteral("全部契合"));
+        score->undoStack()->undo();
+        score->undoStack()->undo();
+        QCOMPARE(readBytes("temp.mid"), composed);
+    }
+
+    void aToneMarksMenuOffersPitchesThatSuitItsPair() {
+        compose();
+        const ToneGrading grading = score->editing()->grading();
+        int pair = -1;
+        for (int k = 0; k < grading.graded(); ++k) {
+            if (grading.pairs[static_cast<std::size_t>(k)].grade == ToneGrade::contrary) pair = k;
+        }
+        QVERIFY(pair >= 0);
+        const TonePair tp = grading.pairs[static_cast<std::size_t>(pair)];
+        ScoreView* view = score->view();
+        const QPoint at = view->layout()->tone_mark_rect(pair).center().toPoint();
+        QCOMPARE(view->layout()->tone_mark_at(at), pair);
+        QString tip = tone_pair_tip(*score->sheet(), pair);
+        QVERIFY(tip.contains(QStringLiteral("倒字")));
+        QVERIFY(tip.contains(tone_name(tp.first_tone)));
+
+        // The menu opens on the mark; its first pitch is chosen.
+        QString chosen;
+        QTimer::singleShot(0, this, [&chosen] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu) return;
+            for (QAction* action : menu->actions()) {
+                if (!action->isSeparator() && action->isEnabled()) {
+                    chosen = action->text();
+                    action->trigger();
+                    break;
+                }
+            }
+            menu->close();
+        });
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, view->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(view->viewport(), &event);
+        QVERIFY2(chosen.startsWith(QStringLiteral("把「")), qPrintable(chosen));
+        const ToneGrade now =
+            score->editing()->grading().pairs[static_cast<std::size_t>(pair)].grade;
+        QVERIFY(now == ToneGrade::good || now == ToneGrade::fair);
+        QCOMPARE(remade(), readBytes("temp.mid"));
+    }
+
+    void regenerationReplacesTheChosenNotesSentenceOnly() {
+        compose();
+        const notation::Melody before = score->editing()->melody();
+        const auto [first, end] = score->editing()->sentence_notes(2);
+        score->findChild<QSpinBox*>(QStringLiteral("bestOfCount"))->setValue(6);
+        QTest::mouseClick(score->view()->viewport(), Qt::LeftButton, {},
+                          score->view()->layout()->note_rect(first + 1).center().toPoint());
+        auto* regenerate = score->findChild<QAction*>(QStringLiteral("regenerateSentence"));
+        QVERIFY(regenerate->isEnabled());
+        regenerate->trigger();
+        const notation::Melody& after = score->editing()->melody();
+        for (int i = 0; i < static_cast<int>(before.notes.size()); ++i) {
+            if (i >= first && i < end) continue;
+            QCOMPARE(after.notes[static_cast<std::size_t>(i)],
+                     before.notes[static_cast<std::size_t>(i)]);
+            QCOMPARE(after.ticks[static_cast<std::size_t>(i)],
+                     before.ticks[static_cast<std::size_t>(i)]);
+        }
+        QCOMPARE(score->undoStack()->undoText(), QStringLiteral("重新生成第 3 句"));
+        QCOMPARE(remade(), readBytes("temp.mid"));
+    }
+
+    void auditionPlaysFromTheChosenNoteAfterTheMainWindowsStop() {
+        compose();
+        auto* play = form->findChild<QPushButton*>(QStringLiteral("suiButton2"));
+        auto* stop = form->findChild<QPushButton*>(QStringLiteral("suiButton4"));
+        QTest::mouseClick(stop, Qt::LeftButton);
+        const bool play_enabled = play->isEnabled();
+        QTest::mouseClick(score->view()->viewport(), Qt::LeftButton, {},
+                          score->view()->layout()->note_rect(5).center().toPoint());
+        log.clear();
+        score->findChild<QAction*>(QStringLiteral("audition"))->trigger();
+        const int tick = static_cast<int>(score->sheet()->score.note_start[5]);
+        QCOMPARE(log, (EventLog{"play_from:" + std::to_string(tick)}));
+        QCOMPARE(play->isEnabled(), play_enabled);
+        QVERIFY(score->following());
+        // The score window's own 停止, and the mark goes at once.
+        player->position.reset();
+        score->findChild<QAction*>(QStringLiteral("stopPlaying"))->trigger();
+        QCOMPARE(log.back(), std::string("stop"));
+        QCOMPARE(score->view()->highlight(), -1);
+    }
+
+    void bestOfBySentenceComposesAShapedMelody() {
+        auto* by_sentence = score->findChild<QAction*>(QStringLiteral("bySentence"));
+        QVERIFY(by_sentence && by_sentence->isCheckable());
+        typeLyrics();
+        score->findChild<QSpinBox*>(QStringLiteral("bestOfCount"))->setValue(30);
+        by_sentence->setChecked(true);
+        score->findChild<QAction*>(QStringLiteral("composeBestOf"))->trigger();
+        QCOMPARE(log.back(), std::string("show:提示:作曲完成"));
+        QVERIFY(score->editing() != nullptr);
+        QVERIFY(!score->editing()->edits().empty());
+        QVERIFY(!score->undoStack()->canUndo());
+        QCOMPARE(readBytes("temp.mid"), score->editing()->file().bytes);
+        QCOMPARE(remade(), readBytes("temp.mid"));
+    }
+
+private:
+    static std::string readBytes(const fs::path& file) { return read_file(file); }
+
+    /// The play file the player opened last.
+    std::string lastOpened() const {
+        for (auto it = log.rbegin(); it != log.rend(); ++it) {
+            if (it->rfind("open:", 0) == 0) return it->substr(5);
+        }
+        return {};
+    }
+
+    void typeLyrics() {
+        auto* box = form->findChild<QPlainTextEdit*>(QStringLiteral("RichEdit1"));
+        box->clear();
+        box->setFocus();
+        for (int i = 0; i < kSpring.size(); ++i) {
+            if (i > 0) QTest::keyClick(box, Qt::Key_Return);
+            typeText(box, kSpring[i]);
+        }
+    }
+
+    void compose() {
+        typeLyrics();
+        QTest::mouseClick(form->findChild<QPushButton*>(QStringLiteral("suiButton1")),
+                          Qt::LeftButton);
+        QCOMPARE(log.back(), std::string("show:提示:作曲完成"));
+        QVERIFY(score->editing() != nullptr);
+    }
+
+    /// The file quavella-cli makes from the melody's state, settings and edit list.
+    std::string remade() const {
+        const edit::EditableMelody& m = *score->editing();
+        std::string lyrics;
+        for (const QString& line : kSpring) lyrics += line.toStdString() + "\n";
+        const CliRun run = run_cli(
+            {"compose", "--state", state_text(m.source().state), "--speed",
+             std::to_string(m.source().speed_pos), "--mode", std::to_string(m.source().mode_pos),
+             "--timbre", std::to_string(m.source().timbre_pos), "--edits",
+             edit::edits_text(m.edits()), "-o", "remade.mid"},
+            lyrics, dir->path());
+        if (run.status != 0) return "quavella-cli failed: " + run.err;
+        return read_file(dir->path() / "remade.mid");
+    }
+
+    std::unique_ptr<ScratchDir> dir;
+    EventLog log;
+    FakePlayer* player = nullptr;
+    std::unique_ptr<TForm1> form;
+    ScoreWindow* score = nullptr;
+};
+
+QTEST_MAIN(ScoreEditingTest)
+#include "score_editing_test.moc"
