@@ -365,7 +365,7 @@ TEST_F(CliCompose, OutputsAndInputAreComparedByTheFileTheyLeadTo) {
         const CliRun r =
             run({"compose", "--seed", "1", "-o", row.out, "--musicxml", row.musicxml, row.lyrics});
         EXPECT_EQ(r.status, 2);
-        EXPECT_EQ(r.err.rfind("quavella-cli: " + row.refused + "\n", 0), 0u) << r.err;
+        EXPECT_EQ(r.err, "quavella-cli: " + row.refused + "; try --help\n");
         EXPECT_EQ(read_file(path("old.mid")), "old");
         EXPECT_EQ(read_file(path("poem.txt")), poem);
         EXPECT_FALSE(fs::exists(path("x.mid")));
