@@ -262,9 +262,6 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
     if (a.seed && a.state) return UsageError{"--seed and --state cannot be used together"};
     if (a.by_sentence && a.best_of < 2) return UsageError{"--by-sentence needs --best-of N"};
     if (a.json && a.score) return UsageError{"--json and --score cannot be used together"};
-    if (a.shaped() && a.record) {
-        return UsageError{"--record cannot be used with --edits, --fix-tones or --by-sentence"};
-    }
     return a;
 }
 

@@ -12,6 +12,7 @@
 
 #include "base/staged_file.h"
 #include "cli/args.h"
+#include "composer/compose_request.h"
 #include "composer/message_sink.h"
 #include "lyrics/gbk_text.h"
 #include "notation/score.h"
@@ -81,6 +82,16 @@ bool write_bytes(const std::string& path, std::string_view bytes);
 /// A tone grading as a JSON object: percent, agreeing, graded and every graded
 /// pair (first and second note, counted from 1, interval, grade).
 std::string grading_json(const ToneGrading& grading);
+
+/// Records a composition in the history as the window does (compose --record).
+/// @param outcome its settings and melody (a shaped melody's own notes and durations)
+/// @param edits a shaped melody's edit list; empty as composed
+/// @return the entry's number, or nothing when it could not be recorded (told on standard error)
+std::optional<std::int64_t> record_composition(const ComposeSettings& settings,
+                                               const std::string& text,
+                                               const Generators::State& state,
+                                               const ComposeOutcome& outcome,
+                                               const std::string& midi, const std::string& edits);
 
 /// compose with edits, a tone repair or best of N by sentence: the melody is
 /// composed, shaped, then written with its exports.

@@ -27,15 +27,11 @@
 
 namespace quavella::cli {
 
-namespace {
-
-/// Records the composition in the history as the window does.
-/// @return the entry's number, or nothing when it could not be recorded (told on standard error)
 std::optional<std::int64_t> record_composition(const ComposeSettings& settings,
                                                const std::string& text,
                                                const Generators::State& state,
                                                const ComposeOutcome& outcome,
-                                               const std::string& midi) {
+                                               const std::string& midi, const std::string& edits) {
     const auto path =
         history::default_path([](const char* name) -> const char* { return std::getenv(name); });
     if (!path) {
@@ -46,9 +42,10 @@ std::optional<std::int64_t> record_composition(const ComposeSettings& settings,
     const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
                          std::chrono::system_clock::now().time_since_epoch())
                          .count();
-    const history::Record record =
+    history::Record record =
         history::composed_record(gbk_to_utf8(text), text, settings.speed, settings.mode,
                                  settings.timbre, state, outcome, midi, now);
+    record.edits = edits;
     history::Store store(*path);
     std::int64_t id = 0;
     const history::Status st = store.record(record, id);
@@ -60,8 +57,6 @@ std::optional<std::int64_t> record_composition(const ComposeSettings& settings,
     }
     return id;
 }
-
-}  // namespace
 
 /// compose: composes a melody from the lyrics and writes it as a MIDI file.
 int cmd_compose(std::span<const std::string> args) {
@@ -149,7 +144,7 @@ int cmd_compose(std::span<const std::string> args) {
     const Generators::State made_from = best ? best->candidates[best->best].state : start;
     std::optional<std::int64_t> recorded;
     if (settings.record) {
-        recorded = record_composition(settings, text, made_from, outcome, bytes->bytes);
+        recorded = record_composition(settings, text, made_from, outcome, bytes->bytes, {});
         if (!recorded) return status(Exit::history_failed);
     }
 

@@ -91,6 +91,8 @@ int history_list(quavella::history::Store& store, int limit, bool json) {
                              .number("notes", s.note_count)
                              .number_or_null("tone_percent", tone_percent(s.tone_score))
                              .text("lyrics_start", s.lyrics_start)
+                             .boolean("edited", s.edited)
+                             .number_or_null("origin", s.origin)
                              .str()
                       << "\n";
             continue;
@@ -101,6 +103,10 @@ int history_list(quavella::history::Store& store, int limit, bool json) {
                               s.timbre_item)
              << "  " << s.note_count << " notes  ";
         if (s.tone_score) line << "tones " << quavella::score_percent(*s.tone_score) << "%  ";
+        if (s.edited) {
+            line << (s.origin ? "edited from " + std::to_string(*s.origin) : std::string("edited"))
+                 << "  ";
+        }
         line << one_line(s.lyrics_start);
         std::cout << quavella::terminal_text(line.str()) << "\n";
     }
@@ -157,6 +163,8 @@ int history_show(quavella::history::Store& store, std::int64_t id, bool json) {
                          .raw("ticks", json_numbers(r.ticks))
                          .raw("syllables", json_array(syllables))
                          .number_or_null("tone_percent", tone_percent(r.tone_score))
+                         .text("edits", r.edits)
+                         .number_or_null("origin", r.origin)
                          .text("command", quavella::history::reproduce_command(r))
                          .str()
                   << "\n";
@@ -172,6 +180,12 @@ int history_show(quavella::history::Store& store, std::int64_t id, bool json) {
               << "tempo=" << r.tempo << " mode=" << r.mode << " program=" << r.program
               << " notes=" << r.notes.size() << "\n"
               << "state=" << quavella::history::state_text(r.state) << "\n";
+    if (!r.edits.empty()) {
+        // The list holds only letters, digits and "+-:,"; shown escaped all the same.
+        std::cout << "edits=" << quavella::terminal_text(r.edits);
+        if (r.origin) std::cout << " (shaped from entry " << *r.origin << ")";
+        std::cout << "\n";
+    }
     if (r.tone_score) {
         std::cout << "tone score: " << quavella::score_percent(*r.tone_score) << "%\n";
     }

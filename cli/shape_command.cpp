@@ -134,6 +134,15 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
     std::string written;
     if (!write_outputs(midi ? &*midi : nullptr, files, score, written))
         return status(Exit::output_not_written);
+    std::optional<std::int64_t> recorded;
+    if (settings.record) {
+        ComposeOutcome shaped = outcome;
+        shaped.nt_seq.assign(melody.melody().notes.begin(), melody.melody().notes.end());
+        shaped.tm_seq.assign(melody.melody().ticks.begin(), melody.melody().ticks.end());
+        recorded = record_composition(settings, text, source.state, shaped, file.bytes,
+                                      edit::edits_text(melody.edits()));
+        if (!recorded) return status(Exit::history_failed);
+    }
 
     const ToneGrading& grading = melody.grading();
     if (settings.json) {
@@ -167,6 +176,7 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
             .raw("syllables", json_array(syllables))
             .text("edits", edit::edits_text(melody.edits()))
             .raw("tones", grading_json(grading));
+        if (recorded) json.number("history_id", *recorded);
         out << json.str() << "\n";
         return status(flush_output());
     }
@@ -188,7 +198,9 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
     out << " notes=" << outcome.notes << " tempo=" << outcome.tempo << " mode=" << outcome.mode
         << " program=" << outcome.program << " file=" << terminal_text(settings.out_file + written)
         << " tones=" << grading.percent() << "% (" << grading.agreeing() << " of "
-        << grading.graded() << ") edits=" << edit::edits_text(melody.edits()) << "\n";
+        << grading.graded() << ") edits=" << edit::edits_text(melody.edits());
+    if (recorded) out << " history=" << *recorded;
+    out << "\n";
     if (settings.score) {
         out << terminal_text(notation::score_text(*score, terminal_width()), true);
     }

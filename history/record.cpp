@@ -99,7 +99,10 @@ std::string reproduce_command(const Record& record, const std::string& out) {
     }
     command += " | quavella-cli compose --state " + state_text(record.state) + " --speed " +
                std::to_string(record.speed_pos) + " --mode " + std::to_string(record.mode_pos) +
-               " --timbre " + std::to_string(record.timbre_pos) + " -o " + shell_quote(out);
+               " --timbre " + std::to_string(record.timbre_pos);
+    // The edit list holds only letters, digits and "+-:,": every shell takes it as it is.
+    if (!record.edits.empty()) command += " --edits " + record.edits;
+    command += " -o " + shell_quote(out);
     return command;
 }
 

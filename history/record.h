@@ -35,6 +35,12 @@ struct Record {
     std::vector<notation::Lyric> syllables;  ///< one per note; empty when not known
     std::string midi;                        ///< the composition file's bytes
     std::optional<double> tone_score;        ///< how well the melody follows the tones
+    /// How the melody was shaped from the composition of `state` (the edit list of
+    /// `quavella-cli compose --edits`); empty for a melody as composed.
+    std::string edits;
+    /// The entry of the composition it was shaped from; none when it is a composition,
+    /// or its origin was not recorded.
+    std::optional<std::int64_t> origin;
 };
 
 /// A recorded composition with its number in the history.
@@ -57,6 +63,8 @@ struct Summary {
     int tempo = 0;
     int note_count = 0;
     std::optional<double> tone_score;
+    bool edited = false;                 ///< shaped from a composition by edits
+    std::optional<std::int64_t> origin;  ///< the entry it was shaped from
 };
 
 /// Fills the settings' item texts of `record` from the window's lists.
@@ -82,7 +90,8 @@ using quavella::parse_state;
 using quavella::state_text;
 
 /// A shell command line that makes the same composition file again with
-/// quavella-cli: the lyrics piped in line by line, the state and the settings.
+/// quavella-cli: the lyrics piped in line by line, the state and the settings,
+/// and the edits of a shaped melody.
 /// @param out the file name it writes
 std::string reproduce_command(const Record& record, const std::string& out = "song.mid");
 

@@ -47,7 +47,15 @@ CREATE TABLE syllable (
 ) WITHOUT ROWID;
 )sql";
 
-constexpr const char* kSteps[] = {kVersion1};
+// Version 2. A melody shaped from a composition keeps its edit list (the form
+// `quavella-cli compose --edits` takes; '' as composed) and the entry of the
+// composition it was shaped from (NULL when there is none, or it was not recorded).
+constexpr const char* kVersion2 = R"sql(
+ALTER TABLE composition ADD COLUMN edits TEXT NOT NULL DEFAULT '';
+ALTER TABLE composition ADD COLUMN origin INTEGER;
+)sql";
+
+constexpr const char* kSteps[] = {kVersion1, kVersion2};
 
 }  // namespace
 

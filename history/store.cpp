@@ -66,6 +66,11 @@ std::optional<double> column_optional_double(sqlite3_stmt* st, int col) {
     return sqlite3_column_double(st, col);
 }
 
+std::optional<std::int64_t> column_optional_int64(sqlite3_stmt* st, int col) {
+    if (sqlite3_column_type(st, col) == SQLITE_NULL) return std::nullopt;
+    return sqlite3_column_int64(st, col);
+}
+
 /// The time stamp of a moved-aside file: local time, YYYYMMDD-HHMMSS.
 std::string stamp_now() {
     const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
@@ -119,6 +124,13 @@ public:
     void bind(int i, const std::optional<double>& v) {
         if (v) {
             sqlite3_bind_double(st_, i, *v);
+        } else {
+            sqlite3_bind_null(st_, i);
+        }
+    }
+    void bind(int i, const std::optional<std::int64_t>& v) {
+        if (v) {
+            sqlite3_bind_int64(st_, i, *v);
         } else {
             sqlite3_bind_null(st_, i);
         }
@@ -276,8 +288,19 @@ Status Store::set_up_read_only() {
         close();
         return Status::failed;
     }
-    if (version == static_cast<int>(migrations().size())) return Status::ok;
+    const int latest = static_cast<int>(migrations().size());
+    if (version == latest) return Status::ok;
     close();
+    if (version < latest && !upgraded_once_) {
+        // An older schema is brought up to date by a writer first (keeping every
+        // entry), where the file can be written; then read as usual.
+        upgraded_once_ = true;
+        Store upgrader(file_, vfs_);
+        if (upgrader.set_up() == Status::ok) {
+            upgrader.close();
+            return set_up_read_only();
+        }
+    }
     return fail("the history " + file_.string() + " has schema " + std::to_string(version) +
                 " and is not upgraded while only read");
 }
@@ -472,8 +495,8 @@ Status Store::do_record(const Record& record, std::int64_t& id) {
         Statement insert(db_, R"sql(
 INSERT INTO composition (composed_at, lyrics, speed_pos, mode_pos, timbre_pos, speed_item,
     mode_item, timbre_item, tempo, mode, program, note_count, tone_score, state_s, state_t,
-    notes, ticks, gbk_text, midi)
-VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?))sql");
+    notes, ticks, gbk_text, midi, edits, origin)
+VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?))sql");
         if (insert.prepared() != SQLITE_OK) return fail_sqlite(what, insert.prepared());
         const std::string notes = numbers_text(record.notes);
         const std::string ticks = numbers_text(record.ticks);
@@ -497,6 +520,8 @@ VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?))sql");
         insert.bind(++i, ticks);
         insert.bind_blob(++i, record.gbk_text);
         insert.bind_blob(++i, record.midi);
+        insert.bind(++i, record.edits);
+        insert.bind(++i, record.origin);
         if (const int rc = insert.step(); rc != SQLITE_DONE) return fail_sqlite(what, rc);
     }
     const std::int64_t new_id = sqlite3_last_insert_rowid(db_);
@@ -538,7 +563,7 @@ Status Store::do_list(std::vector<Summary>& out, int limit, std::int64_t before_
         const std::size_t had = out.size();
         Statement select(db_, R"sql(
 SELECT id, composed_at, substr(lyrics, 1, ?), speed_pos, mode_pos, timbre_pos, speed_item,
-    mode_item, timbre_item, tempo, note_count, tone_score
+    mode_item, timbre_item, tempo, note_count, tone_score, edits != '', origin
 FROM composition WHERE id < ? ORDER BY id DESC LIMIT ?)sql");
         if (select.prepared() != SQLITE_OK) return fail_sqlite(what, select.prepared());
         select.bind(1, kLyricsStartChars);
@@ -560,6 +585,8 @@ FROM composition WHERE id < ? ORDER BY id DESC LIMIT ?)sql");
             s.tempo = sqlite3_column_int(st, 9);
             s.note_count = sqlite3_column_int(st, 10);
             s.tone_score = column_optional_double(st, 11);
+            s.edited = sqlite3_column_int(st, 12) != 0;
+            s.origin = column_optional_int64(st, 13);
             out.push_back(std::move(s));
         }
         if (rc == SQLITE_DONE) break;
@@ -612,7 +639,7 @@ Status Store::do_get(std::int64_t id, Entry& out) {
     {
         Statement select(db_, R"sql(
 SELECT composed_at, lyrics, speed_pos, mode_pos, timbre_pos, speed_item, mode_item, timbre_item,
-    tempo, mode, program, tone_score, state_s, state_t, notes, ticks, gbk_text, midi
+    tempo, mode, program, tone_score, state_s, state_t, notes, ticks, gbk_text, midi, edits, origin
 FROM composition WHERE id = ?)sql");
         if (select.prepared() != SQLITE_OK) return fail_sqlite(what, select.prepared());
         select.bind(1, id);
@@ -642,6 +669,8 @@ FROM composition WHERE id = ?)sql");
                                 parse_numbers(column_text(st, 15), r.ticks);
         r.gbk_text = column_text(st, 16);
         r.midi = column_text(st, 17);
+        r.edits = column_text(st, 18);
+        r.origin = column_optional_int64(st, 19);
         if (!numbers_ok) {
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
             return fail(what + ": its notes or ticks are not numbers");

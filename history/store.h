@@ -52,7 +52,7 @@ enum class Access {
 class Store {
 public:
     /// The schema version this program writes.
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
     /// Characters of the lyrics a Summary carries.
     static constexpr int kLyricsStartChars = 40;
 
@@ -133,6 +133,7 @@ private:
     std::filesystem::path file_;
     std::string vfs_;
     Access access_;
+    bool upgraded_once_ = false;  ///< a read-only store asked a writer to upgrade the schema
     sqlite3* db_ = nullptr;
     int last_rc_ = 0;  ///< SQLite's code for the last failure, to tell damage from other faults
     std::string last_error_;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/cli_runner.h"
+#include "tests/support/env_guard.h"
 #include "tests/support/files.h"
 #include "tests/support/row_name.h"
 #include "tests/support/tools.h"
@@ -135,6 +136,32 @@ TEST_F(CliShape, JsonStateAndEditsMakeTheSameFileAgain) {
         EXPECT_EQ(read_file(dir_.file("again.mid")), read_file(dir_.file("first.mid")))
             << request.back();
     }
+}
+
+TEST_F(CliShape, ARecordedShapedMelodyIsMadeAgainFromHistoryShow) {
+    const EnvGuard data("XDG_DATA_HOME", dir_.file("data"));
+    const CliRun made = run({"compose", "--seed", "77", "--fix-tones", "--record", "-o", "a.mid"});
+    ASSERT_EQ(made.status, 0) << made.err;
+    const std::string id = field(made.out, "history=(\\d+)");
+    const std::string edits = field(made.out, "edits=(\\S*)");
+    ASSERT_FALSE(id.empty()) << made.out;
+    ASSERT_EQ(edits, "fix");
+
+    const CliRun list = run_cli({"history", "list"}, "", dir_.path());
+    EXPECT_NE(list.out.find(id + "  "), std::string::npos) << list.out;
+    const CliRun show = run_cli({"history", "show", id}, "", dir_.path());
+    ASSERT_EQ(show.status, 0) << show.err;
+    EXPECT_NE(show.out.find("edits=fix\n"), std::string::npos) << show.out;
+    // The printed command line, run by a shell, writes the same file.
+    std::string command = field(show.out, "make it again:\n  ([^\n]*)");
+    ASSERT_NE(command.find("--edits fix"), std::string::npos) << command;
+    const std::string cli = QUAVELLA_CLI_PATH;
+    command.replace(command.find("quavella-cli"), std::string("quavella-cli").size(),
+                    shell_quoted(cli));
+    const std::string script =
+        "cd " + shell_quoted(dir_.path().string()) + " && " + command + " >/dev/null";
+    ASSERT_EQ(std::system(script.c_str()), 0) << script;
+    EXPECT_EQ(read_file(dir_.file("song.mid")), read_file(dir_.file("a.mid")));
 }
 
 struct RefusedRow {

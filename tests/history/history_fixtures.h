@@ -96,6 +96,11 @@ inline Record random_record(std::mt19937_64& rng) {
     }
     for (int i = pick(3) == 0 ? 0 : pick(5000); i > 0; --i) r.midi += static_cast<char>(rng());
     if (pick(2) == 0) r.tone_score = static_cast<double>(pick(1000)) / 7;
+    if (pick(3) == 0) {
+        static const std::string edits[] = {"fix", "1+,2-h,s3:1:2,suit", "12:67"};
+        r.edits = edits[pick(3)];
+        if (pick(2) == 0) r.origin = static_cast<std::int64_t>(rng() >> 1);
+    }
     return r;
 }
 
@@ -108,6 +113,8 @@ inline ::testing::AssertionResult same_record(const Record& a, const Record& b) 
     check(a.time_ms == b.time_ms, "time_ms");
     check(a.lyrics == b.lyrics, "lyrics");
     check(a.gbk_text == b.gbk_text, "gbk_text");
+    check(a.edits == b.edits, "edits");
+    check(a.origin == b.origin, "origin");
     check(a.speed_pos == b.speed_pos && a.mode_pos == b.mode_pos && a.timbre_pos == b.timbre_pos,
           "positions");
     check(a.speed_item == b.speed_item && a.mode_item == b.mode_item &&

@@ -16,6 +16,7 @@
 #include <random>
 #include <thread>
 
+#include "history/schema.h"
 #include "history_fixtures.h"
 #include "tests/support/files.h"
 
@@ -68,6 +69,50 @@ TEST_F(StoreTest, RecordedCompositionsComeBackWhole) {
         EXPECT_EQ(entry.id, id);
         EXPECT_TRUE(same_record(entry.record, r)) << "entry " << id;
     }
+}
+
+TEST_F(StoreTest, AShapedMelodyIsListedWithItsOrigin) {
+    Store store(file());
+    std::int64_t composed = 0;
+    ASSERT_EQ(store.record(sample_record(1), composed), Status::ok) << store.last_error();
+    Record shaped = sample_record(2);
+    shaped.edits = "fix,3+h";
+    shaped.origin = composed;
+    std::int64_t edited = 0;
+    ASSERT_EQ(store.record(shaped, edited), Status::ok) << store.last_error();
+
+    std::vector<Summary> page;
+    ASSERT_EQ(store.list(page, 0), Status::ok);
+    ASSERT_EQ(page.size(), 2u);
+    EXPECT_TRUE(page[0].edited);
+    EXPECT_EQ(page[0].origin, composed);
+    EXPECT_FALSE(page[1].edited);
+    EXPECT_EQ(page[1].origin, std::nullopt);
+    Entry entry;
+    ASSERT_EQ(store.get(edited, entry), Status::ok);
+    EXPECT_TRUE(same_record(entry.record, shaped));
+}
+
+TEST_F(StoreTest, AHistoryOfTheFirstSchemaIsUpgradedKeepingItsEntries) {
+    // Written by the first version: its tables, one entry, user_version 1.
+    std::filesystem::create_directories(file().parent_path());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, history::migrations()[0], nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db,
+                           "INSERT INTO composition VALUES (7, 1, 'x', 0, 0, 0, '', '', '', 90, 0, "
+                           "0, 1, NULL, 5, 5, '60', '120', 'x', 'MThd'); PRAGMA user_version = 1",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(db);
+
+    Store store(file());
+    Entry entry;
+    ASSERT_EQ(store.get(7, entry), Status::ok) << store.last_error();
+    EXPECT_EQ(entry.record.notes, std::vector<int>{60});
+    EXPECT_EQ(entry.record.edits, "");
+    EXPECT_EQ(entry.record.origin, std::nullopt);
+    EXPECT_EQ(query(file(), "PRAGMA user_version"), std::to_string(Store::kSchemaVersion));
 }
 
 TEST_F(StoreTest, NewFileIsWalWithTheCurrentSchemaVersion) {
