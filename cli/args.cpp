@@ -8,6 +8,7 @@
 #include <iterator>
 #include <utility>
 
+#include "base/staged_file.h"
 #include "composer/style_tables.h"
 #include "history/record.h"
 
@@ -171,7 +172,8 @@ Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args) {
 
 namespace {
 
-/// Two outputs under one name would leave only the last one written.
+/// Two outputs under one name would leave only the last one written, and an output
+/// on the input would destroy it. Names are compared by the file they lead to.
 /// @param outputs each output's option and file name ("" when not asked for)
 /// @return the refusal, or nothing when every name is its own
 std::optional<std::string> same_output(
@@ -179,8 +181,7 @@ std::optional<std::string> same_output(
     for (auto one = outputs.begin(); one != outputs.end(); ++one) {
         for (auto other = one + 1; other != outputs.end(); ++other) {
             if (one->second.empty() || other->second.empty()) continue;
-            if (std::filesystem::path(one->second).lexically_normal() ==
-                std::filesystem::path(other->second).lexically_normal()) {
+            if (quavella::files::same_file(one->second, other->second)) {
                 return std::string(one->first) + " and " + other->first + " name the same file '" +
                        other->second + "'";
             }
@@ -279,11 +280,13 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
                                          {"--audio", a.audio_file}})) {
         return UsageError{*refused};
     }
-    if (auto refused = same_output({{"-o", a.out_file},
-                                    {"--musicxml", a.musicxml_file},
-                                    {"--lyrics-midi", a.lyrics_midi_file},
-                                    {"--karaoke", a.karaoke_file},
-                                    {"--audio", a.audio_file}})) {
+    if (auto refused =
+            same_output({{"-o", a.out_file == "-" ? "" : a.out_file},
+                         {"--musicxml", a.musicxml_file},
+                         {"--lyrics-midi", a.lyrics_midi_file},
+                         {"--karaoke", a.karaoke_file},
+                         {"--audio", a.audio_file},
+                         {"the lyric file", a.source.file == "-" ? "" : a.source.file}})) {
         return UsageError{*refused};
     }
     if (a.seed && a.state) return UsageError{"--seed and --state cannot be used together"};

@@ -17,7 +17,6 @@
 #include <variant>
 #include <vector>
 
-#include "base/file_write.h"
 #include "base/terminal_text.h"
 #include "cli/json_out.h"
 #include "composer/compose_request.h"
@@ -142,15 +141,12 @@ bool write_bytes(const std::string& path, std::string_view bytes) {
         }
         return true;
     }
-    // All or nothing: an existing file is replaced only by the whole new one.
-    if (const std::error_code failed = write_file_atomically(path, bytes, true)) {
-        std::cerr << "quavella-cli: cannot write '" << terminal_text(path)
-                  << "': " << failed.message() << "\n";
+    if (const auto failure = quavella::files::write_file(path, bytes)) {
+        std::cerr << "quavella-cli: " << terminal_text(*failure) << "\n";
         return false;
     }
     return true;
 }
-
 int usage_error(const std::string& message) {
     std::cerr << "quavella-cli: " << terminal_text(message) << "; try --help\n";
     return status(Exit::bad_usage);
@@ -286,40 +282,65 @@ void StderrMessages::show(const std::string& text) {
     std::cerr << terminal_text(text, true) << "\n";
 }
 
-/// Writes the exports asked for, all from the same score. Every one is tried; a
-/// failure is named on standard error.
-/// @param score the score; needed only when files.any()
-/// @param written gets " label=FILE" for each export asked for
-/// @return true when every export was written
-bool write_exports(const ExportFiles& files, const std::optional<quavella::notation::Score>& score,
-                   std::string& written) {
+/// Writes the main file and the exports all or nothing (see cli_common.h).
+bool write_outputs(quavella::files::StagedFile* main_file, const ExportFiles& files,
+                   const std::optional<quavella::notation::Score>& score, std::string& written) {
+    using quavella::files::StagedFile;
+    using Write = std::optional<std::string> (*)(const quavella::notation::Score&, StagedFile&);
     const struct {
         const char* label;
         const std::string& file;
-        std::optional<std::string> (*write)(const quavella::notation::Score&,
-                                            const std::filesystem::path&);
+        Write write;
     } exports[] = {
         {"musicxml", files.musicxml,
-         [](const quavella::notation::Score& sheet, const std::filesystem::path& file) {
-             return quavella::exports::write_musicxml(sheet, file);
+         [](const quavella::notation::Score& sheet, StagedFile& out) {
+             return quavella::exports::write_musicxml(sheet, out);
          }},
-        {"lyrics-midi", files.lyrics_midi, quavella::exports::write_lyrics_midi},
-        {"karaoke", files.karaoke, quavella::exports::write_karaoke},
+        {"lyrics-midi", files.lyrics_midi,
+         [](const quavella::notation::Score& sheet, StagedFile& out) {
+             return quavella::exports::write_lyrics_midi(sheet, out);
+         }},
+        {"karaoke", files.karaoke,
+         [](const quavella::notation::Score& sheet, StagedFile& out) {
+             return quavella::exports::write_karaoke(sheet, out);
+         }},
         {"audio", files.audio,
-         [](const quavella::notation::Score& sheet, const std::filesystem::path& file) {
-             return quavella::exports::render_audio(sheet, file);
+         [](const quavella::notation::Score& sheet, StagedFile& out) {
+             return quavella::exports::render_audio(sheet, out);
          }},
     };
-    bool exported = true;
+    const auto told = [](const std::string& error) {
+        std::cerr << "quavella-cli: " << terminal_text(error) << "\n";
+    };
+    bool complete = true;
+    if (main_file != nullptr && main_file->error()) {
+        told(*main_file->error());
+        complete = false;
+    }
+    std::vector<StagedFile> staged;
+    staged.reserve(std::size(exports));
     for (const auto& e : exports) {
         if (e.file.empty()) continue;
-        if (const auto error = e.write(*score, e.file)) {
-            std::cerr << "quavella-cli: " << terminal_text(*error) << "\n";
-            exported = false;
-        }
         written += std::string(" ") + e.label + "=" + e.file;
+        StagedFile& out = staged.emplace_back(e.file);
+        const std::optional<std::string> error = out.error() ? out.error() : e.write(*score, out);
+        if (error) {
+            told(*error);
+            complete = false;
+        }
     }
-    return exported;
+    if (!complete) {
+        if (main_file != nullptr) main_file->discard();  // the exports' go with `staged`
+        return false;
+    }
+    std::vector<StagedFile*> all;
+    if (main_file != nullptr) all.push_back(main_file);
+    for (StagedFile& out : staged) all.push_back(&out);
+    if (const auto failure = quavella::files::commit_all(all)) {
+        told(*failure);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace quavella::cli

@@ -10,6 +10,7 @@
 #include <string>
 #include <variant>
 
+#include "base/staged_file.h"
 #include "cli/args.h"
 #include "composer/compose_request.h"
 #include "composer/message_sink.h"
@@ -62,16 +63,19 @@ struct ExportFiles {
     }
 };
 
-/// Writes the exports asked for, all from the same score. Every one is tried; a
-/// failure is named on standard error.
+/// Writes the command's main file and the exports asked for, all or nothing: each
+/// is written to a temporary beside it (every one is tried; a failure is named on
+/// standard error), and only when all are complete do they replace their files.
+/// @param main_file the main output, staged and already written by the caller; null when
+///        it went to standard output
 /// @param score the score; needed only when files.any()
 /// @param written gets " label=FILE" for each export asked for
-/// @return true when every export was written
-bool write_exports(const ExportFiles& files, const std::optional<notation::Score>& score,
-                   std::string& written);
+/// @return true when every file was written; otherwise none was replaced
+bool write_outputs(files::StagedFile* main_file, const ExportFiles& files,
+                   const std::optional<notation::Score>& score, std::string& written);
 
-/// Writes `bytes` as the file `path`, or to standard output when `path` is "-";
-/// names the real reason of a failure on standard error.
+/// Writes `bytes` to standard output when `path` is "-", otherwise as the file
+/// `path` all or nothing; names the real reason of a failure on standard error.
 /// @return true when the whole file was written
 bool write_bytes(const std::string& path, std::string_view bytes);
 

@@ -119,8 +119,14 @@ int cmd_compose(std::span<const std::string> args) {
                   << "': " << terminal_text(error) << "\n";
         return status(Exit::output_not_written);
     }
-    if (!write_bytes(settings.to_stdout() ? "-" : settings.out_file, composition->midi)) {
-        return status(Exit::output_not_written);
+    // A file is staged and replaces the old one together with the exports, all or none;
+    // standard output gets the bytes at once.
+    std::optional<files::StagedFile> staged;
+    if (settings.to_stdout()) {
+        if (!write_bytes("-", composition->midi)) return status(Exit::output_not_written);
+    } else {
+        staged.emplace(settings.out_file);
+        staged->write(composition->midi);
     }
     const notation::Melody& melody = composition->melody;
 
@@ -131,7 +137,7 @@ int cmd_compose(std::span<const std::string> args) {
         score = notation::build_score(melody);
     }
     std::string written;
-    const bool exported = write_exports(files, score, written);
+    const bool exported = write_outputs(staged ? &*staged : nullptr, files, score, written);
     if (!exported) return status(Exit::output_not_written);
 
     // The state that makes this file again: the chosen candidate's for best of N.

@@ -17,12 +17,16 @@
 #include "cli/json_out.h"
 #include "history/record.h"
 #include "history/store.h"
+#include "midi/smf_check.h"
 #include "notation/score.h"
 #include "tones/tone_grading.h"
 
 namespace quavella::cli {
 
 namespace {
+
+/// The most tracks a melody may have, as for the window's player.
+constexpr int kMaxTracks = 128;
 
 /// The lyrics' first characters on one line: line breaks shown as " / ".
 std::string one_line(const std::string& lyrics) {
@@ -206,7 +210,25 @@ int history_export(quavella::history::Store& store,
     const std::string out_file = settings.out_file.empty()
                                      ? "history-" + std::to_string(settings.id) + ".mid"
                                      : settings.out_file;
-    if (!write_bytes(out_file, entry->record.midi)) return status(Exit::output_not_written);
+    // A damaged melody is refused with the player's own check of its bytes.
+    const std::string& bytes = entry->record.midi;
+    const quavella::SmfCheck check = quavella::check_smf(
+        std::span(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()), kMaxTracks);
+    if (!check.ok()) {
+        std::cerr << "quavella-cli: entry " << settings.id
+                  << " of the history holds a damaged melody, not exported: "
+                  << quavella::terminal_text(quavella::smf_fault_text(check)) << "\n";
+        return status(Exit::output_not_written);
+    }
+    // A file is staged and replaced with the exports, all or none; standard output
+    // gets the bytes at once.
+    std::optional<quavella::files::StagedFile> midi;
+    if (out_file == "-") {
+        if (!write_bytes(out_file, bytes)) return status(Exit::output_not_written);
+    } else {
+        midi.emplace(out_file);
+        midi->write(bytes);
+    }
     std::ostream& out = report_stream(out_file);
     const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file,
                             settings.karaoke_file};
@@ -215,7 +237,8 @@ int history_export(quavella::history::Store& store,
         score = quavella::notation::build_score(quavella::history::melody_of(entry->record));
     }
     std::string written;
-    if (!write_exports(files, score, written)) return status(Exit::output_not_written);
+    if (!write_outputs(midi ? &*midi : nullptr, files, score, written))
+        return status(Exit::output_not_written);
     out << "file=" << quavella::terminal_text(out_file + written) << "\n";
     return status(flush_output());
 }
@@ -236,7 +259,9 @@ int cmd_history(std::span<const std::string> args) {
                      "set\n";
         return status(Exit::history_failed);
     }
-    quavella::history::Store store(*path);
+    // These commands only read: the history is never created, changed or moved aside,
+    // and read-only media are no obstacle.
+    quavella::history::Store store(*path, {}, quavella::history::Access::read_only);
     using Action = quavella::cli::HistorySettings::Action;
     switch (settings.action) {
         case Action::list:

@@ -118,13 +118,22 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
                   << "': " << terminal_text(file.error) << "\n";
         return status(Exit::output_not_written);
     }
-    if (!write_bytes(settings.out_file, file.bytes)) return status(Exit::output_not_written);
+    // A file is staged and replaced with the exports, all or none; standard output
+    // gets the bytes at once.
+    std::optional<files::StagedFile> midi;
+    if (settings.out_file == "-") {
+        if (!write_bytes(settings.out_file, file.bytes)) return status(Exit::output_not_written);
+    } else {
+        midi.emplace(settings.out_file);
+        midi->write(file.bytes);
+    }
     const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file,
                             settings.karaoke_file};
     std::optional<notation::Score> score;
     if (files.any() || settings.score) score = notation::build_score(melody.melody());
     std::string written;
-    if (!write_exports(files, score, written)) return status(Exit::output_not_written);
+    if (!write_outputs(midi ? &*midi : nullptr, files, score, written))
+        return status(Exit::output_not_written);
     std::optional<std::int64_t> recorded;
     if (settings.record) {
         ComposeOutcome shaped = outcome;

@@ -1,17 +1,30 @@
 // The compose request shared by the main window and the command-line tool.
 #include "composer/compose_request.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 
 #include "composer/song.h"
 #include "composer/style_tables.h"
+#include "lyrics/lyric_scan.h"
 #include "lyrics/paragraph.h"
 
 namespace quavella {
+namespace {
+
+bool has_syllable(std::string_view gbk_text) {
+    for (const std::int32_t v : scan_lyrics(gbk_text)) {
+        if (v > 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 std::optional<std::string> lyric_refusal(std::string_view gbk_text) {
-    if (gbk_text.empty()) return std::string("请输入歌词！");
+    // A text whose scan finds no syllable (spaces and marks only) is as empty.
+    if (gbk_text.empty() || !has_syllable(gbk_text)) return std::string("请输入歌词！");
     if (gbk_text.size() < 10) return std::string("歌词太短，没感觉！");
     return std::nullopt;
 }

@@ -15,7 +15,8 @@ namespace quavella {
 
 /// Returns the message that turns a lyric text away (UTF-8), or nothing when it may be composed.
 /// @param gbk_text the joined lyric lines, GBK bytes; lengths count bytes.
-/// @return "请输入歌词！" for an empty text, "歌词太短，没感觉！" below 10 bytes.
+/// @return "请输入歌词！" for a text empty or without a syllable to sing (spaces and marks
+///         only), "歌词太短，没感觉！" below 10 bytes.
 std::optional<std::string> lyric_refusal(std::string_view gbk_text);
 
 /// The longest lyrics the window and the command line compose, in bytes of the text as

@@ -280,6 +280,14 @@ std::vector<std::string> audio_extensions() {
 std::optional<std::string> render_audio(const notation::Score& score,
                                         const std::filesystem::path& file,
                                         const AudioSettings& audio) {
+    return write_staged(
+        file, [&](files::StagedFile& staged) { return render_audio(score, staged, audio); });
+}
+
+std::optional<std::string> render_audio(const notation::Score& score, files::StagedFile& staged,
+                                        const AudioSettings& audio) {
+    const std::filesystem::path& file = staged.target();
+    if (staged.error()) return staged.error();
     const SettingsPtr settings = render_settings();
     if (!settings) return write_failure(file, "FluidSynth cannot create its settings");
 
@@ -331,7 +339,8 @@ std::optional<std::string> render_audio(const notation::Score& score,
     std::string error;
     auto render = std::make_unique<MelodyRender>(score.melody, settings.get(), soundfont, error);
     if (!error.empty()) return write_failure(file, error);
-    AudioOut out(file, type->format, error);
+    // The audio goes to the temporary; the file is replaced only when it is complete.
+    AudioOut out(staged.temp_path(), type->format, error);
     if (!out.is_open()) return write_failure(file, error);
 
     // 3. Render. A melody that fits in memory is rendered once; a longer one is

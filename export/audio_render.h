@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/staged_file.h"
 #include "notation/score.h"
 
 namespace quavella::exports {
@@ -55,6 +56,10 @@ std::vector<std::string> audio_extensions();
 /// longer than AudioSettings::max_seconds is refused so, with the length and the limit)
 std::optional<std::string> render_audio(const notation::Score& score,
                                         const std::filesystem::path& file,
+                                        const AudioSettings& settings = {});
+/// The same into a staged file's temporary (the type from its target's extension);
+/// the caller commits it (with others).
+std::optional<std::string> render_audio(const notation::Score& score, files::StagedFile& out,
                                         const AudioSettings& settings = {});
 
 }  // namespace quavella::exports

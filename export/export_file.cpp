@@ -8,16 +8,13 @@
 namespace quavella::exports {
 
 std::string write_failure(const std::filesystem::path& file, std::string_view reason) {
-    std::string text = "cannot write '";
-    text += file.string();
-    text += "': ";
-    text += reason;
-    return text;
+    return files::write_failure(file, reason);
 }
 
-ExportFile::ExportFile(std::filesystem::path file) : path_(std::move(file)) {
+ExportFile::ExportFile(files::StagedFile& staged) : staged_(staged) {
+    if (staged_.error()) return;
     errno = 0;
-    out_ = std::fopen(path_.c_str(), "wb");
+    out_ = std::fopen(staged_.temp_path().c_str(), "wb");
     if (out_ == nullptr) failure_ = errno != 0 ? errno : EIO;
 }
 
@@ -38,8 +35,8 @@ std::optional<std::string> ExportFile::finish() {
         if (std::fclose(out_) != 0 && failure_ == 0) failure_ = errno != 0 ? errno : EIO;
         out_ = nullptr;
     }
-    if (failure_ != 0) return write_failure(path_, std::strerror(failure_));
-    return std::nullopt;
+    if (failure_ != 0) staged_.fail(write_failure(staged_.target(), std::strerror(failure_)));
+    return staged_.error();
 }
 
 }  // namespace quavella::exports

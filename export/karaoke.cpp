@@ -84,6 +84,13 @@ std::string kar_text(const KaraokeSyllable& syllable) {
 
 std::optional<std::string> write_karaoke(const notation::Score& score,
                                          const std::filesystem::path& file) {
+    return write_staged(file,
+                        [&](files::StagedFile& staged) { return write_karaoke(score, staged); });
+}
+
+std::optional<std::string> write_karaoke(const notation::Score& score, files::StagedFile& staged) {
+    const std::filesystem::path& file = staged.target();
+    if (staged.error()) return staged.error();
     const notation::Melody& melody = score.melody;
     const int tempo = std::max(melody.tempo, 1);
     const auto program = static_cast<std::uint8_t>(std::clamp(melody.program, 0, 127));
@@ -139,7 +146,7 @@ std::optional<std::string> write_karaoke(const notation::Score& score,
         out.close();
     }
     if (!error.empty()) return write_failure(file, error);
-    ExportFile kar(file);
+    ExportFile kar(staged);
     kar.write(memory.bytes().data(), memory.bytes().size());
     return kar.finish();
 }

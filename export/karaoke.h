@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/staged_file.h"
 #include "notation/score.h"
 
 namespace quavella::exports {
@@ -54,5 +55,7 @@ std::string kar_text(const KaraokeSyllable& syllable);
 /// @return the reason, naming the file, when it could not be written completely
 std::optional<std::string> write_karaoke(const notation::Score& score,
                                          const std::filesystem::path& file);
+/// The same into a staged file's temporary; the caller commits it (with others).
+std::optional<std::string> write_karaoke(const notation::Score& score, files::StagedFile& out);
 
 }  // namespace quavella::exports

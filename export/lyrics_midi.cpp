@@ -18,9 +18,17 @@ namespace quavella::exports {
 
 std::optional<std::string> write_lyrics_midi(const notation::Score& score,
                                              const std::filesystem::path& file) {
+    return write_staged(
+        file, [&](files::StagedFile& staged) { return write_lyrics_midi(score, staged); });
+}
+
+std::optional<std::string> write_lyrics_midi(const notation::Score& score,
+                                             files::StagedFile& staged) {
     const notation::Melody& melody = score.melody;
+    const std::filesystem::path& file = staged.target();
+    if (staged.error()) return staged.error();
     errno = 0;
-    std::FILE* stream = std::fopen(file.c_str(), "wb");
+    std::FILE* stream = std::fopen(staged.temp_path().c_str(), "wb");
     if (stream == nullptr) return write_failure(file, std::strerror(errno));
 
     const int tempo = std::max(melody.tempo, 1);

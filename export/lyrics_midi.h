@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "base/staged_file.h"
 #include "notation/score.h"
 
 namespace quavella::exports {
@@ -29,5 +30,7 @@ inline constexpr const char* kLyricsEncodingText = "@Icharset=UTF-8";
 /// @return the reason, naming the file, when it could not be written completely
 std::optional<std::string> write_lyrics_midi(const notation::Score& score,
                                              const std::filesystem::path& file);
+/// The same into a staged file's temporary; the caller commits it (with others).
+std::optional<std::string> write_lyrics_midi(const notation::Score& score, files::StagedFile& out);
 
 }  // namespace quavella::exports

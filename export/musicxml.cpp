@@ -508,20 +508,26 @@ std::string musicxml_document(const Score& score, std::string_view date) {
     return out;
 }
 
-std::optional<std::string> write_musicxml(const Score& score, const std::filesystem::path& file,
+std::optional<std::string> write_musicxml(const Score& score, files::StagedFile& staged,
                                           std::string_view date) {
-    std::string ext = file.extension().string();
+    std::string ext = staged.target().extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     if (ext == ".mxl") {
-        return write_failure(file,
+        return write_failure(staged.target(),
                              "compressed MusicXML (.mxl) is not written; name the file .musicxml "
                              "or .xml");
     }
-    ExportFile out(file);
+    ExportFile out(staged);
     FileWriter writer(out);
     DocumentWriter(score, date).write(writer);
     return out.finish();
+}
+
+std::optional<std::string> write_musicxml(const Score& score, const std::filesystem::path& file,
+                                          std::string_view date) {
+    return write_staged(
+        file, [&](files::StagedFile& staged) { return write_musicxml(score, staged, date); });
 }
 
 }  // namespace quavella::exports

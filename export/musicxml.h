@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/staged_file.h"
 #include "notation/score.h"
 
 namespace quavella::exports {
@@ -53,6 +54,9 @@ std::string musicxml_document(const notation::Score& score, std::string_view dat
 /// @return the reason, naming the file, when it could not be written completely
 std::optional<std::string> write_musicxml(const notation::Score& score,
                                           const std::filesystem::path& file,
+                                          std::string_view date = {});
+/// The same into a staged file's temporary; the caller commits it (with others).
+std::optional<std::string> write_musicxml(const notation::Score& score, files::StagedFile& out,
                                           std::string_view date = {});
 
 }  // namespace quavella::exports

@@ -44,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string& gbk = text.gbk;
     FUZZ_CHECK(gbk.find('\n') == std::string::npos && gbk.find('\r') == std::string::npos,
                "line breaks left in the joined text");
+    FUZZ_CHECK(tidy_lyric_text(gbk) == gbk, "the input path left something to tidy");
 
     // The stages one by one, as the analysis runs them.
     PhraseLayout merged = scan_lyrics(gbk);

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <optional>
@@ -145,8 +146,8 @@ private:
     int rc_ = SQLITE_OK;
 };
 
-Store::Store(std::filesystem::path file, std::string vfs)
-    : file_(std::move(file)), vfs_(std::move(vfs)) {}
+Store::Store(std::filesystem::path file, std::string vfs, Access access)
+    : file_(std::move(file)), vfs_(std::move(vfs)), access_(access) {}
 
 Store::~Store() { close(); }
 
@@ -208,6 +209,11 @@ Status Store::open() {
 Status Store::open_or_recover() {
     if (open_once() == Status::ok) return Status::ok;
     if (!damaged(last_rc_)) return Status::failed;
+    if (access_ == Access::read_only) {
+        last_error_ = "the history " + file_.string() + " is damaged and cannot be read (" +
+                      last_error_ + "); it is left as it is";
+        return Status::failed;
+    }
     if (move_aside() != Status::ok) return Status::failed;
     return open_once() == Status::ok ? Status::recovered : Status::failed;
 }
@@ -229,9 +235,80 @@ Status Store::open_once() {
     }
 }
 
+Status Store::set_up_read_only() {
+    struct stat info {};
+    if (::stat(file_.c_str(), &info) != 0) {
+        const int error = errno;
+        if (error != ENOENT) {
+            return fail("cannot read the history " + file_.string() + ": " + std::strerror(error));
+        }
+        // No history yet reads as an empty one: a schema in memory, nothing on disk.
+        const int rc = sqlite3_open_v2(":memory:", &db_, SQLITE_OPEN_READWRITE, nullptr);
+        if (rc != SQLITE_OK) {
+            fail_sqlite("cannot open the history", rc);
+            close();
+            return Status::failed;
+        }
+        return migrate();
+    }
+    // Opens `name` read-only and reads its schema version; SQLite's code on failure.
+    int version = 0;
+    const auto open_and_read = [&](const std::string& name, int flags) {
+        close();
+        const char* vfs = vfs_.empty() ? nullptr : vfs_.c_str();
+        int rc = sqlite3_open_v2(name.c_str(), &db_, flags, vfs);
+        if (rc != SQLITE_OK) return rc;
+        sqlite3_extended_result_codes(db_, 1);
+        sqlite3_busy_timeout(db_, kBusyMs);
+        Statement st(db_, "PRAGMA user_version");
+        rc = st.prepared() != SQLITE_OK ? st.prepared() : st.step();
+        if (rc != SQLITE_ROW) return rc;
+        version = sqlite3_column_int(st.get(), 0);
+        return SQLITE_OK;
+    };
+    int rc = open_and_read(file_.string(), SQLITE_OPEN_READONLY);
+    const int primary = rc & 0xff;
+    if (primary == SQLITE_CANTOPEN || primary == SQLITE_READONLY || primary == SQLITE_IOERR) {
+        // A write-ahead log cannot be read where its index cannot be made (read-only
+        // media or folder): the file is then read as it stands, unchanging.
+        std::string uri = "file:";
+        for (const char c : file_.string()) {
+            if (c == '?' || c == '#' || c == '%') {
+                char hex[4];
+                std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+                uri += hex;
+            } else {
+                uri += c;
+            }
+        }
+        rc = open_and_read(uri + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    }
+    if (rc != SQLITE_OK) {
+        fail_sqlite("cannot read the history", rc);
+        close();
+        return Status::failed;
+    }
+    const int latest = static_cast<int>(migrations().size());
+    if (version == latest) return Status::ok;
+    close();
+    if (version < latest && !upgraded_once_) {
+        // An older schema is brought up to date by a writer first (keeping every
+        // entry), where the file can be written; then read as usual.
+        upgraded_once_ = true;
+        Store upgrader(file_, vfs_);
+        if (upgrader.set_up() == Status::ok) {
+            upgrader.close();
+            return set_up_read_only();
+        }
+    }
+    return fail("the history " + file_.string() + " has schema " + std::to_string(version) +
+                " and is not upgraded while only read");
+}
+
 Status Store::set_up() {
     close();
     last_rc_ = SQLITE_OK;
+    if (access_ == Access::read_only) return set_up_read_only();
     std::error_code ec;
     const std::filesystem::path dir = file_.parent_path();
     if (!dir.empty()) {
@@ -358,8 +435,18 @@ Status Store::move_aside() {
     return Status::ok;
 }
 
+Status Store::recover() {
+    last_error_.clear();
+    notice_.clear();
+    if (access_ == Access::read_only) {
+        return fail("the history " + file_.string() + " is only read here; it is left as it is");
+    }
+    if (move_aside() != Status::ok) return Status::failed;
+    return open_once() == Status::ok ? Status::recovered : Status::failed;
+}
+
 template <typename Op>
-Status Store::run(Op op) {
+Status Store::run(Op op, bool writes) {
     last_error_.clear();
     notice_.clear();
     bool recovered = false;
@@ -369,7 +456,7 @@ Status Store::run(Op op) {
         recovered = opened == Status::recovered;
     }
     Status st = op();
-    if (st == Status::failed && damaged(last_rc_)) {
+    if (st == Status::failed && damaged(last_rc_) && writes && access_ == Access::read_write) {
         // Damage found on the way: keep the file, start afresh, try once more.
         if (move_aside() != Status::ok || open_once() != Status::ok) return Status::failed;
         recovered = true;
@@ -380,29 +467,30 @@ Status Store::run(Op op) {
 
 Status Store::record(const Record& record, std::int64_t& id) {
     std::vector<std::int64_t> ids;
-    const Status st = run([&] { return do_record(std::span<const Record>(&record, 1), ids); });
+    const Status st =
+        run([&] { return do_record(std::span<const Record>(&record, 1), ids); }, true);
     if (st == Status::ok || st == Status::recovered) id = ids.front();
     return st;
 }
 
 Status Store::record(std::span<const Record> records, std::vector<std::int64_t>& ids) {
-    return run([&] { return do_record(records, ids); });
+    return run([&] { return do_record(records, ids); }, true);
 }
 
 Status Store::list(std::vector<Summary>& out, int limit, std::int64_t before_id) {
-    return run([&] { return do_list(out, limit, before_id); });
+    return run([&] { return do_list(out, limit, before_id); }, false);
 }
 
 Status Store::count(std::int64_t& n) {
-    return run([&] { return do_count(n); });
+    return run([&] { return do_count(n); }, false);
 }
 
 Status Store::get(std::int64_t id, Entry& out) {
-    return run([&] { return do_get(id, out); });
+    return run([&] { return do_get(id, out); }, false);
 }
 
 Status Store::remove(std::int64_t id) {
-    return run([&] { return do_remove(id); });
+    return run([&] { return do_remove(id); }, true);
 }
 
 Status Store::do_record(std::span<const Record> records, std::vector<std::int64_t>& ids) {
@@ -487,48 +575,77 @@ VALUES (?, ?, ?, ?, ?, ?, ?))sql");
 Status Store::do_list(std::vector<Summary>& out, int limit, std::int64_t before_id) {
     out.clear();
     const std::string what = "cannot list the history";
-    Statement select(db_, R"sql(
+    // A damaged page costs its rows, not the history: the listing goes on below it,
+    // stepping further down each time the next rows cannot be read either.
+    std::int64_t bound = before_id;
+    std::int64_t step = 1;
+    int skips = 0;
+    bool damage_met = false;
+    bool told = false;  // an invalid entry was said
+    for (;;) {
+        const std::size_t had = out.size();
+        Statement select(db_, R"sql(
 SELECT id, composed_at, substr(lyrics, 1, ?), speed_pos, mode_pos, timbre_pos, speed_item,
     mode_item, timbre_item, tempo, note_count, tone_score, edits != '', origin
 FROM composition WHERE id < ? ORDER BY id DESC LIMIT ?)sql");
-    if (select.prepared() != SQLITE_OK) return fail_sqlite(what, select.prepared());
-    select.bind(1, kLyricsStartChars);
-    select.bind(2, before_id);
-    select.bind(3, limit > 0 ? limit : -1);
-    int rc;
-    bool told = false;
-    while ((rc = select.step()) == SQLITE_ROW) {
-        sqlite3_stmt* st = select.get();
-        Summary s;
-        s.id = sqlite3_column_int64(st, 0);
-        s.time_ms = sqlite3_column_int64(st, 1);
-        s.lyrics_start = column_text(st, 2);
-        s.speed_pos = sqlite3_column_int(st, 3);
-        s.mode_pos = sqlite3_column_int(st, 4);
-        s.timbre_pos = sqlite3_column_int(st, 5);
-        s.speed_item = column_text(st, 6);
-        s.mode_item = column_text(st, 7);
-        s.timbre_item = column_text(st, 8);
-        s.tempo = sqlite3_column_int(st, 9);
-        s.note_count = sqlite3_column_int(st, 10);
-        s.tone_score = column_optional_double(st, 11);
-        s.edited = sqlite3_column_int(st, 12) != 0;
-        s.origin = column_optional_int64(st, 13);
-        if (const auto fault = summary_fault(s)) {
-            // Left out and said once per list, never shown as if it were sound.
-            if (!told) {
-                notice_ += (notice_.empty() ? "" : "; ") + std::string("entry ") +
-                           std::to_string(s.id) +
-                           " of the history is not valid and is left out: " + *fault;
-                told = true;
+        if (select.prepared() != SQLITE_OK) return fail_sqlite(what, select.prepared());
+        select.bind(1, kLyricsStartChars);
+        select.bind(2, bound);
+        select.bind(3, limit > 0 ? limit - static_cast<int>(out.size()) : -1);
+        int rc;
+        while ((rc = select.step()) == SQLITE_ROW) {
+            sqlite3_stmt* st = select.get();
+            Summary s;
+            s.id = sqlite3_column_int64(st, 0);
+            s.time_ms = sqlite3_column_int64(st, 1);
+            s.lyrics_start = column_text(st, 2);
+            s.speed_pos = sqlite3_column_int(st, 3);
+            s.mode_pos = sqlite3_column_int(st, 4);
+            s.timbre_pos = sqlite3_column_int(st, 5);
+            s.speed_item = column_text(st, 6);
+            s.mode_item = column_text(st, 7);
+            s.timbre_item = column_text(st, 8);
+            s.tempo = sqlite3_column_int(st, 9);
+            s.note_count = sqlite3_column_int(st, 10);
+            s.tone_score = column_optional_double(st, 11);
+            s.edited = sqlite3_column_int(st, 12) != 0;
+            s.origin = column_optional_int64(st, 13);
+            if (const auto fault = summary_fault(s)) {
+                // Left out and said once per list, never shown as if it were sound.
+                if (!told) {
+                    notice_ += (notice_.empty() ? "" : "; ") + std::string("entry ") +
+                               std::to_string(s.id) +
+                               " of the history is not valid and is left out: " + *fault;
+                    told = true;
+                }
+                continue;
             }
-            continue;
+            out.push_back(std::move(s));
         }
-        out.push_back(std::move(s));
+        if (rc == SQLITE_DONE) break;
+        if (!damaged(rc)) {
+            out.clear();
+            return fail_sqlite(what, rc);
+        }
+        damage_met = true;
+        if (out.size() > had) step = 1;  // rows came: the damage starts just below them
+        if (!out.empty() && out.back().id < bound) bound = out.back().id;
+        if (bound == std::numeric_limits<std::int64_t>::max()) {
+            // Nothing read yet: start from the largest id, if that can be read.
+            Statement top(db_, "SELECT max(id) FROM composition");
+            if (top.prepared() != SQLITE_OK || top.step() != SQLITE_ROW) break;
+            bound = sqlite3_column_int64(top.get(), 0) + 1;
+        }
+        bound -= step;
+        step *= 2;
+        if (bound <= 1 || ++skips > 62 || (limit > 0 && static_cast<int>(out.size()) >= limit))
+            break;
     }
-    if (rc != SQLITE_DONE) {
-        out.clear();
-        return fail_sqlite(what, rc);
+    if (damage_met) {
+        notice_ += (notice_.empty() ? "" : "; ") + std::string("the history ") + file_.string() +
+                   " is damaged: the entries that could be read are listed, the others are "
+                   "missing; it is left as it is";
+        last_rc_ = SQLITE_CORRUPT;
     }
     return Status::ok;
 }

@@ -33,6 +33,13 @@ enum class Status {
 std::optional<std::filesystem::path> default_path(
     const std::function<const char*(const char*)>& getenv);
 
+/// How a store may use its file.
+enum class Access {
+    read_write,  ///< records and removes; a damaged file is moved aside when found
+    read_only,   ///< lists and reads only: the file is never created, changed or moved,
+                 ///< and read-only media or permissions are no obstacle
+};
+
 /// An open history database. One connection; keep one per thread.
 ///
 /// The database is written ahead (WAL) with one transaction per composition,
@@ -40,7 +47,9 @@ std::optional<std::filesystem::path> default_path(
 /// version in PRAGMA user_version. A file that is not a database, or whose
 /// pages are damaged, is renamed "<name>.damaged-YYYYMMDD-HHMMSS" (its WAL and
 /// shared-memory files beside it with the same suffix) and a fresh database
-/// takes its place.
+/// takes its place; only a store that writes does so, and only when the file
+/// cannot be opened or a write finds damage. Reads that meet damage keep what
+/// they could read and say so in notice().
 class Store {
 public:
     /// The schema version this program writes.
@@ -50,7 +59,9 @@ public:
 
     /// @param file the database file; its directory is created when missing
     /// @param vfs the SQLite VFS to use by name (tests pass a fault-injecting one)
-    explicit Store(std::filesystem::path file, std::string vfs = {});
+    /// @param access read_only for the commands that only read (list, show, export)
+    explicit Store(std::filesystem::path file, std::string vfs = {},
+                   Access access = Access::read_write);
     ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
@@ -60,6 +71,11 @@ public:
     Status open();
     /// True while the database is open.
     bool is_open() const { return db_ != nullptr; }
+
+    /// Moves a damaged file aside (see notice() and moved_to()) and starts a fresh
+    /// history in its place: for a writer that found damage while reading.
+    /// @return recovered, or failed (always for a read-only store)
+    Status recover();
 
     /// Records one composition in one transaction.
     /// @param id set to the new entry's number on success
@@ -107,8 +123,10 @@ private:
     bool damaged(int rc) const;
     Status move_aside();
     void close();
+    /// Opens the file for reading only (a missing file reads as an empty history).
+    Status set_up_read_only();
     template <typename Op>
-    Status run(Op op);
+    Status run(Op op, bool writes);
 
     Status do_record(std::span<const Record> records, std::vector<std::int64_t>& ids);
     /// Inserts one record inside the caller's transaction.
@@ -120,6 +138,8 @@ private:
 
     std::filesystem::path file_;
     std::string vfs_;
+    Access access_;
+    bool upgraded_once_ = false;  ///< a read-only store asked a writer to upgrade the schema
     sqlite3* db_ = nullptr;
     int last_rc_ = 0;  ///< SQLite's code for the last failure, to tell damage from other faults
     std::string last_error_;

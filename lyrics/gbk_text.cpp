@@ -96,7 +96,122 @@ std::vector<std::string> characters_gbk_lacks(std::string_view utf8) {
     return lacking;
 }
 
+/// The code point of the well-formed UTF-8 sequence of `len` bytes at s[i].
+char32_t decode_utf8(std::string_view s, std::size_t i, std::size_t len) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
+    if (len == 1) return byte(0);
+    char32_t c = byte(0) & (0x7F >> len);
+    for (std::size_t k = 1; k < len; ++k) c = (c << 6) | (byte(k) & 0x3F);
+    return c;
+}
+
+/// Unicode spaces GBK lacks; each stands for an ASCII space.
+bool is_unicode_space(char32_t c) {
+    return c == 0x85 || c == 0xA0 || c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 ||
+           c == 0x2029 || c == 0x202F || c == 0x205F;
+}
+
+/// Valid UTF-8 lyric text with the characters GBK lacks that are no part of a
+/// word settled first: Unicode spaces become ASCII spaces; C1 controls and the
+/// byte order mark (U+FEFF, wherever it is) are dropped without notice.
+std::string settle_utf8_blanks(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size();) {
+        const std::size_t len = utf8_seq_len(utf8, i);
+        const char32_t c = decode_utf8(utf8, i, len);
+        if (is_unicode_space(c)) {
+            out.push_back(' ');
+        } else if (!(c >= 0x80 && c <= 0x9F) && c != 0xFEFF) {
+            out.append(utf8.substr(i, len));
+        }
+        i += len;
+    }
+    return out;
+}
+
+bool is_ascii_alnum(unsigned char b) {
+    return (b >= '0' && b <= '9') || (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z');
+}
+
+/// What lyric tidying does with one character.
+enum class Tidy { keep, space, drop };
+
+/// ASCII: tab, vertical tab and form feed stand for a space; other control
+/// bytes and punctuation that neither ends a sentence (, . ; ? !) nor belongs
+/// to a word are not sung. Letters, digits, space and those marks are kept.
+Tidy tidy_ascii(unsigned char b) {
+    if (b == '\t' || b == '\v' || b == '\f') return Tidy::space;
+    if (b < 0x20 || b == 0x7F) return Tidy::drop;
+    if (is_ascii_alnum(b) || b == ' ' || b == ',' || b == '.' || b == ';' || b == '?' || b == '!') {
+        return Tidy::keep;
+    }
+    return Tidy::drop;
+}
+
+/// Double-byte marks: the ideographic space, the ellipsis and the dash stand
+/// for a space; quotation marks, brackets and the middle dot are not sung.
+Tidy tidy_pair(unsigned char lead, unsigned char trail) {
+    if (lead == 0xA1) {
+        if (trail == 0xA1 || trail == 0xAA || trail == 0xAD) return Tidy::space;  // 　 — …
+        if (trail == 0xA4) return Tidy::drop;                                     // ·
+        if (trail >= 0xAE && trail <= 0xBF && trail != 0xAB)
+            return Tidy::drop;  // ‘’“”〔〕〈〉《》「」『』〖〗【】
+        return Tidy::keep;
+    }
+    if (lead == 0xA3) {
+        switch (trail) {
+            case 0xA2:
+            case 0xA7:
+            case 0xA8:
+            case 0xA9:  // ＂ ＇ （ ）
+            case 0xBC:
+            case 0xBE:  // ＜ ＞
+            case 0xDB:
+            case 0xDD:
+            case 0xFB:
+            case 0xFD:  // ［ ］ ｛ ｝
+                return Tidy::drop;
+            default:
+                return Tidy::keep;
+        }
+    }
+    return Tidy::keep;
+}
+
 }  // namespace
+
+std::string tidy_lyric_text(std::string_view gbk) {
+    std::string out;
+    out.reserve(gbk.size());
+    bool after_alnum = false;  // the last character written is an ASCII letter or digit
+    for (std::size_t i = 0; i < gbk.size();) {
+        const auto b = static_cast<unsigned char>(gbk[i]);
+        if (b >= 0x81 && b <= 0xFE && i + 1 < gbk.size()) {
+            // A double-byte character: its second byte is never looked at alone.
+            const auto trail = static_cast<unsigned char>(gbk[i + 1]);
+            const Tidy t = tidy_pair(b, trail);
+            if (t == Tidy::keep) out.append(gbk.substr(i, 2));
+            if (t == Tidy::space) out.push_back(' ');
+            after_alnum = false;
+            i += 2;
+            continue;
+        }
+        Tidy t = b < 0x80 ? tidy_ascii(b) : Tidy::keep;
+        const bool before_alnum =
+            i + 1 < gbk.size() && is_ascii_alnum(static_cast<unsigned char>(gbk[i + 1]));
+        if (t == Tidy::drop && b >= 0x20 && after_alnum && before_alnum) {
+            // Inside a Latin word: an apostrophe or a hyphen is part of it
+            // (don't, well-known); any other mark there parts two words.
+            t = b == '\'' || b == '-' ? Tidy::keep : Tidy::space;
+        }
+        if (t == Tidy::keep) out.push_back(static_cast<char>(b));
+        if (t == Tidy::space) out.push_back(' ');
+        if (t != Tidy::drop) after_alnum = t == Tidy::keep && is_ascii_alnum(b);
+        ++i;
+    }
+    return out;
+}
 
 std::optional<std::size_t> find_invalid_utf8(std::string_view utf8) {
     std::size_t i = 0;
@@ -245,7 +360,7 @@ GbkConversion lyric_text_from_lines(std::span<const std::string_view> lines,
                                     LyricEncoding encoding) {
     std::string joined;
     for (const std::string_view line : lines) joined += line;
-    if (encoding == LyricEncoding::gbk) return {true, std::move(joined), 0};
+    if (encoding == LyricEncoding::gbk) return {true, tidy_lyric_text(joined), 0};
 
     // Each line is checked alone: a character cut by a line break is invalid,
     // although its halves would meet once the lines are joined.
@@ -256,7 +371,9 @@ GbkConversion lyric_text_from_lines(std::span<const std::string_view> lines,
             return refused;
         }
     }
-    return utf8_to_gbk(joined);
+    GbkConversion conv = utf8_to_gbk(settle_utf8_blanks(joined));
+    if (conv.ok) conv.gbk = tidy_lyric_text(conv.gbk);
+    return conv;
 }
 
 GbkConversion lyric_text_from_lines(const std::vector<std::string>& lines, LyricEncoding encoding) {

@@ -75,10 +75,22 @@ std::optional<LyricEncoding> parse_lyric_encoding(std::string_view name);
 /// @return views into raw, one per line; text after the last break is a line too
 std::vector<std::string_view> split_lyric_lines(std::string_view raw);
 
+/// Leaves out of GBK lyric text what is no sung word, so that it gets no note:
+/// tab, vertical tab, form feed, the ideographic space, … and — become a space;
+/// other control bytes (NUL included), quotation marks and brackets (“ ” 《 》
+/// 「 」 （ ） [ ] ...), the middle dot and ASCII punctuation other than the
+/// sentence marks , . ; ? ! are dropped, except an apostrophe or hyphen inside a
+/// Latin word (don't) and a mark between two Latin words, which parts them as a
+/// space. Text without such characters comes back byte for byte.
+/// @param gbk lyric text, lines joined; double-byte characters are kept whole
+std::string tidy_lyric_text(std::string_view gbk);
+
 /// Turns the lines of a lyric text into the joined GBK text a Paragraph is built
 /// from, the one path from lyric input to the composer for the window and the
 /// command line: the lines joined with nothing between them, UTF-8 validated and
-/// converted (characters GBK lacks dropped and listed), GBK taken as it stands.
+/// converted (Unicode spaces as spaces, C1 controls and byte order marks left out
+/// silently, other characters GBK lacks dropped and listed), GBK taken as it
+/// stands; then tidy_lyric_text.
 /// @param lines the lines, without their line breaks
 /// @param encoding how the lines are encoded
 /// @return the joined GBK text, or ok = false with bad_line and the offset within

@@ -22,7 +22,15 @@ constexpr int kPdfResolution = 600;
 // Image readers commonly refuse sides beyond 32767 pixels.
 constexpr double kMaxImageSide = 32767;
 
+/// Puts the saved file in place. Buffered bytes that fail to leave at the end (a
+/// full disk) are caught here: commit alone would not see them, and would put a
+/// cut file in place of the old one.
 std::optional<QString> commit(QSaveFile& file) {
+    if (!file.flush() || file.error() != QFileDevice::NoError) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return why;
+    }
     if (!file.commit()) return file.errorString();
     return std::nullopt;
 }

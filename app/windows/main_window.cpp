@@ -73,6 +73,43 @@ protected:
     }
 };
 
+/// Opens the history before anything lists it, so that what opening finds is told
+/// at once: a damaged file moved aside (named), or a history that can only be read
+/// (read-only media or rights: it is listed, but this run's compositions are not
+/// recorded) or not at all.
+std::unique_ptr<history::Store> open_history(const std::filesystem::path& file, MessageBox& box) {
+    auto store = std::make_unique<history::Store>(file);
+    history::Status opened = store->open();
+    if (opened == history::Status::ok) {
+        // The newest page, as the history panel first shows it: damage there is
+        // found now, and the file moved aside before anything is recorded.
+        std::vector<history::Summary> page;
+        if (store->list(page, HistoryPanel::kPageSize) == history::Status::ok &&
+            store->notice().find(" is damaged") != std::string::npos) {
+            opened = store->recover();
+        }
+    }
+    if (opened == history::Status::recovered) {
+        box.show("作品记录文件已损坏，已移到 " + store->moved_to().string() +
+                     "（没有删除），并新建了作品记录。",
+                 kHintCaption);
+        return store;
+    }
+    if (opened != history::Status::failed) return store;
+    const std::string why = store->last_error();
+    auto reader = std::make_unique<history::Store>(file, std::string(), history::Access::read_only);
+    std::int64_t count = 0;
+    if (reader->count(count) == history::Status::ok) {
+        box.show("作品记录只能读取，不能写入（" + why +
+                     "）。可以查看以前的作品，但这次运行中的作品不会被记录。",
+                 kHintCaption);
+        return reader;
+    }
+    box.show("作品记录无法打开（" + why + "）。作曲不受影响，但这次运行中的作品不会被记录。",
+             kHintCaption);
+    return store;
+}
+
 }  // namespace
 
 TForm1::TForm1(WindowServices services, QWidget* parent)
@@ -90,7 +127,7 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
     // Every composition is also recorded in the history as soon as its file is
     // written, before any message; the history never stops composing.
     if (const auto file = history::default_path([](const char* name) { return std::getenv(name); }))
-        store_ = std::make_unique<history::Store>(*file);
+        store_ = open_history(*file, *svc_.box);
     HistoryPanel* history = score_->attachHistory(store_.get(), std::move(svc_.confirmer));
     // The list follows the score: each recorded composition is selected as it is recorded
     // (best of N records its candidates first, the chosen melody last).

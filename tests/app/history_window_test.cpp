@@ -4,6 +4,9 @@
 // player as a composition does; 删除 asks first; entries another window records
 // appear when the score window is activated. The platform services are fakes; the
 // composer, the history and the files are real.
+#include <sys/mount.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -14,6 +17,8 @@
 #include <QtTest>
 #include <deque>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 
 #include "app/history/history_panel.h"
@@ -77,6 +82,99 @@ private slots:
         form.reset();
         data_home.reset();
         dir.reset();
+    }
+
+    void aDamagedOrUnusableHistoryIsToldAtStartUp() {
+        // Each row: a history file made under its own data folder, then a window
+        // started over it. What opening finds is told before anything else happens.
+        struct Row {
+            const char* name;
+            std::function<void(const fs::path& file)> make;
+            const char* told;  // the start of the message
+            bool moved;        // the file was moved aside, named in the message
+        };
+        const auto some_entries = [](const fs::path& file) {
+            history::Store writer(file);
+            for (int n = 0; n < 30; ++n) {
+                history::Record r;
+                r.lyrics = std::string(3000, static_cast<char>('a' + n % 26));
+                r.midi = "MThd";
+                std::int64_t id = 0;
+                QCOMPARE(writer.record(r, id), history::Status::ok);
+            }
+        };
+        const std::vector<Row> rows{
+            {"garbage in the middle",
+             [&](const fs::path& file) {
+                 some_entries(file);
+                 const auto size = fs::file_size(file);
+                 std::fstream out(file, std::ios::in | std::ios::out | std::ios::binary);
+                 out.seekp(4096);
+                 const std::string junk(size - 4096, '\xA5');
+                 out.write(junk.data(), static_cast<std::streamsize>(junk.size()));
+             },
+             "作品记录文件已损坏，已移到 ", true},
+            {"a text file",
+             [](const fs::path& file) { write_file(file, std::string(5000, 'x') + "\n"); },
+             "作品记录文件已损坏，已移到 ", true},
+            {"a directory", [](const fs::path& file) { fs::create_directories(file); },
+             "作品记录无法打开（", false},
+        };
+        int n = 0;
+        for (const Row& row : rows) {
+            const fs::path data = dir->path() / ("start" + std::to_string(++n));
+            const fs::path file = data / "quavella" / "history.sqlite3";
+            fs::create_directories(file.parent_path());
+            row.make(file);
+            const EnvGuard home("XDG_DATA_HOME", data.string());
+            EventLog told;
+            WindowFakes fakes;
+            TForm1 window(fake_window_services(told, fakes));
+            QVERIFY2(!told.empty(), row.name);
+            const std::string first = told.front();
+            QVERIFY2(first.rfind(std::string("show:提示:") + row.told, 0) == 0, first.c_str());
+            if (row.moved) {
+                // The message names the file the history was moved to, and it is there.
+                const std::string prefix = "show:提示:作品记录文件已损坏，已移到 ";
+                const std::string moved =
+                    first.substr(prefix.size(), first.find("（没有删除）") - prefix.size());
+                QVERIFY2(fs::exists(moved), moved.c_str());
+                QVERIFY(moved.find(".damaged-") != std::string::npos);
+            }
+        }
+    }
+
+    void aReadOnlyHistoryIsListedAndRecordingToldUnavailable() {
+        if (::geteuid() != 0) QSKIP("making read-only media needs root");
+        const fs::path data = dir->path() / "media";
+        const fs::path place = data / "quavella";
+        fs::create_directories(place);
+        QVERIFY(::mount("tmpfs", place.c_str(), "tmpfs", 0, "size=4m") == 0);
+        struct Unmount {
+            fs::path dir;
+            ~Unmount() { ::umount2(dir.c_str(), MNT_DETACH); }
+        } unmount{place};
+        {
+            history::Store writer(place / "history.sqlite3");
+            history::Record r;
+            r.lyrics = "春眠不觉晓";
+            r.tempo = 90;  // a row the history takes as sound
+            r.midi = "MThd";
+            std::int64_t id = 0;
+            QCOMPARE(writer.record(r, id), history::Status::ok);
+        }
+        QVERIFY(::mount(nullptr, place.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, "size=4m") == 0);
+        const EnvGuard home("XDG_DATA_HOME", data.string());
+        EventLog told;
+        WindowFakes fakes;
+        auto window = std::make_unique<TForm1>(fake_window_services(told, fakes));
+        QVERIFY(!told.empty());
+        QVERIFY2(told.front().rfind("show:提示:作品记录只能读取，不能写入", 0) == 0,
+                 told.front().c_str());
+        auto* list = window->scoreWindow()->historyPanel()->findChild<QListWidget*>();
+        QVERIFY(list != nullptr);
+        QCOMPARE(list->count(), 1);
+        window.reset();
     }
 
     void threeCompositionsAreThreeEntriesTheCliMakesAgain() {

@@ -4,6 +4,10 @@
 // pdftotext and by an image reader.
 #include "app/score/score_view.h"
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
@@ -11,6 +15,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 #include <memory>
 
 #include "app/score/score_export.h"
@@ -316,6 +321,52 @@ private slots:
             for (int x = 0; x < image.width(); x += 2) ink += qGray(image.pixel(x, y)) < 128;
         }
         QVERIFY2(ink > 1000, qPrintable(QString::number(ink)));
+    }
+
+    void aWriteFailingPastASizeLimitKeepsTheOldFile() {
+        // In a child process whose files may not grow past 1000 bytes (SIGXFSZ
+        // ignored: writes fail with "File too large" as on a full disk), each export
+        // fails; the good file it would replace stays, and no temporary is left.
+        const auto sheet = sheetOf(hand_score());
+        for (const QString& name : {QStringLiteral("score.pdf"), QStringLiteral("score.png")}) {
+            QTemporaryDir dir;
+            const QString target = dir.filePath(name);
+            {
+                QFile good(target);
+                QVERIFY(good.open(QIODevice::WriteOnly));
+                good.write("good old content");
+            }
+            int fds[2];
+            QVERIFY(::pipe(fds) == 0);
+            const pid_t child = ::fork();
+            QVERIFY(child >= 0);
+            if (child == 0) {
+                ::close(fds[0]);
+                std::signal(SIGXFSZ, SIG_IGN);
+                const rlimit small{1000, 1000};
+                ::setrlimit(RLIMIT_FSIZE, &small);
+                const auto failure = name.endsWith(QStringLiteral(".pdf"))
+                                         ? write_score_pdf(sheet, target)
+                                         : write_score_png(sheet, 700, target);
+                const QByteArray text = failure ? failure->toUtf8() : QByteArray();
+                const bool sent = ::write(fds[1], text.constData(), size_t(text.size())) >= 0;
+                ::_exit(sent ? 0 : 1);
+            }
+            ::close(fds[1]);
+            QByteArray message;
+            char chunk[256];
+            ssize_t got;
+            while ((got = ::read(fds[0], chunk, sizeof chunk)) > 0) message.append(chunk, got);
+            ::close(fds[0]);
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+            QVERIFY2(!message.isEmpty(), qPrintable(name));
+            QFile kept(target);
+            QVERIFY(kept.open(QIODevice::ReadOnly));
+            QCOMPARE(kept.readAll(), QByteArray("good old content"));
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+        }
     }
 
     void failedExportsKeepTheExistingFileAndSayWhy() {

@@ -3,8 +3,12 @@
 #include "app/commands/window_commands.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -311,7 +315,11 @@ const RefusalRow kRefusalRows[] = {
      nullptr,
      "歌词中有无法使用的字符，已略去：\U0001F600 (U+1F600)、U+200D、\U00020000 (U+20000)"},
     {"TenBytesOfChinese", {"春眠不觉晓"}, nullptr, nullptr},
-    {"TenBlanks", {"          "}, nullptr, nullptr},
+    {"TenBlanks", {"          "}, "请输入歌词！", nullptr},
+    {"BlanksMarksAndControlsOnly",
+     {"\t\u3000\u00A0“”《》", std::string("\0\x01:#\"' ", 8), "\uFEFF（）「」，。"},
+     "请输入歌词！",
+     nullptr},
     {"TenLettersOverTwoLines", {"abcde", "fghij"}, nullptr, nullptr},
     // The size limit counts the bytes typed, line ends included.
     {"AtTheSizeLimit", {std::string(32767, 'a'), std::string(32768, 'b')}, nullptr, nullptr},
@@ -322,6 +330,54 @@ const RefusalRow kRefusalRows[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Lyrics, RefusalTest, ::testing::ValuesIn(kRefusalRows),
+                         [](const auto& row_info) { return std::string(row_info.param.name); });
+
+/// Lyrics with characters that are no sung word, and the same lyrics without them.
+struct TidyRow {
+    const char* name;
+    std::vector<std::string> decorated;
+    std::vector<std::string> plain;
+};
+
+void PrintTo(const TidyRow& row, std::ostream* out) { *out << row.name; }
+
+const TidyRow kTidyRows[] = {
+    {"LeadingTab", {"\t春眠不觉晓，处处闻啼鸟。"}, {"春眠不觉晓，处处闻啼鸟。"}},
+    {"FullWidthAndOtherSpaces",
+     {"春眠不觉晓\u3000处处闻啼鸟\u00A0夜来风雨声\t花落知多少。"},
+     {"春眠不觉晓 处处闻啼鸟 夜来风雨声 花落知多少。"}},
+    {"ControlCharacters",
+     {std::string("春眠\0不觉\x01晓，处处\x7F闻啼\u0085鸟。", 41)},
+     {"春眠不觉晓，处处闻啼 鸟。"}},
+    {"QuotationMarksAndBrackets",
+     {"“春眠不觉晓”，《处处闻啼鸟》。", "「夜来」『风雨声』，（花落）知多少。"},
+     {"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}},
+    {"AsciiMarksThatEndNoSentence",
+     {"春眠:不觉晓，\"处处\"闻#啼鸟。", "(夜来)[风雨声]，'花落'知多少。"},
+     {"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}},
+    {"ByteOrderMark", {"\uFEFF春眠不觉晓，处处闻啼鸟。"}, {"春眠不觉晓，处处闻啼鸟。"}},
+    {"LatinWords", {"\"Don't stop\": rock/roll (all night)."}, {"Don't stop rock roll all night."}},
+};
+
+class TidyTest : public CommandsTest, public ::testing::WithParamInterface<TidyRow> {};
+
+TEST_P(TidyTest, MarksAndBlanksGetNoNoteAndNoNotice) {
+    // Same clock, same draws: the decorated lyrics make the plain lyrics' melody
+    // byte for byte, and nothing is named as unusable.
+    commands.compose(lyrics(GetParam().decorated));
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log.back(), "show:提示:作曲完成");
+    EXPECT_EQ(std::count_if(log.begin(), log.end(),
+                            [](const std::string& e) { return e.find("已略去") != e.npos; }),
+              0);
+    const std::string decorated = read_file("temp.mid");
+    WindowCommands other{services(), "quavella"};
+    other.start_up(clock, dir.path().string());
+    other.compose(lyrics(GetParam().plain));
+    EXPECT_EQ(decorated, read_file("temp.mid"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lyrics, TidyTest, ::testing::ValuesIn(kTidyRows),
                          [](const auto& row_info) { return std::string(row_info.param.name); });
 
 TEST_F(CommandsTest, UnwritableTempFileIsReportedAndChangesNothing) {
@@ -502,6 +558,64 @@ TEST_F(CommandsTest, SaveAsNeverReplacesAndSaysWhyNothingWasSaved) {
         << log[3];
     EXPECT_EQ(read_file("keep.mid"), "precious");
     EXPECT_EQ(dialog.failures, 2);  // so the dialog does not reopen in those folders
+}
+
+TEST_F(CommandsTest, WorkingFilesNeverFollowALink) {
+    // A link in the place of temp.mid or of the next play file is refused with a
+    // message naming the file; the file it points to is untouched, a dangling one
+    // never created.
+    write_file("victim.txt", "someone else's file");
+    const struct {
+        const char* link;
+        const char* to;
+    } rows[] = {{"temp.mid", "victim.txt"}, {"2.mid", "victim.txt"}, {"2.mid", "created.txt"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.link) + " -> " + row.to);
+        fs::create_symlink(row.to, row.link);
+        log.clear();
+        commands.compose(lyrics({kLyrics}));
+        ASSERT_FALSE(log.empty());
+        EXPECT_NE(log.back().find(std::string("无法保存旋律文件 ") + row.link + "："),
+                  std::string::npos)
+            << log.back();
+        EXPECT_NE(log.back().find("symbolic link"), std::string::npos) << log.back();
+        EXPECT_EQ(read_file("victim.txt"), "someone else's file");
+        EXPECT_FALSE(fs::exists("created.txt"));
+        EXPECT_EQ(commands.play_file(), "1.mid");
+        fs::remove(row.link);
+    }
+}
+
+TEST_F(CommandsTest, AFailedSaveAsLeavesNoFileBehind) {
+    commands.compose(lyrics({kLyrics}));
+    ASSERT_GT(fs::file_size("2.mid"), 100u);
+    const fs::path saved = dir.path() / "saved.mid";
+    dialog.answers = {saved.string()};
+    log.clear();
+    // Save as in a child process whose files may not grow past 100 bytes: the
+    // write fails with "File too large" as on a full disk.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit small{100, 100};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        commands.save_as();
+        const bool told = !log.empty() && log.back() == "show:提示:主旋律没有保存到 " +
+                                                            saved.string() + "：File too large";
+        if (!told) std::fprintf(stderr, "told: %s\n", log.empty() ? "" : log.back().c_str());
+        ::_exit(told && dialog.failures == 1 ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_FALSE(fs::exists(saved));
+    for (const auto& e : fs::directory_iterator(dir.path())) {
+        EXPECT_EQ(e.path().filename().string().find(".tmp"), std::string::npos) << e.path();
+    }
+    // The retry is not blocked by a partial file.
+    commands.save_as();
+    EXPECT_EQ(read_file(saved), read_file("2.mid"));
 }
 
 TEST_F(CommandsTest, SaveAsBeforeAnyCompositionSaysSo) {

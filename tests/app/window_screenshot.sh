@@ -61,6 +61,8 @@ score=$(wait_for_window '^乐谱$') || { echo "no score window after composing";
 
 # "停止" (suiButton4 at 601,305) lets us compose again; then a Chinese lyric replaces the text.
 xdotool windowraise "$window"
+# The main window may have moved to make room for the score: where is it now?
+eval "$(xdotool getwindowgeometry --shell "$window")"
 xdotool mousemove $((X + 641)) $((Y + 318)) click 1
 sleep 2.3
 # Pasted, as lyrics often arrive: typing CJK through xdotool remaps a key for each
@@ -109,6 +111,7 @@ awk -v c="$changed" 'BEGIN { exit !(c > 0) }' || { echo "the score did not chang
 
 # "退出" (suiButton8 at 601,437, 80x27 in the window) ends the program normally.
 xdotool windowraise "$window"
+eval "$(xdotool getwindowgeometry --shell "$window")"
 xdotool mousemove $((X + 641)) $((Y + 450)) click 1
 for _ in $(seq 1 300); do
   kill -0 "$pid" 2>/dev/null || break

@@ -2,7 +2,12 @@
 // files, checked on exit status, output lines and the MIDI file it writes
 // (read back with midicsv).
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -253,11 +258,172 @@ TEST_F(CliCompose, DroppedCharactersAreNamedAndTheRestComposedAsWithout) {
     EXPECT_EQ(analysed.err, with.err);
 }
 
-TEST_F(CliCompose, LyricsWithoutSyllablesGiveAnEmptyMelody) {
-    const CliRun r = run({"compose", "--seed", "3", "-o", "blank.mid"}, "          ");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find(" notes=0 "), std::string::npos) << r.out;
-    EXPECT_EQ(fs::file_size(path("blank.mid")), 54u);
+TEST_F(CliCompose, LyricsWithoutASyllableAreRefusedAsEmpty) {
+    for (const std::string& input :
+         {std::string("          "), std::string("\t\xE3\x80\x80\n\"\" :"),
+          std::string("\xEF\xBB\xBF\xE2\x80\x9C\xE2\x80\x9D\x00\x01 ", 10)}) {
+        const CliRun r = run({"compose", "--seed", "3", "-o", "blank.mid"}, input);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "请输入歌词！\n");
+        EXPECT_FALSE(fs::exists(path("blank.mid")));
+    }
+}
+
+TEST_F(CliCompose, MarksAndBlanksGetNoNoteInEitherEncoding) {
+    // Each decorated text composes the plain poem's melody byte for byte, silently.
+    const std::string tab = "\t";
+    const std::string ideographic_space = "\xE3\x80\x80";
+    const std::string bom = "\xEF\xBB\xBF";
+    const std::string left_quote = "\xE2\x80\x9C", right_quote = "\xE2\x80\x9D";
+    const std::string left_title = "\xE3\x80\x8A", right_title = "\xE3\x80\x8B";
+    std::string decorated_utf8 = bom + tab + left_quote + poem;
+    decorated_utf8.insert(decorated_utf8.find('\n'), right_quote + ":");
+    decorated_utf8 += left_title + std::string("\0\x01#", 3) + right_title + ideographic_space;
+
+    const CliRun plain = run({"compose", "--seed", "5", "-o", "plain.mid", "poem.txt"});
+    const CliRun utf8 = run({"compose", "--seed", "5", "-o", "utf8.mid"}, decorated_utf8);
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    ASSERT_EQ(utf8.status, 0) << utf8.err;
+    EXPECT_EQ(utf8.err, "");
+    EXPECT_EQ(read_file(path("utf8.mid")), read_file(path("plain.mid")));
+
+    // The same marks in GBK: A1 B0/B1 quotes, A1 B6/B7 title marks, A1 A1 space.
+    const std::string gbk_poem =
+        "\xB4\xBA\xC3\xDF\xB2\xBB\xBE\xF5\xCF\xFE\xA3\xAC\xB4\xA6\xB4\xA6\xCE\xC5\xCC\xE4\xC4\xF1"
+        "\xA1\xA3\n"
+        "\xD2\xB9\xC0\xB4\xB7\xE7\xD3\xEA\xC9\xF9\xA3\xAC\xBB\xA8\xC2\xE4\xD6\xAA\xB6\xE0\xC9\xD9"
+        "\xA1\xA3\n";
+    std::string decorated_gbk = "\t\xA1\xB0" + gbk_poem;
+    decorated_gbk.insert(decorated_gbk.find('\n'), "\xA1\xB1:");
+    decorated_gbk += std::string("\xA1\xB6\0\x01#\xA1\xB7\xA1\xA1", 9);
+    const CliRun gbk =
+        run({"compose", "--seed", "5", "--encoding", "gbk", "-o", "gbk.mid"}, decorated_gbk);
+    ASSERT_EQ(gbk.status, 0) << gbk.err;
+    EXPECT_EQ(read_file(path("gbk.mid")), read_file(path("plain.mid")));
+}
+
+/// The names in a folder, sorted: a temporary left behind shows here.
+std::vector<std::string> names_in(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(CliCompose, AFailedWriteLeavesEveryOldOutputAsItWas) {
+    // Files may not grow past a limit (SIGXFSZ ignored, so writes fail with "File too
+    // large" as on a full disk): the output that crosses it fails, and the command
+    // replaces none of its outputs, however many were complete.
+    const struct {
+        const char* kind;
+        std::vector<std::string> outputs;  // after -o song.mid
+        const char* limit;
+        const char* failing;
+        const char* reason;
+    } rows[] = {
+        {"composition", {}, "100", "song.mid", "File too large"},
+        {"MusicXML", {"--musicxml", "song.musicxml"}, "1000", "song.musicxml", "File too large"},
+        {"lyric MIDI",
+         {"--lyrics-midi", "words.mid"},
+         "300",
+         "words.mid",
+         "write error (maybe disk full)"},
+        {"audio",
+         {"--musicxml", "song.musicxml", "--audio", "song.wav"},
+         "100000",
+         "song.wav",
+         "File too large"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.kind);
+        std::vector<std::string> args{"compose", "--seed", "42", "-o", "song.mid"};
+        args.insert(args.end(), row.outputs.begin(), row.outputs.end());
+        args.push_back("poem.txt");
+        std::vector<std::string> files{"song.mid"};
+        for (std::size_t i = 1; i < row.outputs.size(); i += 2) files.push_back(row.outputs[i]);
+        for (const std::string& f : files) write_file(path(f), "good old " + f);
+        const std::vector<std::string> before = names_in(dir_.path());
+
+        std::string command = "trap '' XFSZ; cd " + shell_quoted(dir_.path().string()) +
+                              " && prlimit --fsize=" + row.limit + " " +
+                              shell_quoted(QUAVELLA_CLI_PATH);
+        for (const std::string& a : args) command += " " + shell_quoted(a);
+        command += " >/dev/null 2>" + shell_quoted(path("err.txt"));
+        const int raw = std::system(command.c_str());
+        const std::string err = read_file(path("err.txt"));
+        fs::remove(path("err.txt"));
+
+        EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 1) << err;
+        EXPECT_EQ(err, std::string("quavella-cli: cannot write '") + row.failing +
+                           "': " + row.reason + "\n");
+        for (const std::string& f : files) EXPECT_EQ(read_file(path(f)), "good old " + f);
+        EXPECT_EQ(names_in(dir_.path()), before);
+    }
+}
+
+TEST_F(CliCompose, AKillInTheMiddleLeavesTheOldFileOrTheWholeNewOne) {
+    write_file(path("song.wav"), "good old audio");
+    write_file(path("song.mid"), "good old melody");
+    const CliRun whole =
+        run({"compose", "--seed", "7", "-o", "whole.mid", "--audio", "whole.wav", "poem.txt"});
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    int old_kept = 0;
+    for (const int delay_ms : {20, 60, 120, 200, 300, 450, 700, 1000}) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::chdir(dir_.path().c_str()) != 0) ::_exit(3);
+            std::freopen("/dev/null", "w", stdout);
+            ::execl(QUAVELLA_CLI_PATH, QUAVELLA_CLI_PATH, "compose", "--seed", "7", "-o",
+                    "song.mid", "--audio", "song.wav", "poem.txt", static_cast<char*>(nullptr));
+            ::_exit(3);
+        }
+        ::usleep(static_cast<useconds_t>(delay_ms) * 1000);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        const std::string wav = read_file(path("song.wav"));
+        const std::string mid = read_file(path("song.mid"));
+        if (wav == "good old audio") {
+            ++old_kept;
+            EXPECT_EQ(mid, "good old melody") << "the melody replaced without its audio";
+        } else {
+            EXPECT_EQ(wav, read_file(path("whole.wav"))) << "after " << delay_ms << " ms";
+            EXPECT_EQ(mid, read_file(path("whole.mid")));
+        }
+    }
+    EXPECT_GT(old_kept, 0) << "no kill came before the end: the test proved nothing";
+}
+
+TEST_F(CliCompose, OutputsAndInputAreComparedByTheFileTheyLeadTo) {
+    fs::create_directory(path("d"));
+    write_file(path("old.mid"), "old");
+    fs::create_symlink("old.mid", path("link.mid"));
+    const std::string here = dir_.path().string();
+    const struct {
+        std::string out, musicxml, lyrics;
+        std::string refused;  // the message's subject and name
+    } rows[] = {
+        {"x.mid", "./x.mid", "poem.txt", "-o and --musicxml name the same file './x.mid'"},
+        {"x.mid", here + "/x.mid", "poem.txt",
+         "-o and --musicxml name the same file '" + here + "/x.mid'"},
+        {"x.mid", "d/../x.mid", "poem.txt", "-o and --musicxml name the same file 'd/../x.mid'"},
+        {"old.mid", "link.mid", "poem.txt", "-o and --musicxml name the same file 'link.mid'"},
+        {"d/../poem.txt", "x.musicxml", here + "/poem.txt",
+         "-o and the lyric file name the same file '" + here + "/poem.txt'"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.refused);
+        const CliRun r =
+            run({"compose", "--seed", "1", "-o", row.out, "--musicxml", row.musicxml, row.lyrics});
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.err, "quavella-cli: " + row.refused + "; try --help\n");
+        EXPECT_EQ(read_file(path("old.mid")), "old");
+        EXPECT_EQ(read_file(path("poem.txt")), poem);
+        EXPECT_FALSE(fs::exists(path("x.mid")));
+    }
+    const CliRun apart =
+        run({"compose", "--seed", "1", "-o", "d/x.mid", "--musicxml", "x.mid", "poem.txt"});
+    EXPECT_EQ(apart.status, 0) << apart.err;
 }
 
 TEST_F(CliCompose, UnwritableOutputIsAnErrorNamingTheFile) {

@@ -3,10 +3,14 @@
 // several compositions, the state taken just before each), then the real
 // binary listing, showing and exporting it and making each melody again.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -322,7 +326,7 @@ TEST_F(HistoryCli, FailuresAreReportedWithTheirStatus) {
         {"unwritable export", "quavella-cli history export 1 -o no/such/dir/x.mid", 1,
          "cannot write 'no/such/dir/x.mid'"},
         {"history under a file", "XDG_DATA_HOME=$PWD/file quavella-cli history list", 1,
-         "cannot create the directory"},
+         "Not a directory"},
         {"no home at all", "env -u HOME -u XDG_DATA_HOME quavella-cli history list", 1,
          "neither XDG_DATA_HOME nor HOME"},
         {"unwritable score export", "quavella-cli history export 1 --musicxml no/such/dir/x.xml", 1,
@@ -341,15 +345,67 @@ TEST_F(HistoryCli, FailuresAreReportedWithTheirStatus) {
     }
 }
 
-TEST_F(HistoryCli, DamagedHistoryIsMovedAsideAndSaidSo) {
-    fs::create_directories(history_file().parent_path());
-    write_file(history_file(), std::string(5000, 'x'));
-    const CliRun r = run({"history", "list"});
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "");
-    EXPECT_NE(r.err.find("was damaged; it was moved to " + history_file().string() + ".damaged-"),
+TEST_F(HistoryCli, AReadOnlyHistoryIsStillListedShownAndExported) {
+    // Read-only media: a small tmpfs remounted read-only (root ignores permission bits).
+    if (::geteuid() != 0) GTEST_SKIP() << "making read-only media needs root";
+    const fs::path place = history_file().parent_path();
+    fs::create_directories(place);
+    ASSERT_EQ(::mount("tmpfs", place.c_str(), "tmpfs", 0, "size=4m"), 0) << std::strerror(errno);
+    struct Unmount {
+        fs::path dir;
+        ~Unmount() { ::umount2(dir.c_str(), MNT_DETACH); }
+    } unmount{place};
+    const auto ids =
+        compose_and_record({{"春眠不觉晓，处处闻啼鸟。"}, {"夜来风雨声，花落知多少。"}});
+    ASSERT_EQ(ids.size(), 2u);
+    ASSERT_EQ(::mount(nullptr, place.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, "size=4m"), 0);
+
+    const CliRun list = run({"history", "list"});
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 2) << list.out;
+    const CliRun show = run({"history", "show", "1"});
+    EXPECT_EQ(show.status, 0) << show.err;
+    EXPECT_NE(show.out.find("春眠不觉晓"), std::string::npos) << show.out;
+    const CliRun exported = run({"history", "export", "2", "-o", "two.mid"});
+    EXPECT_EQ(exported.status, 0) << exported.err;
+    EXPECT_TRUE(read_file(dir_ / "two.mid") == records_[1].midi);
+}
+
+TEST_F(HistoryCli, ADamagedStoredMelodyIsNotExported) {
+    compose_and_record({{"春眠不觉晓，处处闻啼鸟。"}});
+    Record broken = records_[0];
+    broken.midi = records_[0].midi.substr(0, records_[0].midi.size() / 2);  // cut short
+    {
+        quavella::history::Store store(history_file());
+        std::int64_t id = 0;
+        ASSERT_EQ(store.record(broken, id), Status::ok);
+        ASSERT_EQ(id, 2);
+    }
+    const CliRun r = run({"history", "export", "2", "-o", "broken.mid", "--musicxml", "b.xml"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("entry 2 of the history holds a damaged melody, not exported: "),
               std::string::npos)
         << r.err;
+    EXPECT_FALSE(fs::exists(dir_ / "broken.mid"));
+    EXPECT_FALSE(fs::exists(dir_ / "b.xml"));
+    EXPECT_EQ(run({"history", "export", "1", "-o", "good.mid"}).status, 0);
+}
+
+TEST_F(HistoryCli, ReadingCommandsReportADamagedHistoryAndLeaveIt) {
+    fs::create_directories(history_file().parent_path());
+    const std::string junk(5000, 'x');
+    write_file(history_file(), junk);
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"history", "list"}, {"history", "show", "1"}, {"history", "export", "1"}}) {
+        const CliRun r = run(args);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find("is damaged and cannot be read"), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(read_file(history_file()) == junk);
+    for (const auto& e : fs::directory_iterator(history_file().parent_path())) {
+        EXPECT_EQ(e.path().filename().string().find(".damaged-"), std::string::npos) << e.path();
+    }
 }
 
 // compose --record: the entry is what the window would have recorded, history

@@ -33,7 +33,9 @@ TEST(LyricRefusal, EmptyAndShortTextsAreTurnedAway) {
     EXPECT_EQ(lyric_refusal("abcde"), "歌词太短，没感觉！");
     EXPECT_EQ(lyric_refusal(too_short), "歌词太短，没感觉！");
     EXPECT_EQ(lyric_refusal(too_short + "b"), std::nullopt);
-    EXPECT_EQ(lyric_refusal("          "), std::nullopt);
+    // Spaces and marks only: nothing to sing, as empty.
+    EXPECT_EQ(lyric_refusal("          "), "请输入歌词！");
+    EXPECT_EQ(lyric_refusal("\xA3\xAC\xA1\xA3 , . ; ? !\xA1\xA2\xA3\xAD"), "请输入歌词！");
 }
 
 class ComposeLyrics : public testing::Test {

@@ -161,7 +161,8 @@ TEST_F(AudioRender, FailuresNameTheFileAndTheReason) {
         {file("song.mp3"), {}, "audio file type '.mp3' is not supported (use .wav, .flac, .ogg"},
         {file("song"), {}, "no audio file type given (use .wav"},
         {file("missing/song.wav"), {}, "No such file or directory"},
-        {file("full.wav"), {}, "No space left on device"},  // a link to /dev/full
+        // A link (here to /dev/full) is refused, never followed.
+        {file("full.wav"), {}, "it is a symbolic link, which is not followed"},
         {file("song.wav"), missing_font,
          "the soundfont '" + missing_font.soundfont + "' does not exist"},
     };

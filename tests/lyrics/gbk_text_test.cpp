@@ -143,6 +143,70 @@ TEST(LyricInput, GbkBytesAreTakenAsTheyStand) {
     EXPECT_EQ(conv.gbk, "\xB4\xBA\xFF\x80");
 }
 
+/// Lyric input with characters that are no sung word, and the text it comes to
+/// (UTF-8 on both sides; the test compares their GBK forms).
+struct TidyRow {
+    const char* name;
+    std::string input;
+    std::string tidied;
+};
+
+void PrintTo(const TidyRow& row, std::ostream* out) { *out << row.name; }
+
+const TidyRow kTidyRows[] = {
+    {"PlainTextKeepsItsBytes", "春眠不觉晓，处处闻啼鸟。don't stop 1, 2; go? yes! a.b", ""},
+    {"TabAndIdeographicSpaceAreSpaces", "\t春眠\t不觉　晓\v\f", " 春眠 不觉 晓  "},
+    {"ControlBytesAreDropped", std::string("春\0眠\x01不\x1B觉\x7F晓", 19), "春眠不觉晓"},
+    {"UnicodeSpacesAreSpaces", "春\u00A0眠\u2003不\u202F觉\u3000晓\u2028", "春 眠 不 觉 晓 "},
+    {"C1ControlsAndByteOrderMarksGoSilently", "\uFEFF春\u0085眠\u0090不\uFEFF觉", "春 眠不觉"},
+    {"QuotationMarksAndBracketsAreNotSung",
+     "“春”‘眠’《不》「觉」『晓』（处）〈处〉【闻】〔啼〕〖鸟〗［夜］｛来｝＂风＂＇雨＇＜声＞",
+     "春眠不觉晓处处闻啼鸟夜来风雨声"},
+    {"EllipsisAndDashPartLikeSpacesMiddleDotGoes", "春眠……不觉——晓·处", "春眠  不觉  晓处"},
+    {"AsciiMarksThatEndNoSentenceAreNotSung", "春:眠\"不\"觉#晓'(处)[处]<闻>{啼}*鸟@",
+     "春眠不觉晓处处闻啼鸟"},
+    {"ApostropheAndHyphenInsideALatinWordStay", "don't well-known 'quoted' -x- rock/roll a:b",
+     "don't well-known quoted x rock roll a b"},
+};
+
+class TidyLyrics : public ::testing::TestWithParam<TidyRow> {};
+
+/// GBK of UTF-8 text, through the converter the input path uses.
+std::string gbk_of(std::string_view utf8) {
+    const GbkConversion conv = utf8_to_gbk(utf8);
+    EXPECT_TRUE(conv.ok && conv.dropped.empty()) << utf8;
+    return conv.gbk;
+}
+
+TEST_P(TidyLyrics, BothEncodingsComeToTheSameTidyText) {
+    const TidyRow& row = GetParam();
+    const std::string want = gbk_of(row.tidied.empty() ? row.input : row.tidied);
+    const GbkConversion utf8 = lyric_text_from_input(row.input, LyricEncoding::utf8);
+    ASSERT_TRUE(utf8.ok);
+    EXPECT_EQ(utf8.gbk, want);
+    EXPECT_TRUE(utf8.dropped.empty()) << "nothing here is reported as unusable";
+    // The window's path: the same text as lines.
+    const GbkConversion lines =
+        lyric_text_from_lines(std::vector<std::string>{row.input}, LyricEncoding::utf8);
+    EXPECT_EQ(lines.gbk, want);
+    // GBK input takes the same road after its conversion (where GBK has the characters).
+    const GbkConversion as_gbk = utf8_to_gbk(row.input);
+    if (as_gbk.dropped.empty()) {
+        const GbkConversion gbk = lyric_text_from_input(as_gbk.gbk, LyricEncoding::gbk);
+        EXPECT_EQ(gbk.gbk, want);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, TidyLyrics, ::testing::ValuesIn(kTidyRows), test::RowName{});
+
+TEST(TidyLyrics, DoubleByteCharactersAreNeverCutByTheirSecondByte) {
+    // GBK extension characters have a second byte in the ASCII range (0x40 to 0x7E):
+    // 丂 is 81 40, 亊 is 81 7B ('{'); a stray pair, stray high bytes and a lead byte
+    // at the end are left for the scan as they are. None may lose a byte.
+    const std::string text = "\x81\x40\x81\x7B\x81\x22\xFF\x80\x81";
+    EXPECT_EQ(tidy_lyric_text(text), text);
+}
+
 TEST(LyricInput, EncodingNames) {
     EXPECT_EQ(parse_lyric_encoding("utf-8"), LyricEncoding::utf8);
     EXPECT_EQ(parse_lyric_encoding("UTF8"), LyricEncoding::utf8);

@@ -1,0 +1,267 @@
+// Staged files: a temporary beside the target, fsync, rename (or link without
+// replacing); POSIX calls throughout so every failure names errno's reason.
+#include "base/staged_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+namespace quavella::files {
+namespace {
+
+/// A name no other writer uses: pid, a counter and the clock.
+std::string temp_suffix() {
+    static std::atomic<unsigned> counter{0};
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    char text[64];
+    std::snprintf(text, sizeof text, ".%d.%u.%llx.tmp", static_cast<int>(::getpid()),
+                  counter.fetch_add(1), static_cast<unsigned long long>(now) & 0xFFFFFFull);
+    return text;
+}
+
+/// The folder of `file` ("." for a bare name).
+std::filesystem::path folder_of(const std::filesystem::path& file) {
+    const std::filesystem::path parent = file.parent_path();
+    return parent.empty() ? std::filesystem::path(".") : parent;
+}
+
+/// fsync of a folder, so the rename itself survives a power cut; some file
+/// systems refuse fsync on folders, which is not a failure of the write.
+void sync_folder(const std::filesystem::path& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+/// Writes all of `bytes` to `fd`; 0 or the errno of the failing call.
+int write_all(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return 0;
+}
+
+}  // namespace
+
+std::string write_failure(const std::filesystem::path& file, std::string_view reason) {
+    std::string text = "cannot write '";
+    text += file.string();
+    text += "': ";
+    text += reason;
+    return text;
+}
+
+StagedFile::StagedFile(std::filesystem::path target, StageOptions options)
+    : target_(std::move(target)), options_(options) {
+    struct stat st {};
+    mode_t mode = 0666;  // narrowed by the umask at creation
+    bool keep_mode = false;
+    if (::lstat(target_.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            set_error("it is a symbolic link, which is not followed");
+            return;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            set_error(std::strerror(EISDIR));
+            return;
+        }
+        if (!options_.replace) {
+            set_error(std::strerror(EEXIST));
+            return;
+        }
+        if (!S_ISREG(st.st_mode)) {
+            // A device, pipe or socket is written in place: replacing it by a
+            // file would be wrong, and it holds no old content to keep.
+            direct_ = true;
+            temp_ = target_;
+            return;
+        }
+        mode = st.st_mode & 07777;
+        keep_mode = true;
+    }
+    const std::string name = target_.filename().string();
+    if (name.empty() || name == "." || name == "..") {
+        set_error(std::strerror(EISDIR));
+        return;
+    }
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::filesystem::path candidate = folder_of(target_) / ("." + name + temp_suffix());
+        const int fd =
+            ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            set_error(std::strerror(errno));
+            return;
+        }
+        // A replaced file keeps its permissions.
+        if (keep_mode) ::fchmod(fd, mode);
+        ::close(fd);
+        temp_ = std::move(candidate);
+        return;
+    }
+    set_error(std::strerror(EEXIST));
+}
+
+StagedFile::StagedFile(StagedFile&& other) noexcept
+    : target_(std::move(other.target_)),
+      temp_(std::move(other.temp_)),
+      options_(other.options_),
+      error_(std::move(other.error_)),
+      reason_(std::move(other.reason_)),
+      sealed_(other.sealed_),
+      direct_(other.direct_),
+      done_(other.done_) {
+    other.done_ = true;
+    other.temp_.clear();
+}
+
+StagedFile::~StagedFile() { discard(); }
+
+bool StagedFile::set_error(std::string_view reason) {
+    if (!error_) {
+        error_ = write_failure(target_, reason);
+        reason_ = reason;
+    }
+    return false;
+}
+
+void StagedFile::fail(std::string message) {
+    if (!error_) {
+        reason_ = message;
+        error_ = std::move(message);
+    }
+}
+
+bool StagedFile::write(std::string_view bytes) {
+    if (error_ || temp_.empty() || done_) return false;
+    const int fd = ::open(temp_.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return set_error(std::strerror(errno));
+    int reason = write_all(fd, bytes);
+    if (reason == 0 && !direct_ && ::fsync(fd) != 0) reason = errno;
+    if (::close(fd) != 0 && reason == 0 && errno != EINTR) reason = errno;
+    if (reason != 0) return set_error(std::strerror(reason));
+    sealed_ = true;
+    return true;
+}
+
+bool StagedFile::seal() {
+    if (error_ || temp_.empty() || done_) return false;
+    if (sealed_ || direct_) return true;
+    // The writer may have replaced the temporary by name: sync what is there now.
+    const int fd = ::open(temp_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return set_error(std::strerror(errno));
+    const int reason = ::fsync(fd) != 0 ? errno : 0;
+    ::close(fd);
+    if (reason != 0) return set_error(std::strerror(reason));
+    sealed_ = true;
+    return true;
+}
+
+bool StagedFile::commit() {
+    if (!seal()) return false;
+    if (direct_) {
+        done_ = true;
+        return true;
+    }
+    if (options_.replace) {
+        // rename replaces a link in the target's place rather than following it;
+        // one placed there since the check is refused again here.
+        struct stat st {};
+        const bool there = ::lstat(target_.c_str(), &st) == 0;
+        if (there && (S_ISLNK(st.st_mode) || !(S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))) {
+            set_error(S_ISLNK(st.st_mode) ? "it is a symbolic link, which is not followed"
+                                          : "it is no longer a regular file");
+            discard();
+            return false;
+        }
+        if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+            set_error(std::strerror(errno));
+            discard();
+            return false;
+        }
+    } else {
+        // Fails with EEXIST when any file, link or folder has the name; where the
+        // file system cannot rename that way, a hard link does the same.
+        int moved =
+            ::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE);
+        if (moved != 0 && (errno == EINVAL || errno == ENOSYS)) {
+            moved = ::link(temp_.c_str(), target_.c_str());
+            if (moved == 0) ::unlink(temp_.c_str());
+        }
+        if (moved != 0) {
+            set_error(std::strerror(errno));
+            discard();
+            return false;
+        }
+    }
+    done_ = true;
+    sync_folder(folder_of(target_));
+    return true;
+}
+
+void StagedFile::discard() {
+    if (done_) return;
+    done_ = true;
+    if (!temp_.empty() && !direct_) ::unlink(temp_.c_str());
+}
+
+std::optional<std::string> write_file(const std::filesystem::path& target, std::string_view bytes,
+                                      StageOptions options) {
+    StagedFile staged(target, options);
+    if (staged.write(bytes) && staged.commit()) return std::nullopt;
+    return staged.error();
+}
+
+std::optional<std::string> commit_all(std::span<StagedFile* const> files) {
+    for (StagedFile* file : files) {
+        if (file->seal()) continue;
+        std::optional<std::string> failure = file->error();
+        for (StagedFile* other : files) other->discard();
+        return failure;
+    }
+    std::optional<std::string> failure;
+    for (StagedFile* file : files) {
+        if (!file->commit() && !failure) failure = file->error();
+    }
+    return failure;
+}
+
+namespace {
+
+/// The resolved path of a name that may not exist yet.
+std::filesystem::path resolved(const std::filesystem::path& file) {
+    std::error_code ec;
+    const std::filesystem::path absolute = std::filesystem::absolute(file, ec);
+    if (ec) return file.lexically_normal();
+    const std::filesystem::path folder = std::filesystem::weakly_canonical(folder_of(absolute), ec);
+    if (ec) return absolute.lexically_normal();
+    return (folder / absolute.filename()).lexically_normal();
+}
+
+}  // namespace
+
+bool same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
+    struct stat sa {
+    }, sb{};
+    const bool a_exists = ::stat(a.c_str(), &sa) == 0;
+    const bool b_exists = ::stat(b.c_str(), &sb) == 0;
+    if (a_exists && b_exists) return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    // A new name: where it leads (one existing and one new can still meet there
+    // through a dangling link, which the writer refuses anyway).
+    return resolved(a) == resolved(b);
+}
+
+}  // namespace quavella::files

@@ -1,0 +1,97 @@
+// Writing files all or nothing: a file is written under a temporary name in its
+// target's folder, flushed to disk and then renamed into place, so a failure or a
+// kill leaves the old file as it was. Used by every writer of the program: the
+// command line's outputs, the exports, the window's working files and Save as.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace quavella::files {
+
+/// How a staged file takes its target's place.
+struct StageOptions {
+    /// false: an existing target is never replaced (Save as); the commit fails instead.
+    bool replace = true;
+};
+
+/// One output being written beside its target. The temporary is created at once
+/// (in the target's folder, so the final rename cannot cross file systems); a writer
+/// fills it by name (temp_path) or through write(). Nothing touches the target until
+/// commit. A target that is a symbolic link is refused: links are never followed.
+/// A target that is a device, pipe or socket (/dev/null) is written in place.
+class StagedFile {
+public:
+    /// Creates the temporary for `target`; error() says why when it could not.
+    explicit StagedFile(std::filesystem::path target, StageOptions options = {});
+    /// Removes the temporary unless it was committed.
+    ~StagedFile();
+    StagedFile(StagedFile&& other) noexcept;
+    StagedFile& operator=(StagedFile&&) = delete;
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+
+    /// The first failure ("cannot write 'FILE': REASON"), or nothing.
+    const std::optional<std::string>& error() const { return error_; }
+    /// The REASON of that failure alone (the whole message of one given to fail).
+    const std::string& reason() const { return reason_; }
+    /// The target, as given.
+    const std::filesystem::path& target() const { return target_; }
+    /// The temporary to write; empty when it could not be created.
+    const std::filesystem::path& temp_path() const { return temp_; }
+
+    /// Replaces the temporary's content with `bytes`.
+    /// @return false on a failure, kept in error()
+    bool write(std::string_view bytes);
+    /// Records a failure of a writer that wrote temp_path itself (its own message).
+    void fail(std::string message);
+
+    /// Flushes the temporary to disk (fsync). Call before commit when several files
+    /// must be complete before any of them replaces its target.
+    /// @return false on a failure, kept in error()
+    bool seal();
+    /// Seals the temporary if needed and renames it over the target (or, without
+    /// `replace`, links it there only when no file has the name).
+    /// @return false on a failure, kept in error(); the target is then untouched
+    bool commit();
+    /// Removes the temporary; the target is untouched.
+    void discard();
+
+private:
+    bool set_error(std::string_view reason);
+
+    std::filesystem::path target_;
+    std::filesystem::path temp_;
+    StageOptions options_;
+    std::optional<std::string> error_;
+    std::string reason_;
+    bool sealed_ = false;
+    bool direct_ = false;  // the target is a device or pipe, written in place
+    bool done_ = false;    // committed or discarded: the temporary is gone
+};
+
+/// "cannot write 'FILE': REASON", the message of every failed write.
+std::string write_failure(const std::filesystem::path& file, std::string_view reason);
+
+/// Writes `bytes` to `target` all or nothing.
+/// @return the failure, or nothing when the file holds exactly `bytes`
+std::optional<std::string> write_file(const std::filesystem::path& target, std::string_view bytes,
+                                      StageOptions options = {});
+
+/// Puts every staged file in place, or none: all are sealed first, and a failure
+/// while sealing discards them all with no target touched. A rename failing after
+/// others succeeded (a target's folder removed meanwhile) is reported; the rest
+/// are still put in place.
+/// @return the first failure, or nothing when every target was replaced
+std::optional<std::string> commit_all(std::span<StagedFile* const> files);
+
+/// True when two names lead to the same file: the device and inode of an existing
+/// file (links followed), otherwise the resolved path of the name (its folder with
+/// `.`, `..` and links resolved, then the name). "x", "./x", "$PWD/x", "d/../x" and
+/// a link to x are all the same file.
+bool same_file(const std::filesystem::path& a, const std::filesystem::path& b);
+
+}  // namespace quavella::files
