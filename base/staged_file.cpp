@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 namespace quavella::files {
 namespace {
@@ -171,6 +172,12 @@ bool StagedFile::seal() {
 }
 
 bool StagedFile::commit() {
+    if (!place()) return false;
+    if (!direct_) sync_folder(folder_of(target_));
+    return true;
+}
+
+bool StagedFile::place() {
     if (!seal()) return false;
     if (direct_) {
         done_ = true;
@@ -208,7 +215,6 @@ bool StagedFile::commit() {
         }
     }
     done_ = true;
-    sync_folder(folder_of(target_));
     return true;
 }
 
@@ -232,10 +238,18 @@ std::optional<std::string> commit_all(std::span<StagedFile* const> files) {
         for (StagedFile* other : files) other->discard();
         return failure;
     }
+    // Every file renamed into place first, the folders flushed after: the moment in
+    // which some files are new and others still old is as short as the renames.
     std::optional<std::string> failure;
+    std::vector<const StagedFile*> placed;
     for (StagedFile* file : files) {
-        if (!file->commit() && !failure) failure = file->error();
+        if (file->place()) {
+            if (!file->written_in_place()) placed.push_back(file);
+        } else if (!failure) {
+            failure = file->error();
+        }
     }
+    for (const StagedFile* file : placed) sync_folder(folder_of(file->target()));
     return failure;
 }
 

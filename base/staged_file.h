@@ -57,6 +57,12 @@ public:
     /// `replace`, links it there only when no file has the name).
     /// @return false on a failure, kept in error(); the target is then untouched
     bool commit();
+    /// commit without flushing the target's folder: commit_all places every file,
+    /// then flushes the folders.
+    /// @return false on a failure, kept in error(); the target is then untouched
+    bool place();
+    /// True when the target (a device or a pipe) is written in place, not replaced.
+    bool written_in_place() const { return direct_; }
     /// Removes the temporary; the target is untouched.
     void discard();
 

@@ -190,7 +190,9 @@ void WindowCommands::compose_by_sentence(const ComposeInput& input, int count) {
 
 void WindowCommands::load(CompositionPtr composition) {
     if (!write_working_file(*composition)) return;
-    deliver(std::move(composition));
+    if (!deliver(composition)) return;
+    // Already in the history: not made again, but the melody the window now holds.
+    if (svc_.listener != nullptr) svc_.listener->composed(composition);
 }
 
 bool WindowCommands::adopt(CompositionPtr composition) {

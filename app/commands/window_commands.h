@@ -73,8 +73,9 @@ public:
 
     /// Puts a composition made earlier in the player as compose puts a new one
     /// there: its bytes written as "temp.mid" and as the next play file, opened, the
-    /// buttons as after a composition. Nothing is composed, reported or told to the
-    /// listener.
+    /// buttons as after a composition. Nothing is composed, reported or recorded; the
+    /// listener hears that it is the melody in the player now (composed), so that the
+    /// score window shapes this melody and not the one before.
     void load(CompositionPtr composition);
 
     /// Makes an edited melody the one in the player, as a composition is put there:

@@ -155,6 +155,22 @@ struct RecordingListener : CompositionListener {
     std::vector<CompositionPtr> chosen;
 };
 
+TEST_F(CommandsTest, ALoadedMelodyIsTheListenersNewMelodyButNotMadeAgain) {
+    // The score window must shape what the player holds after 载入, and the history
+    // must not record it twice.
+    RecordingListener heard{log};
+    WindowCommands told{services(&heard), "quavella"};
+    told.start_up(clock, dir.path().string());
+    told.compose(lyrics({kLyrics}));
+    told.stop();
+    auto loaded = std::make_shared<Composition>(*told.current());
+    loaded->midi = "MThd earlier melody bytes";
+    told.load(loaded);
+    EXPECT_EQ(heard.batches.size(), 1u);
+    ASSERT_EQ(heard.chosen.size(), 2u);
+    EXPECT_EQ(heard.chosen[1], loaded);
+}
+
 TEST_F(CommandsTest, ACompositionIsMadeKnownOnceWrittenAndShownOnceAcknowledged) {
     RecordingListener heard{log};
     WindowCommands told{services(&heard), "quavella"};
