@@ -48,17 +48,17 @@ KINDS = {
 }
 
 
-def check(value, spec, where, problems):
-    kind = spec[0]
+def check(value, expected, where, problems):
+    kind = expected[0]
     if kind is LIST:
         if not isinstance(value, list):
             problems.append("%s: not a list" % where)
             return
         for i, item in enumerate(value):
-            check(item, (spec[1],) if not isinstance(spec[1], dict) else (DICT, spec[1]),
+            check(item, (expected[1],) if not isinstance(expected[1], dict) else (DICT, expected[1]),
                   "%s[%d]" % (where, i), problems)
     elif kind is DICT:
-        fields = spec[1]
+        fields = expected[1]
         if not isinstance(value, dict):
             problems.append("%s: not an object" % where)
             return
@@ -69,9 +69,9 @@ def check(value, spec, where, problems):
                 check(value[name], sub, where + "." + name, problems)
     else:
         # bool is an int in Python: tell them apart.
-        ok = any(type(value) is t for t in spec)
+        ok = any(type(value) is t for t in expected)
         if not ok:
-            problems.append("%s: %r is not %s" % (where, value, [t.__name__ for t in spec]))
+            problems.append("%s: %r is not %s" % (where, value, [t.__name__ for t in expected]))
 
 
 def main():
