@@ -48,17 +48,21 @@ QString firstWords(const std::string& lyrics_start) {
 }
 
 /// Three short lines that fit a narrow list: when and how well the tones are
-/// sung (and, for a press of 择优作曲, of how many it was chosen), the first words,
-/// the settings.
+/// sung, the first words, the settings (and, for a press of 择优作曲, of how many
+/// it was chosen).
 QString rowText(const history::Summary& s) {
     // The tone score only where some pair of syllables was graded.
-    QString first = QString::fromStdString(history::local_time_text(s.time_ms));
-    if (s.tone_score) first += QStringLiteral("  字调契合 %1%").arg(score_percent(*s.tone_score));
-    if (s.candidates >= 2) first += QStringLiteral("  择优 %1 首之一").arg(s.candidates);
+    const QString tones = s.tone_score
+                              ? QStringLiteral("  字调契合 %1%").arg(score_percent(*s.tone_score))
+                              : QString();
+    // The press's mark ends the settings' line, the shortest, so that it stays in sight.
+    const QString press =
+        s.candidates >= 2 ? QStringLiteral(" · 择优 %1 首之一").arg(s.candidates) : QString();
     const QString row =
-        QStringLiteral("%1\n%2\n%3 · %4 · %5")
-            .arg(first, firstWords(s.lyrics_start), QString::fromStdString(s.speed_item),
-                 QString::fromStdString(s.mode_item), QString::fromStdString(s.timbre_item));
+        QStringLiteral("%1%2\n%3\n%4 · %5 · %6%7")
+            .arg(QString::fromStdString(history::local_time_text(s.time_ms)), tones,
+                 firstWords(s.lyrics_start), QString::fromStdString(s.speed_item),
+                 QString::fromStdString(s.mode_item), QString::fromStdString(s.timbre_item), press);
     if (!s.edited) return row;
     // A melody shaped by edits stands under the composition it came from.
     const QString mark =

@@ -253,6 +253,8 @@ private slots:
         QTest::keyClick(list, Qt::Key_Down);
         QTest::keyClick(list, Qt::Key_Down);
         QCOMPARE(list->currentItem(), press->child(2));
+        // Kept in the build tree, to look at.
+        panel->grab().save(QCoreApplication::applicationDirPath() + "/history-press.png");
         const history::Entry& candidate = entries[2];
         QCOMPARE(panel->selected()->id, candidate.id);
         QCOMPARE(form->scoreWindow()->sheet()->score.melody.notes, candidate.record.notes);
