@@ -717,13 +717,14 @@ TEST(DefaultPath, FollowsXdgDataHomeElseHome) {
     }
 }
 
-/// Random runs of record, get, list, count, remove and reopen, checked
-/// against a map kept beside the store.
+/// Random runs of record (alone and as best-of presses), get, list, list the candidates,
+/// count, remove and reopen, checked against a map kept beside the store.
 class StoreModelTest : public StoreTest, public ::testing::WithParamInterface<unsigned> {};
 
 TEST_P(StoreModelTest, MatchesAMapOverRandomOperations) {
     std::mt19937_64 rng(GetParam());
     std::map<std::int64_t, Record> model;
+    std::map<std::int64_t, std::int64_t> chosen_of;  // the press each candidate belongs to
     std::int64_t highest = 0;
     auto store = std::make_unique<Store>(file());
     const auto some_id = [&]() -> std::int64_t {
@@ -732,9 +733,17 @@ TEST_P(StoreModelTest, MatchesAMapOverRandomOperations) {
         std::advance(it, static_cast<long>(rng() % model.size()));
         return it->first;
     };
+    // The entries of the press chosen as `id`, newest first.
+    const auto press_of = [&](std::int64_t id) {
+        std::vector<std::int64_t> ids;
+        for (auto it = chosen_of.rbegin(); it != chosen_of.rend(); ++it) {
+            if (it->second == id) ids.push_back(it->first);
+        }
+        return ids;
+    };
     for (int step = 0; step < 300; ++step) {
         SCOPED_TRACE("step " + std::to_string(step));
-        switch (rng() % 8) {
+        switch (rng() % 9) {
             case 0:
             case 1:
             case 2: {
@@ -755,12 +764,23 @@ TEST_P(StoreModelTest, MatchesAMapOverRandomOperations) {
                 } else {
                     ASSERT_EQ(st, Status::ok) << store->last_error();
                     ASSERT_TRUE(same_record(entry.record, model[id]));
+                    const auto it = chosen_of.find(id);
+                    ASSERT_EQ(entry.chosen,
+                              it == chosen_of.end() ? std::nullopt : std::optional(it->second));
                 }
                 break;
             }
             case 4: {
                 const std::int64_t id = some_id();
+                const bool chosen = chosen_of.count(id) != 0 && chosen_of[id] == id;
                 ASSERT_EQ(store->remove(id), model.erase(id) ? Status::ok : Status::not_found);
+                if (chosen) {
+                    for (const std::int64_t candidate : press_of(id)) {
+                        model.erase(candidate);
+                        chosen_of.erase(candidate);
+                    }
+                }
+                chosen_of.erase(id);
                 break;
             }
             case 5: {
@@ -772,7 +792,9 @@ TEST_P(StoreModelTest, MatchesAMapOverRandomOperations) {
                 for (auto it = model.lower_bound(before); it != model.begin();) {
                     --it;
                     if (limit > 0 && static_cast<int>(expected.size()) == limit) break;
-                    expected.push_back(it->first);
+                    const auto in_press = chosen_of.find(it->first);
+                    if (in_press == chosen_of.end() || in_press->second == it->first)
+                        expected.push_back(it->first);
                 }
                 std::vector<std::int64_t> got;
                 for (const Summary& s : page) {
@@ -781,6 +803,14 @@ TEST_P(StoreModelTest, MatchesAMapOverRandomOperations) {
                     ASSERT_EQ(std::tie(s.time_ms, s.speed_pos, s.tempo, s.tone_score),
                               std::tie(r.time_ms, r.speed_pos, r.tempo, r.tone_score));
                     ASSERT_EQ(s.note_count, static_cast<int>(r.notes.size()));
+                    const std::size_t in_press = press_of(s.id).size();
+                    ASSERT_EQ(s.candidates,
+                              in_press >= 2 ? static_cast<std::int64_t>(in_press) : 0);
+                    if (in_press >= 2) {
+                        std::vector<Summary> candidates;
+                        ASSERT_EQ(store->list_candidates(s.id, candidates, 0), Status::ok);
+                        ASSERT_EQ(ids_of(candidates), press_of(s.id));
+                    }
                 }
                 ASSERT_EQ(got, expected);
                 break;
@@ -789,6 +819,22 @@ TEST_P(StoreModelTest, MatchesAMapOverRandomOperations) {
                 std::int64_t n = -1;
                 ASSERT_EQ(store->count(n), Status::ok);
                 ASSERT_EQ(n, static_cast<std::int64_t>(model.size()));
+                break;
+            }
+            case 7: {
+                std::vector<Record> press;
+                for (int k = 2 + static_cast<int>(rng() % 4); k > 0; --k) {
+                    press.push_back(random_record(rng));
+                }
+                std::vector<std::int64_t> ids;
+                ASSERT_EQ(store->record(press, ids), Status::ok) << store->last_error();
+                ASSERT_EQ(ids.size(), press.size());
+                for (std::size_t k = 0; k < ids.size(); ++k) {
+                    ASSERT_GT(ids[k], highest);
+                    highest = ids[k];
+                    model[ids[k]] = std::move(press[k]);
+                    chosen_of[ids[k]] = ids.back();
+                }
                 break;
             }
             default:
