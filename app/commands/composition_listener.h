@@ -15,8 +15,8 @@ class CompositionListener {
 public:
     virtual ~CompositionListener() = default;
     /// The compositions of one command, as soon as they are made, before the working
-    /// file is written and before any message: a single composition, or every candidate of a best-of composition
-    /// in the order composed. `chosen` is the one the player gets.
+    /// file is written and before any message: a single composition, or every candidate of a
+    /// best-of composition in the order composed. `chosen` is the one the player gets.
     virtual void made(std::span<const CompositionPtr> compositions, std::size_t chosen) {
         (void)compositions;
         (void)chosen;
