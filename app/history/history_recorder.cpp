@@ -136,7 +136,6 @@ void HistoryRecorder::finish() {
         const std::lock_guard lock(mutex_);
         finished_run_ = true;
         for (const Job& job : queue_) never += job.compositions.size();
-        queue_.clear();
     }
     progress_.notify_all();
     if (never > 0) {

@@ -107,8 +107,8 @@ public:
     /// the entry of `origin` (when that was recorded in this run, however late).
     void record_shaped(const CompositionPtr& origin, const CompositionPtr& shaped);
 
-    /// Waits until every queued job is done or `ms` passed.
-    /// @return true when nothing is queued
+    /// Waits until every queued job is done, `ms` passed or the recorder finished.
+    /// @return true when everything queued was done
     bool wait_idle(int ms);
 
     /// Ends the worker: what is still queued is tried for final_try_ms, and the number

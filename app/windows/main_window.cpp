@@ -73,6 +73,9 @@ protected:
     }
 };
 
+/// How long the history list's writes (deletions) wait for another program's write.
+constexpr int kListBusyMs = 250;
+
 /// Runs the history worker's calls on the window's thread, through its event loop.
 /// Calls still queued when it goes are dropped with their context object.
 class QueuedPoster : public Poster {
@@ -173,6 +176,9 @@ void TForm1::historyOpened(const std::filesystem::path& file, const HistoryOpene
     // listed, but this run's compositions are not recorded) or not at all.
     if (opened.status != history::Status::failed) {
         store_ = std::make_unique<history::Store>(file);
+        // The list's deletions wait briefly for another program's write, never long: the
+        // window must keep answering (a held history fails the deletion, which says so).
+        store_->set_busy_ms(kListBusyMs);
         panel.setStore(store_.get());
         return;
     }
