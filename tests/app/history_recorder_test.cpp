@@ -25,6 +25,10 @@ namespace fs = std::filesystem;
 
 const std::vector<std::string> kPoem{"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"};
 
+/// The window waits for the worker's whole first try however slow the machine: the
+/// notices then reach the log (in place, from the worker) before the command goes on.
+constexpr RecorderTimes kPatient{60000};
+
 /// Counts the compositions it is told of.
 struct CountingListener : CompositionListener {
     void composed(const CompositionPtr&) override { ++told; }
@@ -37,7 +41,8 @@ class RecorderTest : public ::testing::Test, protected CommandFakes {
 protected:
     /// Composes three times with the recorder of `file`, and ends it (all recorded).
     void compose_three(const std::optional<fs::path>& file) {
-        HistoryRecorder recorder(file, box, in_place, [] { return std::int64_t{1717200000000}; });
+        HistoryRecorder recorder(
+            file, box, in_place, [] { return std::int64_t{1717200000000}; }, {}, {}, kPatient);
         ListenerFanOut both{&recorder, &other};
         WindowCommands commands(services(&both), "quavella");
         commands.start_up(clock, fs::current_path().string());
@@ -142,8 +147,9 @@ TEST_F(RecorderTest, ACompositionIsInTheHistoryBeforeTheUserIsToldItIsDone) {
     // the user is hearing is recorded by then, and so is every best-of candidate.
     history::Store store(dir.file("history.sqlite3"));
     CountingBox counting(store, log);
-    HistoryRecorder recorder(store.file(), counting, in_place,
-                             [] { return std::int64_t{1717200000000}; });
+    HistoryRecorder recorder(
+        store.file(), counting, in_place, [] { return std::int64_t{1717200000000}; }, {}, {},
+        kPatient);
     WindowCommands commands({counting, copier, sleeper, dialog, buttons, player, &recorder},
                             "quavella");
     commands.start_up(clock, fs::current_path().string());
@@ -168,8 +174,8 @@ TEST_F(RecorderTest, TwoWindowsInOneFolderEachKeepTheirOwnMelody) {
     // while the first one's "作曲完成" still waits for its OK: the first still records
     // and saves the melody it composed, not what the second wrote to "2.mid".
     history::Store store(dir.file("history.sqlite3"));
-    HistoryRecorder recorder(store.file(), box, in_place,
-                             [] { return std::int64_t{1717200000000}; });
+    HistoryRecorder recorder(
+        store.file(), box, in_place, [] { return std::int64_t{1717200000000}; }, {}, {}, kPatient);
     WaitingBox waiting(log);
     FakeClock other_clock{4242};
     WindowCommands first({waiting, copier, sleeper, dialog, buttons, player, &recorder},

@@ -14,8 +14,8 @@ namespace quavella::test {
 
 class HistoryLocker {
 public:
-    /// Returns once the child holds the lock. The file should already be a history
-    /// (write-ahead logged), so that it can still be read meanwhile.
+    /// Returns once the child holds the lock. A history (write-ahead logged) can still
+    /// be read meanwhile; a file not set up as one (rollback journal) cannot.
     explicit HistoryLocker(const std::filesystem::path& file) {
         static const char* const kScript =
             "import sqlite3, sys\n"
