@@ -3,6 +3,7 @@
 // killed with SIGKILL at any moment leaves every working file it wrote in the history,
 // each best-of press whole or not at all. Run with --compose-loop, this program is that
 // window, composing until it is killed.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -91,6 +92,9 @@ int compose_loop(std::uint64_t seed) {
     TForm1 window(std::move(services));
     Composer composer(window);
     if (!composer.ready()) return 2;
+    // Says when it starts composing, so that the kills land in the composing however
+    // long the start took.
+    if (::write(1, "composing\n", 10) != 10) return 3;
     for (;;) {
         composer.compose();
         composer.best_of();
@@ -186,7 +190,8 @@ private slots:
         const fs::path file = data / "quavella" / "history.sqlite3";
         const std::string self = QCoreApplication::applicationFilePath().toStdString();
         std::mt19937 random(20260611);
-        std::uniform_int_distribution<int> moment_ms(150, 900);
+        std::uniform_int_distribution<int> moment_ms(0, 600);
+        std::uniform_int_distribution<int> start_ms(20, 400);
 
         std::map<std::int64_t, std::string> midi_of;  // every entry read so far
         int rounds_with_files = 0;
@@ -203,14 +208,27 @@ private slots:
             std::string seed = std::to_string(1000 + kill);
             char* argv[] = {const_cast<char*>(self.c_str()), const_cast<char*>("--compose-loop"),
                             seed.data(), nullptr};
+            int said[2];
+            QVERIFY(::pipe2(said, O_CLOEXEC) == 0);
             const pid_t child = ::fork();
             QVERIFY(child >= 0);
             if (child == 0) {
+                ::dup2(said[1], 1);
                 if (::chdir(work.c_str()) != 0) ::_exit(3);
                 ::execve(self.c_str(), argv, envp.data());
                 ::_exit(127);
             }
-            ::usleep(static_cast<useconds_t>(moment_ms(random)) * 1000);
+            ::close(said[1]);
+            if (kill % 4 == 3) {
+                // Now and then while the window starts and opens the history.
+                ::usleep(static_cast<useconds_t>(start_ms(random)) * 1000);
+            } else {
+                char c = 0;
+                while (::read(said[0], &c, 1) == 1 && c != '\n') {
+                }
+                ::usleep(static_cast<useconds_t>(moment_ms(random)) * 1000);
+            }
+            ::close(said[0]);
             ::kill(child, SIGKILL);
             int status = 0;
             ::waitpid(child, &status, 0);
@@ -255,6 +273,8 @@ private slots:
                     qPrintable(QStringLiteral("kill %1: a press of %2 entries").arg(kill).arg(n)));
             }
         }
+        qInfo("%d kills, %d with working files, %zu entries", kKills, rounds_with_files,
+              midi_of.size());
         QVERIFY2(rounds_with_files >= kKills / 2, "the children were killed before composing");
         QVERIFY(midi_of.size() >= std::size_t(kKills));
     }
