@@ -140,7 +140,7 @@ private:
     std::function<void(std::int64_t)> recorded_;
     std::function<void(const HistoryOpened&)> opened_;
     RecorderTimes times_;
-    bool told_ = false;  ///< touched only by calls on the window's thread
+    bool told_ = false;  ///< touched only by posted calls and made(), never two at once
 
     std::mutex mutex_;
     std::condition_variable wake_;      ///< the worker waits for jobs and the end
