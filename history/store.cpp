@@ -148,7 +148,17 @@ private:
 };
 
 Store::Store(std::filesystem::path file, std::string vfs, Access access)
-    : file_(std::move(file)), vfs_(std::move(vfs)), access_(access) {}
+    : file_(std::move(file)), vfs_(std::move(vfs)), access_(access), busy_ms_(kBusyMs) {}
+
+void Store::set_busy_ms(int ms) {
+    busy_ms_ = ms < 0 ? 0 : ms;
+    if (db_ != nullptr) sqlite3_busy_timeout(db_, busy_ms_);
+}
+
+bool Store::busy() const {
+    const int primary = last_rc_ & 0xff;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
 
 Store::~Store() { close(); }
 
@@ -231,7 +241,7 @@ Status Store::open_once() {
     };
     for (int waited = 0;; waited += kSetUpRetryMs) {
         const Status st = set_up();
-        if (st == Status::ok || !passing(last_rc_) || waited >= kBusyMs) return st;
+        if (st == Status::ok || !passing(last_rc_) || waited >= busy_ms_) return st;
         sqlite3_sleep(kSetUpRetryMs);
     }
 }
@@ -260,7 +270,7 @@ Status Store::set_up_read_only() {
         int rc = sqlite3_open_v2(name.c_str(), &db_, flags, vfs);
         if (rc != SQLITE_OK) return rc;
         sqlite3_extended_result_codes(db_, 1);
-        sqlite3_busy_timeout(db_, kBusyMs);
+        sqlite3_busy_timeout(db_, busy_ms_);
         Statement st(db_, "PRAGMA user_version");
         rc = st.prepared() != SQLITE_OK ? st.prepared() : st.step();
         if (rc != SQLITE_ROW) return rc;
@@ -336,7 +346,7 @@ Status Store::set_up() {
         return Status::failed;
     }
     sqlite3_extended_result_codes(db_, 1);
-    sqlite3_busy_timeout(db_, kBusyMs);
+    sqlite3_busy_timeout(db_, busy_ms_);
     // WAL: readers never block the writer, and a commit is one append to the
     // log. With synchronous=NORMAL a commit survives the program being killed
     // at any point; after a power loss the last commits may be missing, but the
@@ -450,6 +460,7 @@ template <typename Op>
 Status Store::run(Op op, bool writes) {
     last_error_.clear();
     notice_.clear();
+    last_rc_ = SQLITE_OK;
     bool recovered = false;
     if (db_ == nullptr) {
         const Status opened = open_or_recover();

@@ -43,7 +43,7 @@ enum class Access {
 /// An open history database. One connection; keep one per thread.
 ///
 /// The database is written ahead (WAL) with one transaction per composition,
-/// waits up to busy_ms for another process's write, and carries its schema
+/// waits up to its busy time for another process's write, and carries its schema
 /// version in PRAGMA user_version. A file that is not a database, or whose
 /// pages are damaged, is renamed "<name>.damaged-YYYYMMDD-HHMMSS" (its WAL and
 /// shared-memory files beside it with the same suffix) and a fresh database
@@ -71,6 +71,13 @@ public:
     Status open();
     /// True while the database is open.
     bool is_open() const { return db_ != nullptr; }
+
+    /// How long later calls wait for another connection's write before they fail
+    /// (3 s unless set); 0 answers at once, for a caller that retries by itself.
+    void set_busy_ms(int ms);
+    /// True when the last call failed only because another connection held the
+    /// history (locked or busy): the same call may succeed later.
+    bool busy() const;
 
     /// Moves a damaged file aside (see notice() and moved_to()) and starts a fresh
     /// history in its place: for a writer that found damage while reading.
@@ -159,6 +166,7 @@ private:
     std::filesystem::path file_;
     std::string vfs_;
     Access access_;
+    int busy_ms_;
     bool upgraded_once_ = false;  ///< a read-only store asked a writer to upgrade the schema
     sqlite3* db_ = nullptr;
     int last_rc_ = 0;  ///< SQLite's code for the last failure, to tell damage from other faults

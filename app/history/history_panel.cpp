@@ -150,6 +150,11 @@ std::optional<std::pair<std::int64_t, std::int64_t>> HistoryPanel::extent() cons
     return std::pair{count, newest.empty() ? std::int64_t{0} : newest.front().id};
 }
 
+void HistoryPanel::setStore(history::Store* store) {
+    store_ = store;
+    refresh();
+}
+
 void HistoryPanel::refreshIfChanged() {
     if (store_ != nullptr && extent() != listed_extent_) refresh();
 }

@@ -38,6 +38,8 @@ public:
     HistoryPanel(history::Store* store, std::unique_ptr<Confirmer> confirmer,
                  QWidget* parent = nullptr);
 
+    /// Lists `store` from now on (null: an empty list), e.g. once the history is open.
+    void setStore(history::Store* store);
     /// Reads the newest page again, keeping the selected entry selected when it is there.
     void refresh();
     /// Reads the list again when the history changed elsewhere, e.g. another window

@@ -272,7 +272,9 @@ private slots:
     void historyListFollowsTheScore() {
         HistoryPanel* panel = score->historyPanel();
         const auto shown = [&] {
-            QVERIFY(panel->selected().has_value());
+            // Recorded by the worker, listed when the window's event loop hears of it.
+            QTRY_VERIFY(panel->selected().has_value() &&
+                        panel->selected()->record.notes == score->sheet()->score.melody.notes);
             QCOMPARE(panel->selected()->record.notes, score->sheet()->score.melody.notes);
             QCOMPARE(panel->list()->indexOfTopLevelItem(panel->list()->currentItem()),
                      0);  // the newest, scrolled into view
@@ -285,6 +287,7 @@ private slots:
         // An older entry selected (its score shown), then a new composition: both follow it.
         compose();
         click("suiButton4");
+        shown();
         panel->list()->setCurrentItem(panel->list()->topLevelItem(1));
         QCOMPARE(panel->selected()->record.notes, score->sheet()->score.melody.notes);
         compose();

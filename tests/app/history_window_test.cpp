@@ -132,7 +132,8 @@ private slots:
             EventLog told;
             WindowFakes fakes;
             TForm1 window(fake_window_services(told, fakes));
-            QVERIFY2(!told.empty(), row.name);
+            // Opened by the recorder's worker, told on the window's thread.
+            QTRY_VERIFY2(!told.empty(), row.name);
             const std::string first = told.front();
             QVERIFY2(first.rfind(std::string("show:提示:") + row.told, 0) == 0, first.c_str());
             if (row.moved) {
@@ -170,7 +171,7 @@ private slots:
         EventLog told;
         WindowFakes fakes;
         auto window = std::make_unique<TForm1>(fake_window_services(told, fakes));
-        QVERIFY(!told.empty());
+        QTRY_VERIFY(!told.empty());
         QVERIFY2(told.front().rfind("show:提示:作品记录只能读取，不能写入", 0) == 0,
                  told.front().c_str());
         auto* list = window->scoreWindow()->historyPanel()->findChild<QTreeWidget*>();
@@ -189,7 +190,7 @@ private slots:
             played.push_back(read_file(form->commands().play_file()));
             click("suiButton4");
         }
-        QCOMPARE(panel->list()->topLevelItemCount(), 3);
+        QTRY_COMPARE(panel->list()->topLevelItemCount(), 3);
         for (int row = 0; row < 3; ++row) {
             QVERIFY2(panel->list()->topLevelItem(row)->text(0).contains(QStringLiteral("字调契合")),
                      qPrintable(panel->list()->topLevelItem(row)->text(0)));
@@ -216,6 +217,7 @@ private slots:
         QCOMPARE(log.back(), std::string("show:提示:作曲完成"));
         QVERIFY(!best_of->isEnabled());
 
+        QTRY_COMPARE(allEntries().size(), std::size_t(5));
         const std::vector<history::Entry> entries = allEntries();
         QCOMPARE(entries.size(), std::size_t(5));
         // The chosen one is told last, so it is the newest; the candidates passed over
@@ -232,6 +234,7 @@ private slots:
 
         // One row, the chosen melody's, selected as the score shows it.
         QTreeWidget* list = panel->list();
+        QTRY_VERIFY(panel->selected().has_value() && panel->selected()->id == chosen.id);
         QCOMPARE(list->topLevelItemCount(), 1);
         QTreeWidgetItem* press = list->topLevelItem(0);
         QVERIFY2(press->text(0).contains(QStringLiteral("择优 5 首之一")),
@@ -298,6 +301,7 @@ private slots:
         // Loaded: 生成主旋律 waits for 停止, and so does 载入.
         auto* load = panel->findChild<QPushButton*>(QStringLiteral("historyLoad"));
         QVERIFY(load);
+        QTRY_COMPARE(panel->list()->topLevelItemCount(), 2);
         panel->list()->setCurrentItem(panel->list()->topLevelItem(1));
         QVERIFY(!load->isEnabled());
         // The line to make it again is the one quavella-cli history show prints.
@@ -335,6 +339,7 @@ private slots:
         click("suiButton1");
         auto* remove = panel->findChild<QPushButton*>(QStringLiteral("historyDelete"));
         QVERIFY(remove);
+        QTRY_COMPARE(panel->list()->topLevelItemCount(), 2);
         panel->list()->setCurrentItem(panel->list()->topLevelItem(0));
         const std::int64_t newest = panel->selected()->id;
 
@@ -356,7 +361,7 @@ private slots:
     void entriesOfAnotherWindowAppearWhenTheScoreWindowIsActivated() {
         typeLyrics(kPoem);
         click("suiButton1");
-        QCOMPARE(panel->list()->topLevelItemCount(), 1);
+        QTRY_COMPARE(panel->list()->topLevelItemCount(), 1);
 
         // Another window's history connection records an entry.
         history::Entry mine = allEntries().front();
