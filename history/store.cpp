@@ -26,6 +26,8 @@ namespace {
 
 /// How long a call waits for another connection's write to finish.
 constexpr int kBusyMs = 3000;
+/// The largest older history a store that only reads upgrades in a copy in memory.
+constexpr off_t kMaxMemoryCopyBytes = off_t{256} << 20;
 /// Pause before a set-up that met another program's is tried again.
 constexpr int kSetUpRetryMs = 10;
 
@@ -301,7 +303,6 @@ Status Store::set_up_read_only() {
     }
     const int latest = static_cast<int>(migrations().size());
     if (version == latest) return Status::ok;
-    close();
     if (version < latest && !upgraded_once_) {
         // An older schema is brought up to date by a writer first (keeping every
         // entry), where the file can be written; then read as usual.
@@ -312,6 +313,27 @@ Status Store::set_up_read_only() {
             return set_up_read_only();
         }
     }
+    if (version < latest && info.st_size <= kMaxMemoryCopyBytes) {
+        // Where it cannot be written (read-only media or rights), an older schema is
+        // brought up to date in a copy in memory, and the file is left as it is.
+        sqlite3* copy = nullptr;
+        int copied = sqlite3_open_v2(":memory:", &copy, SQLITE_OPEN_READWRITE, nullptr);
+        if (copied == SQLITE_OK) {
+            sqlite3_backup* backup = sqlite3_backup_init(copy, "main", db_, "main");
+            copied = backup == nullptr ? sqlite3_errcode(copy) : sqlite3_backup_step(backup, -1);
+            if (backup != nullptr) sqlite3_backup_finish(backup);
+        }
+        close();
+        db_ = copy;
+        if (copied == SQLITE_DONE) {
+            sqlite3_extended_result_codes(db_, 1);
+            return migrate();
+        }
+        fail_sqlite("cannot read the history", copied);
+        close();
+        return Status::failed;
+    }
+    close();
     return fail("the history " + file_.string() + " has schema " + std::to_string(version) +
                 " and is not upgraded while only read");
 }
