@@ -49,8 +49,9 @@ struct Entry {
     std::int64_t id = 0;
     Record record;
     /// When it is one of the candidates of a best-of press: the entry chosen from them
-    /// (its own id for the chosen one). None for a composition made alone, and for an
-    /// entry naming a chosen entry that is missing or was not chosen itself.
+    /// (its own id for the chosen one). None for a composition made alone, for a chosen
+    /// one whose candidates were all deleted, and for an entry naming a chosen entry that
+    /// is missing or was not chosen itself.
     std::optional<std::int64_t> chosen;
 };
 

@@ -678,6 +678,7 @@ SELECT id, chosen FROM composition INDEXED BY composition_press WHERE id < ? ORD
             continue;
         }
         const std::int64_t chosen = sqlite3_column_int64(st, 1);
+        if (chosen == id) presses.emplace(id, true);  // its candidates come next
         // A press is recorded candidates first: a candidate naming an older entry
         // (or one that is missing, or was not chosen) is shown on its own.
         bool grouped = false;
@@ -936,6 +937,15 @@ FROM syllable WHERE composition_id = ? ORDER BY idx)sql");
             }
         }
         if (!is_chosen) entry.chosen.reset();
+    } else if (entry.chosen) {
+        // The chosen one, as long as a candidate is left (a list shows it on its own then).
+        Statement left(db_, R"sql(
+SELECT 1 FROM composition INDEXED BY composition_chosen WHERE chosen = ?1 AND id < ?1 LIMIT 1)sql");
+        if (left.prepared() != SQLITE_OK) return fail_sqlite(what, left.prepared());
+        left.bind(1, id);
+        const int rc = left.step();
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) return fail_sqlite(what, rc);
+        if (rc == SQLITE_DONE) entry.chosen.reset();
     }
     sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     // Another program may have written the row: it is checked, never trusted.
