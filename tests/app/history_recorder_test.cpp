@@ -312,17 +312,21 @@ TEST_F(BusyHistoryTest, QueuedWhileHeldAndRecordedInOrderOnceReleased) {
     history::Store store(file);
     std::vector<history::Summary> page;
     ASSERT_EQ(store.list(page, 0), history::Status::ok);
-    ASSERT_EQ(page.size(), 5u);  // newest first: shaped, best, 2 candidates, first
-    EXPECT_EQ(recorded, (std::vector<std::int64_t>{page[4].id, page[1].id, page[0].id}));
+    ASSERT_EQ(page.size(), 3u);  // newest first: shaped, the best-of press, first
+    EXPECT_EQ(recorded, (std::vector<std::int64_t>{page[2].id, page[1].id, page[0].id}));
     history::Entry entry;
-    ASSERT_EQ(store.get(page[4].id, entry), history::Status::ok);
+    ASSERT_EQ(store.get(page[2].id, entry), history::Status::ok);
     EXPECT_EQ(entry.record.midi, first->midi);
     ASSERT_EQ(store.get(page[1].id, entry), history::Status::ok);
     EXPECT_EQ(entry.record.midi, best->midi);
-    EXPECT_FALSE(page[2].edited || page[3].edited);
+    // The press whole, in one transaction: the chosen one and the two passed over.
+    std::vector<history::Summary> press;
+    ASSERT_EQ(store.list_candidates(page[1].id, press, 0), history::Status::ok);
+    ASSERT_EQ(press.size(), 3u);
+    EXPECT_FALSE(press[1].edited || press[2].edited);
     ASSERT_EQ(store.get(page[0].id, entry), history::Status::ok);
     EXPECT_EQ(entry.record.edits, "1+");
-    EXPECT_EQ(entry.record.origin, std::optional<std::int64_t>(page[4].id));
+    EXPECT_EQ(entry.record.origin, std::optional<std::int64_t>(page[2].id));
     recorder.finish();
     EXPECT_EQ(log, composing_log()) << "everything recorded: nothing told";
 }
