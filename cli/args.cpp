@@ -324,6 +324,18 @@ Parsed<HistorySettings> parse_history(std::span<const std::string> args) {
                                }
                                return std::nullopt;
                            }});
+        options.push_back(flag("--all", a.all));
+        options.push_back(
+            {"--candidates", true, "an ID",
+             [&a](const std::string& value) -> std::optional<std::string> {
+                 const char* last = value.data() + value.size();
+                 const auto [end, ec] = std::from_chars(value.data(), last, a.candidates_of);
+                 if (value.empty() || ec != std::errc() || end != last || a.candidates_of <= 0) {
+                     return "invalid ID '" + value +
+                            "' for --candidates (the number history list shows)";
+                 }
+                 return std::nullopt;
+             }});
     }
     if (a.action == Action::export_file) {
         options.push_back(file("-o", a.out_file));
@@ -349,6 +361,9 @@ Parsed<HistorySettings> parse_history(std::span<const std::string> args) {
         return UsageError{*refused};
     }
     if (a.action != Action::list && !id_given) return UsageError{command + " needs an ID"};
+    if (a.all && a.candidates_of != 0) {
+        return UsageError{"--all and --candidates cannot be given together"};
+    }
     if (a.action == Action::export_file) {
         const std::string out =
             a.out_file.empty() ? "history-" + std::to_string(a.id) + ".mid" : a.out_file;

@@ -157,7 +157,7 @@ struct ComposeSettings {
 inline constexpr int kMaxBestOf = 1000;
 Parsed<ComposeSettings> parse_compose(std::span<const std::string> args);
 
-/// quavella-cli history list [--limit N] | show ID |
+/// quavella-cli history list [--limit N] [--all | --candidates ID] | show ID |
 /// export ID [-o FILE] [--musicxml FILE] [--lyrics-midi FILE] [--audio FILE]
 struct HistorySettings {
     enum class Action { list, show, export_file };
@@ -166,10 +166,12 @@ struct HistorySettings {
     std::int64_t id = 0;        ///< show, export: the entry
     std::string out_file;       ///< export: where the composition file goes ("" for history-ID.mid)
     std::string musicxml_file;  ///< export: also the score as MusicXML ("" for none)
-    std::string lyrics_midi_file;  ///< export: also a MIDI file with the syllables as lyrics
-    std::string karaoke_file;      ///< export: also a Soft Karaoke file (.kar)
-    std::string audio_file;        ///< export: also the melody rendered as audio
-    bool json = false;             ///< list, show: JSON objects instead of the text lines
+    std::string lyrics_midi_file;    ///< export: also a MIDI file with the syllables as lyrics
+    std::string karaoke_file;        ///< export: also a Soft Karaoke file (.kar)
+    std::string audio_file;          ///< export: also the melody rendered as audio
+    bool json = false;               ///< list, show: JSON objects instead of the text lines
+    bool all = false;                ///< list: each best-of press followed by its candidates
+    std::int64_t candidates_of = 0;  ///< list: the candidates of this press instead (0: none)
 };
 Parsed<HistorySettings> parse_history(std::span<const std::string> args);
 

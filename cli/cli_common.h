@@ -2,8 +2,10 @@
 // printing, the exports. Each command lives in its own file; main.cpp dispatches.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <span>
@@ -12,8 +14,10 @@
 
 #include "base/staged_file.h"
 #include "cli/args.h"
+#include "cli/json_out.h"
 #include "composer/compose_request.h"
 #include "composer/message_sink.h"
+#include "composition/composition.h"
 #include "lyrics/gbk_text.h"
 #include "notation/score.h"
 #include "tones/tone_grading.h"
@@ -83,15 +87,22 @@ bool write_bytes(const std::string& path, std::string_view bytes);
 /// pair (first and second note, counted from 1, interval, grade).
 std::string grading_json(const ToneGrading& grading);
 
-/// Records a composition in the history as the window does (compose --record).
-/// @param outcome its settings and melody (a shaped melody's own notes and durations)
-/// @param edits a shaped melody's edit list; empty as composed
+/// What a compose command composes from: the lyrics and the settings' positions.
+/// @param text the lyrics, GBK, already checked
+std::shared_ptr<const CompositionSource> composition_source(const ComposeSettings& settings,
+                                                            const std::string& text);
+
+/// Records a composition in the history as the window does (compose --record); its
+/// time is now.
 /// @return the entry's number, or nothing when it could not be recorded (told on standard error)
-std::optional<std::int64_t> record_composition(const ComposeSettings& settings,
-                                               const std::string& text,
-                                               const Generators::State& state,
-                                               const ComposeOutcome& outcome,
-                                               const std::string& midi, const std::string& edits);
+std::optional<std::int64_t> record_in_history(const Composition& composition);
+
+/// The fields every compose result has in --json, in order: the seed (null with
+/// --state), the states it started from and was made from, the settings, the melody
+/// and the files asked for. The caller adds what its kind of result has besides.
+/// @param start the generators' state before anything was composed
+JsonObject composition_json(const ComposeSettings& settings, std::uint64_t seed,
+                            const Generators::State& start, const Composition& composition);
 
 /// compose with edits, a tone repair or best of N by sentence: the melody is
 /// composed, shaped, then written with its exports.

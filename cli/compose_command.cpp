@@ -27,11 +27,7 @@
 
 namespace quavella::cli {
 
-namespace {
-
-/// Records `record` in the history as the window does; its time is now.
-/// @return the entry's number, or nothing when it could not be recorded (told on standard error)
-std::optional<std::int64_t> record_in_history(history::Record record) {
+std::optional<std::int64_t> record_in_history(const Composition& composition) {
     const auto path =
         history::default_path([](const char* name) -> const char* { return std::getenv(name); });
     if (!path) {
@@ -39,12 +35,12 @@ std::optional<std::int64_t> record_in_history(history::Record record) {
                      "nor HOME is set\n";
         return std::nullopt;
     }
-    record.time_ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count();
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
     history::Store store(*path);
     std::int64_t id = 0;
-    const history::Status st = store.record(record, id);
+    const history::Status st = store.record(history::record_of(composition, now), id);
     if (!store.notice().empty())
         std::cerr << "quavella-cli: " << terminal_text(store.notice()) << "\n";
     if (st != history::Status::ok && st != history::Status::recovered) {
@@ -54,18 +50,48 @@ std::optional<std::int64_t> record_in_history(history::Record record) {
     return id;
 }
 
-}  // namespace
+std::shared_ptr<const CompositionSource> composition_source(const ComposeSettings& settings,
+                                                            const std::string& text) {
+    auto source = std::make_shared<CompositionSource>();
+    source->lines = {gbk_to_utf8(text)};
+    source->gbk_text = text;
+    source->speed_pos = settings.speed;
+    source->mode_pos = settings.mode;
+    source->timbre_pos = settings.timbre;
+    return source;
+}
 
-std::optional<std::int64_t> record_composition(const ComposeSettings& settings,
-                                               const std::string& text,
-                                               const Generators::State& state,
-                                               const ComposeOutcome& outcome,
-                                               const std::string& midi, const std::string& edits) {
-    history::Record record =
-        history::composed_record(gbk_to_utf8(text), text, settings.speed, settings.mode,
-                                 settings.timbre, state, outcome, midi, 0);
-    record.edits = edits;
-    return record_in_history(std::move(record));
+JsonObject composition_json(const ComposeSettings& settings, std::uint64_t seed,
+                            const Generators::State& start, const Composition& composition) {
+    const notation::Melody& melody = composition.melody;
+    JsonObject json;
+    if (settings.state) {
+        json.number_or_null("seed", std::nullopt);
+    } else {
+        json.unsigned_number("seed", seed);
+    }
+    std::vector<std::string> syllables;
+    for (const notation::Lyric& l : melody.lyrics) syllables.push_back(json_string(l.text));
+    json.text("start_state", history::state_text(start))
+        .text("state", history::state_text(composition.state))
+        .number("speed_pos", settings.speed)
+        .number("mode_pos", settings.mode)
+        .number("timbre_pos", settings.timbre)
+        .number("tempo", melody.tempo)
+        .number("mode", melody.mode)
+        .number("program", melody.program)
+        .number("notes", static_cast<std::int64_t>(melody.notes.size()))
+        .text("file", settings.out_file)
+        .raw("exports", JsonObject()
+                            .text_or_null("musicxml", settings.musicxml_file)
+                            .text_or_null("lyrics_midi", settings.lyrics_midi_file)
+                            .text_or_null("karaoke", settings.karaoke_file)
+                            .text_or_null("audio", settings.audio_file)
+                            .str())
+        .raw("keys", json_numbers(melody.notes))
+        .raw("ticks", json_numbers(melody.ticks))
+        .raw("syllables", json_array(syllables));
+    return json;
 }
 
 /// compose: composes a melody from the lyrics and writes it as a MIDI file.
@@ -93,12 +119,7 @@ int cmd_compose(std::span<const std::string> args) {
     if (settings.state) draws.restore(*settings.state);
     const Generators::State start = draws.state();
     StderrMessages messages;
-    auto source = std::make_shared<CompositionSource>();
-    source->lines = {gbk_to_utf8(text)};
-    source->gbk_text = text;
-    source->speed_pos = settings.speed;
-    source->mode_pos = settings.mode;
-    source->timbre_pos = settings.timbre;
+    const auto source = composition_source(settings, text);
 
     // One composition, or the best of N: either way one value with its file's bytes,
     // written to the file or to standard output.
@@ -140,44 +161,16 @@ int cmd_compose(std::span<const std::string> args) {
     const bool exported = write_outputs(staged ? &*staged : nullptr, files, score, written);
     if (!exported) return status(Exit::output_not_written);
 
-    // The state that makes this file again: the chosen candidate's for best of N.
-    const Generators::State made_from = composition->state;
     std::optional<std::int64_t> recorded;
     if (settings.record) {
-        recorded = record_in_history(history::record_of(*composition, 0));
+        recorded = record_in_history(*composition);
         if (!recorded) return status(Exit::history_failed);
     }
 
     std::ostream& out = report_stream(settings.out_file);
     const ToneGrading* grading = settings.tones ? &composition->tones : nullptr;
     if (settings.json) {
-        JsonObject json;
-        if (settings.state) {
-            json.number_or_null("seed", std::nullopt);
-        } else {
-            json.unsigned_number("seed", seed);
-        }
-        json.text("start_state", history::state_text(start))
-            .text("state", history::state_text(made_from))
-            .number("speed_pos", settings.speed)
-            .number("mode_pos", settings.mode)
-            .number("timbre_pos", settings.timbre)
-            .number("tempo", melody.tempo)
-            .number("mode", melody.mode)
-            .number("program", melody.program)
-            .number("notes", static_cast<std::int64_t>(melody.notes.size()))
-            .text("file", settings.out_file)
-            .raw("exports", JsonObject()
-                                .text_or_null("musicxml", settings.musicxml_file)
-                                .text_or_null("lyrics_midi", settings.lyrics_midi_file)
-                                .text_or_null("karaoke", settings.karaoke_file)
-                                .text_or_null("audio", settings.audio_file)
-                                .str())
-            .raw("keys", json_numbers(melody.notes))
-            .raw("ticks", json_numbers(melody.ticks));
-        std::vector<std::string> syllables;
-        for (const notation::Lyric& l : melody.lyrics) syllables.push_back(json_string(l.text));
-        json.raw("syllables", json_array(syllables));
+        JsonObject json = composition_json(settings, seed, start, *composition);
         if (best) {
             std::vector<std::string> candidates;
             for (const CandidateGrade& c : best->candidates) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <limits>
 #include <optional>
 #include <span>
 #include <sstream>
@@ -70,43 +71,107 @@ std::optional<std::int64_t> tone_percent(const std::optional<double>& score) {
     return quavella::score_percent(*score);
 }
 
-int history_list(quavella::history::Store& store, int limit, bool json) {
+/// How an entry stands in a best-of press, for a list line: "best of N" for the chosen
+/// one, "candidate of ID" for the others, nothing for an entry made alone.
+std::string press_mark(const quavella::history::Summary& s) {
+    if (s.candidates >= 2) return "best of " + std::to_string(s.candidates);
+    if (s.chosen && *s.chosen != s.id) return "candidate of " + std::to_string(*s.chosen);
+    return {};
+}
+
+/// Prints one entry of a list as a line (after `indent`) or a JSON object.
+void print_summary(const quavella::history::Summary& s, bool json, const char* indent) {
+    if (json) {
+        std::cout << JsonObject()
+                         .number("id", s.id)
+                         .number("time_ms", s.time_ms)
+                         .text("time", quavella::history::local_time_text(s.time_ms))
+                         .number("speed_pos", s.speed_pos)
+                         .text("speed_item", s.speed_item)
+                         .number("mode_pos", s.mode_pos)
+                         .text("mode_item", s.mode_item)
+                         .number("timbre_pos", s.timbre_pos)
+                         .text("timbre_item", s.timbre_item)
+                         .number("tempo", s.tempo)
+                         .number("notes", s.note_count)
+                         .number_or_null("tone_percent", tone_percent(s.tone_score))
+                         .text("lyrics_start", s.lyrics_start)
+                         .boolean("edited", s.edited)
+                         .number_or_null("origin", s.origin)
+                         .number_or_null("chosen", s.chosen)
+                         .number("candidates", s.candidates)
+                         .str()
+                  << "\n";
+        return;
+    }
+    std::ostringstream line;
+    line << indent << s.id << "  " << quavella::history::local_time_text(s.time_ms) << "  "
+         << settings_text(s.speed_pos, s.speed_item, s.mode_pos, s.mode_item, s.timbre_pos,
+                          s.timbre_item)
+         << "  " << s.note_count << " notes  ";
+    if (s.tone_score) line << "tones " << quavella::score_percent(*s.tone_score) << "%  ";
+    if (const std::string mark = press_mark(s); !mark.empty()) line << mark << "  ";
+    if (s.edited) {
+        line << (s.origin ? "edited from " + std::to_string(*s.origin) : std::string("edited"))
+             << "  ";
+    }
+    line << one_line(s.lyrics_start);
+    std::cout << quavella::terminal_text(line.str()) << "\n";
+}
+
+/// Prints the candidates of the press chosen as `chosen`, up to `limit` (all for 0),
+/// a page at a time; with `passed_over_only` the chosen entry itself is left out.
+/// @return ok, no_such_entry or history_failed (said on standard error)
+Exit print_candidates(quavella::history::Store& store, std::int64_t chosen, int limit, bool json,
+                      const char* indent, bool passed_over_only, int& printed) {
+    constexpr int kPage = 500;
+    std::int64_t before = std::numeric_limits<std::int64_t>::max();
+    printed = 0;
+    for (;;) {
+        std::vector<quavella::history::Summary> page;
+        const int want = limit > 0 ? std::min(kPage, limit - printed) : kPage;
+        const auto st = store.list_candidates(chosen, page, want, before);
+        if (st == quavella::history::Status::not_found) {
+            std::cerr << "quavella-cli: " << quavella::terminal_text(store.last_error()) << "\n";
+            return Exit::no_such_entry;
+        }
+        if (!history_ok(store, st)) return Exit::history_failed;
+        for (const auto& s : page) {
+            if (passed_over_only && s.id == chosen) continue;
+            print_summary(s, json, indent);
+            ++printed;
+        }
+        if (static_cast<int>(page.size()) < want || (limit > 0 && printed >= limit)) {
+            return Exit::ok;
+        }
+        before = page.back().id;
+    }
+}
+
+int history_list(quavella::history::Store& store, const quavella::cli::HistorySettings& settings) {
+    if (settings.candidates_of != 0) {
+        int printed = 0;
+        const Exit listed = print_candidates(store, settings.candidates_of, settings.limit,
+                                             settings.json, "", false, printed);
+        if (listed != Exit::ok) return status(listed);
+        if (printed == 0) {
+            std::cerr << "quavella-cli: entry " << settings.candidates_of
+                      << " was not chosen from candidates\n";
+        }
+        return status(flush_output());
+    }
     std::vector<quavella::history::Summary> page;
-    if (!history_ok(store, store.list(page, limit))) return status(Exit::history_failed);
+    if (!history_ok(store, store.list(page, settings.limit))) return status(Exit::history_failed);
     for (const auto& s : page) {
-        if (json) {
-            std::cout << JsonObject()
-                             .number("id", s.id)
-                             .number("time_ms", s.time_ms)
-                             .text("time", quavella::history::local_time_text(s.time_ms))
-                             .number("speed_pos", s.speed_pos)
-                             .text("speed_item", s.speed_item)
-                             .number("mode_pos", s.mode_pos)
-                             .text("mode_item", s.mode_item)
-                             .number("timbre_pos", s.timbre_pos)
-                             .text("timbre_item", s.timbre_item)
-                             .number("tempo", s.tempo)
-                             .number("notes", s.note_count)
-                             .number_or_null("tone_percent", tone_percent(s.tone_score))
-                             .text("lyrics_start", s.lyrics_start)
-                             .boolean("edited", s.edited)
-                             .number_or_null("origin", s.origin)
-                             .str()
-                      << "\n";
-            continue;
+        print_summary(s, settings.json, "");
+        // With --all, the candidates passed over follow their press, indented.
+        if (settings.all && s.candidates >= 2) {
+            int printed = 0;
+            if (const Exit listed =
+                    print_candidates(store, s.id, 0, settings.json, "  ", true, printed);
+                listed != Exit::ok)
+                return status(listed);
         }
-        std::ostringstream line;
-        line << s.id << "  " << quavella::history::local_time_text(s.time_ms) << "  "
-             << settings_text(s.speed_pos, s.speed_item, s.mode_pos, s.mode_item, s.timbre_pos,
-                              s.timbre_item)
-             << "  " << s.note_count << " notes  ";
-        if (s.tone_score) line << "tones " << quavella::score_percent(*s.tone_score) << "%  ";
-        if (s.edited) {
-            line << (s.origin ? "edited from " + std::to_string(*s.origin) : std::string("edited"))
-                 << "  ";
-        }
-        line << one_line(s.lyrics_start);
-        std::cout << quavella::terminal_text(line.str()) << "\n";
     }
     return status(flush_output());
 }
@@ -163,6 +228,7 @@ int history_show(quavella::history::Store& store, std::int64_t id, bool json) {
                          .number_or_null("tone_percent", tone_percent(r.tone_score))
                          .text("edits", r.edits)
                          .number_or_null("origin", r.origin)
+                         .number_or_null("chosen", entry->chosen)
                          .text("command", quavella::history::reproduce_command(r))
                          .str()
                   << "\n";
@@ -183,6 +249,14 @@ int history_show(quavella::history::Store& store, std::int64_t id, bool json) {
         std::cout << "edits=" << quavella::terminal_text(r.edits);
         if (r.origin) std::cout << " (shaped from entry " << *r.origin << ")";
         std::cout << "\n";
+    }
+    if (entry->chosen) {
+        if (*entry->chosen == entry->id) {
+            std::cout << "best of: chosen from its candidates (history list --candidates "
+                      << entry->id << ")\n";
+        } else {
+            std::cout << "best of: a candidate passed over for entry " << *entry->chosen << "\n";
+        }
     }
     if (r.tone_score) {
         std::cout << "tone score: " << quavella::score_percent(*r.tone_score) << "%\n";
@@ -265,7 +339,7 @@ int cmd_history(std::span<const std::string> args) {
     using Action = quavella::cli::HistorySettings::Action;
     switch (settings.action) {
         case Action::list:
-            return history_list(store, settings.limit, settings.json);
+            return history_list(store, settings);
         case Action::show:
             return history_show(store, settings.id, settings.json);
         case Action::export_file:

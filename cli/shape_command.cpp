@@ -9,11 +9,10 @@
 #include "base/terminal_text.h"
 #include "cli/cli_common.h"
 #include "cli/json_out.h"
-#include "composer/compose_request.h"
 #include "composer/draws.h"
+#include "composition/best_of.h"
+#include "composition/composition.h"
 #include "edit/editable_melody.h"
-#include "lyrics/gbk_text.h"
-#include "lyrics/syllables.h"
 #include "notation/score.h"
 #include "tones/tone_grading.h"
 #include "tones/tone_report.h"
@@ -64,7 +63,9 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
     Generators draws(seed);
     if (settings.state) draws.restore(*settings.state);
     StderrMessages messages;
-    const ToneCheck check(syllable_texts(text));
+    const auto composition_from = composition_source(settings, text);
+    const LyricPart lyric = lyric_part(text);
+    const ToneCheck& check = lyric.check;
     const Generators::State start = draws.state();
     edit::Source source{text, settings.speed, settings.mode, settings.timbre, start};
 
@@ -77,25 +78,19 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
         source.state = by_sentence->first;
         edits = by_sentence->edits;
     } else if (settings.best_of > 1) {
-        // The first of the best, as best of N chooses: compared exactly, first of equals.
-        std::optional<ToneGrading> best;
         QuietSink quiet;
-        for (int k = 0; k < settings.best_of; ++k) {
-            const Generators::State state = draws.state();
-            const ComposeOutcome candidate =
-                compose_melody(text, settings.speed, settings.mode, settings.timbre, draws, quiet);
-            ToneGrading grading = check.grade(candidate.nt_seq);
-            if (!best || scores_higher(grading, *best)) {
-                best = std::move(grading);
-                source.state = state;
-            }
-        }
+        const BestOf best = compose_best_of(composition_from, settings.best_of, draws, quiet);
+        if (best.best) source.state = best.best->state;
     }
     Generators base;
     base.restore(source.state);
-    const ComposeOutcome outcome =
-        compose_melody(text, settings.speed, settings.mode, settings.timbre, base, messages);
-    edit::EditableMelody melody(source, notation::melody_from(text, outcome));
+    const Composed composed = compose(composition_from, lyric, base, messages);
+    if (!composed.error.empty()) {
+        std::cerr << "quavella-cli: cannot write '" << terminal_text(settings.out_file)
+                  << "': " << terminal_text(composed.error) << "\n";
+        return status(Exit::output_not_written);
+    }
+    edit::EditableMelody melody(source, composed.composition->melody);
 
     edits.insert(edits.end(), settings.edits.begin(), settings.edits.end());
     if (const auto refused = melody.apply_all(edits)) {
@@ -112,77 +107,50 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
         repair = applied.step;
     }
 
-    const CompositionFile file = melody.file();
-    if (!file.error.empty()) {
+    // The shaped melody as one composition value, made as the window makes it.
+    const Composed shaped = make_composition(composition_from, source.state, melody.melody(), check,
+                                             edit::edits_text(melody.edits()));
+    if (!shaped.error.empty()) {
         std::cerr << "quavella-cli: cannot write '" << terminal_text(settings.out_file)
-                  << "': " << terminal_text(file.error) << "\n";
+                  << "': " << terminal_text(shaped.error) << "\n";
         return status(Exit::output_not_written);
     }
+    const Composition& composition = *shaped.composition;
     // A file is staged and replaced with the exports, all or none; standard output
     // gets the bytes at once.
     std::optional<files::StagedFile> midi;
     if (settings.out_file == "-") {
-        if (!write_bytes(settings.out_file, file.bytes)) return status(Exit::output_not_written);
+        if (!write_bytes(settings.out_file, composition.midi))
+            return status(Exit::output_not_written);
     } else {
         midi.emplace(settings.out_file);
-        midi->write(file.bytes);
+        midi->write(composition.midi);
     }
     const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file,
                             settings.karaoke_file};
     std::optional<notation::Score> score;
-    if (files.any() || settings.score) score = notation::build_score(melody.melody());
+    if (files.any() || settings.score) score = notation::build_score(composition.melody);
     std::string written;
     if (!write_outputs(midi ? &*midi : nullptr, files, score, written))
         return status(Exit::output_not_written);
     std::optional<std::int64_t> recorded;
     if (settings.record) {
-        ComposeOutcome shaped = outcome;
-        shaped.nt_seq.assign(melody.melody().notes.begin(), melody.melody().notes.end());
-        shaped.tm_seq.assign(melody.melody().ticks.begin(), melody.melody().ticks.end());
-        recorded = record_composition(settings, text, source.state, shaped, file.bytes,
-                                      edit::edits_text(melody.edits()));
+        recorded = record_in_history(composition);
         if (!recorded) return status(Exit::history_failed);
     }
 
-    const ToneGrading& grading = melody.grading();
+    const ToneGrading& grading = composition.tones;
+    const notation::Melody& m = composition.melody;
     if (settings.json) {
-        const notation::Melody& m = melody.melody();
-        std::vector<std::string> syllables;
-        for (const notation::Lyric& l : m.lyrics) syllables.push_back(json_string(l.text));
-        JsonObject json;
-        if (settings.state) {
-            json.number_or_null("seed", std::nullopt);
-        } else {
-            json.unsigned_number("seed", seed);
-        }
-        json.text("start_state", state_text(start))
-            .text("state", state_text(source.state))
-            .number("speed_pos", settings.speed)
-            .number("mode_pos", settings.mode)
-            .number("timbre_pos", settings.timbre)
-            .number("tempo", outcome.tempo)
-            .number("mode", outcome.mode)
-            .number("program", outcome.program)
-            .number("notes", static_cast<std::int64_t>(m.notes.size()))
-            .text("file", settings.out_file)
-            .raw("exports", JsonObject()
-                                .text_or_null("musicxml", settings.musicxml_file)
-                                .text_or_null("lyrics_midi", settings.lyrics_midi_file)
-                                .text_or_null("karaoke", settings.karaoke_file)
-                                .text_or_null("audio", settings.audio_file)
-                                .str())
-            .raw("keys", json_numbers(m.notes))
-            .raw("ticks", json_numbers(m.ticks))
-            .raw("syllables", json_array(syllables))
-            .text("edits", edit::edits_text(melody.edits()))
-            .raw("tones", grading_json(grading));
+        JsonObject json = composition_json(settings, seed, start, composition);
+        json.text("edits", composition.edits).raw("tones", grading_json(grading));
         if (recorded) json.number("history_id", *recorded);
         out << json.str() << "\n";
         return status(flush_output());
     }
     if (by_sentence) {
         for (int s = 0; s < 4; ++s) {
-            const edit::SentenceGrade grade = edit::sentence_grade(check, melody.grading(), s);
+            const edit::SentenceGrade grade = edit::sentence_grade(check, grading, s);
             out << "sentence=" << s + 1
                 << " candidate=" << by_sentence->chosen[static_cast<std::size_t>(s)] + 1
                 << " tones=" << grade.agreeing << " of " << grade.graded << "\n";
@@ -195,10 +163,10 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
     } else {
         out << "seed=" << seed;
     }
-    out << " notes=" << outcome.notes << " tempo=" << outcome.tempo << " mode=" << outcome.mode
-        << " program=" << outcome.program << " file=" << terminal_text(settings.out_file + written)
+    out << " notes=" << m.notes.size() << " tempo=" << m.tempo << " mode=" << m.mode
+        << " program=" << m.program << " file=" << terminal_text(settings.out_file + written)
         << " tones=" << grading.percent() << "% (" << grading.agreeing() << " of "
-        << grading.graded() << ") edits=" << edit::edits_text(melody.edits());
+        << grading.graded() << ") edits=" << composition.edits;
     if (recorded) out << " history=" << *recorded;
     out << "\n";
     if (settings.score) {

@@ -48,6 +48,11 @@ struct Record {
 struct Entry {
     std::int64_t id = 0;
     Record record;
+    /// When it is one of the candidates of a best-of press: the entry chosen from them
+    /// (its own id for the chosen one). None for a composition made alone, for a chosen
+    /// one whose candidates were all deleted, and for an entry naming a chosen entry that
+    /// is missing or was not chosen itself.
+    std::optional<std::int64_t> chosen;
 };
 
 /// What a list of the history shows of one entry.
@@ -66,6 +71,12 @@ struct Summary {
     std::optional<double> tone_score;
     bool edited = false;                 ///< shaped from a composition by edits
     std::optional<std::int64_t> origin;  ///< the entry it was shaped from
+    /// The entry chosen from the best-of press this one belongs to (its own id for the
+    /// chosen one); none for an entry listed on its own.
+    std::optional<std::int64_t> chosen;
+    /// For the chosen entry of a press, as Store::list gives it: how many candidates the
+    /// press keeps, itself included (2 or more); 0 otherwise.
+    std::int64_t candidates = 0;
 };
 
 /// Tempo bounds of a recorded composition: 4 bpm is the slowest a MIDI file's

@@ -55,7 +55,35 @@ ALTER TABLE composition ADD COLUMN edits TEXT NOT NULL DEFAULT '';
 ALTER TABLE composition ADD COLUMN origin INTEGER;
 )sql";
 
-constexpr const char* kSteps[] = {kVersion1, kVersion2};
+// Version 3. The candidates of one best-of press are tied to the melody chosen from
+// them: `chosen` holds the chosen entry's id on every entry of the press, the chosen
+// one's included (NULL for a composition made alone). The first index lists the
+// history one press at a time without reading the candidates' rows; the second finds
+// the candidates of a press. The presses recorded before are found again: entries
+// recorded together (consecutive, with one time stamp, the same lyrics and settings,
+// none shaped) are the candidates of one press, the last of them the chosen one.
+constexpr const char* kVersion3 = R"sql(
+ALTER TABLE composition ADD COLUMN chosen INTEGER;
+CREATE INDEX composition_press ON composition (id, chosen);
+CREATE INDEX composition_chosen ON composition (chosen, id);
+WITH marked AS (
+    SELECT id,
+        CASE WHEN edits = '' AND lag(edits) OVER w = '' AND composed_at = lag(composed_at) OVER w
+            AND lyrics = lag(lyrics) OVER w AND speed_pos = lag(speed_pos) OVER w
+            AND mode_pos = lag(mode_pos) OVER w AND timbre_pos = lag(timbre_pos) OVER w
+        THEN 0 ELSE 1 END AS starts
+    FROM composition WINDOW w AS (ORDER BY id)
+), runs AS (
+    SELECT id, sum(starts) OVER (ORDER BY id) AS run FROM marked
+), presses AS (
+    SELECT id, max(id) OVER (PARTITION BY run) AS last, count(*) OVER (PARTITION BY run) AS n
+    FROM runs
+)
+UPDATE composition SET chosen = presses.last FROM presses
+WHERE presses.id = composition.id AND presses.n > 1;
+)sql";
+
+constexpr const char* kSteps[] = {kVersion1, kVersion2, kVersion3};
 
 }  // namespace
 

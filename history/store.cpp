@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
 
 #include "history/schema.h"
@@ -25,6 +26,8 @@ namespace {
 
 /// How long a call waits for another connection's write to finish.
 constexpr int kBusyMs = 3000;
+/// The largest older history a store that only reads upgrades in a copy in memory.
+constexpr off_t kMaxMemoryCopyBytes = off_t{256} << 20;
 /// Pause before a set-up that met another program's is tried again.
 constexpr int kSetUpRetryMs = 10;
 
@@ -147,7 +150,17 @@ private:
 };
 
 Store::Store(std::filesystem::path file, std::string vfs, Access access)
-    : file_(std::move(file)), vfs_(std::move(vfs)), access_(access) {}
+    : file_(std::move(file)), vfs_(std::move(vfs)), access_(access), busy_ms_(kBusyMs) {}
+
+void Store::set_busy_ms(int ms) {
+    busy_ms_ = ms < 0 ? 0 : ms;
+    if (db_ != nullptr) sqlite3_busy_timeout(db_, busy_ms_);
+}
+
+bool Store::busy() const {
+    const int primary = last_rc_ & 0xff;
+    return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
 
 Store::~Store() { close(); }
 
@@ -238,7 +251,7 @@ Status Store::open_once() {
     };
     for (int waited = 0;; waited += kSetUpRetryMs) {
         const Status st = set_up();
-        if (st == Status::ok || !passing(last_rc_) || waited >= kBusyMs) return st;
+        if (st == Status::ok || !passing(last_rc_) || waited >= busy_ms_) return st;
         sqlite3_sleep(kSetUpRetryMs);
     }
 }
@@ -267,7 +280,7 @@ Status Store::set_up_read_only() {
         int rc = sqlite3_open_v2(name.c_str(), &db_, flags, vfs);
         if (rc != SQLITE_OK) return rc;
         sqlite3_extended_result_codes(db_, 1);
-        sqlite3_busy_timeout(db_, kBusyMs);
+        sqlite3_busy_timeout(db_, busy_ms_);
         Statement st(db_, "PRAGMA user_version");
         rc = st.prepared() != SQLITE_OK ? st.prepared() : st.step();
         if (rc != SQLITE_ROW) return rc;
@@ -298,7 +311,6 @@ Status Store::set_up_read_only() {
     }
     const int latest = static_cast<int>(migrations().size());
     if (version == latest) return Status::ok;
-    close();
     if (version < latest && !upgraded_once_) {
         // An older schema is brought up to date by a writer first (keeping every
         // entry), where the file can be written; then read as usual.
@@ -309,6 +321,27 @@ Status Store::set_up_read_only() {
             return set_up_read_only();
         }
     }
+    if (version < latest && info.st_size <= kMaxMemoryCopyBytes) {
+        // Where it cannot be written (read-only media or rights), an older schema is
+        // brought up to date in a copy in memory, and the file is left as it is.
+        sqlite3* copy = nullptr;
+        int copied = sqlite3_open_v2(":memory:", &copy, SQLITE_OPEN_READWRITE, nullptr);
+        if (copied == SQLITE_OK) {
+            sqlite3_backup* backup = sqlite3_backup_init(copy, "main", db_, "main");
+            copied = backup == nullptr ? sqlite3_errcode(copy) : sqlite3_backup_step(backup, -1);
+            if (backup != nullptr) sqlite3_backup_finish(backup);
+        }
+        close();
+        db_ = copy;
+        if (copied == SQLITE_DONE) {
+            sqlite3_extended_result_codes(db_, 1);
+            return migrate();
+        }
+        fail_sqlite("cannot read the history", copied);
+        close();
+        return Status::failed;
+    }
+    close();
     return fail("the history " + file_.string() + " has schema " + std::to_string(version) +
                 " and is not upgraded while only read");
 }
@@ -343,7 +376,7 @@ Status Store::set_up() {
         return Status::failed;
     }
     sqlite3_extended_result_codes(db_, 1);
-    sqlite3_busy_timeout(db_, kBusyMs);
+    sqlite3_busy_timeout(db_, busy_ms_);
     // WAL: readers never block the writer, and a commit is one append to the
     // log. With synchronous=NORMAL a commit survives the program being killed
     // at any point; after a power loss the last commits may be missing, but the
@@ -457,6 +490,7 @@ template <typename Op>
 Status Store::run(Op op, bool writes) {
     last_error_.clear();
     notice_.clear();
+    last_rc_ = SQLITE_OK;
     bool recovered = false;
     if (db_ == nullptr) {
         const Status opened = open_or_recover();
@@ -514,6 +548,15 @@ Status Store::do_record(std::span<const Record> records, std::vector<std::int64_
         std::int64_t new_id = 0;
         if (const Status st = insert_one(record, new_id); st != Status::ok) return st;
         new_ids.push_back(new_id);
+    }
+    if (new_ids.size() > 1) {
+        // One press: every entry names the chosen one, the last. Nothing else is written
+        // meanwhile, so the press's entries are the ids from the first to the last.
+        Statement tie(db_, "UPDATE composition SET chosen = ?1 WHERE id >= ?2 AND id <= ?1");
+        if (tie.prepared() != SQLITE_OK) return fail_sqlite(what, tie.prepared());
+        tie.bind(1, new_ids.back());
+        tie.bind(2, new_ids.front());
+        if (const int rc = tie.step(); rc != SQLITE_DONE) return fail_sqlite(what, rc);
     }
     if (const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); rc != SQLITE_OK) {
         return fail_sqlite(what, rc);
@@ -580,6 +623,89 @@ VALUES (?, ?, ?, ?, ?, ?, ?))sql");
     return Status::ok;
 }
 
+namespace {
+
+/// What a list shows of an entry `c`, read by fill_summary(); ?1 is the count of
+/// characters of the lyrics. The count of candidates comes from the index of presses.
+constexpr const char* kSummaryColumns = R"sql(
+c.id, c.composed_at, substr(c.lyrics, 1, ?1), c.speed_pos, c.mode_pos, c.timbre_pos,
+    c.speed_item, c.mode_item, c.timbre_item, c.tempo, c.note_count, c.tone_score, c.edits != '',
+    c.origin, c.chosen,
+    CASE WHEN c.chosen = c.id THEN (SELECT count(*) FROM composition AS k
+        INDEXED BY composition_chosen WHERE k.chosen = c.id AND k.id <= c.id) ELSE 0 END)sql";
+
+void fill_summary(sqlite3_stmt* st, Summary& s) {
+    s.id = sqlite3_column_int64(st, 0);
+    s.time_ms = sqlite3_column_int64(st, 1);
+    s.lyrics_start = column_text(st, 2);
+    s.speed_pos = sqlite3_column_int(st, 3);
+    s.mode_pos = sqlite3_column_int(st, 4);
+    s.timbre_pos = sqlite3_column_int(st, 5);
+    s.speed_item = column_text(st, 6);
+    s.mode_item = column_text(st, 7);
+    s.timbre_item = column_text(st, 8);
+    s.tempo = sqlite3_column_int(st, 9);
+    s.note_count = sqlite3_column_int(st, 10);
+    s.tone_score = column_optional_double(st, 11);
+    s.edited = sqlite3_column_int(st, 12) != 0;
+    s.origin = column_optional_int64(st, 13);
+    s.chosen = column_optional_int64(st, 14);
+    s.candidates = sqlite3_column_int64(st, 15);
+}
+
+}  // namespace
+
+int Store::chosen_entry(std::int64_t id, bool& is_chosen) {
+    // From the index alone: the chosen entry names itself.
+    Statement find(db_, R"sql(
+SELECT 1 FROM composition INDEXED BY composition_chosen WHERE chosen = ?1 AND id = ?1)sql");
+    if (find.prepared() != SQLITE_OK) return find.prepared();
+    find.bind(1, id);
+    const int rc = find.step();
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) return rc;
+    is_chosen = rc == SQLITE_ROW;
+    return SQLITE_OK;
+}
+
+int Store::list_ids(std::int64_t bound, int limit, std::vector<std::int64_t>& ids) {
+    // Walks the small index of (id, chosen) newest first, never the rows themselves:
+    // the candidates of a press cost an index entry each, and are left out; the rows
+    // listed are read afterwards, one by one.
+    Statement walk(db_, R"sql(
+SELECT id, chosen FROM composition INDEXED BY composition_press WHERE id < ? ORDER BY id DESC)sql");
+    if (walk.prepared() != SQLITE_OK) return walk.prepared();
+    walk.bind(1, bound);
+    std::unordered_map<std::int64_t, bool> presses;  // entry -> it is a chosen one
+    while (limit < 0 || static_cast<int>(ids.size()) < limit) {
+        const int rc = walk.step();
+        if (rc != SQLITE_ROW) return rc;
+        sqlite3_stmt* st = walk.get();
+        const std::int64_t id = sqlite3_column_int64(st, 0);
+        if (sqlite3_column_type(st, 1) == SQLITE_NULL) {
+            ids.push_back(id);
+            continue;
+        }
+        const std::int64_t chosen = sqlite3_column_int64(st, 1);
+        if (chosen == id) presses.emplace(id, true);  // its candidates come next
+        // A press is recorded candidates first: a candidate naming an older entry
+        // (or one that is missing, or was not chosen) is shown on its own.
+        bool grouped = false;
+        if (chosen > id) {
+            auto it = presses.find(chosen);
+            if (it == presses.end()) {
+                bool is_chosen = false;
+                if (const int found = chosen_entry(chosen, is_chosen); found != SQLITE_OK) {
+                    return found;
+                }
+                it = presses.emplace(chosen, is_chosen).first;
+            }
+            grouped = it->second;
+        }
+        if (!grouped) ids.push_back(id);
+    }
+    return SQLITE_DONE;
+}
+
 Status Store::do_list(std::vector<Summary>& out, int limit, std::int64_t before_id) {
     out.clear();
     const std::string what = "cannot list the history";
@@ -590,34 +716,39 @@ Status Store::do_list(std::vector<Summary>& out, int limit, std::int64_t before_
     int skips = 0;
     bool damage_met = false;
     bool told = false;  // an invalid entry was said
+    const std::string select_sql =
+        std::string("SELECT ") + kSummaryColumns + " FROM composition AS c WHERE c.id = ?2";
     for (;;) {
         const std::size_t had = out.size();
-        Statement select(db_, R"sql(
-SELECT id, composed_at, substr(lyrics, 1, ?), speed_pos, mode_pos, timbre_pos, speed_item,
-    mode_item, timbre_item, tempo, note_count, tone_score, edits != '', origin
-FROM composition WHERE id < ? ORDER BY id DESC LIMIT ?)sql");
+        std::vector<std::int64_t> ids;
+        int rc = list_ids(bound, limit > 0 ? limit - static_cast<int>(out.size()) : -1, ids);
+        Statement select(db_, select_sql.c_str());
         if (select.prepared() != SQLITE_OK) return fail_sqlite(what, select.prepared());
-        select.bind(1, kLyricsStartChars);
-        select.bind(2, bound);
-        select.bind(3, limit > 0 ? limit - static_cast<int>(out.size()) : -1);
-        int rc;
-        while ((rc = select.step()) == SQLITE_ROW) {
-            sqlite3_stmt* st = select.get();
+        for (const std::int64_t id : ids) {
+            select.reset();
+            select.bind(1, kLyricsStartChars);
+            select.bind(2, id);
+            const int got = select.step();
+            if (got == SQLITE_DONE) continue;  // deleted by another program meanwhile
+            if (got != SQLITE_ROW) {
+                if (!damaged(got)) {
+                    out.clear();
+                    return fail_sqlite(what, got);
+                }
+                // This row cannot be read: the listing goes on just below it.
+                damage_met = true;
+                bound = id;
+                step = 0;
+                rc = got;
+                break;
+            }
             Summary s;
-            s.id = sqlite3_column_int64(st, 0);
-            s.time_ms = sqlite3_column_int64(st, 1);
-            s.lyrics_start = column_text(st, 2);
-            s.speed_pos = sqlite3_column_int(st, 3);
-            s.mode_pos = sqlite3_column_int(st, 4);
-            s.timbre_pos = sqlite3_column_int(st, 5);
-            s.speed_item = column_text(st, 6);
-            s.mode_item = column_text(st, 7);
-            s.timbre_item = column_text(st, 8);
-            s.tempo = sqlite3_column_int(st, 9);
-            s.note_count = sqlite3_column_int(st, 10);
-            s.tone_score = column_optional_double(st, 11);
-            s.edited = sqlite3_column_int(st, 12) != 0;
-            s.origin = column_optional_int64(st, 13);
+            fill_summary(select.get(), s);
+            // Listed on its own unless it is the chosen one of a press that kept candidates.
+            if (s.chosen != s.id || s.candidates < 2) {
+                s.chosen.reset();
+                s.candidates = 0;
+            }
             if (const auto fault = summary_fault(s)) {
                 // Left out and said once per list, never shown as if it were sound.
                 if (!told) {
@@ -636,16 +767,20 @@ FROM composition WHERE id < ? ORDER BY id DESC LIMIT ?)sql");
             return fail_sqlite(what, rc);
         }
         damage_met = true;
-        if (out.size() > had) step = 1;  // rows came: the damage starts just below them
-        if (!out.empty() && out.back().id < bound) bound = out.back().id;
-        if (bound == std::numeric_limits<std::int64_t>::max()) {
-            // Nothing read yet: start from the largest id, if that can be read.
-            Statement top(db_, "SELECT max(id) FROM composition");
-            if (top.prepared() != SQLITE_OK || top.step() != SQLITE_ROW) break;
-            bound = sqlite3_column_int64(top.get(), 0) + 1;
+        if (step == 0) {
+            step = 1;  // a row that could not be read: skipped, the walk goes on below it
+        } else {
+            if (out.size() > had) step = 1;  // rows came: the damage starts just below them
+            if (!out.empty() && out.back().id < bound) bound = out.back().id;
+            if (bound == std::numeric_limits<std::int64_t>::max()) {
+                // Nothing read yet: start from the largest id, if that can be read.
+                Statement top(db_, "SELECT max(id) FROM composition");
+                if (top.prepared() != SQLITE_OK || top.step() != SQLITE_ROW) break;
+                bound = sqlite3_column_int64(top.get(), 0) + 1;
+            }
+            bound -= step;
+            step *= 2;
         }
-        bound -= step;
-        step *= 2;
         if (bound <= 1 || ++skips > 62 || (limit > 0 && static_cast<int>(out.size()) >= limit))
             break;
     }
@@ -655,6 +790,67 @@ FROM composition WHERE id < ? ORDER BY id DESC LIMIT ?)sql");
                    "missing; it is left as it is";
         last_rc_ = SQLITE_CORRUPT;
     }
+    return Status::ok;
+}
+
+Status Store::list_candidates(std::int64_t chosen, std::vector<Summary>& out, int limit,
+                              std::int64_t before_id) {
+    return run([&] { return do_list_candidates(chosen, out, limit, before_id); }, false);
+}
+
+Status Store::do_list_candidates(std::int64_t chosen, std::vector<Summary>& out, int limit,
+                                 std::int64_t before_id) {
+    out.clear();
+    const std::string what =
+        "cannot list the candidates of entry " + std::to_string(chosen) + " of the history";
+    {
+        Statement find(db_, "SELECT chosen IS ?1 FROM composition WHERE id = ?1");
+        if (find.prepared() != SQLITE_OK) return fail_sqlite(what, find.prepared());
+        find.bind(1, chosen);
+        const int rc = find.step();
+        if (rc == SQLITE_DONE) {
+            last_error_ = "no entry " + std::to_string(chosen) + " in the history";
+            return Status::not_found;
+        }
+        if (rc != SQLITE_ROW) return fail_sqlite(what, rc);
+        if (sqlite3_column_int(find.get(), 0) == 0) return Status::ok;  // made alone
+    }
+    const std::string select_sql = std::string("SELECT ") + kSummaryColumns +
+                                   " FROM composition AS c INDEXED BY composition_chosen"
+                                   " WHERE c.chosen = ?2 AND c.id <= ?2 AND c.id < ?3"
+                                   " ORDER BY c.id DESC LIMIT ?4";
+    Statement select(db_, select_sql.c_str());
+    if (select.prepared() != SQLITE_OK) return fail_sqlite(what, select.prepared());
+    select.bind(1, kLyricsStartChars);
+    select.bind(2, chosen);
+    select.bind(3, before_id);
+    select.bind(4, limit > 0 ? limit : -1);
+    bool told = false;
+    int rc;
+    while ((rc = select.step()) == SQLITE_ROW) {
+        Summary s;
+        fill_summary(select.get(), s);
+        if (s.id != chosen) s.candidates = 0;
+        if (const auto fault = summary_fault(s)) {
+            if (!told) {
+                notice_ += (notice_.empty() ? "" : "; ") + std::string("entry ") +
+                           std::to_string(s.id) +
+                           " of the history is not valid and is left out: " + *fault;
+                told = true;
+            }
+            continue;
+        }
+        out.push_back(std::move(s));
+    }
+    if (rc == SQLITE_DONE) return Status::ok;
+    if (!damaged(rc)) {
+        out.clear();
+        return fail_sqlite(what, rc);
+    }
+    notice_ += (notice_.empty() ? "" : "; ") + std::string("the history ") + file_.string() +
+               " is damaged: the candidates that could be read are listed, the others are "
+               "missing; it is left as it is";
+    last_rc_ = SQLITE_CORRUPT;
     return Status::ok;
 }
 
@@ -682,7 +878,7 @@ Status Store::do_get(std::int64_t id, Entry& out) {
         Statement select(db_, R"sql(
 SELECT composed_at, lyrics, speed_pos, mode_pos, timbre_pos, speed_item, mode_item, timbre_item,
     tempo, mode, program, tone_score, state_s, state_t, notes, ticks, gbk_text, midi, edits, origin,
-    note_count
+    note_count, chosen
 FROM composition WHERE id = ?)sql");
         if (select.prepared() != SQLITE_OK) return fail_sqlite(what, select.prepared());
         select.bind(1, id);
@@ -715,6 +911,7 @@ FROM composition WHERE id = ?)sql");
         r.edits = column_text(st, 18);
         r.origin = column_optional_int64(st, 19);
         note_count = sqlite3_column_int64(st, 20);
+        entry.chosen = column_optional_int64(st, 21);
         if (!numbers_ok) {
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
             return fail(what + ": its notes or ticks are not numbers");
@@ -739,6 +936,25 @@ FROM syllable WHERE composition_id = ? ORDER BY idx)sql");
         }
         if (rc != SQLITE_DONE) return fail_sqlite(what, rc);
     }
+    if (entry.chosen && *entry.chosen != id) {
+        // A candidate belongs to a newer entry that was chosen itself, or to none.
+        bool is_chosen = false;
+        if (*entry.chosen > id) {
+            if (const int rc = chosen_entry(*entry.chosen, is_chosen); rc != SQLITE_OK) {
+                return fail_sqlite(what, rc);
+            }
+        }
+        if (!is_chosen) entry.chosen.reset();
+    } else if (entry.chosen) {
+        // The chosen one, as long as a candidate is left (a list shows it on its own then).
+        Statement left(db_, R"sql(
+SELECT 1 FROM composition INDEXED BY composition_chosen WHERE chosen = ?1 AND id < ?1 LIMIT 1)sql");
+        if (left.prepared() != SQLITE_OK) return fail_sqlite(what, left.prepared());
+        left.bind(1, id);
+        const int rc = left.step();
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) return fail_sqlite(what, rc);
+        if (rc == SQLITE_DONE) entry.chosen.reset();
+    }
     sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     // Another program may have written the row: it is checked, never trusted.
     std::optional<std::string> fault = record_fault(r);
@@ -754,13 +970,30 @@ FROM syllable WHERE composition_id = ? ORDER BY idx)sql");
 
 Status Store::do_remove(std::int64_t id) {
     const std::string what = "cannot delete entry " + std::to_string(id) + " of the history";
+    if (const int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+        rc != SQLITE_OK) {
+        return fail_sqlite(what, rc);
+    }
+    bool is_chosen = false;
+    if (const int rc = chosen_entry(id, is_chosen); rc != SQLITE_OK) return fail_sqlite(what, rc);
+    if (is_chosen) {
+        // The candidates of a press go with the melody chosen from them.
+        Statement erase(db_, "DELETE FROM composition WHERE chosen = ?1 AND id < ?1");
+        if (erase.prepared() != SQLITE_OK) return fail_sqlite(what, erase.prepared());
+        erase.bind(1, id);
+        if (const int rc = erase.step(); rc != SQLITE_DONE) return fail_sqlite(what, rc);
+    }
     Statement erase(db_, "DELETE FROM composition WHERE id = ?");
     if (erase.prepared() != SQLITE_OK) return fail_sqlite(what, erase.prepared());
     erase.bind(1, id);
     if (const int rc = erase.step(); rc != SQLITE_DONE) return fail_sqlite(what, rc);
     if (sqlite3_changes(db_) == 0) {
+        sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
         last_error_ = "no entry " + std::to_string(id) + " in the history";
         return Status::not_found;
+    }
+    if (const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); rc != SQLITE_OK) {
+        return fail_sqlite(what, rc);
     }
     return Status::ok;
 }

@@ -43,7 +43,7 @@ enum class Access {
 /// An open history database. One connection; keep one per thread.
 ///
 /// The database is written ahead (WAL) with one transaction per composition,
-/// waits up to busy_ms for another process's write, and carries its schema
+/// waits up to its busy time for another process's write, and carries its schema
 /// version in PRAGMA user_version. A file that is not a database, or whose
 /// pages are damaged, is renamed "<name>.damaged-YYYYMMDD-HHMMSS" (its WAL and
 /// shared-memory files beside it with the same suffix) and a fresh database
@@ -53,7 +53,7 @@ enum class Access {
 class Store {
 public:
     /// The schema version this program writes.
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
     /// Characters of the lyrics a Summary carries.
     static constexpr int kLyricsStartChars = 40;
 
@@ -72,6 +72,13 @@ public:
     /// True while the database is open.
     bool is_open() const { return db_ != nullptr; }
 
+    /// How long later calls wait for another connection's write before they fail
+    /// (3 s unless set); 0 answers at once, for a caller that retries by itself.
+    void set_busy_ms(int ms);
+    /// True when the last call failed only because another connection held the
+    /// history (locked or busy): the same call may succeed later.
+    bool busy() const;
+
     /// Moves a damaged file aside (see notice() and moved_to()) and starts a fresh
     /// history in its place: for a writer that found damage while reading.
     /// @return recovered, or failed (always for a read-only store)
@@ -80,23 +87,37 @@ public:
     /// Records one composition in one transaction.
     /// @param id set to the new entry's number on success
     Status record(const Record& record, std::int64_t& id);
-    /// Records several compositions in one transaction: all of them or none.
+    /// Records the candidates of one best-of press in one transaction, all of them or
+    /// none: the candidates passed over first, the chosen one last. Two or more records
+    /// are one press, listed as the last of them (see list() and list_candidates()).
     /// @param ids set to the new entries' numbers on success, in the order given
     Status record(std::span<const Record> records, std::vector<std::int64_t>& ids);
 
     /// Lists up to `limit` entries (all of them when `limit` <= 0), newest first,
     /// starting below `before_id` (pass the last id of a page to get the next one).
-    /// A page reads only its own rows, however long the history.
+    /// A best-of press is one entry: the chosen one, with its count of candidates;
+    /// the others are listed by list_candidates(). An entry naming a chosen entry that
+    /// is missing, or was not chosen itself, is listed on its own.
+    /// A page reads only its own rows, however long the history and its presses.
     Status list(std::vector<Summary>& out, int limit,
                 std::int64_t before_id = std::numeric_limits<std::int64_t>::max());
 
-    /// Counts the entries.
+    /// Lists the candidates of the press whose chosen entry is `chosen`, paged as list()
+    /// does, newest first: the chosen one first, then those passed over. Nothing for an
+    /// entry that was not chosen from candidates.
+    /// @return not_found when there is no entry `chosen`
+    Status list_candidates(std::int64_t chosen, std::vector<Summary>& out, int limit,
+                           std::int64_t before_id = std::numeric_limits<std::int64_t>::max());
+
+    /// Counts the entries, every candidate included.
     Status count(std::int64_t& n);
 
     /// Reads one entry whole.
     Status get(std::int64_t id, Entry& out);
 
-    /// Deletes one entry.
+    /// Deletes one entry. The chosen entry of a best-of press goes with its candidates
+    /// (the press is one entry in a list, and deleting it leaves nothing behind);
+    /// a candidate goes alone.
     Status remove(std::int64_t id);
 
     /// Why the last call failed, in words for the user (UTF-8).
@@ -132,6 +153,12 @@ private:
     /// Inserts one record inside the caller's transaction.
     Status insert_one(const Record& record, std::int64_t& id);
     Status do_list(std::vector<Summary>& out, int limit, std::int64_t before_id);
+    /// Reads the rows of a page: the ids below `bound` that the list shows, newest first.
+    int list_ids(std::int64_t bound, int limit, std::vector<std::int64_t>& ids);
+    Status do_list_candidates(std::int64_t chosen, std::vector<Summary>& out, int limit,
+                              std::int64_t before_id);
+    /// Whether `id` is the chosen entry of a press (false when missing), in `is_chosen`.
+    int chosen_entry(std::int64_t id, bool& is_chosen);
     Status do_count(std::int64_t& n);
     Status do_get(std::int64_t id, Entry& out);
     Status do_remove(std::int64_t id);
@@ -139,6 +166,7 @@ private:
     std::filesystem::path file_;
     std::string vfs_;
     Access access_;
+    int busy_ms_;
     bool upgraded_once_ = false;  ///< a read-only store asked a writer to upgrade the schema
     sqlite3* db_ = nullptr;
     int last_rc_ = 0;  ///< SQLite's code for the last failure, to tell damage from other faults

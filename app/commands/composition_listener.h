@@ -1,4 +1,4 @@
-// Who is told about each composition: the history as soon as it is written, the
+// Who is told about each composition: the history as soon as it is made, the
 // score window once the user has acknowledged "作曲完成". Qt-free, so the commands
 // run in tests with fakes.
 #pragma once
@@ -14,9 +14,9 @@ namespace quavella {
 class CompositionListener {
 public:
     virtual ~CompositionListener() = default;
-    /// The compositions of one command, just written to the working file and before
-    /// any message: a single composition, or every candidate of a best-of composition
-    /// in the order composed. `chosen` is the one the player gets.
+    /// The compositions of one command, as soon as they are made, before the working
+    /// file is written and before any message: a single composition, or every candidate of a
+    /// best-of composition in the order composed. `chosen` is the one the player gets.
     virtual void made(std::span<const CompositionPtr> compositions, std::size_t chosen) {
         (void)compositions;
         (void)chosen;

@@ -113,9 +113,10 @@ bool WindowCommands::deliver(CompositionPtr composition) {
 }
 
 void WindowCommands::finish(const CompositionPtr& composition) {
-    if (!write_working_file(*composition)) return;
-    // Recorded before anything is shown: a composition the user heard is never lost.
+    // Recorded before its files are written and before anything is shown: a composition
+    // whose file is on disk, or that the user heard, is never lost.
     if (svc_.listener != nullptr) svc_.listener->made(std::span(&composition, 1), 0);
+    if (!write_working_file(*composition)) return;
     if (!deliver(composition)) return;
     svc_.box.show("作曲完成", kHintCaption);
     if (svc_.listener != nullptr) svc_.listener->composed(composition);
@@ -151,9 +152,9 @@ void WindowCommands::compose_best_of(const ComposeInput& input, int count) {
         svc_.box.show(not_saved_message(kWorkingFile, best.error), kHintCaption);
         return;
     }
-    if (!write_working_file(*best.best)) return;
     if (svc_.listener != nullptr) svc_.listener->made(candidates, best.best_index);
     candidates.clear();
+    if (!write_working_file(*best.best)) return;
     if (!deliver(best.best)) return;
     svc_.box.show("作曲完成", kHintCaption);
     if (svc_.listener != nullptr) svc_.listener->composed(best.best);

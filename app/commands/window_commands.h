@@ -65,8 +65,8 @@ public:
     /// leaves start_dir empty when the directory could not be read.
     void start_up(Clock& clock, const std::optional<std::string>& current_dir);
 
-    /// Composes from the lyric lines and the three list positions, writes the
-    /// working file, tells the listener (the history), writes the next play file,
+    /// Composes from the lyric lines and the three list positions, tells the listener
+    /// (the history), writes the working file, writes the next play file,
     /// opens it in the player and reports to the user.
     /// Player errors propagate as exceptions, for the window's error box.
     void compose(const ComposeInput& input);
@@ -138,7 +138,7 @@ private:
     /// To the player: the next play file written, opened, the buttons set.
     /// @return false when the write failed (reported); a failed open throws
     bool deliver(CompositionPtr composition);
-    /// The road of one new composition: "temp.mid", the listener's record, the
+    /// The road of one new composition: the listener's record, "temp.mid", the
     /// player, "作曲完成", the listener's score.
     void finish(const CompositionPtr& composition);
 

@@ -4,12 +4,14 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTreeWidget>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <limits>
 #include <map>
 #include <set>
 #include <vector>
@@ -21,6 +23,8 @@ namespace quavella {
 namespace {
 
 constexpr int kIdRole = Qt::UserRole;
+/// On the row of a press (and of its chosen candidate): how many candidates it has.
+constexpr int kCandidatesRole = Qt::UserRole + 1;
 
 /// Asks with a Qt question box.
 class QtConfirmer : public Confirmer {
@@ -44,23 +48,29 @@ QString firstWords(const std::string& lyrics_start) {
 }
 
 /// Three short lines that fit a narrow list: when and how well the tones are
-/// sung, the first words, the settings.
+/// sung, the first words, the settings (and, for a press of 择优作曲, of how many
+/// it was chosen).
 QString rowText(const history::Summary& s) {
     // The tone score only where some pair of syllables was graded.
     const QString tones = s.tone_score
                               ? QStringLiteral("  字调契合 %1%").arg(score_percent(*s.tone_score))
                               : QString();
+    // The press's mark ends the settings' line, the shortest, so that it stays in sight.
+    const QString press =
+        s.candidates >= 2 ? QStringLiteral(" · 择优 %1 首之一").arg(s.candidates) : QString();
     const QString row =
-        QStringLiteral("%1%2\n%3\n%4 · %5 · %6")
+        QStringLiteral("%1%2\n%3\n%4 · %5 · %6%7")
             .arg(QString::fromStdString(history::local_time_text(s.time_ms)), tones,
                  firstWords(s.lyrics_start), QString::fromStdString(s.speed_item),
-                 QString::fromStdString(s.mode_item), QString::fromStdString(s.timbre_item));
+                 QString::fromStdString(s.mode_item), QString::fromStdString(s.timbre_item), press);
     if (!s.edited) return row;
     // A melody shaped by edits stands under the composition it came from.
     const QString mark =
         s.origin ? QStringLiteral("↳ 修改自第 %1 条  ").arg(*s.origin) : QStringLiteral("↳ 修改  ");
     return mark + QString(row).replace(QLatin1Char('\n'), QStringLiteral("\n      "));
 }
+
+std::int64_t idOf(const QTreeWidgetItem* item) { return item->data(0, kIdRole).toLongLong(); }
 
 }  // namespace
 
@@ -75,9 +85,12 @@ HistoryPanel::HistoryPanel(history::Store* store, std::unique_ptr<Confirmer> con
 
     auto* body = new QWidget(this);
     auto* layout = new QVBoxLayout(body);
-    list_ = new QListWidget(body);
+    list_ = new QTreeWidget(body);
     list_->setObjectName(QStringLiteral("historyList"));
-    list_->setUniformItemSizes(true);
+    list_->setHeaderHidden(true);
+    list_->setColumnCount(1);
+    list_->setUniformRowHeights(true);
+    list_->setIndentation(list_->fontMetrics().horizontalAdvance(QLatin1Char('M')) * 3 / 2);
     list_->setTextElideMode(Qt::ElideRight);
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     layout->addWidget(list_, 1);
@@ -103,7 +116,15 @@ HistoryPanel::HistoryPanel(history::Store* store, std::unique_ptr<Confirmer> con
 
     load_->setEnabled(false);
     delete_->setEnabled(false);
-    connect(list_, &QListWidget::currentRowChanged, this, &HistoryPanel::select);
+    connect(list_, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem* item) { select(item); });
+    // A press lists its candidates when it is opened, by the arrow or the keyboard.
+    connect(list_, &QTreeWidget::itemExpanded, this, [this](QTreeWidgetItem* press) {
+        open_presses_.insert(idOf(press));
+        fillCandidates(press);
+    });
+    connect(list_, &QTreeWidget::itemCollapsed, this,
+            [this](QTreeWidgetItem* press) { open_presses_.erase(idOf(press)); });
     connect(list_->verticalScrollBar(), &QScrollBar::valueChanged, this, [this](int value) {
         if (value >= list_->verticalScrollBar()->maximum()) fetchMore();
     });
@@ -129,6 +150,11 @@ std::optional<std::pair<std::int64_t, std::int64_t>> HistoryPanel::extent() cons
     return std::pair{count, newest.empty() ? std::int64_t{0} : newest.front().id};
 }
 
+void HistoryPanel::setStore(history::Store* store) {
+    store_ = store;
+    refresh();
+}
+
 void HistoryPanel::refreshIfChanged() {
     if (store_ != nullptr && extent() != listed_extent_) refresh();
 }
@@ -144,17 +170,28 @@ void HistoryPanel::refresh() {
     at_end_ = store_ == nullptr;
     listed_extent_ = extent();
     fetchMore();
-    int row = -1;
-    if (keep) {
-        for (int k = 0; k < list_->count(); ++k) {
-            if (list_->item(k)->data(kIdRole).toLongLong() == *keep) row = k;
-        }
-    }
+    QTreeWidgetItem* row = keep ? rowOf(*keep) : nullptr;
     {
         const QSignalBlocker quiet(list_);
-        list_->setCurrentRow(row);
+        list_->setCurrentItem(row);
     }
-    if (row < 0) select(-1);
+    if (row == nullptr) select(nullptr);
+}
+
+QTreeWidgetItem* HistoryPanel::rowOf(std::int64_t id) const {
+    for (int k = 0; k < list_->topLevelItemCount(); ++k) {
+        QTreeWidgetItem* item = list_->topLevelItem(k);
+        if (idOf(item) == id) return item;
+    }
+    // A candidate passed over is listed only under its opened press.
+    for (int k = 0; k < list_->topLevelItemCount(); ++k) {
+        QTreeWidgetItem* press = list_->topLevelItem(k);
+        for (int c = 0; c < press->childCount(); ++c) {
+            if (press->child(c)->data(0, kIdRole).isValid() && idOf(press->child(c)) == id)
+                return press->child(c);
+        }
+    }
+    return nullptr;
 }
 
 void HistoryPanel::fetchMore() {
@@ -186,27 +223,67 @@ void HistoryPanel::fetchMore() {
 }
 
 void HistoryPanel::addRow(const history::Summary& s) {
-    auto* item = new QListWidgetItem(rowText(s), list_);
-    item->setSizeHint(QSize(0, 3 * list_->fontMetrics().lineSpacing() + 8));
-    item->setToolTip(QString::fromStdString(s.lyrics_start));
-    item->setData(kIdRole, QVariant::fromValue<qlonglong>(s.id));
+    auto* item = new QTreeWidgetItem(list_, QStringList{rowText(s)});
+    item->setSizeHint(0, QSize(0, 3 * list_->fontMetrics().lineSpacing() + 8));
+    item->setToolTip(0, QString::fromStdString(s.lyrics_start));
+    item->setData(0, kIdRole, QVariant::fromValue<qlonglong>(s.id));
+    if (s.candidates < 2) return;
+    // A press: its candidates are read when it is opened.
+    item->setData(0, kCandidatesRole, QVariant::fromValue<qlonglong>(s.candidates));
+    item->setChildIndicatorPolicy(QTreeWidgetItem::ShowIndicator);
+    if (open_presses_.count(s.id) != 0) item->setExpanded(true);
+}
+
+void HistoryPanel::fillCandidates(QTreeWidgetItem* press) {
+    if (press->childCount() > 0 || store_ == nullptr) return;
+    const std::int64_t chosen = idOf(press);
+    std::int64_t before = std::numeric_limits<std::int64_t>::max();
+    int shown = 0;
+    const QSignalBlocker quiet(list_);
+    while (shown < kMaxCandidatesShown) {
+        std::vector<history::Summary> page;
+        const int want = std::min(kPageSize, kMaxCandidatesShown - shown);
+        if (store_->list_candidates(chosen, page, want, before) == history::Status::failed) {
+            break;  // what could be read is shown
+        }
+        for (const history::Summary& s : page) {
+            QString text = rowText(s);
+            if (s.id == chosen) text = QStringLiteral("✓ 选中  ") + text;
+            auto* item = new QTreeWidgetItem(press, QStringList{text});
+            item->setSizeHint(0, QSize(0, 3 * list_->fontMetrics().lineSpacing() + 8));
+            item->setToolTip(0, QString::fromStdString(s.lyrics_start));
+            item->setData(0, kIdRole, QVariant::fromValue<qlonglong>(s.id));
+            if (s.id == chosen) item->setData(0, kCandidatesRole, press->data(0, kCandidatesRole));
+            ++shown;
+        }
+        if (static_cast<int>(page.size()) < want) break;
+        before = page.back().id;
+    }
+    const std::int64_t candidates = press->data(0, kCandidatesRole).toLongLong();
+    if (shown < candidates) {
+        // More than 择优作曲 ever makes (another program wrote them): said, not listed.
+        auto* more = new QTreeWidgetItem(
+            press, QStringList{QStringLiteral("另有 %1 首未列出").arg(candidates - shown)});
+        more->setFlags(Qt::ItemIsEnabled);
+    }
+    if (press->childCount() == 0)
+        press->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
 }
 
 void HistoryPanel::showEntry(std::int64_t id) {
     refresh();
     // Older entries come page by page: fetch until the entry is listed or none is left.
     for (;;) {
-        for (int k = 0; k < list_->count(); ++k) {
-            if (list_->item(k)->data(kIdRole).toLongLong() != id) continue;
+        if (QTreeWidgetItem* item = rowOf(id)) {
             // The score shows this melody already: its details follow, the score is left.
             {
                 const QSignalBlocker quiet(list_);
-                list_->setCurrentRow(k);
+                list_->setCurrentItem(item);
             }
             following_score_ = true;
-            select(k);
+            select(item);
             following_score_ = false;
-            list_->scrollToItem(list_->item(k));
+            list_->scrollToItem(item);
             return;
         }
         if (at_end_) return;
@@ -219,13 +296,12 @@ void HistoryPanel::setLoadEnabled(bool enabled) {
     load_->setEnabled(load_allowed_ && selected_.has_value());
 }
 
-void HistoryPanel::select(int row) {
+void HistoryPanel::select(QTreeWidgetItem* item) {
     selected_.reset();
     details_->clear();
-    if (row >= 0 && store_ != nullptr) {
+    if (item != nullptr && item->data(0, kIdRole).isValid() && store_ != nullptr) {
         history::Entry entry;
-        const auto id = list_->item(row)->data(kIdRole).toLongLong();
-        if (store_->get(id, entry) == history::Status::ok) {
+        if (store_->get(idOf(item), entry) == history::Status::ok) {
             selected_ = std::move(entry);
         } else {
             details_->setPlainText(QString::fromStdString(store_->last_error()));
@@ -247,9 +323,16 @@ void HistoryPanel::loadSelected() {
 
 void HistoryPanel::deleteSelected() {
     if (!selected_ || store_ == nullptr) return;
+    // The melody chosen by 择优作曲 goes with its candidates; the question says so.
+    const QTreeWidgetItem* item = list_->currentItem();
+    const std::int64_t candidates =
+        item != nullptr ? item->data(0, kCandidatesRole).toLongLong() : 0;
+    const std::string with =
+        candidates >= 2 ? "这次择优作曲的另外 " + std::to_string(candidates - 1) + " 首会一并删除。"
+                        : std::string();
     const std::string question = "删除作品记录 " +
-                                 history::local_time_text(selected_->record.time_ms) +
-                                 " 吗？删除后无法恢复。";
+                                 history::local_time_text(selected_->record.time_ms) + " 吗？" +
+                                 with + "删除后无法恢复。";
     if (!confirmer_->confirm(question, "作品记录")) return;
     if (store_->remove(selected_->id) == history::Status::failed) {
         details_->setPlainText(QString::fromStdString("没有删除：" + store_->last_error()));

@@ -1,7 +1,8 @@
 // The history list "作品记录", docked in the score window: every recorded
-// composition, newest first, filled a page at a time as the list scrolls.
-// Selecting an entry shows its generator state and the command line that makes
-// it again; "载入" asks for its melody in the player, "删除" deletes it after asking.
+// composition, newest first, filled a page at a time as the list scrolls; a press
+// of 择优作曲 is one row that opens on its candidates. Selecting an entry shows its
+// generator state and the command line that makes it again; "载入" asks for its
+// melody in the player, "删除" deletes it after asking.
 #pragma once
 
 #include <QDockWidget>
@@ -9,15 +10,17 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 
 #include "app/commands/confirmer.h"
 #include "history/store.h"
 
-class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace quavella {
 
@@ -27,12 +30,16 @@ class HistoryPanel : public QDockWidget {
 public:
     /// Rows read from the history at a time.
     static constexpr int kPageSize = 100;
+    /// The most candidates a press lists when opened: as many as 择优作曲 composes.
+    static constexpr int kMaxCandidatesShown = 1000;
 
     /// @param store the history; null when there is none (the list stays empty)
     /// @param confirmer asks before deleting; null: a Qt question box
     HistoryPanel(history::Store* store, std::unique_ptr<Confirmer> confirmer,
                  QWidget* parent = nullptr);
 
+    /// Lists `store` from now on (null: an empty list), e.g. once the history is open.
+    void setStore(history::Store* store);
     /// Reads the newest page again, keeping the selected entry selected when it is there.
     void refresh();
     /// Reads the list again when the history changed elsewhere, e.g. another window
@@ -45,7 +52,8 @@ public:
     void showEntry(std::int64_t id);
     /// The selected entry, read whole; nothing when none is selected.
     const std::optional<history::Entry>& selected() const { return selected_; }
-    QListWidget* list() const { return list_; }
+    /// The rows: one per entry, or per press of 择优作曲 with its candidates as children.
+    QTreeWidget* list() const { return list_; }
     QPlainTextEdit* details() const { return details_; }
 
 signals:
@@ -59,6 +67,8 @@ public slots:
     void fetchMore();
     /// Adds the row of one entry at the end of the list.
     void addRow(const history::Summary& s);
+    /// Lists the candidates of a press under its row, when it is opened.
+    void fillCandidates(QTreeWidgetItem* press);
     void loadSelected();
     void deleteSelected();
 
@@ -68,12 +78,13 @@ protected:
 private:
     /// The number of entries and the newest id, or nothing when the history cannot be read.
     std::optional<std::pair<std::int64_t, std::int64_t>> extent() const;
-    void select(int row);
-    void showFailure();
+    void select(QTreeWidgetItem* item);
+    /// The row of entry `id` among those listed (candidates of open presses included).
+    QTreeWidgetItem* rowOf(std::int64_t id) const;
 
     history::Store* store_;
     std::unique_ptr<Confirmer> confirmer_;
-    QListWidget* list_;
+    QTreeWidget* list_;
     QPlainTextEdit* details_;
     QPushButton* load_;
     QPushButton* delete_;
@@ -84,6 +95,7 @@ private:
     /// extent() when the list was last read
     std::optional<std::pair<std::int64_t, std::int64_t>> listed_extent_;
     bool load_allowed_ = false;
+    std::set<std::int64_t> open_presses_;  ///< presses shown opened, kept over a refresh
 };
 
 }  // namespace quavella

@@ -200,19 +200,24 @@ double ScoreLayout::narrowest_width() const {
     return std::ceil(std::max({bars, key, settings})) + 2 * kScoreMargin;
 }
 
-int ScoreLayout::note_at(QPointF point) const {
+template <typename Found>
+int ScoreLayout::first_found_at(QPointF point, Found found) const {
     const auto [first, end] = rows_between(point.y(), point.y() + 1);
     for (int r = first; r < end; ++r) {
         const Row& row = rows_[static_cast<std::size_t>(r)];
         for (int g = row.first; g < row.end; ++g) {
             const Placed& p = placed_[static_cast<std::size_t>(g)];
             const notation::Glyph& glyph = sheet_->score.bars[p.bar].glyphs[p.index];
-            if (glyph.first && glyph.note >= 0 && note_rect(glyph.note).contains(point)) {
-                return glyph.note;
-            }
+            if (!glyph.first || glyph.note < 0) continue;
+            if (const int answer = found(glyph.note); answer >= 0) return answer;
         }
     }
     return -1;
+}
+
+int ScoreLayout::note_at(QPointF point) const {
+    return first_found_at(point,
+                          [&](int note) { return note_rect(note).contains(point) ? note : -1; });
 }
 
 double ScoreLayout::syllable_end(int note) const {
@@ -250,24 +255,12 @@ QRectF ScoreLayout::tone_mark_rect(int pair) const {
 }
 
 int ScoreLayout::tone_mark_at(QPointF point) const {
-    const auto [first, end] = rows_between(point.y(), point.y() + 1);
-    for (int r = first; r < end; ++r) {
-        const Row& row = rows_[static_cast<std::size_t>(r)];
-        for (int g = row.first; g < row.end; ++g) {
-            const Placed& p = placed_[static_cast<std::size_t>(g)];
-            const notation::Glyph& glyph = sheet_->score.bars[p.bar].glyphs[p.index];
-            if (!glyph.first || glyph.note < 0 ||
-                glyph.note >= static_cast<int>(pair_from_.size())) {
-                continue;
-            }
-            const int pair = pair_from_[static_cast<std::size_t>(glyph.note)];
-            // A little wider than the mark, so that the pointer finds it easily.
-            if (pair >= 0 && tone_mark_rect(pair).adjusted(-3, -3, 3, 3).contains(point)) {
-                return pair;
-            }
-        }
-    }
-    return -1;
+    return first_found_at(point, [&](int note) {
+        if (note >= static_cast<int>(pair_from_.size())) return -1;
+        const int pair = pair_from_[static_cast<std::size_t>(note)];
+        // A little wider than the mark, so that the pointer finds it easily.
+        return pair >= 0 && tone_mark_rect(pair).adjusted(-3, -3, 3, 3).contains(point) ? pair : -1;
+    });
 }
 
 QString ScoreLayout::settings_text() const {

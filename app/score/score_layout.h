@@ -86,6 +86,11 @@ public:
     QFont title_font, text_font, digit_font, small_font, lyric_font;
 
 private:
+    /// Walks the notes written in the rows under `point`, first glyph of each, and
+    /// returns the first non-negative answer of `found(note)`, or -1.
+    template <typename Found>
+    int first_found_at(QPointF point, Found found) const;
+
     struct Measured {
         double digit_w = 0;  ///< the cell the digit takes (with its dot)
         double lead = 0;     ///< space before the digit's centre

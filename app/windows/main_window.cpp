@@ -73,42 +73,20 @@ protected:
     }
 };
 
-/// Opens the history before anything lists it, so that what opening finds is told
-/// at once: a damaged file moved aside (named), or a history that can only be read
-/// (read-only media or rights: it is listed, but this run's compositions are not
-/// recorded) or not at all.
-std::unique_ptr<history::Store> open_history(const std::filesystem::path& file, MessageBox& box) {
-    auto store = std::make_unique<history::Store>(file);
-    history::Status opened = store->open();
-    if (opened == history::Status::ok) {
-        // The newest page, as the history panel first shows it: damage there is
-        // found now, and the file moved aside before anything is recorded.
-        std::vector<history::Summary> page;
-        if (store->list(page, HistoryPanel::kPageSize) == history::Status::ok &&
-            store->notice().find(" is damaged") != std::string::npos) {
-            opened = store->recover();
-        }
+/// How long the history list's writes (deletions) wait for another program's write.
+constexpr int kListBusyMs = 250;
+
+/// Runs the history worker's calls on the window's thread, through its event loop.
+/// Calls still queued when it goes are dropped with their context object.
+class QueuedPoster : public Poster {
+public:
+    void post(std::function<void()> call) override {
+        QMetaObject::invokeMethod(&context_, std::move(call), Qt::QueuedConnection);
     }
-    if (opened == history::Status::recovered) {
-        box.show("作品记录文件已损坏，已移到 " + store->moved_to().string() +
-                     "（没有删除），并新建了作品记录。",
-                 kHintCaption);
-        return store;
-    }
-    if (opened != history::Status::failed) return store;
-    const std::string why = store->last_error();
-    auto reader = std::make_unique<history::Store>(file, std::string(), history::Access::read_only);
-    std::int64_t count = 0;
-    if (reader->count(count) == history::Status::ok) {
-        box.show("作品记录只能读取，不能写入（" + why +
-                     "）。可以查看以前的作品，但这次运行中的作品不会被记录。",
-                 kHintCaption);
-        return reader;
-    }
-    box.show("作品记录无法打开（" + why + "）。作曲不受影响，但这次运行中的作品不会被记录。",
-             kHintCaption);
-    return store;
-}
+
+private:
+    QObject context_;
+};
 
 }  // namespace
 
@@ -124,16 +102,20 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
 
     // The score window follows every composition once "作曲完成" is acknowledged.
     score_ = std::make_unique<ScoreWindow>(*svc_.player, std::move(svc_.export_dialogs), this);
-    // Every composition is also recorded in the history as soon as its file is
-    // written, before any message; the history never stops composing.
-    if (const auto file = history::default_path([](const char* name) { return std::getenv(name); }))
-        store_ = open_history(*file, *svc_.box);
-    HistoryPanel* history = score_->attachHistory(store_.get(), std::move(svc_.confirmer));
+    // Every composition is also recorded in the history as soon as it is made, before
+    // its files are written and before any message; the history never stops composing.
+    // The recorder's worker opens the history; the list reads it once that is done.
+    HistoryPanel* history = score_->attachHistory(nullptr, std::move(svc_.confirmer));
+    poster_ = std::make_unique<QueuedPoster>();
+    const auto file = history::default_path([](const char* name) { return std::getenv(name); });
     // The list follows the score: each recorded composition is selected as it is recorded
     // (best of N records its candidates first, the chosen melody last).
-    recorder_ =
-        std::make_unique<HistoryRecorder>(store_.get(), *svc_.box, system_time_ms,
-                                          [history](std::int64_t id) { history->showEntry(id); });
+    recorder_ = std::make_unique<HistoryRecorder>(
+        file, *svc_.box, *poster_, system_time_ms,
+        [history](std::int64_t id) { history->showEntry(id); },
+        [this, history, file](const HistoryOpened& opened) {
+            historyOpened(*file, opened, *history);
+        });
     listeners_ = std::make_unique<ListenerFanOut>(
         std::initializer_list<CompositionListener*>{score_.get(), recorder_.get()});
     CommandServices command_services{*svc_.box,         *svc_.copier, *svc_.sleeper,
@@ -182,12 +164,44 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
 TForm1::~TForm1() {
     svc_.player->set_late_start_listener(nullptr);  // no late word for a window going away
     score_->settleEdits();  // a shaped melody not yet in the history is recorded now
+    // What the history could not take yet is tried a last time, and told if it never was.
+    recorder_->finish();
+    recorder_.reset();
+    poster_.reset();
     form2_.reset();
     score_.reset();
     // The working files stay; the player lets go of the file it holds.
     if (svc_.player) {
         svc_.player->close();
     }
+}
+
+void TForm1::historyOpened(const std::filesystem::path& file, const HistoryOpened& opened,
+                           HistoryPanel& panel) {
+    // What opening found is told at once: a damaged file moved aside (the recorder
+    // names it), or a history that can only be read (read-only media or rights: it is
+    // listed, but this run's compositions are not recorded) or not at all.
+    if (opened.status != history::Status::failed) {
+        store_ = std::make_unique<history::Store>(file);
+        // The list's deletions wait briefly for another program's write, never long: the
+        // window must keep answering (a held history fails the deletion, which says so).
+        store_->set_busy_ms(kListBusyMs);
+        panel.setStore(store_.get());
+        return;
+    }
+    auto reader = std::make_unique<history::Store>(file, std::string(), history::Access::read_only);
+    std::int64_t count = 0;
+    if (reader->count(count) == history::Status::ok) {
+        svc_.box->show("作品记录只能读取，不能写入（" + opened.error +
+                           "）。可以查看以前的作品，但这次运行中的作品不会被记录。",
+                       kHintCaption);
+        store_ = std::move(reader);
+        panel.setStore(store_.get());
+        return;
+    }
+    svc_.box->show(
+        "作品记录无法打开（" + opened.error + "）。作曲不受影响，但这次运行中的作品不会被记录。",
+        kHintCaption);
 }
 
 void TForm1::buildControls() {

@@ -14,7 +14,8 @@
 //
 //   lyric box + lists --suiButton1Click--> WindowCommands::compose
 //       lines -> GBK text -> refusal check -> compose (one Composition, bytes in memory)
-//       -> "temp.mid" -> HistoryRecorder -> "2.mid"/"1.mid" -> wait -> MediaPlayer::open
+//       -> HistoryRecorder (queued to its worker) -> "temp.mid" -> "2.mid"/"1.mid" -> wait
+//       -> MediaPlayer::open
 //       -> Loaded
 //   播放 / 暂停 / 停止 / 主旋律另存为 -> WindowCommands -> MediaPlayer, FileCopier (save as
 //   writes the composition in memory);
@@ -29,6 +30,7 @@
 #pragma once
 
 #include <QWidget>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -51,8 +53,11 @@ class QPushButton;
 
 namespace quavella {
 
+class HistoryPanel;
 class HistoryRecorder;
 class ListenerFanOut;
+class Poster;
+struct HistoryOpened;
 class ScoreWindow;
 class TForm2;
 class UrlLabel;
@@ -99,6 +104,9 @@ private:
     /// (the standard error box says why, as for a play that fails at once).
     void lateStart(const std::optional<std::string>& failure);
     ComposeInput readInput() const;
+    /// Tells what opening the history found and gives the list its connection.
+    void historyOpened(const std::filesystem::path& file, const HistoryOpened& opened,
+                       HistoryPanel& panel);
 
     QFrame* suiForm1;
     QLabel* suiPanel1;
@@ -127,7 +135,9 @@ private:
     std::unique_ptr<WindowCommands> commands_;
     std::unique_ptr<TForm2> form2_;
     std::unique_ptr<ScoreWindow> score_;
-    std::unique_ptr<history::Store> store_;  ///< null when there is no place for a history
+    /// The list's connection; null until the recorder has opened the history.
+    std::unique_ptr<history::Store> store_;
+    std::unique_ptr<Poster> poster_;  ///< outlives the recorder, whose calls it carries
     std::unique_ptr<HistoryRecorder> recorder_;
     std::unique_ptr<ListenerFanOut> listeners_;
     bool placed_ = false;

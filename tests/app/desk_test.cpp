@@ -9,7 +9,6 @@
 #include <QDialogButtonBox>
 #include <QDockWidget>
 #include <QFontMetricsF>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
@@ -19,6 +18,7 @@
 #include <QSpinBox>
 #include <QTextBrowser>
 #include <QToolBar>
+#include <QTreeWidget>
 #include <QtTest>
 #include <memory>
 
@@ -189,7 +189,8 @@ private slots:
         QList<QWidget*> expected_score = toolbar;
         if (HistoryPanel* list = score->historyPanel(); list->isVisible()) {
             // An entry selected: 载入 and 删除 are enabled, and in the walk.
-            list->findChild<QListWidget*>()->setCurrentRow(0);
+            auto* rows = list->findChild<QTreeWidget*>();
+            rows->setCurrentItem(rows->topLevelItem(0));
             for (QWidget* child : list->widget()->findChildren<QWidget*>()) {
                 if ((child->focusPolicy() & Qt::TabFocus) && child->isEnabled())
                     expected_score << child;
@@ -271,9 +272,12 @@ private slots:
     void historyListFollowsTheScore() {
         HistoryPanel* panel = score->historyPanel();
         const auto shown = [&] {
-            QVERIFY(panel->selected().has_value());
+            // Recorded by the worker, listed when the window's event loop hears of it.
+            QTRY_VERIFY(panel->selected().has_value() &&
+                        panel->selected()->record.notes == score->sheet()->score.melody.notes);
             QCOMPARE(panel->selected()->record.notes, score->sheet()->score.melody.notes);
-            QCOMPARE(panel->list()->currentRow(), 0);  // the newest, scrolled into view
+            QCOMPARE(panel->list()->indexOfTopLevelItem(panel->list()->currentItem()),
+                     0);  // the newest, scrolled into view
             QVERIFY(panel->details()->toPlainText().contains(
                 QString::fromStdString(history::reproduce_command(panel->selected()->record))));
         };
@@ -283,13 +287,14 @@ private slots:
         // An older entry selected (its score shown), then a new composition: both follow it.
         compose();
         click("suiButton4");
-        panel->list()->setCurrentRow(1);
+        shown();
+        panel->list()->setCurrentItem(panel->list()->topLevelItem(1));
         QCOMPARE(panel->selected()->record.notes, score->sheet()->score.melody.notes);
         compose();
         shown();
         click("suiButton4");
         // Best of 4: four rows recorded, the chosen one (the score's) selected.
-        panel->list()->setCurrentRow(2);
+        panel->list()->setCurrentItem(panel->list()->topLevelItem(2));
         score->findChild<QSpinBox*>(QStringLiteral("bestOfCount"))->setValue(4);
         score->findChild<QAction*>(QStringLiteral("composeBestOf"))->trigger();
         QCOMPARE(log.back(), std::string("show:提示:作曲完成"));

@@ -5,14 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <utility>
 
 #include "app/commands/window_commands.h"
 #include "app_fakes.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/env_guard.h"
+#include "tests/support/history_locker.h"
 
 namespace quavella {
 namespace {
@@ -21,6 +24,10 @@ using namespace quavella::test;
 namespace fs = std::filesystem;
 
 const std::vector<std::string> kPoem{"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"};
+
+/// The window waits for the worker's whole first try however slow the machine: the
+/// notices then reach the log (in place, from the worker) before the command goes on.
+constexpr RecorderTimes kPatient{60000};
 
 /// Counts the compositions it is told of.
 struct CountingListener : CompositionListener {
@@ -32,8 +39,10 @@ struct CountingListener : CompositionListener {
 /// a second listener (as the score window is) behind one fan-out.
 class RecorderTest : public ::testing::Test, protected CommandFakes {
 protected:
-    void compose_three(history::Store* store) {
-        HistoryRecorder recorder(store, box, [] { return std::int64_t{1717200000000}; });
+    /// Composes three times with the recorder of `file`, and ends it (all recorded).
+    void compose_three(const std::optional<fs::path>& file) {
+        HistoryRecorder recorder(
+            file, box, in_place, [] { return std::int64_t{1717200000000}; }, {}, {}, kPatient);
         ListenerFanOut both{&recorder, &other};
         WindowCommands commands(services(&both), "quavella");
         commands.start_up(clock, fs::current_path().string());
@@ -53,13 +62,14 @@ protected:
     }
 
     ScratchDir dir{ScratchDir::Current::enter};
+    InPlacePoster in_place;
     CountingListener other;
     std::vector<std::string> played;
 };
 
 TEST_F(RecorderTest, ThreeCompositionsAreThreeEntriesTheCliMakesAgain) {
     history::Store store(dir.file("data/quavella/history.sqlite3"));
-    compose_three(&store);
+    compose_three(store.file());
     EXPECT_EQ(other.told, 3);
     EXPECT_EQ(composing_log(), log) << "no notice when the history works";
 
@@ -89,7 +99,7 @@ TEST_F(RecorderTest, ThreeCompositionsAreThreeEntriesTheCliMakesAgain) {
 
 TEST_F(RecorderTest, AHistoryThatCannotBeKeptChangesNothingAndIsToldOnce) {
     // Composing without any history is the reference.
-    compose_three(nullptr);
+    compose_three(std::nullopt);
     const EventLog reference = composing_log();
     const std::vector<std::string> reference_files = played;
     ASSERT_EQ(log.size(), reference.size() + 1) << "no place for a history: told once";
@@ -102,8 +112,7 @@ TEST_F(RecorderTest, AHistoryThatCannotBeKeptChangesNothingAndIsToldOnce) {
     const EnvGuard data_home("XDG_DATA_HOME", dir.file("not-a-dir"));
     const auto path = history::default_path([](const char* n) { return ::getenv(n); });
     ASSERT_TRUE(path);
-    history::Store store(*path);
-    compose_three(&store);
+    compose_three(*path);
     EXPECT_EQ(composing_log(), reference);
     EXPECT_EQ(played, reference_files);
     EXPECT_EQ(other.told, 3);
@@ -138,7 +147,9 @@ TEST_F(RecorderTest, ACompositionIsInTheHistoryBeforeTheUserIsToldItIsDone) {
     // the user is hearing is recorded by then, and so is every best-of candidate.
     history::Store store(dir.file("history.sqlite3"));
     CountingBox counting(store, log);
-    HistoryRecorder recorder(&store, counting, [] { return std::int64_t{1717200000000}; });
+    HistoryRecorder recorder(
+        store.file(), counting, in_place, [] { return std::int64_t{1717200000000}; }, {}, {},
+        kPatient);
     WindowCommands commands({counting, copier, sleeper, dialog, buttons, player, &recorder},
                             "quavella");
     commands.start_up(clock, fs::current_path().string());
@@ -163,7 +174,8 @@ TEST_F(RecorderTest, TwoWindowsInOneFolderEachKeepTheirOwnMelody) {
     // while the first one's "作曲完成" still waits for its OK: the first still records
     // and saves the melody it composed, not what the second wrote to "2.mid".
     history::Store store(dir.file("history.sqlite3"));
-    HistoryRecorder recorder(&store, box, [] { return std::int64_t{1717200000000}; });
+    HistoryRecorder recorder(
+        store.file(), box, in_place, [] { return std::int64_t{1717200000000}; }, {}, {}, kPatient);
     WaitingBox waiting(log);
     FakeClock other_clock{4242};
     WindowCommands first({waiting, copier, sleeper, dialog, buttons, player, &recorder},
@@ -187,6 +199,7 @@ TEST_F(RecorderTest, TwoWindowsInOneFolderEachKeepTheirOwnMelody) {
     second.save_as();
     EXPECT_EQ(read_file(dir.file("first.mid")), firsts);
     EXPECT_EQ(read_file(dir.file("second.mid")), seconds);
+    recorder.finish();
     std::vector<history::Summary> page;
     ASSERT_EQ(store.list(page, 0), history::Status::ok);
     ASSERT_EQ(page.size(), 2u);
@@ -200,13 +213,20 @@ TEST_F(RecorderTest, TwoWindowsInOneFolderEachKeepTheirOwnMelody) {
 TEST_F(RecorderTest, ADamagedHistoryIsMovedAsideNamedOnceAndRecordsGoOn) {
     const fs::path file = dir.file("history.sqlite3");
     write_file(file, std::string(4096, 'x'));
+    compose_three(file);
     history::Store store(file);
-    compose_three(&store);
     std::int64_t n = 0;
     ASSERT_EQ(store.count(n), history::Status::ok);
     EXPECT_EQ(n, 3);
-    ASSERT_FALSE(store.moved_to().empty());
-    EXPECT_EQ(read_file(store.moved_to()), std::string(4096, 'x')) << "never deleted";
+    fs::path moved;
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("history.sqlite3.damaged-", 0) == 0 &&
+            name.find("-wal") == std::string::npos && name.find("-shm") == std::string::npos)
+            moved = entry.path();
+    }
+    ASSERT_FALSE(moved.empty());
+    EXPECT_EQ(read_file(moved), std::string(4096, 'x')) << "never deleted";
     const EventLog notices = [&] {
         EventLog found;
         for (const std::string& e : log)
@@ -214,7 +234,125 @@ TEST_F(RecorderTest, ADamagedHistoryIsMovedAsideNamedOnceAndRecordsGoOn) {
         return found;
     }();
     ASSERT_EQ(notices.size(), 1u);
-    EXPECT_NE(notices[0].find(store.moved_to().string()), std::string::npos) << notices[0];
+    EXPECT_NE(notices[0].find(moved.string()), std::string::npos) << notices[0];
+}
+
+/// Collects the recorder's calls for the test's thread, as the window's event loop would.
+struct CollectingPoster : Poster {
+    void post(std::function<void()> call) override {
+        const std::lock_guard lock(mutex);
+        calls.push_back(std::move(call));
+    }
+    /// Runs what was posted so far, in order.
+    void run() {
+        std::vector<std::function<void()>> now;
+        {
+            const std::lock_guard lock(mutex);
+            now.swap(calls);
+        }
+        for (const auto& call : now) call();
+    }
+    std::mutex mutex;
+    std::vector<std::function<void()>> calls;
+};
+
+/// Milliseconds `op` took.
+template <typename Op>
+long long timed_ms(Op op) {
+    const auto start = std::chrono::steady_clock::now();
+    op();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+/// A history another program holds: the window's recorder over it, with the compose
+/// commands over fakes.
+class BusyHistoryTest : public RecorderTest {
+protected:
+    BusyHistoryTest() {
+        // A history in use (write-ahead logged), as another window leaves it.
+        history::Store made(file);
+        std::int64_t n = 0;
+        EXPECT_EQ(made.count(n), history::Status::ok);
+    }
+    const fs::path file = dir.file("data/history.sqlite3");
+    CollectingPoster posted;
+    std::vector<std::int64_t> recorded;
+};
+
+TEST_F(BusyHistoryTest, QueuedWhileHeldAndRecordedInOrderOnceReleased) {
+    auto locker = std::make_unique<HistoryLocker>(file);
+    RecorderTimes times;
+    times.first_try_ms = 5000;  // the window waits for the first try; it must answer at once
+    times.retry_max_ms = 100;
+    HistoryRecorder recorder(
+        file, box, posted, [] { return std::int64_t{1717200000000}; },
+        [&](std::int64_t id) { recorded.push_back(id); }, {}, times);
+    WindowCommands commands(services(&recorder), "quavella");
+    commands.start_up(clock, fs::current_path().string());
+
+    EXPECT_LT(timed_ms([&] { commands.compose({kPoem, 0, 0, 0}); }), 1000);
+    const CompositionPtr first = commands.current();
+    commands.stop();
+    EXPECT_LT(timed_ms([&] { commands.compose_best_of({kPoem, 1, 1, 1}, 3); }), 1000);
+    const CompositionPtr best = commands.current();
+    // A melody shaped from the first, queued behind it: the link is found when it runs.
+    auto shaped = std::make_shared<Composition>(*first);
+    shaped->edits = "1+";
+    recorder.record_shaped(first, shaped);
+    EXPECT_FALSE(recorder.wait_idle(300)) << "nothing recorded while the history is held";
+    posted.run();
+    EXPECT_TRUE(recorded.empty());
+    EXPECT_EQ(log, composing_log()) << "a busy history is no reason to tell anyone";
+
+    locker->release();
+    ASSERT_TRUE(recorder.wait_idle(5000));
+    posted.run();
+    history::Store store(file);
+    std::vector<history::Summary> page;
+    ASSERT_EQ(store.list(page, 0), history::Status::ok);
+    ASSERT_EQ(page.size(), 5u);  // newest first: shaped, best, 2 candidates, first
+    EXPECT_EQ(recorded, (std::vector<std::int64_t>{page[4].id, page[1].id, page[0].id}));
+    history::Entry entry;
+    ASSERT_EQ(store.get(page[4].id, entry), history::Status::ok);
+    EXPECT_EQ(entry.record.midi, first->midi);
+    ASSERT_EQ(store.get(page[1].id, entry), history::Status::ok);
+    EXPECT_EQ(entry.record.midi, best->midi);
+    EXPECT_FALSE(page[2].edited || page[3].edited);
+    ASSERT_EQ(store.get(page[0].id, entry), history::Status::ok);
+    EXPECT_EQ(entry.record.edits, "1+");
+    EXPECT_EQ(entry.record.origin, std::optional<std::int64_t>(page[4].id));
+    recorder.finish();
+    EXPECT_EQ(log, composing_log()) << "everything recorded: nothing told";
+}
+
+TEST_F(BusyHistoryTest, NeverRecordedIsToldOnceWithHowMany) {
+    const HistoryLocker locker(file);
+    RecorderTimes times;
+    times.final_try_ms = 300;
+    times.retry_max_ms = 50;
+    HistoryRecorder recorder(
+        file, box, posted, [] { return std::int64_t{1717200000000}; }, {}, {}, times);
+    WindowCommands commands(services(&recorder), "quavella");
+    commands.start_up(clock, fs::current_path().string());
+    commands.compose({kPoem, 0, 0, 0});
+    commands.stop();
+    commands.compose_best_of({kPoem, 1, 1, 1}, 3);
+    const long long took = timed_ms([&] { recorder.finish(); });
+    EXPECT_GE(took, 250) << "the end tries for a while";
+    EXPECT_LT(took, 3000);
+    recorder.finish();
+    posted.run();
+    EventLog told;
+    for (const std::string& e : log)
+        if (e.rfind("show:提示:作品记录", 0) == 0) told.push_back(e);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find(" 4 首作品没有记录"), std::string::npos) << told[0];
+    std::int64_t n = -1;
+    history::Store store(file);
+    ASSERT_EQ(store.count(n), history::Status::ok);
+    EXPECT_EQ(n, 0);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 // byte for byte, by quavella-cli compose --state S:T --edits LIST.
 #include <QAction>
 #include <QApplication>
-#include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -14,6 +13,7 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolTip>
+#include <QTreeWidget>
 #include <QUndoStack>
 #include <QtTest>
 #include <filesystem>
@@ -274,20 +274,20 @@ private slots:
         QCOMPARE(entry.record.edits, std::string("1+,1+,1+"));
         QCOMPARE(entry.record.midi, readBytes("temp.mid"));
         // Listed under its origin, marked.
-        auto* list = score->historyPanel()->findChild<QListWidget*>();
+        auto* list = score->historyPanel()->findChild<QTreeWidget*>();
         QVERIFY(list);
         score->historyPanel()->refresh();
         int origin_row = -1;
         int shaped_row = -1;
-        for (int k = 0; k < list->count(); ++k) {
-            const qlonglong id = list->item(k)->data(Qt::UserRole).toLongLong();
+        for (int k = 0; k < list->topLevelItemCount(); ++k) {
+            const qlonglong id = list->topLevelItem(k)->data(0, Qt::UserRole).toLongLong();
             if (id == origin) origin_row = k;
             if (id == shaped.id) shaped_row = k;
         }
         QVERIFY(origin_row >= 0);
         QCOMPARE(shaped_row, origin_row + 1);
-        QVERIFY(list->item(shaped_row)
-                    ->text()
+        QVERIFY(list->topLevelItem(shaped_row)
+                    ->text(0)
                     .startsWith(QStringLiteral("↳ 修改自第 %1 条").arg(origin)));
 
         // An edit not yet settled is recorded before the next composition replaces it.

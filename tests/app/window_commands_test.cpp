@@ -171,15 +171,17 @@ TEST_F(CommandsTest, ALoadedMelodyIsTheListenersNewMelodyButNotMadeAgain) {
     EXPECT_EQ(heard.chosen[1], loaded);
 }
 
-TEST_F(CommandsTest, ACompositionIsMadeKnownOnceWrittenAndShownOnceAcknowledged) {
+TEST_F(CommandsTest, ACompositionIsMadeKnownBeforeItsFilesAndShownOnceAcknowledged) {
     RecordingListener heard{log};
     WindowCommands told{services(&heard), "quavella"};
     told.start_up(clock, dir.path().string());
     told.compose(lyrics({kLyrics}, 1, 2, 3));
 
-    // Made known (recorded) as soon as "temp.mid" holds it: before any message box.
+    // Made known (recorded) as soon as it exists: before any file or message box, so
+    // a file on disk always has its entry in the history.
     ASSERT_EQ(heard.batches.size(), 1u);
-    EXPECT_EQ(heard.log_when_made[0], EventLog{"write:temp.mid"});
+    EXPECT_EQ(heard.log_when_made[0], EventLog{});
+    EXPECT_EQ(log.front(), "write:temp.mid");
     ASSERT_EQ(heard.chosen.size(), 1u);
     EXPECT_EQ(heard.chosen[0], heard.batches[0][0]) << "one value for every listener";
     const Composition& c = *heard.chosen[0];
@@ -226,10 +228,10 @@ TEST_F(CommandsTest, BestOfComposesAsThatManyPressesAndLoadsTheBest) {
     EXPECT_EQ(buttons.state, kLoaded);
     EXPECT_EQ(best.play_file(), "2.mid");
 
-    // Every candidate made known at once, in order, once the chosen one is written;
+    // Every candidate made known at once, in order, before the chosen one is written;
     // each is the composition of the press with its number.
     ASSERT_EQ(heard.batches.size(), 1u);
-    EXPECT_EQ(heard.log_when_made[0], EventLog{"write:temp.mid"});
+    EXPECT_EQ(heard.log_when_made[0], EventLog{});
     const std::vector<CompositionPtr>& candidates = heard.batches[0];
     ASSERT_EQ(candidates.size(), std::size_t{kCount});
     for (std::size_t k = 0; k < candidates.size(); ++k) {
@@ -407,6 +409,7 @@ TEST_F(CommandsTest, UnwritableTempFileIsReportedAndChangesNothing) {
     RecordingListener heard{log};
     WindowCommands told{services(&heard), "quavella"};
     told.start_up(clock, dir.path().string());
+    std::size_t made = 0;
     for (const auto& [name, make_unwritable] : rows) {
         SCOPED_TRACE(name);
         write_file("2.mid", "an older melody");
@@ -420,7 +423,9 @@ TEST_F(CommandsTest, UnwritableTempFileIsReportedAndChangesNothing) {
         EXPECT_EQ(told.current(), nullptr);
         EXPECT_EQ(buttons.state, kFresh);
         EXPECT_EQ(read_file("2.mid"), "an older melody");
-        EXPECT_TRUE(heard.batches.empty()) << "a composition not written is not recorded";
+        // Recorded before any file is written: the history keeps it for 载入.
+        EXPECT_EQ(heard.batches.size(), ++made);
+        EXPECT_TRUE(heard.chosen.empty()) << "not in the player, so not in the score";
         fs::remove("temp.mid");
         copier.failing.clear();
     }

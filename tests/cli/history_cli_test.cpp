@@ -252,6 +252,97 @@ TEST_F(HistoryCli, WhatATerminalWouldActOnIsShownEscaped) {
     }
 }
 
+// A best-of press is one line, its chosen melody's, marked with the count; --all puts the
+// candidates passed over under it, indented; --candidates lists one press's candidates.
+TEST_F(HistoryCli, ABestOfPressIsOneLineItsCandidatesListedOnRequest) {
+    const auto plain = compose_and_record({poem, poem, poem, poem});
+    // The last three again, recorded as the window records one press: the chosen one last.
+    std::vector<Record> press(records_.begin() + 1, records_.end());
+    press[0].lyrics = "\x1b[2J" + press[0].lyrics;
+    std::vector<std::int64_t> ids;
+    {
+        quavella::history::Store store(history_file());
+        ASSERT_EQ(store.record(press, ids), Status::ok) << store.last_error();
+    }
+    const std::string chosen = std::to_string(ids[2]);
+    const auto line_ids = [](const std::string& out) {
+        std::vector<std::string> found;
+        std::istringstream lines(out);
+        std::string line;
+        while (std::getline(lines, line)) found.push_back(line.substr(0, line.find("  2023")));
+        return found;
+    };
+
+    const CliRun listed = run({"history", "list"});
+    ASSERT_EQ(listed.status, 0) << listed.err;
+    EXPECT_EQ(line_ids(listed.out),
+              (std::vector<std::string>{chosen, std::to_string(plain[3]), std::to_string(plain[2]),
+                                        std::to_string(plain[1]), std::to_string(plain[0])}));
+    EXPECT_NE(listed.out.find(" notes  best of 3  " + poem[0]), std::string::npos) << listed.out;
+
+    const CliRun all = run({"history", "list", "--all", "--limit", "2"});
+    ASSERT_EQ(all.status, 0) << all.err;
+    EXPECT_EQ(line_ids(all.out),
+              (std::vector<std::string>{chosen, "  " + std::to_string(ids[1]),
+                                        "  " + std::to_string(ids[0]), std::to_string(plain[3])}));
+    EXPECT_NE(all.out.find(" notes  candidate of " + chosen + "  \\x1B[2J" + poem[0]),
+              std::string::npos)
+        << all.out;
+    EXPECT_EQ(all.out.find('\x1b'), std::string::npos);
+
+    const CliRun candidates = run({"history", "list", "--candidates", chosen});
+    ASSERT_EQ(candidates.status, 0) << candidates.err;
+    EXPECT_EQ(line_ids(candidates.out),
+              (std::vector<std::string>{chosen, std::to_string(ids[1]), std::to_string(ids[0])}));
+    EXPECT_EQ(candidates.out.substr(0, candidates.out.find('\n')),
+              listed.out.substr(0, listed.out.find('\n')));
+    const CliRun two = run({"history", "list", "--candidates", chosen, "--limit", "2"});
+    EXPECT_EQ(line_ids(two.out), (std::vector<std::string>{chosen, std::to_string(ids[1])}));
+
+    const CliRun shown = run({"history", "show", std::to_string(ids[0])});
+    EXPECT_NE(shown.out.find("best of: a candidate passed over for entry " + chosen + "\n"),
+              std::string::npos)
+        << shown.out;
+
+    struct Refused {
+        std::vector<std::string> args;
+        int status;
+        const char* err;
+    };
+    const Refused refused[] = {
+        {{"history", "list", "--candidates", std::to_string(plain[0])},
+         0,
+         "was not chosen from candidates"},
+        {{"history", "list", "--candidates", "999"}, 1, "no entry 999 in the history"},
+        {{"history", "list", "--candidates", "0"}, 2, "invalid ID '0' for --candidates"},
+        {{"history", "list", "--all", "--candidates", chosen}, 2, "cannot be given together"},
+    };
+    for (const Refused& row : refused) {
+        const CliRun r = run(row.args);
+        EXPECT_EQ(r.status, row.status) << row.err;
+        EXPECT_EQ(r.out, "") << row.err;
+        EXPECT_NE(r.err.find(row.err), std::string::npos) << r.err;
+    }
+
+    const std::string fields = QUAVELLA_CLI_TESTS_DIR "/json_fields.py";
+    const CliRun json = shell("quavella-cli history list --all --json | /usr/bin/python3 " +
+                              shell_quoted(fields) + " history-list");
+    EXPECT_EQ(json.out, "ok 7\n") << json.err;
+    const CliRun marks = shell(
+        "quavella-cli history list --all --json | /usr/bin/python3 -c 'import json,sys\n"
+        "for line in sys.stdin: o = json.loads(line); print(o[\"id\"], o[\"chosen\"], "
+        "o[\"candidates\"])'");
+    EXPECT_EQ(marks.out, chosen + " " + chosen + " 3\n" + std::to_string(ids[1]) + " " + chosen +
+                             " 0\n" + std::to_string(ids[0]) + " " + chosen + " 0\n" +
+                             std::to_string(plain[3]) + " None 0\n" + std::to_string(plain[2]) +
+                             " None 0\n" + std::to_string(plain[1]) + " None 0\n" +
+                             std::to_string(plain[0]) + " None 0\n")
+        << marks.err;
+    const CliRun show_json = shell("quavella-cli history show --json " + std::to_string(ids[1]) +
+                                   " | /usr/bin/python3 " + shell_quoted(fields) + " history-show");
+    EXPECT_EQ(show_json.out, "ok 1\n") << show_json.err;
+}
+
 // The "make it again" line that history show prints, pasted into each common shell,
 // writes the entry's very bytes whatever the lyrics hold: every ASCII control
 // character, quotes, a backslash ending a line (fish reads \' inside single quotes),

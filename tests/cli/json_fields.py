@@ -29,11 +29,11 @@ SETTINGS = {"speed_pos": (INT,), "speed_item": (STR,), "mode_pos": (INT,), "mode
             "timbre_pos": (INT,), "timbre_item": (STR,)}
 LIST_ENTRY = dict(SETTINGS, id=(INT,), time_ms=(INT,), time=(STR,), tempo=(INT,), notes=(INT,),
                   tone_percent=(INT, NULL), lyrics_start=(STR,), edited=(BOOL,),
-                  origin=(INT, NULL))
+                  origin=(INT, NULL), chosen=(INT, NULL), candidates=(INT,))
 SHOW_ENTRY = dict(SETTINGS, id=(INT,), time_ms=(INT,), time=(STR,), lyrics=(STR,), tempo=(INT,),
                   mode=(INT,), program=(INT,), state=(STR,), notes=(INT,), keys=(LIST, INT),
                   ticks=(LIST, INT), syllables=(LIST, STR), tone_percent=(INT, NULL),
-                  edits=(STR,), origin=(INT, NULL), command=(STR,))
+                  edits=(STR,), origin=(INT, NULL), chosen=(INT, NULL), command=(STR,))
 
 KINDS = {
     "analyze": ANALYZE,

@@ -14,6 +14,7 @@ namespace quavella::test {
 namespace {
 
 std::atomic<bool> g_full{false};
+std::atomic<std::uint64_t> g_reads{0};
 sqlite3_vfs* g_base = nullptr;
 
 /// Our file: the method table first, as SQLite requires, then the real file,
@@ -30,6 +31,7 @@ int shim_close(sqlite3_file* f) {
     return rc;
 }
 int shim_read(sqlite3_file* f, void* buf, int n, sqlite3_int64 off) {
+    ++g_reads;
     return real(f)->pMethods->xRead(real(f), buf, n, off);
 }
 int shim_write(sqlite3_file* f, const void* buf, int n, sqlite3_int64 off) {
@@ -149,5 +151,7 @@ void register_full_disk_vfs() {
 }
 
 void set_disk_full(bool full) { g_full = full; }
+
+std::uint64_t read_count() { return g_reads; }
 
 }  // namespace quavella::test

@@ -152,6 +152,33 @@ const Unwritable kUnwritable[] = {
 INSTANTIATE_TEST_SUITE_P(Places, UnwritableTest, ::testing::ValuesIn(kUnwritable),
                          [](const auto& row) { return std::string(row.param.name); });
 
+// A history of the previous schema on read-only media cannot be upgraded where it is:
+// it is read from a copy in memory brought up to date, and left as it is.
+TEST(ReadOnlyMedia, AHistoryOfAnOlderSchemaIsReadAsItStands) {
+    ScratchDir dir;
+    ReadOnlyPlace ro(dir.path() / "share");
+    if (!ro.usable()) GTEST_SKIP() << "cannot make a read-only directory here";
+    const fs::path file = ro.path() / "history.sqlite3";
+    fs::copy_file(fs::path(QUAVELLA_HISTORY_FIXTURES) / "schema2-history.sqlite3", file);
+    ro.set_read_only(true);
+    const std::string before = read_file(file);
+
+    Store store(file, {}, Access::read_only);
+    std::vector<Summary> page;
+    ASSERT_EQ(store.list(page, 0), Status::ok) << store.last_error();
+    std::vector<std::int64_t> ids;
+    for (const Summary& s : page) ids.push_back(s.id);
+    EXPECT_EQ(ids, (std::vector<std::int64_t>{7, 6, 5, 1}));
+    EXPECT_EQ(page[2].candidates, 4);
+    ASSERT_EQ(store.list_candidates(5, page, 0), Status::ok);
+    EXPECT_EQ(page.size(), 4u);
+    Entry entry;
+    ASSERT_EQ(store.get(3, entry), Status::ok) << store.last_error();
+    EXPECT_EQ(entry.chosen, 5);
+    EXPECT_TRUE(read_file(file) == before) << "a read changed the file";
+    EXPECT_FALSE(fs::exists(file.string() + "-wal"));
+}
+
 TEST(FullDisk, FailedCommitLeavesEarlierEntriesAndTheStoreRecovers) {
     test::register_full_disk_vfs();
     ScratchDir dir;

@@ -1,7 +1,12 @@
 // Speed of the history: recording one composition (one transaction, on the
-// disk of the temporary directory), and opening the list of a history of
-// 10,000 entries (open, count, the first page), as the score window does.
+// disk of the temporary directory), opening the list of a history of 10,000
+// entries (open, count, the first page), as the score window does, and the
+// same over a history of best-of presses, whose candidates a page passes over.
 #include <benchmark/benchmark.h>
+
+#include <map>
+#include <utility>
+#include <vector>
 
 #include "history/store.h"
 #include "history_fixtures.h"
@@ -71,6 +76,51 @@ void BM_ListAllPagesOf10000(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ListAllPagesOf10000)->Unit(benchmark::kMillisecond);
+
+/// A history of `presses` best-of presses of `candidates` each, filled once per run.
+const std::filesystem::path& pressed_history(int presses, int candidates) {
+    static test::ScratchDir dir;
+    static std::map<std::pair<int, int>, std::filesystem::path> files;
+    auto [it, made] = files.emplace(
+        std::pair{presses, candidates},
+        dir.path() / (std::to_string(presses) + "x" + std::to_string(candidates) + ".sqlite3"));
+    if (made) {
+        Store store(it->second);
+        std::vector<Record> press;
+        std::vector<std::int64_t> ids;
+        for (int p = 0; p < presses; ++p) {
+            press.clear();
+            for (int c = 0; c < candidates; ++c) press.push_back(test::sample_record(c, 600));
+            store.record(press, ids);
+        }
+    }
+    return it->second;
+}
+
+/// Opening the list over presses: open, count, the first page of 100 presses, and
+/// the candidates of the first press, as opening its row reads them.
+void BM_OpenListOfPresses(benchmark::State& state) {
+    const int presses = static_cast<int>(state.range(0));
+    const int candidates = static_cast<int>(state.range(1));
+    const std::filesystem::path& file = pressed_history(presses, candidates);
+    for (auto _ : state) {
+        Store store(file);
+        std::int64_t n = 0;
+        std::vector<Summary> page;
+        std::vector<Summary> opened;
+        if (store.count(n) != Status::ok || store.list(page, 100) != Status::ok ||
+            page.size() != 100 || page.front().candidates != candidates ||
+            store.list_candidates(page.front().id, opened, 100) != Status::ok) {
+            state.SkipWithError("the history could not be listed");
+            break;
+        }
+        benchmark::DoNotOptimize(opened.data());
+    }
+}
+BENCHMARK(BM_OpenListOfPresses)
+    ->Args({1000, 200})
+    ->Args({10000, 20})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace quavella::history

@@ -16,6 +16,7 @@
 #include <random>
 #include <thread>
 
+#include "failing_vfs.h"
 #include "history/schema.h"
 #include "history_fixtures.h"
 #include "tests/support/files.h"
@@ -114,6 +115,214 @@ TEST_F(StoreTest, AHistoryOfTheFirstSchemaIsUpgradedKeepingItsEntries) {
     EXPECT_EQ(entry.record.edits, "");
     EXPECT_EQ(entry.record.origin, std::nullopt);
     EXPECT_EQ(query(file(), "PRAGMA user_version"), std::to_string(Store::kSchemaVersion));
+}
+
+/// The ids of a list, in its order.
+std::vector<std::int64_t> ids_of(const std::vector<Summary>& page) {
+    std::vector<std::int64_t> ids;
+    for (const Summary& s : page) ids.push_back(s.id);
+    return ids;
+}
+
+/// Records a best-of press of `n` candidates made from sample n0.. and returns their ids,
+/// the chosen one last.
+std::vector<std::int64_t> record_press(Store& store, int n0, int n, std::size_t midi_bytes = 400) {
+    std::vector<Record> press;
+    for (int k = 0; k < n; ++k) press.push_back(sample_record(n0 + k, midi_bytes));
+    std::vector<std::int64_t> ids;
+    EXPECT_EQ(store.record(press, ids), Status::ok) << store.last_error();
+    return ids;
+}
+
+TEST_F(StoreTest, ABestOfPressIsListedAsItsChosenEntryWithItsCandidatesBelow) {
+    Store store(file());
+    std::int64_t before = 0, after = 0, alone = 0;
+    ASSERT_EQ(store.record(sample_record(1), before), Status::ok);
+    const std::vector<std::int64_t> press = record_press(store, 10, 5);
+    ASSERT_EQ(press.size(), 5u);
+    std::vector<std::int64_t> one;
+    ASSERT_EQ(store.record(std::vector<Record>{sample_record(20)}, one), Status::ok);
+    alone = one.front();
+    ASSERT_EQ(store.record(sample_record(2), after), Status::ok);
+    const std::int64_t chosen = press.back();
+
+    std::vector<Summary> page;
+    ASSERT_EQ(store.list(page, 0), Status::ok) << store.last_error();
+    EXPECT_EQ(ids_of(page), (std::vector<std::int64_t>{after, alone, chosen, before}));
+    for (const Summary& s : page) {
+        EXPECT_EQ(s.candidates, s.id == chosen ? 5 : 0) << s.id;
+        EXPECT_EQ(s.chosen, s.id == chosen ? std::optional(chosen) : std::nullopt) << s.id;
+    }
+    // Pages of one end on the press and go on below its candidates.
+    std::vector<std::int64_t> paged;
+    for (std::int64_t bound = std::numeric_limits<std::int64_t>::max();;) {
+        ASSERT_EQ(store.list(page, 1, bound), Status::ok);
+        if (page.empty()) break;
+        paged.push_back(page[0].id);
+        bound = page[0].id;
+    }
+    EXPECT_EQ(paged, (std::vector<std::int64_t>{after, alone, chosen, before}));
+
+    // The candidates, newest first (the chosen one first), paged the same way.
+    std::vector<std::int64_t> candidates;
+    for (std::int64_t bound = std::numeric_limits<std::int64_t>::max();;) {
+        ASSERT_EQ(store.list_candidates(chosen, page, 2, bound), Status::ok);
+        for (const Summary& s : page) {
+            EXPECT_EQ(s.chosen, chosen);
+            candidates.push_back(s.id);
+        }
+        if (page.size() < 2) break;
+        bound = page.back().id;
+    }
+    EXPECT_EQ(candidates, std::vector<std::int64_t>(press.rbegin(), press.rend()));
+    ASSERT_EQ(store.list_candidates(before, page, 0), Status::ok);
+    EXPECT_TRUE(page.empty());
+    EXPECT_EQ(store.list_candidates(9999, page, 0), Status::not_found);
+
+    Entry entry;
+    ASSERT_EQ(store.get(press[1], entry), Status::ok);
+    EXPECT_EQ(entry.chosen, chosen);
+    EXPECT_TRUE(same_record(entry.record, sample_record(11)));
+    ASSERT_EQ(store.get(alone, entry), Status::ok);
+    EXPECT_EQ(entry.chosen, std::nullopt);
+    std::int64_t n = 0;
+    ASSERT_EQ(store.count(n), Status::ok);
+    EXPECT_EQ(n, 8);
+}
+
+TEST_F(StoreTest, DeletingTheChosenEntryTakesItsCandidatesAndACandidateGoesAlone) {
+    Store store(file());
+    std::int64_t plain = 0;
+    ASSERT_EQ(store.record(sample_record(1), plain), Status::ok);
+    const std::vector<std::int64_t> first = record_press(store, 10, 4);
+    const std::vector<std::int64_t> second = record_press(store, 20, 3);
+    std::vector<Summary> page;
+
+    ASSERT_EQ(store.remove(first[1]), Status::ok);
+    ASSERT_EQ(store.list_candidates(first.back(), page, 0), Status::ok);
+    EXPECT_EQ(ids_of(page), (std::vector<std::int64_t>{first[3], first[2], first[0]}));
+    ASSERT_EQ(store.list(page, 0), Status::ok);
+    EXPECT_EQ(ids_of(page), (std::vector<std::int64_t>{second.back(), first.back(), plain}));
+    EXPECT_EQ(page[1].candidates, 3);
+
+    // A press left with its chosen entry alone is listed as an entry of its own.
+    ASSERT_EQ(store.remove(second[0]), Status::ok);
+    ASSERT_EQ(store.remove(second[1]), Status::ok);
+    ASSERT_EQ(store.list(page, 0), Status::ok);
+    EXPECT_EQ(page[0].id, second.back());
+    EXPECT_EQ(page[0].candidates, 0);
+    EXPECT_EQ(page[0].chosen, std::nullopt);
+    Entry lone;
+    ASSERT_EQ(store.get(second.back(), lone), Status::ok);
+    EXPECT_EQ(lone.chosen, std::nullopt);
+
+    ASSERT_EQ(store.remove(first.back()), Status::ok);
+    ASSERT_EQ(store.list(page, 0), Status::ok);
+    EXPECT_EQ(ids_of(page), (std::vector<std::int64_t>{second.back(), plain}));
+    std::int64_t n = 0;
+    ASSERT_EQ(store.count(n), Status::ok);
+    EXPECT_EQ(n, 2);
+    EXPECT_EQ(query(file(), "SELECT count(*) FROM syllable"), std::to_string(2 * 28));
+    EXPECT_EQ(store.remove(first[0]), Status::not_found);
+}
+
+/// A history of schema 2 as the program of that schema wrote it: entry 1 alone,
+/// entries 2 to 5 the candidates of one best-of press (5 chosen, recorded last, all
+/// with one time stamp), entry 6 a melody shaped from 5, entry 7 alone.
+const std::filesystem::path kSchema2History =
+    std::filesystem::path(QUAVELLA_HISTORY_FIXTURES) / "schema2-history.sqlite3";
+
+TEST_F(StoreTest, AHistoryOfSchema2IsUpgradedKeepingEveryEntryAndFindsItsPressesAgain) {
+    for (const Access access : {Access::read_write, Access::read_only}) {
+        const std::filesystem::path copy =
+            dir_.path() / (access == Access::read_only ? "read" : "write") / "history.sqlite3";
+        std::filesystem::create_directories(copy.parent_path());
+        std::filesystem::copy_file(kSchema2History, copy);
+        Store store(copy, {}, access);
+        std::vector<Summary> page;
+        ASSERT_EQ(store.list(page, 0), Status::ok) << store.last_error();
+        EXPECT_EQ(ids_of(page), (std::vector<std::int64_t>{7, 6, 5, 1}));
+        EXPECT_EQ(page[2].candidates, 4);
+        EXPECT_EQ(page[1].origin, 5);
+        ASSERT_EQ(store.list_candidates(5, page, 0), Status::ok);
+        EXPECT_EQ(ids_of(page), (std::vector<std::int64_t>{5, 4, 3, 2}));
+        for (std::int64_t id = 1; id <= 7; ++id) {
+            Entry entry;
+            ASSERT_EQ(store.get(id, entry), Status::ok) << store.last_error();
+            EXPECT_EQ(entry.chosen,
+                      id >= 2 && id <= 5 ? std::optional<std::int64_t>(5) : std::nullopt);
+            EXPECT_EQ(entry.record.notes.size(), 4u);
+        }
+        EXPECT_EQ(query(copy, "PRAGMA user_version"), std::to_string(Store::kSchemaVersion));
+    }
+}
+
+TEST_F(StoreTest, UpgradingGroupsOnlyEntriesRecordedTogether) {
+    // Schema 2 made here, each row a pair of entries the older program could have
+    // recorded one after the other; only the last is a press.
+    struct Row {
+        const char* name;
+        const char* second;  // the values after the first entry's, see below
+        bool grouped;
+    };
+    const char* first = "1000, 'x', 0, 1, 2";  // time, lyrics, speed, mode, timbre
+    const Row rows[] = {
+        {"another time", "1001, 'x', 0, 1, 2, ''", false},
+        {"other lyrics", "1000, 'y', 0, 1, 2, ''", false},
+        {"another speed", "1000, 'x', 1, 1, 2, ''", false},
+        {"shaped", "1000, 'x', 0, 1, 2, 'fix'", false},
+        {"recorded together", "1000, 'x', 0, 1, 2, ''", true},
+    };
+    for (const Row& row : rows) {
+        const std::filesystem::path db_file = dir_.path() / (std::string(row.name) + ".sqlite3");
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(db_file.c_str(), &db), SQLITE_OK);
+        for (int v = 0; v < 2; ++v) {
+            ASSERT_EQ(sqlite3_exec(db, migrations()[static_cast<std::size_t>(v)], nullptr, nullptr,
+                                   nullptr),
+                      SQLITE_OK);
+        }
+        const std::string insert =
+            "INSERT INTO composition (composed_at, lyrics, speed_pos, mode_pos, timbre_pos, "
+            "edits, speed_item, mode_item, timbre_item, tempo, mode, program, note_count, "
+            "state_s, state_t, notes, ticks, gbk_text, midi) VALUES (";
+        const std::string rest = ", '', '', '', 90, 0, 0, 1, 5, 5, '60', '120', 'x', 'MThd');";
+        const std::string sql =
+            insert + first + ", ''" + rest + insert + row.second + rest + "PRAGMA user_version = 2";
+        ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << row.name;
+        sqlite3_close(db);
+
+        Store store(db_file);
+        std::vector<Summary> page;
+        ASSERT_EQ(store.list(page, 0), Status::ok) << store.last_error();
+        const std::vector<std::int64_t> listed =
+            row.grouped ? std::vector<std::int64_t>{2} : std::vector<std::int64_t>{2, 1};
+        EXPECT_EQ(ids_of(page), listed) << row.name;
+    }
+}
+
+TEST_F(StoreTest, AListPageReadsOnlyItsOwnRowsHoweverLargeThePresses) {
+    test::register_full_disk_vfs();
+    {
+        Store store(file());
+        // 40 presses of 30 candidates, each row about a page of its own.
+        for (int p = 0; p < 40; ++p) ASSERT_EQ(record_press(store, 30 * p, 30, 3000).size(), 30u);
+    }
+    Store store(file(), test::kFullDiskVfs);
+    ASSERT_EQ(store.open(), Status::ok) << store.last_error();
+    std::vector<Summary> page;
+    const std::uint64_t start = test::read_count();
+    ASSERT_EQ(store.list(page, 10), Status::ok);
+    const std::uint64_t listing = test::read_count() - start;
+    ASSERT_EQ(page.size(), 10u);
+    EXPECT_EQ(page.back().candidates, 30);
+    // Ten rows and a few pages of the indexes, not the 300 candidates' rows of the page.
+    EXPECT_LT(listing, 60u);
+
+    const std::uint64_t again = test::read_count();
+    ASSERT_EQ(store.list_candidates(page[5].id, page, 5), Status::ok);
+    EXPECT_EQ(page.size(), 5u);
+    EXPECT_LT(test::read_count() - again, 30u);
 }
 
 TEST_F(StoreTest, NewFileIsWalWithTheCurrentSchemaVersion) {
@@ -407,6 +616,82 @@ const CraftedRow kCraftedRows[] = {
 
 INSTANTIATE_TEST_SUITE_P(Rows, CraftedRows, ::testing::ValuesIn(kCraftedRows), test::RowName{});
 
+TEST(CraftedPresses, AnEntryNamingAMissingOrUnchosenEntryIsListedOnItsOwn) {
+    // Entry 1 alone, 2 to 4 a press (4 chosen), 5 alone; then another program's SQL.
+    struct Row {
+        const char* name;
+        const char* sql;
+        std::vector<std::int64_t> listed;
+        std::vector<std::int64_t> candidates_of_4;
+    };
+    const Row rows[] = {
+        {"as recorded", "", {5, 4, 1}, {4, 3, 2}},
+        {"a missing entry",
+         "UPDATE composition SET chosen = 99 WHERE id = 1",
+         {5, 4, 1},
+         {4, 3, 2}},
+        {"a circle",
+         "UPDATE composition SET chosen = 5 WHERE id = 1; "
+         "UPDATE composition SET chosen = 1 WHERE id = 5",
+         {5, 4, 1},
+         {4, 3, 2}},
+        {"a candidate", "UPDATE composition SET chosen = 3 WHERE id = 2", {5, 4, 2, 1}, {4, 3}},
+        {"an older entry", "UPDATE composition SET chosen = 2 WHERE id = 3", {5, 4, 3, 1}, {4, 2}},
+        {"a newer entry of the press",
+         "UPDATE composition SET chosen = 4 WHERE id = 5",
+         {5, 4, 1},
+         {4, 3, 2}},
+        {"the chosen one no more",
+         "UPDATE composition SET chosen = NULL WHERE id = 4",
+         {5, 4, 3, 2, 1},
+         {}},
+        {"the chosen one deleted",
+         "PRAGMA foreign_keys = ON; DELETE FROM composition WHERE id = 4",
+         {5, 3, 2, 1},
+         {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        ScratchDir dir;
+        const std::filesystem::path db_file = dir.path() / "history.sqlite3";
+        {
+            Store store(db_file);
+            std::int64_t id = 0;
+            ASSERT_EQ(store.record(sample_record(1), id), Status::ok);
+            std::vector<std::int64_t> ids;
+            const std::vector<Record> press{sample_record(2), sample_record(3), sample_record(4)};
+            ASSERT_EQ(store.record(press, ids), Status::ok);
+            ASSERT_EQ(store.record(sample_record(5), id), Status::ok);
+        }
+        sqlite3* db = nullptr;
+        ASSERT_EQ(sqlite3_open(db_file.c_str(), &db), SQLITE_OK);
+        const int rc = sqlite3_exec(db, row.sql, nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        ASSERT_EQ(rc, SQLITE_OK);
+        Store store(db_file);
+        std::vector<Summary> page;
+        ASSERT_EQ(store.list(page, 0), Status::ok) << store.last_error();
+        EXPECT_EQ(ids_of(page), row.listed);
+        for (const Summary& s : page) {
+            EXPECT_EQ(s.candidates, s.id == 4 && !row.candidates_of_4.empty()
+                                        ? static_cast<std::int64_t>(row.candidates_of_4.size())
+                                        : 0)
+                << s.id;
+        }
+        const Status st = store.list_candidates(4, page, 0);
+        EXPECT_TRUE(st == Status::ok || st == Status::not_found);
+        EXPECT_EQ(ids_of(page), row.candidates_of_4);
+        // What a listing shows on its own, reading it whole shows so too.
+        for (std::int64_t id = 1; id <= 5; ++id) {
+            Entry entry;
+            if (store.get(id, entry) != Status::ok) continue;
+            const bool grouped =
+                std::count(row.candidates_of_4.begin(), row.candidates_of_4.end(), id) != 0;
+            EXPECT_EQ(entry.chosen, grouped ? std::optional<std::int64_t>(4) : std::nullopt) << id;
+        }
+    }
+}
+
 TEST(DefaultPath, FollowsXdgDataHomeElseHome) {
     struct Row {
         const char* xdg;
@@ -435,13 +720,14 @@ TEST(DefaultPath, FollowsXdgDataHomeElseHome) {
     }
 }
 
-/// Random runs of record, get, list, count, remove and reopen, checked
-/// against a map kept beside the store.
+/// Random runs of record (alone and as best-of presses), get, list, list the candidates,
+/// count, remove and reopen, checked against a map kept beside the store.
 class StoreModelTest : public StoreTest, public ::testing::WithParamInterface<unsigned> {};
 
 TEST_P(StoreModelTest, MatchesAMapOverRandomOperations) {
     std::mt19937_64 rng(GetParam());
     std::map<std::int64_t, Record> model;
+    std::map<std::int64_t, std::int64_t> chosen_of;  // the press each candidate belongs to
     std::int64_t highest = 0;
     auto store = std::make_unique<Store>(file());
     const auto some_id = [&]() -> std::int64_t {
@@ -450,9 +736,17 @@ TEST_P(StoreModelTest, MatchesAMapOverRandomOperations) {
         std::advance(it, static_cast<long>(rng() % model.size()));
         return it->first;
     };
+    // The entries of the press chosen as `id`, newest first.
+    const auto press_of = [&](std::int64_t id) {
+        std::vector<std::int64_t> ids;
+        for (auto it = chosen_of.rbegin(); it != chosen_of.rend(); ++it) {
+            if (it->second == id) ids.push_back(it->first);
+        }
+        return ids;
+    };
     for (int step = 0; step < 300; ++step) {
         SCOPED_TRACE("step " + std::to_string(step));
-        switch (rng() % 8) {
+        switch (rng() % 9) {
             case 0:
             case 1:
             case 2: {
@@ -473,12 +767,23 @@ TEST_P(StoreModelTest, MatchesAMapOverRandomOperations) {
                 } else {
                     ASSERT_EQ(st, Status::ok) << store->last_error();
                     ASSERT_TRUE(same_record(entry.record, model[id]));
+                    const auto it = chosen_of.find(id);
+                    const bool grouped = it != chosen_of.end() && press_of(it->second).size() >= 2;
+                    ASSERT_EQ(entry.chosen, grouped ? std::optional(it->second) : std::nullopt);
                 }
                 break;
             }
             case 4: {
                 const std::int64_t id = some_id();
+                const bool chosen = chosen_of.count(id) != 0 && chosen_of[id] == id;
                 ASSERT_EQ(store->remove(id), model.erase(id) ? Status::ok : Status::not_found);
+                if (chosen) {
+                    for (const std::int64_t candidate : press_of(id)) {
+                        model.erase(candidate);
+                        chosen_of.erase(candidate);
+                    }
+                }
+                chosen_of.erase(id);
                 break;
             }
             case 5: {
@@ -490,7 +795,9 @@ TEST_P(StoreModelTest, MatchesAMapOverRandomOperations) {
                 for (auto it = model.lower_bound(before); it != model.begin();) {
                     --it;
                     if (limit > 0 && static_cast<int>(expected.size()) == limit) break;
-                    expected.push_back(it->first);
+                    const auto in_press = chosen_of.find(it->first);
+                    if (in_press == chosen_of.end() || in_press->second == it->first)
+                        expected.push_back(it->first);
                 }
                 std::vector<std::int64_t> got;
                 for (const Summary& s : page) {
@@ -499,6 +806,14 @@ TEST_P(StoreModelTest, MatchesAMapOverRandomOperations) {
                     ASSERT_EQ(std::tie(s.time_ms, s.speed_pos, s.tempo, s.tone_score),
                               std::tie(r.time_ms, r.speed_pos, r.tempo, r.tone_score));
                     ASSERT_EQ(s.note_count, static_cast<int>(r.notes.size()));
+                    const std::size_t in_press = press_of(s.id).size();
+                    ASSERT_EQ(s.candidates,
+                              in_press >= 2 ? static_cast<std::int64_t>(in_press) : 0);
+                    if (in_press >= 2) {
+                        std::vector<Summary> candidates;
+                        ASSERT_EQ(store->list_candidates(s.id, candidates, 0), Status::ok);
+                        ASSERT_EQ(ids_of(candidates), press_of(s.id));
+                    }
                 }
                 ASSERT_EQ(got, expected);
                 break;
@@ -507,6 +822,22 @@ TEST_P(StoreModelTest, MatchesAMapOverRandomOperations) {
                 std::int64_t n = -1;
                 ASSERT_EQ(store->count(n), Status::ok);
                 ASSERT_EQ(n, static_cast<std::int64_t>(model.size()));
+                break;
+            }
+            case 7: {
+                std::vector<Record> press;
+                for (int k = 2 + static_cast<int>(rng() % 4); k > 0; --k) {
+                    press.push_back(random_record(rng));
+                }
+                std::vector<std::int64_t> ids;
+                ASSERT_EQ(store->record(press, ids), Status::ok) << store->last_error();
+                ASSERT_EQ(ids.size(), press.size());
+                for (std::size_t k = 0; k < ids.size(); ++k) {
+                    ASSERT_GT(ids[k], highest);
+                    highest = ids[k];
+                    model[ids[k]] = std::move(press[k]);
+                    chosen_of[ids[k]] = ids.back();
+                }
                 break;
             }
             default:
