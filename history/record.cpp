@@ -110,7 +110,8 @@ std::optional<std::string> record_fault(const Record& record) {
 
 std::optional<std::string> summary_fault(const Summary& summary) {
     if (auto fault = tempo_fault(summary.tempo)) return fault;
-    if (summary.note_count < 0)
+    // One note a syllable, and no syllable without a byte of the lyrics.
+    if (summary.note_count < 0 || static_cast<std::size_t>(summary.note_count) > kMaxLyricBytes)
         return "a count of " + std::to_string(summary.note_count) + " notes";
     return tone_score_fault(summary.tone_score);
 }

@@ -874,6 +874,7 @@ Status Store::do_get(std::int64_t id, Entry& out) {
     entry.id = id;
     Record& r = entry.record;
     std::int64_t note_count = 0;
+    bool state_ok = true;
     {
         Statement select(db_, R"sql(
 SELECT composed_at, lyrics, speed_pos, mode_pos, timbre_pos, speed_item, mode_item, timbre_item,
@@ -904,6 +905,12 @@ FROM composition WHERE id = ?)sql");
         r.tone_score = column_optional_double(st, 11);
         r.state.s = static_cast<std::uint64_t>(sqlite3_column_int64(st, 12));
         r.state.t = static_cast<std::uint32_t>(sqlite3_column_int64(st, 13));
+        // The state makes the melody again: text or a fraction there would read as
+        // another state, and a command line that makes another melody.
+        state_ok = sqlite3_column_type(st, 12) == SQLITE_INTEGER &&
+                   sqlite3_column_type(st, 13) == SQLITE_INTEGER &&
+                   sqlite3_column_int64(st, 13) >= 0 &&
+                   sqlite3_column_int64(st, 13) <= 0xFFFFFFFFLL;
         const bool numbers_ok = parse_numbers(column_text(st, 14), r.notes) &&
                                 parse_numbers(column_text(st, 15), r.ticks);
         r.gbk_text = column_text(st, 16);
@@ -958,6 +965,7 @@ SELECT 1 FROM composition INDEXED BY composition_chosen WHERE chosen = ?1 AND id
     sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
     // Another program may have written the row: it is checked, never trusted.
     std::optional<std::string> fault = record_fault(r);
+    if (!fault && !state_ok) fault = "its generator state is not two whole numbers";
     if (!fault && note_count != static_cast<std::int64_t>(r.notes.size())) {
         fault = "a count of " + std::to_string(note_count) + " notes for " +
                 std::to_string(r.notes.size()) + " notes";
