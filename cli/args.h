@@ -38,6 +38,7 @@ enum class Exit : int {
     no_such_entry = 1,       ///< the history has no entry with that number
     bad_usage = 2,           ///< a bad command line; the usage is printed
     invalid_text = 2,        ///< the lyrics are not valid UTF-8
+    out_of_memory = 1,       ///< memory ran out; the outputs not complete are not written
 };
 
 /// The exit status as main returns it.

@@ -186,6 +186,12 @@ bool too_long(std::size_t bytes) {
 
 }  // namespace
 
+/// ": REASON" of a converter that could not be opened (too many open files), if known.
+std::string converter_reason(const quavella::GbkConversion& text) {
+    if (text.converter_errno == 0) return {};
+    return std::string(": ") + std::strerror(text.converter_errno);
+}
+
 /// Reads the whole lyric input and turns it into joined GBK text. Prints the
 /// reason on failure.
 LyricText read_lyrics(const quavella::cli::LyricSource& src) {
@@ -203,7 +209,8 @@ LyricText read_lyrics(const quavella::cli::LyricSource& src) {
         quavella::GbkConversion text = quavella::lyric_text_from_lines(lines, src.encoding);
         if (!text.ok) {
             if (text.bad_offset == std::string_view::npos) {
-                std::cerr << "quavella-cli: this system cannot convert UTF-8 to GBK\n";
+                std::cerr << "quavella-cli: this system cannot convert UTF-8 to GBK"
+                          << converter_reason(text) << "\n";
             } else {
                 const auto line_start =
                     static_cast<std::size_t>(lines[text.bad_line].data() - all.data());
@@ -227,7 +234,8 @@ LyricText read_lyrics(const quavella::cli::LyricSource& src) {
     quavella::GbkConversion text = quavella::lyric_text_from_input(raw, src.encoding);
     if (!text.ok) {
         if (text.bad_offset == std::string_view::npos) {
-            std::cerr << "quavella-cli: this system cannot convert UTF-8 to GBK\n";
+            std::cerr << "quavella-cli: this system cannot convert UTF-8 to GBK"
+                      << converter_reason(text) << "\n";
         } else {
             std::cerr << "quavella-cli: invalid UTF-8 in " << shown << " at byte offset "
                       << text.bad_offset << " (use --encoding gbk for GBK input)\n";

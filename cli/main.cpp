@@ -2,6 +2,7 @@
 // calls the core and prints; the arguments are parsed by cli/args, and each
 // command is one function, in a file of its own, in the dispatch table below.
 #include <iostream>
+#include <new>
 #include <span>
 #include <string>
 #include <vector>
@@ -27,10 +28,9 @@ constexpr Command kCommands[] = {
     {"history", quavella::cli::cmd_history},
 };
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + 1, argv + argc);
+/// Runs the command line (the arguments after the program's name).
+/// @return the exit status
+int run(const std::vector<std::string>& args) {
     if (quavella::cli::asks_for_help(args)) {
         std::cout << quavella::cli::kUsage;
         return status(Exit::ok);
@@ -44,4 +44,18 @@ int main(int argc, char** argv) {
         if (args[0] == cmd.name) return cmd.run(std::span<const std::string>(args).subspan(1));
     }
     return usage_error("unknown command '" + args[0] + "'");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::bad_alloc&) {
+        // A limit on the process's memory (ulimit -v) met by the longest lyrics or many
+        // candidates: the outputs not yet complete were discarded on the way out.
+        std::cerr << "quavella-cli: out of memory: this command needs more memory than the "
+                     "process may use (fewer candidates or shorter lyrics need less)\n";
+        return status(Exit::out_of_memory);
+    }
 }

@@ -259,6 +259,22 @@ private:
     std::unique_ptr<SNDFILE, SndfileCloser> file_;
 };
 
+/// The progress callback of a render, told only rising fractions.
+class Progress {
+public:
+    explicit Progress(const std::function<bool(double)>& callback) : callback_(callback) {}
+    /// @return false when the callback asks to stop
+    bool tell(double done) {
+        if (!callback_) return true;
+        done_ = std::max(done_, std::clamp(done, 0.0, 1.0));
+        return callback_(done_);
+    }
+
+private:
+    const std::function<bool(double)>& callback_;
+    double done_ = 0.0;
+};
+
 float gain_for(float peak) {
     if (peak <= 0.0f) return 1.0f;  // silence stays silence
     return static_cast<float>(std::pow(10.0, kAudioPeakDbfs / 20.0) / peak);
@@ -336,6 +352,8 @@ std::optional<std::string> render_audio(const notation::Score& score, files::Sta
     }
 
     // 2. The synthesizer with its soundfont, then the output file.
+    Progress progress(audio.progress);
+    if (!progress.tell(0.0)) return write_failure(file, kAudioCancelled);
     std::string error;
     auto render = std::make_unique<MelodyRender>(score.melody, settings.get(), soundfont, error);
     if (!error.empty()) return write_failure(file, error);
@@ -344,32 +362,54 @@ std::optional<std::string> render_audio(const notation::Score& score, files::Sta
     if (!out.is_open()) return write_failure(file, error);
 
     // 3. Render. A melody that fits in memory is rendered once; a longer one is
-    //    rendered to find its peak and then again to be written.
+    //    rendered to find its peak and then again to be written. The progress counts
+    //    frames rendered against the notes' length (the ring-out is short beside it):
+    //    one pass is 90 % of the work and the writing the rest; two passes half each;
+    //    the last step, 1, is the file complete.
     std::vector<float> block(2 * kBlockFrames);
     const auto ring_out_frames = static_cast<std::int64_t>(kMaxRingOutSeconds * kAudioSampleRate);
+    const double notes = static_cast<double>(std::max<std::int64_t>(notes_frames, 1));
     if (notes_frames + ring_out_frames <= audio.memory_frames) {
         std::vector<float> samples;
         samples.reserve(static_cast<std::size_t>(2 * (notes_frames + ring_out_frames / 4)));
-        while (const int frames = render->next(block.data()))
+        std::int64_t rendered = 0;
+        while (const int frames = render->next(block.data())) {
             samples.insert(samples.end(), block.begin(), block.begin() + 2 * frames);
+            rendered += frames;
+            if (!progress.tell(0.9 * std::min(1.0, static_cast<double>(rendered) / notes)))
+                return write_failure(file, kAudioCancelled);
+        }
         const float gain = gain_for(render->peak());
         for (std::size_t at = 0; at < samples.size(); at += 2 * kBlockFrames) {
             const auto frames =
                 static_cast<int>(std::min<std::size_t>(kBlockFrames, (samples.size() - at) / 2));
             if (!out.write(samples.data() + at, frames, gain, error))
                 return write_failure(file, error);
+            if (!progress.tell(0.9 +
+                               0.1 * static_cast<double>(at) / static_cast<double>(samples.size())))
+                return write_failure(file, kAudioCancelled);
         }
     } else {
-        while (render->next(block.data()) > 0) {
+        std::int64_t rendered = 0;
+        while (const int frames = render->next(block.data())) {
+            rendered += frames;
+            if (!progress.tell(0.5 * std::min(1.0, static_cast<double>(rendered) / notes)))
+                return write_failure(file, kAudioCancelled);
         }
         const float gain = gain_for(render->peak());
         render = std::make_unique<MelodyRender>(score.melody, settings.get(), soundfont, error);
         if (!error.empty()) return write_failure(file, error);
+        const double total = static_cast<double>(std::max<std::int64_t>(rendered, 1));
+        std::int64_t written = 0;
         while (const int frames = render->next(block.data())) {
             if (!out.write(block.data(), frames, gain, error)) return write_failure(file, error);
+            written += frames;
+            if (!progress.tell(0.5 + 0.49 * std::min(1.0, static_cast<double>(written) / total)))
+                return write_failure(file, kAudioCancelled);
         }
     }
     if (!out.close(error)) return write_failure(file, error);
+    if (!progress.tell(1.0)) return write_failure(file, kAudioCancelled);
     return std::nullopt;
 }
 

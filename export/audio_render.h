@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,7 +41,15 @@ struct AudioSettings {
     std::int64_t memory_frames = 8 * 1024 * 1024;
     /// Melodies longer than this many seconds are refused.
     double max_seconds = kMaxAudioSeconds;
+    /// Told the fraction of the work done (0 to 1, rising; 1 once the file is complete),
+    /// every block of a few milliseconds, on the rendering thread. Returning false stops
+    /// the render: it returns kAudioCancelled as its reason and writes nothing.
+    /// Empty: the render goes on to the end.
+    std::function<bool(double done)> progress;
 };
+
+/// The reason a render stopped by its progress callback gives (after the file's name).
+inline constexpr const char* kAudioCancelled = "the export was cancelled";
 
 /// The file name extensions the audio export writes (".wav", ".flac", ".ogg",
 /// ...), lower case: the file types the installed FluidSynth offers for its

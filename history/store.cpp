@@ -179,6 +179,14 @@ Status Store::fail(const std::string& what) {
 Status Store::fail_sqlite(const std::string& what, int rc) {
     last_rc_ = rc;
     std::string reason = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    // SQLite's "unable to open database file" does not say why: the system does (too many
+    // open files, no permission).
+    const int primary = rc & 0xff;
+    if (db_ != nullptr && (primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR)) {
+        if (const int sys = sqlite3_system_errno(db_); sys != 0) {
+            reason += std::string(" (") + std::strerror(sys) + ")";
+        }
+    }
     last_error_ = what + " (" + file_.string() + "): " + reason;
     // A statement that failed inside a transaction leaves it to be rolled back.
     if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) {

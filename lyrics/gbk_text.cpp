@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <set>
 
 namespace quavella {
@@ -230,8 +231,23 @@ GbkConversion utf8_to_gbk(std::string_view utf8) {
     // still ends each internal chunk that skipped one with EILSEQ: carry on
     // while input is being consumed. (Skipping by hand after each EILSEQ without
     // //IGNORE would be far slower: glibc reconverts its chunk on every error.)
+    errno = 0;
     IconvHandle cd("GBK//IGNORE", "UTF-8");
-    if (!cd.valid()) return {false, {}, std::string_view::npos};
+    if (!cd.valid()) {
+        GbkConversion none{false, {}, std::string_view::npos};
+        none.converter_errno = errno;
+        // glibc says EINVAL also when it could not load the converter's module because
+        // no file descriptor was left: name that cause when it is the one.
+        if (none.converter_errno == EINVAL) {
+            errno = 0;
+            if (std::FILE* probe = std::fopen("/dev/null", "rb")) {
+                std::fclose(probe);
+            } else if (errno != 0) {
+                none.converter_errno = errno;
+            }
+        }
+        return none;
+    }
 
     // GBK never takes more bytes than UTF-8 for the same character, so one
     // buffer of the input's size is enough; E2BIG is still handled by growing.

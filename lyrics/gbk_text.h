@@ -22,6 +22,7 @@ struct GbkConversion {
                                // sequence, bad_offset then counting within the line
     std::vector<std::string> dropped = {};  // the characters GBK lacks that were left
                                             // out, UTF-8, each once, in order of appearance
+    int converter_errno = 0;  // without a converter: why iconv_open failed (EMFILE, ...)
 };
 
 /// Finds the first ill-formed UTF-8 sequence: overlong forms, surrogates, code

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Quavella and runs every test once, in one build
 # under AddressSanitizer and UndefinedBehaviorSanitizer with warnings as errors.
-# The release build compiles the shipped programs only, for the package check; the
+# The release build compiles the shipped programs only, for the package check and
+# quavella-cli's runs under resource limits; the
 # player's tests (the soundfont loads on a background thread) run again under
 # ThreadSanitizer, and each fuzz target runs over its corpus.
 set -euo pipefail
@@ -18,6 +19,8 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 bash scripts/build.sh build -DBUILD_TESTING=OFF -DQUAVELLA_WERROR=ON
 bash scripts/check-package.sh build
+# quavella-cli under resource limits, the address space included (no sanitizer here).
+bash tests/cli/limits.sh build/cli/quavella-cli
 
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUAVELLA_SANITIZE_THREAD=ON \
   -DQUAVELLA_BUILD_BENCHMARKS=OFF >/dev/null

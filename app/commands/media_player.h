@@ -2,6 +2,7 @@
 // Qt-free, so the commands run in tests with fakes.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -13,7 +14,9 @@ namespace quavella {
 /// CommandError("No MCI device open"); open throws CommandError with the
 /// service's own text when the file cannot be opened. The sound system is needed
 /// only to play: play throws CommandError with a message for the user when it is
-/// missing (no audio output, no soundfont), and tries again at the next call.
+/// missing (no audio output, no soundfont), and tries again at the next call. A play
+/// while the sound system still loads may return at once and start (or fail) later,
+/// telling the late start listener.
 class MediaPlayer {
 public:
     virtual ~MediaPlayer() = default;
@@ -33,6 +36,14 @@ public:
     /// The position in ticks of the file's time base while a melody plays or is
     /// paused; nothing when it is stopped, has ended or no file is open.
     virtual std::optional<int> position_ticks() const = 0;
+
+    /// The outcome of a play that returned before the melody could start (the sound
+    /// system was still loading): nothing once it started, else the failure for the user.
+    using LateStart = std::function<void(const std::optional<std::string>& failure)>;
+    /// Where such plays report, on a thread of the player's; empty: nowhere. Once this
+    /// returns, the listener set before is not called any more. A player whose plays
+    /// always start or fail at once ignores it.
+    virtual void set_late_start_listener(LateStart listener) { (void)listener; }
 };
 
 }  // namespace quavella

@@ -1,17 +1,23 @@
-// The window rendezvous over QLocalServer and QLocalSocket.
+// The window rendezvous over a listening socket of its own and QLocalSocket.
 #include "app/desktop/single_instance.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QLocalServer>
+#include <QFile>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -26,9 +32,13 @@ constexpr char kAnswer[] = "ok\n";
 /// the connection even while the window's thread is busy, so a short wait suffices.
 constexpr int kConnectMs = 1000;
 constexpr int kLockMs = 3000;
-/// How often the window checks that its socket still listens: the server closes
-/// itself for good when an accept fails (no file descriptor left).
+/// How often the window checks that its socket file is still there (a cleaner of the
+/// runtime folder may remove it) and listens again if not.
 constexpr int kWatchdogMs = 2000;
+/// Pending connections the kernel holds for the window.
+constexpr int kBacklog = 50;
+/// How long accepting pauses when no descriptor is left even to drop a connection.
+constexpr int kStarvedMs = 200;
 
 /// The socket file to remove when a signal ends the program; written once, before
 /// the handlers are installed, and read only by them.
@@ -52,7 +62,10 @@ SingleInstance::SingleInstance(const QString& dir, const QString& key, QObject* 
     lock_path_ = base + QStringLiteral(".lock");
 }
 
-SingleInstance::~SingleInstance() = default;
+SingleInstance::~SingleInstance() {
+    closeListener(true);
+    if (spare_fd_ >= 0) ::close(spare_fd_);
+}
 
 SingleInstance::Role SingleInstance::start(bool forward) {
     if (!has_dir_) {
@@ -100,27 +113,60 @@ SingleInstance::Role SingleInstance::start(bool forward) {
 }
 
 bool SingleInstance::listen() {
-    QLocalServer::removeServer(socket_path_);
-    delete server_;
-    server_ = new QLocalServer(this);
-    server_->setSocketOptions(QLocalServer::UserAccessOption);
-    if (!server_->listen(socket_path_)) {
-        error_ = server_->errorString();
-        delete server_;
-        server_ = nullptr;
+    closeListener(false);
+    const QByteArray file = QFile::encodeName(socket_path_);
+    sockaddr_un address{};
+    if (static_cast<std::size_t>(file.size()) >= sizeof address.sun_path) {
+        error_ = QStringLiteral("the socket path is too long");
         return false;
     }
-    connect(server_, &QLocalServer::newConnection, this, &SingleInstance::acceptConnection);
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, file.constData(), static_cast<std::size_t>(file.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        error_ = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    // A socket file left by a window that crashed (or lost) gives way; only the user may
+    // connect to the new one.
+    ::unlink(file.constData());
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::chmod(file.constData(), S_IRWXU) != 0 || ::listen(fd, kBacklog) != 0) {
+        error_ = QString::fromLocal8Bit(std::strerror(errno));
+        ::close(fd);
+        return false;
+    }
+    struct stat info {};
+    socket_inode_ = ::lstat(file.constData(), &info) == 0 ? info.st_ino : 0;
+    listen_fd_ = fd;
+    notifier_ = new QSocketNotifier(static_cast<qintptr>(fd), QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, &SingleInstance::acceptConnection);
+    if (spare_fd_ < 0) spare_fd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     return true;
 }
 
+void SingleInstance::closeListener(bool remove_file) {
+    if (listen_fd_ < 0) return;
+    if (remove_file && socketFileIsOurs()) ::unlink(QFile::encodeName(socket_path_).constData());
+    delete notifier_;
+    notifier_ = nullptr;
+    ::close(listen_fd_);
+    listen_fd_ = -1;
+}
+
+bool SingleInstance::socketFileIsOurs() const {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(socket_path_).constData(), &info) == 0 &&
+           S_ISSOCK(info.st_mode) && info.st_ino == socket_inode_;
+}
+
 void SingleInstance::listenAgainIfLost() {
-    if (server_ != nullptr && server_->isListening()) return;
+    if (listen_fd_ >= 0 && socketFileIsOurs()) return;
     // Later starts would open a second window on this folder: take the socket back.
     if (listen()) error_.clear();
 }
 
-bool SingleInstance::isListening() const { return server_ != nullptr && server_->isListening(); }
+bool SingleInstance::isListening() const { return listen_fd_ >= 0; }
 
 QString SingleInstance::runtimeDir() {
     return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
@@ -128,7 +174,7 @@ QString SingleInstance::runtimeDir() {
 
 void SingleInstance::removeSocketOnTermination() const {
     const QByteArray file = QFile::encodeName(socket_path_);
-    if (server_ == nullptr || file.size() >= static_cast<int>(sizeof g_socket_file)) return;
+    if (listen_fd_ < 0 || file.size() >= static_cast<int>(sizeof g_socket_file)) return;
     std::memcpy(g_socket_file, file.constData(), static_cast<std::size_t>(file.size()) + 1);
     struct sigaction action {};
     action.sa_handler = removeSocketAndEnd;
@@ -137,11 +183,39 @@ void SingleInstance::removeSocketOnTermination() const {
 }
 
 void SingleInstance::acceptConnection() {
-    while (QLocalSocket* socket = server_->nextPendingConnection()) {
+    while (listen_fd_ >= 0) {
+        const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            const int error = errno;
+            if (error == EINTR || error == ECONNABORTED) continue;
+            if (error != EMFILE && error != ENFILE) return;  // EAGAIN: none is waiting
+            // No descriptor left for it: the spare one takes the connection only to close
+            // it, so that the socket keeps listening.
+            if (spare_fd_ >= 0) {
+                ::close(spare_fd_);
+                const int dropped = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+                const int why = errno;
+                if (dropped >= 0) ::close(dropped);
+                spare_fd_ = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+                if (dropped >= 0) continue;
+                if (why == EAGAIN || why == EWOULDBLOCK) return;
+            }
+            // Not even that: accepting pauses a moment rather than spin on the waiting one.
+            notifier_->setEnabled(false);
+            QTimer::singleShot(kStarvedMs, this, [this] {
+                if (notifier_ != nullptr) notifier_->setEnabled(true);
+            });
+            return;
+        }
         if (open_connections_ >= kMaxConnections) {
             // A flood of idle connections must not use up the window's file descriptors.
-            socket->abort();
-            socket->deleteLater();
+            ::close(fd);
+            continue;
+        }
+        auto* socket = new QLocalSocket(this);
+        if (!socket->setSocketDescriptor(fd, QLocalSocket::ConnectedState, QIODevice::ReadWrite)) {
+            ::close(fd);
+            delete socket;
             continue;
         }
         ++open_connections_;

@@ -4,13 +4,16 @@
 // beside it keeps two simultaneous starts from both becoming the first. Any process of
 // the user can connect, so the window reads one short line per connection, with a
 // deadline, from a few connections at a time, and listens again if its socket is lost.
+// The window listens on a socket of its own making: a connection it cannot take (no file
+// descriptor left) is dropped, and the socket stays, where QLocalServer would close it
+// and remove its file.
 #pragma once
 
 #include <QObject>
 #include <QString>
 
-class QLocalServer;
 class QLocalSocket;
+class QSocketNotifier;
 class QTimer;
 
 namespace quavella {
@@ -72,6 +75,10 @@ signals:
 
 private:
     bool listen();
+    /// Stops listening; with `remove_file`, also removes the socket file if it is still ours.
+    void closeListener(bool remove_file);
+    /// Whether the socket file is still the one this window listens on.
+    bool socketFileIsOurs() const;
     void acceptConnection();
     void readRequest(QLocalSocket* socket);
     void listenAgainIfLost();
@@ -80,7 +87,10 @@ private:
     QString lock_path_;
     QString error_;
     bool has_dir_;
-    QLocalServer* server_ = nullptr;
+    int listen_fd_ = -1;
+    int spare_fd_ = -1;  ///< given up to take a connection when no descriptor is left
+    QSocketNotifier* notifier_ = nullptr;
+    unsigned long long socket_inode_ = 0;
     QTimer* watchdog_ = nullptr;
     int open_connections_ = 0;
 };

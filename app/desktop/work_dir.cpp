@@ -1,9 +1,12 @@
 // The working folder of a window started from the desktop menu.
 #include "app/desktop/work_dir.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string_view>
 #include <system_error>
@@ -31,6 +34,35 @@ fs::path normal(const fs::path& path) {
         result = result.parent_path();
     }
     return result;
+}
+
+/// The text of the user-dirs.dirs file `file`: nothing when it is missing, not a regular
+/// file (a FIFO would block the start for good) or larger than kMaxUserDirsBytes.
+std::optional<std::string> read_user_dirs(const fs::path& file) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return std::nullopt;
+    std::optional<std::string> text;
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxUserDirsBytes) {
+        // Read one byte past the bound: a file that grew meanwhile is refused too.
+        std::string bytes(static_cast<std::size_t>(kMaxUserDirsBytes) + 1, '\0');
+        std::size_t got = 0;
+        while (got < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + got, bytes.size() - got);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                if (n < 0) got = bytes.size();  // unreadable: as if too large
+                break;
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        if (got <= static_cast<std::size_t>(kMaxUserDirsBytes)) {
+            bytes.resize(got);
+            text = std::move(bytes);
+        }
+    }
+    ::close(fd);
+    return text;
 }
 
 /// Undoes the shell escapes xdg-user-dirs writes inside double quotes.
@@ -93,12 +125,9 @@ std::optional<fs::path> menu_work_dir(const EnvLookup& env) {
     const auto home = absolute_env(env, "HOME");
     if (home) {
         const fs::path config = absolute_env(env, "XDG_CONFIG_HOME").value_or(*home / ".config");
-        std::ifstream in(config / "user-dirs.dirs");
-        if (in) {
-            const std::string text{std::istreambuf_iterator<char>(in),
-                                   std::istreambuf_iterator<char>()};
+        if (const auto text = read_user_dirs(config / "user-dirs.dirs")) {
             // A music folder that is the home folder means the desktop has none.
-            const auto music = music_dir_from_user_dirs(text, *home);
+            const auto music = music_dir_from_user_dirs(*text, *home);
             if (music && normal(*music) != normal(*home)) {
                 return normal(*music) / "Quavella";
             }

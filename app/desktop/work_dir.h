@@ -23,6 +23,10 @@ std::optional<std::string> process_env(const std::string& name);
 std::optional<std::filesystem::path> music_dir_from_user_dirs(const std::string& text,
                                                               const std::filesystem::path& home);
 
+/// The largest user-dirs.dirs read, in bytes (the desktop writes well under a kilobyte);
+/// a larger file, like one that is not a regular file, is ignored as unusable.
+inline constexpr long kMaxUserDirsBytes = 64 * 1024;
+
 /// The folder for the working files of a window started from the menu:
 /// "Quavella" in the user's music folder when the desktop names one (user-dirs.dirs
 /// under $XDG_CONFIG_HOME, default ~/.config) other than the home folder itself;

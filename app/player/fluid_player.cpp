@@ -64,8 +64,9 @@ FluidPlayer::FluidPlayer(Options options) : options_(std::move(options)) {}
 FluidPlayer::~FluidPlayer() {
     std::shared_ptr<SynthLoad> load;
     {
-        std::lock_guard lock(mutex_);
-        close_locked();
+        std::lock_guard command(command_mutex_);
+        std::unique_lock lock(mutex_);
+        close_now(lock);
         quitting_ = true;
         load = std::move(load_);
     }
@@ -83,30 +84,37 @@ void FluidPlayer::preload() {
     load_ = SynthLoad::start(options_.soundfont);
 }
 
-void FluidPlayer::ensure_synth(std::unique_lock<std::mutex>& lock) {
-    if (synth_) return;
+bool FluidPlayer::wait_until_loaded(std::chrono::milliseconds timeout) {
+    std::shared_ptr<SynthLoad> load;
+    {
+        std::lock_guard lock(mutex_);
+        load = load_;
+    }
+    return !load || load->wait_until(std::chrono::steady_clock::now() + timeout);
+}
+
+bool FluidPlayer::take_synth_locked() {
+    if (synth_) return true;
     if (!load_) load_ = SynthLoad::start(options_.soundfont);  // no preload, or it failed
     const std::shared_ptr<SynthLoad> load = load_;
-    // Waited for without the lock: the position, state and the other commands answer
-    // meanwhile, from any thread.
-    lock.unlock();
-    const bool done = load->wait(options_.load_deadline);
-    lock.lock();
-    if (synth_) return;  // another play took it meanwhile
-    if (!done) {
-        // Still running: the next play waits for the same load again.
+    if (!load->done()) {
+        if (std::chrono::steady_clock::now() < load->started() + options_.load_deadline) {
+            return false;
+        }
+        // Still running past its deadline: the next play asks the same load again.
         const auto seconds = std::to_string((options_.load_deadline.count() + 999) / 1000);
         throw CommandError(no_soundfont_message(
             load->soundfont(),
             seconds + " 秒内没能读取音色库（它可能是管道，或在停止响应的网络位置上）"));
     }
-    if (load_ == load) load_.reset();  // done: a failure is tried again at the next play
+    load_.reset();  // done: a failure is tried again at the next play
     LoadedSynth loaded = load->take();
     settings_ = std::move(loaded.settings);
     synth_ = std::move(loaded.synth);
     soundfont_ = std::move(loaded.soundfont);
     soundfont_id_ = loaded.soundfont_id;
     pinner_ = std::make_unique<PresetPinner>();
+    return true;
 }
 
 // Keeps the samples of the open file's melody program loaded, and lets those of the last
@@ -142,27 +150,40 @@ void FluidPlayer::start_output_locked() {
     output_ = start_audio_output({options_.drivers, options_.file_name}, settings_.get(),
                                  synth_.get(), recording_, driver_name_);
     ended_at_.reset();
-    if (!watcher_.joinable()) watcher_ = std::jthread([this] { watch_end(); });
+    start_watcher_locked();
     watch_cv_.notify_all();
 }
 
-void FluidPlayer::stop_output_locked() {
-    // Joins the thread that renders; none of them takes this player's lock.
-    output_.reset();
+void FluidPlayer::stop_output(std::unique_lock<std::mutex>& lock) {
     ended_at_.reset();
+    std::unique_ptr<AudioOutput> output = std::move(output_);
+    if (!output) return;
+    // Its thread is joined without the state lock, so the readers answer meanwhile; the
+    // command lock keeps every other command, and so any new output, waiting.
+    lock.unlock();
+    output.reset();
+    lock.lock();
 }
 
-// Once the melody has ended and its sound has rung out, the output is released: nothing
-// renders while nothing plays.
-void FluidPlayer::watch_end() {
+void FluidPlayer::start_watcher_locked() {
+    if (!watcher_.joinable()) watcher_ = std::jthread([this] { watch(); });
+}
+
+void FluidPlayer::watch() {
     std::unique_lock lock(mutex_);
     while (!quitting_) {
+        if (start_pending_) {
+            start_when_loaded(lock);
+            continue;
+        }
         if (!output_) {
             watch_cv_.wait(lock);
             continue;
         }
+        // Once the melody has ended and its sound has rung out, the output is released:
+        // nothing renders while nothing plays.
         watch_cv_.wait_for(lock, std::chrono::milliseconds(20));
-        if (!output_ || !player_ || !at_end_locked()) {
+        if (start_pending_ || !output_ || !player_ || !at_end_locked()) {
             ended_at_.reset();
             continue;
         }
@@ -171,16 +192,63 @@ void FluidPlayer::watch_end() {
         const bool silent = fluid_synth_get_active_voice_count(synth_.get()) == 0;
         if ((silent && now - *ended_at_ >= ring_after_silence) ||
             now - *ended_at_ >= ring_at_most) {
-            stop_output_locked();
+            // A command of its own: after any other, and only if the melody still rests at
+            // its end.
+            lock.unlock();
+            const std::lock_guard command(command_mutex_);
+            lock.lock();
+            if (!quitting_ && output_ && player_ && ended_at_ && at_end_locked()) {
+                stop_output(lock);
+            }
         }
     }
+}
+
+void FluidPlayer::start_when_loaded(std::unique_lock<std::mutex>& lock) {
+    if (const std::shared_ptr<SynthLoad> load = load_) {
+        // Waited for in short steps and without a lock: a closing player is never held up,
+        // nor are the commands and the readers.
+        const auto deadline = load->started() + options_.load_deadline;
+        lock.unlock();
+        load->wait_until(
+            std::min(std::chrono::steady_clock::now() + std::chrono::milliseconds(20), deadline));
+        lock.lock();
+        if (quitting_ || !start_pending_) return;
+        if (!load->done() && std::chrono::steady_clock::now() < deadline) return;
+    }
+    lock.unlock();
+    std::unique_lock command(command_mutex_);
+    lock.lock();
+    if (quitting_ || !start_pending_) return;
+    std::optional<std::string> failure;
+    try {
+        play_or_defer(lock, pending_from_);
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    if (start_pending_) return;  // the load runs on
+    lock.unlock();
+    command.unlock();
+    tell_late_start(failure);
+    lock.lock();
+}
+
+void FluidPlayer::tell_late_start(const std::optional<std::string>& failure) {
+    const std::lock_guard listening(listener_mutex_);
+    if (late_start_listener_) late_start_listener_(failure);
+}
+
+void FluidPlayer::set_late_start_listener(LateStart listener) {
+    const std::lock_guard listening(listener_mutex_);
+    late_start_listener_ = std::move(listener);
 }
 
 // ---- the media player's operations ----
 
 void FluidPlayer::open(const std::string& file) {
-    std::lock_guard lock(mutex_);
-    close_locked();
+    const std::lock_guard command(command_mutex_);
+    std::unique_lock lock(mutex_);
+    close_now(lock);
     std::vector<unsigned char> bytes = read_file(file);
     const SmfCheck check = check_smf(bytes, max_tracks);
     if (!check.ok()) throw CommandError(cannot_open(file, smf_fault_text(check)));
@@ -195,14 +263,16 @@ void FluidPlayer::open(const std::string& file) {
 }
 
 void FluidPlayer::close() {
-    std::lock_guard lock(mutex_);
-    close_locked();
+    const std::lock_guard command(command_mutex_);
+    std::unique_lock lock(mutex_);
+    close_now(lock);
 }
 
-void FluidPlayer::close_locked() {
+void FluidPlayer::close_now(std::unique_lock<std::mutex>& lock) {
+    start_pending_ = false;  // a play waiting for the load plays nothing now
     if (!open_) return;
     if (player_) fluid_player_stop(player_.get());
-    stop_output_locked();
+    stop_output(lock);
     player_.reset();
     recording_.reset();  // completes the WAV file
     open_ = false;
@@ -250,7 +320,7 @@ FluidPlayer::State FluidPlayer::state_locked() const {
     return paused_ ? State::paused : State::stopped;
 }
 
-void FluidPlayer::play_locked(int from) {
+void FluidPlayer::play_now(std::unique_lock<std::mutex>& lock, int from) {
     const State now = state_locked();
     if (now == State::playing) {
         last_status_ = FLUID_OK;
@@ -261,7 +331,7 @@ void FluidPlayer::play_locked(int from) {
         // whose position reads the start at once. Players come and go only while no output
         // renders: the audio thread runs their timers.
         fluid_player_stop(player_.get());
-        stop_output_locked();
+        stop_output(lock);
         player_.reset();
     }
     if (!player_) {
@@ -292,44 +362,65 @@ void FluidPlayer::play_locked(int from) {
     paused_ = false;
 }
 
-void FluidPlayer::play() {
-    std::unique_lock lock(mutex_);
-    require_open();
-    if (!synth_) {
-        ensure_synth(lock);
-        require_open();  // closed while the soundfont loaded
+void FluidPlayer::play_or_defer(std::unique_lock<std::mutex>& lock, std::optional<int> from) {
+    start_pending_ = false;
+    if (!take_synth_locked()) {
+        // The watcher plays once the load is done; this returns at once.
+        start_pending_ = true;
+        pending_from_ = from;
+        start_watcher_locked();
+        watch_cv_.notify_all();
+        return;
     }
-    play_locked();
-}
-
-void FluidPlayer::play_from(int tick) {
-    std::lock_guard lock(mutex_);
-    require_open();
+    if (!from) {
+        play_now(lock);
+        return;
+    }
     if (player_) {
         // A new FluidSynth player, sought before the output renders: nothing of the
-        // old position sounds, and the position reads `tick` at once.
+        // old position sounds, and the position reads `from` at once.
         fluid_player_stop(player_.get());
         silence_locked();
-        stop_output_locked();
+        stop_output(lock);
         player_.reset();
     }
     paused_ = false;
-    play_locked(std::clamp(tick, 0, file_ticks_));
+    play_now(lock, *from);
+}
+
+void FluidPlayer::play() {
+    const std::lock_guard command(command_mutex_);
+    std::unique_lock lock(mutex_);
+    require_open();
+    play_or_defer(lock, std::nullopt);
+}
+
+void FluidPlayer::play_from(int tick) {
+    const std::lock_guard command(command_mutex_);
+    std::unique_lock lock(mutex_);
+    require_open();
+    play_or_defer(lock, std::clamp(tick, 0, file_ticks_));
 }
 
 void FluidPlayer::pause() {
-    std::lock_guard lock(mutex_);
+    const std::lock_guard command(command_mutex_);
+    std::unique_lock lock(mutex_);
     require_open();
+    if (start_pending_) {
+        // Not started yet: it will not start.
+        start_pending_ = false;
+        return;
+    }
     switch (state_locked()) {
         case State::playing:
             held_tick_ = tick_locked();
             last_status_ = fluid_player_stop(player_.get());
             silence_locked();
-            stop_output_locked();
             paused_ = true;
+            stop_output(lock);
             break;
         case State::paused:
-            play_locked();
+            play_now(lock);
             break;
         default:
             break;
@@ -337,17 +428,19 @@ void FluidPlayer::pause() {
 }
 
 void FluidPlayer::stop() {
-    std::lock_guard lock(mutex_);
+    const std::lock_guard command(command_mutex_);
+    std::unique_lock lock(mutex_);
     require_open();
+    start_pending_ = false;
+    paused_ = false;
     if (player_) {
         held_tick_ = tick_locked();
         last_status_ = fluid_player_stop(player_.get());
         silence_locked();
-        stop_output_locked();
+        stop_output(lock);
     } else {
         last_status_ = FLUID_OK;
     }
-    paused_ = false;
 }
 
 // ---- reading the state ----
@@ -388,6 +481,11 @@ std::string FluidPlayer::audio_driver() const {
 bool FluidPlayer::rendering() const {
     std::lock_guard lock(mutex_);
     return output_ != nullptr;
+}
+
+bool FluidPlayer::starting() const {
+    std::lock_guard lock(mutex_);
+    return start_pending_;
 }
 
 std::optional<FluidPlayer::ChannelPreset> FluidPlayer::channel_preset(int channel) const {

@@ -16,16 +16,20 @@
 // play after each open); with no file named it writes nowhere.
 //
 // Soundfont: Options::soundfont, else QUAVELLA_SOUNDFONT, else FluidSynth's default General
-// MIDI soundfont, loaded on a thread of its own (synth_loader.h). Play waits for it never
-// with the player's lock held, so the position and the other commands answer at once
-// meanwhile from other threads, and only until Options::load_deadline after the load
-// began: the window preloads at its start, so its thread waits seldom and briefly. A
-// soundfont that does not open by then (a FIFO, a hung network file system) is reported
-// as any other playback failure, at once by every later play until it opens. Only the presets
+// MIDI soundfont, loaded on a thread of its own (synth_loader.h). Play never waits for it:
+// a play while it loads returns at once, and the player's watcher thread starts the melody
+// when the load is done, or reports through the late start listener that it failed or did
+// not end within Options::load_deadline after it began (a FIFO, a hung network file
+// system); later plays report that at once until it opens. Stop, pause, close and open
+// call off a play still waiting so. Only the presets
 // that play are held in memory (dynamic sample loading): the piano, which every channel
 // starts with, loads with the soundfont; the program a file's melody starts with loads in
 // the background when the file is opened, so that play starts at once; the drum kit only
 // for a file that plays on channel 10.
+//
+// Locks: commands (open, play, pause, stop, close, and the watcher's own) run one at a
+// time under a command lock; the state lock guards what the readers (position, state) see
+// and is never held while an output's thread is joined, so they answer meanwhile.
 //
 // Units: this file is the state machine; audio_output.h the outputs and the WAV recording's
 // driver, synth_loader.h the loading.
@@ -89,19 +93,25 @@ public:
     FluidPlayer& operator=(const FluidPlayer&) = delete;
 
     /// Starts loading the synthesizer and its soundfont on a background thread, so that the
-    /// first play does not wait for them. Call it once, early; play waits for the load (at
-    /// most Options::load_deadline) and reports its failure.
+    /// first play need not wait for them. Call it once, early; a play meanwhile starts when
+    /// the load is done (see play).
     void preload();
+    /// Waits up to `timeout` for the load that preload (or a play) started to end, loaded
+    /// or failed; for callers with nothing else to do meanwhile.
+    /// @return true when no load runs any more
+    bool wait_until_loaded(std::chrono::milliseconds timeout);
 
     /// Closes a held file, then reads `file` and checks that it plays; open and stopped at
     /// its start. Needs neither the soundfont nor an audio output.
     /// @throw CommandError when the file cannot be read or is not a MIDI file that plays;
     /// the player is closed then.
     void open(const std::string& file) override;
-    /// Plays from the current position; at the end it starts again from the start.
+    /// Plays from the current position; at the end it starts again from the start. While
+    /// the soundfont still loads (within Options::load_deadline), returns at once: the
+    /// melody starts when the load is done, and the late start listener hears how it went.
     /// @throw CommandError "No MCI device open" with no file open; otherwise, when the
-    /// soundfont cannot be loaded within the deadline or no audio output starts, a message
-    /// for the user; the player then stays as it was.
+    /// soundfont failed to load or did not within the deadline, or no audio output starts,
+    /// a message for the user; the player then stays as it was.
     void play() override;
     void play_from(int tick) override;
     /// Pauses while playing, resumes while paused, otherwise does nothing.
@@ -112,6 +122,7 @@ public:
     void close() override;
     /// The position while playing or paused, at most the length; nothing otherwise.
     std::optional<int> position_ticks() const override;
+    void set_late_start_listener(LateStart listener) override;
 
     /// The current state, as seen now (a file that has played to its end is `ended`).
     State state() const;
@@ -126,6 +137,8 @@ public:
     std::string audio_driver() const;
     /// Whether an audio output runs now, rendering the melody or the last of its sound.
     bool rendering() const;
+    /// Whether a play waits for the soundfont's load to start the melody.
+    bool starting() const;
     /// The preset that `channel` (0 to 15) plays now; nothing when closed or none is set.
     std::optional<ChannelPreset> channel_preset(int channel) const;
 
@@ -137,26 +150,43 @@ private:
         void operator()(fluid_player_t* p) const;
     };
 
-    /// Takes the loaded synthesizer, waiting for the load with `lock` released.
-    void ensure_synth(std::unique_lock<std::mutex>& lock);
+    // Members ending in _locked need the state lock; those taking `lock` also the command
+    // lock, and release the state lock for a while.
+
+    /// Takes the loaded synthesizer once its load is done.
+    /// @return false while the load runs within its deadline
+    /// @throw CommandError when it failed or the deadline has passed
+    bool take_synth_locked();
+    /// Plays from `from`, or, while the soundfont loads, leaves that to the watcher.
+    void play_or_defer(std::unique_lock<std::mutex>& lock, std::optional<int> from);
     void ready_program_locked();
     void reset_channels_locked();
     void start_output_locked();
-    void stop_output_locked();
-    void close_locked();
+    /// Stops the output: taken out under the lock, its thread joined without it.
+    void stop_output(std::unique_lock<std::mutex>& lock);
+    void close_now(std::unique_lock<std::mutex>& lock);
     void require_open() const;
     State state_locked() const;
     bool at_end_locked() const;
     /// Plays on; a new FluidSynth player starts at `from` (its first period already there).
-    void play_locked(int from = 0);
+    void play_now(std::unique_lock<std::mutex>& lock, int from = 0);
     void silence_locked();
     /// The position: FluidSynth's, at most the file's length, never below held_tick_.
     int tick_locked() const;
-    void watch_end();
+    void start_watcher_locked();
+    /// The watcher: starts a deferred play once the load is done, and releases the output
+    /// once the melody has ended and rung out.
+    void watch();
+    /// The watcher's part for a deferred play, with the state lock held on entry and exit.
+    void start_when_loaded(std::unique_lock<std::mutex>& lock);
+    void tell_late_start(const std::optional<std::string>& failure);
 
     Options options_;
+    std::mutex command_mutex_;  // taken before mutex_, never after it
     mutable std::mutex mutex_;
-    std::condition_variable watch_cv_;  // wakes the end watcher when an output starts
+    std::condition_variable watch_cv_;  // wakes the watcher when an output starts or a play waits
+    std::mutex listener_mutex_;         // held while the listener is called or replaced
+    LateStart late_start_listener_;
 
     // The open file: its bytes, length and the program its melody starts with.
     bool open_ = false;
@@ -174,6 +204,8 @@ private:
     std::string driver_name_;
     std::optional<std::chrono::steady_clock::time_point> ended_at_;  // output still running
     bool quitting_ = false;
+    bool start_pending_ = false;       // a play waits for the load (see start_when_loaded)
+    std::optional<int> pending_from_;  // its tick for play_from; nothing for play
 
     // Declared in creation order, destroyed in reverse: the pinner and the output use the
     // synth, which the player drives and the recording writes.
@@ -188,7 +220,7 @@ private:
     std::unique_ptr<AudioOutput> output_;
 
     std::shared_ptr<SynthLoad> load_;  // the load under way, if any; never joined
-    std::jthread watcher_;             // the end watcher; declared last, joined first
+    std::jthread watcher_;             // the watcher; declared last, joined first
 };
 
 }  // namespace quavella

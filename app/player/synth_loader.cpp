@@ -136,6 +136,16 @@ bool SynthLoad::wait(std::chrono::milliseconds deadline) {
     return done_cv_.wait_until(lock, started_ + deadline, [this] { return done_; });
 }
 
+bool SynthLoad::wait_until(std::chrono::steady_clock::time_point until) {
+    std::unique_lock lock(mutex_);
+    return done_cv_.wait_until(lock, until, [this] { return done_; });
+}
+
+bool SynthLoad::done() const {
+    std::lock_guard lock(mutex_);
+    return done_;
+}
+
 LoadedSynth SynthLoad::take() {
     std::lock_guard lock(mutex_);
     if (!done_ || taken_) throw CommandError(load_stopped);

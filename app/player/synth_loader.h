@@ -50,6 +50,12 @@ public:
     /// Waits until the load is done or `deadline` has passed since it started (not
     /// at all once that has passed); true when it is done.
     bool wait(std::chrono::milliseconds deadline);
+    /// Waits until the load is done or `until` has come; true when it is done.
+    bool wait_until(std::chrono::steady_clock::time_point until);
+    /// Whether the load is done (loaded or failed), without waiting.
+    bool done() const;
+    /// When the load began.
+    std::chrono::steady_clock::time_point started() const { return started_; }
     /// After wait() returned true: the synthesizer, handed out once.
     /// @throw CommandError with the load's failure, for the user, or when it was handed
     /// out already

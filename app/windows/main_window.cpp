@@ -141,6 +141,12 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
             });
     commands_ = std::make_unique<WindowCommands>(command_services, title_);
     commands_->start_up(*svc_.clock, svc_.current_dir());
+    // 播放 returns at once while the soundfont still loads; the player tells, from a thread
+    // of its own, how that play went, and the window hears it on its own thread.
+    svc_.player->set_late_start_listener([this](const std::optional<std::string>& failure) {
+        QMetaObject::invokeMethod(
+            this, [this, failure] { lateStart(failure); }, Qt::QueuedConnection);
+    });
 
     form2_ = std::make_unique<TForm2>();
 
@@ -156,6 +162,7 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
 }
 
 TForm1::~TForm1() {
+    svc_.player->set_late_start_listener(nullptr);  // no late word for a window going away
     score_->settleEdits();  // a shaped melody not yet in the history is recorded now
     // What the history could not take yet is tried a last time, and told if it never was.
     recorder_->finish();
@@ -329,6 +336,15 @@ void TForm1::set_enabled(int button, bool enabled) {
     if (button == kComposeButton && score_) {
         score_->setComposeEnabled(enabled);
         if (HistoryPanel* history = score_->historyPanel()) history->setLoadEnabled(enabled);
+    }
+}
+
+void TForm1::lateStart(const std::optional<std::string>& failure) {
+    if (failure) {
+        svc_.box->error(*failure, title_);
+        score_->stopped();
+    } else {
+        score_->follow();
     }
 }
 

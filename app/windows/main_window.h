@@ -100,6 +100,9 @@ private:
     void buildControls();
     /// Runs a handler; an escaping error ends it and shows the standard error box.
     void guarded(const std::function<void()>& handler);
+    /// A play that waited for the sound system started (the score follows it) or failed
+    /// (the standard error box says why, as for a play that fails at once).
+    void lateStart(const std::optional<std::string>& failure);
     ComposeInput readInput() const;
     /// Tells what opening the history found and gives the list its connection.
     void historyOpened(const std::filesystem::path& file, const HistoryOpened& opened,

@@ -2,12 +2,14 @@
 #include "app/windows/score_window.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProgressDialog>
 #include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
@@ -214,10 +216,25 @@ ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dia
     follow_ = new QTimer(this);
     follow_->setInterval(kFollowMs);
     connect(follow_, &QTimer::timeout, this, &ScoreWindow::followPlayer);
+
+    audio_poll_ = new QTimer(this);
+    audio_poll_->setInterval(kExportPollMs);
+    connect(audio_poll_, &QTimer::timeout, this, &ScoreWindow::pollAudioExport);
 }
 
 ScoreWindow::~ScoreWindow() {
     if (isVisible()) remember();
+    if (audio_job_) {
+        // The export stops at its next block and removes its temporary; a render stuck in
+        // the system (a hung soundfont) is left to its own thread, which holds the job.
+        audio_job_->cancel();
+        audio_job_->wait_for(std::chrono::seconds(2));
+    }
+}
+
+void ScoreWindow::closeEvent(QCloseEvent* event) {
+    cancelAudioExport();
+    QMainWindow::closeEvent(event);
 }
 
 void ScoreWindow::remember() {
@@ -554,8 +571,8 @@ int ScoreWindow::bestOfCount() const { return best_of_count_->value(); }
 void ScoreWindow::showSheet(ScoreSheet sheet) {
     sheet_ = std::make_shared<const ScoreSheet>(std::move(sheet));
     view_->setSheet(sheet_);
-    for (QAction* action : exportActions()) action->setEnabled(true);
-    statusBar()->clearMessage();
+    for (QAction* action : exportActions()) action->setEnabled(!audio_job_);
+    if (!audio_job_) statusBar()->clearMessage();
     if (isVisible()) {
         followPlayer();
     } else {
@@ -783,19 +800,94 @@ void ScoreWindow::exportKaraoke() {
 }
 
 void ScoreWindow::exportAudio() {
+    if (!sheet_ || audio_job_) return;
     const std::vector<std::string> extensions = audio_extensions_wav_first();
     std::string filter = "音频 (";
     for (std::size_t i = 0; i < extensions.size(); ++i) {
         filter += (i == 0 ? "*" : " *") + extensions[i];
     }
     filter += ")";
-    exportTo(extensions, filter, [this](const QString& path) {
-        // A fraction of a second faster than real time: the window waits, showing so.
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        const auto failure = exports::render_audio(sheet_->score, fs_path(path));
-        QGuiApplication::restoreOverrideCursor();
-        return reason(failure);
-    });
+    const std::string suggested = file_name_from_title(sheet_->title, "乐谱") + extensions.front();
+    const auto target = choose_export_file(*dialogs_, suggested, extensions, filter);
+    if (!target) return;
+
+    // The job holds the sheet it renders: the window may show another one meanwhile.
+    const std::filesystem::path file = fs_path(QString::fromStdString(*target));
+    std::string failure;
+    audio_job_ = BackgroundJob::start(
+        [sheet = sheet_, file](const BackgroundJob::GoOn& go_on) {
+            exports::AudioSettings settings;
+            settings.progress = go_on;
+            return exports::render_audio(sheet->score, file, settings);
+        },
+        &failure);
+    if (!audio_job_) {
+        dialogs_->tell_failure("乐谱没有导出到 " + *target + "：无法启动导出线程（" + failure +
+                               "）");
+        return;
+    }
+    audio_target_ = *target;
+    for (QAction* action : exportActions()) action->setEnabled(false);
+
+    // Not modal: the score stays readable and scrollable while the audio renders. It shows
+    // itself only for an export that takes a while.
+    audio_progress_ =
+        new QProgressDialog(QStringLiteral("正在导出音频…"), QStringLiteral("取消"), 0, 1000, this);
+    audio_progress_->setObjectName(QStringLiteral("audioExportProgress"));
+    audio_progress_->setWindowTitle(QStringLiteral("导出音频"));
+    audio_progress_->setWindowModality(Qt::NonModal);
+    audio_progress_->setMinimumDuration(400);
+    audio_progress_->setAutoClose(false);
+    audio_progress_->setAutoReset(false);
+    audio_progress_->setValue(0);
+    connect(audio_progress_, &QProgressDialog::canceled, this, &ScoreWindow::cancelAudioExport);
+    statusBar()->showMessage(
+        QStringLiteral("正在导出音频：%1").arg(QString::fromStdString(*target)));
+    audio_poll_->start();
+}
+
+void ScoreWindow::cancelAudioExport() {
+    if (!audio_job_) return;
+    audio_job_->cancel();
+    if (audio_progress_) audio_progress_->hide();
+    statusBar()->showMessage(QStringLiteral("正在取消音频导出…"));
+}
+
+void ScoreWindow::pollAudioExport() {
+    if (!audio_job_) {
+        audio_poll_->stop();
+        return;
+    }
+    if (!audio_job_->done()) {
+        // Short of the maximum until the file is in place.
+        if (audio_progress_ && !audio_job_->cancelled()) {
+            audio_progress_->setValue(
+                std::clamp(static_cast<int>(audio_job_->progress() * 1000), 0, 999));
+        }
+        return;
+    }
+    audio_poll_->stop();
+    const std::shared_ptr<BackgroundJob> job = std::move(audio_job_);
+    audio_job_.reset();
+    const std::optional<std::string> failure = job->result();
+    if (audio_progress_) {
+        if (!failure) audio_progress_->setValue(audio_progress_->maximum());
+        audio_progress_->hide();
+        audio_progress_->deleteLater();
+        audio_progress_ = nullptr;
+    }
+    for (QAction* action : exportActions()) action->setEnabled(sheet_ != nullptr);
+    const QString path = QString::fromStdString(audio_target_);
+    if (!failure) {
+        // Done just as the user asked to stop: the file is complete and in place.
+        statusBar()->showMessage(
+            QStringLiteral("已导出：%1").arg(QFileInfo(path).absoluteFilePath()));
+    } else if (job->cancelled()) {
+        statusBar()->showMessage(QStringLiteral("音频导出已取消：%1 没有写入").arg(path));
+    } else {
+        statusBar()->clearMessage();
+        dialogs_->tell_failure("乐谱没有导出到 " + audio_target_ + "：" + *failure);
+    }
 }
 
 }  // namespace quavella

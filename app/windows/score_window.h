@@ -14,6 +14,8 @@
 //   central            ScoreView (scrolls; lays out once per width)
 //   left dock          HistoryPanel "作品记录": earlier works, their scores on selection
 //   status bar         the last export's outcome
+//   "正在导出音频…"     the progress of an audio export, which renders on a thread of its
+//                      own (with 取消); only the exports wait for it
 #pragma once
 
 #include <QMainWindow>
@@ -23,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "app/commands/background_job.h"
 #include "app/commands/composition_listener.h"
 #include "app/commands/confirmer.h"
 #include "app/commands/export_dialogs.h"
@@ -32,6 +35,7 @@
 #include "history/store.h"
 
 class QAction;
+class QProgressDialog;
 class QSettings;
 class QSpinBox;
 class QTimer;
@@ -170,10 +174,22 @@ public slots:
     /// Asks for a file and writes the melody as a Soft Karaoke file (.kar).
     void exportKaraoke();
     /// Asks for a file and renders the melody as audio, in the format its extension
-    /// names (WAV unless it ends in another the renderer writes).
+    /// names (WAV unless it ends in another the renderer writes). The rendering runs on a
+    /// thread of its own behind a progress dialog with 取消; the window stays usable, with
+    /// the exports disabled until it ends.
     void exportAudio();
+    /// Stops the audio export under way, if any: nothing is written, an existing file
+    /// keeps its content. Closing the window does the same.
+    void cancelAudioExport();
+
+public:
+    /// Whether an audio export runs now.
+    bool exportingAudio() const { return audio_job_ != nullptr; }
+    /// How often the progress of an audio export is read, in milliseconds.
+    static constexpr int kExportPollMs = 50;
 
 protected:
+    void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -196,6 +212,8 @@ private:
     /// Writes the geometry and the history list's state to settings().
     void remember();
     std::vector<QAction*> exportActions() const;
+    /// Shows the audio export's progress; once it has ended, reports how.
+    void pollAudioExport();
     void buildEditing();
     /// Keeps an applied step: an undo command, the score redrawn, the player told.
     void commit(const edit::Applied& applied, const QString& name);
@@ -220,6 +238,10 @@ private:
     QAction* lyrics_midi_action_;
     QAction* karaoke_action_;
     QAction* audio_action_;
+    std::shared_ptr<BackgroundJob> audio_job_;  ///< the audio export under way, if any
+    std::string audio_target_;                  ///< the file it writes
+    QProgressDialog* audio_progress_ = nullptr;
+    QTimer* audio_poll_;
     QToolBar* compose_bar_;
     QSpinBox* best_of_count_;
     QAction* best_of_action_;

@@ -260,6 +260,8 @@ private slots:
             dialogs->files = {target.string()};
             log.clear();
             (score->*action)();
+            // The audio export renders on a thread of its own and reports when it ends.
+            QTRY_VERIFY_WITH_TIMEOUT(!score->exportingAudio(), 30000);
             QCOMPARE(log.size(), std::size_t(2));
             const std::string prefix = "failure:乐谱没有导出到 " + target.string() + "：";
             QVERIFY2(log[1].starts_with(prefix) && log[1].size() > prefix.size(), log[1].c_str());
@@ -291,6 +293,7 @@ private slots:
             dialogs->files = {c.chosen};
             log.clear();
             (score->*c.action)();
+            QTRY_VERIFY_WITH_TIMEOUT(!score->exportingAudio(), 30000);
             QCOMPARE(log, EventLog{"file:" + c.suggested});
             QVERIFY2(readBytes(c.written).starts_with(c.magic), c.written.c_str());
         }

@@ -7,10 +7,11 @@
 
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <QLocalServer>
 #include <QLocalSocket>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -18,6 +19,7 @@
 #include <QtTest>
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -171,12 +173,71 @@ private slots:
         QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
     }
 
-    void lostSocketIsTakenBack() {
-        // The server closes itself for good when an accept fails (no descriptor left).
+    void floodUnderALowFileLimitKeepsTheSocket() {
+        // A window with few descriptors to spare (ulimit -n) meets a flood of connections:
+        // an accept then fails for want of a descriptor. The window drops what it cannot
+        // take and keeps listening; its socket file is never removed, so a later start
+        // reaches it instead of opening a second window on the folder.
         HostedFirst first(dir_.path(), QStringLiteral("/w"));
-        first.run([&] { first.instance().findChild<QLocalServer*>()->close(); });
-        QVERIFY(!first.listening());
-        QTRY_VERIFY_WITH_TIMEOUT(first.listening(), 5000);
+        const QByteArray path = QFile::encodeName(first.instance().socketPath());
+        rlimit files{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &files), 0);
+        const rlimit saved = files;
+        const auto open_descriptors = [] {
+            int n = 0;
+            for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+                (void)entry;
+                ++n;
+            }
+            return n;
+        };
+        int go[2];
+        QCOMPARE(::pipe(go), 0);
+        const pid_t flooder = ::fork();
+        QVERIFY(flooder >= 0);
+        if (flooder == 0) {
+            // No Qt here: plain connections, held until the parent has looked.
+            ::close(go[1]);
+            char byte = 0;
+            if (::read(go[0], &byte, 1) != 1) ::_exit(1);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+            for (int i = 0; i < 200; ++i) {
+                const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+                if (fd < 0) break;
+                if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+                    ::close(fd);
+            }
+            (void)!::read(go[0], &byte, 1);  // until the parent closes its end
+            ::_exit(0);
+        }
+        ::close(go[0]);
+        files.rlim_cur = static_cast<rlim_t>(open_descriptors() + 3);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &files), 0);
+        QCOMPARE(::write(go[1], "g", 1), 1);
+        QTest::qWait(1000);  // shorter than the watchdog's period: nothing listens again
+        struct stat info {};
+        const bool kept = ::lstat(path.constData(), &info) == 0 && S_ISSOCK(info.st_mode);
+        const bool listening = first.listening();
+        ::close(go[1]);
+        int status = 0;
+        ::waitpid(flooder, &status, 0);
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+        QVERIFY(kept);
+        QVERIFY(listening);
+        QTRY_COMPARE(first.connections(), 0);
+        SingleInstance later(dir_.path(), QStringLiteral("/w"));
+        QCOMPARE(later.start(true), Role::forwarded);
+    }
+
+    void lostSocketIsTakenBack() {
+        // A cleaner of the runtime folder removes the socket file: the window makes it anew.
+        HostedFirst first(dir_.path(), QStringLiteral("/w"));
+        const QString path = first.instance().socketPath();
+        QVERIFY(QFile::remove(path));
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(path).exists(), 5000);
+        QVERIFY(first.listening());
         SingleInstance later(dir_.path(), QStringLiteral("/w"));
         QCOMPARE(later.start(true), Role::forwarded);
         QCOMPARE(first.raised(), 1);

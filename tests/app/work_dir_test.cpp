@@ -3,7 +3,9 @@
 #include "app/desktop/work_dir.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <map>
 
 #include "tests/support/files.h"
@@ -94,6 +96,37 @@ TEST_F(MenuWorkDirTest, DataFolderWithoutAMusicFolder) {
     write_user_dirs(home / ".config", "XDG_MUSIC_DIR=\"$HOME/\"\n");
     vars["XDG_DATA_HOME"] = (home / "data").string() + "/";
     EXPECT_EQ(work_dir(), home / "data/quavella/work");
+}
+
+// The file is read only up to a bound and only when it is a regular file: a larger one, a
+// FIFO nobody writes (which would block the start for good) or a folder leaves the default.
+TEST_F(MenuWorkDirTest, AnUnusableUserDirsFileKeepsTheDefaultFolder) {
+    const std::string line = "XDG_MUSIC_DIR=\"$HOME/Tunes\"\n";
+    const fs::path file = home / ".config" / "user-dirs.dirs";
+    const fs::path fallback = home / ".local/share/quavella/work";
+    // Padding of comment lines before the line, to exactly the bound and one byte past it.
+    const auto padded = [&line](std::size_t total) {
+        std::string text;
+        while (text.size() + line.size() < total) {
+            const std::size_t room = total - line.size() - text.size();
+            text += "#" + std::string(std::min<std::size_t>(room, 80) - 1, 'x');
+            text.back() = '\n';
+        }
+        return text + line;
+    };
+    write_user_dirs(home / ".config", padded(kMaxUserDirsBytes));
+    ASSERT_EQ(fs::file_size(file), static_cast<std::uintmax_t>(kMaxUserDirsBytes));
+    EXPECT_EQ(work_dir(), home / "Tunes" / "Quavella");
+    write_user_dirs(home / ".config", padded(kMaxUserDirsBytes + 1));
+    ASSERT_EQ(fs::file_size(file), static_cast<std::uintmax_t>(kMaxUserDirsBytes + 1));
+    EXPECT_EQ(work_dir(), fallback);
+
+    fs::remove(file);
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    EXPECT_EQ(work_dir(), fallback);  // returns at once: no writer ever opens it
+    fs::remove(file);
+    fs::create_directory(file);
+    EXPECT_EQ(work_dir(), fallback);
 }
 
 TEST_F(MenuWorkDirTest, RelativeVariablesAreIgnored) {

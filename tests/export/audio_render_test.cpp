@@ -194,5 +194,48 @@ TEST_F(AudioRender, FailuresNameTheFileAndTheReason) {
     EXPECT_FALSE(fs::exists(file("song.wav")));
 }
 
+// The progress rises to 1 once the file is complete, in one pass and in two; a callback
+// that asks to stop, at the start, in the middle of a pass or at the very end, leaves the
+// old file as it was and no temporary beside it.
+TEST_F(AudioRender, ProgressRisesToTheEndAndAStopLeavesTheOldFile) {
+    for (const std::int64_t memory_frames : {std::int64_t{8} << 20, std::int64_t{0}}) {
+        SCOPED_TRACE(memory_frames == 0 ? "two passes" : "one pass");
+        exports::AudioSettings settings;
+        settings.memory_frames = memory_frames;
+        std::vector<double> told;
+        settings.progress = [&told](double done) {
+            told.push_back(done);
+            return true;
+        };
+        const fs::path out = file("tune.wav");
+        ASSERT_FALSE(render_audio(little_tune(0), out, settings));
+        ASSERT_GT(told.size(), 100u);  // every block: 4.5 s are about 200 blocks a pass
+        EXPECT_TRUE(std::is_sorted(told.begin(), told.end()));
+        EXPECT_EQ(told.front(), 0.0);
+        EXPECT_EQ(told.back(), 1.0);
+        EXPECT_EQ(std::count(told.begin(), told.end(), 1.0), 1);
+        const std::string complete = read_file(out);
+
+        for (const double stop_at : {0.0, 0.3, 0.7, 1.0}) {
+            SCOPED_TRACE(stop_at);
+            write_file(out, "old content");
+            double last = -1;
+            settings.progress = [&last, stop_at](double done) {
+                last = done;
+                return done < stop_at;
+            };
+            const auto error = render_audio(little_tune(0), out, settings);
+            ASSERT_TRUE(error.has_value());
+            EXPECT_EQ(*error, "cannot write '" + out.string() + "': " + exports::kAudioCancelled);
+            EXPECT_GE(last, stop_at);
+            EXPECT_LT(last, stop_at + 0.05);  // stopped at once, not at the end of a pass
+            EXPECT_EQ(read_file(out), "old content");
+            EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1)
+                << "a temporary is left";
+        }
+        write_file(out, complete);
+    }
+}
+
 }  // namespace
 }  // namespace quavella::export_test

@@ -18,7 +18,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <numeric>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -45,6 +48,7 @@ protected:
         suite_dir_ = fs::temp_directory_path() / ("quavella_player_" + std::to_string(::getpid()));
         fs::create_directories(suite_dir_);
         shared_ = new FluidPlayer(output_to(suite_dir_ / "out.wav"));
+        loaded(*shared_);
     }
     static void TearDownTestSuite() {
         delete shared_;
@@ -64,6 +68,12 @@ protected:
 
     static FluidPlayer::Options to_wav() { return output_to(suite_dir_ / "own.wav"); }
 
+    /// Loads the soundfont and waits for it, so that a play starts (or fails) at once.
+    static void loaded(FluidPlayer& player) {
+        player.preload();
+        ASSERT_TRUE(player.wait_until_loaded(std::chrono::seconds(30)));
+    }
+
     /// The "file" output, recording into `wav`.
     static FluidPlayer::Options output_to(const fs::path& wav, const std::string& soundfont = "") {
         FluidPlayer::Options options;
@@ -76,6 +86,25 @@ protected:
 
     static inline fs::path suite_dir_;
     static inline FluidPlayer* shared_ = nullptr;
+};
+
+/// What the late start listener heard, from the player's thread.
+class LateStarts {
+public:
+    FluidPlayer::LateStart listener() {
+        return [this](const std::optional<std::string>& failure) {
+            const std::lock_guard lock(mutex_);
+            told_.push_back(failure);
+        };
+    }
+    std::vector<std::optional<std::string>> told() const {
+        const std::lock_guard lock(mutex_);
+        return told_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::optional<std::string>> told_;
 };
 
 // Index of the first and one past the last window louder than `level`.
@@ -429,6 +458,7 @@ TEST_F(FluidPlayerTest, PlayWithoutAnOutputSaysWhyAndALaterPlayTriesAgain) {
         FluidPlayer::Options options = to_wav();
         options.drivers = row.drivers;
         FluidPlayer player(options);
+        loaded(player);
         player.open(midi);
         for (int attempt = 0; attempt < 2; ++attempt) {
             try {
@@ -451,6 +481,7 @@ TEST_F(FluidPlayerTest, PlayWithoutAnOutputSaysWhyAndALaterPlayTriesAgain) {
     FluidPlayer::Options from_environment;
     from_environment.file_name = (suite_dir_ / "own.wav").string();
     FluidPlayer player(from_environment);
+    loaded(player);
     player.open(midi);
     {
         const EnvGuard missing("QUAVELLA_AUDIO_DRIVER", "nosuch");
@@ -473,23 +504,32 @@ TEST_F(FluidPlayerTest, PlayWithoutTheSoundfontNamesItAndThePackage) {
     for (const fs::path& soundfont : {missing, not_one}) {
         SCOPED_TRACE(soundfont);
         FluidPlayer player(output_to(suite_dir_ / "own.wav", soundfont.string()));
-        player.preload();  // the window's way; the failure is told at play
+        LateStarts late;
+        player.set_late_start_listener(late.listener());
+        loaded(player);
         player.open(file("a.mid", melody(0, run_of_notes(1, 100, 0))));
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            try {
-                player.play();
-                FAIL() << "no error raised";
-            } catch (const CommandError& e) {
-                const std::string text = e.what();
-                EXPECT_EQ(text.rfind("没有可用的音色库，无法播放。\n查找的音色库：" +
-                                         soundfont.string() + "\n原因：",
-                                     0),
-                          0u)
-                    << text;
-                EXPECT_NE(text.find("Debian 软件包 fluid-soundfont-gm"), std::string::npos);
-            }
-            EXPECT_EQ(player.state(), State::stopped);
+        const auto names_it = [&soundfont](const std::string& text) {
+            EXPECT_EQ(text.rfind("没有可用的音色库，无法播放。\n查找的音色库：" +
+                                     soundfont.string() + "\n原因：",
+                                 0),
+                      0u)
+                << text;
+            EXPECT_NE(text.find("Debian 软件包 fluid-soundfont-gm"), std::string::npos);
+        };
+        // The load failed before the play: told at once.
+        try {
+            player.play();
+            ADD_FAILURE() << "no error raised";
+        } catch (const CommandError& e) {
+            names_it(e.what());
         }
+        EXPECT_EQ(player.state(), State::stopped);
+        // The next play loads again: it returns at once, and the failure is told later.
+        player.play();
+        ASSERT_TRUE(wait_for([&] { return !late.told().empty(); }, 5000));
+        ASSERT_TRUE(late.told()[0].has_value());
+        names_it(*late.told()[0]);
+        EXPECT_EQ(player.state(), State::stopped);
     }
 }
 
@@ -734,27 +774,44 @@ struct Fifo {
     fs::path path;
 };
 
-// The score window polls the position every few milliseconds while a play waits for the
-// soundfont: no poll waits for the load. The soundfont is the system's own, and a FIFO
-// that a writer opens only after a second (as a slow network file system would answer),
-// which FluidSynth then fails to read as a soundfont.
-TEST(FluidPlayerLoading, ThePositionAnswersAtOnceWhileTheSoundfontLoads) {
+/// How long a call that returns at once may take (ThreadSanitizer is about tenfold slower).
+#if defined(__SANITIZE_THREAD__)
+constexpr auto kAtOnce = std::chrono::milliseconds(500);
+#else
+constexpr auto kAtOnce = std::chrono::milliseconds(50);
+#endif
+
+// A play while the soundfont loads returns at once; the melody starts when the load is
+// done (from the tick asked for, for play_from), or the failure is told to the late start
+// listener. Meanwhile the position and state answer at once (the score window polls them).
+// The soundfont is the system's own, or a FIFO that a writer opens only after a second (as
+// a slow network file system would answer), which FluidSynth then fails to read.
+TEST(FluidPlayerLoading, APlayWhileTheSoundfontLoadsReturnsAtOnceAndStartsWhenItIsDone) {
     const fs::path dir =
         fs::temp_directory_path() / ("quavella_load_" + std::to_string(::getpid()));
     fs::create_directories(dir);
     const fs::path mid = dir / "a.mid";
-    write_file(mid, melody(0, run_of_notes(2, 100, 0)));
-    for (const bool slow : {false, true}) {
-        SCOPED_TRACE(slow ? "a FIFO opened after a second" : "the system's soundfont");
+    write_file(mid, melody(0, run_of_notes(4, 100, 0)));
+    struct Row {
+        const char* name;
+        bool fifo;
+        std::optional<int> from;
+    };
+    for (const Row& row : {Row{"the system's soundfont", false, std::nullopt},
+                           Row{"the system's soundfont, from a tick", false, 250},
+                           Row{"a FIFO opened after a second", true, std::nullopt}}) {
+        SCOPED_TRACE(row.name);
         const Fifo fifo;
         FluidPlayer::Options options;
         options.drivers = std::vector<std::string>{"file"};
         options.file_name = (dir / "out.wav").string();
-        if (slow) options.soundfont = fifo.path.string();
+        if (row.fifo) options.soundfont = fifo.path.string();
         FluidPlayer player(options);
+        LateStarts late;
+        player.set_late_start_listener(late.listener());
         player.open(mid.string());
         std::thread writer;
-        if (slow) {
+        if (row.fifo) {
             writer = std::thread([&fifo] {
                 sleep_ms(1000);
                 const int fd = ::open(fifo.path.c_str(), O_WRONLY);
@@ -764,43 +821,49 @@ TEST(FluidPlayerLoading, ThePositionAnswersAtOnceWhileTheSoundfontLoads) {
                 ::close(fd);
             });
         }
-        std::string error;
         const auto start = std::chrono::steady_clock::now();
-        const Polled polled = poll_while(
-            [&] {
-                try {
-                    player.play();
-                } catch (const CommandError& e) {
-                    error = e.what();
-                }
-            },
-            [&] {
-                (void)player.position_ticks();
-                (void)player.state();
-            });
+        if (row.from) {
+            player.play_from(*row.from);
+        } else {
+            player.play();
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, kAtOnce);
+        EXPECT_TRUE(player.starting());
+        EXPECT_EQ(player.state(), State::stopped);
+        const Polled polled =
+            poll_while([&] { wait_for([&] { return !late.told().empty(); }, 10000); },
+                       [&] {
+                           (void)player.position_ticks();
+                           (void)player.state();
+                       });
         const auto waited = std::chrono::steady_clock::now() - start;
         if (writer.joinable()) writer.join();
-        // With the system's soundfont the play then starts the output under the lock, which
-        // a poll may wait for on a loaded machine; it never waits for the load itself.
-        EXPECT_LT(polled.longest, slow ? kLongestPoll : 10 * kLongestPoll)
-            << polled.polls << " polls";
-        if (slow) {
+        // Once the load is done the watcher starts the output under the command lock
+        // only; a poll waits for nothing but the state lock's short holds.
+        EXPECT_LT(polled.longest, kLongestPoll) << polled.polls << " polls";
+        ASSERT_EQ(late.told().size(), 1u);
+        EXPECT_FALSE(player.starting());
+        const std::optional<std::string> failure = late.told()[0];
+        if (row.fifo) {
             EXPECT_GE(waited, std::chrono::milliseconds(900));
-            EXPECT_GT(polled.polls, 100);
-            EXPECT_EQ(
-                error.rfind("没有可用的音色库，无法播放。\n查找的音色库：" + fifo.path.string(), 0),
-                0u)
-                << error;
+            ASSERT_TRUE(failure.has_value());
+            EXPECT_EQ(failure->rfind(
+                          "没有可用的音色库，无法播放。\n查找的音色库：" + fifo.path.string(), 0),
+                      0u)
+                << *failure;
+            EXPECT_EQ(player.state(), State::stopped);
+            EXPECT_FALSE(player.rendering());
         } else {
-            EXPECT_EQ(error, "");
+            EXPECT_EQ(failure, std::nullopt) << *failure;
+            EXPECT_GE(player.position_ticks().value_or(0), row.from.value_or(0));
             EXPECT_TRUE(wait_for([&] { return player.state() == State::ended; }, 5000));
         }
     }
     fs::remove_all(dir);
 }
 
-// A soundfont nobody ever writes (a FIFO): a play reports it once the deadline after the
-// load began has passed, as any other playback failure, and later plays at once; the
+// A soundfont nobody ever writes (a FIFO): the play returns at once, its failure is told
+// once the deadline after the load began has passed, later plays report it at once; the
 // player is destroyed without waiting for the load.
 TEST(FluidPlayerLoading, ASoundfontThatNeverOpensIsReportedAfterTheDeadline) {
     const fs::path dir =
@@ -814,34 +877,80 @@ TEST(FluidPlayerLoading, ASoundfontThatNeverOpensIsReportedAfterTheDeadline) {
     options.soundfont = fifo.path.string();
     options.load_deadline = std::chrono::milliseconds(300);
     auto player = std::make_unique<FluidPlayer>(options);
+    LateStarts late;
+    player->set_late_start_listener(late.listener());
     player->preload();
     player->open(mid.string());
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        SCOPED_TRACE(attempt);
-        const auto start = std::chrono::steady_clock::now();
-        try {
-            player->play();
-            ADD_FAILURE() << "no error raised";
-        } catch (const CommandError& e) {
-            const std::string text = e.what();
-            EXPECT_EQ(text.rfind("没有可用的音色库，无法播放。\n查找的音色库：" +
-                                     fifo.path.string() + "\n原因：1 秒内没能读取音色库",
-                                 0),
-                      0u)
-                << text;
-        }
-        const auto waited = std::chrono::steady_clock::now() - start;
-        if (attempt == 0) {
-            EXPECT_GE(waited, std::chrono::milliseconds(250));
-            EXPECT_LT(waited, std::chrono::milliseconds(3000));
-        } else {
-            EXPECT_LT(waited, std::chrono::milliseconds(100));
-        }
-        EXPECT_EQ(player->state(), State::stopped);
-    }
+    const std::string reason = "没有可用的音色库，无法播放。\n查找的音色库：" + fifo.path.string() +
+                               "\n原因：1 秒内没能读取音色库";
+
     const auto start = std::chrono::steady_clock::now();
+    player->play();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, kAtOnce);
+    ASSERT_TRUE(wait_for([&] { return !late.told().empty(); }, 5000));
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(250));
+    EXPECT_LT(waited, std::chrono::milliseconds(3000));
+    ASSERT_TRUE(late.told()[0].has_value());
+    EXPECT_EQ(late.told()[0]->rfind(reason, 0), 0u) << *late.told()[0];
+    EXPECT_EQ(player->state(), State::stopped);
+    EXPECT_FALSE(player->starting());
+
+    const auto again = std::chrono::steady_clock::now();
+    try {
+        player->play();
+        ADD_FAILURE() << "no error raised";
+    } catch (const CommandError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind(reason, 0), 0u) << e.what();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - again, kAtOnce);
+    EXPECT_EQ(late.told().size(), 1u);
+
+    const auto ending = std::chrono::steady_clock::now();
     player.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_LT(std::chrono::steady_clock::now() - ending, std::chrono::milliseconds(500));
+    fs::remove_all(dir);
+}
+
+// Stop, pause, close or a new open while a play waits for the load call it off: nothing
+// plays when the load is done and the listener hears nothing; a later play plays at once.
+TEST(FluidPlayerLoading, ACommandWhileAPlayWaitsForTheLoadCallsItOff) {
+    const fs::path dir =
+        fs::temp_directory_path() / ("quavella_calloff_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path mid = dir / "a.mid";
+    write_file(mid, melody(0, run_of_notes(2, 100, 0)));
+    const std::pair<const char*, std::function<void(FluidPlayer&)>> commands[] = {
+        {"stop", [](FluidPlayer& p) { p.stop(); }},
+        {"pause", [](FluidPlayer& p) { p.pause(); }},
+        {"close", [](FluidPlayer& p) { p.close(); }},
+        {"open", [&mid](FluidPlayer& p) { p.open(mid.string()); }},
+    };
+    for (const auto& [name, command] : commands) {
+        SCOPED_TRACE(name);
+        FluidPlayer::Options options;
+        options.drivers = std::vector<std::string>{"file"};
+        FluidPlayer player(options);
+        LateStarts late;
+        player.set_late_start_listener(late.listener());
+        player.open(mid.string());
+        player.play();
+        ASSERT_TRUE(player.starting());
+        command(player);
+        EXPECT_FALSE(player.starting());
+        ASSERT_TRUE(player.wait_until_loaded(std::chrono::seconds(30)));
+        sleep_ms(100);  // time for a watcher that would wrongly start it
+        EXPECT_TRUE(late.told().empty());
+        EXPECT_FALSE(player.rendering());
+        if (std::string(name) == "close") {
+            EXPECT_EQ(player.state(), State::closed);
+            player.open(mid.string());
+        }
+        EXPECT_EQ(player.state(), State::stopped);
+        player.play();
+        EXPECT_EQ(player.state(), State::playing);
+        EXPECT_TRUE(late.told().empty());
+    }
     fs::remove_all(dir);
 }
 

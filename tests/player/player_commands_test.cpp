@@ -87,6 +87,7 @@ TEST(PlayerCommandsTest, WithoutAnAudioOutputComposingAndSavingWorkAndPlayExplai
     FluidPlayer::Options options;
     FluidPlayer player(options);
     player.preload();
+    ASSERT_TRUE(player.wait_until_loaded(std::chrono::seconds(30)));  // a play then fails at once
     WindowCommands commands({boxes, copier, sleeper, dialog, buttons, player}, "quavella");
     Clock42 clock;
     commands.start_up(clock, work.path().string());
@@ -146,6 +147,7 @@ TEST(PlayerCommandsTest, WithoutTheSoundfontComposingCompletesAndPlayNamesThePac
     options.soundfont = (work.path() / "missing.sf3").string();
     FluidPlayer player(options);
     player.preload();
+    ASSERT_TRUE(player.wait_until_loaded(std::chrono::seconds(30)));  // a play then fails at once
     WindowCommands commands({boxes, copier, sleeper, dialog, buttons, player}, "quavella");
     Clock42 clock;
     commands.start_up(clock, work.path().string());

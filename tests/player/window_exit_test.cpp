@@ -1,14 +1,53 @@
-// The program's exit while the soundfont still loads in the background: the main window
-// with the real FluidSynth player, closed through "退出" at once and destroyed, as main()
-// does. A hang would leave the test to its time limit.
+// The main window with the real FluidSynth player: the program's exit while the soundfont
+// still loads (closed through "退出" at once and destroyed, as main() does; a hang would
+// leave the test to its time limit), and 播放 while it loads: the window's event loop
+// answers throughout, the melody starts once the load is done, and a soundfont that never
+// opens (a FIFO nobody writes) is reported in the window's error box after the deadline.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <filesystem>
 #include <memory>
 
 #include "app/player/fluid_player.h"
 #include "app/windows/main_window.h"
+#include "app/windows/score_window.h"
+#include "tests/app/window_fakes.h"
+#include "tests/support/files.h"
 
 namespace quavella {
+
+namespace fs = std::filesystem;
+
+/// A timer every few milliseconds on the window's thread, keeping how late its ticks came.
+class TickWatch {
+public:
+    static constexpr int kIntervalMs = 5;
+    TickWatch() {
+        timer_.setTimerType(Qt::PreciseTimer);
+        timer_.setInterval(kIntervalMs);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            const qint64 now = clock_.elapsed();
+            worst_ = std::max(worst_, now - last_ - kIntervalMs);
+            last_ = now;
+        });
+        clock_.start();
+        timer_.start();
+    }
+    qint64 worstLateMs() const { return worst_; }
+
+private:
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 last_ = 0;
+    qint64 worst_ = 0;
+};
 
 class WindowExitTest : public QObject {
     Q_OBJECT
@@ -29,6 +68,77 @@ private slots:
             QVERIFY(!form->isVisible());
             form.reset();  // the window closes its player; the services then delete it
         }
+    }
+
+    // 播放 at once after the start, while the soundfont loads: the click returns at once
+    // and a timer every 5 ms is never late by more than 100 ms. The system's soundfont then
+    // plays; a FIFO nobody writes is reported in the error box once the deadline passed,
+    // and the next 播放 reports it at once.
+    void playWhileTheSoundfontLoadsLeavesTheWindowAnswering() {
+        const test::ScratchDir work(test::ScratchDir::Current::enter);
+        const fs::path fifo = work.path() / "hung.sf2";
+        QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
+        for (const bool hung : {false, true}) {
+            const QString row = hung ? QStringLiteral("FIFO") : QStringLiteral("system");
+            FluidPlayer::Options options;
+            options.drivers = std::vector<std::string>{"file"};
+            options.load_deadline = std::chrono::milliseconds(1500);
+            if (hung) options.soundfont = fifo.string();
+            auto owned = std::make_unique<FluidPlayer>(options);
+            FluidPlayer* player = owned.get();
+            player->preload();
+            test::EventLog log;
+            test::WindowFakes fakes;
+            WindowServices services = test::fake_window_services(log, fakes);
+            services.player = std::move(owned);
+            auto form = std::make_unique<TForm1>(std::move(services));
+            form->show();
+            QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+            form->findChild<QPlainTextEdit*>(QStringLiteral("RichEdit1"))
+                ->setPlainText(
+                    QStringLiteral("春眠不觉晓，处处闻啼鸟。\n夜来风雨声，花落知多少。"));
+            QTest::mouseClick(form->findChild<QPushButton*>(QStringLiteral("suiButton1")),
+                              Qt::LeftButton);
+            QCOMPARE(log.back(), std::string("show:提示:作曲完成"));
+            log.clear();
+
+            TickWatch watch;
+            QElapsedTimer click;
+            click.start();
+            auto* play = form->findChild<QPushButton*>(QStringLiteral("suiButton2"));
+            QTest::mouseClick(play, Qt::LeftButton);
+            QVERIFY2(click.elapsed() < 100, qPrintable(row));
+            if (hung) {
+                QVERIFY(player->starting());
+                QTRY_VERIFY_WITH_TIMEOUT(!log.empty(), 10000);
+                QVERIFY2(click.elapsed() >= 500, qPrintable(QString::number(click.elapsed())));
+                // The window's error box, with the player's reason.
+                const std::string expected = ":没有可用的音色库，无法播放。\n查找的音色库：" +
+                                             fifo.string() + "\n原因：2 秒内没能读取音色库";
+                QVERIFY2(log[0].starts_with("error:") && log[0].find(expected) != std::string::npos,
+                         log[0].c_str());
+                QCOMPARE(log.size(), std::size_t(1));
+                QCOMPARE(player->state(), FluidPlayer::State::stopped);
+                // Reported at once from now on, through the same box.
+                click.restart();
+                QTest::mouseClick(play, Qt::LeftButton);
+                QVERIFY(click.elapsed() < 100);
+                QCOMPARE(log.size(), std::size_t(2));
+                QVERIFY(log[1] == log[0]);
+            } else {
+                QTRY_VERIFY_WITH_TIMEOUT(player->state() == FluidPlayer::State::playing, 10000);
+                QVERIFY2(log.empty(), log.empty() ? "" : log[0].c_str());
+                // The window hears of the start: the score follows the melody.
+                QTRY_VERIFY_WITH_TIMEOUT(form->scoreWindow()->following(), 1000);
+            }
+            qInfo("%s: the timer was at most %lld ms late", qPrintable(row), watch.worstLateMs());
+            QVERIFY2(watch.worstLateMs() <= 100,
+                     qPrintable(row + ": " + QString::number(watch.worstLateMs())));
+            form.reset();
+        }
+        // Lets the load still waiting in open() go on, so that it ends with the test.
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (fd >= 0) ::close(fd);
     }
 };
 
