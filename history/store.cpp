@@ -706,6 +706,18 @@ SELECT id, chosen FROM composition INDEXED BY composition_press WHERE id < ? ORD
     return SQLITE_DONE;
 }
 
+bool Store::left_out(const Summary& s, bool& told) {
+    const auto fault = summary_fault(s);
+    if (!fault) return false;
+    // Left out and said once per list, never shown as if it were sound.
+    if (!told) {
+        notice_ += (notice_.empty() ? "" : "; ") + std::string("entry ") + std::to_string(s.id) +
+                   " of the history is not valid and is left out: " + *fault;
+        told = true;
+    }
+    return true;
+}
+
 Status Store::do_list(std::vector<Summary>& out, int limit, std::int64_t before_id) {
     out.clear();
     const std::string what = "cannot list the history";
@@ -749,16 +761,7 @@ Status Store::do_list(std::vector<Summary>& out, int limit, std::int64_t before_
                 s.chosen.reset();
                 s.candidates = 0;
             }
-            if (const auto fault = summary_fault(s)) {
-                // Left out and said once per list, never shown as if it were sound.
-                if (!told) {
-                    notice_ += (notice_.empty() ? "" : "; ") + std::string("entry ") +
-                               std::to_string(s.id) +
-                               " of the history is not valid and is left out: " + *fault;
-                    told = true;
-                }
-                continue;
-            }
+            if (left_out(s, told)) continue;
             out.push_back(std::move(s));
         }
         if (rc == SQLITE_DONE) break;
@@ -831,15 +834,7 @@ Status Store::do_list_candidates(std::int64_t chosen, std::vector<Summary>& out,
         Summary s;
         fill_summary(select.get(), s);
         if (s.id != chosen) s.candidates = 0;
-        if (const auto fault = summary_fault(s)) {
-            if (!told) {
-                notice_ += (notice_.empty() ? "" : "; ") + std::string("entry ") +
-                           std::to_string(s.id) +
-                           " of the history is not valid and is left out: " + *fault;
-                told = true;
-            }
-            continue;
-        }
+        if (left_out(s, told)) continue;
         out.push_back(std::move(s));
     }
     if (rc == SQLITE_DONE) return Status::ok;

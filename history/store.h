@@ -152,6 +152,9 @@ private:
     Status do_record(std::span<const Record> records, std::vector<std::int64_t>& ids);
     /// Inserts one record inside the caller's transaction.
     Status insert_one(const Record& record, std::int64_t& id);
+    /// True when a listed row is not valid: it is left out, and the first of a list
+    /// is said in notice().
+    bool left_out(const Summary& s, bool& told);
     Status do_list(std::vector<Summary>& out, int limit, std::int64_t before_id);
     /// Reads the rows of a page: the ids below `bound` that the list shows, newest first.
     int list_ids(std::int64_t bound, int limit, std::vector<std::int64_t>& ids);
