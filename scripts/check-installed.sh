@@ -53,7 +53,7 @@ cwd=$(readlink "/proc/$pid/cwd")
 [[ $cwd == "$HOME/.local/share/quavella/work" ]] || { echo "FAIL: works in $cwd"; exit 1; }
 echo "working folder: $cwd"
 if command -v xprop >/dev/null; then
-  xprop -id "$window" _NET_WM_ICON | grep -q 'Icon (' || { echo "FAIL: window has no icon"; exit 1; }
+  grep -q 'Icon (' <<<"$(xprop -id "$window" _NET_WM_ICON)" || { echo "FAIL: window has no icon"; exit 1; }
   echo "window icon: set from the installed theme"
 fi
 

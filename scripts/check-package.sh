@@ -89,7 +89,7 @@ for program in "$root"/usr/bin/*; do
   for soname in $(objdump -p "$program" | awk '$1 == "NEEDED" { print $2 }'); do
     owner=$(dpkg -S "*/$soname" 2>/dev/null | grep -m1 ":amd64: " | cut -d: -f1 || true)
     [[ -n $owner ]] || { fail "$(basename "$program") needs $soname, which no package holds"; continue; }
-    tr '|' '\n' <<<"$groups" | grep -qxF "$owner" ||
+    grep -qxF "$owner" <<<"${groups//|/$'\n'}" ||
       fail "$(basename "$program") needs $soname from $owner, which Depends does not name"
   done
 done
@@ -107,7 +107,7 @@ lintian --fail-on error,warning --display-info --pedantic "$deb" 2> >(grep -v 'r
   fail "lintian"
 
 # The packaged programs run, and their manual pages render cleanly.
-"$root/usr/bin/quavella-cli" analyze samples/chunxiao.txt | grep -q '^layout: 5 -1' ||
+grep -q '^layout: 5 -1' <<<"$("$root/usr/bin/quavella-cli" analyze samples/chunxiao.txt)" ||
   fail "the packaged quavella-cli does not analyse"
 [[ $("$root/usr/bin/quavella" --version) == "quavella $version" ]] || fail "quavella --version"
 for page in "$root"/usr/share/man/man1/*.1.gz; do

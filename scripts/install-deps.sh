@@ -20,7 +20,7 @@ packages=(
 
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+  if [[ $(dpkg-query -W -f='${Status}' "$p" 2>/dev/null) != *"install ok installed"* ]]; then
     missing+=("$p")
   fi
 done
@@ -40,7 +40,7 @@ fi
 # choice is still automatic.
 for alt in default-GM.sf2 default-GM.sf3; do
   if [[ -e /usr/share/sounds/sf2/FluidR3_GM.sf2 ]] &&
-     update-alternatives --query "$alt" 2>/dev/null | grep -qx 'Status: auto'; then
+     grep -qx 'Status: auto' <<<"$(update-alternatives --query "$alt" 2>/dev/null)"; then
     update-alternatives --set "$alt" /usr/share/sounds/sf2/FluidR3_GM.sf2 >/dev/null
   fi
 done

@@ -50,7 +50,8 @@ wait_cwd() {
 }
 
 # Help and version need no display.
-env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY "$program" --help | grep -q -- '--new-instance' ||
+usage=$(env -u QT_QPA_PLATFORM -u DISPLAY -u WAYLAND_DISPLAY "$program" --help)
+grep -q -- '--new-instance' <<<"$usage" ||
   fail "--help does not print the usage"
 version=$(env -u QT_QPA_PLATFORM -u DISPLAY "$program" --version)
 [[ $version =~ ^quavella\ [0-9]+\.[0-9]+ ]] || fail "--version printed '$version'"

@@ -50,7 +50,7 @@ import -window root "${shot%.png}-composed.png"
 [[ "$(xdotool getwindowname "$message")" == "提示" ]] || { echo "compose ended with an error box"; exit 1; }
 [[ -s 2.mid && ! -e 1.mid ]] || { echo "2.mid was not written"; exit 1; }
 cmp -s temp.mid 2.mid || { echo "2.mid differs from temp.mid"; exit 1; }
-midicsv 2.mid | grep -q '^0, 0, Header, 1, 2, 120$' || { echo "2.mid is not a two-track file"; exit 1; }
+grep -qx '0, 0, Header, 1, 2, 120' <<<"$(midicsv 2.mid)" || { echo "2.mid is not a two-track file"; exit 1; }
 echo "composed: $(midicsv 2.mid | grep -c Note_on_c) notes"
 xdotool windowfocus --sync "$message" key Return
 wait_until_gone '^提示$' || { echo "the message did not close"; exit 1; }
