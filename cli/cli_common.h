@@ -92,10 +92,14 @@ std::string grading_json(const ToneGrading& grading);
 std::shared_ptr<const CompositionSource> composition_source(const ComposeSettings& settings,
                                                             const std::string& text);
 
-/// Records a composition in the history as the window does (compose --record); its
-/// time is now.
-/// @return the entry's number, or nothing when it could not be recorded (told on standard error)
-std::optional<std::int64_t> record_in_history(const Composition& composition);
+/// Records compositions in the history as the window does (compose --record), in one
+/// transaction; their time is now. One composition is an entry of its own; the
+/// candidates of a best of N are one press, listed under the chosen one.
+/// @param chosen index of the chosen candidate
+/// @return the (chosen) entry's number, or nothing when nothing could be recorded (told on
+///         standard error)
+std::optional<std::int64_t> record_in_history(std::span<const CompositionPtr> compositions,
+                                              std::size_t chosen = 0);
 
 /// The fields every compose result has in --json, in order: the seed (null with
 /// --state), the states it started from and was made from, the settings, the melody

@@ -27,7 +27,8 @@
 
 namespace quavella::cli {
 
-std::optional<std::int64_t> record_in_history(const Composition& composition) {
+std::optional<std::int64_t> record_in_history(std::span<const CompositionPtr> compositions,
+                                              std::size_t chosen) {
     const auto path =
         history::default_path([](const char* name) -> const char* { return std::getenv(name); });
     if (!path) {
@@ -39,15 +40,16 @@ std::optional<std::int64_t> record_in_history(const Composition& composition) {
                                  std::chrono::system_clock::now().time_since_epoch())
                                  .count();
     history::Store store(*path);
-    std::int64_t id = 0;
-    const history::Status st = store.record(history::record_of(composition, now), id);
+    std::vector<std::int64_t> ids;
+    const history::Status st = store.record(history::press_records(compositions, chosen, now), ids);
     if (!store.notice().empty())
         std::cerr << "quavella-cli: " << terminal_text(store.notice()) << "\n";
     if (st != history::Status::ok && st != history::Status::recovered) {
         std::cerr << "quavella-cli: --record: " << terminal_text(store.last_error()) << "\n";
         return std::nullopt;
     }
-    return id;
+    if (ids.empty()) return std::nullopt;
+    return ids.back();
 }
 
 std::shared_ptr<const CompositionSource> composition_source(const ComposeSettings& settings,
@@ -126,8 +128,16 @@ int cmd_compose(std::span<const std::string> args) {
     CompositionPtr composition;
     std::optional<BestOf> best;
     std::string error;
+    // With --record, a best of N keeps its candidates: the history groups them under the
+    // chosen one, as it does a press of the window's 择优作曲.
+    std::vector<CompositionPtr> press;
     if (settings.best_of > 1) {
-        best = compose_best_of(source, settings.best_of, draws, messages);
+        CandidateSink keep;
+        if (settings.record) {
+            press.reserve(static_cast<std::size_t>(settings.best_of));
+            keep = [&press](std::size_t, const CompositionPtr& c) { press.push_back(c); };
+        }
+        best = compose_best_of(source, settings.best_of, draws, messages, keep);
         composition = best->best;
         error = best->error;
     } else {
@@ -163,7 +173,8 @@ int cmd_compose(std::span<const std::string> args) {
 
     std::optional<std::int64_t> recorded;
     if (settings.record) {
-        recorded = record_in_history(*composition);
+        recorded = best ? record_in_history(press, best->best_index)
+                        : record_in_history(std::span(&composition, 1));
         if (!recorded) return status(Exit::history_failed);
     }
 

@@ -135,7 +135,7 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
         return status(Exit::output_not_written);
     std::optional<std::int64_t> recorded;
     if (settings.record) {
-        recorded = record_in_history(composition);
+        recorded = record_in_history(std::span(&shaped.composition, 1));
         if (!recorded) return status(Exit::history_failed);
     }
 

@@ -2,6 +2,7 @@
 // the reproducing command line.
 #include "history/record.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -141,6 +142,19 @@ Record record_of(const Composition& composition, std::int64_t time_ms) {
     if (composition.tones.graded() > 0) record.tone_score = composition.tones.score();
     record.edits = composition.edits;
     return record;
+}
+
+std::vector<Record> press_records(std::span<const CompositionPtr> compositions, std::size_t chosen,
+                                  std::int64_t time_ms) {
+    std::vector<Record> records;
+    if (compositions.empty()) return records;
+    chosen = std::min(chosen, compositions.size() - 1);
+    records.reserve(compositions.size());
+    for (std::size_t k = 0; k < compositions.size(); ++k) {
+        if (k != chosen) records.push_back(record_of(*compositions[k], time_ms));
+    }
+    records.push_back(record_of(*compositions[chosen], time_ms));
+    return records;
 }
 
 CompositionPtr composition_of(const Record& record) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -115,6 +116,14 @@ Record composed_record(std::string lyrics, std::string gbk_text, int speed_pos, 
 /// The history's record of a composition.
 /// @param time_ms when it was composed, milliseconds since 1970-01-01 UTC
 Record record_of(const Composition& composition, std::int64_t time_ms);
+
+/// The records of one best-of press, in the order the history keeps them: the
+/// candidates passed over first, as composed, and the chosen one last, so that it is
+/// the newest and names the press. One composition gives one record.
+/// @param chosen index of the chosen composition (the last is taken when out of range)
+/// @param time_ms when it was composed, milliseconds since 1970-01-01 UTC
+std::vector<Record> press_records(std::span<const CompositionPtr> compositions, std::size_t chosen,
+                                  std::int64_t time_ms);
 
 /// A recorded composition as a value again, for the score, the exports and the
 /// player: its melody, its file's bytes, its grading made anew from the lyric.

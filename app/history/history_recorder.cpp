@@ -210,14 +210,8 @@ HistoryRecorder::Outcome HistoryRecorder::open(history::Store& store) {
 }
 
 HistoryRecorder::Outcome HistoryRecorder::record(history::Store& store, const Job& job) {
-    // The candidates passed over first, in order; the chosen one last, so it is the newest.
-    std::vector<history::Record> records;
-    records.reserve(job.compositions.size());
-    for (std::size_t k = 0; k < job.compositions.size(); ++k) {
-        if (k != job.chosen)
-            records.push_back(history::record_of(*job.compositions[k], job.time_ms));
-    }
-    records.push_back(history::record_of(*job.compositions[job.chosen], job.time_ms));
+    std::vector<history::Record> records =
+        history::press_records(job.compositions, job.chosen, job.time_ms);
     if (job.kind == Job::Kind::shaped && job.origin) {
         for (const auto& [kept, id] : chosen_ids_) {
             if (kept.lock() == job.origin) records.back().origin = id;

@@ -555,4 +555,47 @@ TEST_F(HistoryCli, ComposeRecordAddsAnEntryThatListShowAndJsonFind) {
     EXPECT_EQ(run({"history", "list", "--json"}).out.find("\"id\":2"), 1u);
 }
 
+// compose --best-of N --record records the press as the window does: all N in one
+// transaction, the candidates passed over first as composed, the melody written last,
+// listed as one line; history=ID names the melody written.
+TEST_F(HistoryCli, ComposeBestOfRecordKeepsThePressTogether) {
+    write_file(dir_ / "poem.txt", poem[0] + "\n" + poem[1] + "\n");
+    const CliRun composed =
+        run({"compose", "--seed", "5", "--best-of", "4", "--record", "-o", "b.mid", "poem.txt"});
+    ASSERT_EQ(composed.status, 0) << composed.err;
+    EXPECT_TRUE(composed.out.ends_with(" history=4\n")) << composed.out;
+    std::vector<std::string> states;  // candidate=K state=S:T, in the order composed
+    std::string chosen_state;
+    std::istringstream lines(composed.out);
+    for (std::string line; std::getline(lines, line);) {
+        const auto at = line.find(" state=");
+        if (line.starts_with("candidate=")) {
+            states.push_back(line.substr(at + 7, line.find(' ', at + 1) - at - 7));
+        } else if (const auto written = line.find(" candidate="); written != std::string::npos) {
+            const auto state = line.find(" state=", written);
+            chosen_state = line.substr(state + 7, line.find(' ', state + 1) - state - 7);
+        }
+    }
+    ASSERT_EQ(states.size(), 4u) << composed.out;
+    const auto chosen_at = std::find(states.begin(), states.end(), chosen_state);
+    ASSERT_NE(chosen_at, states.end()) << composed.out;
+    std::vector<std::string> expected = states;
+    expected.erase(expected.begin() + (chosen_at - states.begin()));
+    expected.push_back(chosen_state);
+
+    quavella::history::Store store(history_file());
+    for (std::int64_t id = 1; id <= 4; ++id) {
+        quavella::history::Entry entry;
+        ASSERT_EQ(store.get(id, entry), Status::ok) << store.last_error();
+        EXPECT_EQ(quavella::history::state_text(entry.record.state), expected[id - 1]) << id;
+        EXPECT_EQ(entry.chosen, 4) << id;
+        if (id == 4) {
+            EXPECT_EQ(entry.record.midi, read_file(dir_ / "b.mid"));
+        }
+    }
+    const CliRun listed = run({"history", "list"});
+    EXPECT_EQ(std::count(listed.out.begin(), listed.out.end(), '\n'), 1) << listed.out;
+    EXPECT_NE(listed.out.find(" best of 4  "), std::string::npos) << listed.out;
+}
+
 }  // namespace
