@@ -54,7 +54,7 @@ done
 
 # "退出" ends the program normally; it is never covered.
 xdotool mousemove $((main_x + 641)) $((main_y + 450)) click 1
-for _ in $(seq 1 300); do
+for _ in $(seq 1 1000); do
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.01
 done

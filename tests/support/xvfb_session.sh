@@ -39,9 +39,9 @@ wait_for_window() {
   return 1
 }
 
-# Waits up to 3 s until no visible window's name matches the pattern; fails otherwise.
+# Waits up to 10 s until no visible window's name matches the pattern; fails otherwise.
 wait_until_gone() {
-  for _ in $(seq 1 300); do
+  for _ in $(seq 1 1000); do
     xdotool search --onlyvisible --name "$1" >/dev/null 2>&1 || return 0
     sleep 0.01
   done
