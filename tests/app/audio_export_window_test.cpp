@@ -186,7 +186,7 @@ private slots:
         QTest::qWait(300);
         QVERIFY(score->exportingAudio());
         score->close();
-        QTRY_VERIFY_WITH_TIMEOUT(!score->exportingAudio(), 1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!score->exportingAudio(), 3000);
         QVERIFY(names_in(out->path()).empty());
 
         score->showInFront();

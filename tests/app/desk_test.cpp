@@ -306,7 +306,7 @@ private slots:
         const auto& starts = score->sheet()->score.note_start;
         player->position = starts[5];
         click("suiButton2");
-        QTRY_COMPARE_WITH_TIMEOUT(score->view()->highlight(), 5, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(score->view()->highlight(), 5, 5000);
         // A player that still reports where it stopped for a while: the mark goes anyway.
         click("suiButton4");
         QCOMPARE(score->view()->highlight(), -1);

@@ -188,9 +188,9 @@ private slots:
         player->position = starts[7] + 5;
         click("suiButton2");
         QVERIFY(score->following());
-        QTRY_COMPARE_WITH_TIMEOUT(view->highlight(), 7, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(view->highlight(), 7, 5000);
         player->position = starts[8];
-        QTRY_COMPARE_WITH_TIMEOUT(view->highlight(), 8, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(view->highlight(), 8, 5000);
         // The last tick of a note still belongs to it.
         player->position = starts[9] - 1;
         score->followPlayer();
@@ -204,7 +204,7 @@ private slots:
         // Resumed (暂停 again): followed again.
         player->position = starts[9];
         click("suiButton3");
-        QTRY_COMPARE_WITH_TIMEOUT(view->highlight(), 9, 1000);
+        QTRY_COMPARE_WITH_TIMEOUT(view->highlight(), 9, 5000);
         // Stopped: no position, no mark, no polling.
         player->position.reset();
         click("suiButton4");

@@ -107,7 +107,7 @@ private slots:
                 QTRY_VERIFY_WITH_TIMEOUT(player->state() == FluidPlayer::State::playing, 10000);
                 QVERIFY2(log.empty(), log.empty() ? "" : log[0].c_str());
                 // The window hears of the start: the score follows the melody.
-                QTRY_VERIFY_WITH_TIMEOUT(form->scoreWindow()->following(), 1000);
+                QTRY_VERIFY_WITH_TIMEOUT(form->scoreWindow()->following(), 5000);
             }
             qInfo("%s: 播放 returned in %lld ms; the timer was at most %lld ms late",
                   qPrintable(row), click_ms, watch.worstLateMs());
