@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -94,12 +95,16 @@ std::shared_ptr<const CompositionSource> composition_source(const ComposeSetting
 
 /// Records compositions in the history as the window does (compose --record), in one
 /// transaction; their time is now. One composition is an entry of its own; the
-/// candidates of a best of N are one press, listed under the chosen one.
+/// candidates of a best of N are one press, listed under the chosen one. They are made
+/// by `make` one at a time, as they are written, never all held at once.
+/// @param count how many compositions: 1, or a best of N's candidates
 /// @param chosen index of the chosen candidate
+/// @param make the composition at an index; null when it cannot be made
 /// @return the (chosen) entry's number, or nothing when nothing could be recorded (told on
 ///         standard error)
-std::optional<std::int64_t> record_in_history(std::span<const CompositionPtr> compositions,
-                                              std::size_t chosen = 0);
+std::optional<std::int64_t> record_in_history(
+    std::size_t count, std::size_t chosen,
+    const std::function<CompositionPtr(std::size_t index)>& make);
 
 /// The fields every compose result has in --json, in order: the seed (null with
 /// --state), the states it started from and was made from, the settings, the melody

@@ -27,8 +27,9 @@
 
 namespace quavella::cli {
 
-std::optional<std::int64_t> record_in_history(std::span<const CompositionPtr> compositions,
-                                              std::size_t chosen) {
+std::optional<std::int64_t> record_in_history(
+    std::size_t count, std::size_t chosen,
+    const std::function<CompositionPtr(std::size_t index)>& make) {
     const auto path =
         history::default_path([](const char* name) -> const char* { return std::getenv(name); });
     if (!path) {
@@ -41,7 +42,14 @@ std::optional<std::int64_t> record_in_history(std::span<const CompositionPtr> co
                                  .count();
     history::Store store(*path);
     std::vector<std::int64_t> ids;
-    const history::Status st = store.record(history::press_records(compositions, chosen, now), ids);
+    history::Record made;
+    const auto record_at = [&](std::size_t k) -> const history::Record* {
+        const CompositionPtr composition = make(history::press_order(k, count, chosen));
+        if (!composition) return nullptr;
+        made = history::record_of(*composition, now);
+        return &made;
+    };
+    const history::Status st = store.record(count, record_at, ids);
     if (!store.notice().empty())
         std::cerr << "quavella-cli: " << terminal_text(store.notice()) << "\n";
     if (st != history::Status::ok && st != history::Status::recovered) {
@@ -128,16 +136,8 @@ int cmd_compose(std::span<const std::string> args) {
     CompositionPtr composition;
     std::optional<BestOf> best;
     std::string error;
-    // With --record, a best of N keeps its candidates: the history groups them under the
-    // chosen one, as it does a press of the window's 择优作曲.
-    std::vector<CompositionPtr> press;
     if (settings.best_of > 1) {
-        CandidateSink keep;
-        if (settings.record) {
-            press.reserve(static_cast<std::size_t>(settings.best_of));
-            keep = [&press](std::size_t, const CompositionPtr& c) { press.push_back(c); };
-        }
-        best = compose_best_of(source, settings.best_of, draws, messages, keep);
+        best = compose_best_of(source, settings.best_of, draws, messages);
         composition = best->best;
         error = best->error;
     } else {
@@ -173,8 +173,22 @@ int cmd_compose(std::span<const std::string> args) {
 
     std::optional<std::int64_t> recorded;
     if (settings.record) {
-        recorded = best ? record_in_history(press, best->best_index)
-                        : record_in_history(std::span(&composition, 1));
+        if (best) {
+            // The whole press, grouped under the melody written, as the window records its
+            // 择优作曲. Each candidate is what one compose from its state makes, so the
+            // ones passed over are made again one at a time, never all held at once.
+            const auto candidate = [&](std::size_t index) -> CompositionPtr {
+                if (index == best->best_index) return composition;
+                Generators again;
+                again.restore(best->candidates[index].state);
+                QuietSink quiet;
+                Composed made = compose(source, again, quiet);
+                return made.error.empty() ? std::move(made.composition) : nullptr;
+            };
+            recorded = record_in_history(best->candidates.size(), best->best_index, candidate);
+        } else {
+            recorded = record_in_history(1, 0, [&](std::size_t) { return composition; });
+        }
         if (!recorded) return status(Exit::history_failed);
     }
 

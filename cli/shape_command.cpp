@@ -135,7 +135,7 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
         return status(Exit::output_not_written);
     std::optional<std::int64_t> recorded;
     if (settings.record) {
-        recorded = record_in_history(std::span(&shaped.composition, 1));
+        recorded = record_in_history(1, 0, [&](std::size_t) { return shaped.composition; });
         if (!recorded) return status(Exit::history_failed);
     }
 

@@ -144,6 +144,11 @@ Record record_of(const Composition& composition, std::int64_t time_ms) {
     return record;
 }
 
+std::size_t press_order(std::size_t k, std::size_t count, std::size_t chosen) {
+    if (k + 1 == count) return chosen;
+    return k < chosen ? k : k + 1;
+}
+
 std::vector<Record> press_records(std::span<const CompositionPtr> compositions, std::size_t chosen,
                                   std::int64_t time_ms) {
     std::vector<Record> records;
@@ -151,9 +156,9 @@ std::vector<Record> press_records(std::span<const CompositionPtr> compositions, 
     chosen = std::min(chosen, compositions.size() - 1);
     records.reserve(compositions.size());
     for (std::size_t k = 0; k < compositions.size(); ++k) {
-        if (k != chosen) records.push_back(record_of(*compositions[k], time_ms));
+        records.push_back(
+            record_of(*compositions[press_order(k, compositions.size(), chosen)], time_ms));
     }
-    records.push_back(record_of(*compositions[chosen], time_ms));
     return records;
 }
 

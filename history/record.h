@@ -117,9 +117,14 @@ Record composed_record(std::string lyrics, std::string gbk_text, int speed_pos, 
 /// @param time_ms when it was composed, milliseconds since 1970-01-01 UTC
 Record record_of(const Composition& composition, std::int64_t time_ms);
 
-/// The records of one best-of press, in the order the history keeps them: the
-/// candidates passed over first, as composed, and the chosen one last, so that it is
-/// the newest and names the press. One composition gives one record.
+/// Which of a best-of press's `count` compositions is the `k`-th of its records, in the
+/// order the history keeps them: the candidates passed over first, as composed, and the
+/// chosen one last, so that it is the newest and names the press.
+/// @param chosen index of the chosen composition, less than `count`
+std::size_t press_order(std::size_t k, std::size_t count, std::size_t chosen);
+
+/// The records of one best-of press, in the order the history keeps them (press_order).
+/// One composition gives one record.
 /// @param chosen index of the chosen composition (the last is taken when out of range)
 /// @param time_ms when it was composed, milliseconds since 1970-01-01 UTC
 std::vector<Record> press_records(std::span<const CompositionPtr> compositions, std::size_t chosen,

@@ -509,14 +509,18 @@ Status Store::run(Op op, bool writes) {
 
 Status Store::record(const Record& record, std::int64_t& id) {
     std::vector<std::int64_t> ids;
-    const Status st =
-        run([&] { return do_record(std::span<const Record>(&record, 1), ids); }, true);
+    const Status st = this->record(std::span<const Record>(&record, 1), ids);
     if (st == Status::ok || st == Status::recovered) id = ids.front();
     return st;
 }
 
 Status Store::record(std::span<const Record> records, std::vector<std::int64_t>& ids) {
-    return run([&] { return do_record(records, ids); }, true);
+    return record(
+        records.size(), [records](std::size_t k) { return &records[k]; }, ids);
+}
+
+Status Store::record(std::size_t count, const RecordAt& record_at, std::vector<std::int64_t>& ids) {
+    return run([&] { return do_record(count, record_at, ids); }, true);
 }
 
 Status Store::list(std::vector<Summary>& out, int limit, std::int64_t before_id) {
@@ -535,7 +539,8 @@ Status Store::remove(std::int64_t id) {
     return run([&] { return do_remove(id); }, true);
 }
 
-Status Store::do_record(std::span<const Record> records, std::vector<std::int64_t>& ids) {
+Status Store::do_record(std::size_t count, const RecordAt& record_at,
+                        std::vector<std::int64_t>& ids) {
     ids.clear();
     const std::string what = "cannot record the composition";
     if (const int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
@@ -543,10 +548,16 @@ Status Store::do_record(std::span<const Record> records, std::vector<std::int64_
         return fail_sqlite(what, rc);
     }
     std::vector<std::int64_t> new_ids;
-    new_ids.reserve(records.size());
-    for (const Record& record : records) {
+    new_ids.reserve(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        const Record* record = record_at(k);
+        if (record == nullptr) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            return fail(what + ": entry " + std::to_string(k + 1) + " of " + std::to_string(count) +
+                        " could not be made");
+        }
         std::int64_t new_id = 0;
-        if (const Status st = insert_one(record, new_id); st != Status::ok) return st;
+        if (const Status st = insert_one(*record, new_id); st != Status::ok) return st;
         new_ids.push_back(new_id);
     }
     if (new_ids.size() > 1) {

@@ -92,6 +92,13 @@ public:
     /// are one press, listed as the last of them (see list() and list_candidates()).
     /// @param ids set to the new entries' numbers on success, in the order given
     Status record(std::span<const Record> records, std::vector<std::int64_t>& ids);
+    /// Makes the record at an index of a press, in the order above; the record stays
+    /// valid until the next call. Null when it cannot be made.
+    using RecordAt = std::function<const Record*(std::size_t index)>;
+    /// As record(records, ids), with the `count` records made one at a time while they
+    /// are written, so that a press of many long melodies is never held in memory whole.
+    /// A record that cannot be made fails the call and records nothing.
+    Status record(std::size_t count, const RecordAt& record_at, std::vector<std::int64_t>& ids);
 
     /// Lists up to `limit` entries (all of them when `limit` <= 0), newest first,
     /// starting below `before_id` (pass the last id of a page to get the next one).
@@ -149,7 +156,7 @@ private:
     template <typename Op>
     Status run(Op op, bool writes);
 
-    Status do_record(std::span<const Record> records, std::vector<std::int64_t>& ids);
+    Status do_record(std::size_t count, const RecordAt& record_at, std::vector<std::int64_t>& ids);
     /// Inserts one record inside the caller's transaction.
     Status insert_one(const Record& record, std::int64_t& id);
     /// True when a listed row is not valid: it is left out, and the first of a list

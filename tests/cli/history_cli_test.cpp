@@ -589,6 +589,11 @@ TEST_F(HistoryCli, ComposeBestOfRecordKeepsThePressTogether) {
         ASSERT_EQ(store.get(id, entry), Status::ok) << store.last_error();
         EXPECT_EQ(quavella::history::state_text(entry.record.state), expected[id - 1]) << id;
         EXPECT_EQ(entry.chosen, 4) << id;
+        // Each entry holds the melody its state makes: the one written, and those passed
+        // over (made again when they were recorded).
+        const std::string again = "state" + std::to_string(id) + ".mid";
+        ASSERT_EQ(run({"compose", "--state", expected[id - 1], "-o", again, "poem.txt"}).status, 0);
+        EXPECT_EQ(entry.record.midi, read_file(dir_ / again)) << id;
         if (id == 4) {
             EXPECT_EQ(entry.record.midi, read_file(dir_ / "b.mid"));
         }

@@ -190,6 +190,43 @@ TEST_F(StoreTest, ABestOfPressIsListedAsItsChosenEntryWithItsCandidatesBelow) {
     EXPECT_EQ(n, 8);
 }
 
+// A press made one record at a time, as it is written: each asked for once, in order,
+// and the press is whole, or absent when a record cannot be made.
+TEST_F(StoreTest, APressMadeOneRecordAtATimeIsWholeOrAbsent) {
+    Store store(file());
+    std::int64_t first = 0;
+    ASSERT_EQ(store.record(sample_record(1), first), Status::ok);
+    std::vector<std::size_t> asked;
+    Record made;
+    const auto fails_at = [&](std::size_t failing) {
+        return [&, failing](std::size_t k) -> const Record* {
+            asked.push_back(k);
+            if (k == failing) return nullptr;
+            made = sample_record(30 + static_cast<int>(k));
+            return &made;
+        };
+    };
+    std::vector<std::int64_t> ids;
+    EXPECT_EQ(store.record(4, fails_at(2), ids), Status::failed);
+    EXPECT_NE(store.last_error().find("entry 3 of 4 could not be made"), std::string::npos)
+        << store.last_error();
+    EXPECT_TRUE(ids.empty());
+    std::int64_t n = 0;
+    ASSERT_EQ(store.count(n), Status::ok);
+    EXPECT_EQ(n, 1);
+
+    asked.clear();
+    ASSERT_EQ(store.record(4, fails_at(99), ids), Status::ok) << store.last_error();
+    EXPECT_EQ(asked, (std::vector<std::size_t>{0, 1, 2, 3}));
+    ASSERT_EQ(ids.size(), 4u);
+    for (std::size_t k = 0; k < ids.size(); ++k) {
+        Entry entry;
+        ASSERT_EQ(store.get(ids[k], entry), Status::ok);
+        EXPECT_TRUE(same_record(entry.record, sample_record(30 + static_cast<int>(k)))) << k;
+        EXPECT_EQ(entry.chosen, ids.back()) << k;
+    }
+}
+
 TEST_F(StoreTest, DeletingTheChosenEntryTakesItsCandidatesAndACandidateGoesAlone) {
     Store store(file());
     std::int64_t plain = 0;
