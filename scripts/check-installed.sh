@@ -23,11 +23,9 @@ mkdir -p "$HOME"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 export QUAVELLA_AUDIO_DRIVER=file QUAVELLA_AUDIO_FILE="$work/out.wav"
 
-mkfifo "$work/display.fifo"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display.fifo" 2>"$work/xvfb.log" &
-xvfb=$!
-read -r -t 20 number <"$work/display.fifo" || { echo "Xvfb did not start"; exit 1; }
-export DISPLAY=":$number"
+# shellcheck source=../tests/support/start_xvfb.sh
+source "$(dirname "$0")/../tests/support/start_xvfb.sh"
+start_xvfb 1024x768 "$work/xvfb.log" || exit 1
 
 # The menu entry's command, as a desktop runs it: gtk-launch reads the entry itself.
 command=$(sed -n '/^\[Desktop Entry\]/,/^\[/{s/^Exec=//p}' "$entry")

@@ -9,6 +9,7 @@ export QT_QPA_PLATFORM=xcb
 export LC_ALL=C.UTF-8
 export QUAVELLA_AUDIO_DRIVER=file
 
+support=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 work=$(mktemp -d)
 pid=
 xvfb=
@@ -19,13 +20,9 @@ export XDG_DATA_HOME="$work/data"
 # Its settings (where the score window was left) too.
 export XDG_CONFIG_HOME="$work/config"
 
-# Xvfb writes the display number to the given descriptor only once it accepts
-# connections, so the program never races it.
-mkfifo display.fifo
-Xvfb -displayfd 3 -screen 0 "${XVFB_SCREEN:-1024x768}x24" -nolisten tcp 3>display.fifo 2>xvfb.log &
-xvfb=$!
-read -r -t 20 number <display.fifo || { echo "Xvfb did not start"; cat xvfb.log; exit 1; }
-export DISPLAY=":$number"
+# shellcheck source=start_xvfb.sh
+source "$support/start_xvfb.sh"
+start_xvfb "${XVFB_SCREEN:-1024x768}" xvfb.log || exit 1
 
 # Prints the id of the first visible window whose name matches the pattern, waiting up
 # to 15 s for one; fails when none appears.
