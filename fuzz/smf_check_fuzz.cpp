@@ -1,8 +1,8 @@
 // Fuzz target: the check that guards the player and 载入 against damaged MIDI files,
 // seeded with compositions. Any bytes are checked without a fault of its own; a file that
 // the strict reader of the fuzz targets accepts (and that holds nothing the player
-// refuses: SMPTE time, F7 events, over 128 tracks, times past 2^31 - 1) is accepted, with
-// the length of its longest track and the channels whose notes sound.
+// refuses: no track, SMPTE time, F7 events, over 128 tracks, times past 2^31 - 1) is
+// accepted, with the length of its longest track and the channels whose notes sound.
 #include <algorithm>
 #include <cstdint>
 #include <span>
@@ -28,7 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string why;
     const auto file =
         quavella::fuzz::read_smf(std::string_view(reinterpret_cast<const char*>(data), size), why);
-    if (!file || file->ntracks > kMaxTracks || (file->division & 0x8000) != 0) return 0;
+    if (!file || file->ntracks == 0 || file->ntracks > kMaxTracks || (file->division & 0x8000) != 0)
+        return 0;
     long longest = 0;
     std::uint16_t sounding = 0;
     for (const auto& track : file->tracks) {
