@@ -2,7 +2,6 @@
 // the reproducing command line.
 #include "history/record.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -147,19 +146,6 @@ Record record_of(const Composition& composition, std::int64_t time_ms) {
 std::size_t press_order(std::size_t k, std::size_t count, std::size_t chosen) {
     if (k + 1 == count) return chosen;
     return k < chosen ? k : k + 1;
-}
-
-std::vector<Record> press_records(std::span<const CompositionPtr> compositions, std::size_t chosen,
-                                  std::int64_t time_ms) {
-    std::vector<Record> records;
-    if (compositions.empty()) return records;
-    chosen = std::min(chosen, compositions.size() - 1);
-    records.reserve(compositions.size());
-    for (std::size_t k = 0; k < compositions.size(); ++k) {
-        records.push_back(
-            record_of(*compositions[press_order(k, compositions.size(), chosen)], time_ms));
-    }
-    return records;
 }
 
 CompositionPtr composition_of(const Record& record) {

@@ -5,7 +5,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -122,13 +121,6 @@ Record record_of(const Composition& composition, std::int64_t time_ms);
 /// chosen one last, so that it is the newest and names the press.
 /// @param chosen index of the chosen composition, less than `count`
 std::size_t press_order(std::size_t k, std::size_t count, std::size_t chosen);
-
-/// The records of one best-of press, in the order the history keeps them (press_order).
-/// One composition gives one record.
-/// @param chosen index of the chosen composition (the last is taken when out of range)
-/// @param time_ms when it was composed, milliseconds since 1970-01-01 UTC
-std::vector<Record> press_records(std::span<const CompositionPtr> compositions, std::size_t chosen,
-                                  std::int64_t time_ms);
 
 /// A recorded composition as a value again, for the score, the exports and the
 /// player: its melody, its file's bytes, its grading made anew from the lyric.

@@ -210,15 +210,24 @@ HistoryRecorder::Outcome HistoryRecorder::open(history::Store& store) {
 }
 
 HistoryRecorder::Outcome HistoryRecorder::record(history::Store& store, const Job& job) {
-    std::vector<history::Record> records =
-        history::press_records(job.compositions, job.chosen, job.time_ms);
+    std::optional<std::int64_t> origin;
     if (job.kind == Job::Kind::shaped && job.origin) {
         for (const auto& [kept, id] : chosen_ids_) {
-            if (kept.lock() == job.origin) records.back().origin = id;
+            if (kept.lock() == job.origin) origin = id;
         }
     }
+    // The records are made one at a time as the history writes them, so a press is never
+    // held twice, as compositions and as records.
+    const std::size_t count = job.compositions.size();
+    history::Record made;
+    const auto record_at = [&](std::size_t k) {
+        made = history::record_of(*job.compositions[history::press_order(k, count, job.chosen)],
+                                  job.time_ms);
+        if (k + 1 == count) made.origin = origin;
+        return &made;
+    };
     std::vector<std::int64_t> ids;
-    const history::Status status = store.record(records, ids);
+    const history::Status status = store.record(count, record_at, ids);
     if (status == history::Status::failed) {
         if (store.busy()) return Outcome::busy;
         const std::string text = "作品记录无法保存：" + store.last_error() + "。" + kUnaffected +
