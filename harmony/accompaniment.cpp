@@ -67,7 +67,7 @@ std::optional<Pattern> pattern_of(std::string_view name) {
 
 std::vector<Voicing> voice_chords(const Harmony& harmony, std::span<const int> notes,
                                   std::span<const int> ticks) {
-    const std::size_t slots = harmony.slots.size();
+    const std::size_t slots = harmony.chords.size();
     const std::vector<int> lowest = lowest_in_slots(notes, ticks, slots);
     std::vector<Voicing> voicings;
     voicings.reserve(slots);
@@ -76,7 +76,7 @@ std::vector<Voicing> voice_chords(const Harmony& harmony, std::span<const int> n
     static constexpr std::array<std::array<int, 3>, 6> kOrders{
         {{0, 1, 2}, {0, 2, 1}, {1, 0, 2}, {1, 2, 0}, {2, 0, 1}, {2, 1, 0}}};
     for (std::size_t k = 0; k < slots; ++k) {
-        const std::array<int, 3> tones = chord_tones(harmony.slots[k]);
+        const std::array<int, 3> tones = chord_tones(harmony.chords[k]);
         // Below the melody sounding here, with room for a whole octave.
         const int ceiling = std::clamp(std::min(kVoiceCeiling, lowest[k] - 1), 11 + 12, 127);
         const int floor = std::min(kVoiceFloor, ceiling - 11);
@@ -131,11 +131,11 @@ std::vector<AccompanimentNote> accompany(const notation::Melody& melody, const H
             case Pattern::pad: {
                 out.push_back({at, kSlotTicks, v.bass, kBassVelocity});
                 // The chord held from where it starts to where it changes.
-                if (k > 0 && harmony.slots[k] == harmony.slots[k - 1] &&
+                if (k > 0 && harmony.chords[k] == harmony.chords[k - 1] &&
                     voicings[k].voices == voicings[k - 1].voices)
                     break;
                 std::size_t end = k + 1;
-                while (end < slots && harmony.slots[end] == harmony.slots[k] &&
+                while (end < slots && harmony.chords[end] == harmony.chords[k] &&
                        voicings[end].voices == v.voices)
                     ++end;
                 const int length = static_cast<int>((end - k) * kSlotTicks);

@@ -318,11 +318,11 @@ Harmony choose_chords(const ChordRequest& request) {
     for (std::size_t s = 1; s < prev_cost.size(); ++s)
         if (prev_cost[s] < prev_cost[state]) state = s;
     result.cost = prev_cost[state];
-    result.slots.resize(static_cast<std::size_t>(slots));
+    result.chords.resize(static_cast<std::size_t>(slots));
     for (int k = slots - 1; k >= 0; --k) {
         const auto uk = static_cast<std::size_t>(k);
         Chord single;
-        result.slots[uk] = candidates_of(k, single)[state / kRunStates];
+        result.chords[uk] = candidates_of(k, single)[state / kRunStates];
         state = back[uk * width + state];
     }
     return result;
@@ -338,9 +338,9 @@ Harmony choose_chords_near(const ChordRequest& request, const Harmony& previous,
     // Every slot outside the edit keeps its chord: a lock of its own, below the
     // request's locks, which win where they fall.
     std::vector<Lock> locks;
-    for (int k = 0; k < slots && static_cast<std::size_t>(k) < previous.slots.size(); ++k)
+    for (int k = 0; k < slots && static_cast<std::size_t>(k) < previous.chords.size(); ++k)
         if (k < first || k > last)
-            locks.push_back({k, previous.slots[static_cast<std::size_t>(k)]});
+            locks.push_back({k, previous.chords[static_cast<std::size_t>(k)]});
     locks.insert(locks.end(), request.locks.begin(), request.locks.end());
     ChordRequest near = request;
     near.locks = locks;
@@ -348,7 +348,7 @@ Harmony choose_chords_near(const ChordRequest& request, const Harmony& previous,
 }
 
 std::vector<Chord> chord_choices(const ChordRequest& request, const Harmony& current, int slot) {
-    const int slots = static_cast<int>(current.slots.size());
+    const int slots = static_cast<int>(current.chords.size());
     if (slot < 0 || slot >= slots) return {};
     const auto segments = slot_segments(request, slots);
     const ChordWeights& w = request.weights;
@@ -356,11 +356,11 @@ std::vector<Chord> chord_choices(const ChordRequest& request, const Harmony& cur
     for (const Chord c : chord_vocabulary(request.scale)) {
         Cost cost = fit(segments[static_cast<std::size_t>(slot)], c, w) + prior(c, w);
         if (slot > 0) {
-            const Chord before = current.slots[static_cast<std::size_t>(slot) - 1];
+            const Chord before = current.chords[static_cast<std::size_t>(slot) - 1];
             if (!(before == c)) cost += transition(before, c, slot, w);
         }
         if (slot + 1 < slots) {
-            const Chord after = current.slots[static_cast<std::size_t>(slot) + 1];
+            const Chord after = current.chords[static_cast<std::size_t>(slot) + 1];
             if (!(after == c)) cost += transition(c, after, slot + 1, w);
         }
         ranked.emplace_back(cost, c);
@@ -374,9 +374,9 @@ std::vector<Chord> chord_choices(const ChordRequest& request, const Harmony& cur
 
 std::vector<ChordChange> chord_changes(const Harmony& harmony) {
     std::vector<ChordChange> changes;
-    for (std::size_t k = 0; k < harmony.slots.size(); ++k) {
-        if (k == 0 || !(harmony.slots[k] == harmony.slots[k - 1]))
-            changes.push_back({static_cast<std::int64_t>(k) * kSlotTicks, harmony.slots[k]});
+    for (std::size_t k = 0; k < harmony.chords.size(); ++k) {
+        if (k == 0 || !(harmony.chords[k] == harmony.chords[k - 1]))
+            changes.push_back({static_cast<std::int64_t>(k) * kSlotTicks, harmony.chords[k]});
     }
     return changes;
 }

@@ -75,8 +75,8 @@ ChordRequest request_for(const notation::Melody& melody, std::span<const Lock> l
 
 /// The chords chosen: one per slot.
 struct Harmony {
-    std::vector<Chord> slots;
-    std::int64_t cost = 0;  ///< sequence_cost of the choice
+    std::vector<Chord> chords;  ///< one per slot
+    std::int64_t cost = 0;      ///< sequence_cost of the choice
 };
 
 /// The number of slots of a melody: its length rounded up to whole slots (0 for none).
@@ -94,7 +94,7 @@ Harmony choose_chords(const ChordRequest& request);
 
 /// The cost of a chord sequence (one chord per slot): each chord's fit to the notes
 /// under it and its kind, each change with its function and place, and the runs.
-std::int64_t sequence_cost(const ChordRequest& request, std::span<const Chord> slots);
+std::int64_t sequence_cost(const ChordRequest& request, std::span<const Chord> chords);
 
 /// choose_chords again after an edit of the notes sounding in [from_tick, to_tick):
 /// only the slots they touch may change, at most `max_changed` of them from the one

@@ -50,14 +50,14 @@ TEST(Accompaniment, EveryPatternPlaysChordTonesBelowTheMelodyAndQuieter) {
     for (int mode = 0; mode < 4; ++mode) {
         const CompositionPtr c = composed(mode, 11);
         const notation::Melody& melody = c->melody;
-        const Harmony chords = choose_chords(request_for(melody));
+        const Harmony harmony = choose_chords(request_for(melody));
         for (Pattern pattern : {Pattern::block, Pattern::broken, Pattern::pad}) {
-            const std::vector<AccompanimentNote> notes = accompany(melody, chords, pattern);
+            const std::vector<AccompanimentNote> notes = accompany(melody, harmony, pattern);
             ASSERT_FALSE(notes.empty());
             for (const AccompanimentNote& n : notes) {
                 const auto slot = static_cast<std::size_t>(n.start / kSlotTicks);
-                ASSERT_LT(slot, chords.slots.size());
-                EXPECT_TRUE(is_chord_tone(chords.slots[slot], n.key))
+                ASSERT_LT(slot, harmony.chords.size());
+                EXPECT_TRUE(is_chord_tone(harmony.chords[slot], n.key))
                     << pattern_name(pattern) << " at " << n.start;
                 EXPECT_LT(n.velocity, 95);
                 EXPECT_LT(n.key, lowest_melody_note(melody, n.start, n.start + n.ticks))
@@ -75,12 +75,12 @@ TEST(Accompaniment, EveryPatternPlaysChordTonesBelowTheMelodyAndQuieter) {
 
 TEST(Accompaniment, VoicesMoveToTheNearestChordTones) {
     // C to F to G to C: the common tone stays, the others step.
-    Harmony chords;
-    chords.slots = {
+    Harmony harmony;
+    harmony.chords = {
         {0, ChordKind::major}, {5, ChordKind::major}, {7, ChordKind::major}, {0, ChordKind::major}};
     const std::vector<int> notes{72, 72, 74, 72};
     const std::vector<int> ticks{240, 240, 240, 240};
-    const std::vector<Voicing> v = voice_chords(chords, notes, ticks);
+    const std::vector<Voicing> v = voice_chords(harmony, notes, ticks);
     ASSERT_EQ(v.size(), 4u);
     // The least movement between these triads: C-F keeps C (E up 1, G up 2), F-G moves
     // every voice a step, G-C keeps G (B up 1, D up 2).
@@ -90,7 +90,7 @@ TEST(Accompaniment, VoicesMoveToTheNearestChordTones) {
         for (std::size_t i = 0; i < 3; ++i) moved += std::abs(v[k].voices[i] - v[k - 1].voices[i]);
         EXPECT_EQ(moved, least[k]) << "slot " << k;
         EXPECT_LT(v[k].bass, v[k].voices[0]);
-        EXPECT_EQ(v[k].bass % 12, chords.slots[k].root);
+        EXPECT_EQ(v[k].bass % 12, harmony.chords[k].root);
     }
 }
 
@@ -135,9 +135,9 @@ TEST(Arrangement, MidoReadsMelodyAndAccompanimentOnTheirOwnTracksAndChannels) {
         fs::temp_directory_path() / ("quavella-arrangement-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     const CompositionPtr c = composed(3, 42);
-    const Harmony chords = choose_chords(request_for(c->melody));
+    const Harmony harmony = choose_chords(request_for(c->melody));
     for (Pattern pattern : {Pattern::block, Pattern::broken, Pattern::pad}) {
-        const ArrangementFile made = arrangement_file(c->melody, chords, {pattern, 48});
+        const ArrangementFile made = arrangement_file(c->melody, harmony, {pattern, 48});
         ASSERT_TRUE(made.error.empty()) << made.error;
         test::write_file(dir / "arrangement.mid", made.bytes);
         test::write_file(dir / "composition.mid", c->midi);
@@ -153,7 +153,7 @@ TEST(Arrangement, MidoReadsMelodyAndAccompanimentOnTheirOwnTracksAndChannels) {
         EXPECT_EQ(arranged.notes.at(2), melody.notes.at(2));
         // The accompaniment as accompany() made it, all on the third channel.
         std::vector<std::string> expected;
-        for (const AccompanimentNote& n : accompany(c->melody, chords, pattern)) {
+        for (const AccompanimentNote& n : accompany(c->melody, harmony, pattern)) {
             expected.push_back("2 " + std::to_string(n.start) + " " + std::to_string(n.key) + " " +
                                std::to_string(n.velocity) + " " + std::to_string(n.ticks));
         }

@@ -120,13 +120,13 @@ bool set_weight(const std::string& arg, ChordWeights& weights) {
 
 ChordWeights weights_in_use;
 
-void measure(const notation::Melody& melody, const Harmony& chords, Tally& t) {
+void measure(const notation::Melody& melody, const Harmony& harmony, Tally& t) {
     const std::size_t n = melody.notes.size();
     std::vector<std::int64_t> start(n + 1, 0);
     for (std::size_t i = 0; i < n; ++i) start[i + 1] = start[i] + melody.ticks[i];
     const std::int64_t total = start[n];
     const auto chord_at = [&](std::int64_t tick) {
-        return chords.slots[static_cast<std::size_t>(tick / kSlotTicks)];
+        return harmony.chords[static_cast<std::size_t>(tick / kSlotTicks)];
     };
     std::size_t note = 0;
     for (std::int64_t tick = 0; tick < total; tick += 30) {
@@ -155,24 +155,24 @@ void measure(const notation::Melody& melody, const Harmony& chords, Tally& t) {
     // Variety: the histogram of chords over the slots, changes, the longest run.
     std::map<std::pair<int, int>, int> histogram;
     int changes = 0, run = 0, longest = 0;
-    for (std::size_t k = 0; k < chords.slots.size(); ++k) {
-        const Chord c = chords.slots[k];
+    for (std::size_t k = 0; k < harmony.chords.size(); ++k) {
+        const Chord c = harmony.chords[k];
         ++histogram[{c.root, static_cast<int>(c.kind)}];
-        run = k > 0 && chords.slots[k - 1] == c ? run + 1 : 1;
+        run = k > 0 && harmony.chords[k - 1] == c ? run + 1 : 1;
         if (run == 1 && k > 0) ++changes;
         longest = std::max(longest, run);
     }
     double entropy = 0;
     for (const auto& [chord, count] : histogram) {
-        const double p = count / static_cast<double>(chords.slots.size());
+        const double p = count / static_cast<double>(harmony.chords.size());
         entropy -= p * std::log(p);
     }
-    const double bars = static_cast<double>(chords.slots.size()) / 2;
+    const double bars = static_cast<double>(harmony.chords.size()) / 2;
     t.entropy_sum += entropy;
     t.changes_per_bar_sum += changes / bars;
     t.longest_bars = std::max(t.longest_bars, longest / 2.0);
     ++t.songs;
-    t.final_on_note += chords.slots.back().root == melody.notes.back() % 12;
+    t.final_on_note += harmony.chords.back().root == melody.notes.back() % 12;
 }
 
 /// Locks at three slots drawn from `rng`, each a chord of the scale: all kept?
@@ -194,7 +194,7 @@ void measure_locks(const notation::Melody& melody, std::mt19937& rng, Tally& t) 
             overridden |= locks[j].slot == locks[i].slot;
         if (overridden) continue;
         ++t.locks;
-        t.locks_kept += chosen.slots[static_cast<std::size_t>(locks[i].slot)] == locks[i].chord;
+        t.locks_kept += chosen.chords[static_cast<std::size_t>(locks[i].slot)] == locks[i].chord;
     }
 }
 

@@ -127,11 +127,11 @@ TEST_P(AgainstExhaustiveSearch, FindsTheLeastCost) {
         }
         request.locks = locks;
         const Harmony chosen = choose_chords(request);
-        ASSERT_EQ(static_cast<int>(chosen.slots.size()), slot_count(request));
-        EXPECT_EQ(chosen.cost, sequence_cost(request, chosen.slots)) << "tune " << t;
+        ASSERT_EQ(static_cast<int>(chosen.chords.size()), slot_count(request));
+        EXPECT_EQ(chosen.cost, sequence_cost(request, chosen.chords)) << "tune " << t;
         EXPECT_EQ(chosen.cost, exhaustive_best(request)) << "tune " << t;
         for (const Lock& lock : locks)
-            EXPECT_EQ(chosen.slots[static_cast<std::size_t>(lock.slot)], lock.chord)
+            EXPECT_EQ(chosen.chords[static_cast<std::size_t>(lock.slot)], lock.chord)
                 << "tune " << t;
     }
 }
@@ -159,20 +159,20 @@ TEST(ChordModel, TheSameRequestGivesTheSameChords) {
     b.notes = copy.notes;
     b.ticks = copy.ticks;
     const Harmony first = choose_chords(a);
-    EXPECT_EQ(first.slots, choose_chords(b).slots);
-    EXPECT_EQ(first.slots, choose_chords(a).slots);
+    EXPECT_EQ(first.chords, choose_chords(b).chords);
+    EXPECT_EQ(first.chords, choose_chords(a).chords);
 }
 
 TEST(ChordModel, EmptyMelodyOrScaleHasNoChords) {
     ChordRequest request;
     request.scale = mode_pitch_classes(0);
-    EXPECT_TRUE(choose_chords(request).slots.empty());
+    EXPECT_TRUE(choose_chords(request).chords.empty());
     const std::vector<int> notes{60};
     const std::vector<int> ticks{480};
     request.notes = notes;
     request.ticks = ticks;
     request.scale = Scale{};
-    EXPECT_TRUE(choose_chords(request).slots.empty());
+    EXPECT_TRUE(choose_chords(request).chords.empty());
 }
 
 TEST(ChordModel, LastChordStandsOnTheFinalNoteUnlessItLeftTheScale) {
@@ -184,7 +184,7 @@ TEST(ChordModel, LastChordStandsOnTheFinalNoteUnlessItLeftTheScale) {
         request.ticks = ticks;
         request.scale = mode_pitch_classes(0);
         const Harmony chosen = choose_chords(request);
-        EXPECT_EQ(chosen.slots.back().root, final_key % 12) << chord_name(chosen.slots.back());
+        EXPECT_EQ(chosen.chords.back().root, final_key % 12) << chord_name(chosen.chords.back());
     }
     // F# is in no chord of the scale: the last slot takes any chord then.
     const std::vector<int> notes{64, 67, 66};
@@ -192,7 +192,7 @@ TEST(ChordModel, LastChordStandsOnTheFinalNoteUnlessItLeftTheScale) {
     request.notes = notes;
     request.ticks = ticks;
     request.scale = mode_pitch_classes(3);
-    EXPECT_EQ(choose_chords(request).slots.size(), 4u);
+    EXPECT_EQ(choose_chords(request).chords.size(), 4u);
 }
 
 TEST(ChordModel, AnEditChangesAtMostTwoChordsNearIt) {
@@ -209,10 +209,10 @@ TEST(ChordModel, AnEditChangesAtMostTwoChordsNearIt) {
     for (int i = 0; i < 10; ++i) from += tune.ticks[static_cast<std::size_t>(i)];
     tune.notes[10] += 7;
     const Harmony after = choose_chords_near(request, before, from, from + tune.ticks[10]);
-    ASSERT_EQ(after.slots.size(), before.slots.size());
+    ASSERT_EQ(after.chords.size(), before.chords.size());
     int changed = 0;
-    for (std::size_t k = 0; k < after.slots.size(); ++k) {
-        if (after.slots[k] == before.slots[k]) continue;
+    for (std::size_t k = 0; k < after.chords.size(); ++k) {
+        if (after.chords[k] == before.chords[k]) continue;
         ++changed;
         EXPECT_GE(static_cast<std::int64_t>(k), from / kSlotTicks);
         EXPECT_LE(static_cast<std::int64_t>(k), from / kSlotTicks + 1);
@@ -229,7 +229,7 @@ TEST(ChordModel, MenuOffersEveryChordWithTheFittingOneFirst) {
     request.ticks = ticks;
     request.scale = mode_pitch_classes(3);
     Harmony current;
-    current.slots.assign(4, Chord{0, ChordKind::major});
+    current.chords.assign(4, Chord{0, ChordKind::major});
     const std::vector<Chord> menu = chord_choices(request, current, 1);
     ASSERT_EQ(menu.size(), chord_vocabulary(request.scale).size());
     EXPECT_EQ(chord_name(menu[0]), "Am");
@@ -240,11 +240,11 @@ TEST(ChordModel, MenuOffersEveryChordWithTheFittingOneFirst) {
 
 TEST(ChordModel, ChangesListEachChordWhereItStarts) {
     Harmony h;
-    h.slots = {{0, ChordKind::major},
-               {0, ChordKind::major},
-               {9, ChordKind::minor},
-               {7, ChordKind::major},
-               {7, ChordKind::major}};
+    h.chords = {{0, ChordKind::major},
+                {0, ChordKind::major},
+                {9, ChordKind::minor},
+                {7, ChordKind::major},
+                {7, ChordKind::major}};
     const std::vector<ChordChange> changes = chord_changes(h);
     const std::vector<ChordChange> expected{
         {0, {0, ChordKind::major}}, {480, {9, ChordKind::minor}}, {720, {7, ChordKind::major}}};
@@ -271,13 +271,13 @@ TEST(ChordModel, ComposedSamplesKeepTheRules) {
                 const notation::Melody& melody = made.composition->melody;
                 const ChordRequest request = request_for(melody);
                 const Harmony chosen = choose_chords(request);
-                ASSERT_FALSE(chosen.slots.empty());
-                EXPECT_EQ(chosen.slots.back().root, melody.notes.back() % 12) << name;
+                ASSERT_FALSE(chosen.chords.empty());
+                EXPECT_EQ(chosen.chords.back().root, melody.notes.back() % 12) << name;
                 int run = 0;
-                for (std::size_t k = 0; k < chosen.slots.size(); ++k) {
-                    run = k > 0 && chosen.slots[k] == chosen.slots[k - 1] ? run + 1 : 1;
+                for (std::size_t k = 0; k < chosen.chords.size(); ++k) {
+                    run = k > 0 && chosen.chords[k] == chosen.chords[k - 1] ? run + 1 : 1;
                     EXPECT_LE(run, kMaxRunSlots) << name << " mode " << mode << " seed " << seed;
-                    for (int pc : chord_tones(chosen.slots[k]))
+                    for (int pc : chord_tones(chosen.chords[k]))
                         EXPECT_TRUE(request.scale.contains(pc));
                 }
             }
