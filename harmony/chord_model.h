@@ -60,7 +60,8 @@ struct ChordWeights {
 };
 
 /// What the model harmonises: the melody (each note starting where the previous one
-/// ends, from tick 0), its scale and the locks.
+/// ends, from tick 0), its scale and the locks. It views the notes, durations and locks
+/// it is given: they outlive the request.
 struct ChordRequest {
     std::span<const int> notes;  ///< MIDI note numbers
     std::span<const int> ticks;  ///< durations, as many as notes (negative ones count 0)
