@@ -205,8 +205,22 @@ std::optional<std::string> export_to_stdout(
 
 }  // namespace
 
+std::optional<int> accompaniment_program(const std::string& value) {
+    int program = -1;
+    const char* last = value.data() + value.size();
+    const auto [end, ec] = std::from_chars(value.data(), last, program);
+    if (!value.empty() && ec == std::errc() && end == last)
+        return program >= 0 && program <= 127 ? std::optional<int>(program) : std::nullopt;
+    const auto& items = timbre_items();
+    for (std::size_t i = 0; i < items.size(); ++i)
+        if (items[i] == value) return program_number(static_cast<int>(i));
+    return std::nullopt;
+}
+
 Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
     ComposeSettings a;
+    bool pattern_given = false;
+    bool program_given = false;
     const Option options[] = {
         encoding(a.source.encoding),
         position("--speed", a.speed, speed_items()),
@@ -269,6 +283,30 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
              }
              return std::nullopt;
          }},
+        flag("--chords", a.chords),
+        file("--arrangement", a.arrangement_file),
+        {"--pattern", true, "a value",
+         [&a, &pattern_given](const std::string& value) -> std::optional<std::string> {
+             const auto pattern = harmony::pattern_of(value);
+             if (!pattern) return "invalid pattern '" + value + "' (block, broken or pad)";
+             a.arrangement.pattern = *pattern;
+             pattern_given = true;
+             return std::nullopt;
+         }},
+        {"--accompaniment", true, "a value",
+         [&a, &program_given](const std::string& value) -> std::optional<std::string> {
+             const auto program = accompaniment_program(value);
+             if (!program) {
+                 std::string timbres;
+                 for (const std::string& item : timbre_items()) timbres += " " + item;
+                 return "invalid value '" + value +
+                        "' for --accompaniment (a General MIDI program 0 to 127, or" + timbres +
+                        ")";
+             }
+             a.arrangement.program = *program;
+             program_given = true;
+             return std::nullopt;
+         }},
     };
     if (auto refused = walk_arguments(args, "compose", options, lyric_file(a.source))) {
         return UsageError{*refused};
@@ -277,7 +315,8 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
     if (auto refused = export_to_stdout({{"--musicxml", a.musicxml_file},
                                          {"--lyrics-midi", a.lyrics_midi_file},
                                          {"--karaoke", a.karaoke_file},
-                                         {"--audio", a.audio_file}})) {
+                                         {"--audio", a.audio_file},
+                                         {"--arrangement", a.arrangement_file}})) {
         return UsageError{*refused};
     }
     if (auto refused =
@@ -286,12 +325,17 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
                          {"--lyrics-midi", a.lyrics_midi_file},
                          {"--karaoke", a.karaoke_file},
                          {"--audio", a.audio_file},
+                         {"--arrangement", a.arrangement_file},
                          {"the lyric file", a.source.file == "-" ? "" : a.source.file}})) {
         return UsageError{*refused};
     }
     if (a.seed && a.state) return UsageError{"--seed and --state cannot be used together"};
     if (a.by_sentence && a.best_of < 2) return UsageError{"--by-sentence needs --best-of N"};
     if (a.json && a.score) return UsageError{"--json and --score cannot be used together"};
+    if ((pattern_given || program_given) && a.arrangement_file.empty()) {
+        return UsageError{std::string(pattern_given ? "--pattern" : "--accompaniment") +
+                          " needs --arrangement FILE"};
+    }
     return a;
 }
 

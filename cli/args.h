@@ -20,6 +20,7 @@
 
 #include "composer/draws.h"
 #include "edit/edits.h"
+#include "harmony/accompaniment.h"
 #include "lyrics/gbk_text.h"
 
 namespace quavella::cli {
@@ -122,8 +123,9 @@ Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args);
 /// quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E]
 ///                      [-o OUT] [--score] [--state S:T] [--musicxml FILE]
 ///                      [--lyrics-midi FILE] [--audio FILE] [--tones] [--best-of N]
-///                      [--by-sentence] [--edits LIST] [--fix-tones[=suit]] [--lyrics-hex HEX |
-///                      FILE]
+///                      [--by-sentence] [--edits LIST] [--fix-tones[=suit]] [--chords]
+///                      [--arrangement FILE] [--pattern NAME] [--accompaniment PROGRAM]
+///                      [--lyrics-hex HEX | FILE]
 struct ComposeSettings {
     LyricSource source;
     int speed = 0;  ///< list positions, mapped as the window's lists are
@@ -143,8 +145,15 @@ struct ComposeSettings {
     std::vector<edit::Edit> edits;  ///< --edits LIST: applied in order to the melody
     /// --fix-tones (fix_tones) or --fix-tones=suit (suit_tones): the repair applied last
     std::optional<edit::EditKind> fix_tones;
-    bool json = false;    ///< --json: one JSON object instead of the text lines
-    bool record = false;  ///< --record: the composition is recorded in the history
+    bool json = false;             ///< --json: one JSON object instead of the text lines
+    bool record = false;           ///< --record: the composition is recorded in the history
+    bool chords = false;           ///< --chords: print the chords chosen under the melody
+    std::string arrangement_file;  ///< melody and accompaniment as MIDI; empty: not written
+    /// --pattern and --accompaniment: how the arrangement's accompaniment plays
+    harmony::ArrangementSettings arrangement;
+
+    /// True when chords are chosen under the melody (printed, in MusicXML, arranged).
+    bool harmonised() const { return chords || !arrangement_file.empty(); }
 
     /// True when the composition file goes to standard output ("-o -").
     bool to_stdout() const { return out_file == "-"; }
@@ -179,6 +188,10 @@ Parsed<HistorySettings> parse_history(std::span<const std::string> args);
 /// like "any other", an integer too large for int gives -1) or the text of one
 /// of the list's items.
 std::optional<int> parse_position(const std::string& value, const std::vector<std::string>& items);
+
+/// Parses the accompaniment's instrument: a General MIDI program from 0 to 127, or
+/// the text of a timbre list item (its program: 吉他 is 24).
+std::optional<int> accompaniment_program(const std::string& value);
 
 /// Parses a seed: a decimal integer from 0 to 2^64 - 1.
 std::optional<std::uint64_t> parse_seed(const std::string& value);

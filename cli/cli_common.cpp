@@ -20,6 +20,7 @@
 #include "base/terminal_text.h"
 #include "cli/json_out.h"
 #include "composer/compose_request.h"
+#include "export/arrangement.h"
 #include "export/audio_render.h"
 #include "export/karaoke.h"
 #include "export/lyrics_midi.h"
@@ -37,7 +38,8 @@ const char* const kUsage =
     "                       [--musicxml FILE] [--lyrics-midi FILE] [--karaoke FILE]\n"
     "                       [--audio FILE] [--tones] [--best-of N] [--by-sentence]\n"
     "                       [--edits LIST] [--fix-tones[=suit]] [--json] [--record]\n"
-    "                       [--lyrics-hex HEX | FILE]\n"
+    "                       [--chords] [--arrangement FILE] [--pattern NAME]\n"
+    "                       [--accompaniment PROGRAM] [--lyrics-hex HEX | FILE]\n"
     "  quavella-cli history list [--limit N] [--all | --candidates ID] [--json]\n"
     "  quavella-cli history show [--json] ID\n"
     "  quavella-cli history export ID [-o FILE] [--musicxml FILE] [--lyrics-midi FILE]\n"
@@ -113,6 +115,16 @@ const char* const kUsage =
     "  --state S:T --edits LIST makes the same file again.\n"
     "  --record       also record the composition in the history, as the window does, and\n"
     "                 print history=ID; with --best-of N, all N, listed under the one written\n"
+    "  --chords       choose chords under the melody (in the mode's scale, changing on beats\n"
+    "                 1 and 3 at most, the last on the final note) and print them after the\n"
+    "                 summary line, one line each: tick=T chord=NAME root=R kind=K degree=D;\n"
+    "                 --musicxml then carries them as chord symbols\n"
+    "  --arrangement FILE  also write melody and accompaniment on those chords as MIDI, each\n"
+    "                 on its own track and channel; --audio then renders the arrangement\n"
+    "  --pattern NAME the accompaniment: block (chords on beats 1 and 3, the default),\n"
+    "                 broken (a broken chord in eighths) or pad (bass and a held chord)\n"
+    "  --accompaniment PROGRAM  its instrument: a General MIDI program 0 to 127 or a\n"
+    "                 timbre's text (default 0, the piano)\n"
     "  compose prints: seed=S (or state=S:T) notes=N tempo=T mode=M program=P file=OUT, then\n"
     "                  musicxml=FILE lyrics-midi=FILE audio=FILE for the exports written,\n"
     "                  and with --best-of candidate=K state=S:T tones=N% for the one written\n"
@@ -297,27 +309,49 @@ void StderrMessages::show(const std::string& text) {
 bool write_outputs(quavella::files::StagedFile* main_file, const ExportFiles& files,
                    const std::optional<quavella::notation::Score>& score, std::string& written) {
     using quavella::files::StagedFile;
-    using Write = std::optional<std::string> (*)(const quavella::notation::Score&, StagedFile&);
+    using quavella::notation::Score;
+    using Write = std::optional<std::string> (*)(const Score&, const ExportFiles&, StagedFile&);
     const struct {
         const char* label;
         const std::string& file;
         Write write;
     } exports[] = {
         {"musicxml", files.musicxml,
-         [](const quavella::notation::Score& sheet, StagedFile& out) {
-             return quavella::exports::write_musicxml(sheet, out);
+         [](const Score& sheet, const ExportFiles& asked, StagedFile& out) {
+             std::vector<quavella::harmony::ChordChange> changes;
+             if (asked.chords) changes = quavella::harmony::chord_changes(*asked.chords);
+             return quavella::exports::write_musicxml(sheet, out, {}, changes);
          }},
         {"lyrics-midi", files.lyrics_midi,
-         [](const quavella::notation::Score& sheet, StagedFile& out) {
+         [](const Score& sheet, const ExportFiles&, StagedFile& out) {
              return quavella::exports::write_lyrics_midi(sheet, out);
          }},
         {"karaoke", files.karaoke,
-         [](const quavella::notation::Score& sheet, StagedFile& out) {
-             return quavella::exports::write_karaoke(sheet, out);
+         [](const Score& sheet, const ExportFiles& asked, StagedFile& out) {
+             if (!asked.chords || asked.arrangement.empty())
+                 return quavella::exports::write_karaoke(sheet, out);
+             const quavella::exports::KaraokeAccompaniment accompaniment{
+                 quavella::harmony::accompany(sheet.melody, *asked.chords,
+                                              asked.arrangement_settings.pattern),
+                 asked.arrangement_settings.program};
+             return quavella::exports::write_karaoke(sheet, out, &accompaniment);
          }},
         {"audio", files.audio,
-         [](const quavella::notation::Score& sheet, StagedFile& out) {
-             return quavella::exports::render_audio(sheet, out);
+         [](const Score& sheet, const ExportFiles& asked, StagedFile& out) {
+             quavella::exports::AudioSettings audio;
+             if (asked.chords && !asked.arrangement.empty()) {
+                 audio.accompaniment = quavella::harmony::accompany(
+                     sheet.melody, *asked.chords, asked.arrangement_settings.pattern);
+                 audio.accompaniment_program = asked.arrangement_settings.program;
+             }
+             return quavella::exports::render_audio(sheet, out, audio);
+         }},
+        {"arrangement", files.arrangement,
+         [](const Score& sheet, const ExportFiles& asked, StagedFile& out) {
+             const quavella::harmony::Harmony none;
+             return quavella::exports::write_arrangement(sheet.melody,
+                                                         asked.chords ? *asked.chords : none,
+                                                         asked.arrangement_settings, out);
          }},
     };
     const auto told = [](const std::string& error) {
@@ -334,7 +368,8 @@ bool write_outputs(quavella::files::StagedFile* main_file, const ExportFiles& fi
         if (e.file.empty()) continue;
         written += std::string(" ") + e.label + "=" + e.file;
         StagedFile& out = staged.emplace_back(e.file);
-        const std::optional<std::string> error = out.error() ? out.error() : e.write(*score, out);
+        const std::optional<std::string> error =
+            out.error() ? out.error() : e.write(*score, files, out);
         if (error) {
             told(*error);
             complete = false;
@@ -352,6 +387,50 @@ bool write_outputs(quavella::files::StagedFile* main_file, const ExportFiles& fi
         return false;
     }
     return true;
+}
+
+Harmonised harmonise(const ComposeSettings& settings, const quavella::notation::Melody& melody) {
+    Harmonised made;
+    if (!settings.harmonised()) return made;
+    made.chords = quavella::harmony::choose_chords(quavella::harmony::request_for(melody));
+    made.changes = quavella::harmony::chord_changes(*made.chords);
+    return made;
+}
+
+ExportFiles compose_exports(const ComposeSettings& settings, const Harmonised& harmonised) {
+    return ExportFiles{settings.musicxml_file,
+                       settings.lyrics_midi_file,
+                       settings.audio_file,
+                       settings.karaoke_file,
+                       harmonised.chords ? &*harmonised.chords : nullptr,
+                       settings.arrangement_file,
+                       settings.arrangement};
+}
+
+std::string chord_lines(const std::vector<quavella::harmony::ChordChange>& changes) {
+    std::string text;
+    for (const auto& c : changes) {
+        text += "tick=" + std::to_string(c.tick) +
+                " chord=" + quavella::harmony::chord_name(c.chord) +
+                " root=" + quavella::harmony::root_name(c.chord.root) +
+                " kind=" + quavella::harmony::kind_name(c.chord.kind) +
+                " degree=" + std::to_string(quavella::harmony::degree_of(c.chord)) + "\n";
+    }
+    return text;
+}
+
+std::string chords_json(const std::vector<quavella::harmony::ChordChange>& changes) {
+    std::vector<std::string> items;
+    items.reserve(changes.size());
+    for (const auto& c : changes) {
+        items.push_back(JsonObject()
+                            .number("tick", c.tick)
+                            .text("root", quavella::harmony::root_name(c.chord.root))
+                            .text("kind", quavella::harmony::kind_name(c.chord.kind))
+                            .number("degree", quavella::harmony::degree_of(c.chord))
+                            .str());
+    }
+    return json_array(items);
 }
 
 }  // namespace quavella::cli

@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "base/staged_file.h"
 #include "cli/args.h"
@@ -19,6 +20,7 @@
 #include "composer/compose_request.h"
 #include "composer/message_sink.h"
 #include "composition/composition.h"
+#include "harmony/accompaniment.h"
 #include "lyrics/gbk_text.h"
 #include "notation/score.h"
 #include "tones/tone_grading.h"
@@ -63,10 +65,35 @@ struct ExportFiles {
     const std::string& lyrics_midi;
     const std::string& audio;
     const std::string& karaoke;
+    /// The chords chosen under the melody (null when none were asked for): the MusicXML
+    /// carries them as chord symbols; with `arrangement`, the audio plays the
+    /// accompaniment too.
+    const harmony::Harmony* chords = nullptr;
+    std::string arrangement = {};  ///< melody and accompaniment as MIDI ("" for none)
+    harmony::ArrangementSettings arrangement_settings = {};
     bool any() const {
-        return !musicxml.empty() || !lyrics_midi.empty() || !audio.empty() || !karaoke.empty();
+        return !musicxml.empty() || !lyrics_midi.empty() || !audio.empty() || !karaoke.empty() ||
+               !arrangement.empty();
     }
 };
+
+/// The chords under a composition's melody when the command asks for them
+/// (--chords, --arrangement), and the export files with them.
+struct Harmonised {
+    std::optional<harmony::Harmony> chords;
+    /// The chords as they change, for printing and the MusicXML.
+    std::vector<harmony::ChordChange> changes;
+};
+Harmonised harmonise(const ComposeSettings& settings, const notation::Melody& melody);
+
+/// The export files of a compose command, the chords and arrangement included.
+ExportFiles compose_exports(const ComposeSettings& settings, const Harmonised& harmonised);
+
+/// One line per chord as it changes: "tick=T chord=NAME root=R kind=K degree=D".
+std::string chord_lines(const std::vector<harmony::ChordChange>& changes);
+
+/// The chords as a JSON list of objects: tick, root, kind, degree.
+std::string chords_json(const std::vector<harmony::ChordChange>& changes);
 
 /// Writes the command's main file and the exports asked for, all or nothing: each
 /// is written to a temporary beside it (every one is tried; a failure is named on

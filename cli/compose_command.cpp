@@ -97,6 +97,7 @@ JsonObject composition_json(const ComposeSettings& settings, std::uint64_t seed,
                             .text_or_null("lyrics_midi", settings.lyrics_midi_file)
                             .text_or_null("karaoke", settings.karaoke_file)
                             .text_or_null("audio", settings.audio_file)
+                            .text_or_null("arrangement", settings.arrangement_file)
                             .str())
         .raw("keys", json_numbers(melody.notes))
         .raw("ticks", json_numbers(melody.ticks))
@@ -161,8 +162,8 @@ int cmd_compose(std::span<const std::string> args) {
     }
     const notation::Melody& melody = composition->melody;
 
-    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file,
-                            settings.karaoke_file};
+    const Harmonised harmonised = harmonise(settings, melody);
+    const ExportFiles files = compose_exports(settings, harmonised);
     std::optional<notation::Score> score;
     if (files.any() || settings.score) {
         score = notation::build_score(melody);
@@ -210,6 +211,7 @@ int cmd_compose(std::span<const std::string> args) {
                 .number("chosen", static_cast<std::int64_t>(best->best_index) + 1);
         }
         if (grading) json.raw("tones", grading_json(*grading));
+        if (settings.chords) json.raw("chords", chords_json(harmonised.changes));
         if (recorded) json.number("history_id", *recorded);
         out << json.str() << "\n";
         return status(flush_output());
@@ -239,6 +241,7 @@ int cmd_compose(std::span<const std::string> args) {
     out << "\n";
     if (settings.score) out << terminal_text(notation::score_text(*score, terminal_width()), true);
     if (grading) out << terminal_text(grading_lines(lyric_tone_check(text), *grading), true);
+    if (settings.chords) out << chord_lines(harmonised.changes);
     return status(flush_output());
 }
 

@@ -126,8 +126,8 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
         midi.emplace(settings.out_file);
         midi->write(composition.midi);
     }
-    const ExportFiles files{settings.musicxml_file, settings.lyrics_midi_file, settings.audio_file,
-                            settings.karaoke_file};
+    const Harmonised harmonised = harmonise(settings, composition.melody);
+    const ExportFiles files = compose_exports(settings, harmonised);
     std::optional<notation::Score> score;
     if (files.any() || settings.score) score = notation::build_score(composition.melody);
     std::string written;
@@ -144,6 +144,7 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
     if (settings.json) {
         JsonObject json = composition_json(settings, seed, start, composition);
         json.text("edits", composition.edits).raw("tones", grading_json(grading));
+        if (settings.chords) json.raw("chords", chords_json(harmonised.changes));
         if (recorded) json.number("history_id", *recorded);
         out << json.str() << "\n";
         return status(flush_output());
@@ -173,6 +174,7 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
         out << terminal_text(notation::score_text(*score, terminal_width()), true);
     }
     if (settings.tones) out << terminal_text(grading_lines(check, grading), true);
+    if (settings.chords) out << chord_lines(harmonised.changes);
     return status(flush_output());
 }
 

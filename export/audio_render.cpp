@@ -104,6 +104,8 @@ struct NoteEvent {
     std::int64_t frame;
     int key;
     bool on;
+    int channel = kMelodyChannel;
+    int velocity = kVelocity;
 };
 
 /// One pass over the melody: a synth of its own plays the notes at their frames
@@ -112,8 +114,8 @@ struct NoteEvent {
 class MelodyRender {
 public:
     /// Prepares a synth with the soundfont and the melody's program; sets `error` on failure.
-    MelodyRender(const notation::Melody& melody, fluid_settings_t* settings,
-                 const std::string& soundfont, std::string& error) {
+    MelodyRender(const notation::Melody& melody, const AudioSettings& audio,
+                 fluid_settings_t* settings, const std::string& soundfont, std::string& error) {
         synth_.reset(new_fluid_synth(settings));
         if (!synth_) {
             error = "FluidSynth cannot create a synthesizer";
@@ -144,7 +146,26 @@ public:
             tick += std::max(melody.ticks[i], 0);
             events_.push_back({tick * kAudioSampleRate * 60 / per_minute, key, false});
         }
-        music_end_ = events_.empty() ? 0 : events_.back().frame;
+        if (!audio.accompaniment.empty()) {
+            fluid_synth_program_change(synth_.get(), harmony::kAccompanimentChannel,
+                                       std::clamp(audio.accompaniment_program, 0, 127));
+            for (const harmony::AccompanimentNote& note : audio.accompaniment) {
+                const int key = std::clamp(note.key, 0, 127);
+                const int velocity = std::clamp(note.velocity, 1, 127);
+                events_.push_back({note.start * kAudioSampleRate * 60 / per_minute, key, true,
+                                   harmony::kAccompanimentChannel, velocity});
+                events_.push_back(
+                    {(note.start + std::max(note.ticks, 0)) * kAudioSampleRate * 60 / per_minute,
+                     key, false, harmony::kAccompanimentChannel, 0});
+            }
+            // In time order; at a shared frame the notes ending are released first.
+            std::stable_sort(events_.begin(), events_.end(),
+                             [](const NoteEvent& a, const NoteEvent& b) {
+                                 return a.frame != b.frame ? a.frame < b.frame : !a.on && b.on;
+                             });
+        }
+        music_end_ = 0;
+        for (const NoteEvent& e : events_) music_end_ = std::max(music_end_, e.frame);
     }
 
     /// Renders up to kBlockFrames interleaved stereo frames into `out`.
@@ -154,9 +175,9 @@ public:
         while (next_event_ < events_.size() && events_[next_event_].frame <= frame_) {
             const NoteEvent& e = events_[next_event_++];
             if (e.on)
-                fluid_synth_noteon(synth_.get(), kMelodyChannel, e.key, kVelocity);
+                fluid_synth_noteon(synth_.get(), e.channel, e.key, e.velocity);
             else
-                fluid_synth_noteoff(synth_.get(), kMelodyChannel, e.key);
+                fluid_synth_noteoff(synth_.get(), e.channel, e.key);
         }
         std::int64_t frames = kBlockFrames;
         if (next_event_ < events_.size())
@@ -355,7 +376,8 @@ std::optional<std::string> render_audio(const notation::Score& score, files::Sta
     Progress progress(audio.progress);
     if (!progress.tell(0.0)) return write_failure(file, kAudioCancelled);
     std::string error;
-    auto render = std::make_unique<MelodyRender>(score.melody, settings.get(), soundfont, error);
+    auto render =
+        std::make_unique<MelodyRender>(score.melody, audio, settings.get(), soundfont, error);
     if (!error.empty()) return write_failure(file, error);
     // The audio goes to the temporary; the file is replaced only when it is complete.
     AudioOut out(staged.temp_path(), type->format, error);
@@ -397,7 +419,8 @@ std::optional<std::string> render_audio(const notation::Score& score, files::Sta
                 return write_failure(file, kAudioCancelled);
         }
         const float gain = gain_for(render->peak());
-        render = std::make_unique<MelodyRender>(score.melody, settings.get(), soundfont, error);
+        render =
+            std::make_unique<MelodyRender>(score.melody, audio, settings.get(), soundfont, error);
         if (!error.empty()) return write_failure(file, error);
         const double total = static_cast<double>(std::max<std::int64_t>(rendered, 1));
         std::int64_t written = 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/staged_file.h"
+#include "harmony/accompaniment.h"
 #include "notation/score.h"
 
 namespace quavella::exports {
@@ -46,6 +47,11 @@ struct AudioSettings {
     /// the render: it returns kAudioCancelled as its reason and writes nothing.
     /// Empty: the render goes on to the end.
     std::function<bool(double done)> progress;
+    /// Notes played with the melody (an arrangement's accompaniment), on the
+    /// accompaniment's channel with `accompaniment_program` and their own velocities.
+    /// Empty: the melody alone.
+    std::vector<harmony::AccompanimentNote> accompaniment;
+    int accompaniment_program = 0;
 };
 
 /// The reason a render stopped by its progress callback gives (after the file's name).

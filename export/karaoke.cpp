@@ -83,12 +83,15 @@ std::string kar_text(const KaraokeSyllable& syllable) {
 }
 
 std::optional<std::string> write_karaoke(const notation::Score& score,
-                                         const std::filesystem::path& file) {
-    return write_staged(file,
-                        [&](files::StagedFile& staged) { return write_karaoke(score, staged); });
+                                         const std::filesystem::path& file,
+                                         const KaraokeAccompaniment* accompaniment) {
+    return write_staged(file, [&](files::StagedFile& staged) {
+        return write_karaoke(score, staged, accompaniment);
+    });
 }
 
-std::optional<std::string> write_karaoke(const notation::Score& score, files::StagedFile& staged) {
+std::optional<std::string> write_karaoke(const notation::Score& score, files::StagedFile& staged,
+                                         const KaraokeAccompaniment* accompaniment) {
     const std::filesystem::path& file = staged.target();
     if (staged.error()) return staged.error();
     const notation::Melody& melody = score.melody;
@@ -104,7 +107,7 @@ std::optional<std::string> write_karaoke(const notation::Score& score, files::St
     if (stream == nullptr) return write_failure(file, "out of memory");
     {
         TextMidiWrite out(stream, file.string(), error);
-        out.header(1, 4, notation::kTicksPerBeat);
+        out.header(1, accompaniment != nullptr ? 5 : 4, notation::kTicksPerBeat);
         out.starttrack();
         if (!title.empty()) out.text(kMetaTrackName, title);
         out.keysignature(0, 0);
@@ -141,6 +144,10 @@ std::optional<std::string> write_karaoke(const notation::Score& score, files::St
             out.noteon(kMelodyChannel, key, kMelodyVelocity);
             out.pause(static_cast<std::uint32_t>(std::max(melody.ticks[i], 0)));
             out.noteoff(kMelodyChannel, key, kMelodyVelocity);
+        }
+        if (accompaniment != nullptr) {
+            out.starttrack();
+            harmony::write_accompaniment(out, accompaniment->notes, accompaniment->program);
         }
         out.endtrack();
         out.close();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/staged_file.h"
+#include "harmony/accompaniment.h"
 #include "notation/score.h"
 
 namespace quavella::exports {
@@ -44,6 +45,12 @@ std::string lyric_event_text(const KaraokeSyllable& syllable);
 /// full-width forms, so a syllable cannot break a line or read as a tag.
 std::string kar_text(const KaraokeSyllable& syllable);
 
+/// An accompaniment played with the melody of a karaoke file.
+struct KaraokeAccompaniment {
+    std::vector<harmony::AccompanimentNote> notes;
+    int program = 0;
+};
+
 /// Writes the melody as a Soft Karaoke file (.kar): a format 1 Standard MIDI
 /// File at 120 ticks per beat, laid out as Soft Karaoke players expect: track 1
 /// the title as track name, the key signature and the tempo; track 2 the header
@@ -52,10 +59,14 @@ std::string kar_text(const KaraokeSyllable& syllable);
 /// "@T<first sentence>" and "@TQuavella", then each syllable as a text event
 /// (kar_text) at the start of its note; track 4 the program change and the
 /// notes on channel 2 at velocity 95.
+/// With an accompaniment (an arrangement's), track 5 holds it: its program and notes on
+/// channel 3.
 /// @return the reason, naming the file, when it could not be written completely
 std::optional<std::string> write_karaoke(const notation::Score& score,
-                                         const std::filesystem::path& file);
+                                         const std::filesystem::path& file,
+                                         const KaraokeAccompaniment* accompaniment = nullptr);
 /// The same into a staged file's temporary; the caller commits it (with others).
-std::optional<std::string> write_karaoke(const notation::Score& score, files::StagedFile& out);
+std::optional<std::string> write_karaoke(const notation::Score& score, files::StagedFile& out,
+                                         const KaraokeAccompaniment* accompaniment = nullptr);
 
 }  // namespace quavella::exports

@@ -231,11 +231,13 @@ void add_number(pugi::xml_node parent, const char* name, int value) {
 /// Builds the document from the score.
 class DocumentWriter {
 public:
-    DocumentWriter(const Score& score, std::string_view date)
+    DocumentWriter(const Score& score, std::string_view date,
+                   std::span<const harmony::ChordChange> chords)
         : score_(score),
           melody_(score.melody),
           voicing_(voicing_of(score.melody.program)),
-          date_(date.empty() ? encoding_date() : std::string(date)) {}
+          date_(date.empty() ? encoding_date() : std::string(date)),
+          chords_(chords) {}
 
     /// Writes the whole document. The score header is one small document with a
     /// slot where the measures go; each measure is then built in a scratch
@@ -266,12 +268,18 @@ public:
             const auto& pieces = bars.empty() ? none : bars[b];
             const bool all_rest = std::all_of(pieces.begin(), pieces.end(),
                                               [](const Piece& p) { return p.glyph->note < 0; });
+            const std::int64_t bar_start = static_cast<std::int64_t>(b) * kBarTicks;
             if (all_rest) {
+                harmonies(measure, bar_start, bar_start + kBarTicks, divisions);
                 whole_rest(measure, divisions);
             } else {
                 const auto beams = beams_of(pieces);
-                for (std::size_t i = 0; i < pieces.size(); ++i)
+                std::int64_t at = bar_start;
+                for (std::size_t i = 0; i < pieces.size(); ++i) {
+                    harmonies(measure, at, at + pieces[i].value.ticks, divisions);
                     note(measure, pieces[i], beams[i], divisions);
+                    at += pieces[i].value.ticks;
+                }
             }
             if (b + 1 == count) final_barline(measure);
             measure.print(out, kIndent, pugi::format_default, pugi::encoding_utf8, 2);
@@ -377,6 +385,34 @@ private:
         return measure;
     }
 
+    /// The chord symbols starting in [from, to), before the note written at `from`: an
+    /// offset places one that starts inside the note.
+    void harmonies(pugi::xml_node measure, std::int64_t from, std::int64_t to, int divisions) {
+        while (next_chord_ < chords_.size() && chords_[next_chord_].tick < to) {
+            const harmony::ChordChange& change = chords_[next_chord_++];
+            if (change.tick < from) continue;  // a chord inside a note already written
+            const harmony::Chord chord = change.chord;
+            const HarmonyKind kind = harmony_kind(chord.kind);
+            auto xh = measure.append_child("harmony");
+            auto root = xh.append_child("root");
+            const Pitch pitch = pitch_of(60 + chord.root);
+            add_text(root, "root-step", pitch.step);
+            if (pitch.alter != 0) add_number(root, "root-alter", pitch.alter);
+            auto xkind = xh.append_child("kind");
+            xkind.text().set(kind.kind);
+            xkind.append_attribute("text") = kind.text;
+            if (kind.no_fifth) {
+                auto degree = xh.append_child("degree");
+                add_number(degree, "degree-value", 5);
+                add_number(degree, "degree-alter", 0);
+                add_text(degree, "degree-type", "subtract");
+            }
+            if (change.tick > from)
+                add_number(xh, "offset",
+                           static_cast<int>((change.tick - from) * divisions / kTicksPerBeat));
+        }
+    }
+
     static void whole_rest(pugi::xml_node measure, int divisions) {
         auto n = measure.append_child("note");
         n.append_child("rest").append_attribute("measure") = "yes";
@@ -458,7 +494,9 @@ private:
     const notation::Melody& melody_;
     const Voicing voicing_;
     const std::string date_;
-    bool extending_ = false;  // an extension line runs from an earlier syllable
+    const std::span<const harmony::ChordChange> chords_;
+    std::size_t next_chord_ = 0;  // the first chord symbol not yet written
+    bool extending_ = false;      // an extension line runs from an earlier syllable
 };
 
 }  // namespace
@@ -499,17 +537,35 @@ std::string sound_dynamics(int velocity) {
     return text;
 }
 
-std::string musicxml_document(const Score& score, std::string_view date) {
+HarmonyKind harmony_kind(harmony::ChordKind kind) {
+    switch (kind) {
+        case harmony::ChordKind::major:
+            return {"major", "", false};
+        case harmony::ChordKind::minor:
+            return {"minor", "m", false};
+        case harmony::ChordKind::sus2:
+            return {"suspended-second", "sus2", false};
+        case harmony::ChordKind::sus4:
+            return {"suspended-fourth", "sus4", false};
+        case harmony::ChordKind::minor7_no5:
+            return {"minor-seventh", "m7", true};
+    }
+    return {"major", "", false};
+}
+
+std::string musicxml_document(const Score& score, std::string_view date,
+                              std::span<const harmony::ChordChange> chords) {
     std::string out;
     // About 400 bytes a note: growing the string to that in steps would copy it again and again.
     out.reserve(4096 + 400 * score.melody.notes.size());
     StringWriter writer(out);
-    DocumentWriter(score, date).write(writer);
+    DocumentWriter(score, date, chords).write(writer);
     return out;
 }
 
 std::optional<std::string> write_musicxml(const Score& score, files::StagedFile& staged,
-                                          std::string_view date) {
+                                          std::string_view date,
+                                          std::span<const harmony::ChordChange> chords) {
     std::string ext = staged.target().extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -520,14 +576,16 @@ std::optional<std::string> write_musicxml(const Score& score, files::StagedFile&
     }
     ExportFile out(staged);
     FileWriter writer(out);
-    DocumentWriter(score, date).write(writer);
+    DocumentWriter(score, date, chords).write(writer);
     return out.finish();
 }
 
 std::optional<std::string> write_musicxml(const Score& score, const std::filesystem::path& file,
-                                          std::string_view date) {
-    return write_staged(
-        file, [&](files::StagedFile& staged) { return write_musicxml(score, staged, date); });
+                                          std::string_view date,
+                                          std::span<const harmony::ChordChange> chords) {
+    return write_staged(file, [&](files::StagedFile& staged) {
+        return write_musicxml(score, staged, date, chords);
+    });
 }
 
 }  // namespace quavella::exports

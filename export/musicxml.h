@@ -5,10 +5,12 @@
 
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "base/staged_file.h"
+#include "harmony/chord_model.h"
 #include "notation/score.h"
 
 namespace quavella::exports {
@@ -48,15 +50,29 @@ std::string sound_dynamics(int velocity);
 /// glyph of a sung note carries its syllable, melismas an extension line,
 /// sentence ends a breath mark.
 /// @param date the encoding date; empty for encoding_date()
-std::string musicxml_document(const notation::Score& score, std::string_view date = {});
+/// @param chords chord symbols to write above the notes: each a <harmony> (root, kind,
+///        and an offset when it starts inside a written note) where it starts
+std::string musicxml_document(const notation::Score& score, std::string_view date = {},
+                              std::span<const harmony::ChordChange> chords = {});
+
+/// The MusicXML kind of a chord ("major", "minor", "suspended-second",
+/// "suspended-fourth", "minor-seventh"), and whether its fifth is left out.
+struct HarmonyKind {
+    const char* kind;
+    const char* text;  ///< the kind's own spelling on the symbol: "", "m", "sus2", ...
+    bool no_fifth;
+};
+HarmonyKind harmony_kind(harmony::ChordKind kind);
 
 /// Writes musicxml_document(score, date) to `file`, replacing it.
 /// @return the reason, naming the file, when it could not be written completely
 std::optional<std::string> write_musicxml(const notation::Score& score,
                                           const std::filesystem::path& file,
-                                          std::string_view date = {});
+                                          std::string_view date = {},
+                                          std::span<const harmony::ChordChange> chords = {});
 /// The same into a staged file's temporary; the caller commits it (with others).
 std::optional<std::string> write_musicxml(const notation::Score& score, files::StagedFile& out,
-                                          std::string_view date = {});
+                                          std::string_view date = {},
+                                          std::span<const harmony::ChordChange> chords = {});
 
 }  // namespace quavella::exports

@@ -19,10 +19,13 @@ CORE = {
     "composer": {"base", "lyrics", "midi"},
     "notation": {"base", "lyrics", "midi", "composer"},
     "tones": {"base", "lyrics", "midi", "composer", "notation"},
-    "composition": {"base", "lyrics", "midi", "composer", "notation", "tones"},
-    "edit": {"base", "lyrics", "midi", "composer", "notation", "tones", "composition"},
-    "history": {"base", "lyrics", "midi", "composer", "notation", "tones", "composition", "edit"},
-    "export": {"base", "lyrics", "midi", "composer", "notation", "tones", "composition", "edit"},
+    "harmony": {"base", "lyrics", "midi", "composer", "notation", "tones"},
+    "composition": {"base", "lyrics", "midi", "composer", "notation", "tones", "harmony"},
+    "edit": {"base", "lyrics", "midi", "composer", "notation", "tones", "harmony", "composition"},
+    "history": {"base", "lyrics", "midi", "composer", "notation", "tones", "harmony",
+                "composition", "edit"},
+    "export": {"base", "lyrics", "midi", "composer", "notation", "tones", "harmony",
+               "composition", "edit"},
 }
 CORE_ALL = set(CORE)
 APP = {

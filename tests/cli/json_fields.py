@@ -5,7 +5,8 @@ types, nothing missing, nothing more), and prints "ok N" for N objects, or the
 problems and exits 1.
 
     json_fields.py analyze|analyze-tones|compose|compose-tones-best|compose-record|
-                   compose-shaped|history-list|history-show
+                   compose-shaped|compose-chords|compose-shaped-chords|history-list|
+                   history-show
 """
 import json
 import sys
@@ -13,7 +14,8 @@ import sys
 INT, STR, BOOL, LIST, DICT, NULL = int, str, bool, list, dict, type(None)
 
 EXPORTS = {"musicxml": (STR, NULL), "lyrics_midi": (STR, NULL), "karaoke": (STR, NULL),
-           "audio": (STR, NULL)}
+           "audio": (STR, NULL), "arrangement": (STR, NULL)}
+CHORD = {"tick": (INT,), "root": (STR,), "kind": (STR,), "degree": (INT,)}
 SYLLABLE = {"text": (STR,), "continuation": (BOOL,), "sentence": (INT,), "tone": (INT, NULL),
             "sung_tone": (INT, NULL)}
 PAIR = {"first": (INT,), "second": (INT,), "interval": (INT,), "grade": (STR,)}
@@ -43,6 +45,8 @@ KINDS = {
                                chosen=(INT,)),
     "compose-record": dict(COMPOSE, history_id=(INT,)),
     "compose-shaped": dict(COMPOSE, edits=(STR,), tones=(DICT, TONES)),
+    "compose-chords": dict(COMPOSE, chords=(LIST, CHORD)),
+    "compose-shaped-chords": dict(COMPOSE, edits=(STR,), tones=(DICT, TONES), chords=(LIST, CHORD)),
     "history-list": LIST_ENTRY,
     "history-show": SHOW_ENTRY,
 }
