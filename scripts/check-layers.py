@@ -21,8 +21,11 @@ CORE = {
     "tones": {"base", "lyrics", "midi", "composer", "notation"},
     "composition": {"base", "lyrics", "midi", "composer", "notation", "tones"},
     "edit": {"base", "lyrics", "midi", "composer", "notation", "tones", "composition"},
-    "history": {"base", "lyrics", "midi", "composer", "notation", "tones", "composition", "edit"},
-    "export": {"base", "lyrics", "midi", "composer", "notation", "tones", "composition", "edit"},
+    "song": {"base", "lyrics", "midi", "composer", "notation", "tones", "composition", "edit"},
+    "history": {"base", "lyrics", "midi", "composer", "notation", "tones", "composition", "edit",
+                "song"},
+    "export": {"base", "lyrics", "midi", "composer", "notation", "tones", "composition", "edit",
+               "song"},
 }
 CORE_ALL = set(CORE)
 APP = {
