@@ -73,7 +73,7 @@ public:
 
     /// Composes from the lyric lines and the three list positions, tells the listener
     /// (the history), writes the working file, writes the next play file,
-    /// opens it in the player and reports to the user.
+    /// hands its bytes to the player and reports to the user.
     /// Player errors propagate as exceptions, for the window's error box.
     void compose(const ComposeInput& input);
 
@@ -86,8 +86,8 @@ public:
 
     /// Makes an edited melody the one in the player, as a composition is put there:
     /// written as "temp.mid" and as the next play file and opened, so 播放 plays it
-    /// and 主旋律另存为 saves it. The buttons keep their states and nothing waits: the
-    /// score window calls it after every edit.
+    /// and 主旋律另存为 saves it. The buttons keep their states and nothing waits: it
+    /// follows every change of the song (changed).
     /// @return false when it could not be written (the user was told why)
     bool adopt(CompositionPtr composition);
     /// An edit, an undo or a redo of the song: its current melody is adopted. A failed
@@ -144,7 +144,7 @@ private:
     /// Writes the next play file and makes it the play file, `composition` the one
     /// in the player; false when that failed (reported).
     bool rotate_play_file(CompositionPtr composition);
-    /// To the player: the next play file written, opened, the buttons set.
+    /// To the player: the next play file written, the bytes opened, the buttons set.
     /// @return false when the write failed (reported); a failed open throws
     bool deliver(CompositionPtr composition);
     /// The road of one new composition: the listener's record, "temp.mid", the

@@ -15,7 +15,7 @@
 //   lyric box + lists --suiButton1Click--> WindowCommands::compose
 //       lines -> GBK text -> refusal check -> compose (one Composition, bytes in memory)
 //       -> HistoryRecorder (queued to its worker) -> "temp.mid" -> "2.mid"/"1.mid" -> wait
-//       -> MediaPlayer::open
+//       -> MediaPlayer::open_melody (the bytes in memory, never the file read back)
 //       -> Loaded
 //   播放 / 暂停 / 停止 / 主旋律另存为 -> WindowCommands -> MediaPlayer, FileCopier (save as
 //   writes the composition in memory);
