@@ -15,9 +15,12 @@
 // (edit/edits.h: what quavella-cli --edits replays and the history stores) and, once
 // applied, its inverse (edit::Step: what it changed, which undo puts back). A new kind (a
 // note's length, a rest, a word, a chord) is one more EditKind with its text and its case
-// in EditableMelody::apply; the document, its history and its listeners take it as it is.
+// in EditableMelody::apply, which records in its Step what it changed (a note's pitch and
+// length today; a kind that changes another part of the song records that part beside
+// them); the document, its history and its listeners take it as it is.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
