@@ -1,6 +1,7 @@
 // quavella-cli compose with --edits, --fix-tones or --by-sentence: the melody is
 // composed, then shaped as the score window shapes it, then written.
 
+#include <array>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -70,30 +71,34 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
     edit::Source source{text, settings.speed, settings.mode, settings.timbre, start};
 
     // The melody the edits apply to: the composition itself, the best of N, or the
-    // first of N whose sentences the others may replace.
-    std::vector<edit::Edit> edits;
-    std::optional<edit::SentenceChoice> by_sentence;
+    // first of N with each sentence taken from the candidate that sings it best.
+    std::optional<edit::EditableMelody> editable;
+    std::optional<std::array<int, 4>> by_sentence;
     if (settings.by_sentence) {
-        by_sentence = edit::choose_by_sentence(source, check, settings.best_of, draws);
-        source.state = by_sentence->first;
-        edits = by_sentence->edits;
-    } else if (settings.best_of > 1) {
-        QuietSink quiet;
-        const BestOf best = compose_best_of(composition_from, settings.best_of, draws, quiet);
-        if (best.best) source.state = best.best->state;
+        edit::BySentence made =
+            edit::shape_by_sentence(source, check, settings.best_of, draws, messages);
+        by_sentence = made.chosen;
+        editable.emplace(std::move(made.melody));
+        source.state = editable->source().state;
+    } else {
+        if (settings.best_of > 1) {
+            QuietSink quiet;
+            const BestOf best = compose_best_of(composition_from, settings.best_of, draws, quiet);
+            if (best.best) source.state = best.best->state;
+        }
+        Generators base;
+        base.restore(source.state);
+        const Composed composed = compose(composition_from, lyric, base, messages);
+        if (!composed.error.empty()) {
+            std::cerr << "quavella-cli: cannot write '" << terminal_text(settings.out_file)
+                      << "': " << terminal_text(composed.error) << "\n";
+            return status(Exit::output_not_written);
+        }
+        editable.emplace(source, composed.composition->melody);
     }
-    Generators base;
-    base.restore(source.state);
-    const Composed composed = compose(composition_from, lyric, base, messages);
-    if (!composed.error.empty()) {
-        std::cerr << "quavella-cli: cannot write '" << terminal_text(settings.out_file)
-                  << "': " << terminal_text(composed.error) << "\n";
-        return status(Exit::output_not_written);
-    }
-    edit::EditableMelody melody(source, composed.composition->melody);
+    edit::EditableMelody& melody = *editable;
 
-    edits.insert(edits.end(), settings.edits.begin(), settings.edits.end());
-    if (const auto refused = melody.apply_all(edits)) {
+    if (const auto refused = melody.apply_all(settings.edits)) {
         std::cerr << "quavella-cli: --edits: " << terminal_text(*refused) << "\n";
         return status(Exit::bad_usage);
     }
@@ -108,8 +113,8 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
     }
 
     // The shaped melody as one composition value, made as the window makes it.
-    const Composed shaped = make_composition(composition_from, source.state, melody.melody(), check,
-                                             edit::edits_text(melody.edits()));
+    const Composed shaped = make_composition(composition_from, source.state, melody.melody(),
+                                             melody.grading(), edit::edits_text(melody.edits()));
     if (!shaped.error.empty()) {
         std::cerr << "quavella-cli: cannot write '" << terminal_text(settings.out_file)
                   << "': " << terminal_text(shaped.error) << "\n";
@@ -153,7 +158,7 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text) {
         for (int s = 0; s < 4; ++s) {
             const edit::SentenceGrade grade = edit::sentence_grade(check, grading, s);
             out << "sentence=" << s + 1
-                << " candidate=" << by_sentence->chosen[static_cast<std::size_t>(s)] + 1
+                << " candidate=" << (*by_sentence)[static_cast<std::size_t>(s)] + 1
                 << " tones=" << grade.agreeing << " of " << grade.graded << "\n";
         }
     }

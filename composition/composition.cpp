@@ -58,13 +58,21 @@ Composed compose(std::shared_ptr<const CompositionSource> source, Generators& ge
 
 Composed make_composition(std::shared_ptr<const CompositionSource> source, Generators::State state,
                           notation::Melody melody, const ToneCheck& check, std::string edits) {
+    ToneGrading tones;
+    if (melody.notes.size() == check.syllables().size()) tones = check.grade(melody.notes);
+    return make_composition(std::move(source), state, std::move(melody), std::move(tones),
+                            std::move(edits));
+}
+
+Composed make_composition(std::shared_ptr<const CompositionSource> source, Generators::State state,
+                          notation::Melody melody, ToneGrading tones, std::string edits) {
     CompositionFile file =
         composition_file(melody.tempo, melody.program, melody.notes, melody.ticks);
     if (!file.error.empty()) return Composed{nullptr, std::move(file.error)};
     auto made = std::make_shared<Composition>();
     made->source = std::move(source);
     made->state = state;
-    if (melody.notes.size() == check.syllables().size()) made->tones = check.grade(melody.notes);
+    made->tones = std::move(tones);
     made->melody = std::move(melody);
     made->midi = std::move(file.bytes);
     made->edits = std::move(edits);

@@ -81,4 +81,9 @@ Composed compose(std::shared_ptr<const CompositionSource> source, Generators& ge
 Composed make_composition(std::shared_ptr<const CompositionSource> source, Generators::State state,
                           notation::Melody melody, const ToneCheck& check, std::string edits = {});
 
+/// make_composition with the melody's grading already made (an edited melody is graded
+/// as it is edited): the composition takes `tones` as it is, and grades nothing again.
+Composed make_composition(std::shared_ptr<const CompositionSource> source, Generators::State state,
+                          notation::Melody melody, ToneGrading tones, std::string edits);
+
 }  // namespace quavella

@@ -144,20 +144,9 @@ Applied EditableMelody::apply(const Edit& edit) {
                               " does not exist in this melody");
             }
             const Candidate other = compose_from(source_, edit.state);
-            if (other.outcome.nt_seq.size() != melody_.notes.size() ||
-                other.outcome.tm_seq.size() != melody_.ticks.size()) {
-                return refuse("the composition from state " + state_text(edit.state) +
-                              " does not have this melody's notes");
-            }
-            // The sentence comes with its rhythm: the notes after it move with the
-            // length it has, each note still sung on its own syllable.
-            for (int i = first; i < end; ++i) {
-                const auto k = static_cast<std::size_t>(i);
-                const Change change{i, melody_.notes[k], other.outcome.nt_seq[k], melody_.ticks[k],
-                                    other.outcome.tm_seq[k]};
-                if (change.from_pitch != change.to_pitch || change.from_ticks != change.to_ticks) {
-                    result.step.changes.push_back(change);
-                }
+            if (auto refused = sentence_changes(edit, other.outcome.nt_seq, other.outcome.tm_seq,
+                                                result.step.changes)) {
+                return refuse(std::move(*refused));
             }
             break;
         }
@@ -178,13 +167,36 @@ Applied EditableMelody::apply(const Edit& edit) {
         }
     }
 
-    if (result.step.changes.empty()) return result;
+    if (!result.step.changes.empty()) keep(result.step);
+    return result;
+}
+
+std::optional<std::string> EditableMelody::sentence_changes(const Edit& edit, const Sequence& notes,
+                                                            const Sequence& ticks,
+                                                            std::vector<Change>& changes) const {
+    const auto [first, end] = sentence_notes(edit.sentence);
+    if (notes.size() != melody_.notes.size() || ticks.size() != melody_.ticks.size()) {
+        return "the composition from state " + state_text(edit.state) +
+               " does not have this melody's notes";
+    }
+    // The sentence comes with its rhythm: the notes after it move with the
+    // length it has, each note still sung on its own syllable.
+    for (int i = first; i < end; ++i) {
+        const auto k = static_cast<std::size_t>(i);
+        const Change change{i, melody_.notes[k], notes[k], melody_.ticks[k], ticks[k]};
+        if (change.from_pitch != change.to_pitch || change.from_ticks != change.to_ticks) {
+            changes.push_back(change);
+        }
+    }
+    return std::nullopt;
+}
+
+void EditableMelody::keep(const Step& step) {
     steps_.resize(applied_);
-    for (const Change& change : result.step.changes) put(change, true);
-    steps_.push_back(result.step);
+    for (const Change& change : step.changes) put(change, true);
+    steps_.push_back(step);
     ++applied_;
     regrade();
-    return result;
 }
 
 std::optional<std::string> EditableMelody::apply_all(const std::vector<Edit>& edits) {
@@ -254,39 +266,54 @@ Applied EditableMelody::regenerate_sentence(int sentence, int count) {
     return apply(best);
 }
 
-SentenceChoice choose_by_sentence(const Source& settings, const ToneCheck& check, int count,
-                                  Generators& gens) {
-    SentenceChoice choice;
-    choice.first = gens.state();
+BySentence shape_by_sentence(Source settings, const ToneCheck& check, int count, Generators& gens,
+                             MessageSink& messages) {
+    settings.state = gens.state();
     std::array<std::optional<SentenceGrade>, 4> best;
     std::array<Generators::State, 4> best_state{};
+    std::array<ComposeOutcome, 4> best_outcome;  // each sentence's candidate as composed
+    std::array<int, 4> chosen{};
+    std::optional<ComposeOutcome> first;
     QuietSink quiet;
     for (int k = 0; k < std::max(count, 1); ++k) {
         const Generators::State state = gens.state();
-        const ComposeOutcome outcome =
+        ComposeOutcome outcome =
             compose_melody(settings.gbk_text, settings.speed_pos, settings.mode_pos,
-                           settings.timbre_pos, gens, quiet);
-        if (outcome.nt_seq.size() != check.syllables().size()) continue;
-        const ToneGrading grading = check.grade(outcome.nt_seq);
-        for (int s = 0; s < 4; ++s) {
-            const auto i = static_cast<std::size_t>(s);
-            const SentenceGrade grade = sentence_grade(check, grading, s);
-            if (!best[i] || grade.better_than(*best[i])) {
-                best[i] = grade;
-                best_state[i] = state;
-                choice.chosen[i] = k;
+                           settings.timbre_pos, gens, k == 0 ? messages : quiet);
+        if (outcome.nt_seq.size() == check.syllables().size()) {
+            const ToneGrading grading = check.grade(outcome.nt_seq);
+            for (std::size_t s = 0; s < 4; ++s) {
+                const SentenceGrade grade = sentence_grade(check, grading, static_cast<int>(s));
+                if (best[s] && !grade.better_than(*best[s])) continue;
+                best[s] = grade;
+                best_state[s] = state;
+                chosen[s] = k;
+                if (k > 0) best_outcome[s] = outcome;
             }
         }
+        if (k == 0) first = std::move(outcome);
     }
-    for (int s = 0; s < 4; ++s) {
-        const auto i = static_cast<std::size_t>(s);
-        if (choice.chosen[i] == 0) continue;
-        Edit edit{EditKind::sentence};
-        edit.sentence = s;
-        edit.state = best_state[i];
-        choice.edits.push_back(edit);
+
+    BySentence made{EditableMelody(settings, notation::melody_from(settings.gbk_text, *first)),
+                    chosen};
+    EditableMelody& melody = made.melody;
+    for (std::size_t s = 0; s < 4; ++s) {
+        if (chosen[s] == 0) continue;
+        Step step;
+        step.edit = Edit{EditKind::sentence};
+        step.edit.sentence = static_cast<int>(s);
+        step.edit.state = best_state[s];
+        // A sentence missing from this melody, or a candidate of another length, is
+        // passed over as applying its edit would refuse it.
+        const auto [begin, end] = melody.sentence_notes(step.edit.sentence);
+        if (begin == end) continue;
+        if (melody.sentence_changes(step.edit, best_outcome[s].nt_seq, best_outcome[s].tm_seq,
+                                    step.changes)) {
+            continue;
+        }
+        if (!step.changes.empty()) melody.keep(step);
     }
-    return choice;
+    return made;
 }
 
 }  // namespace quavella::edit

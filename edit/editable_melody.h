@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "composer/draws.h"
+#include "composer/message_sink.h"
 #include "composer/song.h"
 #include "edit/edits.h"
 #include "edit/tone_repair.h"
@@ -68,6 +69,8 @@ struct SentenceGrade {
 /// The grade of sentence `sentence` (0..3) of a graded melody of `check`'s lyric.
 SentenceGrade sentence_grade(const ToneCheck& check, const ToneGrading& grading, int sentence);
 
+struct BySentence;
+
 /// A composed melody and its edits.
 class EditableMelody {
 public:
@@ -100,6 +103,8 @@ public:
     const Step* undo();
     /// Applies again the first undone edit. @return it, or nothing when there is none
     const Step* redo();
+    /// Drops the undone edits: redo has nothing to apply then.
+    void forget_undone() { steps_.resize(applied_); }
 
     /// The applied edits, in order.
     std::vector<Edit> edits() const;
@@ -119,8 +124,15 @@ public:
     Applied regenerate_sentence(int sentence, int count);
 
 private:
+    friend BySentence shape_by_sentence(Source, const ToneCheck&, int, Generators&, MessageSink&);
     void regrade();
     void put(const Change& change, bool forward);
+    /// The changes of a sentence edit that takes `edit.sentence` from `notes` and `ticks`.
+    std::optional<std::string> sentence_changes(const Edit& edit, const Sequence& notes,
+                                                const Sequence& ticks,
+                                                std::vector<Change>& changes) const;
+    /// Keeps a step whose changes are made: applied, graded, undone steps dropped.
+    void keep(const Step& step);
 
     Source source_;
     ToneCheck check_;
@@ -132,16 +144,26 @@ private:
     std::optional<Generators::State> next_candidate_;  // where regeneration goes on
 };
 
-/// Best of N by sentence: composes `count` candidates from consecutive states of
-/// `gens` (as best of N does, leaving `gens` where `count` compositions leave it)
-/// and chooses each sentence from the candidate whose sentence grades best, the
-/// first of equals. The first candidate is the melody the edits apply to.
-struct SentenceChoice {
-    Generators::State first;      ///< the first candidate's state
-    std::vector<Edit> edits;      ///< a sentence edit for each sentence not from the first
+/// Best of N by sentence, made: the first candidate with each sentence taken from
+/// the candidate that sings it best, as applied steps.
+struct BySentence {
+    /// The first candidate (its state is the source's), a sentence step applied for each
+    /// sentence taken from another candidate; its edits name those candidates' states.
+    EditableMelody melody;
     std::array<int, 4> chosen{};  ///< the candidate (from 0) each sentence comes from
 };
-SentenceChoice choose_by_sentence(const Source& settings, const ToneCheck& check, int count,
-                                  Generators& gens);
+
+/// Best of N by sentence, the one recipe the window and the command line share:
+/// composes `count` candidates from consecutive states of `gens` (as best of N does,
+/// leaving `gens` where `count` compositions leave it) and takes each sentence, note
+/// for note with its rhythm, from the candidate whose sentence grades best, the first
+/// of equals. Each sentence is taken from the candidate as composed, never composed
+/// again; only the candidates a sentence comes from are held.
+/// @param settings the lyric and settings; its state is not read
+/// @param check the tone check of settings.gbk_text
+/// @param messages the composer's messages of the first candidate (the others are quiet,
+///        as a composition from its state would say the same)
+BySentence shape_by_sentence(Source settings, const ToneCheck& check, int count, Generators& gens,
+                             MessageSink& messages);
 
 }  // namespace quavella::edit

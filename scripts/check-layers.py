@@ -22,10 +22,12 @@ CORE = {
     "harmony": {"base", "lyrics", "midi", "composer", "notation", "tones"},
     "composition": {"base", "lyrics", "midi", "composer", "notation", "tones", "harmony"},
     "edit": {"base", "lyrics", "midi", "composer", "notation", "tones", "harmony", "composition"},
+    "song": {"base", "lyrics", "midi", "composer", "notation", "tones", "harmony", "composition",
+             "edit"},
     "history": {"base", "lyrics", "midi", "composer", "notation", "tones", "harmony",
-                "composition", "edit"},
+                "composition", "edit", "song"},
     "export": {"base", "lyrics", "midi", "composer", "notation", "tones", "harmony",
-               "composition", "edit"},
+               "composition", "edit", "song"},
 }
 CORE_ALL = set(CORE)
 APP = {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/commands/command_error.h"
 
@@ -20,8 +21,12 @@ namespace quavella {
 class MediaPlayer {
 public:
     virtual ~MediaPlayer() = default;
-    /// Closes a held file first, then opens `file` stopped at its start.
+    /// Closes a held file first, then opens `file` stopped at its start: a file the user
+    /// chose, read from disk.
     virtual void open(const std::string& file) = 0;
+    /// As open, with the MIDI file's bytes from memory (copied): the melody the program
+    /// just made, which it never reads back from disk. `name` names it in messages.
+    virtual void open_melody(const std::string& name, std::string_view bytes) = 0;
     /// Plays from the current position; at the end it starts again from the start.
     virtual void play() = 0;
     /// Plays from `tick` of the file's time base (clamped to the file), whatever it was

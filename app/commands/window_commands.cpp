@@ -102,7 +102,7 @@ bool WindowCommands::deliver(CompositionPtr composition) {
 
     // Wait, then load; an open that fails ends the command with its error.
     svc_.sleeper.sleep_ms(kWaitMs);
-    svc_.player.open(play_file_);
+    svc_.player.open_melody(play_file_, current_->midi);
 
     // Loaded: composing waits for 停止, the melody's buttons come alive.
     svc_.buttons.set_enabled(kComposeButton, false);
@@ -112,14 +112,26 @@ bool WindowCommands::deliver(CompositionPtr composition) {
     return true;
 }
 
-void WindowCommands::finish(const CompositionPtr& composition) {
+void WindowCommands::finish(const CompositionPtr& composition,
+                            std::optional<edit::EditableMelody> shaped) {
     // Recorded before its files are written and before anything is shown: a composition
     // whose file is on disk, or that the user heard, is never lost.
     if (svc_.listener != nullptr) svc_.listener->made(std::span(&composition, 1), 0);
     if (!write_working_file(*composition)) return;
     if (!deliver(composition)) return;
     svc_.box.show("作曲完成", kHintCaption);
+    start_song(composition, std::move(shaped));
     if (svc_.listener != nullptr) svc_.listener->composed(composition);
+}
+
+void WindowCommands::start_song(const CompositionPtr& composition,
+                                std::optional<edit::EditableMelody> shaped) {
+    if (svc_.document == nullptr) return;
+    if (shaped) {
+        svc_.document->start(composition, std::move(*shaped));
+    } else {
+        svc_.document->start(composition);
+    }
 }
 
 void WindowCommands::compose(const ComposeInput& input) {
@@ -157,6 +169,7 @@ void WindowCommands::compose_best_of(const ComposeInput& input, int count) {
     if (!write_working_file(*best.best)) return;
     if (!deliver(best.best)) return;
     svc_.box.show("作曲完成", kHintCaption);
+    start_song(best.best);
     if (svc_.listener != nullptr) svc_.listener->composed(best.best);
 }
 
@@ -165,41 +178,48 @@ void WindowCommands::compose_by_sentence(const ComposeInput& input, int count) {
     if (!source) return;
 
     // Each sentence from the candidate that sings it best; the first candidate,
-    // composed as compose does, gives the rest, and the others' sentences are edits.
-    const LyricPart lyric = lyric_part(source->gbk_text);
-    edit::Source from{source->gbk_text, source->speed_pos, source->mode_pos, source->timbre_pos,
-                      gens_.state()};
-    const edit::SentenceChoice choice = edit::choose_by_sentence(from, lyric.check, count, gens_);
-    from.state = choice.first;
-    Generators first;
-    first.restore(choice.first);
-    Composed composed = quavella::compose(source, lyric, first, sink_);
-    if (!composed.error.empty()) {
-        svc_.box.show(not_saved_message(kWorkingFile, composed.error), kHintCaption);
-        return;
-    }
-    edit::EditableMelody melody(from, composed.composition->melody);
-    melody.apply_all(choice.edits);
-    Composed made = make_composition(source, choice.first, melody.melody(), lyric.check,
-                                     edit::edits_text(melody.edits()));
+    // composed as compose does, gives the rest. The shaped melody is handed to the song
+    // as it was made: its sentence steps are part of it.
+    const edit::Source settings{source->gbk_text, source->speed_pos, source->mode_pos,
+                                source->timbre_pos, gens_.state()};
+    edit::BySentence shaped =
+        edit::shape_by_sentence(settings, lyric_tone_check(source->gbk_text), count, gens_, sink_);
+    const edit::EditableMelody& melody = shaped.melody;
+    Composed made = make_composition(source, melody.source().state, melody.melody(),
+                                     melody.grading(), edit::edits_text(melody.edits()));
     if (!made.error.empty()) {
         svc_.box.show(not_saved_message(kWorkingFile, made.error), kHintCaption);
         return;
     }
-    finish(made.composition);
+    finish(made.composition, std::move(shaped.melody));
 }
 
 void WindowCommands::load(CompositionPtr composition) {
     if (!write_working_file(*composition)) return;
     if (!deliver(composition)) return;
     // Already in the history: not made again, but the melody the window now holds.
+    start_song(composition);
     if (svc_.listener != nullptr) svc_.listener->composed(composition);
 }
 
 bool WindowCommands::adopt(CompositionPtr composition) {
+    if (composition == current_) return true;  // in the player already
     if (!write_working_file(*composition) || !rotate_play_file(composition)) return false;
-    svc_.player.open(play_file_);
+    svc_.player.open_melody(play_file_, current_->midi);
     return true;
+}
+
+void WindowCommands::changed(const song::Document& document, song::Event event) {
+    switch (event) {
+        case song::Event::edited:
+        case song::Event::undone:
+        case song::Event::redone:
+            adopt(document.current());
+            break;
+        case song::Event::started:  // put in the player by the command that made it
+        case song::Event::settled:  // the recorder's
+            break;
+    }
 }
 
 void WindowCommands::play() { svc_.player.play(); }

@@ -20,6 +20,8 @@
 #include "composer/draws.h"
 #include "composer/message_sink.h"
 #include "composition/composition.h"
+#include "edit/editable_melody.h"
+#include "song/document.h"
 
 namespace quavella {
 
@@ -49,10 +51,14 @@ struct CommandServices {
     ButtonPanel& buttons;
     MediaPlayer& player;
     CompositionListener* listener = nullptr;  ///< optional: told of each composition
+    /// Optional: the song being shaped, started with each melody put in the player once
+    /// "作曲完成" is acknowledged (before the listener's composed).
+    song::Document* document = nullptr;
 };
 
-/// The commands of the main window and the state they share.
-class WindowCommands {
+/// The commands of the main window and the state they share. As a listener of the song
+/// document, it puts each change of the song in the player (adopt).
+class WindowCommands : public song::Listener {
 public:
     /// @param app_title caption of the start-up error message and of the
     ///        composer's internal messages
@@ -67,7 +73,7 @@ public:
 
     /// Composes from the lyric lines and the three list positions, tells the listener
     /// (the history), writes the working file, writes the next play file,
-    /// opens it in the player and reports to the user.
+    /// hands its bytes to the player and reports to the user.
     /// Player errors propagate as exceptions, for the window's error box.
     void compose(const ComposeInput& input);
 
@@ -80,10 +86,13 @@ public:
 
     /// Makes an edited melody the one in the player, as a composition is put there:
     /// written as "temp.mid" and as the next play file and opened, so 播放 plays it
-    /// and 主旋律另存为 saves it. The buttons keep their states and nothing waits: the
-    /// score window calls it after every edit.
+    /// and 主旋律另存为 saves it. The buttons keep their states and nothing waits: it
+    /// follows every change of the song (changed).
     /// @return false when it could not be written (the user was told why)
     bool adopt(CompositionPtr composition);
+    /// An edit, an undo or a redo of the song: its current melody is adopted. A failed
+    /// open throws, for the window's error box.
+    void changed(const song::Document& document, song::Event event) override;
 
     /// Composes `count` melodies as `count` compose commands in a row would, from
     /// consecutive generator states, and goes on as compose does with the one whose
@@ -135,12 +144,17 @@ private:
     /// Writes the next play file and makes it the play file, `composition` the one
     /// in the player; false when that failed (reported).
     bool rotate_play_file(CompositionPtr composition);
-    /// To the player: the next play file written, opened, the buttons set.
+    /// To the player: the next play file written, the bytes opened, the buttons set.
     /// @return false when the write failed (reported); a failed open throws
     bool deliver(CompositionPtr composition);
     /// The road of one new composition: the listener's record, "temp.mid", the
     /// player, "作曲完成", the listener's score.
-    void finish(const CompositionPtr& composition);
+    /// @param shaped the melody `composition` was shaped from, handed to the song
+    void finish(const CompositionPtr& composition,
+                std::optional<edit::EditableMelody> shaped = std::nullopt);
+    /// Starts the song from the melody just put in the player.
+    void start_song(const CompositionPtr& composition,
+                    std::optional<edit::EditableMelody> shaped = std::nullopt);
 
     CommandServices svc_;
     std::string title_;

@@ -249,7 +249,20 @@ void FluidPlayer::open(const std::string& file) {
     const std::lock_guard command(command_mutex_);
     std::unique_lock lock(mutex_);
     close_now(lock);
-    std::vector<unsigned char> bytes = read_file(file);
+    open_locked(file, read_file(file));
+}
+
+void FluidPlayer::open_melody(const std::string& name, std::string_view bytes) {
+    const std::lock_guard command(command_mutex_);
+    std::unique_lock lock(mutex_);
+    close_now(lock);
+    if (bytes.size() > static_cast<std::size_t>(max_file_bytes)) {
+        throw CommandError(cannot_open(name, "文件太大，不是旋律文件"));
+    }
+    open_locked(name, std::vector<unsigned char>(bytes.begin(), bytes.end()));
+}
+
+void FluidPlayer::open_locked(const std::string& file, std::vector<unsigned char> bytes) {
     const SmfCheck check = check_smf(bytes, max_tracks);
     if (!check.ok()) throw CommandError(cannot_open(file, smf_fault_text(check)));
     bytes_ = std::move(bytes);

@@ -1,4 +1,4 @@
-// The melody player over FluidSynth: opens a MIDI file by name, plays, pauses and
+// The melody player over FluidSynth: opens a MIDI file by name or from memory, plays, pauses and
 // resumes, stops and closes it through one synthesizer and the platform's audio output.
 // Used by the main window as its MediaPlayer; Qt-free.
 //
@@ -42,6 +42,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -106,6 +107,8 @@ public:
     /// @throw CommandError when the file cannot be read or is not a MIDI file that plays;
     /// the player is closed then.
     void open(const std::string& file) override;
+    /// As open, with the file's bytes from memory: checked and played as they are.
+    void open_melody(const std::string& name, std::string_view bytes) override;
     /// Plays from the current position; at the end it starts again from the start. While
     /// the soundfont still loads (within Options::load_deadline), returns at once: the
     /// melody starts when the load is done, and the late start listener hears how it went.
@@ -165,6 +168,8 @@ private:
     /// Stops the output: taken out under the lock, its thread joined without it.
     void stop_output(std::unique_lock<std::mutex>& lock);
     void close_now(std::unique_lock<std::mutex>& lock);
+    /// Checks a closed player's new bytes and opens them (the command lock held too).
+    void open_locked(const std::string& name, std::vector<unsigned char> bytes);
     void require_open() const;
     State state_locked() const;
     bool at_end_locked() const;

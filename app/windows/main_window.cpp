@@ -101,7 +101,8 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
     buildControls();
 
     // The score window follows every composition once "作曲完成" is acknowledged.
-    score_ = std::make_unique<ScoreWindow>(*svc_.player, std::move(svc_.export_dialogs), this);
+    score_ = std::make_unique<ScoreWindow>(*svc_.player, std::move(svc_.export_dialogs), this,
+                                           &document_);
     // Every composition is also recorded in the history as soon as it is made, before
     // its files are written and before any message; the history never stops composing.
     // The recorder's worker opens the history; the list reads it once that is done.
@@ -121,6 +122,7 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
     CommandServices command_services{*svc_.box,         *svc_.copier, *svc_.sleeper,
                                      *svc_.save_dialog, *this,        *svc_.player};
     command_services.listener = listeners_.get();
+    command_services.document = &document_;
     score_->setComposeEnabled(suiButton1->isEnabled());
     connect(score_.get(), &ScoreWindow::composeBestOfRequested, this, [this](int count) {
         score_->settleEdits();
@@ -130,16 +132,9 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
         score_->settleEdits();
         guarded([this, count] { commands_->compose_by_sentence(readInput(), count); });
     });
-    // An edited melody becomes the one in the player: 播放 plays it, 主旋律另存为 saves it.
-    connect(score_.get(), &ScoreWindow::melodyEdited, this, [this](const CompositionPtr& edited) {
-        guarded([this, &edited] { commands_->adopt(edited); });
-    });
-    // A shaped melody goes into the history once editing pauses, linked to its origin.
-    connect(score_.get(), &ScoreWindow::shapedMelodySettled, this,
-            [this](const CompositionPtr& origin, const CompositionPtr& shaped) {
-                recorder_->record_shaped(origin, shaped);
-            });
     commands_ = std::make_unique<WindowCommands>(command_services, title_);
+    // After the score window: the score is redrawn, then the melody goes to the player.
+    document_.add_listener(*this);
     commands_->start_up(*svc_.clock, svc_.current_dir());
     // 播放 returns at once while the soundfont still loads; the player tells, from a thread
     // of its own, how that play went, and the window hears it on its own thread.
@@ -164,6 +159,7 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
 TForm1::~TForm1() {
     svc_.player->set_late_start_listener(nullptr);  // no late word for a window going away
     score_->settleEdits();  // a shaped melody not yet in the history is recorded now
+    document_.remove_listener(*this);
     // What the history could not take yet is tried a last time, and told if it never was.
     recorder_->finish();
     recorder_.reset();
@@ -174,6 +170,16 @@ TForm1::~TForm1() {
     if (svc_.player) {
         svc_.player->close();
     }
+}
+
+void TForm1::changed(const song::Document& document, song::Event event) {
+    if (event == song::Event::settled) {
+        // A shaped melody goes into the history once editing pauses, linked to its origin.
+        recorder_->record_shaped(document.origin(), document.current());
+        return;
+    }
+    // An edited melody becomes the one in the player: 播放 plays it, 主旋律另存为 saves it.
+    guarded([this, &document, event] { commands_->changed(document, event); });
 }
 
 void TForm1::historyOpened(const std::filesystem::path& file, const HistoryOpened& opened,

@@ -15,7 +15,7 @@
 //   lyric box + lists --suiButton1Click--> WindowCommands::compose
 //       lines -> GBK text -> refusal check -> compose (one Composition, bytes in memory)
 //       -> HistoryRecorder (queued to its worker) -> "temp.mid" -> "2.mid"/"1.mid" -> wait
-//       -> MediaPlayer::open
+//       -> MediaPlayer::open_melody (the bytes in memory, never the file read back)
 //       -> Loaded
 //   播放 / 暂停 / 停止 / 主旋律另存为 -> WindowCommands -> MediaPlayer, FileCopier (save as
 //   writes the composition in memory);
@@ -25,6 +25,9 @@
 //   "作曲完成" acknowledged -> ScoreWindow (CompositionListener::composed);
 //   Ctrl+M shows the score again
 //   ScoreWindow "择优作曲" -> WindowCommands::compose_best_of, enabled with suiButton1
+//   each melody put in the player starts the song document (song/document.h); its edits,
+//   undos and redos (the score window) reach the player through WindowCommands, and a
+//   pause in editing reaches the history (HistoryRecorder::record_shaped)
 //
 // Button states: Fresh (start-up), Loaded (after a composition), Stopped (after 停止).
 #pragma once
@@ -44,6 +47,7 @@
 #include "app/commands/window_commands.h"
 #include "app/windows/window_services.h"
 #include "history/store.h"
+#include "song/document.h"
 
 class QComboBox;
 class QFrame;
@@ -66,7 +70,7 @@ class UrlLabel;
 inline constexpr const char* kWebAddress = "https://quavella.example.org";
 
 /// The main window.
-class TForm1 : public QWidget, private ButtonPanel {
+class TForm1 : public QWidget, private ButtonPanel, private song::Listener {
     Q_OBJECT
 
 public:
@@ -97,6 +101,9 @@ protected:
 
 private:
     void set_enabled(int button, bool enabled) override;
+    /// The song changed: an edit goes to the player (through the commands), a settled
+    /// melody to the history.
+    void changed(const song::Document& document, song::Event event) override;
     void buildControls();
     /// Runs a handler; an escaping error ends it and shows the standard error box.
     void guarded(const std::function<void()>& handler);
@@ -132,6 +139,8 @@ private:
 
     WindowServices svc_;
     std::string title_;
+    /// The melody being shaped; the score window and the commands follow it.
+    song::Document document_;
     std::unique_ptr<WindowCommands> commands_;
     std::unique_ptr<TForm2> form2_;
     std::unique_ptr<ScoreWindow> score_;

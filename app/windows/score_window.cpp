@@ -16,8 +16,6 @@
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
-#include <QUndoCommand>
-#include <QUndoStack>
 #include <algorithm>
 #include <filesystem>
 
@@ -53,27 +51,6 @@ int controlsRight(const QWidget& window) {
     }
     return right + (window.geometry().x() - window.frameGeometry().x());
 }
-
-/// One applied edit on the undo stack. It is pushed after the edit was made, so
-/// its first redo does nothing; later ones redo and undo through the window.
-class EditCommand final : public QUndoCommand {
-public:
-    EditCommand(const QString& text, std::function<void()> undo, std::function<void()> redo)
-        : QUndoCommand(text), undo_(std::move(undo)), redo_(std::move(redo)) {}
-    void undo() override { undo_(); }
-    void redo() override {
-        if (pushed_) {
-            pushed_ = false;
-            return;
-        }
-        redo_();
-    }
-
-private:
-    std::function<void()> undo_;
-    std::function<void()> redo_;
-    bool pushed_ = true;
-};
 
 /// "G4", "F#5": a MIDI note by its letter name.
 QString note_label(int midi) {
@@ -120,8 +97,12 @@ QSettings ScoreWindow::settings() {
 }
 
 ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dialogs,
-                         QWidget* anchor)
-    : player_(player), dialogs_(std::move(dialogs)), anchor_(anchor) {
+                         QWidget* anchor, song::Document* document)
+    : player_(player),
+      dialogs_(std::move(dialogs)),
+      anchor_(anchor),
+      own_document_(document ? nullptr : std::make_unique<song::Document>()),
+      document_(document ? document : own_document_.get()) {
     setObjectName(QStringLiteral("scoreWindow"));
     setWindowTitle(QStringLiteral("乐谱"));
     if (!dialogs_) dialogs_ = std::make_unique<QtExportDialogs>(this);
@@ -223,6 +204,7 @@ ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dia
 }
 
 ScoreWindow::~ScoreWindow() {
+    document_->remove_listener(*this);
     if (isVisible()) remember();
     if (audio_job_) {
         // The export stops at its next block and removes its temporary; a render stuck in
@@ -244,17 +226,20 @@ void ScoreWindow::remember() {
 }
 
 void ScoreWindow::buildEditing() {
-    undo_ = new QUndoStack(this);
+    // Undo and redo are a view of the song's one history: they name its next step.
+    document_->add_listener(*this);
     QMenu* edit_menu = menuBar()->addMenu(QStringLiteral("编辑(&E)"));
-    QAction* undo = undo_->createUndoAction(this, QStringLiteral("撤销"));
-    undo->setObjectName(QStringLiteral("undoEdit"));
-    undo->setShortcut(QKeySequence::Undo);
-    QAction* redo = undo_->createRedoAction(this, QStringLiteral("重做"));
-    redo->setObjectName(QStringLiteral("redoEdit"));
-    redo->setShortcuts(
+    undo_action_ = new QAction(QStringLiteral("撤销"), this);
+    undo_action_->setObjectName(QStringLiteral("undoEdit"));
+    undo_action_->setShortcut(QKeySequence::Undo);
+    connect(undo_action_, &QAction::triggered, this, [this] { document_->undo(); });
+    redo_action_ = new QAction(QStringLiteral("重做"), this);
+    redo_action_->setObjectName(QStringLiteral("redoEdit"));
+    redo_action_->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
-    edit_menu->addAction(undo);
-    edit_menu->addAction(redo);
+    connect(redo_action_, &QAction::triggered, this, [this] { document_->redo(); });
+    edit_menu->addAction(undo_action_);
+    edit_menu->addAction(redo_action_);
 
     // On a row of its own: beside the exports it would be folded away on a laptop screen.
     addToolBarBreak();
@@ -304,8 +289,8 @@ void ScoreWindow::buildEditing() {
 
     view_->setEditable(false);
     connect(view_, &ScoreView::noteChosen, this, [this](int note) {
-        if (!editing_) return;
-        const notation::Melody& m = editing_->melody();
+        if (!document_->started()) return;
+        const notation::Melody& m = document_->melody().melody();
         const auto k = static_cast<std::size_t>(note);
         statusBar()->showMessage(
             QStringLiteral("第 %1 个音：%2 %3（第 %4 句）")
@@ -319,61 +304,57 @@ void ScoreWindow::buildEditing() {
     });
     connect(view_, &ScoreView::toneMarkMenuRequested, this, &ScoreWindow::offerPitches);
     updateEditActions();
+    updateUndoActions();
+}
+
+void ScoreWindow::updateUndoActions() {
+    const edit::Step* undo = document_->undo_step();
+    const edit::Step* redo = document_->redo_step();
+    undo_action_->setEnabled(undo != nullptr);
+    undo_action_->setText(undo ? QStringLiteral("撤销 %1").arg(edit_name(undo->edit))
+                               : QStringLiteral("撤销"));
+    redo_action_->setEnabled(redo != nullptr);
+    redo_action_->setText(redo ? QStringLiteral("重做 %1").arg(edit_name(redo->edit))
+                               : QStringLiteral("重做"));
 }
 
 void ScoreWindow::updateEditActions() {
-    const bool on = editing_ && showing_current_;
+    const bool on = document_->started() && showing_current_;
     view_->setEditable(on);
     fix_action_->setEnabled(on);
     suit_action_->setEnabled(on);
     regenerate_action_->setEnabled(on && view_->selected() >= 0);
     audition_action_->setEnabled(on);
-    stop_action_->setEnabled(editing_ != nullptr);
+    stop_action_->setEnabled(document_->started());
 }
 
 void ScoreWindow::settleEdits() {
     settle_->stop();
-    CompositionPtr shaped = std::move(unsettled_);
-    unsettled_.reset();
-    if (!shaped || !current_ || shaped->edits == settled_edits_) return;
-    settled_edits_ = shaped->edits;
-    emit shapedMelodySettled(current_, shaped);
+    document_->settle();
 }
 
 void ScoreWindow::composed(const CompositionPtr& composition) {
-    settleEdits();  // what was shaped from the melody this one replaces
-    current_ = composition;
-    settled_edits_ = composition->edits;
-    const CompositionSource& made_from = *composition->source;
-    const edit::Source source{made_from.gbk_text, made_from.speed_pos, made_from.mode_pos,
-                              made_from.timbre_pos, composition->state};
-    if (composition->edits.empty()) {
-        editing_ = std::make_unique<edit::EditableMelody>(source, composition->melody);
-    } else {
-        // Made by edits (best of N by sentence): the composition, then its edits, which
-        // are part of it rather than steps to undo.
-        editing_ = std::make_unique<edit::EditableMelody>(source);
-        editing_->apply_all(edit::parse_edits(composition->edits).edits);
-    }
-    undo_->clear();
+    // The main window's commands start the song before telling; shown alone, the window
+    // starts it here (settling what was shaped from the melody this one replaces).
+    if (document_->origin() != composition) document_->start(composition);
     showing_current_ = true;
     showSheet(sheet_of(*composition));
     updateEditActions();
 }
 
 bool ScoreWindow::applyEdit(const edit::Edit& e) {
-    if (!editing_ || !showing_current_) return false;
-    const edit::Applied applied = editing_->apply(e);
+    if (!document_->started() || !showing_current_) return false;
+    const edit::Applied applied = document_->apply(e);
     if (applied.error) {
         statusBar()->showMessage(
             QStringLiteral("没有修改：%1").arg(QString::fromStdString(*applied.error)));
         return false;
     }
-    commit(applied, edit_name(e));
+    report(applied, edit_name(e));
     return !applied.step.changes.empty();
 }
 
-void ScoreWindow::commit(const edit::Applied& applied, const QString& name) {
+void ScoreWindow::report(const edit::Applied& applied, const QString& name) {
     const edit::Step& step = applied.step;
     QString message;
     const bool repair =
@@ -389,7 +370,7 @@ void ScoreWindow::commit(const edit::Applied& applied, const QString& name) {
         if (!step.left.empty()) {
             QStringList pairs;
             for (const TonePair& pair : step.left)
-                pairs << pair_syllables(editing_->melody(), pair);
+                pairs << pair_syllables(document_->melody().melody(), pair);
             message += QStringLiteral("；在音域和跳进的限制内无法修正：%1")
                            .arg(pairs.join(QStringLiteral("、")));
         }
@@ -405,27 +386,31 @@ void ScoreWindow::commit(const edit::Applied& applied, const QString& name) {
         statusBar()->showMessage(repair ? message : QStringLiteral("没有需要修改的音"));
         return;
     }
-    undo_->push(new EditCommand(
-        name,
-        [this] {
-            editing_->undo();
-            showEdited();
-        },
-        [this] {
-            editing_->redo();
-            showEdited();
-        }));
-    showEdited();
     statusBar()->showMessage(message);
 }
 
+void ScoreWindow::changed(const song::Document& document, song::Event event) {
+    (void)document;
+    switch (event) {
+        case song::Event::started:  // shown by composed, once "作曲完成" is acknowledged
+            settle_->stop();
+            break;
+        case song::Event::edited:
+        case song::Event::undone:
+        case song::Event::redone:
+            showEdited();
+            settle_->start();  // recorded once editing pauses
+            break;
+        case song::Event::settled:
+            settle_->stop();
+            break;
+    }
+    updateUndoActions();
+}
+
 void ScoreWindow::showEdited() {
-    if (!editing_) return;
-    const CompositionSource& source = *current_->source;
-    ScoreSheet sheet = make_sheet(notation::build_score(editing_->melody()), source.speed_pos,
-                                  source.mode_pos, source.timbre_pos);
-    sheet.tones = editing_->grading();
-    sheet_ = std::make_shared<const ScoreSheet>(std::move(sheet));
+    if (!document_->started()) return;
+    sheet_ = std::make_shared<const ScoreSheet>(sheet_of(*document_->current()));
     if (showing_current_) {
         view_->updateSheet(sheet_);
     } else {
@@ -434,15 +419,6 @@ void ScoreWindow::showEdited() {
         view_->setSheet(sheet_);
         updateEditActions();
     }
-    // The edited melody as a value of its own: the player, 主旋律另存为 and the
-    // history take it as they take a composition.
-    Composed edited = make_composition(current_->source, current_->state, editing_->melody(),
-                                       editing_->check(), edit::edits_text(editing_->edits()));
-    if (!edited.composition) return;
-    // Recorded once editing pauses; back to the melody as it came, there is nothing to record.
-    unsettled_ = edited.composition->edits != current_->edits ? edited.composition : nullptr;
-    settle_->start();
-    emit melodyEdited(edited.composition);
 }
 
 void ScoreWindow::fixTones() { applyEdit(edit::Edit(edit::EditKind::fix_tones)); }
@@ -450,22 +426,22 @@ void ScoreWindow::fixTones() { applyEdit(edit::Edit(edit::EditKind::fix_tones));
 void ScoreWindow::suitTones() { applyEdit(edit::Edit(edit::EditKind::suit_tones)); }
 
 void ScoreWindow::regenerateSentence() {
-    if (!editing_ || !showing_current_ || view_->selected() < 0) return;
+    if (!document_->started() || !showing_current_ || view_->selected() < 0) return;
     const int sentence =
-        editing_->melody().lyrics[static_cast<std::size_t>(view_->selected())].sentence;
+        document_->melody().melody().lyrics[static_cast<std::size_t>(view_->selected())].sentence;
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const edit::Applied applied = editing_->regenerate_sentence(sentence, best_of_count_->value());
+    const edit::Applied applied = document_->regenerate_sentence(sentence, best_of_count_->value());
     QGuiApplication::restoreOverrideCursor();
     if (applied.error) {
         statusBar()->showMessage(
             QStringLiteral("没有修改：%1").arg(QString::fromStdString(*applied.error)));
         return;
     }
-    commit(applied, edit_name(applied.step.edit));
+    report(applied, edit_name(applied.step.edit));
 }
 
 void ScoreWindow::audition() {
-    if (!editing_ || !showing_current_) return;
+    if (!document_->started() || !showing_current_) return;
     const int note = view_->selected();
     const auto& starts = sheet_->score.note_start;
     const int tick = note >= 0 && static_cast<std::size_t>(note) < starts.size()
@@ -490,11 +466,13 @@ void ScoreWindow::stopPlaying() {
 }
 
 void ScoreWindow::offerPitches(int pair, const QPoint& global) {
-    if (!editing_ || !showing_current_) return;
-    const ToneGrading& grading = editing_->grading();
+    if (!document_->started() || !showing_current_) return;
+    // Held while the menu is open: a pitch chosen replaces the song's current melody.
+    const CompositionPtr shown = document_->current();
+    const ToneGrading& grading = shown->tones;
     if (pair < 0 || pair >= grading.graded()) return;
     const TonePair& tp = grading.pairs[static_cast<std::size_t>(pair)];
-    const notation::Melody& m = editing_->melody();
+    const notation::Melody& m = shown->melody;
     const auto second = static_cast<int>(tp.second);
     const int before = m.notes[static_cast<std::size_t>(second - 1)];
     const int now = m.notes[static_cast<std::size_t>(second)];

@@ -8,9 +8,10 @@
 //                      window composes (it owns the commands) and enables it with "生成主旋律"
 //   toolbar "修改"      shaping the melody in the player: "修正倒字", "全部契合",
 //                      "重新生成本句" (the chosen note's sentence), "试听" and "停止";
-//                      menu "编辑" holds undo and redo. Notes are chosen by click or ←/→,
-//                      moved by ↑/↓ (Shift a semitone, Ctrl an octave); each edit becomes
-//                      the melody in the player at once (melodyEdited)
+//                      menu "编辑" holds undo and redo, a view of the song document's
+//                      history. Notes are chosen by click or ←/→, moved by ↑/↓ (Shift a
+//                      semitone, Ctrl an octave); each edit goes to the song document, whose
+//                      listeners (this window, the player) follow it
 //   central            ScoreView (scrolls; lays out once per width)
 //   left dock          HistoryPanel "作品记录": earlier works, their scores on selection
 //   status bar         the last export's outcome
@@ -33,6 +34,7 @@
 #include "app/score/score_sheet.h"
 #include "edit/editable_melody.h"
 #include "history/store.h"
+#include "song/document.h"
 
 class QAction;
 class QProgressDialog;
@@ -40,25 +42,26 @@ class QSettings;
 class QSpinBox;
 class QTimer;
 class QToolBar;
-class QUndoStack;
 
 namespace quavella {
 
 class HistoryPanel;
 class ScoreView;
 
-class ScoreWindow : public QMainWindow, public CompositionListener {
+class ScoreWindow : public QMainWindow, public CompositionListener, private song::Listener {
     Q_OBJECT
 
 public:
     /// @param player read for the position being heard; outlives the window
     /// @param dialogs export questions and reports; null: Qt dialogs over this window
     /// @param anchor the main window, beside which the score first appears
+    /// @param document the song this window shapes, which outlives it; null: one of its own
     ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dialogs,
-                QWidget* anchor = nullptr);
+                QWidget* anchor = nullptr, song::Document* document = nullptr);
     ~ScoreWindow() override;
 
-    /// Shows the score of `composition`, bringing the window back if it was closed.
+    /// Shows the score of `composition`, bringing the window back if it was closed; the
+    /// song document starts from it unless it already did.
     void composed(const CompositionPtr& composition) override;
     /// Docks the history list "作品记录": selecting an entry shows its score and enables
     /// the exports for it.
@@ -80,14 +83,16 @@ public:
 
     /// The melody being shaped (the one in the player), or null before the first
     /// composition.
-    const edit::EditableMelody* editing() const { return editing_.get(); }
+    const edit::EditableMelody* editing() const {
+        return document_->started() ? &document_->melody() : nullptr;
+    }
+    /// The song this window shapes.
+    song::Document& document() const { return *document_; }
     /// Whether the score shown is that melody (not an entry of the history).
     bool showingCurrent() const { return showing_current_; }
-    /// The edits, one undo command each.
-    QUndoStack* undoStack() const { return undo_; }
-    /// Applies an edit to the melody being shaped, as the keys, the buttons and the
-    /// tone marks' menu do: the score and the tone marks follow at once, the melody
-    /// becomes the one in the player, and the edit can be undone.
+    /// Applies an edit to the song, as the keys, the buttons and the tone marks' menu
+    /// do: the score and the tone marks follow at once, the song's listeners put the
+    /// melody in the player, and the edit can be undone.
     /// @return false when it was refused or changed nothing (the status bar says so)
     bool applyEdit(const edit::Edit& edit);
 
@@ -134,13 +139,6 @@ signals:
     /// "择优作曲" with "按句择优": compose `count` melodies and take each sentence from
     /// the one whose sentence suits the tones best.
     void composeBySentenceRequested(int count);
-    /// The melody being shaped changed (an edit, an undo or a redo): `composition` is
-    /// the edited melody as a value (its file's bytes, its edit list), to become the
-    /// melody in the player.
-    void melodyEdited(const quavella::CompositionPtr& composition);
-    /// Editing paused on a melody shaped from `origin` that is not in the history yet.
-    void shapedMelodySettled(const quavella::CompositionPtr& origin,
-                             const quavella::CompositionPtr& shaped);
 
 public slots:
     /// Marks the note at the player's position; clears the mark when it is not
@@ -159,9 +157,8 @@ public slots:
     void audition();
     /// "停止": stops whatever plays.
     void stopPlaying();
-    /// Hands on the melody shaped since the last pause in editing, if it is not in the
-    /// history yet (shapedMelodySettled): called after a pause, and before the melody
-    /// is replaced or the program ends.
+    /// Settles the song (its listeners record a shaped melody not in the history yet):
+    /// called after a pause, and before the melody is replaced or the program ends.
     void settleEdits();
     /// Asks for a file and writes the score as PDF.
     void exportPdf();
@@ -215,14 +212,18 @@ private:
     /// Shows the audio export's progress; once it has ended, reports how.
     void pollAudioExport();
     void buildEditing();
-    /// Keeps an applied step: an undo command, the score redrawn, the player told.
-    void commit(const edit::Applied& applied, const QString& name);
-    /// Redraws the melody being shaped in place and tells the player.
+    /// Says in the status bar what an applied step did.
+    void report(const edit::Applied& applied, const QString& name);
+    /// The song changed: an edit, an undo or a redo redraws it in place.
+    void changed(const song::Document& document, song::Event event) override;
+    /// Redraws the song in place.
     void showEdited();
     /// The menu of a tone mark: pitches that make its pair good or fair.
     void offerPitches(int pair, const QPoint& global);
     /// Enables what shapes the melody while it is the one shown.
     void updateEditActions();
+    /// The undo and redo actions name what they would do, enabled while they can.
+    void updateUndoActions();
 
     MediaPlayer& player_;
     std::unique_ptr<ExportDialogs> dialogs_;
@@ -253,10 +254,11 @@ private:
     bool placed_ = false;
     bool compose_enabled_ = true;
 
-    CompositionPtr current_;  ///< the composition the melody being shaped was made from
-    std::unique_ptr<edit::EditableMelody> editing_;
+    std::unique_ptr<song::Document> own_document_;  ///< when no document was given
+    song::Document* document_;
     bool showing_current_ = false;
-    QUndoStack* undo_;
+    QAction* undo_action_;
+    QAction* redo_action_;
     QToolBar* edit_bar_;
     QAction* fix_action_;
     QAction* suit_action_;
@@ -264,9 +266,7 @@ private:
     QAction* audition_action_;
     QAction* stop_action_;
     QAction* by_sentence_action_;
-    QTimer* settle_;             ///< a pause in editing: the shaped melody is recorded
-    CompositionPtr unsettled_;   ///< the shaped melody not handed on yet
-    std::string settled_edits_;  ///< the edit list last handed on for current_
+    QTimer* settle_;  ///< a pause in editing: the song is settled
 };
 
 }  // namespace quavella

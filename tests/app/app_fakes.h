@@ -11,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/commands/button_panel.h"
@@ -113,6 +114,17 @@ struct FakePlayer : MediaPlayer {
             throw CommandError("missing " + file);
         }
         opened = true;
+        ++files_read;
+    }
+    /// Logged as open is ("open:<name>"); keeps the bytes and reads no file.
+    void open_melody(const std::string& name, std::string_view bytes) override {
+        log_.push_back("open:" + name);
+        opened = false;
+        if (fail_open) {
+            throw CommandError("cannot open " + name);
+        }
+        melody.assign(bytes);
+        opened = true;
     }
     void play() override { call("play"); }
     void play_from(int tick) override {
@@ -137,6 +149,8 @@ struct FakePlayer : MediaPlayer {
     bool fail_open = false;
     bool opened = false;
     std::optional<int> position;
+    std::string melody;  ///< the bytes the last open_melody was given
+    int files_read = 0;  ///< opens that read a file
 };
 
 struct FakeLinkOpener : LinkOpener {

@@ -22,6 +22,7 @@ struct SilentBox : MessageBox {
 
 struct SilentPlayer : MediaPlayer {
     void open(const std::string&) override {}
+    void open_melody(const std::string&, std::string_view) override {}
     void play() override {}
     void play_from(int) override {}
     void pause() override {}

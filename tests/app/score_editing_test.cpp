@@ -14,7 +14,6 @@
 #include <QTimer>
 #include <QToolTip>
 #include <QTreeWidget>
-#include <QUndoStack>
 #include <QtTest>
 #include <filesystem>
 #include <memory>
@@ -106,6 +105,9 @@ private slots:
         QCOMPARE(edited, score->editing()->file().bytes);
         const std::string play_file = lastOpened();
         QCOMPARE(readBytes(play_file), edited);
+        // The player was handed the bytes; it read no file to learn them.
+        QCOMPARE(player->melody, edited);
+        QCOMPARE(player->files_read, 0);
         QCOMPARE(score->sheet()->score.melody.notes, score->editing()->melody().notes);
         QCOMPARE(score->sheet()->tones.graded(), score->editing()->grading().graded());
         QCOMPARE(remade(), edited);
@@ -144,9 +146,14 @@ private slots:
                  score->editing()->steps().back().left.size());
         QCOMPARE(readBytes("temp.mid"), score->editing()->file().bytes);
         QCOMPARE(remade(), readBytes("temp.mid"));
-        QCOMPARE(score->undoStack()->undoText(), QStringLiteral("全部契合"));
-        score->undoStack()->undo();
-        score->undoStack()->undo();
+        auto* undo = score->findChild<QAction*>(QStringLiteral("undoEdit"));
+        QCOMPARE(undo->text(), QStringLiteral("撤销 全部契合"));
+        undo->trigger();
+        QCOMPARE(undo->text(), QStringLiteral("撤销 修正倒字"));
+        undo->trigger();
+        QVERIFY(!undo->isEnabled());
+        QCOMPARE(score->findChild<QAction*>(QStringLiteral("redoEdit"))->text(),
+                 QStringLiteral("重做 修正倒字"));
         QCOMPARE(readBytes("temp.mid"), composed);
     }
 
@@ -207,7 +214,8 @@ private slots:
             QCOMPARE(after.ticks[static_cast<std::size_t>(i)],
                      before.ticks[static_cast<std::size_t>(i)]);
         }
-        QCOMPARE(score->undoStack()->undoText(), QStringLiteral("重新生成第 3 句"));
+        QCOMPARE(score->findChild<QAction*>(QStringLiteral("undoEdit"))->text(),
+                 QStringLiteral("撤销 重新生成第 3 句"));
         QCOMPARE(remade(), readBytes("temp.mid"));
     }
 
@@ -242,7 +250,8 @@ private slots:
         QCOMPARE(log.back(), std::string("show:提示:作曲完成"));
         QVERIFY(score->editing() != nullptr);
         QVERIFY(!score->editing()->edits().empty());
-        QVERIFY(!score->undoStack()->canUndo());
+        QVERIFY(!score->document().can_undo());
+        QVERIFY(!score->findChild<QAction*>(QStringLiteral("undoEdit"))->isEnabled());
         QCOMPARE(readBytes("temp.mid"), score->editing()->file().bytes);
         QCOMPARE(remade(), readBytes("temp.mid"));
     }

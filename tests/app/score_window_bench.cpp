@@ -32,6 +32,7 @@ using namespace quavella;
 class IdlePlayer final : public MediaPlayer {
 public:
     void open(const std::string&) override {}
+    void open_melody(const std::string&, std::string_view) override {}
     void play() override {}
     void play_from(int) override {}
     void pause() override {}

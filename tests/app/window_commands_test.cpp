@@ -648,5 +648,71 @@ TEST_F(CommandsTest, SaveAsBeforeAnyCompositionSaysSo) {
     EXPECT_EQ(dialog.failures, 1);
 }
 
+TEST_F(CommandsTest, TheSongsEditsReachThePlayerFromMemoryAndTheWorkingFiles) {
+    song::Document document;
+    CommandServices with_song = services();
+    with_song.document = &document;
+    WindowCommands shaping{with_song, "quavella"};
+    shaping.start_up(clock, dir.path().string());
+    document.add_listener(shaping);
+    shaping.compose(lyrics({kLyrics}));
+    ASSERT_TRUE(document.started());
+    EXPECT_EQ(document.origin(), shaping.current());  // started with the melody in the player
+    EXPECT_EQ(player.melody, document.current()->midi);
+    const std::string composed = player.melody;
+
+    // An edit: the song's bytes go to the player as they are, "temp.mid" and the next
+    // play file are written whole, and nothing is read back.
+    log.clear();
+    ASSERT_FALSE(document.apply(edit::Edit(edit::EditKind::octave, 3, 1)).error);
+    EXPECT_EQ(log, (EventLog{"write:temp.mid", "write:1.mid", "open:1.mid"}));
+    EXPECT_EQ(player.files_read, 0);
+    EXPECT_EQ(player.melody, document.current()->midi);
+    EXPECT_NE(player.melody, composed);
+    EXPECT_EQ(read_file("temp.mid"), player.melody);
+    EXPECT_EQ(read_file("1.mid"), player.melody);
+    EXPECT_EQ(shaping.current(), document.current());  // 主旋律另存为 saves it
+
+    // Undo brings the composed bytes back to the player; a redo the edited ones.
+    ASSERT_TRUE(document.undo());
+    EXPECT_EQ(player.melody, composed);
+    EXPECT_EQ(read_file("2.mid"), composed);
+    ASSERT_TRUE(document.redo());
+    EXPECT_EQ(player.melody, document.current()->midi);
+    EXPECT_EQ(player.files_read, 0);
+}
+
+TEST_F(CommandsTest, BestBySentenceHandsItsStepsToTheSong) {
+    song::Document document;
+    CommandServices with_song = services();
+    with_song.document = &document;
+    WindowCommands shaping{with_song, "quavella"};
+    shaping.start_up(clock, dir.path().string());
+    shaping.compose_by_sentence(lyrics({kLyrics}), 12);
+    ASSERT_TRUE(document.started());
+    const CompositionPtr made = shaping.current();
+    EXPECT_EQ(document.origin(), made);
+    EXPECT_EQ(player.melody, made->midi);
+    // The sentences it took are part of the melody, not steps to undo.
+    EXPECT_FALSE(made->edits.empty());
+    EXPECT_FALSE(document.can_undo());
+    EXPECT_EQ(edit::edits_text(document.melody().edits()), made->edits);
+    // Graded once, as the melody it holds.
+    EXPECT_EQ(made->tones.agreeing(), document.melody().grading().agreeing());
+
+#ifdef QUAVELLA_CLI_PATH
+    // The command line's --by-sentence makes the same melody, edits and bytes.
+    Generators start;
+    start.seed(clock.now());
+    write_file("lyrics.txt", kLyrics + "\n");
+    const std::string command = std::string(QUAVELLA_CLI_PATH) +
+                                " compose --best-of 12 --by-sentence --state " +
+                                state_text(start.state()) + " -o cli.mid lyrics.txt >cli.txt";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    EXPECT_EQ(read_file("cli.mid"), made->midi);
+    EXPECT_NE(read_file("cli.txt").find("edits=" + made->edits), std::string::npos);
+#endif
+}
+
 }  // namespace
 }  // namespace quavella

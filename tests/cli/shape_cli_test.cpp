@@ -196,6 +196,10 @@ INSTANTIATE_TEST_SUITE_P(
         {"NoteBeyondTheTop", {"--edits", "1:127,1+o"}, "item 2 \"1+o\": note 1 cannot go higher"},
         {"RepairOfAnotherName", {"--fix-tones=all"}, "--fix-tones"},
         {"BySentenceAlone", {"--by-sentence"}, "--by-sentence needs --best-of N"},
+        // Counted as typed: the sentences best of N took are not items of the list.
+        {"EditsAfterBySentence",
+         {"--best-of", "20", "--by-sentence", "--edits", "1+,999-"},
+         "--edits: item 2 \"999-\": note 999 does not exist"},
     }),
     RowName{});
 

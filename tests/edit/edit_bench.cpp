@@ -74,8 +74,9 @@ void BM_BestBySentence(benchmark::State& state) {
     const Source settings = source_of(gbk);
     for (auto _ : state) {
         Generators gens(7);
+        QuietSink quiet;
         benchmark::DoNotOptimize(
-            choose_by_sentence(settings, check, static_cast<int>(state.range(0)), gens));
+            shape_by_sentence(settings, check, static_cast<int>(state.range(0)), gens, quiet));
     }
 }
 BENCHMARK(BM_BestBySentence)->Arg(20)->Arg(200)->Unit(benchmark::kMillisecond);

@@ -326,7 +326,8 @@ TEST(BestBySentence, EachSentenceIsTheBestOfTheCandidates) {
     const ToneCheck check(syllable_texts(gbk));
     constexpr int kCount = 20;
     Generators gens(31337);
-    const SentenceChoice choice = choose_by_sentence(settings, check, kCount, gens);
+    QuietSink said;
+    const BySentence made = shape_by_sentence(settings, check, kCount, gens, said);
 
     // The generators went on as twenty compose requests would have taken them.
     Generators singles(31337);
@@ -339,10 +340,18 @@ TEST(BestBySentence, EachSentenceIsTheBestOfTheCandidates) {
     }
     EXPECT_EQ(gens.state(), singles.state());
 
-    Source first = settings;
-    first.state = choice.first;
-    EditableMelody melody(first);
-    ASSERT_EQ(melody.apply_all(choice.edits), std::nullopt);
+    // The steps handed over are the sentence edits a melody composed from the first
+    // state replays: the same notes, composed again.
+    EXPECT_EQ(made.melody.source().state, Generators(31337).state());
+    EditableMelody melody(made.melody.source());
+    ASSERT_EQ(melody.apply_all(made.melody.edits()), std::nullopt);
+    EXPECT_EQ(melody.melody().notes, made.melody.melody().notes);
+    EXPECT_EQ(melody.melody().ticks, made.melody.melody().ticks);
+    EXPECT_FALSE(made.melody.edits().empty());
+    for (const Step& step : made.melody.steps()) {
+        EXPECT_EQ(step.edit.kind, EditKind::sentence);
+        EXPECT_NE(made.chosen[static_cast<std::size_t>(step.edit.sentence)], 0);
+    }
     for (int s = 0; s < 4; ++s) {
         const SentenceGrade got = sentence_grade(check, melody.grading(), s);
         for (const ToneGrading& grading : gradings) {

@@ -46,12 +46,8 @@ struct Tally {
 ToneGrading by_sentence(const Source& source, const ToneCheck& check, int count) {
     Generators gens;
     gens.restore(source.state);
-    const SentenceChoice choice = choose_by_sentence(source, check, count, gens);
-    Source first = source;
-    first.state = choice.first;
-    EditableMelody melody(first);
-    melody.apply_all(choice.edits);
-    return melody.grading();
+    QuietSink quiet;
+    return shape_by_sentence(source, check, count, gens, quiet).melody.grading();
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -440,6 +441,36 @@ INSTANTIATE_TEST_SUITE_P(
                       BadFile{"chunk_between_tracks", with_byte(good, 14, 'X'), false,
                               "MIDI 文件已损坏：第 1 条音轨之前有不支持的数据块“XTrk”"}),
     [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(FluidPlayerTest, AMelodyFromMemoryPlaysAsItsFileWouldAndNoFileIsRead) {
+    const auto notes = run_of_notes(4, 100, 50);
+    const Bytes bytes = melody(0, notes);
+    FluidPlayer& player = FluidPlayerTest::player();
+    // No file of that name exists: the bytes are all the player has.
+    const std::string name = (suite_dir_ / "never-written.mid").string();
+    player.open_melody(name,
+                       std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    ASSERT_FALSE(fs::exists(name));
+    EXPECT_EQ(player.state(), State::stopped);
+    EXPECT_EQ(player.total_ticks(), melody_ticks(notes));
+    player.play();
+    ASSERT_TRUE(wait_for([&] { return player.state() == State::ended; }, 5000));
+    player.close();
+    const auto [first, last] = sounding_span(rendered(), loud);
+    EXPECT_LT(first, last) << "nothing was heard";
+
+    // Bytes that are not a melody are refused under the name given, as a file is.
+    const Bytes damaged = with_track_length(bytes, 4000);
+    try {
+        player.open_melody("2.mid", std::string_view(reinterpret_cast<const char*>(damaged.data()),
+                                                     damaged.size()));
+        FAIL() << "no error raised";
+    } catch (const CommandError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "无法打开旋律文件“2.mid”：MIDI 文件已损坏：第 1 条音轨超出了文件末尾");
+    }
+    EXPECT_EQ(player.state(), State::closed);
+}
 
 // Composing needs no sound: open succeeds without an audio output and without a
 // soundfont; play says what is missing, changes nothing, and tries again the next time.

@@ -1,0 +1,143 @@
+// The song document: its edits, its history, its current composition and its listeners.
+#include "song/document.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "edit/edits.h"
+
+namespace quavella::song {
+
+namespace {
+
+edit::Source source_of(const Composition& composition) {
+    const CompositionSource& from = *composition.source;
+    return edit::Source{from.gbk_text, from.speed_pos, from.mode_pos, from.timbre_pos,
+                        composition.state};
+}
+
+}  // namespace
+
+void Document::start(CompositionPtr origin) {
+    if (origin->edits.empty()) {
+        start(origin, edit::EditableMelody(source_of(*origin), origin->melody));
+        return;
+    }
+    // Made by edits: the composition from its state, then its edits, which are part of it.
+    edit::EditableMelody shaped(source_of(*origin));
+    shaped.apply_all(edit::parse_edits(origin->edits).edits);
+    start(std::move(origin), std::move(shaped));
+}
+
+void Document::start(CompositionPtr origin, edit::EditableMelody shaped) {
+    settle();  // what was shaped from the song this one replaces
+    origin_ = std::move(origin);
+    current_ = origin_;
+    recorded_edits_ = origin_->edits;
+    fixed_steps_ = shaped.applied();
+    shaped.forget_undone();
+    melody_.emplace(std::move(shaped));
+    tell(Event::started);
+}
+
+edit::Applied Document::apply(const edit::Edit& edit) {
+    if (!melody_) {
+        edit::Applied refused;
+        refused.step.edit = edit;
+        refused.error = "there is no melody to edit yet";
+        return refused;
+    }
+    edit::Applied applied = melody_->apply(edit);
+    if (applied.error || applied.step.changes.empty()) return applied;
+    if (auto failed = remake(Event::edited)) {
+        melody_->undo();
+        melody_->forget_undone();
+        applied.error = std::move(failed);
+    }
+    return applied;
+}
+
+edit::Applied Document::regenerate_sentence(int sentence, int count) {
+    if (!melody_) {
+        edit::Applied refused;
+        refused.step.edit = edit::Edit{edit::EditKind::sentence};
+        refused.error = "there is no melody to edit yet";
+        return refused;
+    }
+    edit::Applied applied = melody_->regenerate_sentence(sentence, count);
+    if (applied.error || applied.step.changes.empty()) return applied;
+    if (auto failed = remake(Event::edited)) {
+        melody_->undo();
+        melody_->forget_undone();
+        applied.error = std::move(failed);
+    }
+    return applied;
+}
+
+bool Document::can_undo() const { return melody_ && melody_->applied() > fixed_steps_; }
+
+bool Document::can_redo() const { return melody_ && melody_->can_redo(); }
+
+const edit::Step* Document::undo_step() const {
+    return can_undo() ? &melody_->steps()[melody_->applied() - 1] : nullptr;
+}
+
+const edit::Step* Document::redo_step() const {
+    return can_redo() ? &melody_->steps()[melody_->applied()] : nullptr;
+}
+
+bool Document::undo() {
+    if (!can_undo()) return false;
+    melody_->undo();
+    if (remake(Event::undone)) {
+        melody_->redo();
+        return false;
+    }
+    return true;
+}
+
+bool Document::redo() {
+    if (!can_redo()) return false;
+    melody_->redo();
+    if (remake(Event::redone)) {
+        melody_->undo();
+        return false;
+    }
+    return true;
+}
+
+bool Document::recorded() const {
+    return !current_ || current_->edits == recorded_edits_ || current_->edits == origin_->edits;
+}
+
+void Document::settle() {
+    if (recorded()) return;
+    recorded_edits_ = current_->edits;
+    tell(Event::settled);
+}
+
+void Document::add_listener(Listener& listener) { listeners_.push_back(&listener); }
+
+void Document::remove_listener(Listener& listener) { std::erase(listeners_, &listener); }
+
+std::optional<std::string> Document::remake(Event event) {
+    // The melody was graded as it was edited: the composition takes that grading.
+    Composed made = make_composition(origin_->source, origin_->state, melody_->melody(),
+                                     melody_->grading(), edit::edits_text(melody_->edits()));
+    if (!made.composition) return std::move(made.error);
+    current_ = std::move(made.composition);
+    tell(event);
+    return std::nullopt;
+}
+
+void Document::tell(Event event) {
+    // A listener may add or remove listeners while it is told: a copy is walked.
+    const std::vector<Listener*> told = listeners_;
+    for (Listener* listener : told) {
+        if (std::find(listeners_.begin(), listeners_.end(), listener) != listeners_.end()) {
+            listener->changed(*this, event);
+        }
+    }
+}
+
+}  // namespace quavella::song

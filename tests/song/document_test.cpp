@@ -1,0 +1,213 @@
+// The song document: edits, undo and redo tell every listener and leave a current
+// composition graded once; a melody made by edits starts with them fixed; a shaped
+// melody is settled once per pause; and the score, the history record and the exports
+// of a shaped melody are what quavella-cli compose --state S:T --edits LIST makes.
+#include "song/document.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "composer/message_sink.h"
+#include "edit/edits.h"
+#include "export/karaoke.h"
+#include "export/lyrics_midi.h"
+#include "export/musicxml.h"
+#include "history/record.h"
+#include "lyrics/gbk_text.h"
+#include "notation/score.h"
+#include "tests/support/cli_runner.h"
+#include "tests/support/files.h"
+
+namespace quavella::song {
+namespace {
+
+const std::string kLyrics = "春眠不觉晓，处处闻啼鸟。夜来风雨声，花落知多少。";
+
+CompositionPtr composed(std::uint64_t seed) {
+    auto source = std::make_shared<CompositionSource>();
+    source->lines = {kLyrics};
+    source->gbk_text = utf8_to_gbk(kLyrics).gbk;
+    source->speed_pos = 1;
+    source->mode_pos = 2;
+    source->timbre_pos = 3;
+    Generators gens(seed);
+    QuietSink quiet;
+    return compose(source, gens, quiet).composition;
+}
+
+/// Writes down what it is told, with the edit list the document holds then.
+struct Told : Listener {
+    void changed(const Document& document, Event event) override {
+        events.push_back(event);
+        edits.push_back(document.current()->edits);
+    }
+    std::vector<Event> events;
+    std::vector<std::string> edits;
+};
+
+TEST(SongDocument, EditsUndoAndRedoTellTheListenersAndRemakeTheCompositionOnce) {
+    const CompositionPtr origin = composed(7);
+    Document document;
+    Told told;
+    document.add_listener(told);
+    document.start(origin);
+    EXPECT_EQ(document.current(), origin);  // unedited, the origin itself
+    EXPECT_FALSE(document.can_undo());
+
+    ASSERT_FALSE(document.apply(edit::Edit(edit::EditKind::octave, 2, 1)).error);
+    ASSERT_FALSE(document.apply(edit::Edit(edit::EditKind::semitone, 4, -1)).error);
+    const CompositionPtr shaped = document.current();
+    EXPECT_EQ(shaped->source, origin->source);
+    EXPECT_EQ(shaped->state, origin->state);
+    EXPECT_EQ(shaped->edits, "3+o,5-h");
+    // The composition a melody of these notes makes, graded as the melody was edited.
+    const Composed remade =
+        make_composition(origin->source, origin->state, shaped->melody,
+                         lyric_tone_check(origin->source->gbk_text), shaped->edits);
+    EXPECT_EQ(shaped->midi, remade.composition->midi);
+    EXPECT_EQ(shaped->tones.agreeing(), remade.composition->tones.agreeing());
+    EXPECT_EQ(shaped->tones.contrary().size(), remade.composition->tones.contrary().size());
+    EXPECT_EQ(shaped->tones.graded(), remade.composition->tones.graded());
+
+    // A refused edit and an edit that changes nothing tell nobody.
+    EXPECT_TRUE(document.apply(edit::Edit(edit::EditKind::pitch, 999, 60)).error);
+    const int first = shaped->melody.notes[0];
+    EXPECT_TRUE(document.apply(edit::Edit(edit::EditKind::pitch, 0, first)).step.changes.empty());
+    EXPECT_EQ(document.current(), shaped);
+    EXPECT_EQ(told.events, (std::vector<Event>{Event::started, Event::edited, Event::edited}));
+
+    ASSERT_NE(document.undo_step(), nullptr);
+    EXPECT_EQ(document.undo_step()->edit.kind, edit::EditKind::semitone);
+    ASSERT_TRUE(document.undo());
+    ASSERT_TRUE(document.undo());
+    EXPECT_FALSE(document.undo());
+    EXPECT_EQ(document.current()->midi, origin->midi);
+    EXPECT_EQ(document.redo_step()->edit.kind, edit::EditKind::octave);
+    ASSERT_TRUE(document.redo());
+    // A new edit drops what was undone.
+    ASSERT_FALSE(document.apply(edit::Edit(edit::EditKind::step, 0, -1)).error);
+    EXPECT_FALSE(document.can_redo());
+    EXPECT_EQ(document.current()->edits, "3+o,1-");
+    EXPECT_EQ(told.events,
+              (std::vector<Event>{Event::started, Event::edited, Event::edited, Event::undone,
+                                  Event::undone, Event::redone, Event::edited}));
+}
+
+TEST(SongDocument, AMelodyMadeByEditsStartsWithThemFixed) {
+    const CompositionPtr origin = composed(11);
+    Document shaping;
+    shaping.start(origin);
+    shaping.apply(edit::Edit(edit::EditKind::semitone, 4, 1));
+    shaping.apply(edit::Edit(edit::EditKind::suit_tones));
+    const CompositionPtr made = shaping.current();
+
+    // As an entry of the history brings it back: composed again, its edits replayed.
+    Document loaded;
+    loaded.start(history::composition_of(history::record_of(*made, 0)));
+    EXPECT_EQ(loaded.current()->midi, made->midi);
+    EXPECT_EQ(loaded.current()->edits, made->edits);
+    EXPECT_FALSE(loaded.can_undo());
+    ASSERT_FALSE(loaded.apply(edit::Edit(edit::EditKind::octave, 0, 1)).error);
+    EXPECT_EQ(loaded.current()->edits, made->edits + ",1+o");
+    ASSERT_TRUE(loaded.undo());
+    EXPECT_FALSE(loaded.undo());
+    EXPECT_EQ(loaded.current()->midi, made->midi);
+}
+
+TEST(SongDocument, AShapedMelodyIsSettledOncePerPauseAndBeforeTheNextSong) {
+    Document document;
+    Told told;
+    document.add_listener(told);
+    document.start(composed(3));
+    document.settle();  // the origin is in the history already
+    EXPECT_TRUE(document.recorded());
+
+    document.apply(edit::Edit(edit::EditKind::step, 1, 1));
+    EXPECT_FALSE(document.recorded());
+    document.settle();
+    document.settle();
+    EXPECT_TRUE(document.recorded());
+    // Back to the origin, and forward again to what was settled: nothing new to record.
+    document.undo();
+    document.settle();
+    document.redo();
+    document.settle();
+    // Shaped further, then replaced: what was shaped is settled first.
+    document.apply(edit::Edit(edit::EditKind::step, 2, 1));
+    document.start(composed(4));
+    EXPECT_EQ(told.events,
+              (std::vector<Event>{Event::started, Event::edited, Event::settled, Event::undone,
+                                  Event::redone, Event::edited, Event::settled, Event::started}));
+    EXPECT_EQ(told.edits[2], "2+");
+    EXPECT_EQ(told.edits[6], "2+,3+");
+}
+
+TEST(SongDocument, AShapedMelodyIsWhatTheCommandLineMakesFromItsStateAndEdits) {
+    const CompositionPtr origin = composed(2024);
+    Document document;
+    document.start(origin);
+    for (const edit::Edit& edit :
+         {edit::Edit(edit::EditKind::step, 0, 1), edit::Edit(edit::EditKind::octave, 5, -1),
+          edit::Edit(edit::EditKind::pitch, 9, 64), edit::Edit(edit::EditKind::fix_tones)}) {
+        ASSERT_FALSE(document.apply(edit).error);
+    }
+    const Composition& shaped = *document.current();
+    const test::ScratchDir dir;
+    const notation::Score score = notation::build_score(shaped.melody);
+    ASSERT_EQ(exports::write_musicxml(score, dir.file("doc.musicxml")), std::nullopt);
+    ASSERT_EQ(exports::write_lyrics_midi(score, dir.file("doc-lyrics.mid")), std::nullopt);
+    ASSERT_EQ(exports::write_karaoke(score, dir.file("doc.kar")), std::nullopt);
+
+    const test::CliRun run = test::run_cli({"compose",
+                                            "--state",
+                                            state_text(origin->state),
+                                            "--speed",
+                                            "1",
+                                            "--mode",
+                                            "2",
+                                            "--timbre",
+                                            "3",
+                                            "--edits",
+                                            shaped.edits,
+                                            "--score",
+                                            "-o",
+                                            "cli.mid",
+                                            "--musicxml",
+                                            "cli.musicxml",
+                                            "--lyrics-midi",
+                                            "cli-lyrics.mid",
+                                            "--karaoke",
+                                            "cli.kar"},
+                                           kLyrics + "\n", dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(test::read_file(dir.file("cli.mid")), shaped.midi);
+    EXPECT_EQ(test::read_file(dir.file("cli.musicxml")), test::read_file(dir.file("doc.musicxml")));
+    EXPECT_EQ(test::read_file(dir.file("cli-lyrics.mid")),
+              test::read_file(dir.file("doc-lyrics.mid")));
+    EXPECT_EQ(test::read_file(dir.file("cli.kar")), test::read_file(dir.file("doc.kar")));
+    // The score it prints is the score of these notes.
+    EXPECT_NE(run.out.find(notation::score_text(score, 80).substr(0, 40)), std::string::npos);
+
+    // The history's record: the same bytes and edits, and its command line makes them.
+    const history::Record record = history::record_of(shaped, 0);
+    EXPECT_EQ(record.midi, shaped.midi);
+    EXPECT_EQ(record.edits, shaped.edits);
+    std::string command = history::reproduce_command(record, "again.mid");
+    command.replace(0, std::string("quavella-cli").size(), "");
+    std::vector<std::string> args;
+    for (std::size_t at = 1, end = 0; at < command.size(); at = end + 1) {
+        end = command.find(' ', at);
+        if (end == std::string::npos) end = command.size();
+        args.push_back(command.substr(at, end - at));
+    }
+    const test::CliRun again = test::run_cli(args, "", dir.path());
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(test::read_file(dir.file("again.mid")), shaped.midi);
+    EXPECT_EQ(history::composition_of(record)->melody.notes, shaped.melody.notes);
+}
+
+}  // namespace
+}  // namespace quavella::song
