@@ -347,16 +347,20 @@ private:
             add_number(clef, "clef-octave-change", voicing_.clef_octave_change);
         if (voicing_.octave_change != 0) {
             auto transpose = attributes.append_child("transpose");
+            // An octave: no step and no semitone besides it. Readers take the interval
+            // from diatonic and chromatic together (MuseScore reads a 9th without it).
+            add_number(transpose, "diatonic", 0);
             add_number(transpose, "chromatic", 0);
             add_number(transpose, "octave-change", voicing_.octave_change);
         }
 
-        const auto& modes = mode_items();
-        if (melody_.mode >= 0 && melody_.mode < static_cast<int>(modes.size())) {
+        // The mode is named by the item whose scale the melody was composed with.
+        const int mode_pos = mode_position(melody_.mode);
+        if (mode_pos >= 0 && mode_pos < static_cast<int>(mode_items().size())) {
             auto direction = measure.append_child("direction");
             direction.append_attribute("placement") = "above";
             add_text(direction.append_child("direction-type"), "words",
-                     "调式: " + modes[static_cast<std::size_t>(melody_.mode)]);
+                     "调式: " + mode_items()[static_cast<std::size_t>(mode_pos)]);
         }
         auto loudness = measure.append_child("direction");
         loudness.append_attribute("placement") = "below";

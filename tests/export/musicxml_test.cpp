@@ -99,7 +99,7 @@ TEST(MusicXml, HeaderElementsFollowTheSchemaSequences) {
     EXPECT_EQ(text_at(doc, "//identification/encoding/software"), "Quavella 2.0");
     EXPECT_EQ(text_at(doc, "//identification/encoding/encoding-date"), "2026-01-02");
     EXPECT_EQ(texts_of(doc, "//direction/direction-type/words"),
-              std::vector<std::string>{"调式: 五声调式"});
+              std::vector<std::string>{"调式: 七声调式"});
     // Velocity 95 as a percentage of forte (90), and a forte mark to carry it.
     EXPECT_STREQ(doc.select_node("//direction[direction-type/dynamics]/sound")
                      .node()
@@ -109,8 +109,9 @@ TEST(MusicXml, HeaderElementsFollowTheSchemaSequences) {
     EXPECT_TRUE(doc.select_node("//direction-type/dynamics/f"));
 }
 
-TEST(MusicXml, TheModeNamesEachOfTheFourModesAndNothingForAnUnknownOne) {
-    const char* const names[] = {"七声调式", "六声调式1", "六声调式2", "五声调式"};
+TEST(MusicXml, TheModeIsNamedByTheItemWhoseScaleMadeTheMelody) {
+    // By mode number (the scale table): five tones, six with F, six with B, seven.
+    const char* const names[] = {"五声调式", "六声调式2", "六声调式1", "七声调式"};
     for (int mode = -1; mode <= 4; ++mode) {
         auto score = score_of({{60, 480, "a"}});
         score.melody.mode = mode;
@@ -176,6 +177,7 @@ TEST_P(MusicXmlTimbre, InstrumentClefAndWrittenOctaveFitTheTimbre) {
     EXPECT_EQ(doc.select_node("//transpose/octave-change").node().text().as_int(),
               row.octave_change);
     if (row.octave_change != 0) {
+        EXPECT_EQ(text_at(doc, "//transpose/diatonic"), "0");
         EXPECT_EQ(text_at(doc, "//transpose/chromatic"), "0");
     }
     // Written pitch + transposition is the sounding pitch.
