@@ -48,9 +48,18 @@ std::string sound_dynamics(int velocity);
 /// glyph of a sung note carries its syllable, melismas an extension line,
 /// sentence ends a breath mark.
 /// @param date the encoding date; empty for encoding_date()
+/// @pre musicxml_refusal(score) is empty (a note it names would be written at the
+///      nearest pitch MusicXML has)
 std::string musicxml_document(const notation::Score& score, std::string_view date = {});
 
-/// Writes musicxml_document(score, date) to `file`, replacing it.
+/// Why a score cannot be written as MusicXML, naming the first note that cannot: its
+/// written pitch (its sound for most timbres; an octave above it for the bass, below it
+/// for the piccolo) lies outside the octaves 0 to 9 MusicXML has, C0 to B9. A melody
+/// composed has none; an edited one may ("--edits 1:0"). Nothing when it can be written.
+std::optional<std::string> musicxml_refusal(const notation::Score& score);
+
+/// Writes musicxml_document(score, date) to `file`, replacing it; a score that
+/// musicxml_refusal refuses is not written.
 /// @return the reason, naming the file, when it could not be written completely
 std::optional<std::string> write_musicxml(const notation::Score& score,
                                           const std::filesystem::path& file,
