@@ -114,7 +114,7 @@ Option encoding(LyricEncoding& target) {
     return {"--encoding", true, "a value",
             [&target](const std::string& value) -> std::optional<std::string> {
                 const auto parsed = parse_lyric_encoding(value);
-                if (!parsed) return "unknown encoding '" + value + "'";
+                if (!parsed) return "invalid value '" + value + "' for --encoding (utf-8 or gbk)";
                 target = *parsed;
                 return std::nullopt;
             }};
@@ -229,15 +229,18 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
         {"--seed", true, "a value",
          [&a](const std::string& value) -> std::optional<std::string> {
              a.seed = parse_seed(value);
-             if (!a.seed) return "invalid seed '" + value + "' (0 to 18446744073709551615)";
+             if (!a.seed) {
+                 return "invalid value '" + value + "' for --seed (0 to 18446744073709551615)";
+             }
              return std::nullopt;
          }},
         {"--state", true, "a value",
          [&a](const std::string& value) -> std::optional<std::string> {
              a.state = history::parse_state(value);
              if (!a.state) {
-                 return "invalid state '" + value +
-                        "' (S:T, S from 0 to 18446744073709551615, T from 0 to 4294967295)";
+                 return "invalid value '" + value +
+                        "' for --state (S:T, S from 0 to 18446744073709551615, T from 0 to "
+                        "4294967295)";
              }
              return std::nullopt;
          }},
@@ -269,6 +272,8 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
          [&a](const std::string& value) -> std::optional<std::string> {
              edit::ParsedEdits parsed = edit::parse_edits(value);
              if (!parsed.error.empty()) return "--edits: " + parsed.error;
+             // An empty list reads as "as composed" in the history; given here it is a slip.
+             if (parsed.edits.empty()) return std::string("--edits: no edit given");
              a.edits = std::move(parsed.edits);
              return std::nullopt;
          }},
@@ -358,16 +363,16 @@ Parsed<HistorySettings> parse_history(std::span<const std::string> args) {
     std::vector<Option> options;
     if (a.action != Action::export_file) options.push_back(flag("--json", a.json));
     if (a.action == Action::list) {
-        options.push_back({"--limit", true, "a value",
-                           [&a](const std::string& value) -> std::optional<std::string> {
-                               const char* last = value.data() + value.size();
-                               const auto [end, ec] = std::from_chars(value.data(), last, a.limit);
-                               if (value.empty() || ec != std::errc() || end != last ||
-                                   a.limit < 0) {
-                                   return "invalid limit '" + value + "' (0 for all, or a count)";
-                               }
-                               return std::nullopt;
-                           }});
+        options.push_back(
+            {"--limit", true, "a value",
+             [&a](const std::string& value) -> std::optional<std::string> {
+                 const char* last = value.data() + value.size();
+                 const auto [end, ec] = std::from_chars(value.data(), last, a.limit);
+                 if (value.empty() || ec != std::errc() || end != last || a.limit < 0) {
+                     return "invalid value '" + value + "' for --limit (0 for all, or a count)";
+                 }
+                 return std::nullopt;
+             }});
         options.push_back(flag("--all", a.all));
         options.push_back(
             {"--candidates", true, "an ID",

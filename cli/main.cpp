@@ -36,6 +36,7 @@ int run(const std::vector<std::string>& args) {
         return status(Exit::ok);
     }
     if (quavella::cli::asks_for_version(args)) {
+        if (args.size() != 1) return usage_error("--version takes no other argument");
         std::cout << "quavella-cli " << QUAVELLA_VERSION << "\n";
         return status(Exit::ok);
     }

@@ -18,7 +18,9 @@ int speed_base(int position) {
     }
 }
 
-int mode_number(int position) { return position >= 0 && position <= 3 ? position : 3; }
+int mode_number(int position) { return position >= 0 && position <= 3 ? 3 - position : 3; }
+
+int mode_position(int mode) { return mode >= 0 && mode <= 3 ? 3 - mode : -1; }
 
 int program_number(int position) {
     static constexpr std::array<int, 10> programs{0, 10, 16, 24, 32, 40, 48, 56, 64, 72};

@@ -8,13 +8,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <string_view>
+#include <utility>
 
 #include "export/export_file.h"
 
@@ -222,13 +225,128 @@ struct SndfileCloser {
     void operator()(SNDFILE* f) const { sf_close(f); }
 };
 
+/// Ogg's page checksum: CRC-32, polynomial 0x04C11DB7, most significant bit first,
+/// starting from 0, with no final inversion.
+std::uint32_t ogg_crc(const unsigned char* data, std::size_t size) {
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t r = i << 24;
+            for (int k = 0; k < 8; ++k)
+                r = (r & 0x80000000U) != 0 ? (r << 1) ^ 0x04C11DB7U : r << 1;
+            t[i] = r;
+        }
+        return t;
+    }();
+    std::uint32_t crc = 0;
+    for (std::size_t i = 0; i < size; ++i) crc = (crc << 8) ^ table[((crc >> 24) ^ data[i]) & 0xFF];
+    return crc;
+}
+
+/// Sets the serial number of every page of an Ogg stream, and so each page's checksum.
+/// @return false when `bytes` is not a run of whole Ogg pages
+bool set_ogg_serial(std::string& bytes, std::uint32_t serial) {
+    // Each page: "OggS", version 0, flags, granule position (8), serial (4), page
+    // number (4), checksum (4), segment count, the segment sizes, the data.
+    constexpr std::size_t kHeader = 27;
+    std::size_t at = 0;
+    while (at < bytes.size()) {
+        if (bytes.size() - at < kHeader || bytes.compare(at, 4, "OggS") != 0 || bytes[at + 4] != 0)
+            return false;
+        auto* page = reinterpret_cast<unsigned char*>(bytes.data() + at);
+        const std::size_t segments = page[26];
+        if (bytes.size() - at < kHeader + segments) return false;
+        std::size_t size = kHeader + segments;
+        for (std::size_t k = 0; k < segments; ++k) size += page[kHeader + k];
+        if (bytes.size() - at < size) return false;
+        for (int k = 0; k < 4; ++k) {
+            page[14 + k] = static_cast<unsigned char>(serial >> (8 * k));
+            page[22 + k] = 0;
+        }
+        const std::uint32_t crc = ogg_crc(page, size);
+        for (int k = 0; k < 4; ++k) page[22 + k] = static_cast<unsigned char>(crc >> (8 * k));
+        at += size;
+    }
+    return true;
+}
+
+/// The stream serial number of a melody's Ogg audio: the same melody, the same number.
+std::uint32_t ogg_serial_of(const notation::Melody& melody) {
+    // FNV-1a over the numbers that make the sound.
+    std::uint32_t hash = 2166136261U;
+    const auto add = [&hash](int value) {
+        const auto bits = static_cast<std::uint32_t>(value);
+        for (int k = 0; k < 4; ++k) {
+            hash ^= (bits >> (8 * k)) & 0xFF;
+            hash *= 16777619U;
+        }
+    };
+    add(melody.tempo);
+    add(melody.program);
+    for (const int note : melody.notes) add(note);
+    for (const int ticks : melody.ticks) add(ticks);
+    return hash;
+}
+
+/// An Ogg stream put together in memory: libsndfile draws the stream's serial number at
+/// random, so the pages are held until the stream is complete, given the serial of the
+/// melody and their checksums again, and only then written.
+class MemoryStream {
+public:
+    static SF_VIRTUAL_IO* io() {
+        static SF_VIRTUAL_IO calls{
+            [](void* self) -> sf_count_t {
+                return static_cast<sf_count_t>(static_cast<MemoryStream*>(self)->bytes_.size());
+            },
+            [](sf_count_t offset, int whence, void* self) -> sf_count_t {
+                auto& s = *static_cast<MemoryStream*>(self);
+                const sf_count_t base = whence == SEEK_CUR ? s.at_
+                                        : whence == SEEK_END
+                                            ? static_cast<sf_count_t>(s.bytes_.size())
+                                            : 0;
+                if (base + offset < 0) return -1;
+                s.at_ = base + offset;
+                return s.at_;
+            },
+            [](void* out, sf_count_t count, void* self) -> sf_count_t {
+                auto& s = *static_cast<MemoryStream*>(self);
+                const auto size = static_cast<sf_count_t>(s.bytes_.size());
+                const sf_count_t n = std::max<sf_count_t>(0, std::min(count, size - s.at_));
+                if (n > 0) std::memcpy(out, s.bytes_.data() + s.at_, static_cast<std::size_t>(n));
+                s.at_ += n;
+                return n;
+            },
+            [](const void* in, sf_count_t count, void* self) -> sf_count_t {
+                auto& s = *static_cast<MemoryStream*>(self);
+                const auto end = static_cast<std::size_t>(s.at_ + count);
+                // No exception may cross libsndfile: a short write is its failure.
+                try {
+                    if (end > s.bytes_.size()) s.bytes_.resize(end);
+                } catch (const std::bad_alloc&) {
+                    return 0;
+                }
+                std::memcpy(s.bytes_.data() + s.at_, in, static_cast<std::size_t>(count));
+                s.at_ += count;
+                return count;
+            },
+            [](void* self) -> sf_count_t { return static_cast<MemoryStream*>(self)->at_; },
+        };
+        return &calls;
+    }
+
+    std::string bytes_;
+    sf_count_t at_ = 0;
+};
+
 /// The output file, opened before rendering so a bad name fails fast.
 class AudioOut {
 public:
-    AudioOut(const std::filesystem::path& file, int format, std::string& error) {
+    AudioOut(const std::filesystem::path& file, int format, std::uint32_t ogg_serial,
+             std::string& error)
+        : ogg_serial_(ogg_serial) {
         errno = 0;
-        const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        if (fd < 0) {
+        fd_ = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        if (fd_ < 0) {
             error = std::strerror(errno);
             return;
         }
@@ -237,15 +355,30 @@ public:
         info.channels = 2;
         info.format = format;
         errno = 0;
-        file_.reset(sf_open_fd(fd, SFM_WRITE, &info, SF_TRUE));
+        if ((format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG) {
+            memory_ = std::make_unique<MemoryStream>();
+            file_.reset(sf_open_virtual(MemoryStream::io(), SFM_WRITE, &info, memory_.get()));
+        } else {
+            // libsndfile closes the descriptor with the file.
+            file_.reset(sf_open_fd(fd_, SFM_WRITE, &info, SF_TRUE));
+        }
         if (!file_) {
             error = reason(nullptr);
-            ::close(fd);
+            ::close(fd_);
+            fd_ = -1;
             return;
         }
+        if (!memory_) fd_ = -1;
         // Samples beyond full scale are clipped, never wrapped around.
         sf_command(file_.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
     }
+
+    ~AudioOut() {
+        file_.reset();
+        if (fd_ >= 0) ::close(fd_);
+    }
+    AudioOut(const AudioOut&) = delete;
+    AudioOut& operator=(const AudioOut&) = delete;
 
     bool is_open() const { return file_ != nullptr; }
 
@@ -266,6 +399,28 @@ public:
             error = "write error (maybe disk full)";
             return false;
         }
+        if (!memory_) return true;
+        if (!set_ogg_serial(memory_->bytes_, ogg_serial_)) {
+            error = "libsndfile wrote an Ogg stream this program cannot read back";
+            return false;
+        }
+        const std::string& bytes = memory_->bytes_;
+        for (std::size_t done = 0; done < bytes.size();) {
+            errno = 0;
+            const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                error = n < 0 ? std::strerror(errno) : "write error (maybe disk full)";
+                return false;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        const int fd = std::exchange(fd_, -1);
+        errno = 0;
+        if (::close(fd) != 0) {
+            error = std::strerror(errno);
+            return false;
+        }
         return true;
     }
 
@@ -277,6 +432,9 @@ private:
         return sf_strerror(file);
     }
 
+    std::uint32_t ogg_serial_;
+    int fd_ = -1;  ///< held only while an Ogg stream waits in memory
+    std::unique_ptr<MemoryStream> memory_;
     std::unique_ptr<SNDFILE, SndfileCloser> file_;
 };
 
@@ -380,7 +538,7 @@ std::optional<std::string> render_audio(const notation::Score& score, files::Sta
         std::make_unique<MelodyRender>(score.melody, audio, settings.get(), soundfont, error);
     if (!error.empty()) return write_failure(file, error);
     // The audio goes to the temporary; the file is replaced only when it is complete.
-    AudioOut out(staged.temp_path(), type->format, error);
+    AudioOut out(staged.temp_path(), type->format, ogg_serial_of(score.melody), error);
     if (!out.is_open()) return write_failure(file, error);
 
     // 3. Render. A melody that fits in memory is rendered once; a longer one is

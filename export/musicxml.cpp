@@ -158,13 +158,27 @@ struct Pitch {
     int octave;
 };
 
-Pitch pitch_of(int midi) {
+/// The written pitches MusicXML has: octaves 0 to 9, C0 (12 as a MIDI key) to B9 (131).
+constexpr int kLowestWritten = 12;
+constexpr int kHighestWritten = 131;
+
+/// The pitch of a written key. Keys outside kLowestWritten..kHighestWritten have none:
+/// write_musicxml refuses them (musicxml_refusal) before anything is written.
+Pitch pitch_of(int written) {
     static constexpr std::array<const char*, 12> steps{"C", "C", "D", "D", "E", "F",
                                                        "F", "G", "G", "A", "A", "B"};
     static constexpr std::array<int, 12> alters{0, 1, 0, 1, 0, 0, 1, 0, 1, 0, 1, 0};
-    const int m = std::clamp(midi, 0, 127);
+    const int m = std::clamp(written, kLowestWritten, kHighestWritten);
     return {steps[static_cast<std::size_t>(m % 12)], alters[static_cast<std::size_t>(m % 12)],
             m / 12 - 1};
+}
+
+/// A key's name with sharps and its octave, any key: "C#4", "C-1", "F10".
+std::string key_name(int key) {
+    static constexpr std::array<const char*, 12> names{"C",  "C#", "D",  "D#", "E",  "F",
+                                                       "F#", "G",  "G#", "A",  "A#", "B"};
+    const int octave = (key >= 0 ? key / 12 : (key - 11) / 12) - 1;
+    return names[static_cast<std::size_t>(((key % 12) + 12) % 12)] + std::to_string(octave);
 }
 
 /// The beam states of the pieces of one bar, level by level (empty: no beam).
@@ -355,16 +369,20 @@ private:
             add_number(clef, "clef-octave-change", voicing_.clef_octave_change);
         if (voicing_.octave_change != 0) {
             auto transpose = attributes.append_child("transpose");
+            // An octave: no step and no semitone besides it. Readers take the interval
+            // from diatonic and chromatic together (MuseScore reads a 9th without it).
+            add_number(transpose, "diatonic", 0);
             add_number(transpose, "chromatic", 0);
             add_number(transpose, "octave-change", voicing_.octave_change);
         }
 
-        const auto& modes = mode_items();
-        if (melody_.mode >= 0 && melody_.mode < static_cast<int>(modes.size())) {
+        // The mode is named by the item whose scale the melody was composed with.
+        const int mode_pos = mode_position(melody_.mode);
+        if (mode_pos >= 0 && mode_pos < static_cast<int>(mode_items().size())) {
             auto direction = measure.append_child("direction");
             direction.append_attribute("placement") = "above";
             add_text(direction.append_child("direction-type"), "words",
-                     "调式: " + modes[static_cast<std::size_t>(melody_.mode)]);
+                     "调式: " + mode_items()[static_cast<std::size_t>(mode_pos)]);
         }
         auto loudness = measure.append_child("direction");
         loudness.append_attribute("placement") = "below";
@@ -553,6 +571,28 @@ HarmonyKind harmony_kind(harmony::ChordKind kind) {
     return {"major", "", false};
 }
 
+std::optional<std::string> musicxml_refusal(const Score& score) {
+    const Voicing voicing = voicing_of(score.melody.program);
+    const std::vector<int>& notes = score.melody.notes;
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        const int key = notes[i];
+        const int written = key - 12 * voicing.octave_change;
+        if (written >= kLowestWritten && written <= kHighestWritten) continue;
+        std::string why = "note " + std::to_string(i + 1) + " (MIDI " + std::to_string(key) + ", " +
+                          key_name(key) + ")";
+        if (written != key) {
+            why += " is written " + key_name(written) + " for this instrument (an octave " +
+                   (written > key ? "above" : "below") + " its sound),";
+        } else {
+            why += " lies";
+        }
+        why += written < kLowestWritten ? " below C0, the lowest pitch MusicXML can write"
+                                        : " above B9, the highest pitch MusicXML can write";
+        return why;
+    }
+    return std::nullopt;
+}
+
 std::string musicxml_document(const Score& score, std::string_view date,
                               std::span<const harmony::ChordChange> chords) {
     std::string out;
@@ -574,6 +614,7 @@ std::optional<std::string> write_musicxml(const Score& score, files::StagedFile&
                              "compressed MusicXML (.mxl) is not written; name the file .musicxml "
                              "or .xml");
     }
+    if (auto refused = musicxml_refusal(score)) return write_failure(staged.target(), *refused);
     ExportFile out(staged);
     FileWriter writer(out);
     DocumentWriter(score, date, chords).write(writer);

@@ -52,6 +52,8 @@ std::string sound_dynamics(int velocity);
 /// @param date the encoding date; empty for encoding_date()
 /// @param chords chord symbols to write above the notes: each a <harmony> (root, kind,
 ///        and an offset when it starts inside a written note) where it starts
+/// @pre musicxml_refusal(score) is empty (a note it names would be written at the
+///      nearest pitch MusicXML has)
 std::string musicxml_document(const notation::Score& score, std::string_view date = {},
                               std::span<const harmony::ChordChange> chords = {});
 
@@ -64,7 +66,14 @@ struct HarmonyKind {
 };
 HarmonyKind harmony_kind(harmony::ChordKind kind);
 
-/// Writes musicxml_document(score, date) to `file`, replacing it.
+/// Why a score cannot be written as MusicXML, naming the first note that cannot: its
+/// written pitch (its sound for most timbres; an octave above it for the bass, below it
+/// for the piccolo) lies outside the octaves 0 to 9 MusicXML has, C0 to B9. A melody
+/// composed has none; an edited one may ("--edits 1:0"). Nothing when it can be written.
+std::optional<std::string> musicxml_refusal(const notation::Score& score);
+
+/// Writes musicxml_document(score, date) to `file`, replacing it; a score that
+/// musicxml_refusal refuses is not written.
 /// @return the reason, naming the file, when it could not be written completely
 std::optional<std::string> write_musicxml(const notation::Score& score,
                                           const std::filesystem::path& file,

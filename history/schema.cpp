@@ -83,7 +83,25 @@ UPDATE composition SET chosen = presses.last FROM presses
 WHERE presses.id = composition.id AND presses.n > 1;
 )sql";
 
-constexpr const char* kSteps[] = {kVersion1, kVersion2, kVersion3};
+// Version 4. Each item of the mode list composes with the scale its name describes;
+// until now position P composed with the table that now belongs to position 3 - P. An
+// entry keeps its melody, its file and its scale table (`mode`) and now names the item
+// whose table made it: its position and item text are mirrored, so that the command line
+// it prints makes its file again. Positions outside the list stay as they are (they
+// composed with the seven tones, as they still do).
+constexpr const char* kVersion4 = R"sql(
+UPDATE composition SET
+    mode_pos = 3 - mode_pos,
+    mode_item = CASE mode_item
+        WHEN '七声调式' THEN '五声调式'
+        WHEN '六声调式1' THEN '六声调式2'
+        WHEN '六声调式2' THEN '六声调式1'
+        WHEN '五声调式' THEN '七声调式'
+        ELSE mode_item END
+WHERE mode_pos BETWEEN 0 AND 3;
+)sql";
+
+constexpr const char* kSteps[] = {kVersion1, kVersion2, kVersion3, kVersion4};
 
 }  // namespace
 

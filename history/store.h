@@ -53,7 +53,7 @@ enum class Access {
 class Store {
 public:
     /// The schema version this program writes.
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
     /// Characters of the lyrics a Summary carries.
     static constexpr int kLyricsStartChars = 40;
 

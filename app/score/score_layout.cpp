@@ -36,9 +36,14 @@ ScoreLayout::ScoreLayout(std::shared_ptr<const ScoreSheet> sheet)
       digit_font(makeFont(22)),
       small_font(makeFont(11, true)),
       lyric_font(makeFont(17)),
+      accidental_font(makeFont(15)),
       sheet_(std::move(sheet)),
       header_height_(kHeaderHeight),
       row_height_(kRowHeight) {
+    // The sign from a font whose sharp is as narrow as a letter, where there is one.
+    accidental_font.setFamilies(
+        {QStringLiteral("DejaVu Sans"), QStringLiteral("WenQuanYi Micro Hei")});
+    sharp_w_ = QFontMetricsF(accidental_font).horizontalAdvance(kSharpSign);
     measure();
 }
 
@@ -76,15 +81,19 @@ void ScoreLayout::measure() {
                                 : glyph.underlines == 1 ? 0.75 * kBeat
                                                         : 0.6 * kBeat;
             const double dot = glyph.dotted ? kDotSpace : 0.0;
-            m.digit_w = base + dot;
+            // A sharp takes room of its own before the digit, which stays centred over
+            // its syllable.
+            const double sharp = glyph.sharp ? sharp_w_ + kSharpGap : 0.0;
+            m.digit_w = base + dot + sharp;
             const bool sung =
                 glyph.first && glyph.note >= 0 && glyph.note < static_cast<int>(note_first_.size());
             if (sung) {
                 note_first_[static_cast<std::size_t>(glyph.note)] =
                     static_cast<int>(measured_.size());
-                m.digit_w = std::max(m.digit_w, syllable_w[glyph.note] + kSyllableGap + dot);
+                m.digit_w =
+                    std::max(m.digit_w, syllable_w[glyph.note] + kSyllableGap + dot + sharp);
             }
-            m.lead = (m.digit_w - dot) / 2;
+            m.lead = (m.digit_w - dot + sharp) / 2;
             m.dash_w = kBeat;
             width += m.digit_w + glyph.dashes * m.dash_w;
             measured_.push_back(m);
@@ -96,6 +105,7 @@ void ScoreLayout::measure() {
 
 void ScoreLayout::set_width(double width) {
     width_ = width;
+    const double digit_half = QFontMetricsF(digit_font).horizontalAdvance(QLatin1Char('5')) / 2;
     rows_.clear();
     placed_.assign(measured_.size(), Placed{});
     const auto& bars = sheet_->score.bars;
@@ -133,6 +143,7 @@ void ScoreLayout::set_width(double width) {
                 const double cell_end = at + m.digit_w;
                 p.dash_step = scale * m.dash_w;
                 p.dash0 = kScoreMargin + scale * cell_end + p.dash_step / 2;
+                if (glyph.sharp) p.accidental_x = p.x - digit_half - kSharpGap - sharp_w_ / 2;
                 p.end_x = glyph.dashes > 0
                               ? p.dash0 + (glyph.dashes - 1) * p.dash_step + kBeat * 0.25
                               : p.x + kBeat * 0.25 + (glyph.dotted ? kDotSpace : 0.0);

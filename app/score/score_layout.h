@@ -31,6 +31,9 @@ public:
         double end_x = 0;      ///< right end of its last dash, or of the digit and dot
         double dash0 = 0;      ///< centre of its first dash
         double dash_step = 0;  ///< from one dash's centre to the next
+        /// Centre of the sign written before the digit (kSharpSign for a raised degree,
+        /// as the terminal score writes "#"); negative when there is none.
+        double accidental_x = -1;
     };
     /// One line of music with the syllables under it.
     struct Row {
@@ -83,7 +86,7 @@ public:
     QString settings_text() const;
 
     /// Fonts of the drawing (pixel sizes).
-    QFont title_font, text_font, digit_font, small_font, lyric_font;
+    QFont title_font, text_font, digit_font, small_font, lyric_font, accidental_font;
 
 private:
     /// Walks the notes written in the rows under `point`, first glyph of each, and
@@ -109,6 +112,7 @@ private:
     std::vector<Placed> placed_;
     std::vector<Row> rows_;
     double width_ = 0;
+    double sharp_w_ = 0;  ///< width of kSharpSign in accidental_font
     double header_height_ = 0;
     double row_height_ = 0;
 
@@ -127,6 +131,9 @@ QString tone_name(Tone tone);
 /// syllables and their tones, the interval between their notes, and its grade.
 /// e.g. "春（阴平）→ 眠（阳平）：上行 2 个半音 — ✓ 契合"
 QString tone_pair_tip(const ScoreSheet& sheet, int pair);
+
+/// The sign before the digit of a raised degree: jianpu writes a sharp before the note.
+inline const QString kSharpSign = QStringLiteral("\u266F");
 
 /// The margins of the drawing, left and right, in logical pixels.
 inline constexpr double kScoreMargin = 24;

@@ -24,6 +24,7 @@ inline constexpr double kDotSpace = 9;     // room for an augmentation dot
 inline constexpr double kBarLead = 12;     // after a bar line
 inline constexpr double kBarTail = 8;      // before a bar line
 inline constexpr double kSyllableGap = 8;  // between neighbouring syllables
+inline constexpr double kSharpGap = 2;     // between a sharp sign and its digit
 
 inline constexpr double kHeaderHeight = 112;
 

@@ -186,6 +186,14 @@ void ScorePainter::paintDigits(QPainter& painter, const RowFrame& f) const {
         const notation::Glyph& glyph = f.glyph(g);
         painter.setPen(kInk);
         const int degree = std::clamp(glyph.degree, 0, 7);
+        if (p.accidental_x >= 0) {
+            // Smaller than the digit and a little above its middle, as printed jianpu has it.
+            painter.setFont(layout_.accidental_font);
+            painter.drawText(QRectF(p.accidental_x - layout_.sharp_w_, f.top + kDigitTop - 5,
+                                    2 * layout_.sharp_w_, kDigitHeight),
+                             Qt::AlignCenter, kSharpSign);
+            painter.setFont(layout_.digit_font);
+        }
         painter.drawText(QRectF(p.x - kBeat / 2, f.top + kDigitTop, kBeat, kDigitHeight),
                          Qt::AlignCenter, digitTexts()[static_cast<std::size_t>(degree)]);
         painter.setPen(Qt::NoPen);

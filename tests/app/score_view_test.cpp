@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
@@ -155,6 +156,68 @@ private slots:
         QCOMPARE(static_cast<int>(drawn.ellipses.size()), 8);
         // One tie.
         QCOMPARE(drawn.paths, 1);
+    }
+
+    void sharpsStandBeforeTheirDigitsAsTheTerminalScoreSpellsThem() {
+        // C4, C#4, D#3 and D#4, one beat each: the terminal writes 1 #1 #2, #2.
+        notation::Melody m;
+        m.notes = {60, 61, 51, 63};
+        m.ticks = {120, 120, 120, 120};
+        for (const char* text : {"春", "眠", "不", "觉"}) {
+            notation::Lyric lyric;
+            lyric.text = text;
+            m.lyrics.push_back(lyric);
+        }
+        m.lyrics.back().sentence_end = true;
+        m.tempo = 100;
+        const notation::Score score = notation::build_score(m);
+        const std::string terminal = notation::score_text(score);
+        for (const char* symbol : {" 1 ", " #1 ", " #2, ", " #2 "}) {
+            QVERIFY2(terminal.find(symbol) != std::string::npos, symbol);
+        }
+
+        const auto sheet = sheetOf(score);
+        ScoreLayout layout(sheet);
+        layout.set_width(380);
+        const auto& placed = layout.placed();
+        QCOMPARE(placed.size(), std::size_t(4));
+        const double digit_half =
+            QFontMetricsF(layout.digit_font).horizontalAdvance(QLatin1Char('5')) / 2;
+        const double sharp_half =
+            QFontMetricsF(layout.accidental_font).horizontalAdvance(kSharpSign) / 2;
+        QVERIFY(placed[0].accidental_x < 0);
+        for (std::size_t g = 1; g < placed.size(); ++g) {
+            // Between the digit before and its own digit, touching neither.
+            QVERIFY2(placed[g].accidental_x + sharp_half < placed[g].x - digit_half,
+                     qPrintable(QString::number(g)));
+            QVERIFY2(placed[g].accidental_x - sharp_half > placed[g - 1].end_x,
+                     qPrintable(QString::number(g)));
+            QVERIFY(layout.note_rect(static_cast<int>(g)).left() <
+                    placed[g].accidental_x - sharp_half);
+        }
+
+        // Drawn: each sign just before its digit, the low note's dot below.
+        const Drawn drawn = drawAll(layout);
+        QString signs_and_digits;
+        double last_x = 0;
+        for (const Drawn::Text& t : drawn.texts) {
+            if (t.pixel_size != layout.digit_font.pixelSize() &&
+                t.pixel_size != layout.accidental_font.pixelSize())
+                continue;
+            QVERIFY(t.at.x() > last_x);
+            last_x = t.at.x();
+            signs_and_digits += t.text;
+        }
+        QCOMPARE(signs_and_digits, QStringLiteral("1♯1♯2♯2"));
+        QCOMPARE(drawn.dots(), 1);
+
+        // The PDF export draws the same, and its text holds the signs.
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath(QStringLiteral("sharps.pdf"));
+        QVERIFY(!write_score_pdf(sheet, pdf));
+        const QString text = pdfText(pdf);
+        if (text.isNull()) QSKIP("pdftotext (poppler-utils) is not installed");
+        QCOMPARE(text.count(kSharpSign), 3);
     }
 
     void syllablesSitCentredUnderTheirNotes() {

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "export/audio_render.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/files.h"
 
@@ -125,18 +127,91 @@ TEST(CliUsage, BadCommandLinesAreOneLineAndExitTwo) {
     }
 }
 
-TEST(CliUsage, HelpGoesToStdout) {
+/// Columns a line takes on a terminal: East Asian wide characters two, others one.
+int columns(const std::string& line) {
+    int width = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const auto b = static_cast<unsigned char>(line[i]);
+        if ((b & 0xC0) == 0x80) continue;  // a continuation byte
+        // Three-byte sequences from U+1100 up hold the wide characters the help uses
+        // (CJK, full-width forms); the help has no other three-byte character.
+        width += b >= 0xE1 && b < 0xF0 ? 2 : 1;
+    }
+    return width;
+}
+
+TEST(CliUsage, HelpGoesToStdoutWithinEightyColumns) {
     for (const auto& args :
          std::vector<std::vector<std::string>>{{"--help"}, {"-h"}, {"analyze", "--help"}}) {
         const CliRun r = run_cli(args);
         EXPECT_EQ(r.status, 0);
         EXPECT_EQ(r.err, "");
-        // Options added later follow the first ones on the same line.
         EXPECT_NE(r.out.find("quavella-cli analyze [--encoding E] "), std::string::npos);
-        EXPECT_NE(r.out.find("quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] "
-                             "[--encoding E] [-o OUT] "),
+        EXPECT_NE(r.out.find("quavella-cli compose [--speed P] [--mode P] [--timbre P] "),
                   std::string::npos);
         EXPECT_NE(r.out.find("quavella-cli history list [--limit N]"), std::string::npos);
+        std::istringstream lines(r.out);
+        std::string line;
+        while (std::getline(lines, line)) EXPECT_LE(columns(line), 80) << line;
+    }
+}
+
+TEST(CliUsage, HelpNamesEveryOptionOutputAndAudioType) {
+    const CliRun r = run_cli({"--help"});
+    const std::string synopsis = r.out.substr(0, r.out.find("\n\n"));
+    for (const char* option : {"--speed P",
+                               "--mode P",
+                               "--timbre P",
+                               "--seed S",
+                               "--state S:T",
+                               "--encoding E",
+                               "-o OUT",
+                               "--score",
+                               "--musicxml FILE",
+                               "--lyrics-midi FILE",
+                               "--karaoke FILE",
+                               "--audio FILE",
+                               "--tones",
+                               "--best-of N",
+                               "--by-sentence",
+                               "--edits LIST",
+                               "--fix-tones[=suit]",
+                               "--json",
+                               "--record",
+                               "--lyrics-hex HEX | FILE",
+                               "--limit N",
+                               "--candidates ID",
+                               "--version"}) {
+        EXPECT_NE(synopsis.find(option), std::string::npos) << option;
+    }
+    const std::string prints = r.out.substr(r.out.find("compose prints"));
+    for (const char* field : {"musicxml=FILE", "lyrics-midi=FILE", "karaoke=FILE", "audio=FILE",
+                              "candidate=K", "edits=LIST", "history=ID"}) {
+        EXPECT_NE(prints.find(field), std::string::npos) << field;
+    }
+    // Each extension the audio export takes, as a word of its own (".aif" is not ".aiff").
+    const std::string audio = r.out.substr(r.out.find("--audio FILE   "));
+    for (const std::string& extension : quavella::exports::audio_extensions()) {
+        bool listed = false;
+        for (auto at = audio.find(extension); at != std::string::npos && !listed;
+             at = audio.find(extension, at + 1)) {
+            const char next = audio[at + extension.size()];
+            listed = next == ',' || next == ' ' || next == ';';
+        }
+        EXPECT_TRUE(listed) << extension;
+    }
+}
+
+TEST(CliUsage, VersionTakesNoOtherArgument) {
+    const CliRun version = run_cli({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_TRUE(version.out.starts_with("quavella-cli ")) << version.out;
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--version", "extra"}, {"compose", "--version"}, {"--version", "--version"}}) {
+        const CliRun r = run_cli(args);
+        EXPECT_EQ(r.status, 2) << args[0] << " " << args[1];
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "quavella-cli: --version takes no other argument; try --help\n");
     }
 }
 

@@ -50,11 +50,12 @@ int count_of(const std::string& text, const std::string& what) {
 }
 
 TEST_F(CliCompose, WritesTheCompositionAndReportsIt) {
-    const CliRun r = run({"compose", "--seed", "42", "--speed", "2", "--mode", "1", "--timbre", "8",
+    const CliRun r = run({"compose", "--seed", "42", "--speed", "2", "--mode", "2", "--timbre", "8",
                           "-o", "song.mid", "poem.txt"});
     ASSERT_EQ(r.status, 0) << r.err;
     // Seed 42 means: tempo 180 + 12 from the first draw, then this melody, worked
     // out apart from this program; a seed must make the same melody on every run.
+    // 六声调式2 composes with the six tones that have F (scale table 1).
     EXPECT_EQ(r.out, "seed=42 notes=20 tempo=192 mode=1 program=64 file=song.mid\n");
     EXPECT_EQ(r.err, "");
 
@@ -97,9 +98,10 @@ std::size_t columns(const std::string& line) {
 }
 
 TEST_F(CliCompose, ScorePrintsTheSameMelodyWithItsSyllables) {
-    const CliRun plain = run({"compose", "--seed", "42", "--speed", "2", "--mode", "1", "--timbre",
+    // 六声调式2: the melody of WritesTheCompositionAndReportsIt.
+    const CliRun plain = run({"compose", "--seed", "42", "--speed", "2", "--mode", "2", "--timbre",
                               "8", "-o", "plain.mid", "poem.txt"});
-    const CliRun r = run({"compose", "--seed", "42", "--speed", "2", "--mode", "1", "--timbre", "8",
+    const CliRun r = run({"compose", "--seed", "42", "--speed", "2", "--mode", "2", "--timbre", "8",
                           "-o", "song.mid", "--score", "poem.txt"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_file(path("song.mid")), read_file(path("plain.mid")));
@@ -163,7 +165,7 @@ TEST_F(CliCompose, DefaultsAndTheLargestSeed) {
     ASSERT_TRUE(std::regex_match(
         r.out, m,
         std::regex(
-            R"(seed=18446744073709551615 notes=20 tempo=(1[01]\d|9\d) mode=0 program=0 file=temp\.mid\n)")))
+            R"(seed=18446744073709551615 notes=20 tempo=(1[01]\d|9\d) mode=3 program=0 file=temp\.mid\n)")))
         << r.out;
     EXPECT_TRUE(fs::exists(path("temp.mid")));
 }
@@ -440,7 +442,7 @@ TEST_F(CliCompose, ExportsAreWrittenBesideTheCompositionAndReported) {
              "--lyrics-midi", "lyrics.mid", "--audio", "song.ogg", "poem.txt"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
-              "seed=42 notes=20 tempo=112 mode=0 program=0 file=song.mid "
+              "seed=42 notes=20 tempo=112 mode=3 program=0 file=song.mid "
               "musicxml=song.musicxml lyrics-midi=lyrics.mid audio=song.ogg\n");
     // The composition itself is the one written without exports.
     EXPECT_EQ(read_file(path("song.mid")), read_file(path("plain.mid")));
@@ -486,9 +488,12 @@ TEST_F(CliCompose, NamesThatATerminalWouldActOnArePrintedEscaped) {
 // and "try --help", exit 2, nothing on standard output and no file written.
 TEST_F(CliCompose, UsageErrorsAreOneLineAndWriteNothing) {
     const std::pair<std::vector<std::string>, std::string> rows[] = {
-        {{"--seed", "-1"}, "invalid seed '-1' (0 to 18446744073709551615)"},
+        {{"--seed", "-1"}, "invalid value '-1' for --seed (0 to 18446744073709551615)"},
         {{"--seed", "18446744073709551616"},
-         "invalid seed '18446744073709551616' (0 to 18446744073709551615)"},
+         "invalid value '18446744073709551616' for --seed (0 to 18446744073709551615)"},
+        {{"--edits", ""}, "--edits: no edit given"},
+        {{"--edits", ","},
+         "--edits: item 1 \"\": empty item (two commas in a row, or a comma at an end)"},
         {{"--speed", "fast"}, "invalid value 'fast' for --speed (0 to 2, or 慢 中 快)"},
         {{"--speed", "5"}, "--speed 5 is out of range (0 to 2, or 慢 中 快)"},
         {{"--mode", "99"},
@@ -545,13 +550,10 @@ TEST_F(CliCompose, DashAsOutputWritesTheCompositionToStandardOutput) {
 }
 
 TEST_F(CliCompose, VersionNamesTheProgramAndItsVersion) {
-    for (const auto& args :
-         std::vector<std::vector<std::string>>{{"--version"}, {"compose", "--version"}}) {
-        const CliRun r = run(args);
-        EXPECT_EQ(r.status, 0);
-        EXPECT_TRUE(std::regex_match(r.out, std::regex("quavella-cli [0-9]+\\.[0-9]+\n"))) << r.out;
-        EXPECT_EQ(r.err, "");
-    }
+    const CliRun r = run({"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("quavella-cli [0-9]+\\.[0-9]+\n"))) << r.out;
+    EXPECT_EQ(r.err, "");
 }
 
 /// Checks JSON output against the documented fields of `kind` with python3's json.

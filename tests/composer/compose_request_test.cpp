@@ -58,9 +58,9 @@ struct SettingsRow {
 TEST_F(ComposeLyrics, TempoIsDrawnFirstThenTheSongDrawsWithMappedSettings) {
     const std::string text = lyric_line1 + lyric_line2 + lyric_line1 + lyric_line2;
     const std::vector<SettingsRow> rows{
-        {0, 0, 0, 100, 0, 0},
-        {2, 3, 8, 180, 3, 64},
-        {1, 1, 9, 140, 1, 72},
+        {0, 0, 0, 100, 3, 0},
+        {2, 3, 8, 180, 0, 64},
+        {1, 1, 9, 140, 2, 72},
         {-1, 7, 42, 140, 3, 0},
     };
     for (const SettingsRow& row : rows) {

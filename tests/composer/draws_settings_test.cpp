@@ -2,10 +2,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <iterator>
 #include <limits>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "composer/draws.h"
+#include "composer/song.h"
 #include "composer/style_tables.h"
 
 namespace quavella {
@@ -64,7 +68,7 @@ struct TableRow {
 
 TEST(StyleTables, PositionsMapToSettingsAndOthersToDefaults) {
     const std::vector<TableRow> rows{
-        {-1, 140, 3, 0}, {0, 100, 0, 0},  {1, 140, 1, 10},   {2, 180, 2, 16}, {3, 140, 3, 24},
+        {-1, 140, 3, 0}, {0, 100, 3, 0},  {1, 140, 2, 10},   {2, 180, 1, 16}, {3, 140, 0, 24},
         {4, 140, 3, 32}, {5, 140, 3, 40}, {6, 140, 3, 48},   {7, 140, 3, 56}, {8, 140, 3, 64},
         {9, 140, 3, 72}, {10, 140, 3, 0}, {1000, 140, 3, 0},
     };
@@ -74,6 +78,28 @@ TEST(StyleTables, PositionsMapToSettingsAndOthersToDefaults) {
         EXPECT_EQ(mode_number(row.position), row.mode);
         EXPECT_EQ(program_number(row.position), row.program);
     }
+}
+
+TEST(StyleTables, EachModeComposesWithTheScaleItsNameDescribes) {
+    // The pitch classes (C = 0) each item's name describes: 七声 all seven, 六声调式1
+    // the five with 变宫 (B), 六声调式2 the five with 变徵 (F here), 五声 the five.
+    const std::pair<const char*, std::set<int>> names[] = {
+        {"七声调式", {0, 2, 4, 5, 7, 9, 11}},
+        {"六声调式1", {0, 2, 4, 7, 9, 11}},
+        {"六声调式2", {0, 2, 4, 5, 7, 9}},
+        {"五声调式", {0, 2, 4, 7, 9}},
+    };
+    ASSERT_EQ(mode_items().size(), std::size(names));
+    for (int position = 0; position < 4; ++position) {
+        const auto& [name, classes] = names[position];
+        EXPECT_EQ(mode_items()[static_cast<std::size_t>(position)], name);
+        std::set<int> scale;
+        for (const std::int32_t note : mode_scale(mode_number(position))) scale.insert(note % 12);
+        EXPECT_EQ(scale, classes) << name;
+        EXPECT_EQ(mode_position(mode_number(position)), position) << name;
+    }
+    EXPECT_EQ(mode_position(-1), -1);
+    EXPECT_EQ(mode_position(4), -1);
 }
 
 TEST(StyleTables, ListItems) {

@@ -14,6 +14,7 @@
 
 #include "composer/compose_request.h"
 #include "composer/message_sink.h"
+#include "composer/style_tables.h"
 #include "export/musicxml.h"
 #include "lyrics/gbk_text.h"
 #include "tests/support/files.h"
@@ -83,7 +84,7 @@ TEST(EditableMelody, StartsAsTheCompositionItself) {
 
 struct MoveRow {
     std::string name;
-    int mode;      // 0: the pentatonic scale C D E G A
+    int mode;      // the scale table: 0 the pentatonic scale C D E G A, 3 all seven
     int pitch;     // the note before
     Edit edit;     // on note 0
     int expected;  // the note after; -1: refused
@@ -99,7 +100,7 @@ class Moves : public testing::TestWithParam<MoveRow> {};
 
 TEST_P(Moves, MoveTheNoteAsSaid) {
     const MoveRow& row = GetParam();
-    const Source source = source_of(sample_gbk("jingyesi.txt"), 7, 1, row.mode, 0);
+    const Source source = source_of(sample_gbk("jingyesi.txt"), 7, 1, mode_position(row.mode), 0);
     notation::Melody composed = EditableMelody(source).composed();
     composed.notes[0] = row.pitch;
     EditableMelody melody(source, composed);

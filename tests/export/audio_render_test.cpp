@@ -150,6 +150,21 @@ TEST_F(AudioRender, RenderingTwiceForALongMelodyWritesTheSameFile) {
     EXPECT_TRUE(once == read_file(file("twice.wav")));
 }
 
+TEST_F(AudioRender, TheSameMelodyGivesTheSameOggBytes) {
+    // The Ogg stream's serial number comes from the melody, not from a random draw:
+    // two exports are the same file, and each still decodes to the whole tune.
+    for (const char* name : {"a.ogg", "b.ogg"})
+        ASSERT_FALSE(render_audio(little_tune(0), file(name)));
+    const std::string a = read_file(file("a.ogg"));
+    ASSERT_GT(a.size(), 1000u);
+    EXPECT_TRUE(a == read_file(file("b.ogg")));
+    // Another melody is another stream.
+    ASSERT_FALSE(render_audio(little_tune(40), file("c.ogg")));
+    EXPECT_NE(a.substr(14, 4), read_file(file("c.ogg")).substr(14, 4));
+    QUAVELLA_REQUIRE_TOOL("sox");
+    EXPECT_GT(sox_info(file("b.ogg")).seconds, kTuneSeconds);
+}
+
 TEST_F(AudioRender, FailuresNameTheFileAndTheReason) {
     exports::AudioSettings missing_font;
     missing_font.soundfont = file("none.sf2").string();

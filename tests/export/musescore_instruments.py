@@ -1,13 +1,14 @@
 #!/usr/bin/python3
 """Reads back what MuseScore 3 made of one MusicXML export: its MIDI export
-(mido) and its own MusicXML export (xml.etree).
+(mido), its own MusicXML export and its own score file (xml.etree).
 
-    musescore_instruments.py OUT.mid OUT.musicxml
+    musescore_instruments.py OUT.mid OUT.musicxml OUT.mscx
 
 Prints one line: "program=P velocities=V,.. keys=K,K,.. clef=SIGN LINE CHANGE
-transpose=OCTAVES",
+transpose=OCTAVES interval=D,C",
 P the 0-based program of the track that holds the notes, V the distinct
-note-on velocities, K the sounding keys in order.
+note-on velocities, K the sounding keys in order, D and C the transposition
+MuseScore took for the part, in steps and semitones (0,0 for none).
 """
 import sys
 import xml.etree.ElementTree as ET
@@ -31,10 +32,15 @@ def main():
     clef = ET.parse(sys.argv[2]).getroot().find(".//attributes/clef")
     change = clef.find("clef-octave-change")
     octave = ET.parse(sys.argv[2]).getroot().find(".//attributes/transpose/octave-change")
-    print("program=%s velocities=%s keys=%s clef=%s %s %s transpose=%s" % (
+    instrument = ET.parse(sys.argv[3]).getroot().find(".//Part/Instrument")
+    steps = instrument.find("transposeDiatonic")
+    semitones = instrument.find("transposeChromatic")
+    print("program=%s velocities=%s keys=%s clef=%s %s %s transpose=%s interval=%s,%s" % (
         program, ",".join(str(v) for v in sorted(velocities)), ",".join(str(k) for k in keys),
         clef.find("sign").text, clef.find("line").text,
-        change.text if change is not None else "0", octave.text if octave is not None else "0"))
+        change.text if change is not None else "0", octave.text if octave is not None else "0",
+        steps.text if steps is not None else "0",
+        semitones.text if semitones is not None else "0"))
 
 
 if __name__ == "__main__":

@@ -109,11 +109,14 @@ TEST_F(MuseScore, OpensEveryTimbreWithItsInstrumentClefPitchesAndVelocity) {
         // As MuseScore writes it back: clef sign, line, octave change; written octave.
         const char* clef;
     };
-    const Timbre timbres[] = {{0, 0, "G 2 0 transpose=0"},   {1, 10, "G 2 0 transpose=0"},
-                              {2, 16, "G 2 0 transpose=0"},  {3, 24, "G 2 -1 transpose=0"},
-                              {4, 32, "F 4 0 transpose=-1"}, {5, 40, "G 2 0 transpose=0"},
-                              {6, 48, "G 2 0 transpose=0"},  {7, 56, "G 2 0 transpose=0"},
-                              {8, 64, "G 2 0 transpose=0"},  {9, 72, "G 2 0 transpose=1"}};
+    // An octave transposition is 7 steps and 12 semitones: without <diatonic> MuseScore
+    // took the bass's as 14 steps and 12 semitones.
+    const Timbre timbres[] = {
+        {0, 0, "G 2 0 transpose=0 interval=0,0"},      {1, 10, "G 2 0 transpose=0 interval=0,0"},
+        {2, 16, "G 2 0 transpose=0 interval=0,0"},     {3, 24, "G 2 -1 transpose=0 interval=0,0"},
+        {4, 32, "F 4 0 transpose=-1 interval=-7,-12"}, {5, 40, "G 2 0 transpose=0 interval=0,0"},
+        {6, 48, "G 2 0 transpose=0 interval=0,0"},     {7, 56, "G 2 0 transpose=0 interval=0,0"},
+        {8, 64, "G 2 0 transpose=0 interval=0,0"},     {9, 72, "G 2 0 transpose=1 interval=7,12"}};
     std::string job = "[";
     std::vector<notation::Score> scores;
     for (const Timbre& t : timbres) {
@@ -121,7 +124,7 @@ TEST_F(MuseScore, OpensEveryTimbreWithItsInstrumentClefPitchesAndVelocity) {
         ASSERT_EQ(scores.back().melody.program, t.program);
         const std::string name = "timbre" + std::to_string(t.position);
         ASSERT_FALSE(exports::write_musicxml(scores.back(), file(name + ".musicxml")));
-        for (const char* out : {".mid", ".out.musicxml"}) {
+        for (const char* out : {".mid", ".out.musicxml", ".mscx"}) {
             job += std::string(job.size() > 1 ? "," : "") + "{\"in\":\"" +
                    file(name + ".musicxml").string() + "\",\"out\":\"" + file(name + out).string() +
                    "\"}";
@@ -141,7 +144,8 @@ TEST_F(MuseScore, OpensEveryTimbreWithItsInstrumentClefPitchesAndVelocity) {
         const CommandResult read = run(
             "/usr/bin/python3 " + quoted(QUAVELLA_EXPORT_TESTS_DIR "/musescore_instruments.py") +
             " " + quoted(file(name + ".mid").string()) + " " +
-            quoted(file(name + ".out.musicxml").string()));
+            quoted(file(name + ".out.musicxml").string()) + " " +
+            quoted(file(name + ".mscx").string()));
         ASSERT_EQ(read.status, 0) << read.out;
         EXPECT_EQ(read.out, "program=" + std::to_string(t.program) + " velocities=95 keys=" + keys +
                                 " clef=" + t.clef + "\n")

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <pugixml.hpp>
 #include <random>
 #include <string>
@@ -99,7 +100,7 @@ TEST(MusicXml, HeaderElementsFollowTheSchemaSequences) {
     EXPECT_EQ(text_at(doc, "//identification/encoding/software"), "Quavella 2.0");
     EXPECT_EQ(text_at(doc, "//identification/encoding/encoding-date"), "2026-01-02");
     EXPECT_EQ(texts_of(doc, "//direction/direction-type/words"),
-              std::vector<std::string>{"调式: 五声调式"});
+              std::vector<std::string>{"调式: 七声调式"});
     // Velocity 95 as a percentage of forte (90), and a forte mark to carry it.
     EXPECT_STREQ(doc.select_node("//direction[direction-type/dynamics]/sound")
                      .node()
@@ -109,8 +110,9 @@ TEST(MusicXml, HeaderElementsFollowTheSchemaSequences) {
     EXPECT_TRUE(doc.select_node("//direction-type/dynamics/f"));
 }
 
-TEST(MusicXml, TheModeNamesEachOfTheFourModesAndNothingForAnUnknownOne) {
-    const char* const names[] = {"七声调式", "六声调式1", "六声调式2", "五声调式"};
+TEST(MusicXml, TheModeIsNamedByTheItemWhoseScaleMadeTheMelody) {
+    // By mode number (the scale table): five tones, six with F, six with B, seven.
+    const char* const names[] = {"五声调式", "六声调式2", "六声调式1", "七声调式"};
     for (int mode = -1; mode <= 4; ++mode) {
         auto score = score_of({{60, 480, "a"}});
         score.melody.mode = mode;
@@ -176,6 +178,7 @@ TEST_P(MusicXmlTimbre, InstrumentClefAndWrittenOctaveFitTheTimbre) {
     EXPECT_EQ(doc.select_node("//transpose/octave-change").node().text().as_int(),
               row.octave_change);
     if (row.octave_change != 0) {
+        EXPECT_EQ(text_at(doc, "//transpose/diatonic"), "0");
         EXPECT_EQ(text_at(doc, "//transpose/chromatic"), "0");
     }
     // Written pitch + transposition is the sounding pitch.
@@ -251,6 +254,64 @@ const DurationRow kDurationRows[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Values, MusicXmlDurations, testing::ValuesIn(kDurationRows),
                          [](const auto& row) { return std::string(row.param.name); });
+
+class MusicXmlRange : public ScratchDir {};
+
+TEST_F(MusicXmlRange, ANoteOutsideTheWrittenOctavesIsRefusedByNameOthersWrittenExactly) {
+    // Written octaves run from 0 to 9 (C0 = 12 to B9 = 131); the bass writes an octave
+    // above its sound, the piccolo an octave below.
+    const struct {
+        int program;
+        int key;
+        const char* refusal;  // nullptr: written, at its own pitch
+    } rows[] = {
+        {0, 0, "note 2 (MIDI 0, C-1) lies below C0, the lowest pitch MusicXML can write"},
+        {0, 11, "note 2 (MIDI 11, B-1) lies below C0"},
+        {0, 12, nullptr},
+        {0, 127, nullptr},
+        {32, 12, nullptr},
+        {32, 119, nullptr},
+        {32, 120,
+         "note 2 (MIDI 120, C9) is written C10 for this instrument (an octave above its "
+         "sound), above B9, the highest pitch MusicXML can write"},
+        {32, 125, "note 2 (MIDI 125, F9) is written F10"},
+        {72, 23,
+         "note 2 (MIDI 23, B0) is written B-1 for this instrument (an octave below its "
+         "sound), below C0"},
+        {72, 24, nullptr},
+        {72, 127, nullptr},
+    };
+    for (const auto& row : rows) {
+        const std::string name = std::to_string(row.program) + "-" + std::to_string(row.key);
+        SCOPED_TRACE(name);
+        const auto score =
+            score_of({{60, 240, "a"}, {row.key, 240, "b", false, true}}, 120, row.program);
+        const fs::path out = file(name + ".musicxml");
+        const auto error = exports::write_musicxml(score, out);
+        if (row.refusal != nullptr) {
+            ASSERT_TRUE(error);
+            EXPECT_NE(error->find(out.string()), std::string::npos) << *error;
+            EXPECT_NE(error->find(row.refusal), std::string::npos) << *error;
+            EXPECT_FALSE(fs::exists(out));
+            EXPECT_EQ(exports::musicxml_refusal(score), error->substr(error->find("note 2")));
+            continue;
+        }
+        ASSERT_FALSE(error) << *error;
+        EXPECT_FALSE(exports::musicxml_refusal(score));
+        const auto doc = parsed(read_file(out));
+        const int transposition =
+            12 * doc.select_node("//transpose/octave-change").node().text().as_int();
+        const auto pitch = doc.select_nodes("//note/pitch")[1].node();
+        const int octave = pitch.child("octave").text().as_int();
+        EXPECT_GE(octave, 0);
+        EXPECT_LE(octave, 9);
+        static const std::map<std::string, int> steps{{"C", 0}, {"D", 2}, {"E", 4}, {"F", 5},
+                                                      {"G", 7}, {"A", 9}, {"B", 11}};
+        EXPECT_EQ((octave + 1) * 12 + steps.at(pitch.child_value("step")) +
+                      pitch.child("alter").text().as_int() + transposition,
+                  row.key);
+    }
+}
 
 TEST(MusicXml, NotesCrossingBarLinesAreTiedAndSungOnce) {
     // 360 + 240: the second note crosses the bar line; 960 spans a whole bar.

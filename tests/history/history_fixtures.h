@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "composer/style_tables.h"
 #include "history/record.h"
 
 namespace quavella::test {
@@ -31,7 +32,7 @@ inline Record sample_record(std::int64_t n, std::size_t midi_bytes = 400) {
     r.timbre_pos = static_cast<int>(n % 10);
     fill_items(r);
     r.tempo = 100 + static_cast<int>(n % 100);
-    r.mode = r.mode_pos;
+    r.mode = mode_number(r.mode_pos);
     r.program = 8 * r.timbre_pos;
     r.state = {0x9E3779B97F4A7C15ULL * static_cast<std::uint64_t>(n + 1),
                static_cast<std::uint32_t>(n * 2654435761U)};

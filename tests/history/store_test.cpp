@@ -14,8 +14,10 @@
 #include <fstream>
 #include <map>
 #include <random>
+#include <set>
 #include <thread>
 
+#include "composer/style_tables.h"
 #include "failing_vfs.h"
 #include "history/schema.h"
 #include "history_fixtures.h"
@@ -291,6 +293,68 @@ TEST_F(StoreTest, AHistoryOfSchema2IsUpgradedKeepingEveryEntryAndFindsItsPresses
             EXPECT_EQ(entry.record.notes.size(), 4u);
         }
         EXPECT_EQ(query(copy, "PRAGMA user_version"), std::to_string(Store::kSchemaVersion));
+    }
+}
+
+/// A history of schema 3 as quavella-cli compose --record of that schema wrote it, when
+/// mode position P still composed with scale table P: entries 1 to 4 at mode positions 0
+/// to 3, entry 5 shaped with a sentence composed again (--edits s2:...), entries 6 to 8
+/// one best-of press (scripts in tests/history/fixtures/README).
+const std::filesystem::path kSchema3History =
+    std::filesystem::path(QUAVELLA_HISTORY_FIXTURES) / "schema3-history.sqlite3";
+
+TEST_F(StoreTest, AHistoryOfSchema3NamesEachEntryByTheItemWhoseScaleMadeIt) {
+    for (const Access access : {Access::read_write, Access::read_only}) {
+        SCOPED_TRACE(access == Access::read_only ? "read only" : "read and write");
+        const std::filesystem::path copy =
+            dir_.path() / (access == Access::read_only ? "read" : "write") / "history.sqlite3";
+        std::filesystem::create_directories(copy.parent_path());
+        std::filesystem::copy_file(kSchema3History, copy);
+        ASSERT_EQ(query(copy, "PRAGMA user_version"), "3");
+        // What the older program wrote, read before the upgrade.
+        struct Old {
+            int mode_pos, mode;
+            std::string notes, midi;
+        };
+        std::vector<Old> old;
+        std::set<int> positions;
+        const int count = std::stoi(query(copy, "SELECT count(*) FROM composition"));
+        for (int id = 1; id <= count; ++id) {
+            const std::string row = " FROM composition WHERE id = " + std::to_string(id);
+            old.push_back({std::stoi(query(copy, "SELECT mode_pos" + row)),
+                           std::stoi(query(copy, "SELECT mode" + row)),
+                           query(copy, "SELECT notes" + row),
+                           query(copy, "SELECT lower(hex(midi))" + row)});
+            positions.insert(old.back().mode_pos);
+        }
+        ASSERT_EQ(count, 8);
+        ASSERT_EQ(positions, (std::set<int>{0, 1, 2, 3}));
+
+        Store store(copy, {}, access);
+        for (int id = 1; id <= count; ++id) {
+            SCOPED_TRACE("entry " + std::to_string(id));
+            const Old& was = old[static_cast<std::size_t>(id - 1)];
+            Entry entry;
+            ASSERT_EQ(store.get(id, entry), Status::ok) << store.last_error();
+            const Record& r = entry.record;
+            // The melody, its file and the scale it was composed with are as they were...
+            std::string notes;
+            for (const int note : r.notes)
+                notes += (notes.empty() ? "" : " ") + std::to_string(note);
+            EXPECT_EQ(notes, was.notes);
+            EXPECT_EQ(lyrics_hex(r.midi), was.midi);
+            EXPECT_EQ(r.mode, was.mode);
+            // ...and the entry names the item whose scale that is.
+            EXPECT_EQ(r.mode_pos, 3 - was.mode_pos);
+            EXPECT_EQ(mode_number(r.mode_pos), r.mode);
+            EXPECT_EQ(r.mode_item, mode_items()[static_cast<std::size_t>(r.mode_pos)]);
+        }
+        std::vector<Summary> page;
+        ASSERT_EQ(store.list(page, 0), Status::ok);
+        EXPECT_EQ(ids_of(page), (std::vector<std::int64_t>{8, 5, 4, 3, 2, 1}));
+        if (access == Access::read_write) {
+            EXPECT_EQ(query(copy, "PRAGMA user_version"), std::to_string(Store::kSchemaVersion));
+        }
     }
 }
 
