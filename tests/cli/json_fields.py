@@ -15,7 +15,7 @@ INT, STR, BOOL, LIST, DICT, NULL = int, str, bool, list, dict, type(None)
 EXPORTS = {"musicxml": (STR, NULL), "lyrics_midi": (STR, NULL), "karaoke": (STR, NULL),
            "audio": (STR, NULL)}
 SYLLABLE = {"text": (STR,), "continuation": (BOOL,), "sentence": (INT,), "tone": (INT, NULL),
-            "sung_tone": (INT, NULL)}
+            "sung_tone": (INT, NULL), "word": (STR, NULL)}
 PAIR = {"first": (INT,), "second": (INT,), "interval": (INT,), "grade": (STR,)}
 TONES = {"percent": (INT,), "agreeing": (INT,), "graded": (INT,), "pairs": (LIST, PAIR)}
 CANDIDATE = {"state": (STR,), "percent": (INT,), "agreeing": (INT,), "graded": (INT,)}
