@@ -141,9 +141,12 @@ const ReadingRow kReadings[] = {
     {"zhuoshou", {"着手"}, "23", "23", 0, "着手"},
     {"kongzheshou", {"空着手"}, "153", "153", 1, "空着手"},
     {"wanlichangzheng", {"万里长征"}, "4321", "4321", 2, "长征"},
-    // Readings of the same tone need no word: 行 háng and xíng, 都 dū and dōu.
+    // Readings of the same tone need no word: 行 háng and xíng, 都 dū and dōu,
+    // 还 hái and huán, 乐 lè and yuè.
     {"yinhang", {"银行"}, "22", "22", 1, ""},
     {"shoudu", {"首都"}, "31", "31", 1, ""},
+    {"huanjia", {"还家"}, "21", "21", 0, ""},
+    {"kuaile", {"快乐"}, "44", "44", 1, ""},
     // A word is read only inside a phrase: not across a pause, a sentence end,
     // a Latin word or a continuation's neighbour without a reading.
     {"pause", {"长 城"}, "32", "32", 0, ""},
