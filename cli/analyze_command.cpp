@@ -65,6 +65,7 @@ int cmd_analyze(std::span<const std::string> args) {
                                         .number("sentence", s.sentence + 1)
                                         .number_or_null("tone", tone(t.citation))
                                         .number_or_null("sung_tone", tone(t.sung))
+                                        .text_or_null("word", to_utf8(t.word))
                                         .str());
             }
             json.raw("syllables", json_array(syllables));

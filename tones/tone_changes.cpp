@@ -5,6 +5,8 @@
 #include <array>
 #include <string_view>
 
+#include "tones/word_tones.h"
+
 namespace quavella {
 namespace {
 
@@ -54,8 +56,27 @@ struct Reading {
     std::size_t entry;    // index in the syllable texts
 };
 
+/// Reads the characters of one phrase by their words: a word of the table
+/// replaces the tone of the customary reading and is kept with the syllable.
+void read_words(const std::vector<Reading>& phrase, std::vector<SyllableTone>& tones) {
+    std::vector<std::string_view> chars;
+    chars.reserve(phrase.size());
+    for (const Reading& reading : phrase) chars.push_back(reading.ch);
+    const std::vector<WordTone> words = word_tones(chars);
+    for (std::size_t k = 0; k < phrase.size(); ++k) {
+        const WordTone& word = words[k];
+        if (word.tone == Tone::none) continue;
+        SyllableTone& tone = tones[phrase[k].entry];
+        tone.citation = tone.sung = word.tone;
+        for (std::size_t w = word.word_first; w < word.word_first + word.word_size; ++w) {
+            tone.word += chars[w];
+        }
+    }
+}
+
 /// Applies the changes to one phrase of syllables with readings.
 void change_phrase(const std::vector<Reading>& phrase, std::vector<SyllableTone>& tones) {
+    read_words(phrase, tones);
     const auto citation = [&](std::size_t k) { return tones[phrase[k].entry].citation; };
     for (std::size_t k = 0; k < phrase.size(); ++k) {
         SyllableTone& tone = tones[phrase[k].entry];
@@ -108,7 +129,7 @@ std::vector<SyllableTone> syllable_tones(std::span<const SyllableText> syllables
                 phrase.clear();
             } else {
                 const Tone citation = text_tone(ch);
-                tones[i] = SyllableTone{citation, citation};
+                tones[i] = SyllableTone{citation, citation, {}};
                 phrase.push_back(Reading{ch, i});
             }
         }

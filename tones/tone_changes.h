@@ -1,9 +1,11 @@
 // The tones of the sung syllables of a lyric as they are spoken in context:
-// the tone of each character's customary reading, then the tone changes of
-// Mandarin (third-tone sandhi, 一 and 不). The tone grading reads them.
+// the tone of each character's reading in the word it stands in (its customary
+// reading where no word says otherwise), then the tone changes of Mandarin
+// (third-tone sandhi, 一 and 不). The tone grading reads them.
 #pragma once
 
 #include <span>
+#include <string>
 #include <vector>
 
 #include "lyrics/syllables.h"
@@ -13,12 +15,18 @@ namespace quavella {
 
 /// The tone of one entry of the syllable texts.
 struct SyllableTone {
-    Tone citation = Tone::none;  ///< the tone of the character's customary reading
+    Tone citation = Tone::none;  ///< the tone of the character's reading in its word
     Tone sung = Tone::none;      ///< the tone after the tone changes; graded
+    /// The word (GBK) whose reading gave `citation`; empty when it is the tone of
+    /// the character's customary reading.
+    std::string word;
 };
 
 /// Gives every syllable its tone. Continuations, texts without a Chinese
 /// reading, and the neighbours they separate are left as they are.
+///
+/// A character with several readings is read by its word (word_tones.h) among
+/// the syllables of its phrase: 地 is dì in 大地, 长 cháng in 长城.
 ///
 /// The changes look at the next syllable of the same phrase: the syllables of
 /// one sentence up to a pause or the sentence end, continuations skipped.

@@ -619,6 +619,13 @@ TEST_F(CliCompose, JsonOutputHasTheDocumentedFields) {
                          "[(s['text'], s['tone'], s['sung_tone']) for s in "
                          "d['syllables']][:2]"),
               "[('春', 1, 1), ('眠', 2, 2)]\n");
+    // A character with several readings names the word that read it.
+    write_file(path("ground.txt"), "疑是地上霜，轻轻地走。\n");
+    const CliRun words = run({"analyze", "--json", "--tones", "ground.txt"});
+    EXPECT_EQ(json_check("analyze-tones", words.out), "ok 1\n");
+    EXPECT_EQ(json_field(words.out,
+                         "[(s['tone'], s['word']) for s in d['syllables'] if s['text'] == '地']"),
+              "[(4, '地上'), (5, None)]\n");
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ EXPORTS = {"musicxml": (STR, NULL), "lyrics_midi": (STR, NULL), "karaoke": (STR,
            "audio": (STR, NULL), "arrangement": (STR, NULL)}
 CHORD = {"tick": (INT,), "root": (STR,), "kind": (STR,), "degree": (INT,)}
 SYLLABLE = {"text": (STR,), "continuation": (BOOL,), "sentence": (INT,), "tone": (INT, NULL),
-            "sung_tone": (INT, NULL)}
+            "sung_tone": (INT, NULL), "word": (STR, NULL)}
 PAIR = {"first": (INT,), "second": (INT,), "interval": (INT,), "grade": (STR,)}
 TONES = {"percent": (INT,), "agreeing": (INT,), "graded": (INT,), "pairs": (LIST, PAIR)}
 CANDIDATE = {"state": (STR,), "percent": (INT,), "agreeing": (INT,), "graded": (INT,)}

@@ -65,6 +65,14 @@ TEST_F(CliTones, AnalyzePrintsTheTonesOfEachSentence) {
               "sentence 4: 花1 落4 知1 多1 少3\n");
 }
 
+TEST_F(CliTones, AnalyzeReadsACharacterByItsWord) {
+    // 地 is dì in 地上, not de, its customary reading.
+    const CliRun r =
+        run_cli({"analyze", "--tones", QUAVELLA_SAMPLES_DIR "/jingyesi.txt"}, "", dir_.path());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("sentence 2: 疑2 是4 地4 上4 霜1\n"), std::string::npos) << r.out;
+}
+
 TEST_F(CliTones, ComposeGradesTheIntervalsOfTheWrittenMelody) {
     const CliRun r = run({"compose", "--seed", "42", "--tones", "-o", "song.mid"});
     ASSERT_EQ(r.status, 0) << r.err;

@@ -140,6 +140,19 @@ TEST(ToneCheckTest, SungTonesAndTheLastNoteOfAMelismaAreGraded) {
     EXPECT_EQ(grading.pairs[0].grade, ToneGrade::acceptable);
 }
 
+TEST(ToneCheckTest, PairsAreGradedWithTheReadingsOfTheirWords) {
+    // 地上 in 疑是地上霜 is dì shàng: held on one pitch, a fourth tone into a
+    // fourth is fair. Read as de (neutral) it was contrary and 修正倒字 moved it.
+    const ToneCheck check(test::syllables_of({"疑是地上霜"}));
+    const ToneGrading grading = check.grade(std::vector<std::int32_t>{60, 64, 62, 62, 60});
+    ASSERT_EQ(grading.pairs.size(), 4u);
+    EXPECT_EQ(grading.pairs[2].first_tone, Tone::fourth);
+    EXPECT_EQ(grading.pairs[2].second_tone, Tone::fourth);
+    EXPECT_EQ(grading.pairs[2].grade, ToneGrade::fair);
+    EXPECT_EQ(grade_interval(Tone::neutral, Tone::fourth, 0), ToneGrade::contrary);
+    EXPECT_TRUE(grading.contrary().empty());
+}
+
 TEST(ToneCheckTest, ContraryPairsAreListed) {
     // 夜 (4) -> 来 (2) rising 5 is outside (-9, 1): contrary; 来 -> 风 (1) rising 3 is good.
     const ToneCheck check(test::syllables_of({"夜来风"}));
