@@ -104,7 +104,8 @@ const char* const kUsage =
     "  --edits LIST   shape the melody: items separated by commas, notes and sentences\n"
     "                 counted from 1: N+ N- a scale step, N+h N-h a semitone, N+o N-o an\n"
     "                 octave, N:P MIDI note P, sK:S:T sentence K of the composition from\n"
-    "                 state S:T, fix and suit the repairs below\n"
+    "                 state S:T, fix and suit the repairs below; given more than once,\n"
+    "                 the lists are joined in order\n"
     "  --fix-tones    repair 倒字 with the fewest changed notes (in the scale, the range and\n"
     "                 the widest leap of the melody) so that no pair is contrary;\n"
     "                 =suit: so that every pair is good or fair; prints the notes changed\n"
@@ -194,7 +195,7 @@ std::string converter_reason(const quavella::GbkConversion& text) {
 
 /// Reads the whole lyric input and turns it into joined GBK text. Prints the
 /// reason on failure.
-LyricText read_lyrics(const quavella::cli::LyricSource& src) {
+LyricText read_lyrics(const quavella::cli::LyricSource& src, std::vector<std::string>* given) {
     if (src.text) {
         if (too_long(src.text->size())) return Exit::refused_lyrics;
         // The lyric box's lines as recorded: only "\n" ends a line.
@@ -206,6 +207,7 @@ LyricText read_lyrics(const quavella::cli::LyricSource& src) {
             lines.push_back(all.substr(start, end - start));
         }
         lines.push_back(all.substr(start));
+        if (given != nullptr) given->assign(lines.begin(), lines.end());
         quavella::GbkConversion text = quavella::lyric_text_from_lines(lines, src.encoding);
         if (!text.ok) {
             if (text.bad_offset == std::string_view::npos) {
@@ -231,6 +233,10 @@ LyricText read_lyrics(const quavella::cli::LyricSource& src) {
         return Exit::unreadable_input;
     }
     if (too_long(raw.size())) return Exit::refused_lyrics;
+    if (given != nullptr) {
+        const std::vector<std::string_view> lines = quavella::split_lyric_lines(raw);
+        given->assign(lines.begin(), lines.end());
+    }
     quavella::GbkConversion text = quavella::lyric_text_from_input(raw, src.encoding);
     if (!text.ok) {
         if (text.bad_offset == std::string_view::npos) {
