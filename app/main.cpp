@@ -40,6 +40,7 @@ int main(int argc, char* argv[]) {
         auto player = std::make_unique<quavella::FluidPlayer>();
         player->preload();
         services.player = std::move(player);
+        if (const auto& dir = start.menuWorkDir()) services.own_folders.push_back(*dir);
         quavella::TForm1 form1(std::move(services));
         form1.show();
         start.raiseOnRequest(form1);

@@ -2,6 +2,11 @@
 // target's folder, flushed to disk and then renamed into place, so a failure or a
 // kill leaves the old file as it was. Used by every writer of the program: the
 // command line's outputs, the exports, the window's working files and Save as.
+//
+// Nothing is left behind: a temporary is removed when its write fails, when
+// SIGINT, SIGTERM or SIGHUP ends the program (install_signal_cleanup), and, for a
+// program killed outright, by the next write into the same folder, which removes the
+// temporaries this program made whose process is gone (remove_stale_temporaries).
 #pragma once
 
 #include <filesystem>
@@ -68,6 +73,8 @@ public:
 
 private:
     bool set_error(std::string_view reason);
+    /// Takes the temporary out of the signal handler's list.
+    void release_slot();
 
     std::filesystem::path target_;
     std::filesystem::path temp_;
@@ -77,7 +84,31 @@ private:
     bool sealed_ = false;
     bool direct_ = false;  // the target is a device or pipe, written in place
     bool done_ = false;    // committed or discarded: the temporary is gone
+    int slot_ = -1;        // the temporary's place in the signal handler's list, if any
 };
+
+/// Removes every temporary still staged, and nothing else. Async-signal-safe: for a
+/// program's own handler of a terminating signal (the window's, which also removes its
+/// socket), called before the signal's default action ends the program.
+void remove_staged_temporaries() noexcept;
+
+/// Makes SIGINT, SIGTERM and SIGHUP remove what is staged (remove_staged_temporaries),
+/// then end the program as the signal would, so that its exit status is the signal's.
+/// A signal the program ignores or handles itself is left as it is. Called by the
+/// first StagedFile; calling it again does nothing.
+void install_signal_cleanup();
+
+/// True when `name` has the form of this program's temporaries: ".NAME.PID.N.X.tmp"
+/// (NAME the target's name, PID and N decimal, X hexadecimal). Gives the PID.
+bool temporary_name(std::string_view name, long& pid);
+
+/// Removes from `folder` the temporaries this program made (temporary_name) whose
+/// process is no longer running: left by a program killed outright or by a power cut.
+/// Only regular files of this user are removed, never through a link; a temporary
+/// whose PID is running (its writer, or a process that took the number since) stays.
+/// Done once per folder by the first write into it.
+/// @return how many files were removed
+int remove_stale_temporaries(const std::filesystem::path& folder);
 
 /// "cannot write 'FILE': REASON", the message of every failed write.
 std::string write_failure(const std::filesystem::path& file, std::string_view reason);

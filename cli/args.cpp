@@ -274,7 +274,10 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
              if (!parsed.error.empty()) return "--edits: " + parsed.error;
              // An empty list reads as "as composed" in the history; given here it is a slip.
              if (parsed.edits.empty()) return std::string("--edits: no edit given");
-             a.edits = std::move(parsed.edits);
+             // Given again, the lists are joined in order (a long list may be cut in parts).
+             if (a.edits.size() + parsed.edits.size() > edit::kMaxEdits)
+                 return "--edits: more than " + std::to_string(edit::kMaxEdits) + " edits in all";
+             a.edits.insert(a.edits.end(), parsed.edits.begin(), parsed.edits.end());
              return std::nullopt;
          }},
         {"--fix-tones", false, "=suit",

@@ -123,7 +123,8 @@ const char* const kUsage =
     "                 sentences counted from 1: N+ N- a scale step, N+h N-h a\n"
     "                 semitone, N+o N-o an octave, N:P MIDI note P, sK:S:T\n"
     "                 sentence K of the composition from state S:T, fix and\n"
-    "                 suit the repairs below\n"
+    "                 suit the repairs below; given more than once, the lists\n"
+    "                 are joined in order\n"
     "  --fix-tones    repair 倒字 with the fewest changed notes (in the scale,\n"
     "                 the range and the widest leap of the melody) so that no\n"
     "                 pair is contrary; =suit: so that every pair is good or\n"
@@ -240,7 +241,7 @@ std::string converter_reason(const quavella::GbkConversion& text) {
 
 /// Reads the whole lyric input and turns it into joined GBK text. Prints the
 /// reason on failure.
-LyricText read_lyrics(const quavella::cli::LyricSource& src) {
+LyricText read_lyrics(const quavella::cli::LyricSource& src, std::vector<std::string>* given) {
     if (src.text) {
         if (too_long(src.text->size())) return Exit::refused_lyrics;
         // The lyric box's lines as recorded: only "\n" ends a line.
@@ -252,6 +253,7 @@ LyricText read_lyrics(const quavella::cli::LyricSource& src) {
             lines.push_back(all.substr(start, end - start));
         }
         lines.push_back(all.substr(start));
+        if (given != nullptr) given->assign(lines.begin(), lines.end());
         quavella::GbkConversion text = quavella::lyric_text_from_lines(lines, src.encoding);
         if (!text.ok) {
             if (text.bad_offset == std::string_view::npos) {
@@ -277,6 +279,10 @@ LyricText read_lyrics(const quavella::cli::LyricSource& src) {
         return Exit::unreadable_input;
     }
     if (too_long(raw.size())) return Exit::refused_lyrics;
+    if (given != nullptr) {
+        const std::vector<std::string_view> lines = quavella::split_lyric_lines(raw);
+        given->assign(lines.begin(), lines.end());
+    }
     quavella::GbkConversion text = quavella::lyric_text_from_input(raw, src.encoding);
     if (!text.ok) {
         if (text.bad_offset == std::string_view::npos) {

@@ -40,7 +40,9 @@ using LyricText = std::variant<GbkConversion, Exit>;
 
 /// Reads the whole lyric input and turns it into joined GBK text. Prints the
 /// reason on failure.
-LyricText read_lyrics(const LyricSource& src);
+/// @param given when not null, receives the input's lines as given (in its encoding,
+///        without their line breaks), for the history to keep what was typed
+LyricText read_lyrics(const LyricSource& src, std::vector<std::string>* given = nullptr);
 
 /// Flushes standard output; a failure to write it fails the command.
 Exit flush_output();
@@ -117,8 +119,13 @@ std::string grading_json(const ToneGrading& grading);
 
 /// What a compose command composes from: the lyrics and the settings' positions.
 /// @param text the lyrics, GBK, already checked
-std::shared_ptr<const CompositionSource> composition_source(const ComposeSettings& settings,
-                                                            const std::string& text);
+/// @param given the input's lines as read_lyrics gave them: kept as the lyrics (in UTF-8)
+///        when they make `text` again as the lines of --lyrics-hex, so that the history
+///        shows what was typed and its command line makes the same melody; otherwise, or
+///        when empty, `text` itself is kept
+std::shared_ptr<const CompositionSource> composition_source(
+    const ComposeSettings& settings, const std::string& text,
+    const std::vector<std::string>& given = {});
 
 /// Records compositions in the history as the window does (compose --record), in one
 /// transaction; their time is now. One composition is an entry of its own; the
@@ -143,7 +150,8 @@ JsonObject composition_json(const ComposeSettings& settings, std::uint64_t seed,
 /// compose with edits, a tone repair or best of N by sentence: the melody is
 /// composed, shaped, then written with its exports.
 /// @param text the lyrics, GBK, already checked
-int compose_shaped(const ComposeSettings& settings, const std::string& text);
+int compose_shaped(const ComposeSettings& settings, const std::string& text,
+                   const std::vector<std::string>& given = {});
 
 /// The commands, each run on the arguments after its name.
 int cmd_analyze(std::span<const std::string> args);

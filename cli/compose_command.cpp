@@ -61,9 +61,21 @@ std::optional<std::int64_t> record_in_history(
 }
 
 std::shared_ptr<const CompositionSource> composition_source(const ComposeSettings& settings,
-                                                            const std::string& text) {
+                                                            const std::string& text,
+                                                            const std::vector<std::string>& given) {
     auto source = std::make_shared<CompositionSource>();
-    source->lines = {gbk_to_utf8(text)};
+    // The lines as typed, in UTF-8, as the window keeps its lyric box's lines; they go
+    // back through the same mend as --lyrics-hex, which must make the same text.
+    std::vector<std::string> lines;
+    for (const std::string& line : given) {
+        lines.push_back(settings.source.encoding == LyricEncoding::gbk ? gbk_to_utf8(line) : line);
+    }
+    const GbkConversion again = lyric_text_from_lines(lines, LyricEncoding::utf8);
+    if (!lines.empty() && again.ok && again.gbk == text) {
+        source->lines = std::move(lines);
+    } else {
+        source->lines = {gbk_to_utf8(text)};
+    }
     source->gbk_text = text;
     source->speed_pos = settings.speed;
     source->mode_pos = settings.mode;
@@ -113,7 +125,8 @@ int cmd_compose(std::span<const std::string> args) {
     }
     const auto& settings = std::get<quavella::cli::ComposeSettings>(parsed);
 
-    const LyricText read = read_lyrics(settings.source);
+    std::vector<std::string> given;
+    const LyricText read = read_lyrics(settings.source, &given);
     if (const Exit* failed = std::get_if<Exit>(&read)) return status(*failed);
     const std::string& text = std::get<GbkConversion>(read).gbk;
     const LyricCheck lyric_check = check_lyrics(std::get<GbkConversion>(read));
@@ -123,14 +136,14 @@ int cmd_compose(std::span<const std::string> args) {
         return status(Exit::refused_lyrics);
     }
 
-    if (settings.shaped()) return compose_shaped(settings, text);
+    if (settings.shaped()) return compose_shaped(settings, text, given);
 
     const std::uint64_t seed = settings.seed.value_or(clock_seed());
     Generators draws(seed);
     if (settings.state) draws.restore(*settings.state);
     const Generators::State start = draws.state();
     StderrMessages messages;
-    const auto source = composition_source(settings, text);
+    const auto source = composition_source(settings, text, given);
 
     // One composition, or the best of N: either way one value with its file's bytes,
     // written to the file or to standard output.

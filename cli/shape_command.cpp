@@ -58,13 +58,14 @@ void print_repair(std::ostream& out, const edit::EditableMelody& melody, const e
 
 }  // namespace
 
-int compose_shaped(const ComposeSettings& settings, const std::string& text) {
+int compose_shaped(const ComposeSettings& settings, const std::string& text,
+                   const std::vector<std::string>& given) {
     std::ostream& out = report_stream(settings.out_file);
     const std::uint64_t seed = settings.seed.value_or(clock_seed());
     Generators draws(seed);
     if (settings.state) draws.restore(*settings.state);
     StderrMessages messages;
-    const auto composition_from = composition_source(settings, text);
+    const auto composition_from = composition_source(settings, text, given);
     const LyricPart lyric = lyric_part(text);
     const ToneCheck& check = lyric.check;
     const Generators::State start = draws.state();

@@ -153,6 +153,10 @@ std::string item_message(std::size_t item, std::string_view item_text, std::stri
 ParsedEdits parse_edits(std::string_view text) {
     ParsedEdits parsed;
     if (trimmed(text).empty()) return parsed;
+    if (text.size() > kMaxEditsBytes) {
+        parsed.error = "an edit list of more than " + std::to_string(kMaxEditsBytes) + " bytes";
+        return parsed;
+    }
     std::size_t start = 0;
     for (std::size_t index = 1;; ++index) {
         const std::size_t comma = text.find(',', start);

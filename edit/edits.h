@@ -51,6 +51,10 @@ struct Edit {
 /// Most items one edit list may hold: a list is typed or replayed by people, and
 /// each sentence item composes a whole melody.
 inline constexpr std::size_t kMaxEdits = 10000;
+/// Most bytes of one edit list's text: kMaxEdits of the longest items (a sentence item
+/// with the largest state takes 34 bytes, and a comma) with room to spare. Numbers
+/// padded with zeros cannot make a list longer than that.
+inline constexpr std::size_t kMaxEditsBytes = kMaxEdits * 40;
 
 /// The text form of one edit, as in the list above.
 std::string edit_text(const Edit& edit);

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <fluidsynth.h>
 #include <sndfile.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -102,6 +103,22 @@ std::string lower_extension(const std::filesystem::path& file) {
     return ext;
 }
 
+/// Why `soundfont` cannot be loaded: it is missing, or not a regular file (a folder, or a
+/// named pipe that would block the export). Nothing when it is a regular file.
+std::optional<std::string> soundfont_fault(const std::string& soundfont) {
+    struct stat st {};
+    if (::stat(soundfont.c_str(), &st) != 0) {
+        const int reason = errno;
+        if (reason == ENOENT) return std::string("does not exist");
+        return std::string("cannot be read: ") + std::strerror(reason);
+    }
+    if (S_ISREG(st.st_mode)) return std::nullopt;
+    if (S_ISDIR(st.st_mode)) return std::string("is a folder, not a soundfont file");
+    if (S_ISFIFO(st.st_mode)) return std::string("is a named pipe (FIFO), not a soundfont file");
+    if (S_ISSOCK(st.st_mode)) return std::string("is a socket, not a soundfont file");
+    return std::string("is a device, not a soundfont file");
+}
+
 /// One note event at a frame: on or off.
 struct NoteEvent {
     std::int64_t frame;
@@ -124,9 +141,8 @@ public:
             error = "FluidSynth cannot create a synthesizer";
             return;
         }
-        std::error_code ec;
-        if (!std::filesystem::is_regular_file(soundfont, ec)) {
-            error = "the soundfont '" + soundfont + "' does not exist";
+        if (const auto fault = soundfont_fault(soundfont)) {
+            error = "the soundfont '" + soundfont + "' " + *fault;
             return;
         }
         if (fluid_synth_sfload(synth_.get(), soundfont.c_str(), 1) == FLUID_FAILED) {

@@ -173,6 +173,7 @@ bool listed(const Record& r) {
     s.tempo = r.tempo;
     s.note_count = static_cast<int>(r.notes.size());
     s.tone_score = r.tone_score;
+    s.edits = r.edits;
     return !summary_fault(s);
 }
 

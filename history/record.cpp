@@ -2,11 +2,13 @@
 // the reproducing command line.
 #include "history/record.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
 #include "composer/compose_request.h"
 #include "composer/style_tables.h"
+#include "edit/edits.h"
 #include "lyrics/syllables.h"
 #include "tones/tone_grading.h"
 
@@ -19,7 +21,8 @@ std::string item_at(const std::vector<std::string>& items, int position) {
     return items[static_cast<std::size_t>(position)];
 }
 
-/// Hex digits per --lyrics-hex option: well under the 128 KiB Linux allows one argument.
+/// Hex digits per --lyrics-hex option, and most characters per --edits option: well
+/// under the 128 KiB Linux allows one argument.
 constexpr std::size_t kHexPerArgument = 65536;
 
 /// A file name every shell takes literally: letters, digits and "._/-", never "-"
@@ -51,6 +54,18 @@ std::optional<std::string> tempo_fault(int tempo) {
     if (tempo >= kMinTempo && tempo <= kMaxTempo) return std::nullopt;
     return "tempo " + std::to_string(tempo) + " is outside " + std::to_string(kMinTempo) + ".." +
            std::to_string(kMaxTempo);
+}
+
+/// An edit list that the command line to make the entry again would not take: one that
+/// does not parse, or is longer than compose accepts.
+std::optional<std::string> edits_fault(const std::string& edits) {
+    if (edits.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                "0123456789+-:,") != std::string::npos) {
+        return std::string("the edit list holds characters outside letters, digits and +-:,");
+    }
+    const edit::ParsedEdits parsed = edit::parse_edits(edits);
+    if (!parsed.error.empty()) return "the edit list is not one compose takes: " + parsed.error;
+    return std::nullopt;
 }
 
 std::optional<std::string> tone_score_fault(const std::optional<double>& score) {
@@ -101,10 +116,7 @@ std::optional<std::string> record_fault(const Record& record) {
                    std::to_string(sentence) + ", outside 0..3";
         }
     }
-    if (record.edits.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                       "0123456789+-:,") != std::string::npos) {
-        return std::string("the edit list holds characters outside letters, digits and +-:,");
-    }
+    if (auto fault = edits_fault(record.edits)) return fault;
     return tone_score_fault(record.tone_score);
 }
 
@@ -113,6 +125,7 @@ std::optional<std::string> summary_fault(const Summary& summary) {
     // One note a syllable, and no syllable without a byte of the lyrics.
     if (summary.note_count < 0 || static_cast<std::size_t>(summary.note_count) > kMaxLyricBytes)
         return "a count of " + std::to_string(summary.note_count) + " notes";
+    if (auto fault = edits_fault(summary.edits)) return fault;
     return tone_score_fault(summary.tone_score);
 }
 
@@ -256,8 +269,19 @@ std::string reproduce_command(const Record& record, const std::string& out) {
                           std::to_string(record.mode_pos) + " --timbre " +
                           std::to_string(record.timbre_pos);
     // The edit list holds only letters, digits and "+-:," (a row holding more is not
-    // trusted): every shell takes it as it is.
-    if (!record.edits.empty()) command += " --edits " + record.edits;
+    // trusted): every shell takes it as it is. A long one is cut between items into
+    // several --edits, which compose joins, each well within what one argument holds.
+    for (std::string_view rest = record.edits; !rest.empty();) {
+        std::size_t cut = rest.size();
+        if (cut > kHexPerArgument) {
+            cut = rest.rfind(',', kHexPerArgument);
+            // One item longer than that (a number padded with zeros) stays whole.
+            if (cut == std::string_view::npos) cut = std::min(rest.size(), rest.find(','));
+        }
+        command += " --edits ";
+        command += rest.substr(0, cut);
+        rest.remove_prefix(std::min(rest.size(), cut + 1));
+    }
     command += " -o " + literal_file_name(out);
     const std::string hex = lyrics_hex(record.lyrics);
     if (hex.empty()) command += " --lyrics-hex=";

@@ -77,6 +77,9 @@ struct Summary {
     /// For the chosen entry of a press, as Store::list gives it: how many candidates the
     /// press keeps, itself included (2 or more); 0 otherwise.
     std::int64_t candidates = 0;
+    /// The edit list as read for the check (a list past edit::kMaxEditsBytes is cut just
+    /// past that bound, which the check refuses); empty for a melody as composed.
+    std::string edits;
 };
 
 /// Tempo bounds of a recorded composition: 4 bpm is the slowest a MIDI file's
@@ -88,10 +91,12 @@ inline constexpr int kMaxTempo = 1000;
 /// can: tempo, mode and program in range, note numbers 0..127, durations of 0 or more
 /// ticks adding up to at most notation::kMaxScoreTicks, as many durations (and
 /// syllables, when there are any) as notes, sentences 0..3, a tone score 0..1, an edit
-/// list of letters, digits and "+-:," only.
+/// list that `quavella-cli compose --edits` takes (edit::parse_edits reads it: letters,
+/// digits and "+-:," only, at most edit::kMaxEdits items and edit::kMaxEditsBytes bytes).
 std::optional<std::string> record_fault(const Record& record);
 
-/// The same for what a list shows of an entry (tempo, count of notes, tone score).
+/// The same for what a list shows of an entry (tempo, count of notes, tone score, edit
+/// list).
 std::optional<std::string> summary_fault(const Summary& summary);
 
 /// Fills the settings' item texts of `record` from the window's lists.
@@ -140,8 +145,9 @@ std::optional<std::string> parse_lyrics_hex(std::string_view hex);
 
 /// A command line that makes the same composition file again with quavella-cli: the
 /// state, the settings, the edits of a shaped melody and the lyrics as hex. It holds only letters,
-/// digits, spaces and "-:._/", which every common shell (sh, bash, zsh, fish) and every terminal
-/// take literally, whatever the lyrics hold; long lyrics take several --lyrics-hex options.
+/// digits, spaces and "-:._/=+,", which every common shell (sh, bash, zsh, fish) and every
+/// terminal take literally, whatever the lyrics hold; long lyrics take several --lyrics-hex
+/// options, and a long edit list several --edits options, which compose joins.
 /// @param out the file name it writes; a character outside that set becomes "_"
 std::string reproduce_command(const Record& record, const std::string& out = "song.mid");
 

@@ -18,6 +18,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "base/private_dirs.h"
+#include "edit/edits.h"
 #include "history/schema.h"
 
 namespace quavella::history {
@@ -195,27 +197,6 @@ Status Store::fail_sqlite(const std::string& what, int rc) {
     return Status::failed;
 }
 
-namespace {
-
-/// Creates the missing folders of `dir`, each for its owner alone (0700) whatever the
-/// umask; folders already there are left as they are.
-std::optional<std::string> make_private_dirs(const std::filesystem::path& dir) {
-    std::filesystem::path made;
-    for (const auto& part : dir) {
-        made /= part;
-        if (::mkdir(made.c_str(), 0700) != 0) {
-            const int error = errno;
-            if (error == EEXIST) continue;
-            return "cannot create the directory " + made.string() + ": " + std::strerror(error);
-        }
-        // The umask cannot take bits from 0700 that a program should keep, but may.
-        ::chmod(made.c_str(), 0700);
-    }
-    return std::nullopt;
-}
-
-}  // namespace
-
 bool Store::damaged(int rc) const {
     const int primary = rc & 0xff;
     return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
@@ -353,10 +334,8 @@ Status Store::set_up() {
     std::error_code ec;
     const std::filesystem::path dir = file_.parent_path();
     if (!dir.empty()) {
-        if (const auto error = make_private_dirs(dir)) return fail(*error);
-        struct stat info {};
-        if (::stat(dir.c_str(), &info) == 0 && (info.st_mode & (S_IWGRP | S_IWOTH)) != 0 &&
-            notice_.empty()) {
+        if (const auto error = files::make_private_dirs(dir)) return fail(*error);
+        if (files::open_to_others(dir) && notice_.empty()) {
             // Made by someone else or under another umask: left as it is, but said.
             notice_ = "the history's folder " + dir.string() +
                       " can be written by other users; chmod 700 it to keep the history private";
@@ -638,12 +617,23 @@ namespace {
 
 /// What a list shows of an entry `c`, read by fill_summary(); ?1 is the count of
 /// characters of the lyrics. The count of candidates comes from the index of presses.
-constexpr const char* kSummaryColumns = R"sql(
+/// The edit list is read up to one character past the longest that compose takes,
+/// enough for the check to refuse a longer one.
+const std::string kSummaryColumns = R"sql(
 c.id, c.composed_at, substr(c.lyrics, 1, ?1), c.speed_pos, c.mode_pos, c.timbre_pos,
     c.speed_item, c.mode_item, c.timbre_item, c.tempo, c.note_count, c.tone_score, c.edits != '',
     c.origin, c.chosen,
     CASE WHEN c.chosen = c.id THEN (SELECT count(*) FROM composition AS k
-        INDEXED BY composition_chosen WHERE k.chosen = c.id AND k.id <= c.id) ELSE 0 END)sql";
+        INDEXED BY composition_chosen WHERE k.chosen = c.id AND k.id <= c.id) ELSE 0 END,
+    substr(c.edits, 1, )sql" + std::to_string(edit::kMaxEditsBytes + 1) +
+                                    ")";
+
+/// An entry is shaped from an earlier one: an origin that is no entry's number, or not
+/// an earlier one, names nothing it came from and is read as none.
+std::optional<std::int64_t> earlier_origin(std::optional<std::int64_t> origin, std::int64_t id) {
+    if (origin && (*origin <= 0 || *origin >= id)) return std::nullopt;
+    return origin;
+}
 
 void fill_summary(sqlite3_stmt* st, Summary& s) {
     s.id = sqlite3_column_int64(st, 0);
@@ -659,9 +649,10 @@ void fill_summary(sqlite3_stmt* st, Summary& s) {
     s.note_count = sqlite3_column_int(st, 10);
     s.tone_score = column_optional_double(st, 11);
     s.edited = sqlite3_column_int(st, 12) != 0;
-    s.origin = column_optional_int64(st, 13);
+    s.origin = earlier_origin(column_optional_int64(st, 13), s.id);
     s.chosen = column_optional_int64(st, 14);
     s.candidates = sqlite3_column_int64(st, 15);
+    s.edits = column_text(st, 16);
 }
 
 }  // namespace
@@ -922,7 +913,7 @@ FROM composition WHERE id = ?)sql");
         r.gbk_text = column_text(st, 16);
         r.midi = column_text(st, 17);
         r.edits = column_text(st, 18);
-        r.origin = column_optional_int64(st, 19);
+        r.origin = earlier_origin(column_optional_int64(st, 19), id);
         note_count = sqlite3_column_int64(st, 20);
         entry.chosen = column_optional_int64(st, 21);
         if (!numbers_ok) {

@@ -27,16 +27,20 @@ std::vector<std::string> arguments(int argc, char** argv) {
 
 /// Enters the folder for the working files of a start from the menu. Where that
 /// fails, the window stays in the current directory, as a start from a terminal does.
-void enterMenuWorkDir() {
+/// @return the folder entered
+std::optional<std::filesystem::path> enterMenuWorkDir() {
     const auto dir = menu_work_dir(process_env);
     if (!dir) {
         std::cerr << "quavella: no home folder is set; working files stay in the current "
                      "directory\n";
-        return;
+        return std::nullopt;
     }
     if (const auto failure = enter_work_dir(*dir)) {
-        std::cerr << "quavella: " << *failure << "; working files stay in the current directory\n";
+        std::cerr << "quavella: " << terminal_text(*failure)
+                  << "; working files stay in the current directory\n";
+        return std::nullopt;
     }
+    return dir;
 }
 
 }  // namespace
@@ -65,7 +69,7 @@ DesktopStart::DesktopStart(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon::fromTheme(QString::fromLatin1(kAppId)));
 
     if (options.from_menu) {
-        enterMenuWorkDir();
+        menu_work_dir_ = enterMenuWorkDir();
     }
     instance_ = std::make_unique<SingleInstance>(SingleInstance::runtimeDir(), QDir::currentPath());
     switch (instance_->start(!options.new_instance)) {

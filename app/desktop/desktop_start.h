@@ -3,6 +3,7 @@
 // open on that folder. Used by main.cpp alone.
 #pragma once
 
+#include <filesystem>
 #include <memory>
 #include <optional>
 
@@ -31,8 +32,12 @@ public:
     /// Brings `window` to the front whenever a later start asks for it.
     void raiseOnRequest(QWidget& window);
 
+    /// The working folder a start from the menu entered; nothing for a start elsewhere.
+    const std::optional<std::filesystem::path>& menuWorkDir() const { return menu_work_dir_; }
+
 private:
     std::optional<int> exit_status_;
+    std::optional<std::filesystem::path> menu_work_dir_;
     std::unique_ptr<SingleInstance> instance_;
 };
 

@@ -21,6 +21,8 @@
 #include <climits>
 #include <cstring>
 
+#include "base/staged_file.h"
+
 namespace quavella {
 
 namespace {
@@ -46,6 +48,8 @@ char g_socket_file[PATH_MAX];
 
 extern "C" void removeSocketAndEnd(int sig) {
     ::unlink(g_socket_file);
+    // This handler takes the place of the staged writer's: what is staged goes too.
+    files::remove_staged_temporaries();
     ::signal(sig, SIG_DFL);
     ::raise(sig);
 }
@@ -184,6 +188,13 @@ void SingleInstance::removeSocketOnTermination() const {
 
 void SingleInstance::acceptConnection() {
     while (listen_fd_ >= 0) {
+        if (open_connections_ >= kMaxConnections) {
+            // A flood of idle connections must not use up the window's file descriptors:
+            // the next waits in the socket's queue for one of these to end, as a start
+            // waits for a window that is busy, instead of being closed unanswered.
+            notifier_->setEnabled(false);
+            return;
+        }
         const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) {
             const int error = errno;
@@ -207,11 +218,6 @@ void SingleInstance::acceptConnection() {
             });
             return;
         }
-        if (open_connections_ >= kMaxConnections) {
-            // A flood of idle connections must not use up the window's file descriptors.
-            ::close(fd);
-            continue;
-        }
         auto* socket = new QLocalSocket(this);
         if (!socket->setSocketDescriptor(fd, QLocalSocket::ConnectedState, QIODevice::ReadWrite)) {
             ::close(fd);
@@ -219,7 +225,11 @@ void SingleInstance::acceptConnection() {
             continue;
         }
         ++open_connections_;
-        connect(socket, &QObject::destroyed, this, [this] { --open_connections_; });
+        connect(socket, &QObject::destroyed, this, [this] {
+            // A place is free: the connections waiting in the queue are taken again.
+            if (open_connections_-- >= kMaxConnections && notifier_ != nullptr)
+                notifier_->setEnabled(true);
+        });
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { readRequest(socket); });
         // A connection that sends nothing in time is closed.

@@ -31,7 +31,7 @@ public:
         alone,       ///< Runs without answering later starts (see lastError() when unexpected).
     };
 
-    /// Most connections served at once; more are closed as they come.
+    /// Most connections served at once; more wait in the socket's queue for their turn.
     static constexpr int kMaxConnections = 8;
     /// Longest request line, newline included; a longer one closes the connection.
     static constexpr int kMaxRequest = 64;

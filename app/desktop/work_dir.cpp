@@ -11,6 +11,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "base/private_dirs.h"
+
 namespace quavella {
 
 namespace fs = std::filesystem;
@@ -143,11 +145,10 @@ std::optional<fs::path> menu_work_dir(const EnvLookup& env) {
 }
 
 std::optional<std::string> enter_work_dir(const fs::path& dir) {
+    // The working files are the user's own, as the history is: folders made here are
+    // for their owner alone whatever the umask.
+    if (auto failure = files::make_private_dirs(dir)) return failure;
     std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec) {
-        return "cannot create " + dir.string() + ": " + ec.message();
-    }
     fs::current_path(dir, ec);
     if (ec) {
         return "cannot enter " + dir.string() + ": " + ec.message();

@@ -34,7 +34,8 @@ inline constexpr long kMaxUserDirsBytes = 64 * 1024;
 /// @return nothing when neither HOME nor an absolute XDG_DATA_HOME is set.
 std::optional<std::filesystem::path> menu_work_dir(const EnvLookup& env);
 
-/// Creates `dir` with its parents when missing and makes it the current directory.
+/// Creates `dir` with its parents when missing, each for its owner alone (0700) whatever
+/// the umask, and makes it the current directory.
 /// @return empty on success, otherwise why not.
 std::optional<std::string> enter_work_dir(const std::filesystem::path& dir);
 

@@ -49,8 +49,9 @@ QString firstWords(const std::string& lyrics_start) {
 
 /// Three short lines that fit a narrow list: when and how well the tones are
 /// sung, the first words, the settings (and, for a press of 择优作曲, of how many
-/// it was chosen).
-QString rowText(const history::Summary& s) {
+/// it was chosen). A shaped melody listed right under its origin is marked and indented
+/// as coming from it; one listed anywhere else is marked without the arrow.
+QString rowText(const history::Summary& s, bool under_origin = false) {
     // The tone score only where some pair of syllables was graded.
     const QString tones = s.tone_score
                               ? QStringLiteral("  字调契合 %1%").arg(score_percent(*s.tone_score))
@@ -64,10 +65,15 @@ QString rowText(const history::Summary& s) {
                  firstWords(s.lyrics_start), QString::fromStdString(s.speed_item),
                  QString::fromStdString(s.mode_item), QString::fromStdString(s.timbre_item), press);
     if (!s.edited) return row;
-    // A melody shaped by edits stands under the composition it came from.
-    const QString mark =
-        s.origin ? QStringLiteral("↳ 修改自第 %1 条  ").arg(*s.origin) : QStringLiteral("↳ 修改  ");
-    return mark + QString(row).replace(QLatin1Char('\n'), QStringLiteral("\n      "));
+    // A melody shaped by edits stands under the composition it came from; the row above
+    // any other is not its origin, so nothing there points at it.
+    if (under_origin && s.origin) {
+        return QStringLiteral("↳ 修改自第 %1 条  ").arg(*s.origin) +
+               QString(row).replace(QLatin1Char('\n'), QStringLiteral("\n      "));
+    }
+    return (s.origin ? QStringLiteral("修改自第 %1 条  ").arg(*s.origin)
+                     : QStringLiteral("修改  ")) +
+           row;
 }
 
 std::int64_t idOf(const QTreeWidgetItem* item) { return item->data(0, kIdRole).toLongLong(); }
@@ -217,13 +223,13 @@ void HistoryPanel::fetchMore() {
     }
     for (const history::Summary* s : order) {
         addRow(*s);
-        for (const history::Summary* shaped : shaped_from[s->id]) addRow(*shaped);
+        for (const history::Summary* shaped : shaped_from[s->id]) addRow(*shaped, true);
     }
     if (!page.empty()) last_id_ = page.back().id;
 }
 
-void HistoryPanel::addRow(const history::Summary& s) {
-    auto* item = new QTreeWidgetItem(list_, QStringList{rowText(s)});
+void HistoryPanel::addRow(const history::Summary& s, bool under_origin) {
+    auto* item = new QTreeWidgetItem(list_, QStringList{rowText(s, under_origin)});
     item->setSizeHint(0, QSize(0, 3 * list_->fontMetrics().lineSpacing() + 8));
     item->setToolTip(0, QString::fromStdString(s.lyrics_start));
     item->setData(0, kIdRole, QVariant::fromValue<qlonglong>(s.id));

@@ -65,8 +65,9 @@ signals:
 public slots:
     /// Reads the next page when there is one.
     void fetchMore();
-    /// Adds the row of one entry at the end of the list.
-    void addRow(const history::Summary& s);
+    /// Adds the row of one entry at the end of the list; `under_origin`: a shaped melody
+    /// placed right under the entry it was shaped from, and marked as coming from it.
+    void addRow(const history::Summary& s, bool under_origin = false);
     /// Lists the candidates of a press under its row, when it is opened.
     void fillCandidates(QTreeWidgetItem* press);
     void loadSelected();

@@ -1,17 +1,20 @@
 // PDF and PNG exports of the score.
 #include "app/score/score_export.h"
 
+#include <QBuffer>
+#include <QFile>
 #include <QImage>
 #include <QPageLayout>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QSaveFile>
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 #include "app/score/score_layout.h"
 #include "app/score/score_painter.h"
+#include "base/staged_file.h"
 
 namespace quavella {
 
@@ -22,27 +25,26 @@ constexpr int kPdfResolution = 600;
 // Image readers commonly refuse sides beyond 32767 pixels.
 constexpr double kMaxImageSide = 32767;
 
-/// Puts the saved file in place. Buffered bytes that fail to leave at the end (a
-/// full disk) are caught here: commit alone would not see them, and would put a
-/// cut file in place of the old one.
-std::optional<QString> commit(QSaveFile& file) {
-    if (!file.flush() || file.error() != QFileDevice::NoError) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return why;
-    }
-    if (!file.commit()) return file.errorString();
-    return std::nullopt;
+/// Writes the file made in memory all or nothing, as every output of the program is
+/// written: never through a link, the old file kept on any failure, which names the
+/// system's reason.
+std::optional<QString> write_whole(const QString& path, const QByteArray& bytes) {
+    const std::filesystem::path file(QFile::encodeName(path).toStdString());
+    const auto failure = files::write_file(
+        file, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    if (!failure) return std::nullopt;
+    return QString::fromStdString(*failure);
 }
 
 }  // namespace
 
 std::optional<QString> write_score_pdf(std::shared_ptr<const ScoreSheet> sheet,
                                        const QString& path) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return file.errorString();
-
-    QPdfWriter writer(&file);
+    // Made in memory, then written whole.
+    QByteArray pdf;
+    QBuffer buffer(&pdf);
+    buffer.open(QIODevice::WriteOnly);
+    QPdfWriter writer(&buffer);
     writer.setResolution(kPdfResolution);
     writer.setPageLayout(
         QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
@@ -96,7 +98,7 @@ std::optional<QString> write_score_pdf(std::shared_ptr<const ScoreSheet> sheet,
         row = end;
     }
     if (!painter.end()) return QStringLiteral("PDF 写入器无法完成文件");
-    return commit(file);
+    return write_whole(path, pdf);
 }
 
 std::optional<QString> write_score_png(std::shared_ptr<const ScoreSheet> sheet, int width,
@@ -124,14 +126,11 @@ std::optional<QString> write_score_png(std::shared_ptr<const ScoreSheet> sheet, 
         draw.rows(painter, 0, static_cast<int>(layout.rows().size()), 0, -1);
     }
 
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return file.errorString();
-    if (!image.save(&file, "PNG")) {
-        file.cancelWriting();
-        return file.error() != QFileDevice::NoError ? file.errorString()
-                                                    : QStringLiteral("无法编码 PNG 图片");
-    }
-    return commit(file);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (!image.save(&buffer, "PNG")) return QStringLiteral("无法编码 PNG 图片");
+    return write_whole(path, png);
 }
 
 }  // namespace quavella

@@ -1,6 +1,7 @@
 // The score written to files with the drawing of the score window: a PDF on A4
-// pages (Qt's own PDF writer) and a PNG image. Each writes through a temporary
-// file, so a failed export leaves no partial file and an existing one untouched.
+// pages (Qt's own PDF writer) and a PNG image. Each is made in memory and written by the
+// staged writer (base/staged_file.h), as every output is: a failed export leaves no partial
+// file and an existing one untouched, and a symbolic link in the target's place is refused.
 #pragma once
 
 #include <QString>

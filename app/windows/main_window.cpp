@@ -18,8 +18,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "app/history/history_panel.h"
 #include "app/history/history_recorder.h"
@@ -27,6 +29,8 @@
 #include "app/windows/qt_platform.h"
 #include "app/windows/score_window.h"
 #include "app/windows/url_label.h"
+#include "base/private_dirs.h"
+#include "base/terminal_text.h"
 #include "composer/style_tables.h"
 
 namespace quavella {
@@ -90,6 +94,31 @@ private:
 
 }  // namespace
 
+namespace {
+
+/// Tells, in one message, the folders of the user's own files that other users can write
+/// in: the history's and `others`. They are left as they are (they may be shared on
+/// purpose), as the command line leaves the history's and warns.
+void tell_open_folders(MessageBox& box, const std::vector<std::filesystem::path>& others,
+                       const std::filesystem::path& history_folder) {
+    std::vector<std::filesystem::path> folders{history_folder};
+    folders.insert(folders.end(), others.begin(), others.end());
+    std::vector<std::string> open;
+    for (const std::filesystem::path& folder : folders) {
+        const std::string name = folder.lexically_normal().string();
+        if (files::open_to_others(folder) &&
+            std::find(open.begin(), open.end(), name) == open.end())
+            open.push_back(name);
+    }
+    if (open.empty()) return;
+    std::string text = "其他用户也可以写入保存你的作品记录或工作文件的文件夹：";
+    for (const std::string& name : open) text += "\n" + terminal_text(name);
+    text += "\n请用 chmod 700 让它只归你使用。";
+    box.show(text, kHintCaption);
+}
+
+}  // namespace
+
 TForm1::TForm1(WindowServices services, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -116,6 +145,7 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
         [history](std::int64_t id) { history->showEntry(id); },
         [this, history, file](const HistoryOpened& opened) {
             historyOpened(*file, opened, *history);
+            tell_open_folders(*svc_.box, svc_.own_folders, file->parent_path());
         });
     listeners_ = std::make_unique<ListenerFanOut>(
         std::initializer_list<CompositionListener*>{score_.get(), recorder_.get()});

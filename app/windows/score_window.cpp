@@ -18,6 +18,7 @@
 #include <QToolBar>
 #include <algorithm>
 #include <filesystem>
+#include <utility>
 
 #include "app/commands/export_target.h"
 #include "app/commands/placement.h"
@@ -850,9 +851,9 @@ void ScoreWindow::pollAudioExport() {
     const std::optional<std::string> failure = job->result();
     if (audio_progress_) {
         if (!failure) audio_progress_->setValue(audio_progress_->maximum());
-        audio_progress_->hide();
-        audio_progress_->deleteLater();
-        audio_progress_ = nullptr;
+        // Gone now, not later: a dialog still waiting to show itself would come up over
+        // the error box below, whose own event loop runs the deferred deletion only after.
+        delete std::exchange(audio_progress_, nullptr);
     }
     for (QAction* action : exportActions()) action->setEnabled(sheet_ != nullptr);
     const QString path = QString::fromStdString(audio_target_);

@@ -4,10 +4,12 @@
 #pragma once
 
 #include <QWidget>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/commands/confirmer.h"
 #include "app/commands/export_dialogs.h"
@@ -37,6 +39,10 @@ struct WindowServices {
     std::unique_ptr<Confirmer> confirmer;
     /// Reads the current directory at start-up; empty: the real one.
     std::function<std::optional<std::string>()> current_dir;
+    /// Folders of the user's own files besides the history's (the working folder of a
+    /// start from the menu): one that other users can write in is told once, with the
+    /// history's, as the command line tells it.
+    std::vector<std::filesystem::path> own_folders;
 };
 
 /// Gives every empty service its real adapter: Qt message boxes, save dialog and

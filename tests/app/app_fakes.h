@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -174,10 +175,15 @@ struct FakeExportDialogs : ExportDialogs {
         log_.push_back("replace?:" + path);
         return replace;
     }
-    void tell_failure(const std::string& text) override { log_.push_back("failure:" + text); }
+    void tell_failure(const std::string& text) override {
+        log_.push_back("failure:" + text);
+        if (while_told) while_told();
+    }
     EventLog& log_;
     std::deque<std::string> files;
     bool replace = false;
+    /// Runs while the failure is told, as the real error box runs its own event loop.
+    std::function<void()> while_told;
 };
 
 /// The commands' services as fakes that write into one log, and the clock they

@@ -4,6 +4,7 @@
 // length, and closing or destroying the window stops it. The exports are real
 // (FluidSynth, the system's soundfont); the other services are fakes.
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -199,6 +200,27 @@ private slots:
         form.reset();
         QVERIFY2(ending.elapsed() < 1500, qPrintable(QString::number(ending.elapsed())));
         QVERIFY(names_in(out->path()).empty());
+    }
+
+    // An export that fails at once (its folder is missing) tells why with its progress
+    // dialog gone: one that had not shown itself yet must not come up over the error
+    // box, whose event loop runs meanwhile.
+    void aFailedExportLeavesNoProgressOverItsErrorBox() {
+        score->showSheet(make_sheet(hand_score(), 1, 0, 0));
+        dialogs->files = {(out->path() / "no" / "such.wav").string()};
+        bool progress_shown = false;
+        dialogs->while_told = [&] {
+            QEventLoop box;  // as QMessageBox's exec: no deferred deletion of the caller's
+            QTimer::singleShot(1000, &box, &QEventLoop::quit);
+            box.exec();
+            for (const auto* progress : score->findChildren<QProgressDialog*>())
+                progress_shown = progress_shown || progress->isVisible();
+        };
+        score->exportAudio();
+        QTRY_VERIFY_WITH_TIMEOUT(!score->exportingAudio(), 10000);
+        QVERIFY(log.back().rfind("failure:乐谱没有导出到 ", 0) == 0);
+        QVERIFY(!progress_shown);
+        dialogs->while_told = nullptr;
     }
 
 private:

@@ -4,6 +4,7 @@
 # entered, a second start that brings the open window forward and ends, a terminal start in
 # another folder with a window of its own, --new-instance beside an open window, a stopped
 # window that a later start does not claim to have reached, and SIGTERM removing the socket.
+# The menu's folders are made 0700 whatever the umask.
 # Usage: desktop_start.sh PROGRAM
 set -euo pipefail
 
@@ -63,12 +64,16 @@ status=0
 grep -q 'unknown option: --bogus' "$work/bogus.log" || fail "no reason given for --bogus"
 [[ ! -e "$HOME/音乐" ]] || fail "a refused command line created the working folder"
 
-# From the menu (current directory: the home folder), the window works in a folder of its own.
-(cd "$HOME" && exec "$program" --from-menu 2>"$work/menu.log") &
+# From the menu (current directory: the home folder), the window works in a folder of its own,
+# made for its user alone even under umask 000.
+(cd "$HOME" && umask 000 && exec "$program" --from-menu 2>"$work/menu.log") &
 menu=$!
 pids+=("$menu")
 wait_sockets 1
 wait_cwd "$menu" "$HOME/音乐/Quavella"
+for made in "$HOME/音乐" "$HOME/音乐/Quavella"; do
+  [[ $(stat -c %a "$made") == 700 ]] || fail "$made was made $(stat -c %a "$made"), not 700"
+done
 
 # Started again from the menu: the open window is asked to come forward, the start ends.
 status=0
@@ -104,8 +109,10 @@ status=0
 kill -CONT "$terminal"
 [[ $status == 1 ]] || fail "a start beside a stopped window ended with status $status, expected 1"
 grep -q 'does not answer' "$work/stopped.log" || fail "no reason given beside a stopped window"
-# Ended by SIGTERM, a window leaves no socket behind.
+# Ended by SIGTERM, a window leaves no socket behind, and ends by that signal.
 kill -TERM "$terminal"
-wait "$terminal" 2>/dev/null || true
+status=0
+wait "$terminal" 2>/dev/null || status=$?
 (($(sockets) == 1)) || fail "SIGTERM left the window's socket behind"
+((status == 128 + 15)) || fail "the window ended by SIGTERM with status $status"
 echo "desktop start OK"

@@ -6,6 +6,7 @@
 // appear when the score window is activated. The platform services are fakes; the
 // composer, the history and the files are real.
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QAction>
@@ -16,11 +17,13 @@
 #include <QSpinBox>
 #include <QTreeWidget>
 #include <QtTest>
+#include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "app/history/history_panel.h"
@@ -145,6 +148,43 @@ private slots:
                 QVERIFY(moved.find(".damaged-") != std::string::npos);
             }
         }
+    }
+
+    // The folders of the user's own files that other users can write in (made by hand,
+    // or by an older start under umask 000) are told in the window once, together, as
+    // the command line tells the history's; they are left as they are.
+    void foldersOpenToOthersAreToldOnce() {
+        const fs::path data = dir->path() / "open-data";
+        const fs::path work = dir->path() / "open-work";
+        fs::create_directories(data / "quavella");
+        fs::create_directories(work);
+        ::chmod((data / "quavella").c_str(), 0777);
+        ::chmod(work.c_str(), 0770);
+        const EnvGuard home("XDG_DATA_HOME", data.string());
+        EventLog told;
+        WindowFakes fakes;
+        WindowServices services = fake_window_services(told, fakes);
+        services.own_folders = {work};
+        const auto boxes = [&told] {
+            return static_cast<int>(
+                std::count_if(told.begin(), told.end(),
+                              [](const std::string& e) { return e.rfind("show:", 0) == 0; }));
+        };
+        {
+            TForm1 window(std::move(services));
+            QTRY_COMPARE(boxes(), 1);
+            QTest::qWait(300);
+        }
+        QCOMPARE(boxes(), 1);
+        const std::string& text = told.front();
+        QVERIFY2(text.rfind("show:提示:其他用户也可以写入", 0) == 0, text.c_str());
+        QVERIFY2(text.find("\n" + (data / "quavella").string() + "\n") != std::string::npos,
+                 text.c_str());
+        QVERIFY2(text.find("\n" + work.string() + "\n") != std::string::npos, text.c_str());
+        QVERIFY2(text.find("chmod 700") != std::string::npos, text.c_str());
+        struct stat info {};
+        QCOMPARE(::stat(work.c_str(), &info), 0);
+        QCOMPARE(info.st_mode & 07777, mode_t(0770));
     }
 
     void aReadOnlyHistoryIsListedAndRecordingToldUnavailable() {
@@ -374,6 +414,40 @@ private slots:
         QCoreApplication::sendEvent(form->scoreWindow(), &activate);
         QCOMPARE(panel->list()->topLevelItemCount(), 2);
         QVERIFY(panel->list()->topLevelItem(0)->text(0).contains(QStringLiteral("另一个窗口")));
+    }
+
+    // A shaped melody points at the row above it only when that row is its origin: one
+    // without an origin (compose --edits --record), or naming no earlier entry, is a row
+    // of its own; rows whose edit list compose would refuse are left out.
+    void shapedRowsPointOnlyAtTheirOrigin() {
+        const auto recorded = [this](const char* lyrics, const std::string& edits,
+                                     std::optional<std::int64_t> origin) {
+            history::Record r;
+            r.lyrics = lyrics;
+            r.tempo = 100;
+            r.midi = "MThd";
+            r.edits = edits;
+            r.origin = origin;
+            std::int64_t id = 0;
+            QCOMPARE(store->record(r, id), history::Status::ok);
+        };
+        recorded("甲", "", std::nullopt);
+        recorded("乙", "1+,fix", std::nullopt);
+        recorded("丙", "1+", -7);
+        recorded("丁", "2-h", 1);
+        recorded("戊", "s9:1:1", std::nullopt);
+        recorded("己", "fix,", 1);
+        QTRY_COMPARE_WITH_TIMEOUT((panel->refresh(), panel->list()->topLevelItemCount()), 4, 5000);
+        QStringList rows;
+        for (int k = 0; k < 4; ++k) rows << panel->list()->topLevelItem(k)->text(0);
+        QVERIFY2(rows[0].startsWith(QStringLiteral("修改  ")) && rows[0].contains("丙"),
+                 qPrintable(rows[0]));
+        QVERIFY2(rows[1].startsWith(QStringLiteral("修改  ")) && rows[1].contains("乙"),
+                 qPrintable(rows[1]));
+        QVERIFY2(rows[2].contains("甲") && !rows[2].contains(QStringLiteral("修改")),
+                 qPrintable(rows[2]));
+        QVERIFY2(rows[3].startsWith(QStringLiteral("↳ 修改自第 1 条")) && rows[3].contains("丁"),
+                 qPrintable(rows[3]));
     }
 
 private:

@@ -148,8 +148,9 @@ private slots:
     }
 
     void floodOfIdleConnections() {
-        // More connections than a process may have files by default: the window keeps a
-        // few and closes the rest, so it never runs out of file descriptors.
+        // More connections than a process may have files by default: the window serves a
+        // few, the socket's queue holds some more and refuses the rest, so the window never
+        // runs out of file descriptors.
         rlimit files{};
         QCOMPARE(::getrlimit(RLIMIT_NOFILE, &files), 0);
         const rlimit saved = files;
@@ -157,20 +158,42 @@ private slots:
         QCOMPARE(::setrlimit(RLIMIT_NOFILE, &files), 0);
         {
             HostedFirst first(dir_.path(), QStringLiteral("/w"));
-            std::vector<std::unique_ptr<QLocalSocket>> flood;
+            const QByteArray path = QFile::encodeName(first.instance().socketPath());
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::memcpy(address.sun_path, path.constData(), static_cast<std::size_t>(path.size()));
+            std::vector<int> flood;
             for (int i = 0; i < 1100; ++i) {
-                flood.push_back(std::make_unique<QLocalSocket>());
-                flood.back()->connectToServer(first.instance().socketPath());
-                flood.back()->waitForConnected(1000);
+                const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+                QVERIFY(fd >= 0);
+                flood.push_back(fd);
+                (void)::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
             }
             QTest::qWait(200);
             QVERIFY(first.connections() <= SingleInstance::kMaxConnections);
             QVERIFY(first.listening());
-            flood.clear();
+            for (const int fd : flood) ::close(fd);
             SingleInstance later(dir_.path(), QStringLiteral("/w"));
             QCOMPARE(later.start(true), Role::forwarded);
         }
         QCOMPARE(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    }
+
+    void aStartWaitsItsTurnBehindIdleConnections() {
+        // As many idle connections as the window serves at once: a start waits in the
+        // socket's queue until they are closed as late (two seconds), and is answered
+        // within the five seconds it gives a busy window; it is not told "does not answer".
+        HostedFirst first(dir_.path(), QStringLiteral("/w"));
+        std::vector<std::unique_ptr<QLocalSocket>> idle;
+        for (int i = 0; i < SingleInstance::kMaxConnections; ++i) {
+            idle.push_back(std::make_unique<QLocalSocket>());
+            idle.back()->connectToServer(first.instance().socketPath());
+            QVERIFY(idle.back()->waitForConnected(1000));
+        }
+        QTRY_COMPARE(first.connections(), SingleInstance::kMaxConnections);
+        SingleInstance later(dir_.path(), QStringLiteral("/w"));
+        QCOMPARE(later.start(true), Role::forwarded);
+        QCOMPARE(first.raised(), 1);
     }
 
     void floodUnderALowFileLimitKeepsTheSocket() {

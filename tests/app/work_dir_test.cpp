@@ -158,5 +158,29 @@ TEST_F(MenuWorkDirTest, EnterCreatesTheFolderOrReportsWhyNot) {
     EXPECT_EQ(fs::current_path(), before);
 }
 
+// A start from the menu with a fresh data home: every folder it makes is its user's alone
+// (0700), under any umask; a folder already there keeps its rights.
+TEST_F(MenuWorkDirTest, EnterMakesEachFolderForItsOwnerAloneWhateverTheUmask) {
+    const fs::path before = fs::current_path();
+    ::chmod(home.c_str(), 0755);
+    for (const mode_t mask : {0000, 0022, 0077}) {
+        SCOPED_TRACE(mask);
+        const fs::path data = home / ("data" + std::to_string(mask));
+        const mode_t old_mask = ::umask(mask);
+        const auto failure = enter_work_dir(data / "quavella" / "work");
+        ::umask(old_mask);
+        fs::current_path(before);
+        ASSERT_EQ(failure, std::nullopt);
+        for (const fs::path& made : {data, data / "quavella", data / "quavella" / "work"}) {
+            struct stat info {};
+            ASSERT_EQ(::stat(made.c_str(), &info), 0);
+            EXPECT_EQ(info.st_mode & 07777, 0700u) << made;
+        }
+    }
+    struct stat info {};
+    ASSERT_EQ(::stat(home.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0755u);
+}
+
 }  // namespace
 }  // namespace quavella

@@ -1,6 +1,7 @@
 // Files written all or nothing: the old file survives every failure (a real
 // "File too large" from RLIMIT_FSIZE in a child process, a refused link, a folder
-// in the way), no temporary is left behind, and messages name the real reason.
+// in the way), no temporary is left behind, not even by a program ended by a signal or
+// killed outright, and messages name the real reason.
 #include "base/staged_file.h"
 
 #include <gtest/gtest.h>
@@ -161,6 +162,110 @@ TEST(StagedFile, DevicesAreWrittenInPlaceNeverReplaced) {
     struct stat st {};
     ASSERT_EQ(::stat("/dev/full", &st), 0);
     EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+// SIGINT, SIGTERM and SIGHUP in the middle of writing two outputs: a child process stops
+// with both staged and is ended by the signal. Its status is the signal's, no temporary
+// is left, and the file it would have replaced is as it was.
+TEST(StagedFile, ASignalEndingTheProgramRemovesWhatIsStaged) {
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        struct sigaction before {};
+        ::sigaction(sig, nullptr, &before);
+        if (before.sa_handler == SIG_IGN) continue;  // run under nohup: the program keeps it so
+        ScratchDir dir;
+        const fs::path mid = dir.path() / "k.mid", wav = dir.path() / "k.wav";
+        test::write_file(mid, "old melody");
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            ::close(ready[0]);
+            StagedFile first(mid), second(wav);
+            const bool staged =
+                first.write("new melody") && second.write(std::string(1 << 20, 'a'));
+            if (!staged || ::write(ready[1], "r", 1) != 1) ::_exit(2);
+            for (;;) ::pause();
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+        ::close(ready[0]);
+        EXPECT_EQ(names_in(dir.path()).size(), 3u);  // the file and two temporaries
+        ASSERT_EQ(::kill(child, sig), 0);
+        int wstatus = 0;
+        ASSERT_EQ(::waitpid(child, &wstatus, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == sig) << wstatus;
+        EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"k.mid"});
+        EXPECT_EQ(read_file(mid), "old melody");
+    }
+}
+
+/// The PID of a process that has ended.
+pid_t ended_pid() {
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(0);
+    ::waitpid(child, nullptr, 0);
+    return child;
+}
+
+TEST(StagedFile, TemporariesAreKnownByTheirWholeName) {
+    long pid = 0;
+    EXPECT_TRUE(temporary_name(".k.mid.4242.0.1a2b3c.tmp", pid));
+    EXPECT_EQ(pid, 4242);
+    EXPECT_TRUE(temporary_name("..hidden.4242.17.f.tmp", pid));
+    for (const char* other : {"k.mid.4242.0.1a.tmp", ".k.mid.4242.0.1a.tmp~", ".4242.0.1a.tmp",
+                              ".k.mid.4242.1a.tmp", ".k.mid.0.0.1a.tmp", ".k.mid.42x.0.1a.tmp",
+                              ".k.mid.4242.0.1A.tmp", ".k.mid.99999999999.0.1a.tmp", ".tmp"}) {
+        EXPECT_FALSE(temporary_name(other, pid)) << other;
+    }
+}
+
+// What a program killed outright left: the next write into the folder removes its
+// temporaries, and only those. A running writer's, another name, a link (and what it
+// leads to) and a folder stay.
+TEST(StagedFile, TheNextWriteRemovesTheTemporariesOfEndedProcesses) {
+    ScratchDir dir, elsewhere;
+    const std::string dead = std::to_string(ended_pid());
+    struct Running {
+        pid_t pid = ::fork();
+        ~Running() {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    } running;
+    if (running.pid == 0) {
+        for (;;) ::pause();
+    }
+    const std::string alive = std::to_string(running.pid);
+    const fs::path victim = elsewhere.path() / "victim";
+    test::write_file(victim, "keep me");
+    const std::vector<std::string> stale = {".k.mid." + dead + ".0.1a2b.tmp",
+                                            ".k.wav." + dead + ".1.ff.tmp"};
+    const std::vector<std::string> kept = {
+        ".k.mid." + alive + ".0.1a2b.tmp",  // its writer still runs
+        "k.mid." + dead + ".0.1a2b.tmp",    // not a name this program makes
+        ".k.mid." + dead + ".tmp",         ".notes.txt", "k.mid",
+    };
+    for (const auto& name : stale) test::write_file(dir.path() / name, "partial");
+    for (const auto& name : kept) test::write_file(dir.path() / name, "kept");
+    const std::string link = ".v.mid." + dead + ".0.1.tmp", folder = ".d.mid." + dead + ".0.1.tmp";
+    fs::create_symlink(victim, dir.path() / link);
+    fs::create_directory(dir.path() / folder);
+
+    EXPECT_EQ(write_file(dir.path() / "new.mid", "new"), std::nullopt);
+    std::vector<std::string> expected = kept;
+    expected.insert(expected.end(), {link, folder, "new.mid"});
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(names_in(dir.path()), expected);
+    EXPECT_EQ(read_file(victim), "keep me");
+    // Once per folder: what appears later waits for the next run.
+    test::write_file(dir.path() / stale[0], "partial");
+    EXPECT_EQ(write_file(dir.path() / "new.mid", "newer"), std::nullopt);
+    EXPECT_TRUE(fs::exists(dir.path() / stale[0]));
+    EXPECT_EQ(remove_stale_temporaries(dir.path()), 1);
+    EXPECT_EQ(names_in(dir.path()), expected);
 }
 
 }  // namespace

@@ -107,6 +107,20 @@ TEST(ParseCompose, LyricsHexIsDecodedAndJoined) {
     EXPECT_FALSE(accepted(parse_compose(Args{})).source.text.has_value());
 }
 
+TEST(ParseCompose, EditsGivenAgainAreJoinedInOrder) {
+    const ComposeSettings s =
+        accepted(parse_compose(Args{"--edits", "1+,2-h", "--edits=fix", "--edits", "3:60"}));
+    EXPECT_EQ(edit::edits_text(s.edits), "1+,2-h,fix,3:60");
+    // The bound holds for the lists together.
+    std::string half = "1+";
+    for (std::size_t k = 1; k < edit::kMaxEdits / 2; ++k) half += ",1+";
+    EXPECT_EQ(accepted(parse_compose(Args{"--edits", half, "--edits", half})).edits.size(),
+              edit::kMaxEdits);
+    const auto over = parse_compose(Args{"--edits", half, "--edits", half, "--edits", "fix"});
+    ASSERT_TRUE(std::holds_alternative<UsageError>(over));
+    EXPECT_EQ(std::get<UsageError>(over).message, "--edits: more than 10000 edits in all");
+}
+
 struct RefusalRow {
     const char* name;
     Args args;

@@ -394,6 +394,58 @@ TEST_F(CliCompose, AKillInTheMiddleLeavesTheOldFileOrTheWholeNewOne) {
         }
     }
     EXPECT_GT(old_kept, 0) << "no kill came before the end: the test proved nothing";
+    // What the killed runs left is removed by the next write into the folder.
+    ASSERT_EQ(run({"compose", "--seed", "7", "-o", "song.mid", "poem.txt"}).status, 0);
+    for (const std::string& name : names_in(dir_.path())) {
+        EXPECT_FALSE(name.ends_with(".tmp")) << name;
+    }
+}
+
+// SIGINT, SIGTERM or SIGHUP while the audio renders: the temporaries go with the program,
+// which ends by that signal; the old files stay as they were.
+TEST_F(CliCompose, ASignalInTheMiddleLeavesNoTemporary) {
+    const std::string long_poem = poem + poem + poem + poem;
+    write_file(path("long.txt"), long_poem);
+    int signalled = 0;
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        write_file(path("k.wav"), "good old audio");
+        write_file(path("k.mid"), "good old melody");
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            if (::chdir(dir_.path().c_str()) != 0) ::_exit(3);
+            std::freopen("/dev/null", "w", stdout);
+            std::signal(sig, SIG_DFL);  // as a shell starts it, even one run under nohup
+            ::execl(QUAVELLA_CLI_PATH, QUAVELLA_CLI_PATH, "compose", "--seed", "7", "-o", "k.mid",
+                    "--audio", "k.wav", "long.txt", static_cast<char*>(nullptr));
+            ::_exit(3);
+        }
+        // Until the audio's temporary is there: the render has begun.
+        bool staged = false;
+        for (int tries = 0; tries < 2000 && !staged; ++tries) {
+            for (const std::string& name : names_in(dir_.path()))
+                staged = staged || name.starts_with(".k.wav.");
+            if (!staged) ::usleep(1000);
+        }
+        ::kill(child, sig);
+        int wstatus = 0;
+        ASSERT_EQ(::waitpid(child, &wstatus, 0), child);
+        ASSERT_TRUE(staged) << "the render never began";
+        if (WIFEXITED(wstatus)) {
+            // Done before the signal came: everything is in place.
+            EXPECT_EQ(WEXITSTATUS(wstatus), 0);
+            continue;
+        }
+        ++signalled;
+        EXPECT_TRUE(WIFSIGNALED(wstatus) && WTERMSIG(wstatus) == sig) << wstatus;
+        EXPECT_EQ(read_file(path("k.wav")), "good old audio");
+        EXPECT_EQ(read_file(path("k.mid")), "good old melody");
+        for (const std::string& name : names_in(dir_.path())) {
+            EXPECT_FALSE(name.ends_with(".tmp")) << name;
+        }
+    }
+    EXPECT_GT(signalled, 0) << "every run ended before its signal: the test proved nothing";
 }
 
 TEST_F(CliCompose, OutputsAndInputAreComparedByTheFileTheyLeadTo) {

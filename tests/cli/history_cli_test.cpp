@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -392,11 +393,19 @@ TEST_F(HistoryCli, TheLineToMakeItAgainMeansTheSameInEveryShell) {
          poem[1] + "\\"},
     };
     const auto ids = compose_and_record(lyrics);
+    std::vector<std::pair<std::int64_t, std::string>> entries;
+    for (std::size_t i = 0; i < ids.size(); ++i) entries.emplace_back(ids[i], records_[i].midi);
+    // A shaped melody: its line carries the edit list too.
+    const CliRun edited =
+        run({"compose", "--seed", "3", "--edits", "1+,2-h,3:60,fix", "--record", "-o", "edited.mid",
+             "--lyrics-hex", quavella::history::lyrics_hex(lyrics[1][1] + "\n" + lyrics[1][2])});
+    ASSERT_EQ(edited.status, 0) << edited.err;
+    entries.emplace_back(std::stoll(edited.out.substr(edited.out.rfind("history=") + 8)),
+                         read_file(dir_ / "edited.mid"));
     fs::create_directories(dir_ / "home");
-    for (std::size_t i = 0; i < ids.size(); ++i) {
-        SCOPED_TRACE("entry " + std::to_string(ids[i]));
-        const Record& r = records_[i];
-        const CliRun shown = run({"history", "show", std::to_string(ids[i])});
+    for (const auto& [id, midi] : entries) {
+        SCOPED_TRACE("entry " + std::to_string(id));
+        const CliRun shown = run({"history", "show", std::to_string(id)});
         ASSERT_EQ(shown.status, 0) << shown.err;
         const std::string head = "make it again:\n  ";
         const std::size_t at = shown.out.find(head);
@@ -404,11 +413,11 @@ TEST_F(HistoryCli, TheLineToMakeItAgainMeansTheSameInEveryShell) {
         const std::string line = shown.out.substr(
             at + head.size(), shown.out.find('\n', at + head.size()) - at - head.size());
         EXPECT_EQ(line.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                                         "0123456789 -:._/="),
+                                         "0123456789 -:._/=+,"),
                   std::string::npos)
             << line;
         write_file(dir_ / "pasted", line + "\n");
-        write_file(dir_ / "expected.mid", r.midi);
+        write_file(dir_ / "expected.mid", midi);
         for (const std::string shell_name : {"dash", "bash", "zsh", "fish"}) {
             SCOPED_TRACE(shell_name);
             fs::remove(dir_ / "song.mid");
@@ -581,6 +590,98 @@ TEST_F(HistoryCli, ComposeRecordAddsAnEntryThatListShowAndJsonFind) {
         shell_quoted(fields) + " compose-record");
     EXPECT_EQ(both.out, "ok 1\n") << both.err;
     EXPECT_EQ(run({"history", "list", "--json"}).out.find("\"id\":2"), 1u);
+}
+
+// --record keeps the lyrics as typed, lines and all, not as the input's mend left them
+// (joined, characters dropped): history show prints what was typed, safely, and its
+// line to make it again makes the very bytes compose wrote, shaped or not.
+TEST_F(HistoryCli, ComposeRecordKeepsTheLyricsAsTyped) {
+    const std::string typed = poem[0] + "\n; touch ~/PWNED #\n" + poem[1];
+    write_file(dir_ / "poem.txt", typed);
+    for (const std::vector<std::string>& shaping :
+         {std::vector<std::string>{}, std::vector<std::string>{"--edits", "1+,fix"}}) {
+        std::vector<std::string> args = {"compose", "--seed", "9", "--record", "-o", "rec.mid"};
+        args.insert(args.end(), shaping.begin(), shaping.end());
+        args.push_back("poem.txt");
+        const CliRun composed = run(args);
+        ASSERT_EQ(composed.status, 0) << composed.err;
+        const std::string id = composed.out.substr(composed.out.rfind("history=") + 8);
+        quavella::history::Entry entry;
+        quavella::history::Store store(history_file());
+        ASSERT_EQ(store.get(std::stoll(id), entry), Status::ok) << store.last_error();
+        EXPECT_EQ(entry.record.lyrics, typed);
+
+        const CliRun shown = run({"history", "show", id.substr(0, id.size() - 1)});
+        ASSERT_EQ(shown.status, 0) << shown.err;
+        EXPECT_NE(shown.out.find("\n  ; touch ~/PWNED #\n"), std::string::npos) << shown.out;
+        const std::string head = "make it again:\n  ";
+        const std::size_t at = shown.out.find(head) + head.size();
+        write_file(dir_ / "again.sh", shown.out.substr(at, shown.out.find('\n', at) - at));
+        fs::remove(dir_ / "song.mid");
+        const CliRun again = shell("sh again.sh");
+        ASSERT_EQ(again.status, 0) << again.err;
+        EXPECT_EQ(read_file(dir_ / "song.mid"), read_file(dir_ / "rec.mid"));
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "PWNED"));
+}
+
+// Rows another program wrote are shown only as they are: an origin that is no earlier
+// entry is not named, and an edit list that compose would refuse (one that does not
+// parse, or longer than compose takes) makes the entry invalid, left out of the list
+// and refused by show, instead of a line to make it again that does not.
+TEST_F(HistoryCli, RowsAreShownOnlyAsTheyAre) {
+    const auto ids = compose_and_record({poem});
+    Record shaped = records_[0];
+    shaped.edits = "1+";
+    struct Row {
+        const char* name;
+        std::string edits;
+        std::optional<std::int64_t> origin;
+        const char* listed;  // what the list says of it; null when left out
+    };
+    std::string huge = "1+";
+    while (huge.size() < (3u << 20)) huge += ",1+";
+    const Row rows[] = {
+        {"an origin of -7", "1+", -7, "edited  "},
+        {"an origin later than itself", "1+", 99, "edited  "},
+        {"its real origin", "1+", ids[0], "edited from 1  "},
+        {"no origin", "1+,fix", std::nullopt, "edited  "},
+        {"a sentence that does not exist", "s9:1:1", std::nullopt, nullptr},
+        {"a comma at the end", "fix,", std::nullopt, nullptr},
+        {"three megabytes of edits", huge, std::nullopt, nullptr},
+    };
+    quavella::history::Store store(history_file());
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        shaped.edits = row.edits;
+        shaped.origin = row.origin;
+        std::int64_t id = 0;
+        ASSERT_EQ(store.record(shaped, id), Status::ok) << store.last_error();
+        const std::string number = std::to_string(id);
+        const CliRun listed = run({"history", "list", "--limit", "1"});
+        ASSERT_EQ(listed.status, 0) << listed.err;
+        const CliRun shown = run({"history", "show", number});
+        if (row.listed == nullptr) {
+            EXPECT_EQ(listed.out.rfind(number + "  ", 0), std::string::npos) << listed.out;
+            EXPECT_NE(listed.err.find("entry " + number + " of the history is not valid"),
+                      std::string::npos)
+                << listed.err;
+            EXPECT_NE(shown.status, 0);
+            EXPECT_NE(shown.err.find("is not valid"), std::string::npos) << shown.err;
+            EXPECT_LT(shown.err.size(), 1000u);
+            EXPECT_EQ(shown.out, "");
+            continue;
+        }
+        EXPECT_EQ(listed.out.rfind(number + "  ", 0), 0u) << listed.out;
+        EXPECT_NE(listed.out.find(row.listed), std::string::npos) << listed.out;
+        ASSERT_EQ(shown.status, 0) << shown.err;
+        EXPECT_EQ(shown.out.find("shaped from entry -7"), std::string::npos) << shown.out;
+        EXPECT_EQ(shown.out.find("shaped from entry 99"), std::string::npos) << shown.out;
+        const CliRun json = shell("quavella-cli history show --json " + number);
+        EXPECT_NE(json.out.find(row.origin == ids[0] ? "\"origin\":1" : "\"origin\":null"),
+                  std::string::npos)
+            << json.out;
+    }
 }
 
 // compose --best-of N --record records the press as the window does: all N in one

@@ -109,6 +109,15 @@ TEST(EditListLimits, RefusesALongerListThanItKeeps) {
     const ParsedEdits over = parse_edits(text + ",1-");
     EXPECT_TRUE(over.edits.empty());
     EXPECT_NE(over.error.find(std::to_string(kMaxEdits)), std::string::npos);
+    // The longest items all through are taken; a list padded past the bound of bytes
+    // (numbers with thousands of leading zeros) is refused as a whole.
+    const std::string longest = "s4:18446744073709551615:4294967295";
+    std::string widest = longest;
+    for (std::size_t k = 1; k < kMaxEdits; ++k) widest += "," + longest;
+    EXPECT_EQ(parse_edits(widest).edits.size(), kMaxEdits);
+    const ParsedEdits padded = parse_edits("1:" + std::string(3 << 20, '0') + "67");
+    EXPECT_TRUE(padded.edits.empty());
+    EXPECT_NE(padded.error.find(std::to_string(kMaxEditsBytes) + " bytes"), std::string::npos);
 }
 
 }  // namespace

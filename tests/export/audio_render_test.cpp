@@ -3,6 +3,7 @@
 #include "export/audio_render.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -168,6 +169,11 @@ TEST_F(AudioRender, TheSameMelodyGivesTheSameOggBytes) {
 TEST_F(AudioRender, FailuresNameTheFileAndTheReason) {
     exports::AudioSettings missing_font;
     missing_font.soundfont = file("none.sf2").string();
+    exports::AudioSettings fifo_font, folder_font;
+    fifo_font.soundfont = file("fifo.sf2").string();
+    ASSERT_EQ(::mkfifo(fifo_font.soundfont.c_str(), 0600), 0);
+    folder_font.soundfont = file("folder.sf2").string();
+    fs::create_directory(folder_font.soundfont);
     const struct {
         fs::path file;
         exports::AudioSettings settings;
@@ -180,6 +186,12 @@ TEST_F(AudioRender, FailuresNameTheFileAndTheReason) {
         {file("full.wav"), {}, "it is a symbolic link, which is not followed"},
         {file("song.wav"), missing_font,
          "the soundfont '" + missing_font.soundfont + "' does not exist"},
+        // Replaced by a named pipe, which would block the export for good: named as such.
+        {file("song.wav"), fifo_font,
+         "the soundfont '" + fifo_font.soundfont +
+             "' is a named pipe (FIFO), not a soundfont file"},
+        {file("song.wav"), folder_font,
+         "the soundfont '" + folder_font.soundfont + "' is a folder, not a soundfont file"},
     };
     fs::create_symlink("/dev/full", file("full.wav"));
     for (const auto& row : rows) {

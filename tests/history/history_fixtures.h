@@ -100,8 +100,16 @@ inline Record random_record(std::mt19937_64& rng) {
     if (pick(3) == 0) {
         static const std::string edits[] = {"fix", "1+,2-h,s3:1:2,suit", "12:67"};
         r.edits = edits[pick(3)];
-        if (pick(2) == 0) r.origin = static_cast<std::int64_t>(rng() >> 1);
+        // An earlier entry, usually; sometimes a number no earlier entry has.
+        if (pick(2) == 0) r.origin = pick(4) == 0 ? static_cast<std::int64_t>(rng() >> 1) : 1;
     }
+    return r;
+}
+
+/// `r` as the history gives it back as entry `id`: an origin that is not an earlier
+/// entry's number names nothing and is read as none.
+inline Record as_read(Record r, std::int64_t id) {
+    if (r.origin && (*r.origin <= 0 || *r.origin >= id)) r.origin.reset();
     return r;
 }
 

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "composition/composition.h"
 #include "history/store.h"
@@ -78,17 +80,40 @@ TEST(CompositionRecord, AnEditedCompositionKeepsItsEditList) {
     notation::Melody melody = made->melody;
     melody.notes[2] += 2;
     const Composed edited = make_composition(made->source, made->state, melody,
-                                             lyric_tone_check(made->source->gbk_text), "3:+2");
+                                             lyric_tone_check(made->source->gbk_text), "3+h,3+h");
     ASSERT_NE(edited.composition, nullptr);
     std::int64_t id = 0;
     ASSERT_EQ(store.record(record_of(*edited.composition, 1), id), Status::ok);
     Entry entry;
     ASSERT_EQ(store.get(id, entry), Status::ok);
-    EXPECT_EQ(entry.record.edits, "3:+2");
-    EXPECT_NE(reproduce_command(entry.record).find(" --edits 3:+2 "), std::string::npos);
+    EXPECT_EQ(entry.record.edits, "3+h,3+h");
+    EXPECT_NE(reproduce_command(entry.record).find(" --edits 3+h,3+h "), std::string::npos);
     const CompositionPtr back = composition_of(entry.record);
-    EXPECT_EQ(back->edits, "3:+2");
+    EXPECT_EQ(back->edits, "3+h,3+h");
     expect_same(*back, *edited.composition);
+}
+
+// One argument holds at most 128 KiB: a long edit list is cut between items into
+// several --edits, which compose joins, so that the line still runs.
+TEST(CompositionRecord, ALongEditListTakesSeveralEditsOptions) {
+    Record record;
+    const std::string item = "s2:18446744073709551615:4294967295";
+    record.edits = item;
+    for (int k = 1; k < 3000; ++k) record.edits += "," + item;
+    const std::string command = reproduce_command(record);
+    std::vector<std::string> parts;
+    for (std::size_t at = command.find(" --edits "); at != std::string::npos;
+         at = command.find(" --edits ", at + 1)) {
+        const std::size_t start = at + 9;
+        parts.push_back(command.substr(start, command.find(' ', start) - start));
+    }
+    ASSERT_EQ(parts.size(), 2u) << command.substr(0, 200);
+    for (const std::string& part : parts) {
+        EXPECT_LE(part.size(), 65536u);
+        EXPECT_EQ(part.find(item), 0u);
+        EXPECT_EQ(part.size() % (item.size() + 1), item.size());
+    }
+    EXPECT_EQ(parts[0] + "," + parts[1], record.edits);
 }
 
 TEST(CompositionRecord, AnEntryWithoutSyllablesGetsThemFromItsLyric) {

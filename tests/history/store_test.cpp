@@ -63,7 +63,7 @@ TEST_F(StoreTest, RecordedCompositionsComeBackWhole) {
         Record r = i == 0 ? sample_record(0) : random_record(rng);
         std::int64_t id = 0;
         ASSERT_EQ(store.record(r, id), Status::ok) << store.last_error();
-        kept.emplace_back(id, std::move(r));
+        kept.emplace_back(id, test::as_read(std::move(r), id));
     }
     // Read back through a second connection, as another window would.
     Store other(file());
@@ -864,7 +864,7 @@ TEST_P(StoreModelTest, MatchesAMapOverRandomOperations) {
                 ASSERT_EQ(store->record(r, id), Status::ok) << store->last_error();
                 ASSERT_GT(id, highest);
                 highest = id;
-                model[id] = std::move(r);
+                model[id] = test::as_read(std::move(r), id);
                 break;
             }
             case 3: {
@@ -944,7 +944,7 @@ TEST_P(StoreModelTest, MatchesAMapOverRandomOperations) {
                 for (std::size_t k = 0; k < ids.size(); ++k) {
                     ASSERT_GT(ids[k], highest);
                     highest = ids[k];
-                    model[ids[k]] = std::move(press[k]);
+                    model[ids[k]] = test::as_read(std::move(press[k]), ids[k]);
                     chosen_of[ids[k]] = ids.back();
                 }
                 break;
