@@ -13,8 +13,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
