@@ -10,6 +10,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 bash scripts/check-format.sh
 python3 scripts/check-layers.py
+python3 scripts/check-readme-names.py
 
 # -O1 keeps the sanitised tests quick without hiding the line numbers of a report.
 bash scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \

@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 #include <span>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "composer/compose_request.h"
 #include "composition/best_of.h"
@@ -26,6 +29,17 @@ std::string next_play_file(const std::string& current) {
 std::string not_saved_message(const std::string& file, const std::string& reason) {
     return "无法保存旋律文件 " + file + "：" + reason;
 }
+
+/// Keeps the composer's messages of work done away from the window's thread, for the
+/// window to show once it is done.
+class CollectingSink : public MessageSink {
+public:
+    explicit CollectingSink(std::vector<std::string>& texts) : texts_(texts) {}
+    void show(const std::string& text) override { texts_.push_back(text); }
+
+private:
+    std::vector<std::string>& texts_;
+};
 
 }  // namespace
 
@@ -112,10 +126,19 @@ bool WindowCommands::deliver(CompositionPtr composition) {
     return true;
 }
 
-void WindowCommands::finish(const CompositionPtr& composition) {
+void WindowCommands::off_thread(const std::function<void()>& work) {
+    if (svc_.runner != nullptr) {
+        svc_.runner->run(work);
+    } else {
+        work();
+    }
+}
+
+void WindowCommands::finish(const Press& press, const CompositionPtr& composition) {
     // Recorded before its files are written and before anything is shown: a composition
-    // whose file is on disk, or that the user heard, is never lost.
-    if (svc_.listener != nullptr) svc_.listener->made(std::span(&composition, 1), 0);
+    // whose file is on disk, or that the user heard, is never lost. The history's first
+    // try at a large press takes a while: the window keeps painting meanwhile.
+    if (svc_.listener != nullptr) off_thread([&] { svc_.listener->made(press); });
     if (!write_working_file(*composition)) return;
     if (!deliver(composition)) return;
     svc_.box.show("作曲完成", kHintCaption);
@@ -133,31 +156,30 @@ void WindowCommands::compose(const ComposeInput& input) {
         svc_.box.show(not_saved_message(kWorkingFile, made.error), kHintCaption);
         return;
     }
-    finish(made.composition);
+    finish(Press::of(made.composition), made.composition);
 }
 
 void WindowCommands::compose_best_of(const ComposeInput& input, int count) {
     const auto source = source_of(input);
     if (!source) return;
 
-    // Every candidate composed, graded and kept for the listener; the best one
-    // goes on as a single composition does.
-    std::vector<CompositionPtr> candidates;
-    const CandidateSink keep = [&](std::size_t, const CompositionPtr& c) {
-        candidates.push_back(c);
-    };
-    BestOf best = quavella::compose_best_of(source, count, gens_, sink_,
-                                            svc_.listener != nullptr ? keep : CandidateSink());
-    if (!best.error.empty()) {
-        svc_.box.show(not_saved_message(kWorkingFile, best.error), kHintCaption);
+    // Every candidate composed and graded away from the window's thread, only the best
+    // held; the composer's messages wait for the window's thread, in order.
+    std::vector<std::string> messages;
+    CollectingSink collected(messages);
+    auto best = std::make_shared<BestOf>();
+    off_thread([&] { *best = quavella::compose_best_of(source, count, gens_, collected); });
+    for (const std::string& text : messages) sink_.show(text);
+    if (!best->error.empty()) {
+        svc_.box.show(not_saved_message(kWorkingFile, best->error), kHintCaption);
         return;
     }
-    if (svc_.listener != nullptr) svc_.listener->made(candidates, best.best_index);
-    candidates.clear();
-    if (!write_working_file(*best.best)) return;
-    if (!deliver(best.best)) return;
-    svc_.box.show("作曲完成", kHintCaption);
-    if (svc_.listener != nullptr) svc_.listener->composed(best.best);
+    // The candidates passed over are made again from their states when the listener
+    // asks for them (the history, one at a time as it records them).
+    const CompositionPtr chosen = best->best;
+    Press press{best->candidates.size(), best->best_index,
+                [source, best](std::size_t k) { return candidate_of(source, *best, k); }};
+    finish(press, chosen);
 }
 
 void WindowCommands::compose_by_sentence(const ComposeInput& input, int count) {
@@ -169,7 +191,8 @@ void WindowCommands::compose_by_sentence(const ComposeInput& input, int count) {
     const LyricPart lyric = lyric_part(source->gbk_text);
     edit::Source from{source->gbk_text, source->speed_pos, source->mode_pos, source->timbre_pos,
                       gens_.state()};
-    const edit::SentenceChoice choice = edit::choose_by_sentence(from, lyric.check, count, gens_);
+    edit::SentenceChoice choice;
+    off_thread([&] { choice = edit::choose_by_sentence(from, lyric.check, count, gens_); });
     from.state = choice.first;
     Generators first;
     first.restore(choice.first);
@@ -186,7 +209,7 @@ void WindowCommands::compose_by_sentence(const ComposeInput& input, int count) {
         svc_.box.show(not_saved_message(kWorkingFile, made.error), kHintCaption);
         return;
     }
-    finish(made.composition);
+    finish(Press::of(made.composition), made.composition);
 }
 
 void WindowCommands::load(CompositionPtr composition) {
