@@ -150,8 +150,13 @@ void WindowCommands::compose(const ComposeInput& input) {
     if (!source) return;
 
     // The paragraph analysed, the tempo drawn, the settings mapped and the melody
-    // composed, with its file's bytes, in memory.
-    Composed made = quavella::compose(source, gens_, sink_);
+    // composed, with its file's bytes, in memory, away from the window's thread (the
+    // longest lyrics take a while); the composer's messages are shown afterwards, in order.
+    std::vector<std::string> messages;
+    CollectingSink collected(messages);
+    Composed made;
+    off_thread([&] { made = quavella::compose(source, gens_, collected); });
+    for (const std::string& text : messages) sink_.show(text);
     if (!made.error.empty()) {
         svc_.box.show(not_saved_message(kWorkingFile, made.error), kHintCaption);
         return;

@@ -51,8 +51,8 @@ struct CommandServices {
     ButtonPanel& buttons;
     MediaPlayer& player;
     CompositionListener* listener = nullptr;  ///< optional: told of each composition
-    /// Optional: runs best of N and the listener's made() off the window's thread; none
-    /// runs them in place.
+    /// Optional: runs the composing and the listener's made() off the window's thread;
+    /// none runs them in place.
     WorkRunner* runner = nullptr;
 };
 

@@ -280,7 +280,7 @@ struct MarkingRunner : WorkRunner {
     EventLog& log_;
 };
 
-TEST_F(CommandsTest, BestOfComposesAndIsRecordedThroughTheRunnerTouchingNoService) {
+TEST_F(CommandsTest, ComposingAndRecordingGoThroughTheRunnerTouchingNoService) {
     // The candidates are composed, and the listener told of them, off the window's thread:
     // no message box, file or player is used there, and the order of the rest is as for
     // one composition.
@@ -297,12 +297,12 @@ TEST_F(CommandsTest, BestOfComposesAndIsRecordedThroughTheRunnerTouchingNoServic
     EXPECT_EQ(heard.log_when_made[0], (EventLog{"work{", "}", "work{"}));
     EXPECT_EQ(heard.batches[0].size(), 5u);
 
-    // One composition: the listener off the window's thread too.
+    // One composition likewise: composed, and the listener told, off the window's thread.
     buttons.state = kStopped;
     log.clear();
     best.compose(lyrics({"春眠不觉晓，处处闻啼鸟。"}));
-    EXPECT_EQ(log, (EventLog{"work{", "}", "write:temp.mid", "write:1.mid", "sleep:2000",
-                             "open:1.mid", "show:提示:作曲完成"}));
+    EXPECT_EQ(log, (EventLog{"work{", "}", "work{", "}", "write:temp.mid", "write:1.mid",
+                             "sleep:2000", "open:1.mid", "show:提示:作曲完成"}));
 }
 
 TEST_F(CommandsTest, BestOfRefusesAShortTextLikeACompositionAndLeavesTheGenerators) {
