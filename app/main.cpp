@@ -3,6 +3,9 @@
 // loop, and the last-resort error box.
 #include <QApplication>
 #include <QMessageBox>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 
@@ -11,9 +14,13 @@
 #include "app/windows/assertion_box.h"
 #include "app/windows/main_window.h"
 #include "app/windows/qt_translations.h"
+#include "base/owned_threads.h"
 #include "base/qassert.h"
 
 namespace {
+
+/// How long the end of the program waits for work on threads of its own.
+constexpr std::chrono::milliseconds kThreadsEndMs{3000};
 
 void showError(const QString& text) {
     QMessageBox::critical(nullptr, QCoreApplication::applicationName(), text);
@@ -49,6 +56,14 @@ int main(int argc, char* argv[]) {
         showError(QString::fromUtf8(error.what()));
     } catch (...) {
         showError(QString());
+    }
+    // The work still running on threads of its own (a soundfont still loading, an export
+    // told to stop) ends within moments; work stuck in the system (a soundfont that is a
+    // pipe nobody writes) is left to the end of the process, without running the program's
+    // destructors under it.
+    if (!quavella::join_owned_threads(kThreadsEndMs)) {
+        std::fflush(nullptr);
+        std::_Exit(0);
     }
     return 0;
 }

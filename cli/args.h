@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "composer/draws.h"
+#include "composition/best_of.h"  // kMaxBestOf
 #include "edit/edits.h"
 #include "harmony/accompaniment.h"
 #include "lyrics/gbk_text.h"
@@ -162,8 +163,6 @@ struct ComposeSettings {
     bool shaped() const { return by_sentence || !edits.empty() || fix_tones.has_value(); }
 };
 
-/// The largest N of --best-of.
-inline constexpr int kMaxBestOf = 1000;
 Parsed<ComposeSettings> parse_compose(std::span<const std::string> args);
 
 /// quavella-cli history list [--limit N] [--all | --candidates ID] | show ID |

@@ -191,13 +191,8 @@ int cmd_compose(std::span<const std::string> args) {
             // The whole press, grouped under the melody written, as the window records its
             // 择优作曲. Each candidate is what one compose from its state makes, so the
             // ones passed over are made again one at a time, never all held at once.
-            const auto candidate = [&](std::size_t index) -> CompositionPtr {
-                if (index == best->best_index) return composition;
-                Generators again;
-                again.restore(best->candidates[index].state);
-                QuietSink quiet;
-                Composed made = compose(source, again, quiet);
-                return made.error.empty() ? std::move(made.composition) : nullptr;
+            const auto candidate = [&](std::size_t index) {
+                return candidate_of(source, *best, index);
             };
             recorded = record_in_history(best->candidates.size(), best->best_index, candidate);
         } else {

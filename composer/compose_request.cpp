@@ -94,11 +94,8 @@ LyricCheck check_lyrics(const GbkConversion& text) {
     return check;
 }
 
-namespace {
-
-/// The pipeline of one request; writes `midi_file` unless it is null.
-ComposeOutcome compose(std::string_view gbk_text, int speed_pos, int mode_pos, int timbre_pos,
-                       DrawSource& draws, MessageSink& messages, const std::string* midi_file) {
+ComposeOutcome compose_melody(std::string_view gbk_text, int speed_pos, int mode_pos,
+                              int timbre_pos, DrawSource& draws, MessageSink& messages) {
     // The Paragraph is built first and destroyed before the Song.
     std::optional<Paragraph> paragraph;
     paragraph.emplace(gbk_text);
@@ -109,32 +106,10 @@ ComposeOutcome compose(std::string_view gbk_text, int speed_pos, int mode_pos, i
     song.set_program(program);
     song.set_tempo(tempo);
     song.set_mode(mode);
-    if (midi_file != nullptr) {
-        song.compose(paragraph->get_layout(), *midi_file);
-    } else {
-        song.compose_melody(paragraph->get_layout());
-    }
+    song.compose_melody(paragraph->get_layout());
     paragraph.reset();
-    return ComposeOutcome{tempo,
-                          mode,
-                          program,
-                          song.get_nt_cnt(),
-                          song.midi_error(),
-                          song.get_nt_seq_now(),
-                          song.get_tm_seq_now()};
-}
-
-}  // namespace
-
-ComposeOutcome compose_lyrics(std::string_view gbk_text, int speed_pos, int mode_pos,
-                              int timbre_pos, DrawSource& draws, MessageSink& messages,
-                              const std::string& midi_file) {
-    return compose(gbk_text, speed_pos, mode_pos, timbre_pos, draws, messages, &midi_file);
-}
-
-ComposeOutcome compose_melody(std::string_view gbk_text, int speed_pos, int mode_pos,
-                              int timbre_pos, DrawSource& draws, MessageSink& messages) {
-    return compose(gbk_text, speed_pos, mode_pos, timbre_pos, draws, messages, nullptr);
+    return ComposeOutcome{
+        tempo, mode, program, song.get_nt_cnt(), song.get_nt_seq_now(), song.get_tm_seq_now()};
 }
 
 }  // namespace quavella

@@ -46,26 +46,19 @@ LyricCheck check_lyrics(const GbkConversion& text);
 
 /// What one composition used and produced.
 struct ComposeOutcome {
-    int tempo;               ///< beats per minute
-    int mode;                ///< mode number 0..3
-    int program;             ///< General MIDI program, 0-based
-    int notes;               ///< notes in the melody
-    std::string midi_error;  ///< empty when the file was written completely
-    Sequence nt_seq;         ///< the melody's MIDI note numbers, as written to the file
-    Sequence tm_seq;         ///< each note's duration in ticks, as written to the file
+    int tempo;        ///< beats per minute
+    int mode;         ///< mode number 0..3
+    int program;      ///< General MIDI program, 0-based
+    int notes;        ///< notes in the melody
+    Sequence nt_seq;  ///< the melody's MIDI note numbers, as its file holds them
+    Sequence tm_seq;  ///< each note's duration in ticks, as its file holds them
 };
 
-/// Analyses the text, draws the tempo, configures a Song and composes into `midi_file`.
-/// The text is not checked here: callers ask lyric_refusal first.
+/// Analyses the text, draws the tempo, configures a Song and composes. The composition
+/// file is made from the outcome in memory: composition_file(tempo, program, nt_seq,
+/// tm_seq). The text is not checked here: callers ask lyric_refusal first.
 /// @param speed_pos,mode_pos,timbre_pos list positions, mapped as the style tables do.
-/// @return the settings used, the note count and the writer's error text, if any.
-ComposeOutcome compose_lyrics(std::string_view gbk_text, int speed_pos, int mode_pos,
-                              int timbre_pos, DrawSource& draws, MessageSink& messages,
-                              const std::string& midi_file);
-
-/// Composes exactly as compose_lyrics does, with the same draws, but writes no
-/// file: the outcome's midi_error is empty. Best-of composing grades melodies
-/// this way and writes only the one it keeps.
+/// @return the settings used, the note count and the melody
 ComposeOutcome compose_melody(std::string_view gbk_text, int speed_pos, int mode_pos,
                               int timbre_pos, DrawSource& draws, MessageSink& messages);
 

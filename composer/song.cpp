@@ -1,4 +1,4 @@
-// The composing stages of a Song, run in order by compose().
+// The composing stages of a Song, run in order by compose_melody().
 #include "composer/song.h"
 
 #include <algorithm>
@@ -48,11 +48,6 @@ Song::Song(DrawSource& draws, MessageSink& messages) : draws_(draws), messages_(
 void Song::set_program(int value) { program = value; }
 void Song::set_tempo(int value) { tempo_bpm = value; }
 void Song::set_mode(int value) { mode = value; }
-
-void Song::compose(PhraseLayout a, const std::string& midi_file) {
-    compose_melody(std::move(a));
-    write_midi(midi_file);
-}
 
 void Song::compose_melody(PhraseLayout a) {
     split_stc(a);

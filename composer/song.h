@@ -1,6 +1,6 @@
 // The melody composer: a Song holds the settings of one composition and turns
 // a four-sentence phrase layout into a melody (one note per syllable) with its
-// durations, then writes it as a composition MIDI file.
+// durations; composition_file makes its composition MIDI file in memory.
 //
 // Glossary: stc = sentence, nt = note, tm = time (duration), cnt = count,
 // seq = sequence, mk = make.
@@ -59,17 +59,10 @@ public:
     /// Stores the mode number (0..3 select a scale), without any check.
     void set_mode(int value);
 
-    /// Composes a melody from the layout and writes it to `midi_file`.
-    /// @param a layout with exactly four STC_END values, the last entry being one.
-    void compose(PhraseLayout a, const std::string& midi_file);
-
-    /// Composes the melody exactly as compose() does, with the same draws, but
-    /// writes no file. Used to grade candidates before one is written.
+    /// Composes a melody from the layout: every stage, in order. Its composition file
+    /// is made in memory from the result (composition_file), never written here.
     /// @param a a layout with exactly four STC_END values, the last entry being one.
     void compose_melody(PhraseLayout a);
-
-    /// The writer's error text; empty when the file was written completely.
-    const std::string& midi_error() const { return midi_error_; }
 
     /// MIDI note numbers of the melody.
     const Sequence& get_nt_seq_now() const { return nt_seq_now; }
@@ -108,7 +101,6 @@ private:
     void smooth_leaps();
     void make_tm_seq();
     int nt_area_index(std::int32_t note);
-    void write_midi(const std::string& midi_file);
 
     int program = 0;
     int nt_cnt = 0;
@@ -124,7 +116,6 @@ private:
 
     DrawSource& draws_;
     MessageSink& messages_;
-    std::string midi_error_;
 };
 
 }  // namespace quavella

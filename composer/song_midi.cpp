@@ -41,9 +41,10 @@ void write_composition(KeptErrorWrite& out, int tempo_bpm, int program, const Se
 CompositionFile composition_file(int tempo_bpm, int program, const Sequence& notes,
                                  const Sequence& ticks) {
     // A tempo of 0 has no length of a beat; it is a caller's error like the
-    // other contract breaches of the composer.
+    // other contract breaches of the composer. The failure report quotes the
+    // expression of the sequences' check exactly as written in the Song.
     QV_ASSERT("song", tempo_bpm > 0);
-    QV_ASSERT("song", notes.size() == ticks.size());
+    QV_ASSERT_TEXT("song", notes.size() == ticks.size(), "nt_seq_now.size()== tm_seq_now.size()");
     CompositionFile file;
     MemoryFile memory;
     {
@@ -52,16 +53,6 @@ CompositionFile composition_file(int tempo_bpm, int program, const Sequence& not
     }
     if (file.error.empty()) file.bytes = memory.bytes();
     return file;
-}
-
-void Song::write_midi(const std::string& midi_file) {
-    midi_error_.clear();
-    QV_ASSERT("song", tempo_bpm > 0);
-    // The failure report quotes the expression exactly as written.
-    QV_ASSERT_TEXT("song", nt_seq_now.size() == tm_seq_now.size(),
-                   "nt_seq_now.size()== tm_seq_now.size()");
-    KeptErrorWrite out(midi_file, midi_error_);
-    write_composition(out, tempo_bpm, program, nt_seq_now, tm_seq_now);
 }
 
 }  // namespace quavella

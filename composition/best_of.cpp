@@ -62,4 +62,14 @@ BestOf compose_best_of(const std::shared_ptr<const CompositionSource>& source, i
     return result;
 }
 
+CompositionPtr candidate_of(const std::shared_ptr<const CompositionSource>& source,
+                            const BestOf& best, std::size_t index) {
+    if (index == best.best_index) return best.best;
+    Generators again;
+    again.restore(best.candidates.at(index).state);
+    QuietSink quiet;
+    Composed made = compose(source, again, quiet);
+    return made.error.empty() ? std::move(made.composition) : nullptr;
+}
+
 }  // namespace quavella

@@ -16,6 +16,10 @@
 
 namespace quavella {
 
+/// The most candidates one best of N composes: the score window's 择优作曲 and the command
+/// line's --best-of N take 1 to this many.
+inline constexpr int kMaxBestOf = 1000;
+
 /// What best of N keeps of each candidate: enough to name it and make it again.
 struct CandidateGrade {
     Generators::State state;  ///< the generators' state just before it was composed
@@ -49,5 +53,15 @@ using CandidateSink = std::function<void(std::size_t index, const CompositionPtr
 /// @param each told of every candidate as it is made; may be empty
 BestOf compose_best_of(const std::shared_ptr<const CompositionSource>& source, int count,
                        Generators& gens, MessageSink& messages, const CandidateSink& each = {});
+
+/// Candidate `index` of a best of N composed from `source`: the chosen one as kept, any
+/// other composed again from its generator state, the same value, bytes included (its
+/// messages were shown the first time and go nowhere now). Only the best is held, so
+/// whoever wants every candidate (a history recording the press) makes them one at a time.
+/// Safe on any thread: it reads `source` and `best` and composes with generators of its own.
+/// @param index below best.candidates.size()
+/// @return null when the candidate's file could not be made
+CompositionPtr candidate_of(const std::shared_ptr<const CompositionSource>& source,
+                            const BestOf& best, std::size_t index);
 
 }  // namespace quavella

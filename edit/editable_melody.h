@@ -28,7 +28,7 @@ namespace quavella::edit {
 /// of the same lyrics and settings, again.
 struct Source {
     std::string gbk_text;  ///< the joined lyric lines, GBK
-    int speed_pos = 0;     ///< list positions, as compose_lyrics takes them
+    int speed_pos = 0;     ///< list positions, as compose_melody takes them
     int mode_pos = 0;
     int timbre_pos = 0;
     Generators::State state;  ///< the generators just before the composition

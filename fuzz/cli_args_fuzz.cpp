@@ -21,7 +21,8 @@ void check(const Parsed<ComposeSettings>& parsed) {
         return;
     }
     const ComposeSettings& s = std::get<ComposeSettings>(parsed);
-    FUZZ_CHECK(s.best_of >= 1 && s.best_of <= kMaxBestOf, "--best-of %d accepted", s.best_of);
+    FUZZ_CHECK(s.best_of >= 1 && s.best_of <= quavella::kMaxBestOf, "--best-of %d accepted",
+               s.best_of);
     FUZZ_CHECK(!(s.seed && s.state), "--seed and --state both accepted");
     FUZZ_CHECK(!(s.source.text && s.source.file_given), "--lyrics-hex and FILE both accepted");
     FUZZ_CHECK(!s.out_file.empty(), "an empty output file accepted");

@@ -1,11 +1,7 @@
 // Fuzz target: the whole compose path. The first bytes choose the three list
-// positions and the seed, the rest is the GBK lyric text. The composition file
-// is read back by an independent strict reader and checked against the melody.
-#include <unistd.h>
-
+// positions and the seed, the rest is the GBK lyric text. The composition file's
+// bytes are read back by an independent strict reader and checked against the melody.
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -13,6 +9,7 @@
 #include "composer/compose_request.h"
 #include "composer/draws.h"
 #include "composer/message_sink.h"
+#include "composer/song.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_input.h"
 #include "fuzz/smf_reader.h"
@@ -20,23 +17,6 @@
 #include "lyrics/paragraph.h"
 #include "lyrics/syllables.h"
 #include "notation/score.h"
-
-namespace {
-
-const std::string& scratch_file() {
-    // Memory-backed where the system has it: the file is written and read once per input.
-    static const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    static const std::string path =
-        dir + "/quavella-fuzz-compose-" + std::to_string(getpid()) + ".mid";
-    return path;
-}
-
-std::string read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace quavella;
@@ -52,8 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     Generators gens(seed);
     QuietSink sink;
-    const ComposeOutcome out = compose_lyrics(gbk, speed, mode, timbre, gens, sink, scratch_file());
-    FUZZ_CHECK(out.midi_error.empty(), "%s", out.midi_error.c_str());
+    const ComposeOutcome out = compose_melody(gbk, speed, mode, timbre, gens, sink);
+    const CompositionFile file = composition_file(out.tempo, out.program, out.nt_seq, out.tm_seq);
+    FUZZ_CHECK(file.error.empty(), "%s", file.error.c_str());
     FUZZ_CHECK(out.notes == syllables, "notes %d, syllables %ld", out.notes, syllables);
     FUZZ_CHECK(out.nt_seq.size() == static_cast<std::size_t>(out.notes) &&
                    out.tm_seq.size() == out.nt_seq.size(),
@@ -61,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(out.tempo >= 100 && out.tempo <= 199, "tempo %d", out.tempo);
 
     std::string why;
-    const auto smf = fuzz::read_smf(read_all(scratch_file()), why);
+    const auto smf = fuzz::read_smf(file.bytes, why);
     FUZZ_CHECK(smf.has_value(), "composition file rejected: %s", why.c_str());
     FUZZ_CHECK(smf->format == 1 && smf->ntracks == 2 && smf->division == 120,
                "format %d tracks %d division %d", smf->format, smf->ntracks, smf->division);

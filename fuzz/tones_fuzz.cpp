@@ -3,13 +3,8 @@
 // melody (and the composer), the rest is the raw lyric input. Checks the tone
 // lookup, the tone changes, which pairs are graded and how the grading adds up,
 // and that best-of keeps the first of the highest scores.
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -19,6 +14,7 @@
 #include "composer/compose_request.h"
 #include "composer/draws.h"
 #include "composer/message_sink.h"
+#include "composer/song.h"
 #include "composition/best_of.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_input.h"
@@ -36,27 +32,6 @@ class NullSink : public MessageSink {
 public:
     void show(const std::string&) override {}
 };
-
-/// The composition file of the single request best-of is compared with:
-/// memory-backed where the system has it, removed when the fuzzer exits.
-struct ScratchFiles {
-    ScratchFiles() {
-        const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-        single = dir + "/quavella-fuzz-tones-" + std::to_string(getpid()) + "-single.mid";
-    }
-    ~ScratchFiles() { std::remove(single.c_str()); }
-    std::string single;
-};
-
-const ScratchFiles& scratch() {
-    static const ScratchFiles files;
-    return files;
-}
-
-std::string read_all(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 /// The tone of a text read character by character: a byte below 0x80 alone, a
 /// lead byte with the byte after it; the first pair with a reading counts.
@@ -229,13 +204,15 @@ void check_best_of(std::string_view gbk, const ToneCheck& check, int count, std:
     FUZZ_CHECK(gens.state() == again.state(),
                "best-of leaves the generators elsewhere than %d requests would", count);
 
-    // Its bytes are the file a single request from the winner's state writes.
+    // Its bytes are the file of a single request from the winner's state, made by the
+    // Song's road (composer and writer) rather than the composition's.
     Generators single(seed);
     single.restore(best.candidates[winner].state);
-    const ComposeOutcome written =
-        compose_lyrics(gbk, speed, mode, timbre, single, sink, scratch().single);
-    FUZZ_CHECK(written.midi_error.empty(), "%s", written.midi_error.c_str());
-    FUZZ_CHECK(best.best->midi == read_all(scratch().single),
+    const ComposeOutcome written = compose_melody(gbk, speed, mode, timbre, single, sink);
+    const CompositionFile file =
+        composition_file(written.tempo, written.program, written.nt_seq, written.tm_seq);
+    FUZZ_CHECK(file.error.empty(), "%s", file.error.c_str());
+    FUZZ_CHECK(best.best->midi == file.bytes,
                "best-of made other bytes than the file of a single request");
 }
 

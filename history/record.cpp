@@ -194,30 +194,6 @@ void fill_items(Record& record) {
     record.timbre_item = item_at(timbre_items(), record.timbre_pos);
 }
 
-Record composed_record(std::string lyrics, std::string gbk_text, int speed_pos, int mode_pos,
-                       int timbre_pos, const Generators::State& state,
-                       const ComposeOutcome& outcome, std::string midi, std::int64_t time_ms) {
-    Record record;
-    record.time_ms = time_ms;
-    record.lyrics = std::move(lyrics);
-    record.speed_pos = speed_pos;
-    record.mode_pos = mode_pos;
-    record.timbre_pos = timbre_pos;
-    fill_items(record);
-    record.tempo = outcome.tempo;
-    record.mode = outcome.mode;
-    record.program = outcome.program;
-    record.state = state;
-    record.notes = outcome.nt_seq;
-    record.ticks = outcome.tm_seq;
-    record.syllables = notation::melody_from(gbk_text, outcome).lyrics;
-    record.midi = std::move(midi);
-    const ToneGrading tones = grade_melody(gbk_text, outcome.nt_seq);
-    if (tones.graded() > 0) record.tone_score = tones.score();
-    record.gbk_text = std::move(gbk_text);
-    return record;
-}
-
 notation::Melody melody_of(const Record& record) {
     notation::Melody melody;
     melody.notes = record.notes;

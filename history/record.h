@@ -106,17 +106,6 @@ void fill_items(Record& record);
 /// syllables gets them from its GBK text.
 notation::Melody melody_of(const Record& record);
 
-/// The record of a composition, filled as the window fills it: the settings'
-/// positions and items, the generators' state before it, the melody with its
-/// syllables, the file's bytes and, when a pair is graded, the tone score.
-/// @param lyrics the lyric lines, UTF-8, joined by "\n"
-/// @param gbk_text the joined GBK text that was composed
-/// @param midi the composition file's bytes
-/// @param time_ms when it was composed, milliseconds since 1970-01-01 UTC
-Record composed_record(std::string lyrics, std::string gbk_text, int speed_pos, int mode_pos,
-                       int timbre_pos, const Generators::State& state,
-                       const ComposeOutcome& outcome, std::string midi, std::int64_t time_ms);
-
 /// The history's record of a composition.
 /// @param time_ms when it was composed, milliseconds since 1970-01-01 UTC
 Record record_of(const Composition& composition, std::int64_t time_ms);

@@ -14,9 +14,6 @@ namespace quavella {
 /// keep MidiWrite's default. Closes the file when destroyed.
 class KeptErrorWrite final : public MidiWrite {
 public:
-    /// Writes to the file named `filename`.
-    KeptErrorWrite(const std::string& filename, std::string& error_text)
-        : MidiWrite(filename.c_str()), error_text_(error_text) {}
     /// Writes to an open stream, which it closes; `name` names it in messages.
     KeptErrorWrite(std::FILE* stream, const std::string& name, std::string& error_text)
         : MidiWrite(stream, name.c_str()), error_text_(error_text) {}

@@ -16,10 +16,16 @@
 #include <cstddef>
 
 #include "composer/compose_request.h"
+#include "composer/song.h"
 #include "lyrics/gbk_text.h"
 #include "lyrics/syllables.h"
 
 namespace quavella::notation {
+
+// The score reads a melody's ticks as the composition file stores them.
+static_assert(kTicksPerBeat == kCompositionTicksPerBeat,
+              "the score and the composition file count the same ticks per beat");
+
 namespace {
 
 constexpr int kSmallest = kTicksPerBeat / 8;  // a thirty-second note

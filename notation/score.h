@@ -18,6 +18,8 @@ struct ComposeOutcome;
 
 namespace quavella::notation {
 
+/// Ticks per beat of the score: those of the composition file (kCompositionTicksPerBeat,
+/// composer/song.h), which score.cpp checks at compile time.
 inline constexpr int kTicksPerBeat = 120;
 inline constexpr int kBarTicks = 480;
 /// The longest melody a score is written for: 2^26 ticks, about 140,000 bars (over 38
@@ -85,7 +87,7 @@ std::string print_title(std::string_view sentence);
 /// The melody of a finished composition with its syllables in UTF-8: the notes
 /// and durations the composer returned, the syllable texts of the lyrics.
 /// @param gbk_text the lyric text the composition was made from (GBK, lines joined)
-/// @param outcome what compose_lyrics returned for it
+/// @param outcome what compose_melody returned for it
 Melody melody_from(std::string_view gbk_text, const ComposeOutcome& outcome);
 
 /// The sung syllables of a melody in UTF-8, one per note: the syllable texts in

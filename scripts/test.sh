@@ -16,6 +16,7 @@ step "installing what is missing"
 bash scripts/install-deps.sh
 bash scripts/check-format.sh
 python3 scripts/check-layers.py
+python3 scripts/check-readme-names.py
 
 step "building under the sanitizers"
 # -O1 keeps the sanitised tests quick without hiding the line numbers of a report.

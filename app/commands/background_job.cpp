@@ -3,15 +3,17 @@
 
 #include <exception>
 #include <system_error>
-#include <thread>
+
+#include "base/owned_threads.h"
 
 namespace quavella {
 
 std::shared_ptr<BackgroundJob> BackgroundJob::start(Work work, std::string* failure) {
     auto job = std::make_shared<BackgroundJob>(std::move(work));
     try {
-        // The thread holds the job: it outlives every caller that let go of it.
-        std::thread([job] { job->run(); }).detach();
+        // The thread holds the job: it outlives every caller that let go of it, owned by
+        // the process, which joins it once done.
+        start_owned_thread([job] { job->run(); });
     } catch (const std::system_error& e) {
         if (failure != nullptr) *failure = e.what();
         return nullptr;

@@ -13,9 +13,10 @@
 
 namespace quavella {
 
-/// One run of a piece of work on a thread of its own, which nobody joins: the thread
+/// One run of a piece of work on a thread of its own, which no caller joins: the thread
 /// holds the job, so a caller that lets go of it (a window closing) never waits for a
 /// work stuck in the system (a hung network file system); it tells the work to stop.
+/// The process owns the thread (base/owned_threads.h) and joins it once done.
 class BackgroundJob {
 public:
     /// Told the fraction done (0 to 1); returns false when the work must stop.

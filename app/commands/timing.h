@@ -6,10 +6,13 @@
 
 namespace quavella {
 
-/// Blocks the calling thread; the window shows a wait cursor meanwhile.
+/// The commands' waits. The window's returns after the time has passed with a wait cursor
+/// shown meanwhile; the window keeps painting and its timers run, but it takes no input
+/// until the wait is over, so the command goes on exactly as after a blocking wait.
 class Sleeper {
 public:
     virtual ~Sleeper() = default;
+    /// Returns once `ms` milliseconds have passed.
     virtual void sleep_ms(int ms) = 0;
 };
 

@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <memory>
 #include <span>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "composer/compose_request.h"
 #include "composition/best_of.h"
@@ -26,6 +29,17 @@ std::string next_play_file(const std::string& current) {
 std::string not_saved_message(const std::string& file, const std::string& reason) {
     return "无法保存旋律文件 " + file + "：" + reason;
 }
+
+/// Keeps the composer's messages of work done away from the window's thread, for the
+/// window to show once it is done.
+class CollectingSink : public MessageSink {
+public:
+    explicit CollectingSink(std::vector<std::string>& texts) : texts_(texts) {}
+    void show(const std::string& text) override { texts_.push_back(text); }
+
+private:
+    std::vector<std::string>& texts_;
+};
 
 }  // namespace
 
@@ -112,11 +126,20 @@ bool WindowCommands::deliver(CompositionPtr composition) {
     return true;
 }
 
-void WindowCommands::finish(const CompositionPtr& composition,
+void WindowCommands::off_thread(const std::function<void()>& work) {
+    if (svc_.runner != nullptr) {
+        svc_.runner->run(work);
+    } else {
+        work();
+    }
+}
+
+void WindowCommands::finish(const Press& press, const CompositionPtr& composition,
                             std::optional<edit::EditableMelody> shaped) {
     // Recorded before its files are written and before anything is shown: a composition
-    // whose file is on disk, or that the user heard, is never lost.
-    if (svc_.listener != nullptr) svc_.listener->made(std::span(&composition, 1), 0);
+    // whose file is on disk, or that the user heard, is never lost. The history's first
+    // try at a large press takes a while: the window keeps painting meanwhile.
+    if (svc_.listener != nullptr) off_thread([&] { svc_.listener->made(press); });
     if (!write_working_file(*composition)) return;
     if (!deliver(composition)) return;
     svc_.box.show("作曲完成", kHintCaption);
@@ -139,38 +162,41 @@ void WindowCommands::compose(const ComposeInput& input) {
     if (!source) return;
 
     // The paragraph analysed, the tempo drawn, the settings mapped and the melody
-    // composed, with its file's bytes, in memory.
-    Composed made = quavella::compose(source, gens_, sink_);
+    // composed, with its file's bytes, in memory, away from the window's thread (the
+    // longest lyrics take a while); the composer's messages are shown afterwards, in order.
+    std::vector<std::string> messages;
+    CollectingSink collected(messages);
+    Composed made;
+    off_thread([&] { made = quavella::compose(source, gens_, collected); });
+    for (const std::string& text : messages) sink_.show(text);
     if (!made.error.empty()) {
         svc_.box.show(not_saved_message(kWorkingFile, made.error), kHintCaption);
         return;
     }
-    finish(made.composition);
+    finish(Press::of(made.composition), made.composition);
 }
 
 void WindowCommands::compose_best_of(const ComposeInput& input, int count) {
     const auto source = source_of(input);
     if (!source) return;
 
-    // Every candidate composed, graded and kept for the listener; the best one
-    // goes on as a single composition does.
-    std::vector<CompositionPtr> candidates;
-    const CandidateSink keep = [&](std::size_t, const CompositionPtr& c) {
-        candidates.push_back(c);
-    };
-    BestOf best = quavella::compose_best_of(source, count, gens_, sink_,
-                                            svc_.listener != nullptr ? keep : CandidateSink());
-    if (!best.error.empty()) {
-        svc_.box.show(not_saved_message(kWorkingFile, best.error), kHintCaption);
+    // Every candidate composed and graded away from the window's thread, only the best
+    // held; the composer's messages wait for the window's thread, in order.
+    std::vector<std::string> messages;
+    CollectingSink collected(messages);
+    auto best = std::make_shared<BestOf>();
+    off_thread([&] { *best = quavella::compose_best_of(source, count, gens_, collected); });
+    for (const std::string& text : messages) sink_.show(text);
+    if (!best->error.empty()) {
+        svc_.box.show(not_saved_message(kWorkingFile, best->error), kHintCaption);
         return;
     }
-    if (svc_.listener != nullptr) svc_.listener->made(candidates, best.best_index);
-    candidates.clear();
-    if (!write_working_file(*best.best)) return;
-    if (!deliver(best.best)) return;
-    svc_.box.show("作曲完成", kHintCaption);
-    start_song(best.best);
-    if (svc_.listener != nullptr) svc_.listener->composed(best.best);
+    // The candidates passed over are made again from their states when the listener
+    // asks for them (the history, one at a time as it records them).
+    const CompositionPtr chosen = best->best;
+    Press press{best->candidates.size(), best->best_index,
+                [source, best](std::size_t k) { return candidate_of(source, *best, k); }};
+    finish(press, chosen);
 }
 
 void WindowCommands::compose_by_sentence(const ComposeInput& input, int count) {
@@ -179,19 +205,26 @@ void WindowCommands::compose_by_sentence(const ComposeInput& input, int count) {
 
     // Each sentence from the candidate that sings it best; the first candidate,
     // composed as compose does, gives the rest. The shaped melody is handed to the song
-    // as it was made: its sentence steps are part of it.
+    // as it was made: its sentence steps are part of it. The candidates are composed away
+    // from the window's thread; the composer's messages are shown afterwards, in order.
     const edit::Source settings{source->gbk_text, source->speed_pos, source->mode_pos,
                                 source->timbre_pos, gens_.state()};
-    edit::BySentence shaped =
-        edit::shape_by_sentence(settings, lyric_tone_check(source->gbk_text), count, gens_, sink_);
-    const edit::EditableMelody& melody = shaped.melody;
+    std::vector<std::string> messages;
+    CollectingSink collected(messages);
+    std::optional<edit::BySentence> shaped;
+    off_thread([&] {
+        shaped = edit::shape_by_sentence(settings, lyric_tone_check(source->gbk_text), count, gens_,
+                                         collected);
+    });
+    for (const std::string& text : messages) sink_.show(text);
+    const edit::EditableMelody& melody = shaped->melody;
     Composed made = make_composition(source, melody.source().state, melody.melody(),
                                      melody.grading(), edit::edits_text(melody.edits()));
     if (!made.error.empty()) {
         svc_.box.show(not_saved_message(kWorkingFile, made.error), kHintCaption);
         return;
     }
-    finish(made.composition, std::move(shaped.melody));
+    finish(Press::of(made.composition), made.composition, std::move(shaped->melody));
 }
 
 void WindowCommands::load(CompositionPtr composition) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@
 #include "app/commands/message_box.h"
 #include "app/commands/save_dialog.h"
 #include "app/commands/timing.h"
+#include "app/commands/work_runner.h"
 #include "composer/draws.h"
 #include "composer/message_sink.h"
 #include "composition/composition.h"
@@ -54,6 +56,9 @@ struct CommandServices {
     /// Optional: the song being shaped, started with each melody put in the player once
     /// "作曲完成" is acknowledged (before the listener's composed).
     song::Document* document = nullptr;
+    /// Optional: runs the composing and the listener's made() off the window's thread;
+    /// none runs them in place.
+    WorkRunner* runner = nullptr;
 };
 
 /// The commands of the main window and the state they share. As a listener of the song
@@ -97,7 +102,8 @@ public:
     /// Composes `count` melodies as `count` compose commands in a row would, from
     /// consecutive generator states, and goes on as compose does with the one whose
     /// intervals suit the tones of the words best (the first of equals). The
-    /// listener hears of every candidate.
+    /// listener hears of every candidate: the chosen one held, the others made again
+    /// from their states when asked for. The composing runs through the runner.
     /// @param count number of candidates; less than 1 is taken as 1
     void compose_best_of(const ComposeInput& input, int count);
 
@@ -150,11 +156,13 @@ private:
     /// The road of one new composition: the listener's record, "temp.mid", the
     /// player, "作曲完成", the listener's score.
     /// @param shaped the melody `composition` was shaped from, handed to the song
-    void finish(const CompositionPtr& composition,
+    void finish(const Press& press, const CompositionPtr& composition,
                 std::optional<edit::EditableMelody> shaped = std::nullopt);
     /// Starts the song from the melody just put in the player.
     void start_song(const CompositionPtr& composition,
                     std::optional<edit::EditableMelody> shaped = std::nullopt);
+    /// Runs `work` through the runner, or in place without one.
+    void off_thread(const std::function<void()>& work);
 
     CommandServices svc_;
     std::string title_;

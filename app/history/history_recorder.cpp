@@ -29,8 +29,8 @@ ListenerFanOut::ListenerFanOut(std::initializer_list<CompositionListener*> liste
     }
 }
 
-void ListenerFanOut::made(std::span<const CompositionPtr> compositions, std::size_t chosen) {
-    for (CompositionListener* listener : listeners_) listener->made(compositions, chosen);
+void ListenerFanOut::made(const Press& press) {
+    for (CompositionListener* listener : listeners_) listener->made(press);
 }
 
 void ListenerFanOut::composed(const CompositionPtr& composition) {
@@ -68,17 +68,18 @@ std::uint64_t HistoryRecorder::push(Job job) {
     return number;
 }
 
-void HistoryRecorder::made(std::span<const CompositionPtr> compositions, std::size_t chosen) {
-    if (compositions.empty()) return;
+void HistoryRecorder::made(const Press& press) {
+    if (press.count == 0 || !press.make) return;
     if (!file_) {
-        tell_once("作品记录无处保存（没有设置 XDG_DATA_HOME 或 HOME）。" +
-                  std::string(kUnaffected) + "但这次运行中的作品不会被记录。");
+        const std::string text = "作品记录无处保存（没有设置 XDG_DATA_HOME 或 HOME）。" +
+                                 std::string(kUnaffected) + "但这次运行中的作品不会被记录。";
+        post([this, text] { tell_once(text); });
         return;
     }
     Job job;
     job.kind = Job::Kind::press;
-    job.compositions.assign(compositions.begin(), compositions.end());
-    job.chosen = std::min(chosen, compositions.size() - 1);
+    job.press = press;
+    job.press.chosen = std::min(press.chosen, press.count - 1);
     job.time_ms = now_ms_();
     std::unique_lock lock(mutex_);
     if (finished_run_) return;
@@ -104,7 +105,7 @@ void HistoryRecorder::record_shaped(const CompositionPtr& origin, const Composit
     }
     Job job;
     job.kind = Job::Kind::shaped;
-    job.compositions.push_back(shaped);
+    job.press = Press::of(shaped);
     job.origin = origin;
     job.time_ms = now_ms_();
     {
@@ -135,7 +136,7 @@ void HistoryRecorder::finish() {
     {
         const std::lock_guard lock(mutex_);
         finished_run_ = true;
-        for (const Job& job : queue_) never += job.compositions.size();
+        for (const Job& job : queue_) never += job.press.count;
     }
     progress_.notify_all();
     if (never > 0) {
@@ -203,9 +204,9 @@ HistoryRecorder::Outcome HistoryRecorder::open(history::Store& store) {
     opened.moved_to = store.moved_to();
     if (opened.status == history::Status::recovered) {
         const std::string text = damaged_notice(store.moved_to());
-        poster_.post([this, text] { tell_once(text); });
+        post([this, text] { tell_once(text); });
     }
-    if (opened_) poster_.post([this, opened] { opened_(opened); });
+    if (opened_) post([this, opened] { opened_(opened); });
     return Outcome::done;
 }
 
@@ -216,13 +217,15 @@ HistoryRecorder::Outcome HistoryRecorder::record(history::Store& store, const Jo
             if (kept.lock() == job.origin) origin = id;
         }
     }
-    // The records are made one at a time as the history writes them, so a press is never
-    // held twice, as compositions and as records.
-    const std::size_t count = job.compositions.size();
+    // The compositions and their records are made one at a time as the history writes
+    // them, so a press is never held whole, as compositions or as records.
+    const std::size_t count = job.press.count;
     history::Record made;
-    const auto record_at = [&](std::size_t k) {
-        made = history::record_of(*job.compositions[history::press_order(k, count, job.chosen)],
-                                  job.time_ms);
+    const auto record_at = [&](std::size_t k) -> const history::Record* {
+        const CompositionPtr composition =
+            job.press.make(history::press_order(k, count, job.press.chosen));
+        if (!composition) return nullptr;
+        made = history::record_of(*composition, job.time_ms);
         if (k + 1 == count) made.origin = origin;
         return &made;
     };
@@ -232,22 +235,28 @@ HistoryRecorder::Outcome HistoryRecorder::record(history::Store& store, const Jo
         if (store.busy()) return Outcome::busy;
         const std::string text = "作品记录无法保存：" + store.last_error() + "。" + kUnaffected +
                                  "但这次运行中的作品可能不会被记录。";
-        poster_.post([this, text] { tell_once(text); });
+        post([this, text] { tell_once(text); });
         return Outcome::done;
     }
     if (status == history::Status::recovered) {
         const std::string text = damaged_notice(store.moved_to());
-        poster_.post([this, text] { tell_once(text); });
+        post([this, text] { tell_once(text); });
     }
     if (job.kind == Job::Kind::press) {
-        chosen_ids_.emplace_back(job.compositions[job.chosen], ids.back());
+        chosen_ids_.emplace_back(job.press.make(job.press.chosen), ids.back());
         if (chosen_ids_.size() > kChosenKept) chosen_ids_.erase(chosen_ids_.begin());
     }
     if (recorded_) {
         const std::int64_t id = ids.back();
-        poster_.post([this, id] { recorded_(id); });
+        post([this, id] { recorded_(id); });
     }
     return Outcome::done;
+}
+
+void HistoryRecorder::post(std::function<void()> call) {
+    // The call carries the recorder's lifeline: run after the recorder has gone (the
+    // window's event loop goes on a while after it), it does nothing.
+    poster_.post(lifeline_.guard(std::move(call)));
 }
 
 void HistoryRecorder::tell_once(const std::string& text) {

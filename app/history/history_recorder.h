@@ -4,6 +4,7 @@
 // cannot be opened or written is reported once per run. Qt-free.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -15,7 +16,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <span>
 #include <string>
 #include <thread>
 #include <utility>
@@ -32,7 +32,7 @@ namespace quavella {
 class ListenerFanOut : public CompositionListener {
 public:
     ListenerFanOut(std::initializer_list<CompositionListener*> listeners);
-    void made(std::span<const CompositionPtr> compositions, std::size_t chosen) override;
+    void made(const Press& press) override;
     void composed(const CompositionPtr& composition) override;
 
 private:
@@ -41,7 +41,8 @@ private:
 
 /// Hands calls to the window's thread: the recorder's worker sends its notices and
 /// callbacks through it. The window queues them on its event loop; tests run them in
-/// place or collect them.
+/// place or collect them. A call may run after its sender is gone: each sender guards
+/// its own calls (the recorder with its Lifeline).
 class Poster {
 public:
     virtual ~Poster() = default;
@@ -73,11 +74,33 @@ struct RecorderTimes {
     int retry_max_ms = 1000;
 };
 
+/// Whether an object still exists, for the calls it posts to another thread: each call
+/// carries a watch on it and does nothing once the object has gone. Made, ended and read
+/// on the thread the calls run on (the window's).
+class Lifeline {
+public:
+    Lifeline() = default;
+    Lifeline(const Lifeline&) = delete;
+    Lifeline& operator=(const Lifeline&) = delete;
+    /// Ends it: calls that carry it do nothing from now on.
+    ~Lifeline() { end(); }
+    void end() { alive_->store(false); }
+    /// `call` made to run only while this lifeline lasts.
+    std::function<void()> guard(std::function<void()> call) const {
+        return [alive = alive_, call = std::move(call)] {
+            if (alive->load()) call();
+        };
+    }
+
+private:
+    std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
+};
+
 /// Records each composition as it is made, from the value in memory: a best-of
-/// composition's candidates in the order composed, the chosen one last, all in one
-/// transaction. Recording runs on a worker thread with its own connection, in the
-/// order the jobs came; the window waits only for the worker's first attempt, which
-/// never waits on another program's lock.
+/// composition's candidates in the order composed (made again one at a time as they
+/// are written), the chosen one last, all in one transaction. Recording runs on a worker thread
+/// with its own connection, in the order the jobs came; the window waits only for the worker's
+/// first attempt, which never waits on another program's lock.
 class HistoryRecorder : public CompositionListener {
 public:
     /// Starts the worker, which opens the history first (setting up its schema).
@@ -100,8 +123,8 @@ public:
     HistoryRecorder& operator=(const HistoryRecorder&) = delete;
 
     /// Queues the compositions of one command as one job and waits for the worker's
-    /// first attempt at it, at most first_try_ms.
-    void made(std::span<const CompositionPtr> compositions, std::size_t chosen) override;
+    /// first attempt at it, at most first_try_ms. Safe on any thread.
+    void made(const Press& press) override;
 
     /// Queues a melody shaped from `origin` by edits, as an entry of its own linked to
     /// the entry of `origin` (when that was recorded in this run, however late).
@@ -118,9 +141,8 @@ public:
 private:
     struct Job {
         enum class Kind { open, press, shaped } kind = Kind::open;
-        std::vector<CompositionPtr> compositions;  ///< press: the candidates, in order
-        std::size_t chosen = 0;                    ///< press: the one the player gets
-        CompositionPtr origin;                     ///< shaped: the melody it came from
+        Press press;            ///< press: the candidates; shaped: the shaped melody
+        CompositionPtr origin;  ///< shaped: the melody it came from
         std::int64_t time_ms = 0;
     };
     enum class Outcome { done, busy };
@@ -131,6 +153,9 @@ private:
     Outcome record(history::Store& store, const Job& job);
     /// Queues a job; returns its number.
     std::uint64_t push(Job job);
+    /// Runs `call` on the window's thread while the recorder exists.
+    void post(std::function<void()> call);
+    /// Tells `text` unless something was told already; on the window's thread.
     void tell_once(const std::string& text);
 
     std::optional<std::filesystem::path> file_;
@@ -140,7 +165,9 @@ private:
     std::function<void(std::int64_t)> recorded_;
     std::function<void(const HistoryOpened&)> opened_;
     RecorderTimes times_;
-    bool told_ = false;  ///< touched only by posted calls and made(), never two at once
+    bool told_ = false;  ///< touched only by posted calls, on the window's thread
+    /// Ends with the recorder: a call it posted that runs later does nothing.
+    Lifeline lifeline_;
 
     std::mutex mutex_;
     std::condition_variable wake_;      ///< the worker waits for jobs and the end

@@ -8,6 +8,7 @@
 
 #include "app/commands/command_error.h"
 #include "app/player/fluid_log.h"
+#include "base/owned_threads.h"
 
 namespace quavella {
 
@@ -34,8 +35,9 @@ void FluidSynthDeleter::operator()(fluid_synth_t* p) const { delete_fluid_synth(
 
 std::shared_ptr<SynthLoad> SynthLoad::start(const std::string& soundfont) {
     auto load = std::make_shared<SynthLoad>(soundfont);
-    // The thread holds the load: it outlives every caller that gave up on it.
-    std::thread([load] { load->run(); }).detach();
+    // The thread holds the load: it outlives every caller that gave up on it, owned by
+    // the process, which joins it once done.
+    start_owned_thread([load] { load->run(); });
     return load;
 }
 

@@ -1,5 +1,5 @@
 // Loading the player's synthesizer off every caller's thread: a FluidSynth synthesizer with
-// its soundfont, made on a thread of its own that nobody ever joins, and the presets a file
+// its soundfont, made on a thread of its own that no caller waits for, and the presets a file
 // plays read in the background one after another. Used by FluidPlayer; Qt-free.
 #pragma once
 
@@ -40,8 +40,8 @@ std::string no_soundfont_message(const std::string& soundfont, const std::string
 /// One load of the synthesizer and its soundfont, on a thread of its own. A soundfont
 /// that never finishes opening (a FIFO nobody writes, a hung network file system) holds
 /// that thread alone: callers wait for the load at most a deadline, without any lock of
-/// theirs, and the thread is never joined; what it makes after everyone gave up is freed
-/// with it.
+/// theirs; the process owns the thread (base/owned_threads.h) and joins it once done. What
+/// it makes after everyone gave up is freed with it.
 class SynthLoad {
 public:
     /// Starts loading `soundfont`; empty: QUAVELLA_SOUNDFONT, else FluidSynth's default.

@@ -140,11 +140,15 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
     const auto file = history::default_path([](const char* name) { return std::getenv(name); });
     // The list follows the score: each recorded composition is selected as it is recorded
     // (best of N records its candidates first, the chosen melody last).
+    // The recorder's calls reach the window through the poster, each guarded by the
+    // recorder's lifeline; the list is watched as well, for it belongs to the score window.
     recorder_ = std::make_unique<HistoryRecorder>(
         file, *svc_.box, *poster_, system_time_ms,
-        [history](std::int64_t id) { history->showEntry(id); },
-        [this, history, file](const HistoryOpened& opened) {
-            historyOpened(*file, opened, *history);
+        [history = QPointer(history)](std::int64_t id) {
+            if (history) history->showEntry(id);
+        },
+        [this, history = QPointer(history), file](const HistoryOpened& opened) {
+            if (history) historyOpened(*file, opened, *history);
             tell_open_folders(*svc_.box, svc_.own_folders, file->parent_path());
         });
     listeners_ = std::make_unique<ListenerFanOut>(
@@ -153,6 +157,7 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
                                      *svc_.save_dialog, *this,        *svc_.player};
     command_services.listener = listeners_.get();
     command_services.document = &document_;
+    command_services.runner = svc_.runner.get();
     score_->setComposeEnabled(suiButton1->isEnabled());
     connect(score_.get(), &ScoreWindow::composeBestOfRequested, this, [this](int count) {
         score_->settleEdits();

@@ -13,8 +13,9 @@
 // suiButton1..5 are the numbers the commands pass to ButtonPanel (kComposeButton..).
 //
 //   lyric box + lists --suiButton1Click--> WindowCommands::compose
-//       lines -> GBK text -> refusal check -> compose (one Composition, bytes in memory)
-//       -> HistoryRecorder (queued to its worker) -> "temp.mid" -> "2.mid"/"1.mid" -> wait
+//       lines -> GBK text -> refusal check -> compose (one Composition, bytes in memory;
+//       on a worker, QtWorkRunner) -> HistoryRecorder (queued to its worker) -> "temp.mid"
+//       -> "2.mid"/"1.mid" -> wait (QtSleeper: the window paints, input waits)
 //       -> MediaPlayer::open_melody (the bytes in memory, never the file read back)
 //       -> Loaded
 //   播放 / 暂停 / 停止 / 主旋律另存为 -> WindowCommands -> MediaPlayer, FileCopier (save as

@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileIconProvider>
 #include <QFileInfo>
@@ -11,9 +12,12 @@
 #include <QPointer>
 #include <QProcess>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <exception>
 #include <thread>
 
 namespace quavella {
@@ -94,10 +98,56 @@ void QtMessageBox::error(const std::string& text, const std::string& caption) {
 
 void QtSleeper::sleep_ms(int ms) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    // Let the cursor change reach the screen; user input waits until after the sleep.
-    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    // The event loop runs until the time has passed: the window paints and its timers and
+    // queued calls run, but clicks and keys wait in the queue until after the wait, as they
+    // would behind a blocking one.
+    using Steady = std::chrono::steady_clock;
+    const Steady::time_point until = Steady::now() + std::chrono::milliseconds(ms);
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);
+    bool timed_out = false;
+    QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+        timed_out = true;
+        loop.quit();
+    });
+    for (Steady::time_point now = Steady::now(); now < until; now = Steady::now()) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
+        timed_out = false;
+        timer.start(static_cast<int>(left.count()));
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        if (!timed_out) {
+            // The program is ending (its event loops were told to): no loop runs any more,
+            // and the rest of the wait is a plain one.
+            timer.stop();
+            std::this_thread::sleep_until(until);
+        }
+    }
     QApplication::restoreOverrideCursor();
+}
+
+void QtWorkRunner::run(const std::function<void()>& work) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QEventLoop loop;
+    std::exception_ptr failure;
+    std::atomic<bool> done{false};
+    {
+        // Joined when this block ends, before the loop it tells is gone.
+        const std::jthread worker([&] {
+            try {
+                work();
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            done = true;
+            QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        // A loop ended early (the program is ending) leaves the rest to the join.
+        if (!done) loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
+    QApplication::restoreOverrideCursor();
+    if (failure) std::rethrow_exception(failure);
 }
 
 std::optional<std::string> QtSaveDialog::ask() {

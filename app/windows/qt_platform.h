@@ -12,6 +12,7 @@
 #include "app/commands/message_box.h"
 #include "app/commands/save_dialog.h"
 #include "app/commands/timing.h"
+#include "app/commands/work_runner.h"
 
 class QWidget;
 
@@ -30,10 +31,18 @@ private:
     QWidget* parent_;
 };
 
-/// Blocks the thread and shows the wait cursor meanwhile.
+/// Waits with the wait cursor shown. The window's thread runs its event loop meanwhile
+/// (painting, timers, queued calls) but leaves user input queued until the wait is over.
 class QtSleeper : public Sleeper {
 public:
     void sleep_ms(int ms) override;
+};
+
+/// Runs work on a thread of its own, joined before run() returns, while the window's
+/// thread runs its event loop without user input, the wait cursor shown.
+class QtWorkRunner : public WorkRunner {
+public:
+    void run(const std::function<void()>& work) override;
 };
 
 /// Qt's own save dialog with the "mid" filter; offers the last chosen name again

@@ -28,6 +28,7 @@
 #include "app/windows/qt_platform.h"
 #include "app/windows/score_help.h"
 #include "composer/song.h"
+#include "composition/best_of.h"
 #include "export/audio_render.h"
 #include "export/karaoke.h"
 #include "export/lyrics_midi.h"
@@ -151,7 +152,7 @@ ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dia
     best_of_action_->setToolTip(QStringLiteral("作曲若干首，选出旋律起伏最贴合歌词字调的一首"));
     best_of_count_ = new QSpinBox(compose_bar_);
     best_of_count_->setObjectName(QStringLiteral("bestOfCount"));
-    best_of_count_->setRange(1, kMaxBestOf);
+    best_of_count_->setRange(1, quavella::kMaxBestOf);
     best_of_count_->setValue(kDefaultBestOf);
     best_of_count_->setSuffix(QStringLiteral(" 首"));
     best_of_count_->setToolTip(QStringLiteral("择优作曲比较的旋律数"));

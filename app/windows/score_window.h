@@ -103,8 +103,6 @@ public:
 
     /// Candidates of "择优作曲" unless the user chooses another number.
     static constexpr int kDefaultBestOf = 20;
-    /// The most candidates one "择优作曲" composes.
-    static constexpr int kMaxBestOf = 1000;
 
     /// The smallest frame the window allows: a bar and its syllables, beside the main
     /// window's controls on a 1024 pixel wide screen.

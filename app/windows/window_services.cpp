@@ -15,6 +15,7 @@ void add_real_adapters(WindowServices& services, QWidget& window) {
     if (!services.box) services.box = std::make_unique<QtMessageBox>(&window);
     if (!services.copier) services.copier = std::make_unique<FsFileCopier>();
     if (!services.sleeper) services.sleeper = std::make_unique<QtSleeper>();
+    if (!services.runner) services.runner = std::make_unique<QtWorkRunner>();
     if (!services.clock) services.clock = std::make_unique<SystemClock>();
     if (!services.save_dialog) services.save_dialog = std::make_unique<QtSaveDialog>(&window);
     if (!services.link_opener) services.link_opener = std::make_unique<DesktopLinkOpener>(&window);

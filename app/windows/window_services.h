@@ -19,6 +19,7 @@
 #include "app/commands/message_box.h"
 #include "app/commands/save_dialog.h"
 #include "app/commands/timing.h"
+#include "app/commands/work_runner.h"
 
 namespace quavella {
 
@@ -30,6 +31,8 @@ struct WindowServices {
     std::unique_ptr<MessageBox> box;
     std::unique_ptr<FileCopier> copier;
     std::unique_ptr<Sleeper> sleeper;
+    /// Runs best of N off the window's thread; empty: a thread of its own each time.
+    std::unique_ptr<WorkRunner> runner;
     std::unique_ptr<Clock> clock;
     std::unique_ptr<SaveDialog> save_dialog;
     std::unique_ptr<LinkOpener> link_opener;

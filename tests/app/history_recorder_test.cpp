@@ -256,6 +256,46 @@ struct CollectingPoster : Poster {
     std::vector<std::function<void()>> calls;
 };
 
+TEST_F(RecorderTest, CallsPostedByARecorderThatHasGoneDoNothing) {
+    // The window's event loop may run what the worker posted after the recorder has gone
+    // (the window closing): each call carries the recorder's lifeline and does nothing then.
+    CollectingPoster posted;
+    int recorded = 0;
+    int opened = 0;
+    {
+        HistoryRecorder recorder(
+            dir.file("data/history.sqlite3"), box, posted,
+            [] { return std::int64_t{1717200000000}; }, [&](std::int64_t) { ++recorded; },
+            [&](const HistoryOpened&) { ++opened; }, kPatient);
+        WindowCommands commands(services(&recorder), "quavella");
+        commands.start_up(clock, fs::current_path().string());
+        commands.compose({kPoem, 0, 0, 0});
+        ASSERT_TRUE(recorder.wait_idle(60000));
+    }
+    {
+        const std::lock_guard lock(posted.mutex);
+        EXPECT_EQ(posted.calls.size(), 2u) << "opened, and the entry recorded";
+    }
+    posted.run();
+    EXPECT_EQ(recorded, 0);
+    EXPECT_EQ(opened, 0);
+
+    // While the recorder lasts, the same calls are made.
+    {
+        HistoryRecorder recorder(
+            dir.file("data/history.sqlite3"), box, posted,
+            [] { return std::int64_t{1717200000000}; }, [&](std::int64_t) { ++recorded; },
+            [&](const HistoryOpened&) { ++opened; }, kPatient);
+        WindowCommands commands(services(&recorder), "quavella");
+        commands.start_up(clock, fs::current_path().string());
+        commands.compose({kPoem, 0, 0, 0});
+        ASSERT_TRUE(recorder.wait_idle(60000));
+        posted.run();
+    }
+    EXPECT_EQ(recorded, 1);
+    EXPECT_EQ(opened, 1);
+}
+
 /// Milliseconds `op` took.
 template <typename Op>
 long long timed_ms(Op op) {

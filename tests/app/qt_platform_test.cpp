@@ -1,6 +1,7 @@
-// The Qt adapters for real, offscreen: the assertion box, the link opener when no
-// browser opens the address, the save dialog in a folder whose files block on
-// read, and window placement within the screen's available area.
+// The Qt adapters for real, offscreen: the assertion box (from the window's thread and
+// from a worker), the waits and the work runner that keep the window painting, the link
+// opener when no browser opens the address, the save dialog in a folder whose files
+// block on read, and window placement within the screen's available area.
 #include "app/windows/qt_platform.h"
 
 #include <fcntl.h>
@@ -8,23 +9,28 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
+#include <QThread>
 #include <QTimer>
 #include <QtTest>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "app/windows/assertion_box.h"
 #include "tests/support/env_guard.h"
 #include "tests/support/files.h"
+#include "tests/support/tick_watch.h"
 
 using namespace quavella;
 using namespace quavella::test;
@@ -78,6 +84,76 @@ private slots:
         QCOMPARE(caption, QStringLiteral("qt_platform_test"));
         QCOMPARE(text, QStringLiteral("Assertion failed: stc_cnt>0, file parag, line 45"));
         QCOMPARE(icon, QMessageBox::Critical);
+    }
+
+    void assertionOnAWorkerIsShownByTheWindowsThread() {
+        // Widgets belong to the window's thread: a check failing on a worker has its box
+        // shown there, and the worker waits until the user has closed it.
+        const QThread* shown_on = nullptr;
+        QString text;
+        std::atomic<bool> returned{false};
+        bool returned_before_closed = false;
+        whenShown<QMessageBox>([&](QMessageBox* box) {
+            shown_on = QThread::currentThread();
+            text = box->text();
+            QTest::qWait(50);
+            returned_before_closed = returned;
+            box->accept();
+        });
+        std::thread worker([&] {
+            show_assertion_box("Assertion failed: cnt1==cnt2, file song, line 214");
+            returned = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(returned, 10000);
+        worker.join();
+        QCOMPARE(shown_on, qApp->thread());
+        QCOMPARE(text, QStringLiteral("Assertion failed: cnt1==cnt2, file song, line 214"));
+        QVERIFY(!returned_before_closed);
+    }
+
+    void waitsLetTheWindowPaint() {
+        // The commands' two-second waits: the time passes in full while the window's
+        // timers and queued calls (a player's word, the history's notices) go on.
+        TickWatch watch;
+        QTest::qWait(20);
+        watch.restart();
+        bool queued_ran = false;
+        QMetaObject::invokeMethod(
+            qApp, [&] { queued_ran = true; }, Qt::QueuedConnection);
+        QElapsedTimer waited;
+        waited.start();
+        QtSleeper().sleep_ms(400);
+        const qint64 took = waited.elapsed();
+        const qint64 late = watch.worstLateMs();
+        qInfo("a wait of 400 ms took %lld ms; the timer was at most %lld ms late", took, late);
+        QVERIFY2(took >= 400, qPrintable(QString::number(took)));
+        QVERIFY2(late < kBlockedMs, qPrintable(QStringLiteral("blocked for %1 ms").arg(late)));
+        QVERIFY(watch.ticks() > 10);
+        QVERIFY(queued_ran);
+    }
+
+    void workRunsOnAThreadOfItsOwnWhileTheWindowPaints() {
+        TickWatch watch;
+        QTest::qWait(20);
+        watch.restart();
+        std::thread::id ran_on;
+        QtWorkRunner runner;
+        runner.run([&] {
+            ran_on = std::this_thread::get_id();
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        });
+        const qint64 late = watch.worstLateMs();
+        QVERIFY(ran_on != std::this_thread::get_id());
+        QVERIFY2(late < kBlockedMs, qPrintable(QStringLiteral("blocked for %1 ms").arg(late)));
+        QVERIFY(watch.ticks() > 10);
+        // What the work throws is thrown to the command, for the window's error box.
+        bool caught = false;
+        try {
+            runner.run([] { throw std::runtime_error("no memory left"); });
+        } catch (const std::runtime_error& error) {
+            caught = std::string(error.what()) == "no memory left";
+        }
+        QVERIFY(caught);
     }
 
     void linkThatNoBrowserOpensIsShownAsSelectableText_data() {

@@ -1,5 +1,6 @@
 // Recording in the real main window (offscreen, services as fakes that write real files):
-// the window keeps answering while another program holds the history, and a window
+// the window keeps answering while another program holds the history, while 择优作曲 of
+// 1000 composes on the longest lyrics and while 生成主旋律 and 停止 wait, and a window
 // killed with SIGKILL at any moment leaves every working file it wrote in the history,
 // each best-of press whole or not at all. Run with --compose-loop, this program is that
 // window, composing until it is killed.
@@ -17,7 +18,9 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <random>
@@ -29,6 +32,8 @@
 #include "app/windows/main_window.h"
 #include "app/windows/score_window.h"
 #include "app_fakes.h"
+#include "composer/compose_request.h"
+#include "composition/best_of.h"
 #include "history/store.h"
 #include "tests/support/env_guard.h"
 #include "tests/support/files.h"
@@ -45,6 +50,18 @@ namespace {
 const QString kSingleLyrics = QStringLiteral("春眠不觉晓，处处闻啼鸟。\n夜来风雨声，花落知多少。");
 const QString kBestOfLyrics = QStringLiteral("床前明月光，疑是地上霜。\n举头望明月，低头思故乡。");
 constexpr int kBestOf = 3;
+
+/// The longest lyrics the window takes: lines of seven characters and a full stop, up to
+/// kMaxLyricBytes bytes as typed (UTF-8, line ends included).
+QString longest_lyrics() {
+    const QString line = QStringLiteral("床前明月光疑是。");
+    const auto line_bytes = static_cast<std::size_t>(line.toUtf8().size()) + 1;
+    QStringList lines;
+    for (std::size_t bytes = line_bytes - 1; bytes + line_bytes <= kMaxLyricBytes;
+         bytes += line_bytes)
+        lines.append(line);
+    return lines.join(QLatin1Char('\n'));
+}
 
 /// Presses what the user presses: 生成主旋律 and 停止 with one lyric, 择优作曲 of three
 /// and 停止 with another. Lets the window's event loop run between the presses.
@@ -169,6 +186,76 @@ private slots:
         QCOMPARE(page.size(), std::size_t(2));
         QCOMPARE(page.front().candidates, std::int64_t(kBestOf));
         QVERIFY(page.back().lyrics_start.rfind("春眠", 0) == 0);  // the oldest: the first press
+    }
+
+    void theWindowAnswersThroughTheBestOfAThousandAndTheWaits() {
+        // The real waits and the real worker: 生成主旋律 and 停止 wait their two seconds,
+        // and 择优作曲 composes 1000 melodies, while the window paints and its timers run.
+        // The lyrics are four lines, where the window once froze for seconds; with
+        // QUAVELLA_MEASURE_LONGEST set (scripts/measure-responsiveness.sh sets it) the
+        // longest lyrics the window takes, which cost minutes in a sanitized build. The
+        // history cannot be opened here (its folder is a file): what recording costs is
+        // measured where another program holds it.
+        const ScratchDir dir(ScratchDir::Current::enter);
+        write_file(dir.file("data"), "not a folder");
+        const EnvGuard data_home("XDG_DATA_HOME", dir.file("data"));
+        EventLog log;
+        WindowFakes fakes;
+        WindowServices services = fake_window_services(log, fakes);
+        services.sleeper.reset();
+        services.runner.reset();
+        TForm1 window(std::move(services));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto* lyrics = window.findChild<QPlainTextEdit*>(QStringLiteral("RichEdit1"));
+        auto* compose = window.findChild<QPushButton*>(QStringLiteral("suiButton1"));
+        auto* stop = window.findChild<QPushButton*>(QStringLiteral("suiButton4"));
+        auto* best_of = window.scoreWindow()->findChild<QAction*>(QStringLiteral("composeBestOf"));
+        auto* count = window.scoreWindow()->findChild<QSpinBox*>(QStringLiteral("bestOfCount"));
+        QVERIFY(lyrics && compose && stop && best_of && count);
+        count->setValue(kMaxBestOf);
+        QCOMPARE(count->value(), 1000);
+
+        test::TickWatch watch;
+        QTest::qWait(20);
+        // One press, timed, with the timer's worst lateness during it.
+        struct Figures {
+            qint64 took_ms = 0;
+            qint64 late_ms = 0;
+        };
+        const auto press = [&](const char* name, const std::function<void()>& act) {
+            watch.restart();
+            QElapsedTimer took;
+            took.start();
+            act();
+            const qint64 took_ms = took.elapsed();
+            // A tick after the press, so that a block up to its end counts too.
+            QTest::qWait(4 * test::TickWatch::kIntervalMs);
+            const Figures figures{took_ms, watch.worstLateMs()};
+            qInfo("%s took %lld ms; the timer was at most %lld ms late", name, figures.took_ms,
+                  figures.late_ms);
+            return figures;
+        };
+        lyrics->setPlainText(kSingleLyrics);
+        const Figures composed = press("生成主旋律 (its wait)", [&] { compose->click(); });
+        QVERIFY(composed.took_ms >= kWaitMs);
+        QVERIFY2(composed.late_ms < test::kBlockedMs, "the window did not answer");
+        QVERIFY(!compose->isEnabled() && stop->isEnabled());
+        const Figures stopped = press("停止 (its wait)", [&] { stop->click(); });
+        QVERIFY(stopped.took_ms >= kWaitMs);
+        QVERIFY2(stopped.late_ms < test::kBlockedMs, "the window did not answer");
+        QVERIFY(compose->isEnabled());
+
+        const bool longest = qEnvironmentVariableIsSet("QUAVELLA_MEASURE_LONGEST");
+        lyrics->setPlainText(longest ? longest_lyrics() : kBestOfLyrics);
+        log.clear();
+        const Figures best = press(
+            longest ? "择优作曲 of 1000 on the longest lyrics" : "择优作曲 of 1000 on four lines",
+            [&] { best_of->trigger(); });
+        QVERIFY2(best.late_ms < test::kBlockedMs, "the window did not answer");
+        QVERIFY2(std::find(log.begin(), log.end(), "show:提示:作曲完成") != log.end(),
+                 log.empty() ? "nothing" : log.back().c_str());
+        QVERIFY(!compose->isEnabled());
     }
 
     void killedWindowsLeaveEveryWrittenCompositionInTheHistory() {

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <numeric>
 #include <span>
@@ -142,9 +143,11 @@ TEST_F(CommandsTest, SameClockSameMelodyOtherClockAnother) {
 /// Records what the commands tell a listener, and what the log held at that moment.
 struct RecordingListener : CompositionListener {
     explicit RecordingListener(const EventLog& log) : log_(log) {}
-    void made(std::span<const CompositionPtr> c, std::size_t pick) override {
-        batches.emplace_back(c.begin(), c.end());
-        picks.push_back(pick);
+    void made(const Press& press) override {
+        std::vector<CompositionPtr> batch;
+        for (std::size_t k = 0; k < press.count; ++k) batch.push_back(press.make(k));
+        batches.push_back(std::move(batch));
+        picks.push_back(press.chosen);
         log_when_made.push_back(log_);
     }
     void composed(const CompositionPtr& c) override { chosen.push_back(c); }
@@ -263,6 +266,43 @@ TEST_F(CommandsTest, BestOfComposesAsThatManyPressesAndLoadsTheBest) {
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     EXPECT_EQ(read_file("cli.mid"), melodies[expected]);
 #endif
+}
+
+/// Runs the work in place, marking in the log where it starts and ends: whatever the
+/// commands do off the window's thread lies between the marks.
+struct MarkingRunner : WorkRunner {
+    explicit MarkingRunner(EventLog& log) : log_(log) {}
+    void run(const std::function<void()>& work) override {
+        log_.push_back("work{");
+        work();
+        log_.push_back("}");
+    }
+    EventLog& log_;
+};
+
+TEST_F(CommandsTest, ComposingAndRecordingGoThroughTheRunnerTouchingNoService) {
+    // The candidates are composed, and the listener told of them, off the window's thread:
+    // no message box, file or player is used there, and the order of the rest is as for
+    // one composition.
+    MarkingRunner runner{log};
+    RecordingListener heard{log};
+    CommandServices with_runner = services(&heard);
+    with_runner.runner = &runner;
+    WindowCommands best{with_runner, "quavella"};
+    best.start_up(clock, dir.path().string());
+    best.compose_best_of(lyrics({"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}), 5);
+    EXPECT_EQ(log, (EventLog{"work{", "}", "work{", "}", "write:temp.mid", "write:2.mid",
+                             "sleep:2000", "open:2.mid", "show:提示:作曲完成"}));
+    ASSERT_EQ(heard.log_when_made.size(), 1u);
+    EXPECT_EQ(heard.log_when_made[0], (EventLog{"work{", "}", "work{"}));
+    EXPECT_EQ(heard.batches[0].size(), 5u);
+
+    // One composition likewise: composed, and the listener told, off the window's thread.
+    buttons.state = kStopped;
+    log.clear();
+    best.compose(lyrics({"春眠不觉晓，处处闻啼鸟。"}));
+    EXPECT_EQ(log, (EventLog{"work{", "}", "work{", "}", "write:temp.mid", "write:1.mid",
+                             "sleep:2000", "open:1.mid", "show:提示:作曲完成"}));
 }
 
 TEST_F(CommandsTest, BestOfRefusesAShortTextLikeACompositionAndLeavesTheGenerators) {

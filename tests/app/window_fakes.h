@@ -16,7 +16,8 @@ struct WindowFakes {
 };
 
 /// Every service of the main window as a fake that writes into `log`; the clock
-/// reads 4242. The history's confirmer is left to the window (a question box).
+/// reads 4242 and slow work runs in place. The history's confirmer is left to the window (a
+/// question box).
 inline WindowServices fake_window_services(EventLog& log, WindowFakes& fakes) {
     WindowServices services;
     auto player = std::make_unique<FakePlayer>(log);
@@ -29,6 +30,7 @@ inline WindowServices fake_window_services(EventLog& log, WindowFakes& fakes) {
     services.box = std::make_unique<FakeBox>(log);
     services.copier = std::make_unique<RecordingCopier>(log);
     services.sleeper = std::make_unique<FakeSleeper>(log);
+    services.runner = std::make_unique<InPlaceRunner>();
     services.clock = std::make_unique<FakeClock>(4242);
     services.link_opener = std::make_unique<FakeLinkOpener>(log);
     return services;

@@ -88,7 +88,6 @@ struct SongProbe {
     }
     static void smooth_leaps(Song& s) { s.smooth_leaps(); }
     static void make_tm_seq(Song& s) { s.make_tm_seq(); }
-    static void write_midi(Song& s, const std::string& file) { s.write_midi(file); }
     /// Runs every stage of compose() except the writing of the file.
     static void compose_sequences(Song& s, const PhraseLayout& a) {
         s.split_stc(a);

@@ -58,18 +58,18 @@ const ComposeRow kRows[] = {
 
 class ComposeTest : public testing::TestWithParam<ComposeRow> {};
 
-TEST_P(ComposeTest, IsTheComposersMelodyWithTheFileSongWrites) {
+TEST_P(ComposeTest, IsTheComposersMelodyWithItsFile) {
     const ComposeRow& row = GetParam();
     const auto source = source_of(row.lyrics, row.speed, row.mode, row.timbre);
-    test::ScratchDir dir;
-    const std::string file = (dir.path() / "song.mid").string();
 
-    // The composer's own road: Song writes the file.
+    // The composer's own road: the Song's melody, then its file.
     Generators singles(row.seed);
     KeptMessages told_song;
     const ComposeOutcome outcome =
-        compose_lyrics(source->gbk_text, row.speed, row.mode, row.timbre, singles, told_song, file);
-    ASSERT_EQ(outcome.midi_error, "");
+        compose_melody(source->gbk_text, row.speed, row.mode, row.timbre, singles, told_song);
+    const CompositionFile file =
+        composition_file(outcome.tempo, outcome.program, outcome.nt_seq, outcome.tm_seq);
+    ASSERT_EQ(file.error, "");
 
     Generators gens(row.seed);
     const Generators::State before = gens.state();
@@ -83,7 +83,7 @@ TEST_P(ComposeTest, IsTheComposersMelodyWithTheFileSongWrites) {
     EXPECT_EQ(c.state, before);
     EXPECT_EQ(gens.state(), singles.state()) << "the same draws";
     EXPECT_EQ(told.texts, told_song.texts);
-    EXPECT_EQ(c.midi, test::read_file(file));
+    EXPECT_EQ(c.midi, file.bytes);
     EXPECT_EQ(c.melody.notes, std::vector<int>(outcome.nt_seq.begin(), outcome.nt_seq.end()));
     EXPECT_EQ(c.melody.ticks, std::vector<int>(outcome.tm_seq.begin(), outcome.tm_seq.end()));
     EXPECT_EQ(c.melody.tempo, outcome.tempo);

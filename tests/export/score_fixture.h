@@ -5,11 +5,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "composer/compose_request.h"
 #include "composer/message_sink.h"
+#include "composer/song.h"
 #include "notation/score.h"
 
 namespace quavella::export_test {
@@ -93,13 +95,14 @@ inline const std::vector<std::string> kPoemSyllables{"春", "眠", "不", "觉",
 
 /// Composes `gbk_text` as the command line does and builds its score as the
 /// command line and the score window do.
-/// @param midi_file where the composition file is written
+/// @param midi_file where the composition file's bytes are written, as the window does
 inline notation::Score composed_score(const std::string& gbk_text, std::uint64_t seed, int speed,
                                       int timbre, const std::filesystem::path& midi_file) {
     Generators draws(seed);
     QuietSink sink;
-    const ComposeOutcome outcome =
-        compose_lyrics(gbk_text, speed, 0, timbre, draws, sink, midi_file.string());
+    const ComposeOutcome outcome = compose_melody(gbk_text, speed, 0, timbre, draws, sink);
+    std::ofstream(midi_file, std::ios::binary)
+        << composition_file(outcome.tempo, outcome.program, outcome.nt_seq, outcome.tm_seq).bytes;
     return notation::build_score(notation::melody_from(gbk_text, outcome));
 }
 
