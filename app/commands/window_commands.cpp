@@ -94,6 +94,7 @@ bool WindowCommands::rotate_play_file(CompositionPtr composition) {
     }
     play_file_ = next;
     current_ = std::move(composition);
+    rewind_ = false;  // opened afresh, at its start
     return true;
 }
 
@@ -186,7 +187,36 @@ void WindowCommands::compose_by_sentence(const ComposeInput& input, int count) {
         svc_.box.show(not_saved_message(kWorkingFile, made.error), kHintCaption);
         return;
     }
-    finish(made.composition);
+    if (svc_.listener == nullptr) {
+        finish(made.composition);
+        return;
+    }
+    // The listener hears of the press as of a best of N: the candidates compared, in the
+    // order composed (the first is the melody the sentences were put into), and last the
+    // melody made from them, the one the player gets.
+    std::vector<CompositionPtr> press{composed.composition};
+    QuietSink quiet;
+    for (int k = 1; k < count; ++k) {
+        Composed candidate = quavella::compose(source, lyric, first, quiet);
+        if (!candidate.error.empty()) {
+            svc_.box.show(not_saved_message(kWorkingFile, candidate.error), kHintCaption);
+            return;
+        }
+        press.push_back(std::move(candidate.composition));
+    }
+    // Every sentence from the first candidate: that is the melody, chosen as best of N
+    // chooses.
+    CompositionPtr chosen = composed.composition;
+    if (!choice.edits.empty()) {
+        chosen = made.composition;
+        press.push_back(chosen);
+    }
+    svc_.listener->made(press, chosen == press.front() ? 0 : press.size() - 1);
+    press.clear();
+    if (!write_working_file(*chosen)) return;
+    if (!deliver(chosen)) return;
+    svc_.box.show("作曲完成", kHintCaption);
+    svc_.listener->composed(chosen);
 }
 
 void WindowCommands::load(CompositionPtr composition) {
@@ -202,7 +232,17 @@ bool WindowCommands::adopt(CompositionPtr composition) {
     return true;
 }
 
-void WindowCommands::play() { svc_.player.play(); }
+void WindowCommands::play() {
+    // The player keeps its place when stopped, and 播放 would go on from there: after the
+    // score window's 停止 the melody starts again, as it does after this window's 停止
+    // (which leaves 播放 disabled until a melody is opened afresh). A melody the score
+    // window plays again meanwhile goes on.
+    if (std::exchange(rewind_, false) && !svc_.player.position_ticks()) {
+        svc_.player.play_from(0);
+    } else {
+        svc_.player.play();
+    }
+}
 
 void WindowCommands::pause() { svc_.player.pause(); }
 

@@ -56,14 +56,21 @@ QString rowText(const history::Summary& s) {
                               ? QStringLiteral("  字调契合 %1%").arg(score_percent(*s.tone_score))
                               : QString();
     // The press's mark ends the settings' line, the shortest, so that it stays in sight.
-    const QString press =
-        s.candidates >= 2 ? QStringLiteral(" · 择优 %1 首之一").arg(s.candidates) : QString();
+    // A press of 按句择优 keeps its candidates and, chosen, the melody shaped from them.
+    const bool by_sentence = s.candidates >= 2 && s.edited;
+    QString press;
+    if (by_sentence) {
+        press = QStringLiteral(" · 按句择优 %1 首").arg(s.candidates - 1);
+    } else if (s.candidates >= 2) {
+        press = QStringLiteral(" · 择优 %1 首之一").arg(s.candidates);
+    }
     const QString row =
         QStringLiteral("%1%2\n%3\n%4 · %5 · %6%7")
             .arg(QString::fromStdString(history::local_time_text(s.time_ms)), tones,
                  firstWords(s.lyrics_start), QString::fromStdString(s.speed_item),
                  QString::fromStdString(s.mode_item), QString::fromStdString(s.timbre_item), press);
-    if (!s.edited) return row;
+    // Its melody is shaped from a candidate of its own press: a row of its own lyrics.
+    if (!s.edited || by_sentence) return row;
     // A melody shaped by edits stands under the composition it came from.
     const QString mark =
         s.origin ? QStringLiteral("↳ 修改自第 %1 条  ").arg(*s.origin) : QStringLiteral("↳ 修改  ");
@@ -318,7 +325,11 @@ void HistoryPanel::select(QTreeWidgetItem* item) {
 }
 
 void HistoryPanel::loadSelected() {
-    if (selected_ && load_allowed_) emit loadRequested(selected_->record);
+    if (!selected_ || !load_allowed_) return;
+    emit loadRequested(selected_->record);
+    // 载入 is disabled now (it follows 生成主旋律): the focus stays in the list, where the
+    // entry is, rather than slip on to 删除.
+    list_->setFocus(Qt::OtherFocusReason);
 }
 
 void HistoryPanel::deleteSelected() {
@@ -340,6 +351,8 @@ void HistoryPanel::deleteSelected() {
     }
     selected_.reset();
     refresh();
+    // 删除 is disabled with nothing selected: the focus goes back to the list.
+    list_->setFocus(Qt::OtherFocusReason);
 }
 
 }  // namespace quavella

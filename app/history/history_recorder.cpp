@@ -216,17 +216,34 @@ HistoryRecorder::Outcome HistoryRecorder::record(history::Store& store, const Jo
             if (kept.lock() == job.origin) origin = id;
         }
     }
+    const std::size_t count = job.compositions.size();
+    // A press whose chosen melody was shaped (按句择优) names the candidate it was shaped
+    // from: the one composed from the same state, as composed. It is written before the
+    // chosen one, so its entry number is known by then.
+    std::optional<std::size_t> origin_at;
+    if (job.kind == Job::Kind::press && count > 1) {
+        const Composition& chosen = *job.compositions[job.chosen];
+        for (std::size_t k = 0; k + 1 < count && !chosen.edits.empty(); ++k) {
+            const Composition& c = *job.compositions[history::press_order(k, count, job.chosen)];
+            if (c.edits.empty() && c.state == chosen.state) {
+                origin_at = k;
+                break;
+            }
+        }
+    }
     // The records are made one at a time as the history writes them, so a press is never
     // held twice, as compositions and as records.
-    const std::size_t count = job.compositions.size();
     history::Record made;
+    std::vector<std::int64_t> ids;
     const auto record_at = [&](std::size_t k) {
         made = history::record_of(*job.compositions[history::press_order(k, count, job.chosen)],
                                   job.time_ms);
-        if (k + 1 == count) made.origin = origin;
+        if (k + 1 == count) {
+            made.origin = origin;
+            if (origin_at && *origin_at < ids.size()) made.origin = ids[*origin_at];
+        }
         return &made;
     };
-    std::vector<std::int64_t> ids;
     const history::Status status = store.record(count, record_at, ids);
     if (status == history::Status::failed) {
         if (store.busy()) return Outcome::busy;

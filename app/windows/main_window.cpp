@@ -134,6 +134,9 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
     connect(score_.get(), &ScoreWindow::melodyEdited, this, [this](const CompositionPtr& edited) {
         guarded([this, &edited] { commands_->adopt(edited); });
     });
+    // The score window's 停止: 播放 then starts the melody from its start.
+    connect(score_.get(), &ScoreWindow::playingStopped, this,
+            [this] { commands_->stopped_elsewhere(); });
     // A shaped melody goes into the history once editing pauses, linked to its origin.
     connect(score_.get(), &ScoreWindow::shapedMelodySettled, this,
             [this](const CompositionPtr& origin, const CompositionPtr& shaped) {

@@ -18,6 +18,7 @@
 #include <QToolBar>
 #include <QUndoCommand>
 #include <QUndoStack>
+#include <QWidgetAction>
 #include <algorithm>
 #include <filesystem>
 
@@ -359,6 +360,7 @@ void ScoreWindow::composed(const CompositionPtr& composition) {
     showing_current_ = true;
     showSheet(sheet_of(*composition));
     updateEditActions();
+    focusScore();
 }
 
 bool ScoreWindow::applyEdit(const edit::Edit& e) {
@@ -445,9 +447,20 @@ void ScoreWindow::showEdited() {
     emit melodyEdited(edited.composition);
 }
 
-void ScoreWindow::fixTones() { applyEdit(edit::Edit(edit::EditKind::fix_tones)); }
+void ScoreWindow::fixTones() {
+    applyEdit(edit::Edit(edit::EditKind::fix_tones));
+    focusScore();
+}
 
-void ScoreWindow::suitTones() { applyEdit(edit::Edit(edit::EditKind::suit_tones)); }
+void ScoreWindow::suitTones() {
+    applyEdit(edit::Edit(edit::EditKind::suit_tones));
+    focusScore();
+}
+
+void ScoreWindow::focusScore() {
+    // Without the focus a window remembers where it goes once the window is activated.
+    view_->setFocus(Qt::OtherFocusReason);
+}
 
 void ScoreWindow::regenerateSentence() {
     if (!editing_ || !showing_current_ || view_->selected() < 0) return;
@@ -456,6 +469,7 @@ void ScoreWindow::regenerateSentence() {
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const edit::Applied applied = editing_->regenerate_sentence(sentence, best_of_count_->value());
     QGuiApplication::restoreOverrideCursor();
+    focusScore();
     if (applied.error) {
         statusBar()->showMessage(
             QStringLiteral("没有修改：%1").arg(QString::fromStdString(*applied.error)));
@@ -487,6 +501,7 @@ void ScoreWindow::stopPlaying() {
         // Nothing open: nothing plays.
     }
     follow();
+    emit playingStopped();
 }
 
 void ScoreWindow::offerPitches(int pair, const QPoint& global) {
@@ -500,7 +515,25 @@ void ScoreWindow::offerPitches(int pair, const QPoint& global) {
     const int now = m.notes[static_cast<std::size_t>(second)];
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("pitchMenu"));
-    menu.addSection(tone_pair_tip(*sheet_, pair));
+    // The pair named whole above the pitches: a section's title would be cut to the width
+    // of the entries below it.
+    auto* header = new QWidgetAction(&menu);
+    auto* label = new QLabel(tone_pair_tip(*sheet_, pair));
+    label->setObjectName(QStringLiteral("pitchMenuHeader"));
+    label->setContentsMargins(8, 4, 8, 4);
+    QFont bold = label->font();
+    bold.setBold(true);
+    label->setFont(bold);
+    // Not an entry to choose (disabled), but in the colour of one.
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::Disabled, QPalette::WindowText,
+                     palette.color(QPalette::Active, QPalette::WindowText));
+    label->setPalette(palette);
+    header->setDefaultWidget(label);
+    header->setEnabled(false);
+    menu.addAction(header);
+    menu.addSeparator();
+    const qsizetype fixed = menu.actions().size();
     // Scale notes within an octave of the second syllable's note, nearest first.
     std::vector<int> pitches;
     for (const std::int32_t scale_note : mode_scale(m.mode)) {
@@ -523,7 +556,7 @@ void ScoreWindow::offerPitches(int pair, const QPoint& global) {
         connect(action, &QAction::triggered, this,
                 [this, second, p] { applyEdit(edit::Edit(edit::EditKind::pitch, second, p)); });
     }
-    if (menu.actions().size() <= 1) {
+    if (menu.actions().size() <= fixed) {
         menu.addAction(QStringLiteral("一个八度内没有能使它契合的音"))->setEnabled(false);
     }
     menu.exec(global);
@@ -645,7 +678,25 @@ void ScoreWindow::orderTabs() {
 }
 
 void ScoreWindow::showHelp() {
-    if (!help_) help_ = new ScoreHelp(this);
+    if (!help_) {
+        help_ = new ScoreHelp(this);
+        // Beside the score and the main window where the screen leaves room, narrowed if
+        // that makes room, else over as little of them as it can: never over the score
+        // it explains, as a window of its own would open (centred on its parent).
+        if (const QScreen* screen = this->screen()) {
+            std::vector<placement::Rect> windows;
+            if (anchor_ && anchor_->isVisible())
+                windows.push_back(rectOf(anchor_->frameGeometry()));
+            if (isVisible()) windows.push_back(rectOf(frameGeometry()));
+            const QSize decoration = frameGeometry().size() - size();
+            const placement::Rect frame = placement::place_aside(
+                rectOf(screen->availableGeometry()), windows,
+                ScoreHelp::kWidth + decoration.width(), ScoreHelp::kHeight + decoration.height(),
+                ScoreHelp::kMinimumWidth + decoration.width());
+            help_->resize(frame.w - decoration.width(), frame.h - decoration.height());
+            help_->move(frame.x, frame.y);
+        }
+    }
     help_->show();
     help_->raise();
     help_->activateWindow();
@@ -735,6 +786,8 @@ void ScoreWindow::exportTo(const std::vector<std::string>& extensions, const std
     if (!sheet_) return;
     const std::string suggested = file_name_from_title(sheet_->title, "乐谱") + extensions.front();
     const auto target = choose_export_file(*dialogs_, suggested, extensions, filter);
+    // However the export was asked for, the keys go back to the notes.
+    focusScore();
     if (!target) return;
     const QString path = QString::fromStdString(*target);
     if (const auto failure = write(path)) {
@@ -809,6 +862,7 @@ void ScoreWindow::exportAudio() {
     filter += ")";
     const std::string suggested = file_name_from_title(sheet_->title, "乐谱") + extensions.front();
     const auto target = choose_export_file(*dialogs_, suggested, extensions, filter);
+    focusScore();
     if (!target) return;
 
     // The job holds the sheet it renders: the window may show another one meanwhile.

@@ -11,7 +11,9 @@
 //                      menu "编辑" holds undo and redo. Notes are chosen by click or ←/→,
 //                      moved by ↑/↓ (Shift a semitone, Ctrl an octave); each edit becomes
 //                      the melody in the player at once (melodyEdited)
-//   central            ScoreView (scrolls; lays out once per width)
+//   central            ScoreView (scrolls; lays out once per width): the window's keyboard
+//                      focus after a composition, a shaping command or an export's questions,
+//                      so that the arrow keys act on the notes at once
 //   left dock          HistoryPanel "作品记录": earlier works, their scores on selection
 //   status bar         the last export's outcome
 //   "正在导出音频…"     the progress of an audio export, which renders on a thread of its
@@ -141,6 +143,8 @@ signals:
     /// Editing paused on a melody shaped from `origin` that is not in the history yet.
     void shapedMelodySettled(const quavella::CompositionPtr& origin,
                              const quavella::CompositionPtr& shaped);
+    /// "停止" stopped the player: the main window's next 播放 starts from the start.
+    void playingStopped();
 
 public slots:
     /// Marks the note at the player's position; clears the mark when it is not
@@ -223,6 +227,10 @@ private:
     void offerPitches(int pair, const QPoint& global);
     /// Enables what shapes the melody while it is the one shown.
     void updateEditActions();
+    /// Gives the score view the keyboard focus (the window's focus, while it is not
+    /// active): after a composition, a shaping command or an export's questions the
+    /// arrow keys act on the notes again.
+    void focusScore();
 
     MediaPlayer& player_;
     std::unique_ptr<ExportDialogs> dialogs_;

@@ -222,9 +222,59 @@ private slots:
         const QString text = help->findChild<QTextBrowser*>()->toPlainText();
         for (const char* part :
              {"简谱", "✓", "○", "△", "✗", "字调契合", "只计 ✓ 和 ○", "择优作曲", "作品记录", "载入",
-              "删除", "PDF", "MusicXML", "音频", "Ctrl+M", "F1"}) {
+              "删除", "PDF", "MusicXML", "音频", "Ctrl+M", "F1",
+              // Shaping: the keys, the commands, undo, and what the history's marks mean.
+              "← / →", "↑ / ↓", "Shift", "菜单键", "Shift+F10", "F5", "F6", "Shift+F6", "F7", "F8",
+              "修正倒字", "全部契合", "重新生成本句", "试听", "Ctrl+Z", "Ctrl+Y", "按句择优",
+              "Ctrl+Shift+B", "↳ 修改自第 N 条", "按句择优 N 首", "Esc"}) {
             QVERIFY2(text.contains(QString::fromUtf8(part)), part);
         }
+    }
+
+    void helpOpensBesideTheWindowsAndEscapeClosesIt() {
+        compose();
+        QApplication::setActiveWindow(score);
+        QVERIFY(QTest::qWaitForWindowActive(score));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
+        auto* help = score->findChild<ScoreHelp*>();
+        QVERIFY(help && help->isVisible());
+        const QRect area = score->screen()->availableGeometry();
+        const QRect frame = help->frameGeometry();
+        QVERIFY2(area.contains(frame), "the help is off the screen");
+        // Over as little of the two windows as any place of its size or narrowest would be
+        // (a gap's width either way aside): beside them wherever the screen leaves room.
+        const QList<QRect> windows{form->frameGeometry(), score->frameGeometry()};
+        const auto covered = [&windows](const QRect& r) {
+            long long sum = 0;
+            for (const QRect& w : windows) {
+                const QRect both = r.intersected(w);
+                if (!both.isEmpty()) sum += static_cast<long long>(both.width()) * both.height();
+            }
+            return sum;
+        };
+        long long least = covered(frame);
+        for (const int w : {ScoreHelp::kWidth, ScoreHelp::kMinimumWidth}) {
+            const QSize size(std::min(w, area.width()), std::min(frame.height(), area.height()));
+            for (int x = area.left(); x + size.width() <= area.right() + 1; x += 4) {
+                for (int y = area.top(); y + size.height() <= area.bottom() + 1; y += 4) {
+                    least = std::min(least, covered(QRect(QPoint(x, y), size)));
+                }
+            }
+        }
+        QVERIFY2(
+            covered(frame) <= least + 2LL * placement::kGap * frame.height(),
+            qPrintable(
+                QStringLiteral("covers %1 pixels, %2 would do").arg(covered(frame)).arg(least)));
+        // Escape closes it, and F1 brings it back where it was.
+        QApplication::setActiveWindow(help);
+        QVERIFY(QTest::qWaitForWindowActive(help));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!help->isVisible());
+        QApplication::setActiveWindow(score);
+        QVERIFY(QTest::qWaitForWindowActive(score));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
+        QVERIFY(help->isVisible());
+        QCOMPARE(help->frameGeometry(), frame);
     }
 
     void qtsOwnButtonsReadInChinese() {
