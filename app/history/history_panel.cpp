@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -139,6 +140,15 @@ HistoryPanel::HistoryPanel(history::Store* store, std::unique_ptr<Confirmer> con
     connect(delete_, &QPushButton::clicked, this, &HistoryPanel::deleteSelected);
     if (parent != nullptr) parent->installEventFilter(this);
     refresh();
+}
+
+int HistoryPanel::rowsWidth() const {
+    const QString widest =
+        QString::fromStdString(history::local_time_text(0)) + QStringLiteral("  字调契合 100%");
+    const QMargins margins = widget()->layout()->contentsMargins();
+    return list_->fontMetrics().horizontalAdvance(widest) + list_->indentation() +
+           2 * list_->frameWidth() + list_->verticalScrollBar()->sizeHint().width() +
+           margins.left() + margins.right() + 8;
 }
 
 bool HistoryPanel::eventFilter(QObject* watched, QEvent* event) {

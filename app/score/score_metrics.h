@@ -26,6 +26,8 @@ inline constexpr double kBarTail = 8;      // before a bar line
 inline constexpr double kSyllableGap = 8;  // between neighbouring syllables
 
 inline constexpr double kHeaderHeight = 112;
+/// Height a header grows by for each further line (settings broken, tone score apart).
+inline constexpr double kHeaderLine = 22;
 
 inline const QColor kInk(0x20, 0x20, 0x20);
 inline const QColor kHighlight(0xFF, 0xD8, 0x6B);

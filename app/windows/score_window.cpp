@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QProgressDialog>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -20,6 +21,7 @@
 #include <QUndoStack>
 #include <QWidgetAction>
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 
 #include "app/commands/export_target.h"
@@ -152,6 +154,11 @@ ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dia
         export_bar_->addAction(QStringLiteral("导出音频…"), this, &ScoreWindow::exportAudio);
     audio_action_->setObjectName(QStringLiteral("exportAudio"));
     for (QAction* action : exportActions()) action->setEnabled(false);
+    // Every export from the keyboard too, where a narrow window folds the bar's last
+    // buttons behind its arrow (Tab does not reach them there): menu 导出, Alt+X.
+    QMenu* export_menu = menuBar()->addMenu(QStringLiteral("导出(&X)"));
+    export_menu->setObjectName(QStringLiteral("exportMenu"));
+    for (QAction* action : exportActions()) export_menu->addAction(action);
 
     compose_bar_ = addToolBar(QStringLiteral("作曲"));
     compose_bar_->setObjectName(QStringLiteral("composeBar"));
@@ -388,6 +395,8 @@ void ScoreWindow::commit(const edit::Applied& applied, const QString& name) {
                 notes << QString::number(change.note + 1);
             message += QStringLiteral("（第 %1 个）").arg(notes.join(QStringLiteral("、")));
         }
+        // The new tone score where it is read first, whatever part of the score is in view.
+        message += QStringLiteral("，字调契合 %1%").arg(editing_->grading().percent());
         if (!step.left.empty()) {
             QStringList pairs;
             for (const TonePair& pair : step.left)
@@ -401,7 +410,10 @@ void ScoreWindow::commit(const edit::Applied& applied, const QString& name) {
                       .arg(c.note + 1)
                       .arg(note_label(c.from_pitch), note_label(c.to_pitch));
     } else {
-        message = QStringLiteral("%1：改动 %2 个音").arg(name).arg(step.changes.size());
+        message = QStringLiteral("%1：改动 %2 个音，字调契合 %3%")
+                      .arg(name)
+                      .arg(step.changes.size())
+                      .arg(editing_->grading().percent());
     }
     if (step.changes.empty()) {
         statusBar()->showMessage(repair ? message : QStringLiteral("没有需要修改的音"));
@@ -577,6 +589,12 @@ HistoryPanel* ScoreWindow::attachHistory(history::Store* store,
     toggle->setShortcutContext(Qt::WindowShortcut);
     withShortcutInTip(toggle);
     connect(toggle, &QAction::triggered, history_, &QWidget::setVisible);
+    // Opened again: the word that it was folded away goes.
+    connect(toggle, &QAction::triggered, this, [this](bool shown) {
+        if (!shown) return;
+        statusBar()->clearMessage();
+        fitHistoryBeside();
+    });
     connect(history_, &QDockWidget::visibilityChanged, toggle,
             [toggle, dock = history_] { toggle->setChecked(!dock->isHidden()); });
     help_bar_->insertAction(help_action_, toggle);
@@ -740,6 +758,33 @@ void ScoreWindow::resizeEvent(QResizeEvent* event) {
         history_->hide();
         statusBar()->showMessage(QStringLiteral("作品记录已收起，按 Ctrl+H 展开"));
     }
+}
+
+void ScoreWindow::fitHistoryBeside() {
+    if (!history_ || history_->isHidden() || history_->isFloating()) return;
+    // The score's narrowest (its widest bar or header part), with its frame and scroll bar.
+    const int frame = 2 * view_->frameWidth() + view_->verticalScrollBar()->sizeHint().width();
+    const ScoreLayout* layout = view_->layout();
+    const int score_needs =
+        (layout ? static_cast<int>(std::ceil(layout->narrowest_width())) : kMinimumScoreWidth) +
+        frame;
+    const int room = width() - score_needs;
+    const int list_needs = history_->rowsWidth();
+    if (room >= list_needs) {
+        const int now = history_->width() > 0 ? history_->width() : list_needs;
+        resizeDocks({history_}, {std::clamp(now, list_needs, room)}, Qt::Horizontal);
+        return;
+    }
+    // Too narrow for both: the list floats beside the windows, over as little as it can.
+    history_->setFloating(true);
+    const QScreen* screen = this->screen();
+    if (!screen) return;
+    std::vector<placement::Rect> windows;
+    if (anchor_ && anchor_->isVisible()) windows.push_back(rectOf(anchor_->frameGeometry()));
+    windows.push_back(rectOf(frameGeometry()));
+    const placement::Rect place = placement::place_aside(rectOf(screen->availableGeometry()),
+                                                         windows, list_needs, height(), list_needs);
+    history_->setGeometry(place.x, place.y, place.w, place.h);
 }
 
 void ScoreWindow::hideEvent(QHideEvent* event) {

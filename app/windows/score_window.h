@@ -204,6 +204,9 @@ private:
     template <typename Writer>
     void exportTo(const std::vector<std::string>& extensions, const std::string& filter,
                   Writer write);
+    /// The history list opened beside the score gives way to it: narrower where the score
+    /// needs the room, floating beside the window where both cannot be side by side.
+    void fitHistoryBeside();
     /// Puts the window where it was left, else beside the main window without covering
     /// any of its controls (see placement.h).
     void placeBesideAnchor();

@@ -16,7 +16,9 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QtTest>
@@ -275,6 +277,79 @@ private slots:
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
         QVERIFY(help->isVisible());
         QCOMPARE(help->frameGeometry(), frame);
+    }
+
+    void withTheHistoryOpenNothingIsCut() {
+        compose();
+        QApplication::setActiveWindow(score);
+        QVERIFY(QTest::qWaitForWindowActive(score));
+        // Opened from the keyboard where it folded away.
+        if (!score->historyPanel()->isVisible()) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_H, Qt::ControlModifier);
+        }
+        QVERIFY(score->historyPanel()->isVisible());
+        QTRY_VERIFY(score->historyPanel()->list()->topLevelItemCount() > 0);
+        QTest::qWait(50);  // the dock and the score lay out
+        ScoreView* view = score->view();
+        const int seen = view->viewport()->width();
+        // The title, the settings, the key and 字调契合 lie within the view's width.
+        const auto headerInView = [&] {
+            const ScoreLayout& layout = *view->layout();
+            RecordingDevice device(static_cast<int>(layout.width()),
+                                   static_cast<int>(layout.header_height()));
+            {
+                QPainter painter(&device);
+                ScorePainter(layout).header(painter, 0);
+            }
+            QStringList drawn;
+            for (const Drawn::Text& t : device.drawn.texts) {
+                QFont font = layout.text_font;
+                font.setPixelSize(t.pixel_size);
+                const QRectF ink = QFontMetricsF(font).tightBoundingRect(t.text).translated(t.at);
+                QVERIFY2(ink.left() >= 0 && ink.right() <= seen,
+                         qPrintable(QStringLiteral("%1 at %2-%3 of %4")
+                                        .arg(t.text)
+                                        .arg(ink.left())
+                                        .arg(ink.right())
+                                        .arg(seen)));
+                drawn << t.text;
+            }
+            QVERIFY2(drawn.join("").contains(
+                         QStringLiteral("字调契合 %1%").arg(score->sheet()->tones.percent())),
+                     qPrintable(drawn.join(" ")));
+        };
+        headerInView();
+        QCOMPARE(view->horizontalScrollBar()->value(), 0);
+        // After 修正倒字 the new 字调契合 is in view: in the header, and in the status bar
+        // whatever part of the score is scrolled into view.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6);
+        headerInView();
+        QVERIFY2(score->statusBar()->currentMessage().contains(
+                     QStringLiteral("字调契合 %1%").arg(score->editing()->grading().percent())),
+                 qPrintable(score->statusBar()->currentMessage()));
+        // The history's rows show their time and tone score whole.
+        QTreeWidget* rows = score->historyPanel()->list();
+        const QString first_line = rows->topLevelItem(0)->text(0).section('\n', 0, 0);
+        QVERIFY(first_line.contains(QStringLiteral("字调契合")));
+        QVERIFY2(
+            rows->fontMetrics().horizontalAdvance(first_line) + rows->indentation() <=
+                rows->viewport()->width(),
+            qPrintable(
+                QStringLiteral("%1 in %2 pixels").arg(first_line).arg(rows->viewport()->width())));
+        // Every export from the keyboard, the last (导出音频) too: menu 导出 (Alt+X).
+        QApplication::setActiveWindow(score);
+        QVERIFY(QTest::qWaitForWindowActive(score));
+        log.clear();
+        QTimer::singleShot(0, this, [] {
+            if (QWidget* menu = QApplication::activePopupWidget()) {
+                QTest::keyClick(menu, Qt::Key_Up);  // from the top round to the last
+                QTest::keyClick(menu, Qt::Key_Return);
+            }
+        });
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_X, Qt::AltModifier);
+        QTRY_VERIFY(!log.empty());
+        QVERIFY2(log.front().starts_with("file:") && log.front().ends_with(".wav"),
+                 log.front().c_str());
     }
 
     void qtsOwnButtonsReadInChinese() {
