@@ -754,6 +754,7 @@ void ScoreWindow::resizeEvent(QResizeEvent* event) {
     QTimer::singleShot(0, this, [this] { orderTabs(); });
     // Made narrow: the history list folds away before it squeezes the score under a bar.
     if (history_ && history_->isVisible() && !history_->isFloating() &&
+        dockWidgetArea(history_) != Qt::BottomDockWidgetArea &&
         width() - history_->width() < kMinimumScoreWidth) {
         history_->hide();
         statusBar()->showMessage(QStringLiteral("作品记录已收起，按 Ctrl+H 展开"));
@@ -771,20 +772,18 @@ void ScoreWindow::fitHistoryBeside() {
     const int room = width() - score_needs;
     const int list_needs = history_->rowsWidth();
     if (room >= list_needs) {
+        // Beside the score again, where it went under it in a narrower window.
+        if (dockWidgetArea(history_) != Qt::LeftDockWidgetArea) {
+            addDockWidget(Qt::LeftDockWidgetArea, history_);
+        }
         const int now = history_->width() > 0 ? history_->width() : list_needs;
         resizeDocks({history_}, {std::clamp(now, list_needs, room)}, Qt::Horizontal);
         return;
     }
-    // Too narrow for both: the list floats beside the windows, over as little as it can.
-    history_->setFloating(true);
-    const QScreen* screen = this->screen();
-    if (!screen) return;
-    std::vector<placement::Rect> windows;
-    if (anchor_ && anchor_->isVisible()) windows.push_back(rectOf(anchor_->frameGeometry()));
-    windows.push_back(rectOf(frameGeometry()));
-    const placement::Rect place = placement::place_aside(rectOf(screen->availableGeometry()),
-                                                         windows, list_needs, height(), list_needs);
-    history_->setGeometry(place.x, place.y, place.w, place.h);
+    // Too narrow for both side by side: the list goes under the score, inside the window
+    // (floating, it would cover the main window's controls).
+    addDockWidget(Qt::BottomDockWidgetArea, history_);
+    resizeDocks({history_}, {height() / 2}, Qt::Vertical);
 }
 
 void ScoreWindow::hideEvent(QHideEvent* event) {

@@ -205,7 +205,7 @@ private:
     void exportTo(const std::vector<std::string>& extensions, const std::string& filter,
                   Writer write);
     /// The history list opened beside the score gives way to it: narrower where the score
-    /// needs the room, floating beside the window where both cannot be side by side.
+    /// needs the room, under the score where both cannot be side by side.
     void fitHistoryBeside();
     /// Puts the window where it was left, else beside the main window without covering
     /// any of its controls (see placement.h).
