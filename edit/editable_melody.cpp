@@ -274,9 +274,11 @@ BySentence shape_by_sentence(Source settings, const ToneCheck& check, int count,
     std::array<ComposeOutcome, 4> best_outcome;  // each sentence's candidate as composed
     std::array<int, 4> chosen{};
     std::optional<ComposeOutcome> first;
+    std::vector<Generators::State> states;
     QuietSink quiet;
     for (int k = 0; k < std::max(count, 1); ++k) {
         const Generators::State state = gens.state();
+        states.push_back(state);
         ComposeOutcome outcome =
             compose_melody(settings.gbk_text, settings.speed_pos, settings.mode_pos,
                            settings.timbre_pos, gens, k == 0 ? messages : quiet);
@@ -295,7 +297,7 @@ BySentence shape_by_sentence(Source settings, const ToneCheck& check, int count,
     }
 
     BySentence made{EditableMelody(settings, notation::melody_from(settings.gbk_text, *first)),
-                    chosen};
+                    chosen, std::move(states)};
     EditableMelody& melody = made.melody;
     for (std::size_t s = 0; s < 4; ++s) {
         if (chosen[s] == 0) continue;

@@ -151,6 +151,9 @@ struct BySentence {
     /// sentence taken from another candidate; its edits name those candidates' states.
     EditableMelody melody;
     std::array<int, 4> chosen{};  ///< the candidate (from 0) each sentence comes from
+    /// The generators' state just before each candidate, in the order composed: what makes
+    /// each candidate again (the history records them all).
+    std::vector<Generators::State> states;
 };
 
 /// Best of N by sentence, the one recipe the window and the command line share:

@@ -499,7 +499,13 @@ Status Store::record(std::span<const Record> records, std::vector<std::int64_t>&
 }
 
 Status Store::record(std::size_t count, const RecordAt& record_at, std::vector<std::int64_t>& ids) {
-    return run([&] { return do_record(count, record_at, ids); }, true);
+    return run(
+        [&] {
+            const Status st = do_record(count, record_at, ids);
+            if (st != Status::ok) ids.clear();
+            return st;
+        },
+        true);
 }
 
 Status Store::list(std::vector<Summary>& out, int limit, std::int64_t before_id) {
@@ -526,8 +532,8 @@ Status Store::do_record(std::size_t count, const RecordAt& record_at,
         rc != SQLITE_OK) {
         return fail_sqlite(what, rc);
     }
-    std::vector<std::int64_t> new_ids;
-    new_ids.reserve(count);
+    // Filled as the records are written: the maker of a later record may name an earlier one.
+    ids.reserve(count);
     for (std::size_t k = 0; k < count; ++k) {
         const Record* record = record_at(k);
         if (record == nullptr) {
@@ -537,21 +543,20 @@ Status Store::do_record(std::size_t count, const RecordAt& record_at,
         }
         std::int64_t new_id = 0;
         if (const Status st = insert_one(*record, new_id); st != Status::ok) return st;
-        new_ids.push_back(new_id);
+        ids.push_back(new_id);
     }
-    if (new_ids.size() > 1) {
+    if (ids.size() > 1) {
         // One press: every entry names the chosen one, the last. Nothing else is written
         // meanwhile, so the press's entries are the ids from the first to the last.
         Statement tie(db_, "UPDATE composition SET chosen = ?1 WHERE id >= ?2 AND id <= ?1");
         if (tie.prepared() != SQLITE_OK) return fail_sqlite(what, tie.prepared());
-        tie.bind(1, new_ids.back());
-        tie.bind(2, new_ids.front());
+        tie.bind(1, ids.back());
+        tie.bind(2, ids.front());
         if (const int rc = tie.step(); rc != SQLITE_DONE) return fail_sqlite(what, rc);
     }
     if (const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr); rc != SQLITE_OK) {
         return fail_sqlite(what, rc);
     }
-    ids = std::move(new_ids);
     return Status::ok;
 }
 

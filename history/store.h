@@ -97,7 +97,9 @@ public:
     using RecordAt = std::function<const Record*(std::size_t index)>;
     /// As record(records, ids), with the `count` records made one at a time while they
     /// are written, so that a press of many long melodies is never held in memory whole.
-    /// A record that cannot be made fails the call and records nothing.
+    /// A record that cannot be made fails the call and records nothing. `ids` grows as the
+    /// records are written, so that a record made later may name an earlier one (as its
+    /// origin); it is emptied when the call fails.
     Status record(std::size_t count, const RecordAt& record_at, std::vector<std::int64_t>& ids);
 
     /// Lists up to `limit` entries (all of them when `limit` <= 0), newest first,

@@ -68,4 +68,52 @@ Placement place_beside(const Desk& desk) {
     return out;
 }
 
+Rect place_aside(const Rect& area, const std::vector<Rect>& windows, int w, int h, int min_w) {
+    const auto overlap = [](const Rect& a, const Rect& b) -> long long {
+        const int across = std::min(a.right(), b.right()) - std::max(a.x, b.x);
+        const int down = std::min(a.bottom(), b.bottom()) - std::max(a.y, b.y);
+        return across > 0 && down > 0 ? static_cast<long long>(across) * down : 0;
+    };
+    const Rect* anchor = windows.empty() ? nullptr : &windows.back();
+    const auto distance = [anchor](const Rect& r) -> long long {
+        if (anchor == nullptr) return 0;
+        const long long dx = (r.x + r.w / 2) - (anchor->x + anchor->w / 2);
+        const long long dy = (r.y + r.h / 2) - (anchor->y + anchor->h / 2);
+        // Beside rather than above or below: reading both, the eyes move across.
+        return dx * dx + 4 * dy * dy;
+    };
+    const int height = std::min(h, area.h);
+    Rect best;
+    bool found = false;
+    long long best_cover = 0;
+    long long best_distance = 0;
+    for (const int width : {std::min(w, area.w), std::min(std::min(min_w, w), area.w)}) {
+        // Flush with the area's edges, or just beside, above or below a window.
+        std::vector<int> xs{area.x, area.right() - width};
+        std::vector<int> ys{area.y, area.bottom() - height};
+        for (const Rect& window : windows) {
+            xs.insert(xs.end(), {window.right() + kGap, window.x - kGap - width, window.x});
+            ys.insert(ys.end(), {window.y, window.bottom() + kGap, window.y - kGap - height});
+        }
+        for (const int x : xs) {
+            for (const int y : ys) {
+                const Rect r{clamp_span(x, width, area.x, area.right()),
+                             clamp_span(y, height, area.y, area.bottom()), width, height};
+                long long cover = 0;
+                for (const Rect& window : windows) cover += overlap(r, window);
+                const long long d = distance(r);
+                // Least covered first; the wider size is tried first and kept on a tie.
+                if (!found || cover < best_cover ||
+                    (cover == best_cover && r.w == best.w && d < best_distance)) {
+                    best = r;
+                    best_cover = cover;
+                    best_distance = d;
+                    found = true;
+                }
+            }
+        }
+    }
+    return best;
+}
+
 }  // namespace quavella::placement

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <vector>
 
 namespace quavella::placement {
 
@@ -47,6 +48,13 @@ inline constexpr int kFoldBelow = 700;
 /// left edge and the score takes the area right of its controls. Both stay within the
 /// available area whenever the area can hold them.
 Placement place_beside(const Desk& desk);
+
+/// Where a further window of a program (a help window) goes: within `area`, covering as
+/// little of `windows` (frames already on the screen) as it can. Beside them where the area
+/// leaves room, narrowed down to `min_w` if that is what makes room; among places that
+/// cover as much, the widest, then the one nearest the last of `windows` (the window it
+/// belongs to), beside it before above or below it.
+Rect place_aside(const Rect& area, const std::vector<Rect>& windows, int w, int h, int min_w);
 
 /// A remembered frame brought back onto `area`: shrunk to fit, then moved inside.
 Rect bring_onto(Rect frame, const Rect& area);

@@ -108,6 +108,7 @@ bool WindowCommands::rotate_play_file(CompositionPtr composition) {
     }
     play_file_ = next;
     current_ = std::move(composition);
+    rewind_ = false;  // opened afresh, at its start
     return true;
 }
 
@@ -224,7 +225,23 @@ void WindowCommands::compose_by_sentence(const ComposeInput& input, int count) {
         svc_.box.show(not_saved_message(kWorkingFile, made.error), kHintCaption);
         return;
     }
-    finish(Press::of(made.composition), made.composition, std::move(shaped->melody));
+    // The listener hears of the press as of a best of N: the candidates compared, in the
+    // order composed (the first is the melody the sentences were put into), made again from
+    // their states when asked for, and last the melody made from them, the one the player
+    // gets, when a sentence came from another candidate.
+    const std::vector<Generators::State> states = shaped->states;
+    const bool reshaped = !melody.edits().empty();
+    const CompositionPtr chosen = made.composition;
+    Press press{states.size() + (reshaped ? 1 : 0), reshaped ? states.size() : 0,
+                [source, states, chosen, reshaped](std::size_t k) -> CompositionPtr {
+                    if (k == (reshaped ? states.size() : 0)) return chosen;
+                    Generators again;
+                    again.restore(states.at(k));
+                    QuietSink quiet;
+                    Composed candidate = quavella::compose(source, again, quiet);
+                    return candidate.error.empty() ? std::move(candidate.composition) : nullptr;
+                }};
+    finish(press, chosen, std::move(shaped->melody));
 }
 
 void WindowCommands::load(CompositionPtr composition) {
@@ -255,7 +272,17 @@ void WindowCommands::changed(const song::Document& document, song::Event event) 
     }
 }
 
-void WindowCommands::play() { svc_.player.play(); }
+void WindowCommands::play() {
+    // The player keeps its place when stopped, and 播放 would go on from there: after the
+    // score window's 停止 the melody starts again, as it does after this window's 停止
+    // (which leaves 播放 disabled until a melody is opened afresh). A melody the score
+    // window plays again meanwhile goes on.
+    if (std::exchange(rewind_, false) && !svc_.player.position_ticks()) {
+        svc_.player.play_from(0);
+    } else {
+        svc_.player.play();
+    }
+}
 
 void WindowCommands::pause() { svc_.player.pause(); }
 

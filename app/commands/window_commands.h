@@ -109,16 +109,23 @@ public:
 
     /// Composes `count` melodies as compose_best_of does and takes each sentence, note
     /// for note with its rhythm, from the one whose sentence suits the tones best; the
-    /// first candidate gives the rest. Goes on as compose does with the melody made;
-    /// the listener hears of it with its edits.
+    /// first candidate gives the rest. Goes on as compose does with the melody made.
+    /// The listener hears of the press as of a best of N: the `count` candidates in the
+    /// order composed and, last and chosen, the melody made, with its edits (the first
+    /// candidate with those edits); when every sentence comes from the first candidate,
+    /// the candidates alone with the first chosen.
     void compose_by_sentence(const ComposeInput& input, int count);
 
-    /// Plays the loaded melody.
+    /// Plays the loaded melody; after stopped_elsewhere(), from its start.
     void play();
     /// Pauses while playing, resumes while paused.
     void pause();
     /// Stops the melody, waits and sets the buttons of the Stopped state.
     void stop();
+    /// The player was stopped from elsewhere (the score window's 停止), without the wait
+    /// and the button states of stop(): the next play starts from the melody's start,
+    /// unless it plays again meanwhile (试听).
+    void stopped_elsewhere() { rewind_ = true; }
     /// Asks for a name and writes the melody in the player there, never replacing a
     /// file. The melody comes from memory, so another program rewriting the play
     /// files cannot change what is saved.
@@ -171,6 +178,7 @@ private:
     std::string play_file_;
     std::string start_dir_;
     CompositionPtr current_;
+    bool rewind_ = false;  ///< the next play starts from the start
 };
 
 /// The save-as target for a chosen name: ".mid" is appended unless the name

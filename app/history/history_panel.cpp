@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -57,14 +58,21 @@ QString rowText(const history::Summary& s, bool under_origin = false) {
                               ? QStringLiteral("  字调契合 %1%").arg(score_percent(*s.tone_score))
                               : QString();
     // The press's mark ends the settings' line, the shortest, so that it stays in sight.
-    const QString press =
-        s.candidates >= 2 ? QStringLiteral(" · 择优 %1 首之一").arg(s.candidates) : QString();
+    // A press of 按句择优 keeps its candidates and, chosen, the melody shaped from them.
+    const bool by_sentence = s.candidates >= 2 && s.edited;
+    QString press;
+    if (by_sentence) {
+        press = QStringLiteral(" · 按句择优 %1 首").arg(s.candidates - 1);
+    } else if (s.candidates >= 2) {
+        press = QStringLiteral(" · 择优 %1 首之一").arg(s.candidates);
+    }
     const QString row =
         QStringLiteral("%1%2\n%3\n%4 · %5 · %6%7")
             .arg(QString::fromStdString(history::local_time_text(s.time_ms)), tones,
                  firstWords(s.lyrics_start), QString::fromStdString(s.speed_item),
                  QString::fromStdString(s.mode_item), QString::fromStdString(s.timbre_item), press);
-    if (!s.edited) return row;
+    // Its melody is shaped from a candidate of its own press: a row of its own lyrics.
+    if (!s.edited || by_sentence) return row;
     // A melody shaped by edits stands under the composition it came from; the row above
     // any other is not its origin, so nothing there points at it.
     if (under_origin && s.origin) {
@@ -138,6 +146,15 @@ HistoryPanel::HistoryPanel(history::Store* store, std::unique_ptr<Confirmer> con
     connect(delete_, &QPushButton::clicked, this, &HistoryPanel::deleteSelected);
     if (parent != nullptr) parent->installEventFilter(this);
     refresh();
+}
+
+int HistoryPanel::rowsWidth() const {
+    const QString widest =
+        QString::fromStdString(history::local_time_text(0)) + QStringLiteral("  字调契合 100%");
+    const QMargins margins = widget()->layout()->contentsMargins();
+    return list_->fontMetrics().horizontalAdvance(widest) + list_->indentation() +
+           2 * list_->frameWidth() + list_->verticalScrollBar()->sizeHint().width() +
+           margins.left() + margins.right() + 8;
 }
 
 bool HistoryPanel::eventFilter(QObject* watched, QEvent* event) {
@@ -324,7 +341,11 @@ void HistoryPanel::select(QTreeWidgetItem* item) {
 }
 
 void HistoryPanel::loadSelected() {
-    if (selected_ && load_allowed_) emit loadRequested(selected_->record);
+    if (!selected_ || !load_allowed_) return;
+    emit loadRequested(selected_->record);
+    // 载入 is disabled now (it follows 生成主旋律): the focus stays in the list, where the
+    // entry is, rather than slip on to 删除.
+    list_->setFocus(Qt::OtherFocusReason);
 }
 
 void HistoryPanel::deleteSelected() {
@@ -346,6 +367,8 @@ void HistoryPanel::deleteSelected() {
     }
     selected_.reset();
     refresh();
+    // 删除 is disabled with nothing selected: the focus goes back to the list.
+    list_->setFocus(Qt::OtherFocusReason);
 }
 
 }  // namespace quavella

@@ -55,6 +55,8 @@ public:
     /// The rows: one per entry, or per press of 择优作曲 with its candidates as children.
     QTreeWidget* list() const { return list_; }
     QPlainTextEdit* details() const { return details_; }
+    /// The width the panel needs to show a row's first line (its time and tone score) whole.
+    int rowsWidth() const;
 
 signals:
     /// An entry was selected (its score is to be shown).

@@ -218,18 +218,31 @@ HistoryRecorder::Outcome HistoryRecorder::record(history::Store& store, const Jo
         }
     }
     // The compositions and their records are made one at a time as the history writes
-    // them, so a press is never held whole, as compositions or as records.
+    // them, so a press is never held whole, as compositions or as records. A press whose
+    // chosen melody was shaped (按句择优) names the candidate it was shaped from: the one
+    // composed from the same state, as composed. That one is written before the chosen
+    // one, so its entry number is known by then.
     const std::size_t count = job.press.count;
+    const CompositionPtr chosen =
+        job.kind == Job::Kind::press && count > 1 ? job.press.make(job.press.chosen) : nullptr;
+    const bool shaped_press = chosen && !chosen->edits.empty();
+    std::optional<std::size_t> origin_at;
     history::Record made;
+    std::vector<std::int64_t> ids;
     const auto record_at = [&](std::size_t k) -> const history::Record* {
         const CompositionPtr composition =
             job.press.make(history::press_order(k, count, job.press.chosen));
         if (!composition) return nullptr;
         made = history::record_of(*composition, job.time_ms);
-        if (k + 1 == count) made.origin = origin;
+        if (k + 1 == count) {
+            made.origin = origin;
+            if (origin_at && *origin_at < ids.size()) made.origin = ids[*origin_at];
+        } else if (shaped_press && !origin_at && composition->edits.empty() &&
+                   composition->state == chosen->state) {
+            origin_at = k;
+        }
         return &made;
     };
-    std::vector<std::int64_t> ids;
     const history::Status status = store.record(count, record_at, ids);
     if (status == history::Status::failed) {
         if (store.busy()) return Outcome::busy;

@@ -103,8 +103,34 @@ void ScoreLayout::measure() {
     bar_first_.push_back(static_cast<int>(measured_.size()));
 }
 
+void ScoreLayout::lay_out_header() {
+    // Each setting whole, as many to a line as fit; the tone score beside the key, or under it.
+    const QFontMetricsF metrics(text_font);
+    const double available = width_ - 2 * kScoreMargin;
+    const QString gap = QStringLiteral("    ");
+    settings_lines_.clear();
+    for (const QString& part : settings_parts()) {
+        if (!settings_lines_.isEmpty() &&
+            metrics.horizontalAdvance(settings_lines_.back() + gap + part) <= available) {
+            settings_lines_.back() += gap + part;
+        } else {
+            settings_lines_.push_back(part);
+        }
+    }
+    const QString score = tone_score_text();
+    tone_score_apart_ = !score.isEmpty() &&
+                        metrics.horizontalAdvance(QString::fromStdString(key_line(sheet_->score))) +
+                                16 + metrics.horizontalAdvance(score) >
+                            available;
+    header_height_ =
+        kHeaderHeight +
+        kHeaderLine * static_cast<double>(std::max<qsizetype>(settings_lines_.size(), 1) - 1) +
+        (tone_score_apart_ ? kHeaderLine : 0.0);
+}
+
 void ScoreLayout::set_width(double width) {
     width_ = width;
+    lay_out_header();
     const double digit_half = QFontMetricsF(digit_font).horizontalAdvance(QLatin1Char('5')) / 2;
     rows_.clear();
     placed_.assign(measured_.size(), Placed{});
@@ -201,14 +227,15 @@ QRectF ScoreLayout::note_rect(int note) const {
 double ScoreLayout::narrowest_width() const {
     double bars = 0;
     for (const double natural : bar_natural_) bars = std::max(bars, natural);
+    // The header breaks into lines rather than be cut: only its widest part counts.
     const QFontMetricsF metrics(text_font);
-    double key = metrics.horizontalAdvance(QString::fromStdString(key_line(sheet_->score)));
-    if (sheet_->tones.graded() > 0) {
-        key += 16 + metrics.horizontalAdvance(
-                        QStringLiteral("字调契合 %1%").arg(sheet_->tones.percent()));
+    double header =
+        std::max(metrics.horizontalAdvance(QString::fromStdString(key_line(sheet_->score))),
+                 metrics.horizontalAdvance(tone_score_text()));
+    for (const QString& part : settings_parts()) {
+        header = std::max(header, metrics.horizontalAdvance(part));
     }
-    const double settings = metrics.horizontalAdvance(settings_text());
-    return std::ceil(std::max({bars, key, settings})) + 2 * kScoreMargin;
+    return std::ceil(std::max(bars, header)) + 2 * kScoreMargin;
 }
 
 template <typename Found>
@@ -274,12 +301,20 @@ int ScoreLayout::tone_mark_at(QPointF point) const {
     });
 }
 
-QString ScoreLayout::settings_text() const {
+QString ScoreLayout::settings_text() const { return settings_parts().join(QStringLiteral("    ")); }
+
+QStringList ScoreLayout::settings_parts() const {
     const ScoreSheet& s = *sheet_;
-    return QStringLiteral("速度：%1（%2 bpm）    调式：%3    音色：%4")
-        .arg(QString::fromStdString(s.speed))
-        .arg(s.score.melody.tempo)
-        .arg(QString::fromStdString(s.mode), QString::fromStdString(s.timbre));
+    return {QStringLiteral("速度：%1（%2 bpm）")
+                .arg(QString::fromStdString(s.speed))
+                .arg(s.score.melody.tempo),
+            QStringLiteral("调式：%1").arg(QString::fromStdString(s.mode)),
+            QStringLiteral("音色：%1").arg(QString::fromStdString(s.timbre))};
+}
+
+QString ScoreLayout::tone_score_text() const {
+    if (sheet_->tones.graded() == 0) return QString();
+    return QStringLiteral("字调契合 %1%").arg(sheet_->tones.percent());
 }
 
 QString tone_mark(ToneGrade grade) {

@@ -12,6 +12,7 @@
 #include <QPointF>
 #include <QRectF>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <vector>
 
@@ -53,13 +54,19 @@ public:
     const ScoreSheet& sheet() const { return *sheet_; }
     double width() const { return width_; }
     /// The narrowest width that draws nothing over anything else: the widest bar at its
-    /// natural width, the settings line, and the key line beside the tone score. The view scrolls
-    /// sideways when it is narrower.
+    /// natural width, and the widest part of the header (a setting, the key, the tone score).
+    /// The view scrolls sideways when it is narrower.
     double narrowest_width() const;
     /// Height of the header and every row.
     double height() const;
-    /// Height of the header block (title, settings, key line).
+    /// Height of the header block (title, settings, key line), which grows where a narrow
+    /// width breaks the settings into lines and puts the tone score under the key.
     double header_height() const { return header_height_; }
+    /// The settings as the header shows them at this width: one line where it fits, else
+    /// as many lines as it takes.
+    const QStringList& settings_lines() const { return settings_lines_; }
+    /// Whether the tone score stands on a line of its own under the key (too narrow for both).
+    bool tone_score_apart() const { return tone_score_apart_; }
     /// Height of one row of music with its syllables.
     double row_height() const { return row_height_; }
     const std::vector<Row>& rows() const { return rows_; }
@@ -84,6 +91,10 @@ public:
 
     /// The settings line: "速度：慢（112 bpm）  调式：七声调式  音色：钢琴".
     QString settings_text() const;
+    /// Its three parts, each kept whole on a line.
+    QStringList settings_parts() const;
+    /// "字调契合 N%", or nothing when no pair is graded.
+    QString tone_score_text() const;
 
     /// Fonts of the drawing (pixel sizes).
     QFont title_font, text_font, digit_font, small_font, lyric_font, accidental_font;
@@ -114,6 +125,10 @@ private:
     double width_ = 0;
     double sharp_w_ = 0;  ///< width of kSharpSign in accidental_font
     double header_height_ = 0;
+    QStringList settings_lines_;
+    bool tone_score_apart_ = false;
+    /// Breaks the header for the width (settings_lines_, tone_score_apart_, header_height_).
+    void lay_out_header();
     double row_height_ = 0;
 
     friend class ScorePainter;

@@ -27,6 +27,8 @@ inline constexpr double kSyllableGap = 8;  // between neighbouring syllables
 inline constexpr double kSharpGap = 2;     // between a sharp sign and its digit
 
 inline constexpr double kHeaderHeight = 112;
+/// Height a header grows by for each further line (settings broken, tone score apart).
+inline constexpr double kHeaderLine = 22;
 
 inline const QColor kInk(0x20, 0x20, 0x20);
 inline const QColor kHighlight(0xFF, 0xD8, 0x6B);

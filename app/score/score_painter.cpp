@@ -53,18 +53,25 @@ void ScorePainter::header(QPainter& painter, double top) const {
             .elidedText(QString::fromStdString(l.sheet().title), Qt::ElideRight, w);
     painter.drawText(QRectF(kScoreMargin, top + 14, w, 36), Qt::AlignCenter, title);
     painter.setFont(l.text_font);
-    painter.drawText(QRectF(kScoreMargin, top + 52, w, 22), Qt::AlignCenter, l.settings_text());
-    painter.drawText(QRectF(kScoreMargin, top + 80, w, 24), Qt::AlignLeft | Qt::AlignVCenter,
+    // The settings on as many lines as the width takes, the key line below them.
+    double y = top + 52;
+    for (const QString& settings : l.settings_lines()) {
+        painter.drawText(QRectF(kScoreMargin, y, w, 22), Qt::AlignCenter, settings);
+        y += kHeaderLine;
+    }
+    const double key_top = y + 28 - kHeaderLine;
+    painter.drawText(QRectF(kScoreMargin, key_top, w, 24), Qt::AlignLeft | Qt::AlignVCenter,
                      QString::fromStdString(key_line(l.sheet().score)));
 
-    // The tone score and the legend of the marks, right-aligned on the key line; the
-    // legend only where it fits beside the key.
+    // The tone score and the legend of the marks, right-aligned on the key line (on a line
+    // of their own under it where the width holds not both); the legend only where it fits
+    // beside the key.
     const ToneGrading& tones = l.sheet().tones;
     if (tones.graded() == 0) return;
     const QFontMetricsF metrics(l.text_font);
-    const QString score = QStringLiteral("字调契合 %1%").arg(tones.percent());
+    const QString score = l.tone_score_text();
     double right = kScoreMargin + w;
-    const QRectF line(kScoreMargin, top + 80, w, 24);
+    const QRectF line(kScoreMargin, l.tone_score_apart() ? key_top + kHeaderLine : key_top, w, 24);
     painter.drawText(line, Qt::AlignRight | Qt::AlignVCenter, score);
     right -= metrics.horizontalAdvance(score) + 16;
     double legend_w = 0;
@@ -74,7 +81,8 @@ void ScorePainter::header(QPainter& painter, double top) const {
     }
     const double key_w =
         metrics.horizontalAdvance(QString::fromStdString(key_line(l.sheet().score)));
-    if (right - legend_w < kScoreMargin + key_w + 16) return;
+    const double left = l.tone_score_apart() ? kScoreMargin : kScoreMargin + key_w + 16;
+    if (right - legend_w < left) return;
     double x = right - legend_w;
     for (int g = 0; g < 4; ++g) {
         const auto grade = static_cast<ToneGrade>(g);

@@ -10,6 +10,7 @@
 #include <QScrollBar>
 #include <QToolTip>
 #include <cmath>
+#include <utility>
 
 #include "app/score/score_painter.h"
 
@@ -132,8 +133,35 @@ void ScoreView::mousePressEvent(QMouseEvent* event) {
     QAbstractScrollArea::mousePressEvent(event);
 }
 
+int ScoreView::toneMarkBeside(int note) const {
+    if (!layout_ || note < 0) return -1;
+    const auto& pairs = layout_->sheet().tones.pairs;
+    const auto n = static_cast<std::size_t>(note);
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+        if (pairs[k].second == n) return static_cast<int>(k);
+    }
+    for (std::size_t k = 0; k < pairs.size(); ++k) {
+        if (pairs[k].first == n) return static_cast<int>(k);
+    }
+    return -1;
+}
+
+bool ScoreView::requestMenuFromKeys() {
+    if (!layout_ || !editable_) return false;
+    const int pair = toneMarkBeside(selected_);
+    if (pair < 0) return false;
+    const QRectF mark = layout_->tone_mark_rect(pair).translated(-horizontalScrollBar()->value(),
+                                                                 -verticalScrollBar()->value());
+    emit toneMarkMenuRequested(pair, viewport()->mapToGlobal(mark.bottomLeft().toPoint()));
+    return true;
+}
+
 void ScoreView::contextMenuEvent(QContextMenuEvent* event) {
-    if (layout_ && editable_) {
+    // From the keyboard the menu is that of the chosen note's mark, wherever the pointer is.
+    // The platform may follow the Menu key with this event: the key opened the menu already.
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        if (std::exchange(menu_key_taken_, false) || requestMenuFromKeys()) return;
+    } else if (layout_ && editable_) {
         const int pair = layout_->tone_mark_at(toLayout(event->pos()));
         if (pair >= 0) {
             emit toneMarkMenuRequested(pair, event->globalPos());
@@ -150,6 +178,15 @@ void ScoreView::keyPressEvent(QKeyEvent* event) {
         return;
     }
     const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    // The keys of a context menu, taken here so that they work whatever the platform
+    // makes of them.
+    menu_key_taken_ = false;
+    if ((event->key() == Qt::Key_Menu && mods == Qt::NoModifier) ||
+        (event->key() == Qt::Key_F10 && mods == Qt::ShiftModifier)) {
+        menu_key_taken_ = event->key() == Qt::Key_Menu;
+        if (requestMenuFromKeys()) return;
+        menu_key_taken_ = false;
+    }
     int chosen = -1;
     switch (event->key()) {
         case Qt::Key_Left:
@@ -203,12 +240,31 @@ void ScoreView::paintEvent(QPaintEvent* event) {
     if (!layout_) {
         painter.setPen(Qt::gray);
         painter.drawText(viewport()->rect(), Qt::AlignCenter, emptyText());
-        return;
+    } else {
+        const int scroll = verticalScrollBar()->value();
+        const int across = horizontalScrollBar()->value();
+        painter.save();
+        painter.translate(-across, -scroll);
+        paintScore(painter, QRectF(area).translated(across, scroll));
+        painter.restore();
     }
-    const int scroll = verticalScrollBar()->value();
-    const int across = horizontalScrollBar()->value();
-    painter.translate(-across, -scroll);
-    paintScore(painter, QRectF(area).translated(across, scroll));
+    if (hasFocus()) {
+        // Where the keys go: a frame inside the edge, in the desktop's highlight colour.
+        painter.setPen(QPen(palette().color(QPalette::Highlight), kFocusFrameWidth));
+        painter.setBrush(Qt::NoBrush);
+        const int inset = kFocusFrameWidth / 2;
+        painter.drawRect(viewport()->rect().adjusted(inset, inset, -inset - 1, -inset - 1));
+    }
+}
+
+void ScoreView::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void ScoreView::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
 }
 
 void ScoreView::resizeEvent(QResizeEvent* event) {

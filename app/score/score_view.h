@@ -1,5 +1,6 @@
 // The scrolling view of a score: lays the sheet out for its width, paints the
-// rows in sight and marks the note being heard, keeping it in sight.
+// rows in sight and marks the note being heard, keeping it in sight. Framed in the
+// desktop's highlight colour while it has the keyboard focus.
 #pragma once
 
 #include <QAbstractScrollArea>
@@ -36,11 +37,17 @@ public:
     void setEditable(bool editable) { editable_ = editable; }
     bool editable() const { return editable_; }
 
+    /// The graded pair whose mark stands beside `note`: the pair it ends, else the pair
+    /// it starts; -1 when it has neither.
+    int toneMarkBeside(int note) const;
+
     /// Paints what meets `clip` (layout coordinates) as the view does.
     void paintScore(QPainter& painter, const QRectF& clip) const;
 
     /// The text shown before any score.
     static QString emptyText();
+    /// Width in pixels of the frame drawn while the view has the keyboard focus.
+    static constexpr int kFocusFrameWidth = 2;
 
 signals:
     /// A note was clicked, or ←, →, Home or End chose another.
@@ -48,7 +55,9 @@ signals:
     /// ↑ or ↓ (direction +1 or -1) on the chosen note: a scale step, with Shift a
     /// semitone, with Ctrl an octave.
     void moveRequested(quavella::edit::EditKind kind, int direction);
-    /// The context menu was asked for on the mark of graded pair `pair`.
+    /// The context menu was asked for on the mark of graded pair `pair`: by the mouse
+    /// on the mark, or from the keyboard (the Menu key, Shift+F10) for the mark before
+    /// the chosen note (after it, for the first note of a sentence).
     void toneMarkMenuRequested(int pair, const QPoint& global);
 
 protected:
@@ -56,6 +65,8 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
@@ -66,11 +77,16 @@ private:
     void bringIntoView(int note);
     /// The layout point under a point of the viewport.
     QPointF toLayout(const QPoint& point) const;
+    /// Asks for the menu of the mark beside the chosen note, below the mark.
+    /// @return false when no note is chosen or none of its pairs is graded
+    bool requestMenuFromKeys();
 
     std::unique_ptr<ScoreLayout> layout_;
     int highlight_ = -1;
     int selected_ = -1;
     bool editable_ = false;
+    bool menu_key_taken_ = false;  ///< the Menu key opened the menu: its context event is not
+                                   ///< to open another
 };
 
 }  // namespace quavella

@@ -167,6 +167,9 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
         score_->settleEdits();
         guarded([this, count] { commands_->compose_by_sentence(readInput(), count); });
     });
+    // The score window's 停止: 播放 then starts the melody from its start.
+    connect(score_.get(), &ScoreWindow::playingStopped, this,
+            [this] { commands_->stopped_elsewhere(); });
     commands_ = std::make_unique<WindowCommands>(command_services, title_);
     // After the score window: the score is redrawn, then the melody goes to the player.
     document_.add_listener(*this);

@@ -11,12 +11,15 @@
 #include <QMenuBar>
 #include <QProgressDialog>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolBar>
+#include <QWidgetAction>
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <utility>
 
@@ -134,6 +137,11 @@ ScoreWindow::ScoreWindow(MediaPlayer& player, std::unique_ptr<ExportDialogs> dia
         export_bar_->addAction(QStringLiteral("导出音频…"), this, &ScoreWindow::exportAudio);
     audio_action_->setObjectName(QStringLiteral("exportAudio"));
     for (QAction* action : exportActions()) action->setEnabled(false);
+    // Every export from the keyboard too, where a narrow window folds the bar's last
+    // buttons behind its arrow (Tab does not reach them there): menu 导出, Alt+X.
+    QMenu* export_menu = menuBar()->addMenu(QStringLiteral("导出(&X)"));
+    export_menu->setObjectName(QStringLiteral("exportMenu"));
+    for (QAction* action : exportActions()) export_menu->addAction(action);
 
     compose_bar_ = addToolBar(QStringLiteral("作曲"));
     compose_bar_->setObjectName(QStringLiteral("composeBar"));
@@ -342,6 +350,7 @@ void ScoreWindow::composed(const CompositionPtr& composition) {
     showing_current_ = true;
     showSheet(sheet_of(*composition));
     updateEditActions();
+    focusScore();
 }
 
 bool ScoreWindow::applyEdit(const edit::Edit& e) {
@@ -369,6 +378,8 @@ void ScoreWindow::report(const edit::Applied& applied, const QString& name) {
                 notes << QString::number(change.note + 1);
             message += QStringLiteral("（第 %1 个）").arg(notes.join(QStringLiteral("、")));
         }
+        // The new tone score where it is read first, whatever part of the score is in view.
+        message += QStringLiteral("，字调契合 %1%").arg(editing_->grading().percent());
         if (!step.left.empty()) {
             QStringList pairs;
             for (const TonePair& pair : step.left)
@@ -382,7 +393,10 @@ void ScoreWindow::report(const edit::Applied& applied, const QString& name) {
                       .arg(c.note + 1)
                       .arg(note_label(c.from_pitch), note_label(c.to_pitch));
     } else {
-        message = QStringLiteral("%1：改动 %2 个音").arg(name).arg(step.changes.size());
+        message = QStringLiteral("%1：改动 %2 个音，字调契合 %3%")
+                      .arg(name)
+                      .arg(step.changes.size())
+                      .arg(editing_->grading().percent());
     }
     if (step.changes.empty()) {
         statusBar()->showMessage(repair ? message : QStringLiteral("没有需要修改的音"));
@@ -423,9 +437,20 @@ void ScoreWindow::showEdited() {
     }
 }
 
-void ScoreWindow::fixTones() { applyEdit(edit::Edit(edit::EditKind::fix_tones)); }
+void ScoreWindow::fixTones() {
+    applyEdit(edit::Edit(edit::EditKind::fix_tones));
+    focusScore();
+}
 
-void ScoreWindow::suitTones() { applyEdit(edit::Edit(edit::EditKind::suit_tones)); }
+void ScoreWindow::suitTones() {
+    applyEdit(edit::Edit(edit::EditKind::suit_tones));
+    focusScore();
+}
+
+void ScoreWindow::focusScore() {
+    // Without the focus a window remembers where it goes once the window is activated.
+    view_->setFocus(Qt::OtherFocusReason);
+}
 
 void ScoreWindow::regenerateSentence() {
     if (!document_->started() || !showing_current_ || view_->selected() < 0) return;
@@ -434,6 +459,7 @@ void ScoreWindow::regenerateSentence() {
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const edit::Applied applied = document_->regenerate_sentence(sentence, best_of_count_->value());
     QGuiApplication::restoreOverrideCursor();
+    focusScore();
     if (applied.error) {
         statusBar()->showMessage(
             QStringLiteral("没有修改：%1").arg(QString::fromStdString(*applied.error)));
@@ -465,6 +491,7 @@ void ScoreWindow::stopPlaying() {
         // Nothing open: nothing plays.
     }
     follow();
+    emit playingStopped();
 }
 
 void ScoreWindow::offerPitches(int pair, const QPoint& global) {
@@ -480,7 +507,25 @@ void ScoreWindow::offerPitches(int pair, const QPoint& global) {
     const int now = m.notes[static_cast<std::size_t>(second)];
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("pitchMenu"));
-    menu.addSection(tone_pair_tip(*sheet_, pair));
+    // The pair named whole above the pitches: a section's title would be cut to the width
+    // of the entries below it.
+    auto* header = new QWidgetAction(&menu);
+    auto* label = new QLabel(tone_pair_tip(*sheet_, pair));
+    label->setObjectName(QStringLiteral("pitchMenuHeader"));
+    label->setContentsMargins(8, 4, 8, 4);
+    QFont bold = label->font();
+    bold.setBold(true);
+    label->setFont(bold);
+    // Not an entry to choose (disabled), but in the colour of one.
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::Disabled, QPalette::WindowText,
+                     palette.color(QPalette::Active, QPalette::WindowText));
+    label->setPalette(palette);
+    header->setDefaultWidget(label);
+    header->setEnabled(false);
+    menu.addAction(header);
+    menu.addSeparator();
+    const qsizetype fixed = menu.actions().size();
     // Scale notes within an octave of the second syllable's note, nearest first.
     std::vector<int> pitches;
     for (const std::int32_t scale_note : mode_scale(m.mode)) {
@@ -503,7 +548,7 @@ void ScoreWindow::offerPitches(int pair, const QPoint& global) {
         connect(action, &QAction::triggered, this,
                 [this, second, p] { applyEdit(edit::Edit(edit::EditKind::pitch, second, p)); });
     }
-    if (menu.actions().size() <= 1) {
+    if (menu.actions().size() <= fixed) {
         menu.addAction(QStringLiteral("一个八度内没有能使它契合的音"))->setEnabled(false);
     }
     menu.exec(global);
@@ -524,6 +569,12 @@ HistoryPanel* ScoreWindow::attachHistory(history::Store* store,
     toggle->setShortcutContext(Qt::WindowShortcut);
     withShortcutInTip(toggle);
     connect(toggle, &QAction::triggered, history_, &QWidget::setVisible);
+    // Opened again: the word that it was folded away goes.
+    connect(toggle, &QAction::triggered, this, [this](bool shown) {
+        if (!shown) return;
+        statusBar()->clearMessage();
+        fitHistoryBeside();
+    });
     connect(history_, &QDockWidget::visibilityChanged, toggle,
             [toggle, dock = history_] { toggle->setChecked(!dock->isHidden()); });
     help_bar_->insertAction(help_action_, toggle);
@@ -625,7 +676,25 @@ void ScoreWindow::orderTabs() {
 }
 
 void ScoreWindow::showHelp() {
-    if (!help_) help_ = new ScoreHelp(this);
+    if (!help_) {
+        help_ = new ScoreHelp(this);
+        // Beside the score and the main window where the screen leaves room, narrowed if
+        // that makes room, else over as little of them as it can: never over the score
+        // it explains, as a window of its own would open (centred on its parent).
+        if (const QScreen* screen = this->screen()) {
+            std::vector<placement::Rect> windows;
+            if (anchor_ && anchor_->isVisible())
+                windows.push_back(rectOf(anchor_->frameGeometry()));
+            if (isVisible()) windows.push_back(rectOf(frameGeometry()));
+            const QSize decoration = frameGeometry().size() - size();
+            const placement::Rect frame = placement::place_aside(
+                rectOf(screen->availableGeometry()), windows,
+                ScoreHelp::kWidth + decoration.width(), ScoreHelp::kHeight + decoration.height(),
+                ScoreHelp::kMinimumWidth + decoration.width());
+            help_->resize(frame.w - decoration.width(), frame.h - decoration.height());
+            help_->move(frame.x, frame.y);
+        }
+    }
     help_->show();
     help_->raise();
     help_->activateWindow();
@@ -665,10 +734,36 @@ void ScoreWindow::resizeEvent(QResizeEvent* event) {
     QTimer::singleShot(0, this, [this] { orderTabs(); });
     // Made narrow: the history list folds away before it squeezes the score under a bar.
     if (history_ && history_->isVisible() && !history_->isFloating() &&
+        dockWidgetArea(history_) != Qt::BottomDockWidgetArea &&
         width() - history_->width() < kMinimumScoreWidth) {
         history_->hide();
         statusBar()->showMessage(QStringLiteral("作品记录已收起，按 Ctrl+H 展开"));
     }
+}
+
+void ScoreWindow::fitHistoryBeside() {
+    if (!history_ || history_->isHidden() || history_->isFloating()) return;
+    // The score's narrowest (its widest bar or header part), with its frame and scroll bar.
+    const int frame = 2 * view_->frameWidth() + view_->verticalScrollBar()->sizeHint().width();
+    const ScoreLayout* layout = view_->layout();
+    const int score_needs =
+        (layout ? static_cast<int>(std::ceil(layout->narrowest_width())) : kMinimumScoreWidth) +
+        frame;
+    const int room = width() - score_needs;
+    const int list_needs = history_->rowsWidth();
+    if (room >= list_needs) {
+        // Beside the score again, where it went under it in a narrower window.
+        if (dockWidgetArea(history_) != Qt::LeftDockWidgetArea) {
+            addDockWidget(Qt::LeftDockWidgetArea, history_);
+        }
+        const int now = history_->width() > 0 ? history_->width() : list_needs;
+        resizeDocks({history_}, {std::clamp(now, list_needs, room)}, Qt::Horizontal);
+        return;
+    }
+    // Too narrow for both side by side: the list goes under the score, inside the window
+    // (floating, it would cover the main window's controls).
+    addDockWidget(Qt::BottomDockWidgetArea, history_);
+    resizeDocks({history_}, {height() / 2}, Qt::Vertical);
 }
 
 void ScoreWindow::hideEvent(QHideEvent* event) {
@@ -715,6 +810,8 @@ void ScoreWindow::exportTo(const std::vector<std::string>& extensions, const std
     if (!sheet_) return;
     const std::string suggested = file_name_from_title(sheet_->title, "乐谱") + extensions.front();
     const auto target = choose_export_file(*dialogs_, suggested, extensions, filter);
+    // However the export was asked for, the keys go back to the notes.
+    focusScore();
     if (!target) return;
     const QString path = QString::fromStdString(*target);
     if (const auto failure = write(path)) {
@@ -789,6 +886,7 @@ void ScoreWindow::exportAudio() {
     filter += ")";
     const std::string suggested = file_name_from_title(sheet_->title, "乐谱") + extensions.front();
     const auto target = choose_export_file(*dialogs_, suggested, extensions, filter);
+    focusScore();
     if (!target) return;
 
     // The job holds the sheet it renders: the window may show another one meanwhile.

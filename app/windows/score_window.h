@@ -12,7 +12,9 @@
 //                      history. Notes are chosen by click or ←/→, moved by ↑/↓ (Shift a
 //                      semitone, Ctrl an octave); each edit goes to the song document, whose
 //                      listeners (this window, the player) follow it
-//   central            ScoreView (scrolls; lays out once per width)
+//   central            ScoreView (scrolls; lays out once per width): the window's keyboard
+//                      focus after a composition, a shaping command or an export's questions,
+//                      so that the arrow keys act on the notes at once
 //   left dock          HistoryPanel "作品记录": earlier works, their scores on selection
 //   status bar         the last export's outcome
 //   "正在导出音频…"     the progress of an audio export, which renders on a thread of its
@@ -137,6 +139,8 @@ signals:
     /// "择优作曲" with "按句择优": compose `count` melodies and take each sentence from
     /// the one whose sentence suits the tones best.
     void composeBySentenceRequested(int count);
+    /// "停止" stopped the player: the main window's next 播放 starts from the start.
+    void playingStopped();
 
 public slots:
     /// Marks the note at the player's position; clears the mark when it is not
@@ -195,6 +199,9 @@ private:
     template <typename Writer>
     void exportTo(const std::vector<std::string>& extensions, const std::string& filter,
                   Writer write);
+    /// The history list opened beside the score gives way to it: narrower where the score
+    /// needs the room, under the score where both cannot be side by side.
+    void fitHistoryBeside();
     /// Puts the window where it was left, else beside the main window without covering
     /// any of its controls (see placement.h).
     void placeBesideAnchor();
@@ -222,6 +229,10 @@ private:
     void updateEditActions();
     /// The undo and redo actions name what they would do, enabled while they can.
     void updateUndoActions();
+    /// Gives the score view the keyboard focus (the window's focus, while it is not
+    /// active): after a composition, a shaping command or an export's questions the
+    /// arrow keys act on the notes again.
+    void focusScore();
 
     MediaPlayer& player_;
     std::unique_ptr<ExportDialogs> dialogs_;

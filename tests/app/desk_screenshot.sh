@@ -2,7 +2,10 @@
 # The real program under Xvfb at one screen size: composes, then checks that the score
 # window "乐谱" lies on the screen and covers none of the main window's controls (its
 # lists at y 66-87 and its button column up to x 681), and keeps a screenshot of the
-# whole screen with both windows. No window manager: X geometries are the client areas.
+# whole screen with both windows. Then 作品记录 is opened in the score window (Ctrl+H: at these
+# sizes it starts folded) and 修正倒字 (F6) pressed there, a screenshot after each, to look at:
+# nothing of the score's header, the toolbars or the history's rows is to be cut.
+# No window manager: X geometries are the client areas.
 # Usage: desk_screenshot.sh PROGRAM SIZE SCREENSHOT.png   (SIZE as 1366x768)
 set -euo pipefail
 
@@ -21,8 +24,10 @@ window=$(wait_for_window 'Quavella') || { echo "no main window"; exit 1; }
 sleep 0.3
 eval "$(xdotool getwindowgeometry --shell "$window")"
 main_x=$X main_y=$Y
-xdotool mousemove $((main_x + 200)) $((main_y + 300)) click 1
-xdotool type --delay 2 "Spring sleep, no dawn. Birds sing everywhere. Night wind, rain. Flowers fall."
+# Pasted, as in window_screenshot.sh: typing CJK through xdotool loses characters when busy.
+printf '春眠不觉晓，\n处处闻啼鸟。\n夜来风雨声，\n花落知多少。' | xclip -selection clipboard -i
+xdotool mousemove $((main_x + 200)) $((main_y + 300)) click 1 key ctrl+v
+sleep 0.3
 xdotool mousemove $((main_x + 641)) $((main_y + 186)) click 1
 message=$(wait_for_window '^提示$') || { echo "no message after composing"; exit 1; }
 xdotool windowfocus --sync "$message" key Return
@@ -50,6 +55,16 @@ for control in "99 66 454 21" "0 134 545 373" "601 173 80 291"; do
     echo "the score window covers the main window's control at $control"
     exit 1
   fi
+done
+
+# 作品记录 opened, then 修正倒字, in the score window.
+for step in "ctrl+h history" "F6 fixed"; do
+  read -r key name <<<"$step"
+  xdotool windowraise "$score"
+  xdotool windowfocus --sync "$score" key "$key"
+  sleep 0.7  # let it lay out and paint
+  import -window root "${shot%.png}-$name.png"
+  echo "screenshot ${shot%.png}-$name.png"
 done
 
 # "退出" ends the program normally; it is never covered.

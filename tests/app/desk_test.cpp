@@ -16,7 +16,9 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QtTest>
@@ -222,9 +224,132 @@ private slots:
         const QString text = help->findChild<QTextBrowser*>()->toPlainText();
         for (const char* part :
              {"简谱", "✓", "○", "△", "✗", "字调契合", "只计 ✓ 和 ○", "择优作曲", "作品记录", "载入",
-              "删除", "PDF", "MusicXML", "音频", "Ctrl+M", "F1"}) {
+              "删除", "PDF", "MusicXML", "音频", "Ctrl+M", "F1",
+              // Shaping: the keys, the commands, undo, and what the history's marks mean.
+              "← / →", "↑ / ↓", "Shift", "菜单键", "Shift+F10", "F5", "F6", "Shift+F6", "F7", "F8",
+              "修正倒字", "全部契合", "重新生成本句", "试听", "Ctrl+Z", "Ctrl+Y", "按句择优",
+              "Ctrl+Shift+B", "↳ 修改自第 N 条", "按句择优 N 首", "Esc"}) {
             QVERIFY2(text.contains(QString::fromUtf8(part)), part);
         }
+    }
+
+    void helpOpensBesideTheWindowsAndEscapeClosesIt() {
+        compose();
+        QApplication::setActiveWindow(score);
+        QVERIFY(QTest::qWaitForWindowActive(score));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
+        auto* help = score->findChild<ScoreHelp*>();
+        QVERIFY(help && help->isVisible());
+        const QRect area = score->screen()->availableGeometry();
+        const QRect frame = help->frameGeometry();
+        QVERIFY2(area.contains(frame), "the help is off the screen");
+        // Over as little of the two windows as any place of its size or narrowest would be
+        // (a gap's width either way aside): beside them wherever the screen leaves room.
+        const QList<QRect> windows{form->frameGeometry(), score->frameGeometry()};
+        const auto covered = [&windows](const QRect& r) {
+            long long sum = 0;
+            for (const QRect& w : windows) {
+                const QRect both = r.intersected(w);
+                if (!both.isEmpty()) sum += static_cast<long long>(both.width()) * both.height();
+            }
+            return sum;
+        };
+        long long least = covered(frame);
+        for (const int w : {ScoreHelp::kWidth, ScoreHelp::kMinimumWidth}) {
+            const QSize size(std::min(w, area.width()), std::min(frame.height(), area.height()));
+            for (int x = area.left(); x + size.width() <= area.right() + 1; x += 4) {
+                for (int y = area.top(); y + size.height() <= area.bottom() + 1; y += 4) {
+                    least = std::min(least, covered(QRect(QPoint(x, y), size)));
+                }
+            }
+        }
+        QVERIFY2(
+            covered(frame) <= least + 2LL * placement::kGap * frame.height(),
+            qPrintable(
+                QStringLiteral("covers %1 pixels, %2 would do").arg(covered(frame)).arg(least)));
+        // Escape closes it, and F1 brings it back where it was.
+        QApplication::setActiveWindow(help);
+        QVERIFY(QTest::qWaitForWindowActive(help));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QVERIFY(!help->isVisible());
+        QApplication::setActiveWindow(score);
+        QVERIFY(QTest::qWaitForWindowActive(score));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F1);
+        QVERIFY(help->isVisible());
+        QCOMPARE(help->frameGeometry(), frame);
+    }
+
+    void withTheHistoryOpenNothingIsCut() {
+        compose();
+        QApplication::setActiveWindow(score);
+        QVERIFY(QTest::qWaitForWindowActive(score));
+        // Opened from the keyboard where it folded away.
+        if (!score->historyPanel()->isVisible()) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_H, Qt::ControlModifier);
+        }
+        QVERIFY(score->historyPanel()->isVisible());
+        QTRY_VERIFY(score->historyPanel()->list()->topLevelItemCount() > 0);
+        QTest::qWait(50);  // the dock and the score lay out
+        ScoreView* view = score->view();
+        const int seen = view->viewport()->width();
+        // The title, the settings, the key and 字调契合 lie within the view's width.
+        const auto headerInView = [&] {
+            const ScoreLayout& layout = *view->layout();
+            RecordingDevice device(static_cast<int>(layout.width()),
+                                   static_cast<int>(layout.header_height()));
+            {
+                QPainter painter(&device);
+                ScorePainter(layout).header(painter, 0);
+            }
+            QStringList drawn;
+            for (const Drawn::Text& t : device.drawn.texts) {
+                QFont font = layout.text_font;
+                font.setPixelSize(t.pixel_size);
+                const QRectF ink = QFontMetricsF(font).tightBoundingRect(t.text).translated(t.at);
+                QVERIFY2(ink.left() >= 0 && ink.right() <= seen,
+                         qPrintable(QStringLiteral("%1 at %2-%3 of %4")
+                                        .arg(t.text)
+                                        .arg(ink.left())
+                                        .arg(ink.right())
+                                        .arg(seen)));
+                drawn << t.text;
+            }
+            QVERIFY2(drawn.join("").contains(
+                         QStringLiteral("字调契合 %1%").arg(score->sheet()->tones.percent())),
+                     qPrintable(drawn.join(" ")));
+        };
+        headerInView();
+        QCOMPARE(view->horizontalScrollBar()->value(), 0);
+        // After 修正倒字 the new 字调契合 is in view: in the header, and in the status bar
+        // whatever part of the score is scrolled into view.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6);
+        headerInView();
+        QVERIFY2(score->statusBar()->currentMessage().contains(
+                     QStringLiteral("字调契合 %1%").arg(score->editing()->grading().percent())),
+                 qPrintable(score->statusBar()->currentMessage()));
+        // The history's rows show their time and tone score whole.
+        QTreeWidget* rows = score->historyPanel()->list();
+        const QString first_line = rows->topLevelItem(0)->text(0).section('\n', 0, 0);
+        QVERIFY(first_line.contains(QStringLiteral("字调契合")));
+        QVERIFY2(
+            rows->fontMetrics().horizontalAdvance(first_line) + rows->indentation() <=
+                rows->viewport()->width(),
+            qPrintable(
+                QStringLiteral("%1 in %2 pixels").arg(first_line).arg(rows->viewport()->width())));
+        // Every export from the keyboard, the last (导出音频) too: menu 导出 (Alt+X).
+        QApplication::setActiveWindow(score);
+        QVERIFY(QTest::qWaitForWindowActive(score));
+        log.clear();
+        QTimer::singleShot(0, this, [] {
+            if (QWidget* menu = QApplication::activePopupWidget()) {
+                QTest::keyClick(menu, Qt::Key_Up);  // from the top round to the last
+                QTest::keyClick(menu, Qt::Key_Return);
+            }
+        });
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_X, Qt::AltModifier);
+        QTRY_VERIFY(!log.empty());
+        QVERIFY2(log.front().starts_with("file:") && log.front().ends_with(".wav"),
+                 log.front().c_str());
     }
 
     void qtsOwnButtonsReadInChinese() {

@@ -44,6 +44,8 @@ namespace {
 
 const QStringList kPoem{QStringLiteral("春眠不觉晓，处处闻啼鸟。"),
                         QStringLiteral("夜来风雨声，花落知多少。")};
+const QStringList kRiver{QStringLiteral("白日依山尽，黄河入海流。"),
+                         QStringLiteral("欲穷千里目，更上一层楼。")};
 
 /// Answers yes/no questions from a queue (no when it is empty) and records them.
 struct FakeConfirmer : Confirmer {
@@ -372,6 +374,82 @@ private slots:
         QCOMPARE(panel->list()->topLevelItemCount(), 2);  // loading records nothing
     }
 
+    void loadAndDeleteLeaveTheFocusInTheList() {
+        typeLyrics(kPoem);
+        click("suiButton1");
+        click("suiButton4");
+        click("suiButton1");
+        click("suiButton4");
+        ScoreWindow* score = form->scoreWindow();
+        QTRY_COMPARE(panel->list()->topLevelItemCount(), 2);
+        QApplication::setActiveWindow(score);
+        QVERIFY(QTest::qWaitForWindowActive(score));
+        panel->list()->setFocus();
+        QTest::keyClick(panel->list(), Qt::Key_Down);
+        QVERIFY(panel->selected().has_value());
+        // 载入 pressed from the keyboard: it is disabled then, and the focus is back in the
+        // list, not on 删除.
+        auto* load = panel->findChild<QPushButton*>(QStringLiteral("historyLoad"));
+        load->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(load, Qt::Key_Space);
+        QVERIFY(!load->isEnabled());
+        QCOMPARE(QApplication::focusWidget(), panel->list());
+        // So is 删除, once it deleted the entry.
+        auto* remove = panel->findChild<QPushButton*>(QStringLiteral("historyDelete"));
+        remove->setFocus(Qt::TabFocusReason);
+        confirmer->answers = {true};
+        QTest::keyClick(remove, Qt::Key_Space);
+        QCOMPARE(allEntries().size(), std::size_t(1));
+        QCOMPARE(QApplication::focusWidget(), panel->list());
+    }
+
+    void bySentenceIsOnePressUnderItsOwnLyrics() {
+        // Another song first: the press must not read as a row of it.
+        typeLyrics(kRiver);
+        click("suiButton1");
+        click("suiButton4");
+        typeLyrics(kPoem);
+        ScoreWindow* score = form->scoreWindow();
+        score->findChild<QSpinBox*>(QStringLiteral("bestOfCount"))->setValue(8);
+        score->findChild<QAction*>(QStringLiteral("bySentence"))->setChecked(true);
+        score->findChild<QAction*>(QStringLiteral("composeBestOf"))->trigger();
+        QCOMPARE(log.back(), std::string("show:提示:作曲完成"));
+
+        // The eight candidates and the melody made from them, in one press.
+        QTRY_COMPARE(allEntries().size(), std::size_t(1 + 8 + 1));
+        const std::vector<history::Entry> entries = allEntries();
+        const history::Entry& made = entries.front();
+        QCOMPARE(made.record.midi, read_file(form->commands().play_file()));
+        QVERIFY(!made.record.edits.empty());
+        QCOMPARE(made.chosen, std::optional<std::int64_t>(made.id));
+        // Shaped from the first candidate, which is in the press too.
+        QVERIFY(made.record.origin.has_value());
+        const auto first = std::find_if(entries.begin(), entries.end(),
+                                        [&](const auto& e) { return e.id == *made.record.origin; });
+        QVERIFY(first != entries.end());
+        QCOMPARE(first->chosen, std::optional<std::int64_t>(made.id));
+        QVERIFY(first->record.edits.empty());
+        QCOMPARE(first->record.state, made.record.state);
+        for (std::size_t k = 1; k <= 8; ++k) {
+            QCOMPARE(entries[k].chosen, std::optional<std::int64_t>(made.id));
+        }
+        QVERIFY(!entries.back().chosen.has_value());  // the other song
+
+        // Two rows: the press with its own first words and its mark, then the other song.
+        QTreeWidget* list = panel->list();
+        QTRY_COMPARE(list->topLevelItemCount(), 2);
+        QTreeWidgetItem* press = list->topLevelItem(0);
+        const QString text = press->text(0);
+        QVERIFY2(!text.startsWith(QStringLiteral("↳")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("春眠不觉晓")), qPrintable(text));
+        QVERIFY2(text.contains(QStringLiteral("按句择优 8 首")), qPrintable(text));
+        QVERIFY(list->topLevelItem(1)->text(0).contains(QStringLiteral("白日依山尽")));
+        // Opened: the melody made, marked, then the eight.
+        press->setExpanded(true);
+        QCOMPARE(press->childCount(), 9);
+        QVERIFY(press->child(0)->text(0).startsWith(QStringLiteral("✓ 选中")));
+    }
+
     void deleteAsksFirst() {
         typeLyrics(kPoem);
         click("suiButton1");
@@ -489,6 +567,7 @@ private:
     void click(const char* name) const { QTest::mouseClick(button(name), Qt::LeftButton); }
     void typeLyrics(const QStringList& lines) const {
         auto* box = form->findChild<QPlainTextEdit*>(QStringLiteral("RichEdit1"));
+        box->clear();
         box->setFocus();
         for (int i = 0; i < lines.size(); ++i) {
             if (i > 0) QTest::keyClick(box, Qt::Key_Return);

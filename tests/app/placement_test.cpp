@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 namespace quavella::placement {
@@ -84,6 +85,47 @@ TEST(PlaceBeside, ScoreTallerThanTheScreenIsShortened) {
         place_beside({{0, 0, 1920, 500}, {0, 0, kMainW, 480}, kControlsRight, 780, 900, 320, 240});
     EXPECT_EQ(p.score.h, 500);
     EXPECT_EQ(p.score.y, 0);
+}
+
+// The help window beside both windows as place_beside leaves them, at each screen size:
+// on the screen, covering nothing where the screen leaves room beside them, else as
+// little as any place would.
+TEST_P(PlaceBeside, HelpGoesBesideTheWindowsNotOverThem) {
+    const ScreenRow& row = GetParam();
+    const Placement p =
+        place_beside({row.area, centred(row.area), kControlsRight, 780, 600, 320, 240});
+    const Rect help = place_aside(row.area, {p.main, p.score}, 520, 560, 380);
+    EXPECT_TRUE(help.x >= row.area.x && help.y >= row.area.y && help.right() <= row.area.right() &&
+                help.bottom() <= row.area.bottom());
+    EXPECT_GE(help.w, 380);
+    // Room for the narrowest help right or left of the pair.
+    const int left = std::min(p.main.x, p.score.x) - row.area.x - kGap;
+    const int right = row.area.right() - std::max(p.main.right(), p.score.right()) - kGap;
+    if (std::max(left, right) >= 380) {
+        EXPECT_FALSE(intersects(help, p.main));
+        EXPECT_FALSE(intersects(help, p.score));
+    }
+}
+
+TEST(PlaceAside, PrefersRoomBesideTheWindowItBelongsTo) {
+    const Rect area{0, 0, 2560, 1440};
+    const Rect main{100, 200, kMainW, kMainH};
+    const Rect score{100 + kMainW + kGap, 200, 780, 600};
+    // Right of the score, level with it, at full size.
+    EXPECT_EQ(place_aside(area, {main, score}, 520, 560, 380),
+              (Rect{score.right() + kGap, 200, 520, 560}));
+    // Narrowed to its minimum where only that much is free beside them.
+    const Rect tight{0, 0, score.right() + kGap + 400, 1000};
+    const Rect narrowed = place_aside(tight, {main, score}, 520, 560, 380);
+    EXPECT_FALSE(intersects(narrowed, main));
+    EXPECT_FALSE(intersects(narrowed, score));
+    EXPECT_EQ(narrowed.w, 380);
+    // No room anywhere: on the screen, over as little as possible (here the main
+    // window's lower part, which is shorter than the score).
+    const Rect full{0, 0, 1280, 800};
+    const Rect covering = place_aside(full, {{0, 0, 729, 515}, {737, 0, 543, 800}}, 520, 560, 380);
+    EXPECT_TRUE(covering.right() <= 1280 && covering.bottom() <= 800);
+    EXPECT_FALSE(intersects(covering, {737, 0, 543, 800}));
 }
 
 struct RememberedRow {

@@ -6,12 +6,14 @@
 // byte for byte, by quavella-cli compose --state S:T --edits LIST.
 #include <QAction>
 #include <QApplication>
+#include <QLabel>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolBar>
 #include <QToolTip>
 #include <QTreeWidget>
 #include <QtTest>
@@ -240,6 +242,128 @@ private slots:
         QCOMPARE(score->view()->highlight(), -1);
     }
 
+    void theKeysActOnTheNotesAfterEachCommand() {
+        // Composed in the main window: the score window's own focus is the score.
+        compose();
+        ScoreView* view = score->view();
+        QCOMPARE(score->focusWidget(), view);
+        activateScore();
+        QCOMPARE(QApplication::focusWidget(), view);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right);
+        QCOMPARE(view->selected(), 0);
+
+        // A frame shows where the keys go, and goes with the focus.
+        const auto frame = [view] {
+            const QImage shown = view->viewport()->grab().toImage();
+            return shown.pixelColor(0, shown.height() / 2);
+        };
+        QCOMPARE(frame(), view->palette().color(QPalette::Highlight));
+        buttonFor("exportPdf")->setFocus();
+        QCOMPARE(frame(), QColor(Qt::white));
+        auto* count = score->findChild<QSpinBox*>(QStringLiteral("bestOfCount"));
+
+        // Each command pressed from its button by the keyboard hands the keys back to the
+        // notes: 重新生成本句, an export's questions (answered with 取消), 择优作曲.
+        for (const char* name : {"regenerateSentence", "exportPdf", "composeBestOf"}) {
+            if (QString::fromLatin1(name) == QStringLiteral("composeBestOf")) {
+                click("suiButton4");  // stopped: composing is possible again
+                count->setValue(3);
+                activateScore();
+            }
+            QWidget* button = buttonFor(name);
+            QVERIFY2(button && button->isEnabled(), name);
+            button->setFocus(Qt::TabFocusReason);
+            QCOMPARE(QApplication::focusWidget(), button);
+            QTest::keyClick(button, Qt::Key_Space);
+            QVERIFY2(QApplication::focusWidget() == view, name);
+        }
+        QCOMPARE(log.back(), std::string("show:提示:作曲完成"));
+
+        // Ctrl+Z where the keys are undoes the last edit.
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Home);
+        const int before = score->editing()->melody().notes[0];
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+        QVERIFY(score->editing()->melody().notes[0] != before);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(score->editing()->melody().notes[0], before);
+        QVERIFY(!score->undoStack()->canUndo());
+    }
+
+    void theToneMarksMenuOpensFromTheKeyboard_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Menu") << int(Qt::Key_Menu) << int(Qt::NoModifier);
+        QTest::newRow("Shift+F10") << int(Qt::Key_F10) << int(Qt::ShiftModifier);
+    }
+
+    void theToneMarksMenuOpensFromTheKeyboard() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        compose();
+        activateScore();
+        const ToneGrading grading = score->editing()->grading();
+        int pair = -1;
+        for (int k = 0; k < grading.graded() && pair < 0; ++k) {
+            if (grading.pairs[static_cast<std::size_t>(k)].grade == ToneGrade::contrary) pair = k;
+        }
+        QVERIFY(pair >= 0);
+        const auto second = static_cast<int>(grading.pairs[static_cast<std::size_t>(pair)].second);
+        // The second syllable of the pair chosen by the keys: its mark is the one before it.
+        QWidget* keys = QApplication::focusWidget();
+        QCOMPARE(keys, score->view());
+        QTest::keyClick(keys, Qt::Key_Home);
+        for (int k = 0; k < second; ++k) QTest::keyClick(keys, Qt::Key_Right);
+        QCOMPARE(score->view()->toneMarkBeside(second), pair);
+        const QString tip = tone_pair_tip(*score->sheet(), pair);
+
+        QString header;
+        QString chosen;
+        int header_room = 0;
+        int header_width = 0;
+        QTimer::singleShot(0, this, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu) return;
+            menu->grab().save(QCoreApplication::applicationDirPath() + "/tone-mark-menu.png");
+            if (auto* label = menu->findChild<QLabel*>(QStringLiteral("pitchMenuHeader"))) {
+                header = label->text();
+                header_width = label->fontMetrics().horizontalAdvance(header);
+                header_room = label->contentsRect().width();
+            }
+            for (QAction* action : menu->actions()) {
+                if (chosen.isEmpty() && action->isEnabled() && !action->isSeparator() &&
+                    action->text().startsWith(QStringLiteral("把「"))) {
+                    chosen = action->text();
+                    action->trigger();
+                }
+            }
+            menu->close();
+        });
+        QTest::keyClick(keys, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(header, tip);
+        QVERIFY2(chosen.startsWith(QStringLiteral("把「")), qPrintable(chosen));
+        const ToneGrade now =
+            score->editing()->grading().pairs[static_cast<std::size_t>(pair)].grade;
+        QVERIFY(now == ToneGrade::good || now == ToneGrade::fair);
+        // The header names the pair whole.
+        QVERIFY2(header_room >= header_width, qPrintable(QStringLiteral("%1: %2 of %3 pixels")
+                                                             .arg(header)
+                                                             .arg(header_room)
+                                                             .arg(header_width)));
+    }
+
+    void stopInTheScoreWindowThenPlayStartsFromTheStart() {
+        compose();
+        click("suiButton2");
+        player->position = 600;
+        log.clear();
+        activateScore();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F8);
+        QCOMPARE(log, EventLog{"stop"});
+        player->position.reset();  // stopped: the player reports no position
+        click("suiButton2");
+        QCOMPARE(log, (EventLog{"stop", "play_from:0"}));
+    }
+
     void bestOfBySentenceComposesAShapedMelody() {
         auto* by_sentence = score->findChild<QAction*>(QStringLiteral("bySentence"));
         QVERIFY(by_sentence && by_sentence->isCheckable());
@@ -325,6 +449,26 @@ private:
             if (it->rfind("open:", 0) == 0) return it->substr(5);
         }
         return {};
+    }
+
+    void click(const char* name) const {
+        auto* button = form->findChild<QPushButton*>(QString::fromLatin1(name));
+        QVERIFY(button);
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+
+    void activateScore() const {
+        QApplication::setActiveWindow(score);
+        QVERIFY(QTest::qWaitForWindowActive(score));
+    }
+
+    /// The tool button of the score window's action `name`.
+    QWidget* buttonFor(const char* name) const {
+        auto* action = score->findChild<QAction*>(QString::fromLatin1(name));
+        for (QToolBar* bar : score->findChildren<QToolBar*>()) {
+            if (QWidget* widget = bar->widgetForAction(action)) return widget;
+        }
+        return nullptr;
     }
 
     void typeLyrics() {

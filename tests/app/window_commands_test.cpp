@@ -158,6 +158,42 @@ struct RecordingListener : CompositionListener {
     std::vector<CompositionPtr> chosen;
 };
 
+TEST_F(CommandsTest, BySentenceIsHeardAsOnePressOfItsCandidatesAndTheMelodyMade) {
+    constexpr int kCount = 12;
+    const ComposeInput input =
+        lyrics({"春眠不觉晓，处处闻啼鸟。", "夜来风雨声，花落知多少。"}, 1, 2, 3);
+    // The same clock pressing "生成主旋律" kCount times: the candidates compared.
+    RecordingListener pressed{log};
+    WindowCommands presses{services(&pressed), "quavella"};
+    presses.start_up(clock, dir.path().string());
+    for (int i = 0; i < kCount; ++i) presses.compose(input);
+
+    RecordingListener heard{log};
+    WindowCommands by_sentence{services(&heard), "quavella"};
+    by_sentence.start_up(clock, dir.path().string());
+    buttons.state = kFresh;
+    by_sentence.compose_by_sentence(input, kCount);
+    EXPECT_EQ(buttons.state, kLoaded);
+    // One batch: the candidates in the order composed, then the melody made, chosen.
+    ASSERT_EQ(heard.batches.size(), 1u);
+    const std::vector<CompositionPtr>& press = heard.batches[0];
+    ASSERT_EQ(press.size(), std::size_t{kCount + 1});
+    EXPECT_EQ(heard.picks[0], std::size_t{kCount});
+    for (std::size_t k = 0; k < kCount; ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_EQ(press[k]->state, pressed.chosen[k]->state);
+        EXPECT_EQ(press[k]->midi, pressed.chosen[k]->midi);
+        EXPECT_TRUE(press[k]->edits.empty());
+    }
+    // The melody made is the first candidate with sentences of others put in.
+    const CompositionPtr& made = press.back();
+    EXPECT_FALSE(made->edits.empty());
+    EXPECT_EQ(made->state, press[0]->state);
+    ASSERT_EQ(heard.chosen.size(), 1u);
+    EXPECT_EQ(heard.chosen[0], made);
+    EXPECT_EQ(read_file("temp.mid"), made->midi);
+}
+
 TEST_F(CommandsTest, ALoadedMelodyIsTheListenersNewMelodyButNotMadeAgain) {
     // The score window must shape what the player holds after 载入, and the history
     // must not record it twice.
@@ -522,6 +558,33 @@ TEST_F(CommandsTest, PlayAndPauseGoToThePlayer) {
     commands.pause();
     EXPECT_EQ(log, (EventLog{"play", "pause", "pause"}));
     EXPECT_EQ(buttons.state, kLoaded);
+}
+
+TEST_F(CommandsTest, PlayAfterAStopElsewhereStartsFromTheStart) {
+    commands.compose(lyrics({kLyrics}));
+    commands.play();
+    player.position = 960;
+    // The score window's 停止: the player keeps its place, reports none, and 播放 starts over.
+    player.stop();
+    player.position.reset();
+    commands.stopped_elsewhere();
+    log.clear();
+    commands.play();
+    commands.pause();
+    commands.play();
+    EXPECT_EQ(log, (EventLog{"play_from:0", "pause", "play"}));
+
+    // Played again there meanwhile (试听), it goes on; a melody opened afresh starts at
+    // its start anyway.
+    commands.stopped_elsewhere();
+    player.position = 480;
+    log.clear();
+    commands.play();
+    commands.stopped_elsewhere();
+    player.position.reset();
+    commands.adopt(commands.current());
+    commands.play();
+    EXPECT_EQ(log, (EventLog{"play", "write:temp.mid", "write:1.mid", "open:1.mid", "play"}));
 }
 
 TEST(SaveTargetTest, AppendsMidUnlessTheNameHasIt) {
