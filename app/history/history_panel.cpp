@@ -32,8 +32,12 @@ class QtConfirmer : public Confirmer {
 public:
     explicit QtConfirmer(QWidget* parent) : parent_(parent) {}
     bool confirm(const std::string& question, const std::string& caption) override {
-        return QMessageBox::question(parent_, QString::fromStdString(caption),
-                                     QString::fromStdString(question)) == QMessageBox::Yes;
+        // The question quotes a history row: plain text, never markup.
+        QMessageBox box(QMessageBox::Question, QString::fromStdString(caption),
+                        QString::fromStdString(question), QMessageBox::Yes | QMessageBox::No,
+                        parent_);
+        box.setTextFormat(Qt::PlainText);
+        return box.exec() == QMessageBox::Yes;
     }
 
 private:

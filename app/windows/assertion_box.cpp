@@ -20,7 +20,11 @@ constexpr std::chrono::seconds kBoxTaken{10};
 
 void show_box(const std::string& report) {
     const QString program = QFileInfo(QCoreApplication::applicationFilePath()).fileName();
-    QMessageBox::critical(nullptr, program, QString::fromStdString(report));
+    // The report may quote a file name or a lyric: plain text, never markup.
+    QMessageBox box(QMessageBox::Critical, program, QString::fromStdString(report),
+                    QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 void print(const std::string& report) {

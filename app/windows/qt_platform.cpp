@@ -24,11 +24,22 @@ namespace quavella {
 
 namespace {
 
+/// Shows a box and returns the button pressed. Its text quotes file names, lyrics and
+/// history rows: it is plain text, never markup (Qt would read a first line holding a
+/// tag as rich text).
+QMessageBox::StandardButton ask_box(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
+                                    const QString& text,
+                                    QMessageBox::StandardButtons buttons = QMessageBox::Ok,
+                                    QMessageBox::StandardButton preferred = QMessageBox::NoButton) {
+    QMessageBox box(icon, caption, text, buttons, parent);
+    box.setTextFormat(Qt::PlainText);
+    if (preferred != QMessageBox::NoButton) box.setDefaultButton(preferred);
+    return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
 void show_box(QWidget* parent, QMessageBox::Icon icon, const std::string& text,
               const std::string& caption) {
-    QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text),
-                    QMessageBox::Ok, parent);
-    box.exec();
+    ask_box(parent, icon, QString::fromStdString(caption), QString::fromStdString(text));
 }
 
 /// Types and icons of a folder's entries from their names and file types alone.
@@ -56,6 +67,7 @@ void showLinkFailure(QWidget* parent, const QString& address) {
                                 QStringLiteral("无法打开浏览器。请在浏览器中访问：\n") + address,
                                 QMessageBox::Ok, parent);
     box->setObjectName(QStringLiteral("linkFailure"));
+    box->setTextFormat(Qt::PlainText);
     box->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->open();
@@ -216,15 +228,16 @@ std::optional<std::string> QtExportDialogs::ask_file(const std::string& suggeste
 }
 
 bool QtExportDialogs::confirm_replace(const std::string& path) {
-    const auto answer = QMessageBox::question(
-        parent_, QStringLiteral("导出乐谱"),
-        QStringLiteral("%1 已存在。要替换它吗？").arg(QString::fromStdString(path)),
-        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    const auto answer =
+        ask_box(parent_, QMessageBox::Question, QStringLiteral("导出乐谱"),
+                QStringLiteral("%1 已存在。要替换它吗？").arg(QString::fromStdString(path)),
+                QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     return answer == QMessageBox::Yes;
 }
 
 void QtExportDialogs::tell_failure(const std::string& text) {
-    QMessageBox::warning(parent_, QStringLiteral("导出乐谱"), QString::fromStdString(text));
+    ask_box(parent_, QMessageBox::Warning, QStringLiteral("导出乐谱"),
+            QString::fromStdString(text));
 }
 
 void centreOnScreen(QWidget& window) {

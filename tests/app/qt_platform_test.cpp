@@ -26,6 +26,8 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "app/windows/assertion_box.h"
 #include "tests/support/env_guard.h"
@@ -84,6 +86,31 @@ private slots:
         QCOMPARE(caption, QStringLiteral("qt_platform_test"));
         QCOMPARE(text, QStringLiteral("Assertion failed: stc_cnt>0, file parag, line 45"));
         QCOMPARE(icon, QMessageBox::Critical);
+    }
+
+    void boxesShowTheirTextAsPlainText() {
+        // A file name, a lyric or a history row quoted in a box is shown as typed: a first
+        // line holding a tag would otherwise be taken for markup and its tags hidden.
+        const std::string hostile = "<b>x</b><img src=/etc/passwd>.mid 无法写入";
+        const std::vector<std::pair<const char*, std::function<void()>>> boxes{
+            {"message", [&] { QtMessageBox(nullptr).show(hostile, "提示"); }},
+            {"error", [&] { QtMessageBox(nullptr).error(hostile, "错误"); }},
+            {"replace", [&] { QtExportDialogs(nullptr).confirm_replace(hostile); }},
+            {"export failure", [&] { QtExportDialogs(nullptr).tell_failure(hostile); }},
+            {"assertion", [&] { show_assertion_box(hostile); }},
+        };
+        for (const auto& [name, show] : boxes) {
+            Qt::TextFormat format = Qt::AutoText;
+            QString text;
+            whenShown<QMessageBox>([&](QMessageBox* box) {
+                format = box->textFormat();
+                text = box->text();
+                box->done(QMessageBox::No);
+            });
+            show();
+            QVERIFY2(format == Qt::PlainText, name);
+            QVERIFY2(text.contains(QStringLiteral("<b>x</b>")), name);
+        }
     }
 
     void assertionOnAWorkerIsShownByTheWindowsThread() {
