@@ -379,7 +379,7 @@ void ScoreWindow::report(const edit::Applied& applied, const QString& name) {
             message += QStringLiteral("（第 %1 个）").arg(notes.join(QStringLiteral("、")));
         }
         // The new tone score where it is read first, whatever part of the score is in view.
-        message += QStringLiteral("，字调契合 %1%").arg(editing_->grading().percent());
+        message += QStringLiteral("，字调契合 %1%").arg(document_->melody().grading().percent());
         if (!step.left.empty()) {
             QStringList pairs;
             for (const TonePair& pair : step.left)
@@ -396,7 +396,7 @@ void ScoreWindow::report(const edit::Applied& applied, const QString& name) {
         message = QStringLiteral("%1：改动 %2 个音，字调契合 %3%")
                       .arg(name)
                       .arg(step.changes.size())
-                      .arg(editing_->grading().percent());
+                      .arg(document_->melody().grading().percent());
     }
     if (step.changes.empty()) {
         statusBar()->showMessage(repair ? message : QStringLiteral("没有需要修改的音"));

@@ -286,7 +286,7 @@ private slots:
         QVERIFY(score->editing()->melody().notes[0] != before);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(score->editing()->melody().notes[0], before);
-        QVERIFY(!score->undoStack()->canUndo());
+        QVERIFY(!score->document().can_undo());
     }
 
     void theToneMarksMenuOpensFromTheKeyboard_data() {
