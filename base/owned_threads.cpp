@@ -2,6 +2,7 @@
 #include "base/owned_threads.h"
 
 #include <condition_variable>
+#include <cstdlib>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -47,6 +48,11 @@ Registry& registry() {
 
 void start_owned_thread(std::function<void()> work) {
     Registry& r = registry();
+    // At the program's end the threads whose work is done are joined, whoever forgot to:
+    // only one stuck in the system is left to end with the process.
+    static const bool joined_at_exit =
+        std::atexit([] { join_owned_threads(std::chrono::milliseconds(0)); }) == 0;
+    (void)joined_at_exit;
     auto owned = std::make_shared<Owned>();
     const std::lock_guard lock(r.mutex);
     r.reap();
