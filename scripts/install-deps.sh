@@ -11,7 +11,7 @@ packages=(
   libsqlite3-dev
   fonts-wqy-microhei
   midicsv python3-mido poppler-utils timidity
-  python3 unicode-data rime-data-terra-pinyin opencc fortunes-zh
+  python3 unicode-data rime-data-terra-pinyin opencc fortunes-zh man-db
   xvfb xdotool xclip imagemagick sox xdg-utils
   dash zsh fish
   musescore3

@@ -19,16 +19,12 @@
 #include "lyrics/gbk_text.h"
 #include "tests/support/files.h"
 #include "tests/support/row_name.h"
+#include "tests/support/sample_lyrics.h"
 
 namespace quavella::edit {
 namespace {
 
-/// The lyrics of a sample, lines joined as the lyric box joins them, in GBK.
-std::string sample_gbk(const std::string& name) {
-    std::string text = test::read_file(std::filesystem::path(QUAVELLA_SAMPLES_DIR) / name);
-    std::erase(text, '\n');
-    return utf8_to_gbk(text).gbk;
-}
+using test::sample_gbk;
 
 Source source_of(const std::string& gbk, std::uint64_t seed, int speed = 1, int mode = 3,
                  int timbre = 0) {

@@ -9,24 +9,13 @@
 #include "harmony/accompaniment.h"
 #include "lyrics/gbk_text.h"
 #include "tests/support/files.h"
+#include "tests/support/sample_lyrics.h"
 
 namespace quavella::harmony {
 namespace {
 
-std::string sample_gbk(const std::string& name) {
-    std::string text = test::read_file(std::filesystem::path(QUAVELLA_SAMPLES_DIR) / name);
-    std::erase(text, '\n');
-    return utf8_to_gbk(text).gbk;
-}
-
-/// About `characters` characters of lyrics: the samples one after another.
-std::string long_gbk(std::size_t characters) {
-    const std::string one = sample_gbk("chunxiao.txt") + sample_gbk("jingyesi.txt") +
-                            sample_gbk("xiangsi.txt") + sample_gbk("luzhai.txt");
-    std::string text;
-    while (text.size() < 2 * characters) text += one;
-    return text;
-}
+using test::long_gbk;
+using test::sample_gbk;
 
 notation::Melody melody_of(const std::string& gbk, int mode) {
     auto source = std::make_shared<CompositionSource>();
