@@ -353,7 +353,7 @@ int Song::nt_area_index(std::int32_t note) {
 
 void Song::make_tm_seq() {
     const int n = nt_cnt;
-    const int unit = n >= 28 ? 60 : 120;
+    const int unit = time_unit(n);
     Sequence d(static_cast<std::size_t>(std::max(n, 0)), 2);
 
     // Contour: turns of the line and repeated notes.

@@ -25,6 +25,11 @@ using Sequence = std::vector<std::int32_t>;
 /// Ticks per beat of every composition file.
 inline constexpr int kCompositionTicksPerBeat = 120;
 
+/// The composer's unit of duration for a melody of `note_count` notes: half a beat
+/// (60 ticks) for 28 notes and more, a beat (120 ticks) below. Every duration it
+/// composes is a whole number of units, and note-length edits step by one unit.
+constexpr int time_unit(int note_count) { return note_count >= 28 ? 60 : 120; }
+
 /// A composition file made in memory.
 struct CompositionFile {
     std::string bytes;  ///< the whole file; empty when it could not be made

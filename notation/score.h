@@ -44,6 +44,10 @@ struct Melody {
     int tempo = 0;              ///< beats per minute
     int mode = 0;               ///< mode number 0..3
     int program = 0;            ///< General MIDI program, 0-based
+    /// Ticks of silence after each note: empty when the melody has no rest (as every
+    /// composed melody), else one per note. A note starts where the previous note and
+    /// its rest end.
+    std::vector<int> rests;
 };
 
 /// One written symbol of a bar: a note (or a piece of a tied note) or a rest.
