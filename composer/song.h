@@ -41,8 +41,11 @@ struct CompositionFile {
 /// Edited melodies are written through it too.
 /// @param tempo_bpm beats per minute, above 0
 /// @param notes,ticks MIDI note numbers and their durations, of the same length
+/// @param rests the silence after each note, in ticks: empty (no rest, as every composed
+///        melody) or one per note; a rest is the time between a note-off and the next
+///        note-on (after the last note, before the end of the track)
 CompositionFile composition_file(int tempo_bpm, int program, const Sequence& notes,
-                                 const Sequence& ticks);
+                                 const Sequence& ticks, const Sequence& rests = {});
 
 /// The notes of a mode's scale that the composer draws pitches from (G3 to E5),
 /// ascending; note editing steps along the same scale.

@@ -1,6 +1,6 @@
 // Writing a finished melody as a composition file: format 1, two tracks, the
 // first with key signature, tempo and program, the second with the notes on
-// channel 1, each note starting when the previous one ends.
+// channel 1, each note starting when the previous one and the rest after it end.
 #include <cstdint>
 
 #include "base/qassert.h"
@@ -16,9 +16,9 @@ constexpr int melody_channel = 1;
 constexpr std::uint8_t velocity = 95;
 
 // The file's layout: a key signature, the tempo and the program in the first
-// track, then each note of the second starting when the previous one ends.
+// track, then each note of the second starting when the previous one and its rest end.
 void write_composition(KeptErrorWrite& out, int tempo_bpm, int program, const Sequence& notes,
-                       const Sequence& ticks) {
+                       const Sequence& ticks, const Sequence& rests) {
     out.header(1, 1, kCompositionTicksPerBeat);
     out.starttrack();
     out.keysignature(0, 0);
@@ -30,6 +30,7 @@ void write_composition(KeptErrorWrite& out, int tempo_bpm, int program, const Se
         out.noteon(melody_channel, key, velocity);
         out.pause(static_cast<std::uint32_t>(ticks[i]));
         out.noteoff(melody_channel, key, velocity);
+        if (i < rests.size() && rests[i] > 0) out.pause(static_cast<std::uint32_t>(rests[i]));
     }
     out.endtrack();
     out.endoftrack();
@@ -39,17 +40,18 @@ void write_composition(KeptErrorWrite& out, int tempo_bpm, int program, const Se
 }  // namespace
 
 CompositionFile composition_file(int tempo_bpm, int program, const Sequence& notes,
-                                 const Sequence& ticks) {
+                                 const Sequence& ticks, const Sequence& rests) {
     // A tempo of 0 has no length of a beat; it is a caller's error like the
     // other contract breaches of the composer. The failure report quotes the
     // expression of the sequences' check exactly as written in the Song.
     QV_ASSERT("song", tempo_bpm > 0);
     QV_ASSERT_TEXT("song", notes.size() == ticks.size(), "nt_seq_now.size()== tm_seq_now.size()");
+    QV_ASSERT("song", rests.empty() || rests.size() == notes.size());
     CompositionFile file;
     MemoryFile memory;
     {
         KeptErrorWrite out(memory.release_stream(), "memory", file.error);
-        write_composition(out, tempo_bpm, program, notes, ticks);
+        write_composition(out, tempo_bpm, program, notes, ticks, rests);
     }
     if (file.error.empty()) file.bytes = memory.bytes();
     return file;

@@ -67,7 +67,7 @@ Composed make_composition(std::shared_ptr<const CompositionSource> source, Gener
 Composed make_composition(std::shared_ptr<const CompositionSource> source, Generators::State state,
                           notation::Melody melody, ToneGrading tones, std::string edits) {
     CompositionFile file =
-        composition_file(melody.tempo, melody.program, melody.notes, melody.ticks);
+        composition_file(melody.tempo, melody.program, melody.notes, melody.ticks, melody.rests);
     if (!file.error.empty()) return Composed{nullptr, std::move(file.error)};
     auto made = std::make_shared<Composition>();
     made->source = std::move(source);

@@ -2,6 +2,7 @@
 #include "edit/editable_melody.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 
 #include "composer/compose_request.h"
@@ -43,6 +44,59 @@ std::optional<int> scale_step(int mode, int pitch, int direction) {
 }
 
 std::string note_name(int note) { return "note " + std::to_string(note + 1); }
+
+/// The rest after note `i` of a melody: 0 when it has none.
+int rest_of(const notation::Melody& melody, std::size_t i) {
+    return i < melody.rests.size() ? melody.rests[i] : 0;
+}
+
+/// The change a length or rest edit makes to a melody, or why it is refused.
+std::optional<std::string> length_change(const notation::Melody& melody, const Edit& edit,
+                                         Change& change) {
+    const int count = static_cast<int>(melody.notes.size());
+    if (edit.note < 0 || edit.note >= count) {
+        return note_name(edit.note) + " does not exist (the melody has " + std::to_string(count) +
+               " notes)";
+    }
+    const auto i = static_cast<std::size_t>(edit.note);
+    const int unit = time_unit(count);
+    const int rest = rest_of(melody, i);
+    change = Change{
+        edit.note, melody.notes[i], melody.notes[i], melody.ticks[i], melody.ticks[i], rest, rest};
+    switch (edit.kind) {
+        case EditKind::lengthen:
+            change.to_ticks += unit;
+            break;
+        case EditKind::shorten:
+            if (change.from_ticks - unit < unit) {
+                return note_name(edit.note) + " cannot be shorter than one unit (" +
+                       std::to_string(unit) + " ticks)";
+            }
+            change.to_ticks -= unit;
+            break;
+        case EditKind::add_rest:
+            change.to_rest += unit;
+            break;
+        case EditKind::remove_rest:
+            if (change.from_rest <= 0) return "there is no rest after " + note_name(edit.note);
+            change.to_rest = std::max(change.from_rest - unit, 0);
+            break;
+        default:
+            return "not a length or rest edit";
+    }
+    // Whatever is added must leave the melody within what a score is written for.
+    if (change.to_ticks > change.from_ticks || change.to_rest > change.from_rest) {
+        std::int64_t total = unit;
+        for (std::size_t k = 0; k < melody.notes.size(); ++k) {
+            total += std::max(melody.ticks[k], 0) + std::max(rest_of(melody, k), 0);
+        }
+        if (total > notation::kMaxScoreTicks) {
+            return "the melody would last over " + std::to_string(notation::kMaxScoreTicks) +
+                   " ticks";
+        }
+    }
+    return std::nullopt;
+}
 
 }  // namespace
 
@@ -96,6 +150,14 @@ void EditableMelody::put(const Change& change, bool forward) {
     const auto i = static_cast<std::size_t>(change.note);
     melody_.notes[i] = forward ? change.to_pitch : change.from_pitch;
     melody_.ticks[i] = forward ? change.to_ticks : change.from_ticks;
+    // Rests are written only by the changes that move them, and the list stays empty
+    // while the melody has none: such a melody writes the composition's bytes.
+    if (change.from_rest != change.to_rest) {
+        if (melody_.rests.empty()) melody_.rests.assign(melody_.notes.size(), 0);
+        melody_.rests[i] = forward ? change.to_rest : change.from_rest;
+        if (std::all_of(melody_.rests.begin(), melody_.rests.end(), [](int r) { return r == 0; }))
+            melody_.rests.clear();
+    }
 }
 
 Applied EditableMelody::apply(const Edit& edit) {
@@ -108,7 +170,9 @@ Applied EditableMelody::apply(const Edit& edit) {
     };
     auto pitch_change = [this](int note, int pitch) {
         const auto i = static_cast<std::size_t>(note);
-        return Change{note, melody_.notes[i], pitch, melody_.ticks[i], melody_.ticks[i]};
+        const int rest = rest_of(melody_, i);
+        return Change{note, melody_.notes[i], pitch, melody_.ticks[i], melody_.ticks[i], rest,
+                      rest};
     };
 
     switch (edit.kind) {
@@ -163,6 +227,17 @@ Applied EditableMelody::apply(const Edit& edit) {
                 result.step.changes.push_back(pitch_change(change.note, change.to));
             }
             result.step.left = repair.left;
+            break;
+        }
+        case EditKind::lengthen:
+        case EditKind::shorten:
+        case EditKind::add_rest:
+        case EditKind::remove_rest: {
+            Change change;
+            if (auto refused = length_change(melody_, edit, change)) {
+                return refuse(std::move(*refused));
+            }
+            result.step.changes.push_back(change);
             break;
         }
     }
@@ -235,7 +310,8 @@ std::vector<Edit> EditableMelody::edits() const {
 CompositionFile EditableMelody::file() const {
     return composition_file(melody_.tempo, melody_.program,
                             Sequence(melody_.notes.begin(), melody_.notes.end()),
-                            Sequence(melody_.ticks.begin(), melody_.ticks.end()));
+                            Sequence(melody_.ticks.begin(), melody_.ticks.end()),
+                            Sequence(melody_.rests.begin(), melody_.rests.end()));
 }
 
 Applied EditableMelody::regenerate_sentence(int sentence, int count) {

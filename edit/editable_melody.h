@@ -41,6 +41,8 @@ struct Change {
     int to_pitch = 0;
     int from_ticks = 0;
     int to_ticks = 0;
+    int from_rest = 0;  ///< ticks of silence after the note, before and after the edit
+    int to_rest = 0;
 };
 
 /// An applied edit and what it did.

@@ -29,6 +29,16 @@ std::optional<Int> number(std::string_view digits) {
     return value;
 }
 
+/// The kind of a length or rest item from what follows its note number: "d+" and "d-"
+/// (one unit longer, shorter), "r+" and "r-" (one unit of rest more, less after it).
+std::optional<EditKind> length_kind(std::string_view suffix) {
+    if (suffix == "d+") return EditKind::lengthen;
+    if (suffix == "d-") return EditKind::shorten;
+    if (suffix == "r+") return EditKind::add_rest;
+    if (suffix == "r-") return EditKind::remove_rest;
+    return std::nullopt;
+}
+
 /// Reads one item; sets `reason` when it is refused.
 std::optional<Edit> parse_item(std::string_view item, std::string& reason) {
     if (item.empty()) {
@@ -69,8 +79,8 @@ std::optional<Edit> parse_item(std::string_view item, std::string& reason) {
     const auto note = number<int>(item.substr(0, digits));
     if (!note || digits == item.size()) {
         reason =
-            "expected a note number followed by +, - or :<pitch>, \"s\" for a sentence, "
-            "\"fix\" or \"suit\"";
+            "expected a note number followed by +, -, :<pitch>, d+, d-, r+ or r-, \"s\" for a "
+            "sentence, \"fix\" or \"suit\"";
         return std::nullopt;
     }
     if (*note < 1) {
@@ -80,6 +90,10 @@ std::optional<Edit> parse_item(std::string_view item, std::string& reason) {
     Edit edit;
     edit.note = *note - 1;
     const std::string_view rest = item.substr(digits);
+    if (const auto kind = length_kind(rest)) {
+        edit.kind = *kind;
+        return edit;
+    }
     if (rest.front() == ':') {
         const auto pitch = number<int>(rest.substr(1));
         if (!pitch || *pitch > 127) {
@@ -91,7 +105,7 @@ std::optional<Edit> parse_item(std::string_view item, std::string& reason) {
         return edit;
     }
     if (rest.front() != '+' && rest.front() != '-') {
-        reason = "expected +, - or :<pitch> after the note number";
+        reason = "expected +, -, :<pitch>, d+, d-, r+ or r- after the note number";
         return std::nullopt;
     }
     edit.amount = rest.front() == '+' ? 1 : -1;
@@ -129,6 +143,14 @@ std::string edit_text(const Edit& edit) {
             return "fix";
         case EditKind::suit_tones:
             return "suit";
+        case EditKind::lengthen:
+            return note + "d+";
+        case EditKind::shorten:
+            return note + "d-";
+        case EditKind::add_rest:
+            return note + "r+";
+        case EditKind::remove_rest:
+            return note + "r-";
     }
     return {};
 }

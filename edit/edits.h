@@ -10,7 +10,10 @@
 //   s2:S:T        sentence 2 taken from the composition made from generator state S:T
 //   fix           修正倒字: the fewest pitch changes that leave no contrary pair
 //   suit          全部契合: the fewest pitch changes that make every pair good or fair
-// It holds only letters, digits and "+-:,", which every common shell takes literally.
+//   12d+ 12d-     note 12 one unit longer / shorter (the unit: time_unit of the note count)
+//   12r+ 12r-     a rest of one unit more / less after note 12
+// It holds only letters, digits and "+-:,", which every common shell takes literally
+// (so no "<" or ">", which a shell reads as a redirection).
 #pragma once
 
 #include <cstdint>
@@ -23,13 +26,17 @@
 namespace quavella::edit {
 
 enum class EditKind : std::uint8_t {
-    step,        ///< one step of the mode's scale
-    semitone,    ///< one semitone
-    octave,      ///< twelve semitones
-    pitch,       ///< a MIDI note number
-    sentence,    ///< a sentence of another composition of the same lyrics and settings
-    fix_tones,   ///< 修正倒字
-    suit_tones,  ///< 全部契合
+    step,         ///< one step of the mode's scale
+    semitone,     ///< one semitone
+    octave,       ///< twelve semitones
+    pitch,        ///< a MIDI note number
+    sentence,     ///< a sentence of another composition of the same lyrics and settings
+    fix_tones,    ///< 修正倒字
+    suit_tones,   ///< 全部契合
+    lengthen,     ///< a note one unit longer; the notes after it move
+    shorten,      ///< a note one unit shorter, never below one unit
+    add_rest,     ///< one unit of rest more after a note
+    remove_rest,  ///< one unit of rest less after a note
 };
 
 /// One edit of a melody.
@@ -40,9 +47,9 @@ struct Edit {
         : kind(edit_kind), note(at), amount(by) {}
 
     EditKind kind = EditKind::step;
-    int note = 0;             ///< the note, from 0 (step, semitone, octave, pitch)
-    int amount = 0;           ///< +1 or -1 for a move; the MIDI note number for `pitch`
-    int sentence = 0;         ///< the sentence, from 0 (sentence)
+    int note = 0;      ///< the note, from 0 (step, semitone, octave, pitch, lengths and rests)
+    int amount = 0;    ///< +1 or -1 for a move; the MIDI note number for `pitch`
+    int sentence = 0;  ///< the sentence, from 0 (sentence)
     Generators::State state;  ///< the generators' state the sentence comes from (sentence)
 
     bool operator==(const Edit&) const = default;

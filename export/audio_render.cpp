@@ -152,7 +152,7 @@ public:
         fluid_synth_program_change(synth_.get(), kMelodyChannel,
                                    std::clamp(melody.program, 0, 127));
 
-        // Each note starts where the previous one ends; at a shared frame the
+        // Each note starts where the previous one and its rest end; at a shared frame the
         // ending note is released before the next one sounds.
         const std::int64_t tempo = std::max(melody.tempo, 1);
         const std::int64_t per_minute = tempo * notation::kTicksPerBeat;
@@ -164,6 +164,7 @@ public:
             events_.push_back({tick * kAudioSampleRate * 60 / per_minute, key, true});
             tick += std::max(melody.ticks[i], 0);
             events_.push_back({tick * kAudioSampleRate * 60 / per_minute, key, false});
+            tick += notation::rest_after(melody, i);
         }
         if (!audio.accompaniment.empty()) {
             fluid_synth_program_change(synth_.get(), harmony::kAccompanimentChannel,
@@ -301,6 +302,8 @@ std::uint32_t ogg_serial_of(const notation::Melody& melody) {
     add(melody.program);
     for (const int note : melody.notes) add(note);
     for (const int ticks : melody.ticks) add(ticks);
+    // A melody without rests keeps the serial it always had.
+    for (const int rest : melody.rests) add(rest);
     return hash;
 }
 
@@ -520,6 +523,7 @@ std::optional<std::string> render_audio(const notation::Score& score, files::Sta
     const std::int64_t notes_frames = [&] {
         std::int64_t ticks = 0;
         for (const int t : score.melody.ticks) ticks += std::max(t, 0);
+        for (const int r : score.melody.rests) ticks += std::max(r, 0);
         return ticks * kAudioSampleRate * 60 /
                (std::int64_t{std::max(score.melody.tempo, 1)} * notation::kTicksPerBeat);
     }();

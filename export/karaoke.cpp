@@ -134,7 +134,8 @@ std::optional<std::string> write_karaoke(const notation::Score& score, files::St
                 out.text(kMetaText, kar_text(*next));
                 ++next;
             }
-            out.pause(static_cast<std::uint32_t>(std::max(melody.ticks[i], 0)));
+            out.pause(static_cast<std::uint32_t>(std::max(melody.ticks[i], 0)) +
+                      static_cast<std::uint32_t>(notation::rest_after(melody, i)));
         }
 
         out.starttrack();
@@ -144,6 +145,7 @@ std::optional<std::string> write_karaoke(const notation::Score& score, files::St
             out.noteon(kMelodyChannel, key, kMelodyVelocity);
             out.pause(static_cast<std::uint32_t>(std::max(melody.ticks[i], 0)));
             out.noteoff(kMelodyChannel, key, kMelodyVelocity);
+            out.pause(static_cast<std::uint32_t>(notation::rest_after(melody, i)));
         }
         if (accompaniment != nullptr) {
             out.starttrack();

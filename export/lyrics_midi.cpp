@@ -58,6 +58,7 @@ std::optional<std::string> write_lyrics_midi(const notation::Score& score,
             out.noteon(kMelodyChannel, key, kMelodyVelocity);
             out.pause(static_cast<std::uint32_t>(std::max(melody.ticks[i], 0)));
             out.noteoff(kMelodyChannel, key, kMelodyVelocity);
+            out.pause(static_cast<std::uint32_t>(notation::rest_after(melody, i)));
         }
         out.endtrack();
         out.close();

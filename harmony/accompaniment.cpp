@@ -29,7 +29,7 @@ int nearest(int pc, int from, int low, int high) {
 
 /// The lowest melody note sounding in each slot; 128 where none sounds.
 std::vector<int> lowest_in_slots(std::span<const int> notes, std::span<const int> ticks,
-                                 std::size_t slots) {
+                                 std::span<const int> rests, std::size_t slots) {
     std::vector<int> lowest(slots, 128);
     std::int64_t start = 0;
     const std::size_t n = std::min(notes.size(), ticks.size());
@@ -40,7 +40,7 @@ std::vector<int> lowest_in_slots(std::span<const int> notes, std::span<const int
             int& low = lowest[static_cast<std::size_t>(k)];
             low = std::min(low, notes[i]);
         }
-        start = end;
+        start = end + (i < rests.size() ? std::max(rests[i], 0) : 0);
     }
     return lowest;
 }
@@ -66,9 +66,9 @@ std::optional<Pattern> pattern_of(std::string_view name) {
 }
 
 std::vector<Voicing> voice_chords(const Harmony& harmony, std::span<const int> notes,
-                                  std::span<const int> ticks) {
+                                  std::span<const int> ticks, std::span<const int> rests) {
     const std::size_t slots = harmony.chords.size();
-    const std::vector<int> lowest = lowest_in_slots(notes, ticks, slots);
+    const std::vector<int> lowest = lowest_in_slots(notes, ticks, rests, slots);
     std::vector<Voicing> voicings;
     voicings.reserve(slots);
     std::array<int, 3> voices{kVoiceCeiling - 9, kVoiceCeiling - 5, kVoiceCeiling - 1};
@@ -108,7 +108,8 @@ std::vector<Voicing> voice_chords(const Harmony& harmony, std::span<const int> n
 
 std::vector<AccompanimentNote> accompany(const notation::Melody& melody, const Harmony& harmony,
                                          Pattern pattern) {
-    const std::vector<Voicing> voicings = voice_chords(harmony, melody.notes, melody.ticks);
+    const std::vector<Voicing> voicings =
+        voice_chords(harmony, melody.notes, melody.ticks, melody.rests);
     std::vector<AccompanimentNote> out;
     const std::size_t slots = voicings.size();
     for (std::size_t k = 0; k < slots; ++k) {
@@ -207,6 +208,7 @@ ArrangementFile arrangement_file(const notation::Melody& melody, const Harmony& 
             out.noteon(kMelodyChannel, key, kMelodyVelocity);
             out.pause(static_cast<std::uint32_t>(std::max(melody.ticks[i], 0)));
             out.noteoff(kMelodyChannel, key, kMelodyVelocity);
+            out.pause(static_cast<std::uint32_t>(notation::rest_after(melody, i)));
         }
 
         // 3. The accompaniment.

@@ -56,8 +56,9 @@ struct Voicing {
     int bass = 0;
     std::array<int, 3> voices{};
 };
+/// @param rests the silence after each note (empty: none), as notation::Melody::rests
 std::vector<Voicing> voice_chords(const Harmony& harmony, std::span<const int> notes,
-                                  std::span<const int> ticks);
+                                  std::span<const int> ticks, std::span<const int> rests = {});
 
 /// The accompaniment of a melody in a pattern, sorted by start then key.
 std::vector<AccompanimentNote> accompany(const notation::Melody& melody, const Harmony& harmony,

@@ -24,6 +24,11 @@ struct Segment {
     int next_pitch = -1;  ///< the pitch of the note after it; -1 at the end
 };
 
+/// The silence after note `i` of a request.
+std::int64_t rest_at(const ChordRequest& request, std::size_t i) {
+    return i < request.rests.size() ? std::max(request.rests[i], 0) : 0;
+}
+
 /// The notes sounding in each slot.
 std::vector<std::vector<Segment>> slot_segments(const ChordRequest& request, int slots) {
     std::vector<std::vector<Segment>> segments(static_cast<std::size_t>(slots));
@@ -46,7 +51,7 @@ std::vector<std::vector<Segment>> slot_segments(const ChordRequest& request, int
             }
             segments[static_cast<std::size_t>(slot)].push_back({request.notes[i], weight, next});
         }
-        start = end;
+        start = end + rest_at(request, i);
     }
     return segments;
 }
@@ -184,6 +189,7 @@ ChordRequest request_for(const notation::Melody& melody, std::span<const Lock> l
     ChordRequest request;
     request.notes = melody.notes;
     request.ticks = melody.ticks;
+    request.rests = melody.rests;
     request.scale = mode_pitch_classes(melody.mode);
     request.locks = locks;
     return request;
@@ -192,7 +198,8 @@ ChordRequest request_for(const notation::Melody& melody, std::span<const Lock> l
 int slot_count(const ChordRequest& request) {
     const std::size_t n = std::min(request.notes.size(), request.ticks.size());
     std::int64_t total = 0;
-    for (std::size_t i = 0; i < n; ++i) total += std::max(request.ticks[i], 0);
+    for (std::size_t i = 0; i < n; ++i)
+        total += std::max(request.ticks[i], 0) + rest_at(request, i);
     total = std::min<std::int64_t>(total, notation::kMaxScoreTicks);
     return static_cast<int>((total + kSlotTicks - 1) / kSlotTicks);
 }

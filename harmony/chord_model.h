@@ -65,13 +65,14 @@ struct ChordWeights {
 struct ChordRequest {
     std::span<const int> notes;  ///< MIDI note numbers
     std::span<const int> ticks;  ///< durations, as many as notes (negative ones count 0)
+    std::span<const int> rests;  ///< the silence after each note: none, or one per note
     Scale scale;
     std::span<const Lock> locks;  ///< locks past the last slot are ignored; the last
                                   ///< of two at one slot wins
     ChordWeights weights;
 };
 
-/// The request for a composed melody: its notes and durations, its mode's scale.
+/// The request for a composed melody: its notes, durations and rests, its mode's scale.
 ChordRequest request_for(const notation::Melody& melody, std::span<const Lock> locks = {});
 
 /// The chords chosen: one per slot.

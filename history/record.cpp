@@ -3,8 +3,10 @@
 #include "history/record.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <string_view>
 
 #include "composer/compose_request.h"
 #include "composer/style_tables.h"
@@ -44,6 +46,51 @@ int hex_value(char c) {
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     if (c >= 'A' && c <= 'F') return c - 'A' + 10;
     return -1;
+}
+
+/// The rests of a composition file as composition_file writes it (each note of the second
+/// track a note-on, its length, a note-off; a rest is the time before the next note-on or
+/// the end of the track): one per note, or none when it has none or the bytes are not
+/// that layout for `notes`.
+std::vector<int> rests_in(std::string_view midi, const std::vector<int>& notes) {
+    std::size_t at = 50;  // the second track's first event
+    const auto quantity = [&midi, &at](std::uint32_t& value) {
+        value = 0;
+        for (int k = 0; k < 4 && at < midi.size(); ++k) {
+            const auto byte = static_cast<unsigned char>(midi[at++]);
+            value = value << 7 | (byte & 0x7F);
+            if ((byte & 0x80) == 0) return true;
+        }
+        return false;
+    };
+    const auto event = [&midi, &at](unsigned char status, int key) {
+        if (at + 3 > midi.size() || static_cast<unsigned char>(midi[at]) != status ||
+            static_cast<unsigned char>(midi[at + 1]) != key) {
+            return false;
+        }
+        at += 3;
+        return true;
+    };
+    if (midi.size() < at) return {};
+    std::vector<int> rests(notes.size(), 0);
+    bool any = false;
+    for (std::size_t i = 0; i <= notes.size(); ++i) {
+        std::uint32_t before = 0;
+        if (!quantity(before)) return {};
+        if (i > 0) {
+            rests[i - 1] =
+                static_cast<int>(std::min<std::uint32_t>(before, notation::kMaxScoreTicks));
+            any = any || before > 0;
+        }
+        if (i == notes.size()) {
+            if (at + 3 > midi.size() || midi.compare(at, 3, "\xFF\x2F\x00", 3) != 0) return {};
+            break;
+        }
+        std::uint32_t length = 0;
+        if (!event(0x91, notes[i]) || !quantity(length) || !event(0x81, notes[i])) return {};
+    }
+    if (!any) return {};
+    return rests;
 }
 
 }  // namespace
@@ -198,6 +245,8 @@ notation::Melody melody_of(const Record& record) {
     notation::Melody melody;
     melody.notes = record.notes;
     melody.ticks = record.ticks;
+    // The rests are not columns of their own: the composition file holds them.
+    melody.rests = rests_in(record.midi, record.notes);
     if (record.syllables.empty() && !record.gbk_text.empty()) {
         // Recorded without its syllables: they follow from the lyrics that were composed.
         melody.lyrics = notation::lyrics_of(syllable_texts(record.gbk_text), record.notes.size());

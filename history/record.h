@@ -103,7 +103,8 @@ std::optional<std::string> summary_fault(const Summary& summary);
 void fill_items(Record& record);
 
 /// The melody of a record, for the score and the exports. A record without
-/// syllables gets them from its GBK text.
+/// syllables gets them from its GBK text; the rests after its notes are read from its
+/// composition file (none when that is not the composition layout of its notes).
 notation::Melody melody_of(const Record& record);
 
 /// The history's record of a composition.

@@ -235,6 +235,9 @@ Score build_score(Melody melody) {
         const int ticks = std::clamp(m.ticks[i], 0, kMaxScoreTicks - start);
         writer.write(static_cast<int>(i), std::clamp(m.notes[i], 0, 127), ticks);
         start += ticks;
+        const int rest = std::min(rest_after(m, i), kMaxScoreTicks - start);
+        writer.write(-1, 0, rest);
+        start += rest;
     }
     writer.finish();
     return score;

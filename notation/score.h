@@ -50,6 +50,12 @@ struct Melody {
     std::vector<int> rests;
 };
 
+/// The silence after note `i` of `melody` in ticks: 0 when it has none (a negative
+/// one counts 0).
+inline int rest_after(const Melody& melody, std::size_t i) {
+    return i < melody.rests.size() && melody.rests[i] > 0 ? melody.rests[i] : 0;
+}
+
 /// One written symbol of a bar: a note (or a piece of a tied note) or a rest.
 struct Glyph {
     int note = -1;                ///< index of the sung note in Melody::notes; -1 for a rest
@@ -74,7 +80,7 @@ struct Bar {
 struct Score {
     std::string title;            ///< the first sentence, UTF-8
     Melody melody;                ///< what the score was built from
-    std::vector<int> note_start;  ///< absolute start tick of each note
+    std::vector<int> note_start;  ///< absolute start tick of each note (after the rests before it)
     std::vector<Bar> bars;        ///< the last bar is filled with rests
 };
 
@@ -101,7 +107,8 @@ Melody melody_from(std::string_view gbk_text, const ComposeOutcome& outcome);
 std::vector<Lyric> lyrics_of(std::span<const SyllableText> syllables, std::size_t notes);
 
 /// Builds the score: bars of 480 ticks, notes split at bar lines and where the
-/// conventions do not let a note hide a beat, ties joining the pieces. Takes any
+/// conventions do not let a note hide a beat, ties joining the pieces, the rests after
+/// notes written as rests, the last bar filled with rests. Takes any
 /// melody: note numbers outside 0..127 are written as the nearest of them, negative
 /// durations as 0, and what lies past kMaxScoreTicks as 0.
 Score build_score(Melody melody);

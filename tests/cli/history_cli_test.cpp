@@ -217,6 +217,25 @@ TEST_F(HistoryCli, ExportsTheScoreAsComposeDoes) {
     }
 }
 
+// A shaped melody with rests: the history keeps no column for them, its composition
+// file does, and every export of the entry is the one compose wrote.
+TEST_F(HistoryCli, ExportsTheRestsOfAShapedMelodyAsComposeDoes) {
+    write_file(dir_ / "lyrics.txt", poem[0] + "\n" + poem[1] + "\n");
+    const CliRun composed = run({"compose", "--seed", "4", "--edits", "2r+,2r+,5d+,9r+,9r-,10r+",
+                                 "--record", "-o", "c.mid", "--musicxml", "c.xml", "--lyrics-midi",
+                                 "c-lyrics.mid", "--audio", "c.wav", "lyrics.txt"});
+    ASSERT_EQ(composed.status, 0) << composed.err;
+    const std::string id = composed.out.substr(composed.out.rfind("history=") + 8);
+    const CliRun exported =
+        run({"history", "export", std::to_string(std::stoll(id)), "-o", "h.mid", "--musicxml",
+             "h.xml", "--lyrics-midi", "h-lyrics.mid", "--audio", "h.wav"});
+    ASSERT_EQ(exported.status, 0) << exported.err;
+    EXPECT_EQ(read_file(dir_ / "h.mid"), read_file(dir_ / "c.mid"));
+    EXPECT_EQ(read_file(dir_ / "h.xml"), read_file(dir_ / "c.xml"));
+    EXPECT_EQ(read_file(dir_ / "h-lyrics.mid"), read_file(dir_ / "c-lyrics.mid"));
+    EXPECT_EQ(read_file(dir_ / "h.wav").size(), read_file(dir_ / "c.wav").size());
+}
+
 TEST_F(HistoryCli, ListsNewestFirstAndShowsAnEntry) {
     const auto ids = compose_and_record({poem, poem, poem});
     const CliRun all = run({"history", "list"});
@@ -403,6 +422,13 @@ TEST_F(HistoryCli, TheLineToMakeItAgainMeansTheSameInEveryShell) {
     ASSERT_EQ(edited.status, 0) << edited.err;
     entries.emplace_back(std::stoll(edited.out.substr(edited.out.rfind("history=") + 8)),
                          read_file(dir_ / "edited.mid"));
+    // Lengths and rests: the list is as literal to every shell as the pitch edits.
+    const CliRun rhythm = run({"compose", "--seed", "4", "--edits", "1d+,2d-,3r+,3r+,4r+,4r-",
+                               "--record", "-o", "rhythm.mid", "--lyrics-hex",
+                               quavella::history::lyrics_hex(poem[0] + "\n" + poem[1])});
+    ASSERT_EQ(rhythm.status, 0) << rhythm.err;
+    entries.emplace_back(std::stoll(rhythm.out.substr(rhythm.out.rfind("history=") + 8)),
+                         read_file(dir_ / "rhythm.mid"));
     fs::create_directories(dir_ / "home");
     for (const auto& [id, midi] : entries) {
         SCOPED_TRACE("entry " + std::to_string(id));

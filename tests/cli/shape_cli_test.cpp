@@ -107,6 +107,59 @@ TEST_F(CliShape, PrintedStateAndEditsMakeTheSameFileAgain) {
     }
 }
 
+// Lengths and rests: the state and the edit list make every output again, byte for byte;
+// the rests are in the MIDI files (midicsv) and the MusicXML.
+TEST_F(CliShape, LengthsAndRestsAreMadeAgainInEveryOutput) {
+    const std::vector<std::string> outputs = {
+        "-o",         "song.mid",  "--musicxml", "song.musicxml", "--lyrics-midi",
+        "lyrics.mid", "--karaoke", "song.kar"};
+    std::vector<std::string> args = {"compose", "--seed",  "424242",
+                                     "--score", "--edits", "1d+,3r+,3r+,5d-,3r-,2+,20r+,4r+,1d-"};
+    args.insert(args.end(), outputs.begin(), outputs.end());
+    const CliRun first = run(args);
+    ASSERT_EQ(first.status, 0) << first.err;
+    const std::string edits = field(first.out, "edits=(\\S*)");
+    ASSERT_EQ(edits, "1d+,3r+,3r+,5d-,3r-,2+,20r+,4r+,1d-");
+    std::vector<std::string> made;
+    for (std::size_t k = 1; k < outputs.size(); k += 2) {
+        made.push_back(read_file(dir_.file(outputs[k])));
+        ASSERT_FALSE(made.back().empty()) << outputs[k];
+    }
+    // Notes 3, 4 and 20 are followed by rests: a note-on after a pause, in both MIDI files.
+    for (const std::string file : {"song.mid", "lyrics.mid"}) {
+        std::vector<long> on, off;
+        for (const CsvRecord& record : midicsv_records(dir_.file(file))) {
+            if (record.size() == 6 && record[2] == "Note_on_c" && record[5] != "0") {
+                on.push_back(std::stol(record[1]));
+            } else if (record.size() == 6 &&
+                       (record[2] == "Note_off_c" || record[2] == "Note_on_c")) {
+                off.push_back(std::stol(record[1]));
+            }
+        }
+        ASSERT_EQ(on.size(), off.size()) << file;
+        ASSERT_GE(on.size(), 20u) << file;
+        for (std::size_t i = 0; i + 1 < on.size(); ++i) {
+            const bool rest = i == 2 || i == 3 || i == 19;
+            EXPECT_EQ(on[i + 1] > off[i], rest) << file << " after note " << i + 1;
+        }
+    }
+
+    std::vector<std::string> again_args = {"compose", "--state", "424242:424242",
+                                           "--score", "--edits", edits};
+    for (std::size_t k = 0; k < outputs.size(); k += 2) {
+        again_args.push_back(outputs[k]);
+        again_args.push_back("again-" + outputs[k + 1]);
+    }
+    const CliRun again = run(again_args);
+    ASSERT_EQ(again.status, 0) << again.err;
+    // The score printed and the summary line, but for the file names.
+    EXPECT_EQ(std::regex_replace(again.out, std::regex("again-"), ""),
+              std::regex_replace(first.out, std::regex("^seed=424242"), "state=424242:424242"));
+    for (std::size_t k = 1; k < outputs.size(); k += 2) {
+        EXPECT_EQ(read_file(dir_.file("again-" + outputs[k])), made[k / 2]) << outputs[k];
+    }
+}
+
 // --json for a shaped melody: the documented fields, and its state and edits make
 // the same file again.
 TEST_F(CliShape, JsonStateAndEditsMakeTheSameFileAgain) {
