@@ -82,8 +82,27 @@ QString edit_name(const edit::Edit& e) {
             return QStringLiteral("修正倒字");
         case edit::EditKind::suit_tones:
             return QStringLiteral("全部契合");
+        case edit::EditKind::lengthen:
+            return QStringLiteral("延长第 %1 个音").arg(e.note + 1);
+        case edit::EditKind::shorten:
+            return QStringLiteral("缩短第 %1 个音").arg(e.note + 1);
+        case edit::EditKind::add_rest:
+            return QStringLiteral("第 %1 个音后加休止").arg(e.note + 1);
+        case edit::EditKind::remove_rest:
+            return QStringLiteral("第 %1 个音后去休止").arg(e.note + 1);
     }
     return {};
+}
+
+/// "1.5 拍": a length in ticks, in beats.
+QString beats_label(int ticks) {
+    return QStringLiteral("%1 拍").arg(static_cast<double>(ticks) / notation::kTicksPerBeat);
+}
+
+/// Whether an edit changes lengths or rests only.
+bool rhythm_edit(edit::EditKind kind) {
+    return kind == edit::EditKind::lengthen || kind == edit::EditKind::shorten ||
+           kind == edit::EditKind::add_rest || kind == edit::EditKind::remove_rest;
 }
 
 /// "春眠": the two syllables of a graded pair.
@@ -282,6 +301,31 @@ void ScoreWindow::buildEditing() {
     stop_action_ = add(QStringLiteral("停止"), "stopPlaying", QKeySequence(Qt::Key_F8),
                        QStringLiteral("停止播放"), &ScoreWindow::stopPlaying);
 
+    // Lengths and rests of the chosen note, each key an item of a menu of their own.
+    QMenu* rhythm_menu = menuBar()->addMenu(QStringLiteral("节奏(&R)"));
+    const auto rhythm = [this, rhythm_menu](const QString& text, const char* name,
+                                            const QKeySequence& key, edit::EditKind kind) {
+        auto* action = new QAction(text, this);
+        action->setObjectName(QLatin1String(name));
+        action->setShortcut(key);
+        // Keys of the score, as the arrows are: a spin box or a list keeps its own.
+        action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        view_->addAction(action);
+        connect(action, &QAction::triggered, this, [this, kind] {
+            if (view_->selected() >= 0) applyEdit(edit::Edit(kind, view_->selected()));
+        });
+        rhythm_menu->addAction(action);
+        rhythm_actions_.push_back(action);
+    };
+    rhythm(QStringLiteral("缩短一个单位"), "shortenNote", QKeySequence(Qt::Key_BracketLeft),
+           edit::EditKind::shorten);
+    rhythm(QStringLiteral("延长一个单位"), "lengthenNote", QKeySequence(Qt::Key_BracketRight),
+           edit::EditKind::lengthen);
+    rhythm(QStringLiteral("后加休止"), "addRest", QKeySequence(Qt::Key_Period),
+           edit::EditKind::add_rest);
+    rhythm(QStringLiteral("后去休止"), "removeRest", QKeySequence(Qt::Key_Backspace),
+           edit::EditKind::remove_rest);
+
     by_sentence_action_ = new QAction(QStringLiteral("按句择优"), this);
     by_sentence_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B));
     by_sentence_action_->setShortcutContext(Qt::WindowShortcut);
@@ -334,6 +378,7 @@ void ScoreWindow::updateEditActions() {
     fix_action_->setEnabled(on);
     suit_action_->setEnabled(on);
     regenerate_action_->setEnabled(on && view_->selected() >= 0);
+    for (QAction* action : rhythm_actions_) action->setEnabled(on && view_->selected() >= 0);
     audition_action_->setEnabled(on);
     stop_action_->setEnabled(document_->started());
 }
@@ -387,6 +432,15 @@ void ScoreWindow::report(const edit::Applied& applied, const QString& name) {
             message += QStringLiteral("；在音域和跳进的限制内无法修正：%1")
                            .arg(pairs.join(QStringLiteral("、")));
         }
+    } else if (rhythm_edit(step.edit.kind) && step.changes.size() == 1) {
+        const edit::Change& c = step.changes[0];
+        message = c.from_rest != c.to_rest
+                      ? QStringLiteral("第 %1 个音后的休止：%2 → %3")
+                            .arg(c.note + 1)
+                            .arg(beats_label(c.from_rest), beats_label(c.to_rest))
+                      : QStringLiteral("第 %1 个音：%2 → %3")
+                            .arg(c.note + 1)
+                            .arg(beats_label(c.from_ticks), beats_label(c.to_ticks));
     } else if (step.changes.size() == 1 && step.changes[0].from_ticks == step.changes[0].to_ticks) {
         const edit::Change& c = step.changes[0];
         message = QStringLiteral("第 %1 个音：%2 → %3")

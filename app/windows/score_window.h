@@ -10,8 +10,10 @@
 //                      "重新生成本句" (the chosen note's sentence), "试听" and "停止";
 //                      menu "编辑" holds undo and redo, a view of the song document's
 //                      history. Notes are chosen by click or ←/→, moved by ↑/↓ (Shift a
-//                      semitone, Ctrl an octave); each edit goes to the song document, whose
-//                      listeners (this window, the player) follow it
+//                      semitone, Ctrl an octave), made shorter or longer by [/] and given
+//                      or spared a rest after it by ./Backspace (menu "节奏"); each edit
+//                      goes to the song document, whose listeners (this window, the
+//                      player) follow it
 //   central            ScoreView (scrolls; lays out once per width): the window's keyboard
 //                      focus after a composition, a shaping command or an export's questions,
 //                      so that the arrow keys act on the notes at once
@@ -275,7 +277,8 @@ private:
     QAction* audition_action_;
     QAction* stop_action_;
     QAction* by_sentence_action_;
-    QTimer* settle_;  ///< a pause in editing: the song is settled
+    std::vector<QAction*> rhythm_actions_;  ///< 节奏: shorter, longer, rest, no rest
+    QTimer* settle_;                        ///< a pause in editing: the song is settled
 };
 
 }  // namespace quavella

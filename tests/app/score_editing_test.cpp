@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -27,6 +28,7 @@
 #include "app/windows/score_window.h"
 #include "app_fakes.h"
 #include "composer/draws.h"
+#include "composer/song.h"
 #include "history/store.h"
 #include "qt_typing.h"
 #include "tests/support/cli_runner.h"
@@ -127,6 +129,74 @@ private slots:
         QTest::keyClick(view, Qt::Key_Y, Qt::ControlModifier);
         QTest::keyClick(view, Qt::Key_Y, Qt::ControlModifier);
         QCOMPARE(readBytes("temp.mid"), edited);
+    }
+
+    void lengthAndRestKeysAreMenuItemsThatUndoToTheExactBytes() {
+        compose();
+        const std::string composed = readBytes("temp.mid");
+        ScoreView* view = score->view();
+        // The menu 节奏 names each item with its key; none acts before a note is chosen.
+        QMenu* rhythm = nullptr;
+        for (QAction* menu : score->menuBar()->actions()) {
+            if (menu->text() == QStringLiteral("节奏(&R)")) rhythm = menu->menu();
+        }
+        QVERIFY(rhythm);
+        const std::vector<std::pair<const char*, QString>> items = {
+            {"shortenNote", QStringLiteral("[")},
+            {"lengthenNote", QStringLiteral("]")},
+            {"addRest", QStringLiteral(".")},
+            {"removeRest", QStringLiteral("Backspace")}};
+        for (const auto& [name, key] : items) {
+            auto* action = score->findChild<QAction*>(QString::fromLatin1(name));
+            QVERIFY(action);
+            QVERIFY(rhythm->actions().contains(action));
+            QCOMPARE(action->shortcut().toString(), key);
+            QVERIFY(!action->isEnabled());
+        }
+
+        activateScore();
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Right);  // note 1
+        QTest::keyClick(view, Qt::Key_Right);  // note 2
+        const notation::Melody before = score->editing()->melody();
+        const int unit = time_unit(static_cast<int>(before.notes.size()));
+        QTest::keyClick(view, Qt::Key_BracketRight);
+        QCOMPARE(score->editing()->melody().ticks[1], before.ticks[1] + unit);
+        QTest::keyClick(view, Qt::Key_Period);
+        QTest::keyClick(view, Qt::Key_Period);
+        QCOMPARE(notation::rest_after(score->editing()->melody(), 1), 2 * unit);
+        QTest::keyClick(view, Qt::Key_Backspace);
+        QTest::keyClick(view, Qt::Key_BracketLeft);
+        QTest::keyClick(view, Qt::Key_BracketLeft);
+        QTest::keyClick(view, Qt::Key_Right);
+        QTest::keyClick(view, Qt::Key_Period);
+        const std::string expected = "2d+,2r+,2r+,2r-,2d-,2d-,3r+";
+        // A note of one unit is not made shorter: the status bar says why.
+        if (before.ticks[1] == unit) {
+            QCOMPARE(edit::edits_text(score->editing()->edits()),
+                     std::string("2d+,2r+,2r+,2r-,2d-,3r+"));
+        } else {
+            QCOMPARE(edit::edits_text(score->editing()->edits()), expected);
+        }
+        const std::string edited = readBytes("temp.mid");
+        QCOMPARE(edited, score->editing()->file().bytes);
+        QCOMPARE(player->melody, edited);
+        QCOMPARE(score->sheet()->score.melody.rests, score->editing()->melody().rests);
+        QCOMPARE(score->sheet()->score.note_start[2],
+                 score->sheet()->score.note_start[1] + score->editing()->melody().ticks[1] + unit);
+        QCOMPARE(remade(), edited);
+
+        auto* undo = score->findChild<QAction*>(QStringLiteral("undoEdit"));
+        QCOMPARE(undo->text(), QStringLiteral("撤销 第 3 个音后加休止"));
+        while (undo->isEnabled()) undo->trigger();
+        QCOMPARE(readBytes("temp.mid"), composed);
+
+        // The menu item does what its key does.
+        auto* lengthen = score->findChild<QAction*>(QStringLiteral("lengthenNote"));
+        QVERIFY(lengthen->isEnabled());
+        lengthen->trigger();
+        QCOMPARE(edit::edits_text(score->editing()->edits()), std::string("3d+"));
+        QVERIFY(score->statusBar()->currentMessage().startsWith(QStringLiteral("第 3 个音：")));
     }
 
     void repairsAreOneUndoableEditEach() {
