@@ -153,5 +153,43 @@ TEST_F(MuseScore, OpensEveryTimbreWithItsInstrumentClefPitchesAndVelocity) {
     }
 }
 
+// Rests after notes, opened by MuseScore from the MusicXML: each note starts where the
+// score puts it (after the rests before it), and the last bar is whole.
+TEST_F(MuseScore, PlacesEveryNoteAfterTheRestsBeforeIt) {
+    QUAVELLA_REQUIRE_TOOL("mscore3");
+    QUAVELLA_REQUIRE_TOOL("/usr/bin/python3");
+    notation::Score shaped = score_of({{60, 120, "春"},
+                                       {62, 60, "眠"},
+                                       {64, 180, "不"},
+                                       {65, 240, "觉"},
+                                       {67, 120, "晓", false, true}},
+                                      100, 0, "春眠不觉晓");
+    shaped.melody.rests = {0, 60, 120, 300, 60};  // off the beat, a beat, over a bar line
+    shaped = notation::build_score(shaped.melody);
+    ASSERT_FALSE(exports::write_musicxml(shaped, file("rests.musicxml")));
+    write_file(file("job.json"), "[{\"in\":\"" + file("rests.musicxml").string() + "\",\"out\":\"" +
+                                     file("rests.mid").string() + "\"}]");
+    const CommandResult convert =
+        run("cd " + quoted(dir_.string()) + " && QT_QPA_PLATFORM=offscreen mscore3 -j job.json");
+    ASSERT_EQ(convert.status, 0) << convert.out;
+    const CommandResult read =
+        run("/usr/bin/python3 -c 'import sys, mido\n"
+            "m = mido.MidiFile(sys.argv[1])\n"
+            "for t in m.tracks:\n"
+            "    at = 0\n"
+            "    for e in t:\n"
+            "        at += e.time\n"
+            "        if e.type == \"note_on\" and e.velocity > 0:\n"
+            "            print(at * 120 // m.ticks_per_beat, e.note)\n' " +
+            quoted(file("rests.mid").string()));
+    ASSERT_EQ(read.status, 0) << read.out;
+    std::string expected;
+    for (std::size_t i = 0; i < shaped.melody.notes.size(); ++i) {
+        expected += std::to_string(shaped.note_start[i]) + " " +
+                    std::to_string(shaped.melody.notes[i]) + "\n";
+    }
+    EXPECT_EQ(read.out, expected);
+}
+
 }  // namespace
 }  // namespace quavella::export_test
