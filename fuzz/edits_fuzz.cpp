@@ -2,9 +2,11 @@
 // and mode, the next eight seed the composition, one byte gives the length of an
 // edit list's text that follows, one byte the number of random edits (three
 // bytes each) that follow it; the rest is the lyric, GBK. Checks that a list
-// reads back from its own text, that any sequence keeps the notes' count, their
-// syllables and whole bars, that undo gives back the exact bytes and redo the
-// edited ones, and that the edit list replays byte for byte.
+// reads back from its own text, that any sequence (lengths and rests among its
+// edits) keeps the notes' count, their syllables, lengths of at least one unit,
+// rests that are none or one per note, and whole bars, that undo gives back the
+// exact bytes and redo the edited ones, and that the edit list replays byte for byte.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -24,9 +26,10 @@ using namespace quavella;
 
 /// An edit from three bytes: a kind, a note (or sentence), a direction or pitch.
 edit::Edit edit_from(fuzz::FuzzInput& in, int notes, std::uint64_t seed) {
-    const int kind = in.below(7);
+    const int kind = in.below(11);
     edit::Edit e(static_cast<edit::EditKind>(kind), in.byte() % (notes + 2) - 1,
                  in.byte() % 2 == 0 ? 1 : -1);
+    if (kind >= static_cast<int>(edit::EditKind::lengthen)) e.amount = 0;
     if (e.kind == edit::EditKind::pitch) e.amount = (e.note * 37 + 11) & 127;
     if (e.kind == edit::EditKind::sentence) {
         e.sentence = (e.note + 8) % 6 - 1;  // -1 and 4 do not exist
@@ -37,6 +40,12 @@ edit::Edit edit_from(fuzz::FuzzInput& in, int notes, std::uint64_t seed) {
 
 void check_bars(const notation::Melody& melody) {
     const notation::Score score = notation::build_score(melody);
+    long start = 0;
+    for (std::size_t i = 0; i < melody.notes.size(); ++i) {
+        FUZZ_CHECK(score.note_start[i] == start, "note %zu starts at %d, not %ld", i,
+                   score.note_start[i], start);
+        start += melody.ticks[i] + notation::rest_after(melody, i);
+    }
     for (std::size_t b = 0; b < score.bars.size(); ++b) {
         int ticks = 0;
         for (const notation::Glyph& glyph : score.bars[b].glyphs) ticks += glyph.ticks;
@@ -88,10 +97,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(edited.notes.size() == composed.notes.size() &&
                    edited.ticks.size() == composed.ticks.size(),
                "the note count changed");
+    FUZZ_CHECK(edited.rests.empty() || edited.rests.size() == edited.notes.size(),
+               "%zu rests for %zu notes", edited.rests.size(), edited.notes.size());
+    bool any_rest = edited.rests.empty();
+    for (const int rest : edited.rests) {
+        FUZZ_CHECK(rest >= 0, "a rest of %d ticks", rest);
+        any_rest = any_rest || rest > 0;
+    }
+    FUZZ_CHECK(any_rest, "rests kept when there is none");
+    const int unit = time_unit(notes);
     for (std::size_t i = 0; i < edited.notes.size(); ++i) {
         FUZZ_CHECK(edited.notes[i] >= 0 && edited.notes[i] <= 127, "note %zu is %d", i,
                    edited.notes[i]);
         FUZZ_CHECK(edited.ticks[i] > 0, "note %zu lasts %d", i, edited.ticks[i]);
+        FUZZ_CHECK(edited.ticks[i] >= std::min(unit, composed.ticks[i]),
+                   "note %zu shortened below a unit: %d", i, edited.ticks[i]);
         FUZZ_CHECK(edited.lyrics[i].text == composed.lyrics[i].text &&
                        edited.lyrics[i].sentence == composed.lyrics[i].sentence,
                    "note %zu lost its syllable", i);
@@ -107,6 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     while (melody.undo() != nullptr) {
     }
     FUZZ_CHECK(melody.file().bytes == original, "undo did not give back the composition");
+    FUZZ_CHECK(melody.melody().rests.empty(), "undo left rests");
     while (melody.redo() != nullptr) {
     }
     FUZZ_CHECK(melody.file().bytes == final_bytes, "redo did not give back the edits");

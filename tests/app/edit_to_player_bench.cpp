@@ -4,7 +4,9 @@
 // output is started). Two ways beside each other:
 //   Document       the song document: graded once, the bytes handed over from memory;
 //                  WithFiles also writes temp.mid and the next play file, as the
-//                  window does after each edit
+//                  window does after each edit; Length makes the note one unit longer
+//                  and shorter by turns, Rest gives it a rest and takes it away (the
+//                  notes after it move), where the others move its pitch
 //   FilesReadBack  the way before the document: graded again when the composition is
 //                  made, both files written, the play file read back by the player
 #include <benchmark/benchmark.h>
@@ -51,7 +53,24 @@ FluidPlayer::Options silent() {
     return options;
 }
 
-void run_document(benchmark::State& state, std::size_t chars, bool with_files) {
+/// What the edits of a run change.
+enum class Shaping { pitch, length, rest };
+
+/// The edit of a run: a change and its undoing by turns.
+edit::Edit edit_of(Shaping change, int note, bool forth) {
+    switch (change) {
+        case Shaping::length:
+            return edit::Edit(forth ? edit::EditKind::lengthen : edit::EditKind::shorten, note);
+        case Shaping::rest:
+            return edit::Edit(forth ? edit::EditKind::add_rest : edit::EditKind::remove_rest, note);
+        case Shaping::pitch:
+            break;
+    }
+    return edit::Edit(edit::EditKind::semitone, note, forth ? 1 : -1);
+}
+
+void run_document(benchmark::State& state, std::size_t chars, bool with_files,
+                  Shaping change = Shaping::pitch) {
     const test::ScratchDir dir(test::ScratchDir::Current::enter);
     FsFileCopier copier;
     FluidPlayer player(silent());
@@ -61,7 +80,7 @@ void run_document(benchmark::State& state, std::size_t chars, bool with_files) {
     int direction = 1;
     bool first = true;
     for (auto _ : state) {
-        if (document.apply(edit::Edit(edit::EditKind::semitone, middle, direction)).error) {
+        if (document.apply(edit_of(change, middle, direction > 0)).error) {
             state.SkipWithError("the edit was refused");
             break;
         }
@@ -117,6 +136,18 @@ void BM_DocumentFourLines(benchmark::State& state) { run_document(state, 24, fal
 void BM_Document5000Chars(benchmark::State& state) { run_document(state, 5000, false); }
 void BM_DocumentWithFilesFourLines(benchmark::State& state) { run_document(state, 24, true); }
 void BM_DocumentWithFiles5000Chars(benchmark::State& state) { run_document(state, 5000, true); }
+void BM_DocumentLengthFourLines(benchmark::State& state) {
+    run_document(state, 24, false, Shaping::length);
+}
+void BM_DocumentLength5000Chars(benchmark::State& state) {
+    run_document(state, 5000, false, Shaping::length);
+}
+void BM_DocumentRestFourLines(benchmark::State& state) {
+    run_document(state, 24, false, Shaping::rest);
+}
+void BM_DocumentWithFilesLengthFourLines(benchmark::State& state) {
+    run_document(state, 24, true, Shaping::length);
+}
 void BM_FilesReadBackFourLines(benchmark::State& state) { run_files_read_back(state, 24); }
 void BM_FilesReadBack5000Chars(benchmark::State& state) { run_files_read_back(state, 5000); }
 
@@ -124,6 +155,10 @@ BENCHMARK(BM_DocumentFourLines)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Document5000Chars)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DocumentWithFilesFourLines)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_DocumentWithFiles5000Chars)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DocumentLengthFourLines)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DocumentLength5000Chars)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DocumentRestFourLines)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DocumentWithFilesLengthFourLines)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FilesReadBackFourLines)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_FilesReadBack5000Chars)->Unit(benchmark::kMillisecond);
 
