@@ -44,6 +44,24 @@ std::optional<int> scale_step(int mode, int pitch, int direction) {
 
 std::string note_name(int note) { return "note " + std::to_string(note + 1); }
 
+int rest_of(const notation::Melody& melody, std::size_t i) {
+    return i < melody.rests.size() ? melody.rests[i] : 0;
+}
+
+/// The changes of 对齐节拍: note lengths only, pitches and rests kept.
+std::vector<Change> rhythm_changes(const notation::Melody& melody) {
+    const RhythmRepair repair =
+        align_beats(melody, time_unit(static_cast<int>(melody.notes.size())));
+    std::vector<Change> changes;
+    for (const int note : repair.changed) {
+        const auto i = static_cast<std::size_t>(note);
+        const int rest = rest_of(melody, i);
+        changes.push_back(Change{note, melody.notes[i], melody.notes[i], melody.ticks[i],
+                                 repair.ticks[i], rest, rest});
+    }
+    return changes;
+}
+
 }  // namespace
 
 bool SentenceGrade::better_than(const SentenceGrade& other) const {
@@ -96,6 +114,13 @@ void EditableMelody::put(const Change& change, bool forward) {
     const auto i = static_cast<std::size_t>(change.note);
     melody_.notes[i] = forward ? change.to_pitch : change.from_pitch;
     melody_.ticks[i] = forward ? change.to_ticks : change.from_ticks;
+    const int rest = forward ? change.to_rest : change.from_rest;
+    if (rest != 0 && melody_.rests.empty()) melody_.rests.assign(melody_.notes.size(), 0);
+    if (!melody_.rests.empty()) {
+        melody_.rests[i] = rest;
+        if (std::all_of(melody_.rests.begin(), melody_.rests.end(), [](int r) { return r == 0; }))
+            melody_.rests.clear();
+    }
 }
 
 Applied EditableMelody::apply(const Edit& edit) {
@@ -108,7 +133,9 @@ Applied EditableMelody::apply(const Edit& edit) {
     };
     auto pitch_change = [this](int note, int pitch) {
         const auto i = static_cast<std::size_t>(note);
-        return Change{note, melody_.notes[i], pitch, melody_.ticks[i], melody_.ticks[i]};
+        const int rest = rest_of(melody_, i);
+        return Change{note, melody_.notes[i], pitch, melody_.ticks[i], melody_.ticks[i], rest,
+                      rest};
     };
 
     switch (edit.kind) {
@@ -165,6 +192,9 @@ Applied EditableMelody::apply(const Edit& edit) {
             result.step.left = repair.left;
             break;
         }
+        case EditKind::fix_rhythm:
+            result.step.changes = rhythm_changes(melody_);
+            break;
     }
 
     if (!result.step.changes.empty()) keep(result.step);
@@ -183,7 +213,8 @@ std::optional<std::string> EditableMelody::sentence_changes(const Edit& edit, co
     // length it has, each note still sung on its own syllable.
     for (int i = first; i < end; ++i) {
         const auto k = static_cast<std::size_t>(i);
-        const Change change{i, melody_.notes[k], notes[k], melody_.ticks[k], ticks[k]};
+        const int rest = rest_of(melody_, k);
+        const Change change{i, melody_.notes[k], notes[k], melody_.ticks[k], ticks[k], rest, rest};
         if (change.from_pitch != change.to_pitch || change.from_ticks != change.to_ticks) {
             changes.push_back(change);
         }

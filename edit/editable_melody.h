@@ -17,6 +17,7 @@
 #include "composer/draws.h"
 #include "composer/message_sink.h"
 #include "composer/song.h"
+#include "edit/beat_check.h"
 #include "edit/edits.h"
 #include "edit/tone_repair.h"
 #include "notation/score.h"
@@ -41,6 +42,8 @@ struct Change {
     int to_pitch = 0;
     int from_ticks = 0;
     int to_ticks = 0;
+    int from_rest = 0;  ///< ticks of silence after the note, before and after the edit
+    int to_rest = 0;
 };
 
 /// An applied edit and what it did.

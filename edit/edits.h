@@ -10,6 +10,8 @@
 //   s2:S:T        sentence 2 taken from the composition made from generator state S:T
 //   fix           修正倒字: the fewest pitch changes that leave no contrary pair
 //   suit          全部契合: the fewest pitch changes that make every pair good or fair
+//   beat          对齐节拍: the fewest unit changes of note lengths that put every line
+//                 end on a strong beat, a beat long at least
 // It holds only letters, digits and "+-:,", which every common shell takes literally.
 #pragma once
 
@@ -30,6 +32,7 @@ enum class EditKind : std::uint8_t {
     sentence,    ///< a sentence of another composition of the same lyrics and settings
     fix_tones,   ///< 修正倒字
     suit_tones,  ///< 全部契合
+    fix_rhythm,  ///< 对齐节拍
 };
 
 /// One edit of a melody.
