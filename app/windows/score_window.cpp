@@ -82,6 +82,8 @@ QString edit_name(const edit::Edit& e) {
             return QStringLiteral("修正倒字");
         case edit::EditKind::suit_tones:
             return QStringLiteral("全部契合");
+        case edit::EditKind::fix_rhythm:
+            return QStringLiteral("对齐节拍");
     }
     return {};
 }
@@ -272,6 +274,16 @@ void ScoreWindow::buildEditing() {
     suit_action_ =
         add(QStringLiteral("全部契合"), "suitTones", QKeySequence(Qt::SHIFT | Qt::Key_F6),
             QStringLiteral("改动最少的音，使每一处字调都契合或较契合"), &ScoreWindow::suitTones);
+    // In the menu only: the bar keeps its width on a laptop screen.
+    rhythm_action_ = new QAction(QStringLiteral("对齐节拍"), this);
+    rhythm_action_->setObjectName(QStringLiteral("fixRhythm"));
+    rhythm_action_->setShortcut(QKeySequence(Qt::Key_F9));
+    rhythm_action_->setToolTip(
+        QStringLiteral("改动最少的时值，使每一句的句末字落在强拍上并至少唱满一拍"));
+    withShortcutInTip(rhythm_action_);
+    connect(rhythm_action_, &QAction::triggered, this, &ScoreWindow::fixRhythm);
+    edit_menu->addAction(rhythm_action_);
+    addAction(rhythm_action_);
     regenerate_action_ =
         add(QStringLiteral("重新生成本句"), "regenerateSentence", QKeySequence(Qt::Key_F7),
             QStringLiteral("从若干首（择优作曲的数目）中选出所选音符这一句最贴合字调的旋律"),
@@ -333,6 +345,7 @@ void ScoreWindow::updateEditActions() {
     view_->setEditable(on);
     fix_action_->setEnabled(on);
     suit_action_->setEnabled(on);
+    rhythm_action_->setEnabled(on);
     regenerate_action_->setEnabled(on && view_->selected() >= 0);
     audition_action_->setEnabled(on);
     stop_action_->setEnabled(document_->started());
@@ -386,6 +399,20 @@ void ScoreWindow::report(const edit::Applied& applied, const QString& name) {
                 pairs << pair_syllables(document_->melody().melody(), pair);
             message += QStringLiteral("；在音域和跳进的限制内无法修正：%1")
                            .arg(pairs.join(QStringLiteral("、")));
+        }
+    } else if (step.edit.kind == edit::EditKind::fix_rhythm) {
+        message = QStringLiteral("%1：改动 %2 个音的时值").arg(name).arg(step.changes.size());
+        if (!step.changes.empty()) {
+            QStringList notes;
+            for (const edit::Change& change : step.changes)
+                notes << QString::number(change.note + 1);
+            message += QStringLiteral("（第 %1 个）").arg(notes.join(QStringLiteral("、")));
+        }
+        message += QStringLiteral("，节拍契合 %1%")
+                       .arg(edit::check_beats(document_->melody().melody()).percent());
+        if (step.changes.empty()) {
+            statusBar()->showMessage(message);
+            return;
         }
     } else if (step.changes.size() == 1 && step.changes[0].from_ticks == step.changes[0].to_ticks) {
         const edit::Change& c = step.changes[0];
@@ -444,6 +471,11 @@ void ScoreWindow::fixTones() {
 
 void ScoreWindow::suitTones() {
     applyEdit(edit::Edit(edit::EditKind::suit_tones));
+    focusScore();
+}
+
+void ScoreWindow::fixRhythm() {
+    applyEdit(edit::Edit(edit::EditKind::fix_rhythm));
     focusScore();
 }
 
