@@ -291,6 +291,14 @@ Parsed<ComposeSettings> parse_compose(std::span<const std::string> args) {
              }
              return std::nullopt;
          }},
+        {"--fix-rhythm",
+         false,
+         {},
+         [&a](const std::string&) -> std::optional<std::string> {
+             if (!a.fix_rhythm) a.rhythm_first = !a.fix_tones.has_value();
+             a.fix_rhythm = true;
+             return std::nullopt;
+         }},
         flag("--chords", a.chords),
         file("--arrangement", a.arrangement_file),
         {"--pattern", true, "a value",

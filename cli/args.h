@@ -124,7 +124,8 @@ Parsed<AnalyzeSettings> parse_analyze(std::span<const std::string> args);
 /// quavella-cli compose [--speed P] [--mode P] [--timbre P] [--seed S] [--encoding E]
 ///                      [-o OUT] [--score] [--state S:T] [--musicxml FILE]
 ///                      [--lyrics-midi FILE] [--audio FILE] [--tones] [--best-of N]
-///                      [--by-sentence] [--edits LIST] [--fix-tones[=suit]] [--chords]
+///                      [--by-sentence] [--edits LIST] [--fix-tones[=suit]] [--fix-rhythm]
+///                      [--chords]
 ///                      [--arrangement FILE] [--pattern NAME] [--accompaniment PROGRAM]
 ///                      [--lyrics-hex HEX | FILE]
 struct ComposeSettings {
@@ -146,6 +147,10 @@ struct ComposeSettings {
     std::vector<edit::Edit> edits;  ///< --edits LIST: applied in order to the melody
     /// --fix-tones (fix_tones) or --fix-tones=suit (suit_tones): the repair applied last
     std::optional<edit::EditKind> fix_tones;
+    /// --fix-rhythm: 对齐节拍 applied after the edits, before or after the tone repair as
+    /// the two options come on the command line
+    bool fix_rhythm = false;
+    bool rhythm_first = false;     ///< --fix-rhythm came before --fix-tones (or alone)
     bool json = false;             ///< --json: one JSON object instead of the text lines
     bool record = false;           ///< --record: the composition is recorded in the history
     bool chords = false;           ///< --chords: print the chords chosen under the melody
@@ -160,7 +165,9 @@ struct ComposeSettings {
     bool to_stdout() const { return out_file == "-"; }
 
     /// True when the melody is shaped after it is composed.
-    bool shaped() const { return by_sentence || !edits.empty() || fix_tones.has_value(); }
+    bool shaped() const {
+        return by_sentence || !edits.empty() || fix_tones.has_value() || fix_rhythm;
+    }
 };
 
 Parsed<ComposeSettings> parse_compose(std::span<const std::string> args);

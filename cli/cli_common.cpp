@@ -38,7 +38,8 @@ const char* const kUsage =
     "                       [--state S:T] [--encoding E] [-o OUT] [--score]\n"
     "                       [--musicxml FILE] [--lyrics-midi FILE] [--karaoke FILE]\n"
     "                       [--audio FILE] [--tones] [--best-of N] [--by-sentence]\n"
-    "                       [--edits LIST] [--fix-tones[=suit]] [--json] [--record]\n"
+    "                       [--edits LIST] [--fix-tones[=suit]] [--fix-rhythm]\n"
+    "                       [--json] [--record]\n"
     "                       [--chords] [--arrangement FILE] [--pattern NAME]\n"
     "                       [--accompaniment PROGRAM] [--lyrics-hex HEX | FILE]\n"
     "  quavella-cli history list [--limit N] [--all | --candidates ID] [--json]\n"
@@ -122,17 +123,22 @@ const char* const kUsage =
     "  --edits LIST   shape the melody: items separated by commas, notes and\n"
     "                 sentences counted from 1: N+ N- a scale step, N+h N-h a\n"
     "                 semitone, N+o N-o an octave, N:P MIDI note P, sK:S:T\n"
-    "                 sentence K of the composition from state S:T, fix and\n"
-    "                 suit the repairs below, N d+ N d- note N one unit (half a\n"
-    "                 beat from 28 notes, else a beat) longer or shorter, N r+\n"
-    "                 N r- a unit of rest more or less after note N (written\n"
-    "                 without the spaces: 3d+,5r+); given more than once, the\n"
-    "                 lists are joined in order\n"
+    "                 sentence K of the composition from state S:T, fix, suit\n"
+    "                 and beat the repairs below, N d+ N d- note N one unit\n"
+    "                 (half a beat from 28 notes, else a beat) longer or\n"
+    "                 shorter, N r+ N r- a unit of rest more or less after note\n"
+    "                 N (written without the spaces: 3d+,5r+); given more than\n"
+    "                 once, the lists are joined in order\n"
     "  --fix-tones    repair 倒字 with the fewest changed notes (in the scale,\n"
     "                 the range and the widest leap of the melody) so that no\n"
     "                 pair is contrary; =suit: so that every pair is good or\n"
     "                 fair; prints the notes changed and any pair the limits\n"
     "                 keep\n"
+    "  --fix-rhythm   对齐节拍: lengthen or shorten notes by the fewest units (none\n"
+    "                 below a unit, no pitch or rest changed) so that every line\n"
+    "                 ends on a strong beat (beat 1 or 3) and lasts a beat at\n"
+    "                 least; prints the notes changed (in ticks); before or after\n"
+    "                 --fix-tones as given\n"
     "  --record       also record the composition in the history, as the window\n"
     "                 does; with --best-of N, all N, listed under the one\n"
     "                 written\n"
@@ -157,7 +163,9 @@ const char* const kUsage =
     "    musicxml=FILE lyrics-midi=FILE karaoke=FILE audio=FILE\n"
     "    arrangement=FILE\n"
     "    candidate=K state=S:T tones=N%   (--best-of: the candidate written)\n"
-    "    tones=N% (G of P) edits=LIST     (--edits, --fix-tones, --by-sentence)\n"
+    "    tones=N% (G of P) beats=N% (A of L) edits=LIST\n"
+    "                      (--edits, --fix-tones, --fix-rhythm, --by-sentence;\n"
+    "                      beats: line ends on beat 1 or 3 and a beat long)\n"
     "    history=ID                       (--record)\n"
     "  M is the scale: 0 five tones, 1 six with F, 2 six with B, 3 seven tones.\n"
     "  --state S:T --edits LIST makes the same file again.\n"
@@ -325,6 +333,17 @@ std::string grading_json(const ToneGrading& grading) {
         .number("agreeing", grading.agreeing())
         .number("graded", grading.graded())
         .raw("pairs", json_array(pairs))
+        .str();
+}
+
+std::string beats_json(const edit::BeatCheck& beats) {
+    std::vector<int> off;
+    for (const int note : beats.off_notes()) off.push_back(note + 1);
+    return JsonObject()
+        .number("percent", beats.percent())
+        .number("aligned", beats.aligned())
+        .number("lines", beats.checked())
+        .raw("off", json_numbers(off))
         .str();
 }
 

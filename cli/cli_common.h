@@ -20,6 +20,7 @@
 #include "composer/compose_request.h"
 #include "composer/message_sink.h"
 #include "composition/composition.h"
+#include "edit/beat_check.h"
 #include "harmony/accompaniment.h"
 #include "lyrics/gbk_text.h"
 #include "notation/score.h"
@@ -116,6 +117,10 @@ bool write_bytes(const std::string& path, std::string_view bytes);
 /// A tone grading as a JSON object: percent, agreeing, graded and every graded
 /// pair (first and second note, counted from 1, interval, grade).
 std::string grading_json(const ToneGrading& grading);
+
+/// The beat check of line ends as a JSON object: percent, aligned, lines and the
+/// notes (counted from 1) of the line ends off the beat.
+std::string beats_json(const edit::BeatCheck& beats);
 
 /// What a compose command composes from: the lyrics and the settings' positions.
 /// @param text the lyrics, GBK, already checked

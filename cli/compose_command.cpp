@@ -218,7 +218,10 @@ int cmd_compose(std::span<const std::string> args) {
             json.raw("candidates", json_array(candidates))
                 .number("chosen", static_cast<std::int64_t>(best->best_index) + 1);
         }
-        if (grading) json.raw("tones", grading_json(*grading));
+        if (grading) {
+            json.raw("tones", grading_json(*grading))
+                .raw("beats", beats_json(edit::check_beats(composition->melody)));
+        }
         if (settings.chords) json.raw("chords", chords_json(harmonised.changes));
         if (recorded) json.number("history_id", *recorded);
         out << json.str() << "\n";

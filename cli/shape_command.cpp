@@ -13,6 +13,7 @@
 #include "composer/draws.h"
 #include "composition/best_of.h"
 #include "composition/composition.h"
+#include "edit/beat_check.h"
 #include "edit/editable_melody.h"
 #include "notation/score.h"
 #include "tones/tone_grading.h"
@@ -54,6 +55,27 @@ void print_repair(std::ostream& out, const edit::EditableMelody& melody, const e
         out << name << ": " << (suit ? "pairs not good or fair" : "contrary pairs")
             << " the limits keep:" << terminal_text(left) << "\n";
     }
+}
+
+/// What 对齐节拍 did: the notes it lengthened or shortened, in ticks, and any line end
+/// it could not put on the beat.
+void print_rhythm(std::ostream& out, const edit::EditableMelody& melody, const edit::Step& step,
+                  const edit::BeatCheck& after) {
+    const auto& lyrics = melody.melody().lyrics;
+    auto note_text = [&lyrics](int note) {
+        const notation::Lyric& lyric = lyrics[static_cast<std::size_t>(note)];
+        return std::to_string(note + 1) + (lyric.text.empty() ? "" : " (" + lyric.text + ")");
+    };
+    std::string changed;
+    for (const edit::Change& change : step.changes) {
+        changed += (changed.empty() ? " " : ", ") + note_text(change.note) + " " +
+                   std::to_string(change.from_ticks) + "->" + std::to_string(change.to_ticks);
+    }
+    out << "fix-rhythm: " << step.changes.size() << " of " << melody.melody().notes.size()
+        << " notes changed" << (changed.empty() ? "" : ":") << terminal_text(changed) << "\n";
+    std::string left;
+    for (const int note : after.off_notes()) left += (left.empty() ? " " : ", ") + note_text(note);
+    if (!left.empty()) out << "fix-rhythm: line ends off the beat:" << terminal_text(left) << "\n";
 }
 
 }  // namespace
@@ -104,13 +126,26 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text,
         return status(Exit::bad_usage);
     }
     std::optional<edit::Step> repair;
-    if (settings.fix_tones) {
-        const edit::Applied applied = melody.apply(edit::Edit(*settings.fix_tones));
-        if (applied.error) {
-            std::cerr << "quavella-cli: --fix-tones: " << terminal_text(*applied.error) << "\n";
-            return status(Exit::bad_usage);
+    std::optional<edit::Step> rhythm;
+    // The two repairs in the order their options came.
+    for (const bool rhythm_now : {true, false}) {
+        if (rhythm_now == settings.rhythm_first && settings.fix_rhythm) {
+            const edit::Applied applied = melody.apply(edit::Edit(edit::EditKind::fix_rhythm));
+            if (applied.error) {
+                std::cerr << "quavella-cli: --fix-rhythm: " << terminal_text(*applied.error)
+                          << "\n";
+                return status(Exit::bad_usage);
+            }
+            rhythm = applied.step;
         }
-        repair = applied.step;
+        if (rhythm_now != settings.rhythm_first && settings.fix_tones) {
+            const edit::Applied applied = melody.apply(edit::Edit(*settings.fix_tones));
+            if (applied.error) {
+                std::cerr << "quavella-cli: --fix-tones: " << terminal_text(*applied.error) << "\n";
+                return status(Exit::bad_usage);
+            }
+            repair = applied.step;
+        }
     }
 
     // The shaped melody as one composition value, made as the window makes it.
@@ -147,9 +182,12 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text,
 
     const ToneGrading& grading = composition.tones;
     const notation::Melody& m = composition.melody;
+    const edit::BeatCheck beats = edit::check_beats(m);
     if (settings.json) {
         JsonObject json = composition_json(settings, seed, start, composition);
-        json.text("edits", composition.edits).raw("tones", grading_json(grading));
+        json.text("edits", composition.edits)
+            .raw("tones", grading_json(grading))
+            .raw("beats", beats_json(beats));
         if (settings.chords) json.raw("chords", chords_json(harmonised.changes));
         if (recorded) json.number("history_id", *recorded);
         out << json.str() << "\n";
@@ -165,6 +203,7 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text,
     }
     if (repair)
         print_repair(out, melody, *repair, *settings.fix_tones == edit::EditKind::suit_tones);
+    if (rhythm) print_rhythm(out, melody, *rhythm, beats);
     if (settings.state || settings.best_of > 1) {
         out << "state=" << state_text(source.state);
     } else {
@@ -173,7 +212,8 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text,
     out << " notes=" << m.notes.size() << " tempo=" << m.tempo << " mode=" << m.mode
         << " program=" << m.program << " file=" << terminal_text(settings.out_file + written)
         << " tones=" << grading.percent() << "% (" << grading.agreeing() << " of "
-        << grading.graded() << ") edits=" << composition.edits;
+        << grading.graded() << ") beats=" << beats.percent() << "% (" << beats.aligned() << " of "
+        << beats.checked() << ") edits=" << composition.edits;
     if (recorded) out << " history=" << *recorded;
     out << "\n";
     if (settings.score) {

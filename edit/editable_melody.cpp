@@ -98,6 +98,20 @@ std::optional<std::string> length_change(const notation::Melody& melody, const E
     return std::nullopt;
 }
 
+/// The changes of 对齐节拍: note lengths only, pitches and rests kept.
+std::vector<Change> rhythm_changes(const notation::Melody& melody) {
+    const RhythmRepair repair =
+        align_beats(melody, time_unit(static_cast<int>(melody.notes.size())));
+    std::vector<Change> changes;
+    for (const int note : repair.changed) {
+        const auto i = static_cast<std::size_t>(note);
+        const int rest = rest_of(melody, i);
+        changes.push_back(Change{note, melody.notes[i], melody.notes[i], melody.ticks[i],
+                                 repair.ticks[i], rest, rest});
+    }
+    return changes;
+}
+
 }  // namespace
 
 bool SentenceGrade::better_than(const SentenceGrade& other) const {
@@ -150,11 +164,12 @@ void EditableMelody::put(const Change& change, bool forward) {
     const auto i = static_cast<std::size_t>(change.note);
     melody_.notes[i] = forward ? change.to_pitch : change.from_pitch;
     melody_.ticks[i] = forward ? change.to_ticks : change.from_ticks;
-    // Rests are written only by the changes that move them, and the list stays empty
-    // while the melody has none: such a melody writes the composition's bytes.
-    if (change.from_rest != change.to_rest) {
-        if (melody_.rests.empty()) melody_.rests.assign(melody_.notes.size(), 0);
-        melody_.rests[i] = forward ? change.to_rest : change.from_rest;
+    // The rest list stays empty while the melody has none: such a melody writes the
+    // composition's bytes.
+    const int rest = forward ? change.to_rest : change.from_rest;
+    if (rest != 0 && melody_.rests.empty()) melody_.rests.assign(melody_.notes.size(), 0);
+    if (!melody_.rests.empty()) {
+        melody_.rests[i] = rest;
         if (std::all_of(melody_.rests.begin(), melody_.rests.end(), [](int r) { return r == 0; }))
             melody_.rests.clear();
     }
@@ -240,6 +255,9 @@ Applied EditableMelody::apply(const Edit& edit) {
             result.step.changes.push_back(change);
             break;
         }
+        case EditKind::fix_rhythm:
+            result.step.changes = rhythm_changes(melody_);
+            break;
     }
 
     if (!result.step.changes.empty()) keep(result.step);
@@ -258,7 +276,8 @@ std::optional<std::string> EditableMelody::sentence_changes(const Edit& edit, co
     // length it has, each note still sung on its own syllable.
     for (int i = first; i < end; ++i) {
         const auto k = static_cast<std::size_t>(i);
-        const Change change{i, melody_.notes[k], notes[k], melody_.ticks[k], ticks[k]};
+        const int rest = rest_of(melody_, k);
+        const Change change{i, melody_.notes[k], notes[k], melody_.ticks[k], ticks[k], rest, rest};
         if (change.from_pitch != change.to_pitch || change.from_ticks != change.to_ticks) {
             changes.push_back(change);
         }

@@ -17,6 +17,7 @@
 #include "composer/draws.h"
 #include "composer/message_sink.h"
 #include "composer/song.h"
+#include "edit/beat_check.h"
 #include "edit/edits.h"
 #include "edit/tone_repair.h"
 #include "notation/score.h"

@@ -47,6 +47,7 @@ std::optional<Edit> parse_item(std::string_view item, std::string& reason) {
     }
     if (item == "fix") return Edit{EditKind::fix_tones};
     if (item == "suit") return Edit{EditKind::suit_tones};
+    if (item == "beat") return Edit{EditKind::fix_rhythm};
     if (item.front() == 's') {
         // s<K>:<S>:<T>
         const std::size_t colon = item.find(':');
@@ -151,6 +152,8 @@ std::string edit_text(const Edit& edit) {
             return note + "r+";
         case EditKind::remove_rest:
             return note + "r-";
+        case EditKind::fix_rhythm:
+            return "beat";
     }
     return {};
 }

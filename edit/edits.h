@@ -10,6 +10,8 @@
 //   s2:S:T        sentence 2 taken from the composition made from generator state S:T
 //   fix           修正倒字: the fewest pitch changes that leave no contrary pair
 //   suit          全部契合: the fewest pitch changes that make every pair good or fair
+//   beat          对齐节拍: the fewest unit changes of note lengths that put every line
+//                 end on a strong beat, a beat long at least
 //   12d+ 12d-     note 12 one unit longer / shorter (the unit: time_unit of the note count)
 //   12r+ 12r-     a rest of one unit more / less after note 12
 // It holds only letters, digits and "+-:,", which every common shell takes literally
@@ -37,6 +39,7 @@ enum class EditKind : std::uint8_t {
     shorten,      ///< a note one unit shorter, never below one unit
     add_rest,     ///< one unit of rest more after a note
     remove_rest,  ///< one unit of rest less after a note
+    fix_rhythm,   ///< 对齐节拍
 };
 
 /// One edit of a melody.

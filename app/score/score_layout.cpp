@@ -313,9 +313,15 @@ QStringList ScoreLayout::settings_parts() const {
 }
 
 QString ScoreLayout::tone_score_text() const {
-    if (sheet_->tones.graded() == 0) return QString();
-    return QStringLiteral("字调契合 %1%").arg(sheet_->tones.percent());
+    QStringList parts;
+    if (sheet_->tones.graded() > 0)
+        parts << QStringLiteral("字调契合 %1%").arg(sheet_->tones.percent());
+    if (sheet_->beats.checked() > 0)
+        parts << QStringLiteral("节拍契合 %1%").arg(sheet_->beats.percent());
+    return parts.join(QStringLiteral("  "));
 }
+
+QString off_beat_mark() { return QStringLiteral("拍"); }
 
 QString tone_mark(ToneGrade grade) {
     static const std::array<QString, 4> marks{QStringLiteral("✓"), QStringLiteral("○"),

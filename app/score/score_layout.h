@@ -93,7 +93,8 @@ public:
     QString settings_text() const;
     /// Its three parts, each kept whole on a line.
     QStringList settings_parts() const;
-    /// "字调契合 N%", or nothing when no pair is graded.
+    /// "字调契合 N%" and "节拍契合 M%" (the line ends on the beat), each only when the
+    /// sheet has what it counts; nothing when it has neither.
     QString tone_score_text() const;
 
     /// Fonts of the drawing (pixel sizes).
@@ -137,6 +138,8 @@ private:
 /// The mark of a tone grade between two syllables: a symbol, so that the grade
 /// reads without its colour ("✓", "○", "△", "✗"), and its name in the legend.
 QString tone_mark(ToneGrade grade);
+/// The mark over a line end off the beat (or shorter than a beat): "拍".
+QString off_beat_mark();
 QString tone_grade_label(ToneGrade grade);
 
 /// The name of a sung tone in Chinese: "阴平", "阳平", "上声", "去声", "轻声".

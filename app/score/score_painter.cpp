@@ -67,12 +67,13 @@ void ScorePainter::header(QPainter& painter, double top) const {
     // of their own under it where the width holds not both); the legend only where it fits
     // beside the key.
     const ToneGrading& tones = l.sheet().tones;
-    if (tones.graded() == 0) return;
     const QFontMetricsF metrics(l.text_font);
     const QString score = l.tone_score_text();
+    if (score.isEmpty()) return;
     double right = kScoreMargin + w;
     const QRectF line(kScoreMargin, l.tone_score_apart() ? key_top + kHeaderLine : key_top, w, 24);
     painter.drawText(line, Qt::AlignRight | Qt::AlignVCenter, score);
+    if (tones.graded() == 0) return;
     right -= metrics.horizontalAdvance(score) + 16;
     double legend_w = 0;
     for (int g = 0; g < 4; ++g) {
@@ -263,6 +264,7 @@ void ScorePainter::paintTies(QPainter& painter, const RowFrame& f) const {
 
 void ScorePainter::paintSentenceMarks(QPainter& painter, const RowFrame& f) const {
     painter.setFont(layout_.small_font);
+    const std::vector<int> off_beat = layout_.sheet_->beats.off_notes();
     for (int g = f.row.first; g < f.row.end; ++g) {
         const notation::Glyph& glyph = f.glyph(g);
         if (glyph.note < 0 || glyph.note >= static_cast<int>(f.lyrics.size())) continue;
@@ -280,6 +282,14 @@ void ScorePainter::paintSentenceMarks(QPainter& painter, const RowFrame& f) cons
             const double y = f.top + kDigitTop - 12;
             painter.drawLine(QPointF(x - 3.5, y), QPointF(x, y + 8));
             painter.drawLine(QPointF(x, y + 8), QPointF(x + 3.5, y));
+        }
+        if (glyph.first && std::binary_search(off_beat.begin(), off_beat.end(), glyph.note)) {
+            // A line end off the beat: marked over its digit, left of any octave dot.
+            painter.save();
+            painter.setPen(kToneColours[static_cast<std::size_t>(ToneGrade::contrary)]);
+            painter.drawText(QRectF(p.x - 15, f.top + kDigitTop - 15, 14, 14), Qt::AlignCenter,
+                             off_beat_mark());
+            painter.restore();
         }
     }
 }

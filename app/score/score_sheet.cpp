@@ -51,6 +51,7 @@ ScoreSheet sheet_of(const Composition& composition) {
     ScoreSheet sheet = make_sheet(notation::build_score(composition.melody), source.speed_pos,
                                   source.mode_pos, source.timbre_pos);
     sheet.tones = composition.tones;
+    sheet.beats = edit::check_beats(composition.melody);
     return sheet;
 }
 

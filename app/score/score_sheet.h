@@ -5,6 +5,7 @@
 #include <string>
 
 #include "composition/composition.h"
+#include "edit/beat_check.h"
 #include "notation/score.h"
 #include "tones/tone_grading.h"
 
@@ -20,6 +21,9 @@ struct ScoreSheet {
     /// How the intervals suit the tones of the words; no pairs when none is graded
     /// (Latin lyrics) or the sheet was made without it.
     ToneGrading tones;
+    /// Whether each line ends on the beat (节拍契合); no line ends when the sheet was made
+    /// without it.
+    edit::BeatCheck beats;
 };
 
 /// Names the settings by their list items and takes the title from the score, or, when
@@ -27,8 +31,9 @@ struct ScoreSheet {
 /// @param speed_pos,mode_pos,timbre_pos list positions; one outside its list is named empty
 ScoreSheet make_sheet(notation::Score score, int speed_pos, int mode_pos, int timbre_pos);
 
-/// The sheet of a composition: its melody and syllables in bars, and the grading
-/// of its intervals by the tones of the words, as the composition holds them.
+/// The sheet of a composition: its melody and syllables in bars, the grading of its
+/// intervals by the tones of the words, as the composition holds them, and the beat
+/// check of its line ends.
 ScoreSheet sheet_of(const Composition& composition);
 
 /// "1=C 4/4 ♩=T": key, time and tempo as the header of the score prints them.

@@ -90,6 +90,8 @@ QString edit_name(const edit::Edit& e) {
             return QStringLiteral("第 %1 个音后加休止").arg(e.note + 1);
         case edit::EditKind::remove_rest:
             return QStringLiteral("第 %1 个音后去休止").arg(e.note + 1);
+        case edit::EditKind::fix_rhythm:
+            return QStringLiteral("对齐节拍");
     }
     return {};
 }
@@ -291,6 +293,16 @@ void ScoreWindow::buildEditing() {
     suit_action_ =
         add(QStringLiteral("全部契合"), "suitTones", QKeySequence(Qt::SHIFT | Qt::Key_F6),
             QStringLiteral("改动最少的音，使每一处字调都契合或较契合"), &ScoreWindow::suitTones);
+    // In the menu only: the bar keeps its width on a laptop screen.
+    rhythm_action_ = new QAction(QStringLiteral("对齐节拍"), this);
+    rhythm_action_->setObjectName(QStringLiteral("fixRhythm"));
+    rhythm_action_->setShortcut(QKeySequence(Qt::Key_F9));
+    rhythm_action_->setToolTip(
+        QStringLiteral("改动最少的时值，使每一句的句末字落在强拍上并至少唱满一拍"));
+    withShortcutInTip(rhythm_action_);
+    connect(rhythm_action_, &QAction::triggered, this, &ScoreWindow::fixRhythm);
+    edit_menu->addAction(rhythm_action_);
+    addAction(rhythm_action_);
     regenerate_action_ =
         add(QStringLiteral("重新生成本句"), "regenerateSentence", QKeySequence(Qt::Key_F7),
             QStringLiteral("从若干首（择优作曲的数目）中选出所选音符这一句最贴合字调的旋律"),
@@ -377,6 +389,7 @@ void ScoreWindow::updateEditActions() {
     view_->setEditable(on);
     fix_action_->setEnabled(on);
     suit_action_->setEnabled(on);
+    rhythm_action_->setEnabled(on);
     regenerate_action_->setEnabled(on && view_->selected() >= 0);
     for (QAction* action : rhythm_actions_) action->setEnabled(on && view_->selected() >= 0);
     audition_action_->setEnabled(on);
@@ -441,6 +454,20 @@ void ScoreWindow::report(const edit::Applied& applied, const QString& name) {
                       : QStringLiteral("第 %1 个音：%2 → %3")
                             .arg(c.note + 1)
                             .arg(beats_label(c.from_ticks), beats_label(c.to_ticks));
+    } else if (step.edit.kind == edit::EditKind::fix_rhythm) {
+        message = QStringLiteral("%1：改动 %2 个音的时值").arg(name).arg(step.changes.size());
+        if (!step.changes.empty()) {
+            QStringList notes;
+            for (const edit::Change& change : step.changes)
+                notes << QString::number(change.note + 1);
+            message += QStringLiteral("（第 %1 个）").arg(notes.join(QStringLiteral("、")));
+        }
+        message += QStringLiteral("，节拍契合 %1%")
+                       .arg(edit::check_beats(document_->melody().melody()).percent());
+        if (step.changes.empty()) {
+            statusBar()->showMessage(message);
+            return;
+        }
     } else if (step.changes.size() == 1 && step.changes[0].from_ticks == step.changes[0].to_ticks) {
         const edit::Change& c = step.changes[0];
         message = QStringLiteral("第 %1 个音：%2 → %3")
@@ -498,6 +525,11 @@ void ScoreWindow::fixTones() {
 
 void ScoreWindow::suitTones() {
     applyEdit(edit::Edit(edit::EditKind::suit_tones));
+    focusScore();
+}
+
+void ScoreWindow::fixRhythm() {
+    applyEdit(edit::Edit(edit::EditKind::fix_rhythm));
     focusScore();
 }
 

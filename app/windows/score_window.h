@@ -154,6 +154,8 @@ public slots:
     void fixTones();
     /// "全部契合": the fewest pitch changes that make every pair good or fair.
     void suitTones();
+    /// 对齐节拍: every line end on a strong beat, a beat long.
+    void fixRhythm();
     /// "重新生成本句": the chosen note's sentence from the best of the spin box's
     /// number of candidates.
     void regenerateSentence();
@@ -273,6 +275,7 @@ private:
     QToolBar* edit_bar_;
     QAction* fix_action_;
     QAction* suit_action_;
+    QAction* rhythm_action_;
     QAction* regenerate_action_;
     QAction* audition_action_;
     QAction* stop_action_;

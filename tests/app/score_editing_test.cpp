@@ -1,9 +1,9 @@
 // Shaping the melody in the score window, driven like a user with the main window:
 // notes chosen by mouse and keys, moved by ↑/↓ with Shift and Ctrl, undone and
 // redone back to the exact bytes, 修正倒字 and 全部契合, a tone mark's menu,
-// 重新生成本句, 试听 after the main window's 停止, and 按句择优. Every edited melody
-// becomes the one in the player (temp.mid and the play file) and is made again,
-// byte for byte, by quavella-cli compose --state S:T --edits LIST.
+// 重新生成本句, 对齐节拍 with 修正倒字, 试听 after the main window's 停止, and 按句择优. Every
+// edited melody becomes the one in the player (temp.mid and the play file) and is made again, byte
+// for byte, by quavella-cli compose --state S:T --edits LIST.
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -227,6 +227,45 @@ private slots:
         QCOMPARE(score->findChild<QAction*>(QStringLiteral("redoEdit"))->text(),
                  QStringLiteral("重做 修正倒字"));
         QCOMPARE(readBytes("temp.mid"), composed);
+    }
+
+    void rhythmIsAlignedByItsKeyAndComposesWithTheToneRepair() {
+        compose();
+        QVERIFY(!score->sheet()->beats.off_notes().empty());
+        auto* rhythm = score->findChild<QAction*>(QStringLiteral("fixRhythm"));
+        QVERIFY(rhythm && rhythm->isEnabled());
+        QCOMPARE(rhythm->shortcut(), QKeySequence(Qt::Key_F9));
+        QVERIFY(rhythm->toolTip().contains(QStringLiteral("F9")));
+        const std::vector<int> pitches = score->editing()->melody().notes;
+        activateScore();
+        QTest::keyClick(score->view(), Qt::Key_F9);
+        QCOMPARE(edit::edits_text(score->editing()->edits()), std::string("beat"));
+        QCOMPARE(score->editing()->melody().notes, pitches);
+        QCOMPARE(score->sheet()->beats.percent(), 100);
+        QCOMPARE(score->view()->layout()->tone_score_text(),
+                 QStringLiteral("字调契合 %1%  节拍契合 100%")
+                     .arg(score->editing()->grading().percent()));
+        QVERIFY2(score->statusBar()->currentMessage().startsWith(QStringLiteral("对齐节拍：改动")),
+                 qPrintable(score->statusBar()->currentMessage()));
+        QVERIFY(score->statusBar()->currentMessage().endsWith(QStringLiteral("节拍契合 100%")));
+        // Then 修正倒字: the line ends stay on the beat, the rhythm as it was.
+        const std::vector<int> aligned = score->editing()->melody().ticks;
+        QTest::keyClick(score->view(), Qt::Key_F6);
+        QCOMPARE(edit::edits_text(score->editing()->edits()), std::string("beat,fix"));
+        QCOMPARE(score->editing()->melody().ticks, aligned);
+        QCOMPARE(score->sheet()->beats.percent(), 100);
+        QCOMPARE(score->editing()->grading().contrary().size(),
+                 score->editing()->steps().back().left.size());
+        QCOMPARE(readBytes("temp.mid"), score->editing()->file().bytes);
+        QCOMPARE(remade(), readBytes("temp.mid"));
+        auto* undo = score->findChild<QAction*>(QStringLiteral("undoEdit"));
+        undo->trigger();
+        QCOMPARE(undo->text(), QStringLiteral("撤销 对齐节拍"));
+        // Pressed again on an aligned melody it changes nothing and says so.
+        QTest::keyClick(score->view(), Qt::Key_F9);
+        QCOMPARE(edit::edits_text(score->editing()->edits()), std::string("beat"));
+        QVERIFY(score->statusBar()->currentMessage().startsWith(
+            QStringLiteral("对齐节拍：改动 0 个音的时值")));
     }
 
     void aToneMarksMenuOffersPitchesThatSuitItsPair() {

@@ -136,6 +136,30 @@ private slots:
             !drawAll(plain).sized(plain.text_font.pixelSize()).contains(QStringLiteral("字调")));
     }
 
+    void marksTheLineEndsOffTheBeatWithTheirShareInTheHeader() {
+        // Twelve quarter notes, three to a line: the line ends start at ticks 240 (beat 3),
+        // 600 (beat 2), 960 (beat 1) and 1320 (beat 4).
+        ScoreSheet sheet = make_sheet(long_score(12), 0, 0, 0);
+        sheet.beats = edit::check_beats(sheet.score.melody);
+        ScoreLayout layout(std::make_shared<const ScoreSheet>(std::move(sheet)));
+        layout.set_width(800);
+        const Drawn drawn = drawAll(layout);
+        std::vector<double> marks;
+        for (const Drawn::Text& t : drawn.texts) {
+            if (t.text == off_beat_mark()) marks.push_back(t.at.x());
+        }
+        QCOMPARE(marks.size(), std::size_t(2));
+        for (std::size_t k = 0; k < marks.size(); ++k) {
+            const QRectF note = layout.note_rect(k == 0 ? 5 : 11);
+            QVERIFY2(marks[k] < note.center().x() && marks[k] > note.left() - 20,
+                     qPrintable(QString::number(marks[k])));
+        }
+        // The share beside where the tone score stands; no legend without graded pairs.
+        const QString header = drawn.sized(layout.text_font.pixelSize());
+        QVERIFY2(header.endsWith(QStringLiteral("节拍契合 50%")), qPrintable(header));
+        QVERIFY(!header.contains(QStringLiteral("字调")));
+    }
+
     void drawsTheHeaderEveryDigitMarkAndSyllable() {
         ScoreLayout layout(sheetOf(hand_score()));
         layout.set_width(800);

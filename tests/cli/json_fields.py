@@ -20,6 +20,7 @@ SYLLABLE = {"text": (STR,), "continuation": (BOOL,), "sentence": (INT,), "tone":
             "sung_tone": (INT, NULL), "word": (STR, NULL)}
 PAIR = {"first": (INT,), "second": (INT,), "interval": (INT,), "grade": (STR,)}
 TONES = {"percent": (INT,), "agreeing": (INT,), "graded": (INT,), "pairs": (LIST, PAIR)}
+BEATS = {"percent": (INT,), "aligned": (INT,), "lines": (INT,), "off": (LIST, INT)}
 CANDIDATE = {"state": (STR,), "percent": (INT,), "agreeing": (INT,), "graded": (INT,)}
 ANALYZE = {"layout": (LIST, INT), "stc_cnt": (INT,), "pause_cnt": (INT,), "val_sum": (INT,),
            "val_avg": (INT,)}
@@ -41,12 +42,13 @@ KINDS = {
     "analyze": ANALYZE,
     "analyze-tones": dict(ANALYZE, syllables=(LIST, SYLLABLE)),
     "compose": COMPOSE,
-    "compose-tones-best": dict(COMPOSE, tones=(DICT, TONES), candidates=(LIST, CANDIDATE),
-                               chosen=(INT,)),
+    "compose-tones-best": dict(COMPOSE, tones=(DICT, TONES), beats=(DICT, BEATS),
+                               candidates=(LIST, CANDIDATE), chosen=(INT,)),
     "compose-record": dict(COMPOSE, history_id=(INT,)),
-    "compose-shaped": dict(COMPOSE, edits=(STR,), tones=(DICT, TONES)),
+    "compose-shaped": dict(COMPOSE, edits=(STR,), tones=(DICT, TONES), beats=(DICT, BEATS)),
     "compose-chords": dict(COMPOSE, chords=(LIST, CHORD)),
-    "compose-shaped-chords": dict(COMPOSE, edits=(STR,), tones=(DICT, TONES), chords=(LIST, CHORD)),
+    "compose-shaped-chords": dict(COMPOSE, edits=(STR,), tones=(DICT, TONES), beats=(DICT, BEATS),
+                                  chords=(LIST, CHORD)),
     "history-list": LIST_ENTRY,
     "history-show": SHOW_ENTRY,
 }

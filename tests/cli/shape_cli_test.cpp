@@ -1,6 +1,7 @@
 // quavella-cli compose shaping its melody as a user runs it: --fix-tones changes
 // exactly the notes it names (read back with midicsv), --best-of N --by-sentence
 // and --edits are made again byte for byte from the printed state and edit list,
+// --fix-rhythm changes only the lengths it names and puts every line end on the beat,
 // and a bad list is refused by item with nothing written.
 #include <gtest/gtest.h>
 
@@ -82,12 +83,65 @@ TEST_F(CliShape, FixTonesChangesExactlyTheNotesItNames) {
     }
 }
 
+TEST_F(CliShape, FixRhythmChangesExactlyTheLengthsItNamesAndNoPitch) {
+    if (const std::string missing = missing_midicsv(); !missing.empty()) GTEST_FAIL() << missing;
+    // Each note's pitch and its length in ticks, as midicsv reads the file.
+    auto notes_and_lengths = [this](const std::string& file) {
+        std::vector<std::pair<int, long>> notes;
+        long on = 0;
+        for (const CsvRecord& record : midicsv_records(dir_.file(file))) {
+            if (record.size() != 6) continue;
+            const bool off =
+                record[2] == "Note_off_c" || (record[2] == "Note_on_c" && record[5] == "0");
+            if (record[2] == "Note_on_c" && !off) on = std::stol(record[1]);
+            if (off) notes.emplace_back(std::stoi(record[4]), std::stol(record[1]) - on);
+        }
+        return notes;
+    };
+    for (const std::string seed : {"5", "11", "2026"}) {
+        const CliRun plain = run({"compose", "--seed", seed, "-o", "plain.mid"});
+        ASSERT_EQ(plain.status, 0) << plain.err;
+        const CliRun fixed = run({"compose", "--seed", seed, "--fix-rhythm", "-o", "fixed.mid"});
+        ASSERT_EQ(fixed.status, 0) << fixed.err;
+        const auto before = notes_and_lengths("plain.mid");
+        const auto after = notes_and_lengths("fixed.mid");
+        ASSERT_EQ(before.size(), after.size());
+        std::string expected;
+        for (std::size_t i = 0; i < before.size(); ++i) {
+            EXPECT_EQ(before[i].first, after[i].first) << seed << " note " << i + 1;
+            if (before[i].second != after[i].second) expected += std::to_string(i + 1) + " ";
+        }
+        std::string named;
+        const std::regex change(R"((\d+) \([^)]*\) (\d+)->(\d+))");
+        const std::string changes =
+            field(fixed.out, "fix-rhythm: \\d+ of \\d+ notes changed:([^\n]*)");
+        for (auto it = std::sregex_iterator(changes.begin(), changes.end(), change);
+             it != std::sregex_iterator(); ++it) {
+            const auto note = static_cast<std::size_t>(std::stoi((*it)[1]) - 1);
+            ASSERT_LT(note, before.size());
+            EXPECT_EQ(std::to_string(before[note].second), (*it)[2].str());
+            EXPECT_EQ(std::to_string(after[note].second), (*it)[3].str());
+            named += (*it)[1].str() + " ";
+        }
+        EXPECT_EQ(named, expected) << seed << "\n" << fixed.out;
+        // An edit that changed nothing is not kept: seed 2026 ends its lines on the beat.
+        EXPECT_NE(fixed.out.find(expected.empty() ? " beats=100% (4 of 4) edits=\n"
+                                                  : " beats=100% (4 of 4) edits=beat\n"),
+                  std::string::npos)
+            << fixed.out;
+    }
+}
+
 TEST_F(CliShape, PrintedStateAndEditsMakeTheSameFileAgain) {
     const std::vector<std::vector<std::string>> requests = {
         {"--best-of", "20", "--by-sentence"},
         {"--best-of", "20", "--by-sentence", "--fix-tones"},
         {"--best-of", "7", "--edits", "1+,2-h,3+o,4:60,fix"},
         {"--edits", "2+,s3:12345:678,suit"},
+        // The two repairs in the order given, after the edits.
+        {"--fix-rhythm", "--fix-tones", "--edits", "5-"},
+        {"--fix-tones", "--fix-rhythm"},
+        {"--edits", "beat,3+o,beat"},
     };
     for (const auto& request : requests) {
         std::vector<std::string> args = {"compose", "--seed", "424242", "-o", "first.mid"};
@@ -104,6 +158,11 @@ TEST_F(CliShape, PrintedStateAndEditsMakeTheSameFileAgain) {
             << request.back() << "\n"
             << first.out;
         EXPECT_EQ(field(again.out, "edits=(\\S*)"), edits);
+        if (request[0] == "--fix-rhythm") {
+            EXPECT_EQ(edits, "5-,beat,fix");
+        } else if (request[0] == "--fix-tones") {
+            EXPECT_EQ(edits, "fix,beat");
+        }
     }
 }
 
@@ -165,7 +224,7 @@ TEST_F(CliShape, LengthsAndRestsAreMadeAgainInEveryOutput) {
 TEST_F(CliShape, JsonStateAndEditsMakeTheSameFileAgain) {
     if (shell_output("command -v /usr/bin/python3").empty()) GTEST_SKIP() << "python3 missing";
     for (const auto& request : std::vector<std::vector<std::string>>{
-             {"--best-of", "7", "--edits", "1+,fix"}, {"--edits", "2+,3-h"}}) {
+             {"--best-of", "7", "--edits", "1+,fix"}, {"--edits", "2+,3-h"}, {"--fix-rhythm"}}) {
         std::vector<std::string> args = {"compose", "--seed", "99", "--json", "-o", "first.mid"};
         args.insert(args.end(), request.begin(), request.end());
         const CliRun first = run(args);
@@ -188,6 +247,14 @@ TEST_F(CliShape, JsonStateAndEditsMakeTheSameFileAgain) {
         ASSERT_EQ(again.status, 0) << again.err;
         EXPECT_EQ(read_file(dir_.file("again.mid")), read_file(dir_.file("first.mid")))
             << request.back();
+        if (request.back() == "--fix-rhythm") {
+            EXPECT_EQ(shell_output("/usr/bin/python3 -c 'import json,sys; "
+                                   "b=json.load(open(sys.argv[1]))[\"beats\"]; "
+                                   "print(b[\"percent\"], b[\"aligned\"], b[\"lines\"], "
+                                   "b[\"off\"])' " +
+                                   json),
+                      "100 4 4 []\n");
+        }
     }
 }
 
@@ -249,6 +316,7 @@ INSTANTIATE_TEST_SUITE_P(
         {"PitchOutOfRange", {"--edits", "3:200"}, "item 1 \"3:200\""},
         {"NoteBeyondTheTop", {"--edits", "1:127,1+o"}, "item 2 \"1+o\": note 1 cannot go higher"},
         {"RepairOfAnotherName", {"--fix-tones=all"}, "--fix-tones"},
+        {"RhythmWithAValue", {"--fix-rhythm=all"}, "--fix-rhythm takes no value"},
         {"BySentenceAlone", {"--by-sentence"}, "--by-sentence needs --best-of N"},
         // Counted as typed: the sentences best of N took are not items of the list.
         {"EditsAfterBySentence",

@@ -171,12 +171,12 @@ TEST(EditableMelody, RefusesSentencesItDoesNotHave) {
 }
 
 /// A random edit for a melody of `notes` notes: mostly moves, some pitches,
-/// sentences from random states, repairs.
+/// sentences from random states, repairs of tones and of line ends.
 Edit random_edit(std::mt19937_64& random, int notes) {
     Edit edit;
     edit.note = static_cast<int>(random() % static_cast<std::uint64_t>(notes));
     edit.amount = random() % 2 == 0 ? 1 : -1;
-    switch (random() % 9) {
+    switch (random() % 10) {
         case 0:
         case 1:
         case 2:
@@ -199,6 +199,9 @@ Edit random_edit(std::mt19937_64& random, int notes) {
             break;
         case 7:
             edit.kind = EditKind::fix_tones;
+            break;
+        case 8:
+            edit.kind = EditKind::fix_rhythm;
             break;
         default:
             edit.kind = EditKind::suit_tones;
