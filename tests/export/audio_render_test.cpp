@@ -120,6 +120,31 @@ INSTANTIATE_TEST_SUITE_P(Extensions, AudioFormats, testing::ValuesIn(kFormatRows
 
 class AudioRender : public ScratchDir {};
 
+// A rest after a note is silence between it and the next note: the sound is longer by
+// the rest, and quiet at its end while the notes around it sound.
+TEST_F(AudioRender, ARestIsSilenceBetweenTheNotes) {
+    QUAVELLA_REQUIRE_TOOL("sox");
+    notation::Score rested = little_tune(0);
+    rested.melody.rests = {0, 0, 480, 0, 0, 0};  // two seconds after the third note
+    rested = notation::build_score(rested.melody);
+    ASSERT_FALSE(render_audio(little_tune(0), file("plain.wav")));
+    ASSERT_FALSE(render_audio(rested, file("rested.wav")));
+    EXPECT_NEAR(sox_info(file("rested.wav")).seconds - sox_info(file("plain.wav")).seconds, 2.0,
+                0.05);
+    const auto rms = [this](double from) {
+        const CommandResult stat = run("sox " + quoted(file("rested.wav").string()) + " -n trim " +
+                                       std::to_string(from) + " 0.4 stat");
+        const std::size_t at = stat.out.find("RMS     amplitude:");
+        return at == std::string::npos ? -1.0 : std::stod(stat.out.substr(at + 18));
+    };
+    const double sounding = rms(0.05);  // the first note
+    const double rest_end = rms(3.05);  // the last of the rest, 1.5 s after the note-off
+    ASSERT_GT(sounding, 0.0);
+    ASSERT_GE(rest_end, 0.0);
+    EXPECT_LT(rest_end, sounding / 20);
+    EXPECT_GT(rms(3.55), sounding / 10);  // the fourth note, after the rest
+}
+
 TEST_F(AudioRender, OffersTheCommonFormatsOfThisFluidSynth) {
     const auto extensions = exports::audio_extensions();
     for (const char* ext : {".wav", ".flac", ".ogg"}) {

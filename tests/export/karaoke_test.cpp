@@ -166,6 +166,36 @@ TEST_F(KaraokeFile, MidoReadsTheSoftKaraokeLayout) {
     EXPECT_EQ(times.out, "0\n240\n480\n");
 }
 
+// Rests after notes: each note and each word starts after the rests before it.
+TEST_F(KaraokeFile, NotesAndWordsStartAfterTheRestsBeforeThem) {
+    QUAVELLA_REQUIRE_TOOL("/usr/bin/python3");
+    auto score = score_of({{60, 120, "Sing"},
+                           {62, 120, "", true},
+                           {64, 240, "春", false, true},
+                           {65, 480, "a/b", false, true}},
+                          100, 72, "Sing 春");
+    score.melody.rests = {60, 0, 120, 0};
+    score = notation::build_score(score.melody);
+    ASSERT_FALSE(exports::write_karaoke(score, file("song.kar")));
+    const CommandResult r =
+        run("/usr/bin/python3 -c " +
+            quoted("import mido,sys\n"
+                   "f=mido.MidiFile(sys.argv[1],charset='utf-8')\n"
+                   "for k in (2,3):\n"
+                   "  t=0\n"
+                   "  for m in f.tracks[k]:\n"
+                   "    t+=m.time\n"
+                   "    if m.type=='text' and not m.text.startswith('@'): print('word',t)\n"
+                   "    if m.type=='note_on': print('on',t,m.note)\n"
+                   "    if m.type=='note_off': print('off',t,m.note)\n") +
+            " " + quoted(file("song.kar").string()));
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out,
+              "word 0\nword 300\nword 660\n"
+              "on 0 60\noff 120 60\non 180 62\noff 300 62\non 300 64\noff 540 64\n"
+              "on 660 65\noff 1140 65\n");
+}
+
 TEST_F(KaraokeFile, TimidityShowsBothLyricFilesLineByLine) {
     QUAVELLA_REQUIRE_TOOL("timidity");
     std::vector<SungNote> latin;

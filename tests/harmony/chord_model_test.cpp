@@ -195,6 +195,23 @@ TEST(ChordModel, LastChordStandsOnTheFinalNoteUnlessItLeftTheScale) {
     EXPECT_EQ(choose_chords(request).chords.size(), 4u);
 }
 
+// Rests after notes move the notes after them into later half bars.
+TEST(ChordModel, ARestMovesTheNotesAfterItIntoLaterSlots) {
+    notation::Melody melody;
+    melody.notes = {60, 67};
+    melody.ticks = {480, 480};
+    melody.mode = 3;
+    EXPECT_EQ(slot_count(request_for(melody)), 4);
+    melody.rests = {480, 0};
+    const ChordRequest request = request_for(melody);
+    EXPECT_EQ(slot_count(request), 6);
+    const Harmony chosen = choose_chords(request);
+    ASSERT_EQ(chosen.chords.size(), 6u);
+    EXPECT_TRUE(is_chord_tone(chosen.chords[0], 0)) << chord_name(chosen.chords[0]);
+    EXPECT_TRUE(is_chord_tone(chosen.chords[4], 7)) << chord_name(chosen.chords[4]);
+    EXPECT_EQ(chosen.chords[5].root, 7) << chord_name(chosen.chords[5]);
+}
+
 TEST(ChordModel, AnEditChangesAtMostTwoChordsNearIt) {
     std::mt19937 rng(7);
     const Scale scale = mode_pitch_classes(3);

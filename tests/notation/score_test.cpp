@@ -146,6 +146,39 @@ TEST(Pitches, DegreesAndOctaveDotsInC) {
     }
 }
 
+// Rests after notes: one 0 a beat on the beat, underlined inside a beat, never with a
+// dash or a dot; the notes after them start later.
+TEST(BuildScore, RestsAfterNotesAreWrittenAndMoveTheNotesAfterThem) {
+    struct Row {
+        const char* name;
+        std::vector<int> ticks;  // of notes 1 (C4) and 5 (G4)
+        std::vector<int> rests;
+        const char* written;
+        std::vector<int> starts;
+    };
+    const Row rows[] = {
+        {"EighthRestOffTheBeat", {120, 120}, {60, 0}, "1 0_ 5_~ 5_ 0_ 0", {0, 180}},
+        {"TwoBeatsAreTwoZeros", {120, 120}, {240, 0}, "1 0 0 5", {0, 360}},
+        {"RestOverTheBarLine", {360, 120}, {240, 0}, "1 - - 0 | 0 5 0 0", {0, 600}},
+        {"RestAfterTheLastNote", {120, 120}, {0, 480}, "1 5 0 0 | 0 0 0 0", {0, 120}},
+        {"NoRestAtAll", {120, 120}, {0, 0}, "1 5 0 0", {0, 120}},
+    };
+    for (const Row& row : rows) {
+        Melody m = melody_of({60, 67}, row.ticks);
+        m.rests = row.rests;
+        const Score score = build_score(m);
+        EXPECT_EQ(show(score), row.written) << row.name;
+        EXPECT_EQ(score.note_start, row.starts) << row.name;
+    }
+    const Score rested = build_score([] {
+        Melody m = melody_of({60, 67}, {120, 120});
+        m.rests = {60, 0};
+        return m;
+    }());
+    EXPECT_EQ(note_at_tick(rested, 150), -1);
+    EXPECT_EQ(note_at_tick(rested, 180), 1);
+}
+
 TEST(NoteAtTick, NoteSoundingAtPlayerPosition) {
     const Score score = build_score(melody_of({60, 62, 64}, {120, 60, 240}));
     struct Row {
