@@ -6,7 +6,8 @@
 # tests/edit/rhythm_figures; SEEDS defaults to 10.
 # Prints 节拍契合 (line ends on beat 1 or 3, a beat long) of single compositions, after
 # 对齐节拍, after 对齐节拍 then 修正倒字 and the other way round, the notes 对齐节拍 changed
-# as a share of the notes, and the ✗ it added. Targets: 100 % after the repair, no ✗ added.
+# as a share of the notes, and the ✗ it added (beat is 对齐节拍, fix 修正倒字, in the order
+# applied). Targets: 100 % after the repair, no ✗ added.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-build}
@@ -21,7 +22,7 @@ while IFS= read -r poem; do
   grep -rqF -- "${poem%%，*}" "$root/samples" && continue
   n=$((n + 1))
   printf '%s\n' "$poem" >"$scratch/quatrain-$n.txt"
-done < <(grep -rhoP '[\x{4e00}-\x{9fff}]{5,7}，[\x{4e00}-\x{9fff}]{5,7}。[\x{4e00}-\x{9fff}]{5,7}，[\x{4e00}-\x{9fff}]{5,7}。' \
+done < <(grep -rhoIP '[\x{4e00}-\x{9fff}]{5,7}，[\x{4e00}-\x{9fff}]{5,7}。[\x{4e00}-\x{9fff}]{5,7}，[\x{4e00}-\x{9fff}]{5,7}。' \
            "$root/tests" | sort -u)
 files=("$root"/samples/*.txt)
 ((n > 0)) && files+=("$scratch"/quatrain-*.txt)

@@ -48,7 +48,7 @@ struct Tally {
     }
 
     void print(const char* name, bool repaired) const {
-        std::printf("%-24s 节拍契合 %6.1f%% (%ld of %ld)  all lines %6.1f%%  ✗ %4ld (in %5.1f%%)",
+        std::printf("%-14s 节拍契合 %6.1f%% (%ld of %ld)  all lines %6.1f%%  ✗ %4ld (in %5.1f%%)",
                     name,
                     100.0 * static_cast<double>(aligned) / static_cast<double>(std::max(lines, 1L)),
                     aligned, lines, 100.0 * all_aligned / std::max(melodies, 1), contrary,
@@ -117,11 +117,12 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("%d lyrics x %d seeds = %d melodies\n", argc - 2, seeds, single.melodies);
+    // beat: 对齐节拍, fix: 修正倒字, in the order applied.
     single.print("single", false);
-    aligned.print("对齐节拍", true);
-    aligned_fixed.print("对齐节拍 then 修正倒字", true);
-    fixed_only.print("修正倒字 alone", false);
-    fixed_aligned.print("修正倒字 then 对齐节拍", true);
+    aligned.print("beat", true);
+    aligned_fixed.print("beat, fix", true);
+    fixed_only.print("fix", false);
+    fixed_aligned.print("fix, beat", true);
     std::printf("✗ added by 对齐节拍: %ld\n", contrary_added);
     return 0;
 }
