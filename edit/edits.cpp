@@ -71,7 +71,7 @@ std::optional<Edit> parse_item(std::string_view item, std::string& reason) {
     if (!note || digits == item.size()) {
         reason =
             "expected a note number followed by +, - or :<pitch>, \"s\" for a sentence, "
-            "\"fix\" or \"suit\"";
+            "\"fix\", \"suit\" or \"beat\"";
         return std::nullopt;
     }
     if (*note < 1) {
