@@ -170,7 +170,8 @@ void EditableMelody::put(const Change& change, bool forward) {
     if (rest != 0 && melody_.rests.empty()) melody_.rests.assign(melody_.notes.size(), 0);
     if (!melody_.rests.empty()) {
         melody_.rests[i] = rest;
-        if (std::all_of(melody_.rests.begin(), melody_.rests.end(), [](int r) { return r == 0; }))
+        if (rest == 0 &&
+            std::all_of(melody_.rests.begin(), melody_.rests.end(), [](int r) { return r == 0; }))
             melody_.rests.clear();
     }
 }

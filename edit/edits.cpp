@@ -81,7 +81,7 @@ std::optional<Edit> parse_item(std::string_view item, std::string& reason) {
     if (!note || digits == item.size()) {
         reason =
             "expected a note number followed by +, -, :<pitch>, d+, d-, r+ or r-, \"s\" for a "
-            "sentence, \"fix\" or \"suit\"";
+            "sentence, \"fix\", \"suit\" or \"beat\"";
         return std::nullopt;
     }
     if (*note < 1) {

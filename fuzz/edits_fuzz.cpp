@@ -14,6 +14,7 @@
 
 #include "composer/compose_request.h"
 #include "composer/draws.h"
+#include "edit/beat_check.h"
 #include "edit/editable_melody.h"
 #include "edit/edits.h"
 #include "fuzz/fuzz_check.h"
@@ -26,7 +27,7 @@ using namespace quavella;
 
 /// An edit from three bytes: a kind, a note (or sentence), a direction or pitch.
 edit::Edit edit_from(fuzz::FuzzInput& in, int notes, std::uint64_t seed) {
-    const int kind = in.below(11);
+    const int kind = in.below(static_cast<int>(edit::EditKind::fix_rhythm) + 1);
     edit::Edit e(static_cast<edit::EditKind>(kind), in.byte() % (notes + 2) - 1,
                  in.byte() % 2 == 0 ? 1 : -1);
     if (kind >= static_cast<int>(edit::EditKind::lengthen)) e.amount = 0;
@@ -91,7 +92,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     (void)melody.apply_all(parsed.edits);
     fuzz::FuzzInput edits_in(edit_bytes.data(), edit_bytes.size());
-    while (!edits_in.empty()) (void)melody.apply(edit_from(edits_in, notes, seed));
+    while (!edits_in.empty()) {
+        const edit::Edit e = edit_from(edits_in, notes, seed);
+        const edit::Applied applied = melody.apply(e);
+        if (e.kind != edit::EditKind::fix_rhythm || applied.error) continue;
+        // 对齐节拍 leaves every line end on the beat and no pitch changed.
+        FUZZ_CHECK(edit::check_beats(melody.melody()).off_notes().empty(),
+                   "对齐节拍 left a line end off the beat");
+        for (const edit::Change& change : applied.step.changes) {
+            FUZZ_CHECK(change.from_pitch == change.to_pitch, "对齐节拍 moved note %d", change.note);
+        }
+    }
 
     const notation::Melody& edited = melody.melody();
     FUZZ_CHECK(edited.notes.size() == composed.notes.size() &&

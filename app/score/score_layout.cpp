@@ -125,7 +125,7 @@ void ScoreLayout::lay_out_header() {
     header_height_ =
         kHeaderHeight +
         kHeaderLine * static_cast<double>(std::max<qsizetype>(settings_lines_.size(), 1) - 1) +
-        (tone_score_apart_ ? kHeaderLine : 0.0);
+        (tone_score_apart_ ? kHeaderLine : 0.0) + (beat_score_text().isEmpty() ? 0.0 : kHeaderLine);
 }
 
 void ScoreLayout::set_width(double width) {
@@ -232,6 +232,7 @@ double ScoreLayout::narrowest_width() const {
     double header =
         std::max(metrics.horizontalAdvance(QString::fromStdString(key_line(sheet_->score))),
                  metrics.horizontalAdvance(tone_score_text()));
+    header = std::max(header, metrics.horizontalAdvance(beat_score_text()));
     for (const QString& part : settings_parts()) {
         header = std::max(header, metrics.horizontalAdvance(part));
     }
@@ -313,12 +314,13 @@ QStringList ScoreLayout::settings_parts() const {
 }
 
 QString ScoreLayout::tone_score_text() const {
-    QStringList parts;
-    if (sheet_->tones.graded() > 0)
-        parts << QStringLiteral("字调契合 %1%").arg(sheet_->tones.percent());
-    if (sheet_->beats.checked() > 0)
-        parts << QStringLiteral("节拍契合 %1%").arg(sheet_->beats.percent());
-    return parts.join(QStringLiteral("  "));
+    if (sheet_->tones.graded() == 0) return QString();
+    return QStringLiteral("字调契合 %1%").arg(sheet_->tones.percent());
+}
+
+QString ScoreLayout::beat_score_text() const {
+    if (sheet_->beats.checked() == 0) return QString();
+    return QStringLiteral("节拍契合 %1%").arg(sheet_->beats.percent());
 }
 
 QString off_beat_mark() { return QStringLiteral("拍"); }

@@ -93,9 +93,11 @@ public:
     QString settings_text() const;
     /// Its three parts, each kept whole on a line.
     QStringList settings_parts() const;
-    /// "字调契合 N%" and "节拍契合 M%" (the line ends on the beat), each only when the
-    /// sheet has what it counts; nothing when it has neither.
+    /// "字调契合 N%", or nothing when no pair is graded.
     QString tone_score_text() const;
+    /// "节拍契合 N%" (the line ends on the beat), on a line of its own under the key and
+    /// the tone score; nothing when the sheet checked no line end.
+    QString beat_score_text() const;
 
     /// Fonts of the drawing (pixel sizes).
     QFont title_font, text_font, digit_font, small_font, lyric_font, accidental_font;

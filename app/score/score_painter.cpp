@@ -67,13 +67,19 @@ void ScorePainter::header(QPainter& painter, double top) const {
     // of their own under it where the width holds not both); the legend only where it fits
     // beside the key.
     const ToneGrading& tones = l.sheet().tones;
+    // The share of line ends on the beat, right-aligned under the key line and the tone score.
+    const QString beats = l.beat_score_text();
+    if (!beats.isEmpty()) {
+        const double beat_top = key_top + kHeaderLine * (l.tone_score_apart() ? 2 : 1);
+        painter.drawText(QRectF(kScoreMargin, beat_top, w, 24), Qt::AlignRight | Qt::AlignVCenter,
+                         beats);
+    }
+    if (tones.graded() == 0) return;
     const QFontMetricsF metrics(l.text_font);
     const QString score = l.tone_score_text();
-    if (score.isEmpty()) return;
     double right = kScoreMargin + w;
     const QRectF line(kScoreMargin, l.tone_score_apart() ? key_top + kHeaderLine : key_top, w, 24);
     painter.drawText(line, Qt::AlignRight | Qt::AlignVCenter, score);
-    if (tones.graded() == 0) return;
     right -= metrics.horizontalAdvance(score) + 16;
     double legend_w = 0;
     for (int g = 0; g < 4; ++g) {

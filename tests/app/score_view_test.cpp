@@ -21,6 +21,7 @@
 
 #include "app/score/score_export.h"
 #include "app/score/score_layout.h"
+#include "app/score/score_metrics.h"
 #include "app/score/score_painter.h"
 #include "score_fixture.h"
 
@@ -154,10 +155,15 @@ private slots:
             QVERIFY2(marks[k] < note.center().x() && marks[k] > note.left() - 20,
                      qPrintable(QString::number(marks[k])));
         }
-        // The share beside where the tone score stands; no legend without graded pairs.
+        // The share under the key line; no tone score or legend without graded pairs.
         const QString header = drawn.sized(layout.text_font.pixelSize());
-        QVERIFY2(header.endsWith(QStringLiteral("节拍契合 50%")), qPrintable(header));
+        QVERIFY2(header.endsWith(QStringLiteral("1=C 4/4 ♩=120节拍契合 50%")), qPrintable(header));
         QVERIFY(!header.contains(QStringLiteral("字调")));
+        // The rows start a line lower than without it.
+        ScoreSheet without = make_sheet(long_score(12), 0, 0, 0);
+        ScoreLayout plain(std::make_shared<const ScoreSheet>(std::move(without)));
+        plain.set_width(800);
+        QCOMPARE(layout.header_height() - plain.header_height(), score_metrics::kHeaderLine);
     }
 
     void drawsTheHeaderEveryDigitMarkAndSyllable() {

@@ -111,13 +111,15 @@ private slots:
         const ScoreLayout& layout = *score->view()->layout();
         const Drawn drawn = drawAll(layout);
         QCOMPARE(drawn.sized(layout.title_font.pixelSize()), QStringLiteral("春眠不觉晓"));
-        // Four pairs graded in each five-syllable line; their score and legend in the header.
+        // Four pairs graded in each five-syllable line; their score and legend in the header,
+        // the share of line ends on the beat under the key.
         QCOMPARE(sheet.tones.graded(), 16);
         QCOMPARE(drawn.sized(layout.text_font.pixelSize()),
                  QStringLiteral("速度：快（%1 bpm）    调式：五声调式    音色：吉他1=C 4/4 ♩=%1"
-                                "字调契合 %2%✓契合○较契合△尚可✗倒字")
+                                "节拍契合 %3%字调契合 %2%✓契合○较契合△尚可✗倒字")
                      .arg(tempo)
-                     .arg(sheet.tones.percent()));
+                     .arg(sheet.tones.percent())
+                     .arg(sheet.beats.percent()));
         // Every note of the file is drawn once, with its syllable under it in order.
         int glyphs = 0;
         int first_pieces = 0;

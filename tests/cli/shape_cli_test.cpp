@@ -260,22 +260,24 @@ TEST_F(CliShape, JsonStateAndEditsMakeTheSameFileAgain) {
 
 TEST_F(CliShape, ARecordedShapedMelodyIsMadeAgainFromHistoryShow) {
     const EnvGuard data("XDG_DATA_HOME", dir_.file("data"));
-    // Seed 78 sings two pairs of the quatrain contrary to their tones.
-    const CliRun made = run({"compose", "--seed", "78", "--fix-tones", "--record", "-o", "a.mid"});
+    // Seed 78 sings two pairs of the quatrain contrary to their tones, and two lines end
+    // off the beat.
+    const CliRun made =
+        run({"compose", "--seed", "78", "--fix-tones", "--fix-rhythm", "--record", "-o", "a.mid"});
     ASSERT_EQ(made.status, 0) << made.err;
     const std::string id = field(made.out, "history=(\\d+)");
     const std::string edits = field(made.out, "edits=(\\S*)");
     ASSERT_FALSE(id.empty()) << made.out;
-    ASSERT_EQ(edits, "fix");
+    ASSERT_EQ(edits, "fix,beat");
 
     const CliRun list = run_cli({"history", "list"}, "", dir_.path());
     EXPECT_NE(list.out.find(id + "  "), std::string::npos) << list.out;
     const CliRun show = run_cli({"history", "show", id}, "", dir_.path());
     ASSERT_EQ(show.status, 0) << show.err;
-    EXPECT_NE(show.out.find("edits=fix\n"), std::string::npos) << show.out;
+    EXPECT_NE(show.out.find("edits=fix,beat\n"), std::string::npos) << show.out;
     // The printed command line, run by a shell, writes the same file.
     std::string command = field(show.out, "make it again:\n  ([^\n]*)");
-    ASSERT_NE(command.find("--edits fix"), std::string::npos) << command;
+    ASSERT_NE(command.find("--edits fix,beat"), std::string::npos) << command;
     const std::string cli = QUAVELLA_CLI_PATH;
     command.replace(command.find("quavella-cli"), std::string("quavella-cli").size(),
                     shell_quoted(cli));

@@ -1,4 +1,4 @@
-// Speed of shaping a melody: the exact repair on four lines and on a long lyric,
+// Speed of shaping a melody: the exact repairs (倒字, 对齐节拍) on four lines and on a long lyric,
 // one edit with the score laid out again and the melody graded again, best of N
 // by sentence. Built with -DQUAVELLA_BUILD_BENCHMARKS=ON.
 #include <benchmark/benchmark.h>
@@ -37,6 +37,18 @@ BENCHMARK_CAPTURE(BM_Repair, FourLinesNoContrary, sample_gbk("chunxiao.txt"),
 BENCHMARK_CAPTURE(BM_Repair, FourLinesAllSuit, sample_gbk("chunxiao.txt"), RepairGoal::all_suit)
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_Repair, FiveThousandCharacters, long_gbk(5000), RepairGoal::no_contrary)
+    ->Unit(benchmark::kMillisecond);
+
+/// 对齐节拍 itself, as the editable melody runs it: the melody's line ends, the search.
+void BM_AlignBeats(benchmark::State& state, const std::string& gbk) {
+    const EditableMelody melody(source_of(gbk));
+    const int unit = time_unit(static_cast<int>(melody.melody().notes.size()));
+    for (auto _ : state) benchmark::DoNotOptimize(align_beats(melody.melody(), unit));
+    state.counters["notes"] = static_cast<double>(melody.melody().notes.size());
+}
+BENCHMARK_CAPTURE(BM_AlignBeats, FourLines, sample_gbk("chunxiao.txt"))
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_AlignBeats, FiveThousandCharacters, long_gbk(5000))
     ->Unit(benchmark::kMillisecond);
 
 /// One key press in the score window's core: the note moves, the melody is graded
