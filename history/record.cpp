@@ -9,6 +9,7 @@
 #include "composer/compose_request.h"
 #include "composer/style_tables.h"
 #include "edit/edits.h"
+#include "lyrics/gbk_text.h"
 #include "lyrics/syllables.h"
 #include "tones/tone_grading.h"
 
@@ -54,6 +55,16 @@ std::optional<std::string> edits_fault(const std::string& edits) {
     }
     const edit::ParsedEdits parsed = edit::parse_edits(edits);
     if (!parsed.error.empty()) return "the edit list is not one compose takes: " + parsed.error;
+    return std::nullopt;
+}
+
+/// The words of the last word edit of an edit list, if it has one.
+std::optional<std::string> last_words(const std::string& edits) {
+    if (edits.find("w:") == std::string::npos) return std::nullopt;
+    const edit::ParsedEdits parsed = edit::parse_edits(edits);
+    for (auto e = parsed.edits.rbegin(); e != parsed.edits.rend(); ++e) {
+        if (e->kind == edit::EditKind::words) return e->words;
+    }
     return std::nullopt;
 }
 
@@ -119,7 +130,9 @@ std::optional<std::string> summary_fault(const Summary& summary) {
 }
 
 Record record_of(const Composition& composition, std::int64_t time_ms) {
-    const CompositionSource& source = *composition.source;
+    // The lyric its state composed, which its edits (a word edit among them) start from:
+    // the entry is made again from that, its syllables and tone score are the words sung.
+    const CompositionSource& source = *composition.composed_source();
     Record record;
     record.time_ms = time_ms;
     for (std::size_t k = 0; k < source.lines.size(); ++k) {
@@ -169,11 +182,21 @@ CompositionPtr composition_of(const Record& record) {
     made->melody = melody_of(record);
     made->midi = record.midi;
     made->edits = record.edits;
-    const ToneCheck check = lyric_tone_check(record.gbk_text);
+    // A word edit in its edits: it sings the last one's words, graded by their tones.
+    std::shared_ptr<const CompositionSource> sung = source;
+    if (const auto words = last_words(record.edits)) {
+        const GbkConversion converted =
+            lyric_text_from_lines(with_words(*source, *words, {})->lines, LyricEncoding::utf8);
+        if (converted.ok) {
+            sung = with_words(*source, *words, converted.gbk);
+            made->composed_from = source;
+        }
+    }
+    const ToneCheck check = lyric_tone_check(sung->gbk_text);
     if (check.syllables().size() == made->melody.notes.size()) {
         made->tones = check.grade(made->melody.notes);
     }
-    made->source = std::move(source);
+    made->source = std::move(sung);
     return made;
 }
 
