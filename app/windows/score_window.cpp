@@ -19,6 +19,7 @@
 #include <QToolBar>
 #include <QWidgetAction>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <utility>
@@ -82,8 +83,35 @@ QString edit_name(const edit::Edit& e) {
             return QStringLiteral("修正倒字");
         case edit::EditKind::suit_tones:
             return QStringLiteral("全部契合");
+        case edit::EditKind::words:
+            return QStringLiteral("换词");
     }
     return {};
+}
+
+/// What a word edit did: the sentences that kept their notes and those composed anew.
+QString words_report(const edit::Step& step, int percent) {
+    if (!step.words) return QStringLiteral("换词保留旋律：歌词没有变化");
+    std::array<int, 4> before{};
+    std::array<int, 4> after{};
+    for (const notation::Lyric& lyric : step.words->from.lyrics) {
+        if (lyric.sentence >= 0 && lyric.sentence <= 3)
+            ++before[static_cast<std::size_t>(lyric.sentence)];
+    }
+    for (const notation::Lyric& lyric : step.words->to.lyrics) {
+        if (lyric.sentence >= 0 && lyric.sentence <= 3)
+            ++after[static_cast<std::size_t>(lyric.sentence)];
+    }
+    int kept = 0;
+    int composed = 0;
+    for (std::size_t s = 0; s < 4; ++s) {
+        if (after[s] == 0) continue;
+        ++(after[s] == before[s] ? kept : composed);
+    }
+    return QStringLiteral("换词保留旋律：%1 句保留原来的音，%2 句重新生成，字调契合 %3%")
+        .arg(kept)
+        .arg(composed)
+        .arg(percent);
 }
 
 /// "春眠": the two syllables of a graded pair.
@@ -282,6 +310,16 @@ void ScoreWindow::buildEditing() {
     stop_action_ = add(QStringLiteral("停止"), "stopPlaying", QKeySequence(Qt::Key_F8),
                        QStringLiteral("停止播放"), &ScoreWindow::stopPlaying);
 
+    // In the menu only: the toolbar keeps its width.
+    words_action_ = new QAction(QStringLiteral("换词保留旋律"), this);
+    words_action_->setObjectName(QStringLiteral("reviseWords"));
+    words_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_W));
+    words_action_->setToolTip(QStringLiteral(
+        "用歌词框中的歌词替换旋律的歌词：音节数不变的句子保留原来的音，其余句子重新生成"));
+    withShortcutInTip(words_action_);
+    connect(words_action_, &QAction::triggered, this, &ScoreWindow::reviseWords);
+    edit_menu->addAction(words_action_);
+
     by_sentence_action_ = new QAction(QStringLiteral("按句择优"), this);
     by_sentence_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B));
     by_sentence_action_->setShortcutContext(Qt::WindowShortcut);
@@ -334,6 +372,7 @@ void ScoreWindow::updateEditActions() {
     fix_action_->setEnabled(on);
     suit_action_->setEnabled(on);
     regenerate_action_->setEnabled(on && view_->selected() >= 0);
+    words_action_->setEnabled(on && lyric_lines_ != nullptr);
     audition_action_->setEnabled(on);
     stop_action_->setEnabled(document_->started());
 }
@@ -362,11 +401,15 @@ bool ScoreWindow::applyEdit(const edit::Edit& e) {
         return false;
     }
     report(applied, edit_name(e));
-    return !applied.step.changes.empty();
+    return applied.step.changed();
 }
 
 void ScoreWindow::report(const edit::Applied& applied, const QString& name) {
     const edit::Step& step = applied.step;
+    if (step.edit.kind == edit::EditKind::words) {
+        statusBar()->showMessage(words_report(step, document_->melody().grading().percent()));
+        return;
+    }
     QString message;
     const bool repair =
         step.edit.kind == edit::EditKind::fix_tones || step.edit.kind == edit::EditKind::suit_tones;
@@ -450,6 +493,26 @@ void ScoreWindow::suitTones() {
 void ScoreWindow::focusScore() {
     // Without the focus a window remembers where it goes once the window is activated.
     view_->setFocus(Qt::OtherFocusReason);
+}
+
+void ScoreWindow::setLyricLines(std::function<std::vector<std::string>()> lines) {
+    lyric_lines_ = std::move(lines);
+    updateEditActions();
+}
+
+void ScoreWindow::reviseWords() {
+    if (!document_->started() || !showing_current_ || !lyric_lines_) return;
+    edit::Edit words(edit::EditKind::words);
+    // The lines as a word edit carries them: joined by line feeds.
+    const std::vector<std::string> lines = lyric_lines_();
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        if (k > 0) words.words += '\n';
+        words.words += lines[k];
+    }
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    applyEdit(words);
+    QGuiApplication::restoreOverrideCursor();
+    focusScore();
 }
 
 void ScoreWindow::regenerateSentence() {

@@ -228,7 +228,8 @@ private slots:
               // Shaping: the keys, the commands, undo, and what the history's marks mean.
               "← / →", "↑ / ↓", "Shift", "菜单键", "Shift+F10", "F5", "F6", "Shift+F6", "F7", "F8",
               "修正倒字", "全部契合", "重新生成本句", "试听", "Ctrl+Z", "Ctrl+Y", "按句择优",
-              "Ctrl+Shift+B", "↳ 修改自第 N 条", "按句择优 N 首", "Esc"}) {
+              "Ctrl+Shift+B", "↳ 修改自第 N 条", "按句择优 N 首", "Esc", "换词保留旋律",
+              "Ctrl+Shift+W"}) {
             QVERIFY2(text.contains(QString::fromUtf8(part)), part);
         }
     }
