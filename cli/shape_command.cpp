@@ -3,6 +3,7 @@
 
 #include <array>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -89,7 +90,6 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text,
     StderrMessages messages;
     const auto composition_from = composition_source(settings, text, given);
     const LyricPart lyric = lyric_part(text);
-    const ToneCheck& check = lyric.check;
     const Generators::State start = draws.state();
     edit::Source source{text, settings.speed, settings.mode, settings.timbre, start};
 
@@ -99,7 +99,7 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text,
     std::optional<std::array<int, 4>> by_sentence;
     if (settings.by_sentence) {
         edit::BySentence made =
-            edit::shape_by_sentence(source, check, settings.best_of, draws, messages);
+            edit::shape_by_sentence(source, lyric.check, settings.best_of, draws, messages);
         by_sentence = made.chosen;
         editable.emplace(std::move(made.melody));
         source.state = editable->source().state;
@@ -148,9 +148,16 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text,
         }
     }
 
-    // The shaped melody as one composition value, made as the window makes it.
-    const Composed shaped = make_composition(composition_from, source.state, melody.melody(),
-                                             melody.grading(), edit::edits_text(melody.edits()));
+    // The shaped melody as one composition value, made as the window makes it: after a
+    // word edit it sings the new words, and what its state composed stays beside them.
+    std::shared_ptr<const CompositionSource> sung = composition_from;
+    std::shared_ptr<const CompositionSource> composed_from;
+    if (const std::string* words = melody.words()) {
+        sung = with_words(*composition_from, *words, melody.source().gbk_text);
+        composed_from = composition_from;
+    }
+    const Composed shaped = make_composition(sung, source.state, melody.melody(), melody.grading(),
+                                             edit::edits_text(melody.edits()), composed_from);
     if (!shaped.error.empty()) {
         std::cerr << "quavella-cli: cannot write '" << terminal_text(settings.out_file)
                   << "': " << terminal_text(shaped.error) << "\n";
@@ -195,7 +202,7 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text,
     }
     if (by_sentence) {
         for (int s = 0; s < 4; ++s) {
-            const edit::SentenceGrade grade = edit::sentence_grade(check, grading, s);
+            const edit::SentenceGrade grade = edit::sentence_grade(melody.check(), grading, s);
             out << "sentence=" << s + 1
                 << " candidate=" << (*by_sentence)[static_cast<std::size_t>(s)] + 1
                 << " tones=" << grade.agreeing << " of " << grade.graded << "\n";
@@ -219,7 +226,7 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text,
     if (settings.score) {
         out << terminal_text(notation::score_text(*score, terminal_width()), true);
     }
-    if (settings.tones) out << terminal_text(grading_lines(check, grading), true);
+    if (settings.tones) out << terminal_text(grading_lines(melody.check(), grading), true);
     if (settings.chords) out << chord_lines(harmonised.changes);
     return status(flush_output());
 }

@@ -65,7 +65,8 @@ Composed make_composition(std::shared_ptr<const CompositionSource> source, Gener
 }
 
 Composed make_composition(std::shared_ptr<const CompositionSource> source, Generators::State state,
-                          notation::Melody melody, ToneGrading tones, std::string edits) {
+                          notation::Melody melody, ToneGrading tones, std::string edits,
+                          std::shared_ptr<const CompositionSource> composed_from) {
     CompositionFile file =
         composition_file(melody.tempo, melody.program, melody.notes, melody.ticks, melody.rests);
     if (!file.error.empty()) return Composed{nullptr, std::move(file.error)};
@@ -76,7 +77,23 @@ Composed make_composition(std::shared_ptr<const CompositionSource> source, Gener
     made->melody = std::move(melody);
     made->midi = std::move(file.bytes);
     made->edits = std::move(edits);
+    made->composed_from = std::move(composed_from);
     return Composed{std::move(made), {}};
+}
+
+std::shared_ptr<const CompositionSource> with_words(const CompositionSource& composed,
+                                                    std::string_view words, std::string gbk_text) {
+    auto source = std::make_shared<CompositionSource>(composed);
+    source->lines.clear();
+    for (std::size_t start = 0;;) {
+        const std::size_t end = words.find('\n', start);
+        source->lines.emplace_back(words.substr(
+            start, end == std::string_view::npos ? std::string_view::npos : end - start));
+        if (end == std::string_view::npos) break;
+        start = end + 1;
+    }
+    source->gbk_text = std::move(gbk_text);
+    return source;
 }
 
 }  // namespace quavella

@@ -34,6 +34,15 @@ struct Composition {
     std::string midi;         ///< the composition file's bytes (composition_file)
     ToneGrading tones;        ///< the melody's intervals graded by the tones of the words
     std::string edits;        ///< how it was edited from the composed melody; empty as composed
+    /// The lyric and settings `state` composed and `edits` start from, when a word edit
+    /// among the edits changed the words: `source` then holds the new words (what the
+    /// score, the tone marks and the exports show). Null when it is `source`.
+    std::shared_ptr<const CompositionSource> composed_from;
+
+    /// What `state` composed and `edits` start from: composed_from, else source.
+    const std::shared_ptr<const CompositionSource>& composed_source() const {
+        return composed_from ? composed_from : source;
+    }
 };
 
 /// How compositions are passed around: one immutable value, shared.
@@ -83,7 +92,14 @@ Composed make_composition(std::shared_ptr<const CompositionSource> source, Gener
 
 /// make_composition with the melody's grading already made (an edited melody is graded
 /// as it is edited): the composition takes `tones` as it is, and grades nothing again.
+/// @param composed_from what `state` composed, when word edits gave `source` other words
 Composed make_composition(std::shared_ptr<const CompositionSource> source, Generators::State state,
-                          notation::Melody melody, ToneGrading tones, std::string edits);
+                          notation::Melody melody, ToneGrading tones, std::string edits,
+                          std::shared_ptr<const CompositionSource> composed_from = nullptr);
+
+/// `composed` singing other words: its settings, the lines of `words` (UTF-8 lines joined
+/// by "\n", as a word edit carries them) and their joined GBK text `gbk_text`.
+std::shared_ptr<const CompositionSource> with_words(const CompositionSource& composed,
+                                                    std::string_view words, std::string gbk_text);
 
 }  // namespace quavella

@@ -7,6 +7,7 @@
 
 #include "composer/compose_request.h"
 #include "composer/message_sink.h"
+#include "lyrics/gbk_text.h"
 #include "lyrics/syllables.h"
 
 namespace quavella::edit {
@@ -112,6 +113,58 @@ std::vector<Change> rhythm_changes(const notation::Melody& melody) {
     return changes;
 }
 
+/// The words of a word edit as the joined GBK text that is composed, read as the lyric
+/// box's lines are; or why they cannot be sung, as a composition's lyrics are refused.
+std::optional<std::string> words_gbk(const std::string& words, std::string& gbk) {
+    if (words.size() > kMaxWordBytes) {
+        return "new words of more than " + std::to_string(kMaxWordBytes) + " bytes";
+    }
+    std::vector<std::string_view> lines;
+    const std::string_view all(words);
+    std::size_t start = 0;
+    for (std::size_t end; (end = all.find('\n', start)) != std::string_view::npos;
+         start = end + 1) {
+        lines.push_back(all.substr(start, end - start));
+    }
+    lines.push_back(all.substr(start));
+    GbkConversion converted = lyric_text_from_lines(lines, LyricEncoding::utf8);
+    if (!converted.ok) {
+        if (converted.bad_offset == std::string_view::npos) {
+            return std::string("this system cannot convert UTF-8 to GBK");
+        }
+        const auto line_start =
+            static_cast<std::size_t>(lines[converted.bad_line].data() - all.data());
+        return "invalid UTF-8 in the new words at byte offset " +
+               std::to_string(line_start + converted.bad_offset);
+    }
+    const LyricCheck check = check_lyrics(converted);
+    if (check.refusal) return *check.refusal;
+    gbk = std::move(converted.gbk);
+    return std::nullopt;
+}
+
+/// Index of the first entry of each sentence (0..3) and one past its last, in `sentences`
+/// (one per note); nothing when a sentence is not one run of notes.
+std::optional<std::array<std::array<int, 2>, 4>> sentence_runs(const std::vector<int>& sentences) {
+    std::array<std::array<int, 2>, 4> runs{};
+    std::array<bool, 4> seen{};
+    for (std::size_t i = 0; i < sentences.size(); ++i) {
+        const int s = sentences[i];
+        if (s < 0 || s > 3) return std::nullopt;
+        auto& run = runs[static_cast<std::size_t>(s)];
+        const int at = static_cast<int>(i);
+        if (!seen[static_cast<std::size_t>(s)]) {
+            seen[static_cast<std::size_t>(s)] = true;
+            run = {at, at + 1};
+        } else if (run[1] == at) {
+            run[1] = at + 1;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return runs;
+}
+
 }  // namespace
 
 bool SentenceGrade::better_than(const SentenceGrade& other) const {
@@ -157,7 +210,9 @@ std::array<int, 2> EditableMelody::sentence_notes(int sentence) const {
 }
 
 void EditableMelody::regrade() {
-    if (check_.syllables().size() == melody_.notes.size()) grading_ = check_.grade(melody_.notes);
+    // A word edit may leave a melody that does not match its words: no pairs then.
+    grading_ = check_.syllables().size() == melody_.notes.size() ? check_.grade(melody_.notes)
+                                                                 : ToneGrading{};
 }
 
 void EditableMelody::put(const Change& change, bool forward) {
@@ -230,6 +285,10 @@ Applied EditableMelody::apply(const Edit& edit) {
             }
             break;
         }
+        case EditKind::words: {
+            if (auto refused = word_change(edit, result.step)) return refuse(std::move(*refused));
+            break;
+        }
         case EditKind::fix_tones:
         case EditKind::suit_tones: {
             if (check_.syllables().size() != melody_.notes.size()) {
@@ -261,8 +320,117 @@ Applied EditableMelody::apply(const Edit& edit) {
             break;
     }
 
-    if (!result.step.changes.empty()) keep(result.step);
+    if (result.step.changed()) keep(result.step);
     return result;
+}
+
+void EditableMelody::put(const WordChange& words, bool forward) {
+    source_.gbk_text = forward ? words.to_text : words.from_text;
+    check_ = ToneCheck(syllable_texts(source_.gbk_text));
+    melody_ = forward ? words.to : words.from;
+}
+
+const std::string* EditableMelody::words() const {
+    for (std::size_t k = applied_; k-- > 0;) {
+        if (steps_[k].edit.kind == EditKind::words) return &steps_[k].edit.words;
+    }
+    return nullptr;
+}
+
+std::array<Generators::State, 4> EditableMelody::sentence_states() const {
+    std::array<Generators::State, 4> states;
+    states.fill(source_.state);
+    for (std::size_t k = 0; k < applied_; ++k) {
+        const Edit& edit = steps_[k].edit;
+        if (edit.kind == EditKind::sentence && edit.sentence >= 0 && edit.sentence <= 3) {
+            states[static_cast<std::size_t>(edit.sentence)] = edit.state;
+        }
+    }
+    return states;
+}
+
+std::optional<std::string> EditableMelody::word_change(const Edit& edit, Step& step) const {
+    std::string gbk;
+    if (auto refused = words_gbk(edit.words, gbk)) return refused;
+    if (gbk == source_.gbk_text) return std::nullopt;  // the same words: nothing changes
+
+    Source words_source = source_;
+    words_source.gbk_text = gbk;
+    const std::vector<SyllableText> syllables = syllable_texts(gbk);
+    std::vector<int> new_sentences;
+    for (const SyllableText& syllable : syllables) new_sentences.push_back(syllable.sentence);
+    std::vector<int> old_sentences;
+    for (const notation::Lyric& lyric : melody_.lyrics) old_sentences.push_back(lyric.sentence);
+    const auto new_runs = sentence_runs(new_sentences);
+    const auto old_runs = sentence_runs(old_sentences);
+    if (!new_runs || !old_runs || old_sentences.size() != melody_.notes.size()) {
+        return std::string("this melody's notes do not follow its sentences");
+    }
+
+    // A sentence whose syllable count changed takes its notes from the composition of
+    // the new words from the state that sentence was composed from: the origin's, or
+    // that of the sentence edit that last gave it notes (重新生成本句 among them). The
+    // sentence is then what that edit would give it on the new words, and another
+    // sentence keeps its own state, kept or composed anew, through any number of word
+    // edits. Each state is composed once.
+    const std::array<Generators::State, 4> states = sentence_states();
+    std::vector<std::pair<Generators::State, ComposeOutcome>> composed;
+    auto outcome_from = [&](const Generators::State& state) -> const ComposeOutcome* {
+        for (const auto& [from, outcome] : composed) {
+            if (from == state) return &outcome;
+        }
+        Candidate candidate = compose_from(words_source, state);
+        if (candidate.outcome.nt_seq.size() != syllables.size() ||
+            candidate.outcome.tm_seq.size() != syllables.size()) {
+            return nullptr;
+        }
+        composed.emplace_back(state, std::move(candidate.outcome));
+        return &composed.back().second;
+    };
+
+    notation::Melody to;
+    to.tempo = melody_.tempo;
+    to.mode = melody_.mode;
+    to.program = melody_.program;
+    to.lyrics = notation::lyrics_of(syllables, syllables.size());
+    std::vector<int> rests;
+    for (std::size_t s = 0; s < 4; ++s) {
+        const auto [first, end] = (*new_runs)[s];
+        const auto [old_first, old_end] = (*old_runs)[s];
+        if (end - first == old_end - old_first) {
+            // The same count of syllables: the sentence keeps its notes, note for note.
+            for (int i = old_first; i < old_end; ++i) {
+                const auto k = static_cast<std::size_t>(i);
+                to.notes.push_back(melody_.notes[k]);
+                to.ticks.push_back(melody_.ticks[k]);
+                rests.push_back(melody_.rests.empty() ? 0 : melody_.rests[k]);
+            }
+            continue;
+        }
+        if (first == end) continue;  // no syllable of it left: nothing to compose
+        const ComposeOutcome* outcome = outcome_from(states[s]);
+        if (outcome == nullptr) {
+            return "the composition of the new words from state " + state_text(states[s]) +
+                   " does not sing one note per syllable";
+        }
+        for (int i = first; i < end; ++i) {
+            const auto k = static_cast<std::size_t>(i);
+            to.notes.push_back(outcome->nt_seq[k]);
+            to.ticks.push_back(outcome->tm_seq[k]);
+            rests.push_back(0);
+        }
+    }
+    // A melody without a rest keeps none (as every composed melody).
+    if (std::any_of(rests.begin(), rests.end(), [](int rest) { return rest != 0; })) {
+        to.rests = std::move(rests);
+    }
+    auto change = std::make_shared<WordChange>();
+    change->from_text = source_.gbk_text;
+    change->to_text = std::move(gbk);
+    change->from = melody_;
+    change->to = std::move(to);
+    step.words = std::move(change);
+    return std::nullopt;
 }
 
 std::optional<std::string> EditableMelody::sentence_changes(const Edit& edit, const Sequence& notes,
@@ -288,6 +456,7 @@ std::optional<std::string> EditableMelody::sentence_changes(const Edit& edit, co
 
 void EditableMelody::keep(const Step& step) {
     steps_.resize(applied_);
+    if (step.words) put(*step.words, true);
     for (const Change& change : step.changes) put(change, true);
     steps_.push_back(step);
     ++applied_;
@@ -297,7 +466,12 @@ void EditableMelody::keep(const Step& step) {
 std::optional<std::string> EditableMelody::apply_all(const std::vector<Edit>& edits) {
     for (std::size_t k = 0; k < edits.size(); ++k) {
         const Applied applied = apply(edits[k]);
-        if (applied.error) return item_message(k + 1, edit_text(edits[k]), *applied.error);
+        if (applied.error) {
+            // A word item may be long: its start names it.
+            std::string shown = edit_text(edits[k]);
+            if (shown.size() > 40) shown = shown.substr(0, 40) + "...";
+            return item_message(k + 1, shown, *applied.error);
+        }
     }
     return std::nullopt;
 }
@@ -308,6 +482,7 @@ const Step* EditableMelody::undo() {
     for (auto change = step.changes.rbegin(); change != step.changes.rend(); ++change) {
         put(*change, false);
     }
+    if (step.words) put(*step.words, false);
     regrade();
     return &step;
 }
@@ -315,6 +490,7 @@ const Step* EditableMelody::undo() {
 const Step* EditableMelody::redo() {
     if (applied_ == steps_.size()) return nullptr;
     const Step& step = steps_[applied_++];
+    if (step.words) put(*step.words, true);
     for (const Change& change : step.changes) put(change, true);
     regrade();
     return &step;

@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,7 +29,7 @@ namespace quavella::edit {
 /// What a composition was made from: enough to make it, or any other composition
 /// of the same lyrics and settings, again.
 struct Source {
-    std::string gbk_text;  ///< the joined lyric lines, GBK
+    std::string gbk_text;  ///< the joined lyric lines, GBK (the new words after a word edit)
     int speed_pos = 0;     ///< list positions, as compose_melody takes them
     int mode_pos = 0;
     int timbre_pos = 0;
@@ -46,11 +47,24 @@ struct Change {
     int to_rest = 0;
 };
 
+/// What a word edit changed: the lyric and the whole melody, before and after (the
+/// count of notes may change, which a list of Changes cannot say).
+struct WordChange {
+    std::string from_text;  ///< the lyric before, GBK
+    std::string to_text;    ///< the lyric after, GBK
+    notation::Melody from;
+    notation::Melody to;
+};
+
 /// An applied edit and what it did.
 struct Step {
     Edit edit;
     std::vector<Change> changes;  ///< in melody order; empty when it changed nothing
     std::vector<TonePair> left;   ///< a repair: the pairs it could not mend
+    /// A word edit: the words and melody it replaced and put (shared: undo keeps it).
+    std::shared_ptr<const WordChange> words;
+    /// Whether it changed the melody or its words (a step that did not is not kept).
+    bool changed() const { return !changes.empty() || words != nullptr; }
 };
 
 /// What apply() did.
@@ -83,11 +97,15 @@ public:
     EditableMelody(Source source, notation::Melody composed);
 
     const Source& source() const { return source_; }
-    /// The melody as composed.
+    /// The melody as composed (from the source's first words: a word edit keeps it,
+    /// as the range of pitches the composer chose).
     const notation::Melody& composed() const { return composed_; }
     /// The melody as edited so far.
     const notation::Melody& melody() const { return melody_; }
-    /// The tone check of the lyric.
+    /// The words of the last word edit applied (UTF-8 lines joined by "\n"), or null
+    /// while the melody sings the source's first words.
+    const std::string* words() const;
+    /// The tone check of the lyric (the words as edited).
     const ToneCheck& check() const { return check_; }
     /// The grading of the edited melody, kept current.
     const ToneGrading& grading() const { return grading_; }
@@ -130,6 +148,14 @@ private:
     friend BySentence shape_by_sentence(Source, const ToneCheck&, int, Generators&, MessageSink&);
     void regrade();
     void put(const Change& change, bool forward);
+    /// Puts the words and melody of a word edit, or takes them back.
+    void put(const WordChange& words, bool forward);
+    /// The step of a word edit: the new words' sentences whose syllable count is
+    /// unchanged keep their notes, the others are composed from the new words.
+    std::optional<std::string> word_change(const Edit& edit, Step& step) const;
+    /// The generators' state each sentence's notes come from: that of the last sentence
+    /// edit of it applied, else the source's.
+    std::array<Generators::State, 4> sentence_states() const;
     /// The changes of a sentence edit that takes `edit.sentence` from `notes` and `ticks`.
     std::optional<std::string> sentence_changes(const Edit& edit, const Sequence& notes,
                                                 const Sequence& ticks,

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "composer/draws.h"
+#include "lyrics/lyrics_hex.h"
 
 namespace quavella::edit {
 namespace {
@@ -48,6 +49,26 @@ std::optional<Edit> parse_item(std::string_view item, std::string& reason) {
     if (item == "fix") return Edit{EditKind::fix_tones};
     if (item == "suit") return Edit{EditKind::suit_tones};
     if (item == "beat") return Edit{EditKind::fix_rhythm};
+    if (item.front() == 'w') {
+        // w:<hex of the new words>; whether they can be sung is checked when applied.
+        if (item.size() < 2 || item[1] != ':') {
+            reason = "a word item is w:<the new words as hex digits, two a byte of UTF-8>";
+            return std::nullopt;
+        }
+        const std::string_view hex = item.substr(2);
+        if (hex.size() > kMaxWordItemBytes - 2) {
+            reason = "new words of more than " + std::to_string(kMaxWordBytes) + " bytes";
+            return std::nullopt;
+        }
+        auto words = parse_lyrics_hex(hex);
+        if (!words) {
+            reason = "the new words are hex digits, two a byte of UTF-8";
+            return std::nullopt;
+        }
+        Edit edit{EditKind::words};
+        edit.words = std::move(*words);
+        return edit;
+    }
     if (item.front() == 's') {
         // s<K>:<S>:<T>
         const std::size_t colon = item.find(':');
@@ -81,7 +102,7 @@ std::optional<Edit> parse_item(std::string_view item, std::string& reason) {
     if (!note || digits == item.size()) {
         reason =
             "expected a note number followed by +, -, :<pitch>, d+, d-, r+ or r-, \"s\" for a "
-            "sentence, \"fix\", \"suit\" or \"beat\"";
+            "sentence, \"w\" for new words, \"fix\", \"suit\" or \"beat\"";
         return std::nullopt;
     }
     if (*note < 1) {
@@ -154,6 +175,8 @@ std::string edit_text(const Edit& edit) {
             return note + "r-";
         case EditKind::fix_rhythm:
             return "beat";
+        case EditKind::words:
+            return "w:" + lyrics_hex(edit.words);
     }
     return {};
 }

@@ -14,6 +14,10 @@
 //                 end on a strong beat, a beat long at least
 //   12d+ 12d-     note 12 one unit longer / shorter (the unit: time_unit of the note count)
 //   12r+ 12r-     a rest of one unit more / less after note 12
+//   w:HEX         new words, the melody kept: HEX is the lyric text as `quavella-cli
+//                 compose --lyrics-hex` takes it (UTF-8 lines joined by a line feed, two
+//                 hex digits a byte); a sentence whose syllable count is unchanged keeps
+//                 its notes, one whose count changed is composed anew
 // It holds only letters, digits and "+-:,", which every common shell takes literally
 // (so no "<" or ">", which a shell reads as a redirection).
 #pragma once
@@ -40,6 +44,7 @@ enum class EditKind : std::uint8_t {
     add_rest,     ///< one unit of rest more after a note
     remove_rest,  ///< one unit of rest less after a note
     fix_rhythm,   ///< 对齐节拍
+    words,        ///< new words, the melody kept where their syllables allow
 };
 
 /// One edit of a melody.
@@ -54,6 +59,8 @@ struct Edit {
     int amount = 0;    ///< +1 or -1 for a move; the MIDI note number for `pitch`
     int sentence = 0;  ///< the sentence, from 0 (sentence)
     Generators::State state;  ///< the generators' state the sentence comes from (sentence)
+    /// The new lyric text (words): the lyric box's lines as typed, UTF-8, joined by "\n".
+    std::string words;
 
     bool operator==(const Edit&) const = default;
 };
@@ -61,10 +68,18 @@ struct Edit {
 /// Most items one edit list may hold: a list is typed or replayed by people, and
 /// each sentence item composes a whole melody.
 inline constexpr std::size_t kMaxEdits = 10000;
-/// Most bytes of one edit list's text: kMaxEdits of the longest items (a sentence item
-/// with the largest state takes 34 bytes, and a comma) with room to spare. Numbers
-/// padded with zeros cannot make a list longer than that.
-inline constexpr std::size_t kMaxEditsBytes = kMaxEdits * 40;
+/// Most bytes of the words a word edit carries, as typed (line ends included): 32 KiB,
+/// about 10,000 Chinese characters, five times the longest song. Half of what a lyric
+/// may be (kMaxLyricBytes): a word item ("w:" and two hex digits a byte) then stays one
+/// argument of a command line, which Linux bounds at 128 KiB.
+inline constexpr std::size_t kMaxWordBytes = 32 * 1024;
+/// Most bytes of one word item's text: "w:" and the hex digits of the longest words.
+inline constexpr std::size_t kMaxWordItemBytes = 2 + 2 * kMaxWordBytes;
+/// Most bytes of one edit list's text: kMaxEdits of the longest other items (a sentence
+/// item with the largest state takes 34 bytes, and a comma) with room to spare, and room
+/// for eight word items of the longest words. Numbers padded with zeros cannot make a
+/// list longer than that.
+inline constexpr std::size_t kMaxEditsBytes = kMaxEdits * 40 + 8 * (kMaxWordItemBytes + 1);
 
 /// The text form of one edit, as in the list above.
 std::string edit_text(const Edit& edit);

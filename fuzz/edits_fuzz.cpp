@@ -2,12 +2,14 @@
 // and mode, the next eight seed the composition, one byte gives the length of an
 // edit list's text that follows, one byte the number of random edits (three
 // bytes each) that follow it; the rest is the lyric, GBK. Checks that a list
-// reads back from its own text, that any sequence (lengths and rests among its
-// edits) keeps the notes' count, their syllables, lengths of at least one unit,
-// rests that are none or one per note, and whole bars, that undo gives back the
-// exact bytes and redo the edited ones, and that the edit list replays byte for byte.
+// reads back from its own text, that any sequence (lengths, rests and new words among
+// its edits) keeps one note per syllable of the words sung (the first words, or a word
+// edit's), those syllables, lengths of at least one unit, rests that are none or one
+// per note, and whole bars, that undo gives back the exact bytes and words and redo the
+// edited ones, and that the edit list replays byte for byte.
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,9 +27,30 @@ namespace {
 
 using namespace quavella;
 
+/// New words from two bytes: up to 63 pieces (characters, Latin words, marks, line
+/// ends) drawn from a small set, so that sentences keep or change their syllable count.
+std::string words_from(int count_byte, int pattern_byte) {
+    static constexpr const char* kPieces[] = {
+        "春", "眠",   "不", "觉", "晓", "，", "。",
+        "\n", "love", "me", " ",  "la", "？", "\xF0\x9F\x98\x80"};
+    std::string words;
+    std::uint32_t state = static_cast<std::uint32_t>(pattern_byte) * 2654435761u + 1;
+    for (int k = 0; k < count_byte % 64; ++k) {
+        state = state * 1103515245u + 12345u;
+        words += kPieces[(state >> 16) % std::size(kPieces)];
+    }
+    return words;
+}
+
 /// An edit from three bytes: a kind, a note (or sentence), a direction or pitch.
 edit::Edit edit_from(fuzz::FuzzInput& in, int notes, std::uint64_t seed) {
-    const int kind = in.below(static_cast<int>(edit::EditKind::fix_rhythm) + 1);
+    const int kind = in.below(static_cast<int>(edit::EditKind::words) + 1);
+    if (static_cast<edit::EditKind>(kind) == edit::EditKind::words) {
+        edit::Edit e(edit::EditKind::words);
+        const int count = in.byte();
+        e.words = words_from(count, in.byte());
+        return e;
+    }
     edit::Edit e(static_cast<edit::EditKind>(kind), in.byte() % (notes + 2) - 1,
                  in.byte() % 2 == 0 ? 1 : -1);
     if (kind >= static_cast<int>(edit::EditKind::lengthen)) e.amount = 0;
@@ -105,27 +128,35 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     const notation::Melody& edited = melody.melody();
-    FUZZ_CHECK(edited.notes.size() == composed.notes.size() &&
-                   edited.ticks.size() == composed.ticks.size(),
-               "the note count changed");
-    FUZZ_CHECK(edited.rests.empty() || edited.rests.size() == edited.notes.size(),
-               "%zu rests for %zu notes", edited.rests.size(), edited.notes.size());
     bool any_rest = edited.rests.empty();
     for (const int rest : edited.rests) {
         FUZZ_CHECK(rest >= 0, "a rest of %d ticks", rest);
         any_rest = any_rest || rest > 0;
     }
     FUZZ_CHECK(any_rest, "rests kept when there is none");
+    // The words sung: the first ones, whose composition may not match them, or those
+    // of a word edit, which sing one note a syllable.
+    const bool reworded = melody.words() != nullptr;
+    const std::vector<notation::Lyric> sung =
+        reworded
+            ? notation::lyrics_of(melody.check().syllables(), melody.check().syllables().size())
+            : composed.lyrics;
+    FUZZ_CHECK(edited.notes.size() == sung.size() && edited.ticks.size() == sung.size() &&
+                   edited.lyrics.size() == sung.size(),
+               "%zu notes sing %zu syllables", edited.notes.size(), sung.size());
+    FUZZ_CHECK(edited.rests.empty() || edited.rests.size() == edited.notes.size(),
+               "%zu rests for %zu notes", edited.rests.size(), edited.notes.size());
     const int unit = time_unit(notes);
     for (std::size_t i = 0; i < edited.notes.size(); ++i) {
         FUZZ_CHECK(edited.notes[i] >= 0 && edited.notes[i] <= 127, "note %zu is %d", i,
                    edited.notes[i]);
         FUZZ_CHECK(edited.ticks[i] > 0, "note %zu lasts %d", i, edited.ticks[i]);
-        FUZZ_CHECK(edited.ticks[i] >= std::min(unit, composed.ticks[i]),
+        // New words may change the unit (28 notes and more take half a beat).
+        FUZZ_CHECK(reworded || edited.ticks[i] >= std::min(unit, composed.ticks[i]),
                    "note %zu shortened below a unit: %d", i, edited.ticks[i]);
-        FUZZ_CHECK(edited.lyrics[i].text == composed.lyrics[i].text &&
-                       edited.lyrics[i].sentence == composed.lyrics[i].sentence,
-                   "note %zu lost its syllable", i);
+        FUZZ_CHECK(
+            edited.lyrics[i].text == sung[i].text && edited.lyrics[i].sentence == sung[i].sentence,
+            "note %zu lost its syllable", i);
     }
     check_bars(edited);
 
@@ -135,12 +166,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(!refused, "the edit list does not replay: %s", refused->c_str());
     FUZZ_CHECK(replayed.file().bytes == final_bytes, "the replay made other bytes");
 
+    const std::string final_words = melody.source().gbk_text;
     while (melody.undo() != nullptr) {
     }
     FUZZ_CHECK(melody.file().bytes == original, "undo did not give back the composition");
     FUZZ_CHECK(melody.melody().rests.empty(), "undo left rests");
+    FUZZ_CHECK(melody.source().gbk_text == gbk, "undo did not give back the first words");
     while (melody.redo() != nullptr) {
     }
     FUZZ_CHECK(melody.file().bytes == final_bytes, "redo did not give back the edits");
+    FUZZ_CHECK(melody.source().gbk_text == final_words, "redo did not give back the words");
     return 0;
 }

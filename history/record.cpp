@@ -11,6 +11,7 @@
 #include "composer/compose_request.h"
 #include "composer/style_tables.h"
 #include "edit/edits.h"
+#include "lyrics/gbk_text.h"
 #include "lyrics/syllables.h"
 #include "tones/tone_grading.h"
 
@@ -39,13 +40,6 @@ std::string literal_file_name(std::string_view name) {
     }
     if (out[0] == '-') out[0] = '_';
     return out;
-}
-
-int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 /// The rests of a composition file as composition_file writes it (each note of the second
@@ -115,6 +109,16 @@ std::optional<std::string> edits_fault(const std::string& edits) {
     return std::nullopt;
 }
 
+/// The words of the last word edit of an edit list, if it has one.
+std::optional<std::string> last_words(const std::string& edits) {
+    if (edits.find("w:") == std::string::npos) return std::nullopt;
+    const edit::ParsedEdits parsed = edit::parse_edits(edits);
+    for (auto e = parsed.edits.rbegin(); e != parsed.edits.rend(); ++e) {
+        if (e->kind == edit::EditKind::words) return e->words;
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> tone_score_fault(const std::optional<double>& score) {
     // Written so that not-a-number fails too.
     if (!score || (*score >= 0.0 && *score <= 1.0)) return std::nullopt;
@@ -177,7 +181,9 @@ std::optional<std::string> summary_fault(const Summary& summary) {
 }
 
 Record record_of(const Composition& composition, std::int64_t time_ms) {
-    const CompositionSource& source = *composition.source;
+    // The lyric its state composed, which its edits (a word edit among them) start from:
+    // the entry is made again from that, its syllables and tone score are the words sung.
+    const CompositionSource& source = *composition.composed_source();
     Record record;
     record.time_ms = time_ms;
     for (std::size_t k = 0; k < source.lines.size(); ++k) {
@@ -227,11 +233,21 @@ CompositionPtr composition_of(const Record& record) {
     made->melody = melody_of(record);
     made->midi = record.midi;
     made->edits = record.edits;
-    const ToneCheck check = lyric_tone_check(record.gbk_text);
+    // A word edit in its edits: it sings the last one's words, graded by their tones.
+    std::shared_ptr<const CompositionSource> sung = source;
+    if (const auto words = last_words(record.edits)) {
+        const GbkConversion converted =
+            lyric_text_from_lines(with_words(*source, *words, {})->lines, LyricEncoding::utf8);
+        if (converted.ok) {
+            sung = with_words(*source, *words, converted.gbk);
+            made->composed_from = source;
+        }
+    }
+    const ToneCheck check = lyric_tone_check(sung->gbk_text);
     if (check.syllables().size() == made->melody.notes.size()) {
         made->tones = check.grade(made->melody.notes);
     }
-    made->source = std::move(source);
+    made->source = std::move(sung);
     return made;
 }
 
@@ -258,31 +274,6 @@ notation::Melody melody_of(const Record& record) {
     melody.mode = record.mode;
     melody.program = record.program;
     return melody;
-}
-
-std::string lyrics_hex(std::string_view lyrics) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(2 * lyrics.size());
-    for (const char c : lyrics) {
-        const auto byte = static_cast<unsigned char>(c);
-        hex += kDigits[byte >> 4];
-        hex += kDigits[byte & 0x0F];
-    }
-    return hex;
-}
-
-std::optional<std::string> parse_lyrics_hex(std::string_view hex) {
-    if (hex.size() % 2 != 0) return std::nullopt;
-    std::string bytes;
-    bytes.reserve(hex.size() / 2);
-    for (std::size_t at = 0; at < hex.size(); at += 2) {
-        const int high = hex_value(hex[at]);
-        const int low = hex_value(hex[at + 1]);
-        if (high < 0 || low < 0) return std::nullopt;
-        bytes += static_cast<char>(high << 4 | low);
-    }
-    return bytes;
 }
 
 std::string reproduce_command(const Record& record, const std::string& out) {

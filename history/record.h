@@ -12,6 +12,7 @@
 #include "composer/compose_request.h"
 #include "composer/draws.h"
 #include "composition/composition.h"
+#include "lyrics/lyrics_hex.h"
 #include "notation/score.h"
 
 namespace quavella::history {
@@ -125,13 +126,9 @@ CompositionPtr composition_of(const Record& record);
 using quavella::parse_state;
 using quavella::state_text;
 
-/// The lyrics as `quavella-cli compose --lyrics-hex` takes them: two lowercase hex
-/// digits per byte.
-std::string lyrics_hex(std::string_view lyrics);
-
-/// Decodes hex digits (either case), two per byte.
-/// @return nothing when the length is odd or a character is not a hex digit
-std::optional<std::string> parse_lyrics_hex(std::string_view hex);
+// The lyrics as `quavella-cli compose --lyrics-hex` takes them live with the lyrics.
+using quavella::lyrics_hex;
+using quavella::parse_lyrics_hex;
 
 /// A command line that makes the same composition file again with quavella-cli: the
 /// state, the settings, the edits of a shaped melody and the lyrics as hex. It holds only letters,

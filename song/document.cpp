@@ -11,7 +11,7 @@ namespace quavella::song {
 namespace {
 
 edit::Source source_of(const Composition& composition) {
-    const CompositionSource& from = *composition.source;
+    const CompositionSource& from = *composition.composed_source();
     return edit::Source{from.gbk_text, from.speed_pos, from.mode_pos, from.timbre_pos,
                         composition.state};
 }
@@ -48,7 +48,7 @@ edit::Applied Document::apply(const edit::Edit& edit) {
         return refused;
     }
     edit::Applied applied = melody_->apply(edit);
-    if (applied.error || applied.step.changes.empty()) return applied;
+    if (applied.error || !applied.step.changed()) return applied;
     if (auto failed = remake(Event::edited)) {
         melody_->undo();
         melody_->forget_undone();
@@ -65,7 +65,7 @@ edit::Applied Document::regenerate_sentence(int sentence, int count) {
         return refused;
     }
     edit::Applied applied = melody_->regenerate_sentence(sentence, count);
-    if (applied.error || applied.step.changes.empty()) return applied;
+    if (applied.error || !applied.step.changed()) return applied;
     if (auto failed = remake(Event::edited)) {
         melody_->undo();
         melody_->forget_undone();
@@ -121,9 +121,18 @@ void Document::add_listener(Listener& listener) { listeners_.push_back(&listener
 void Document::remove_listener(Listener& listener) { std::erase(listeners_, &listener); }
 
 std::optional<std::string> Document::remake(Event event) {
-    // The melody was graded as it was edited: the composition takes that grading.
-    Composed made = make_composition(origin_->source, origin_->state, melody_->melody(),
-                                     melody_->grading(), edit::edits_text(melody_->edits()));
+    // The melody was graded as it was edited: the composition takes that grading. After
+    // a word edit it sings the new words; the origin's stay what its state composes.
+    const std::shared_ptr<const CompositionSource>& composed = origin_->composed_source();
+    std::shared_ptr<const CompositionSource> sung = composed;
+    std::shared_ptr<const CompositionSource> composed_from;
+    if (const std::string* words = melody_->words()) {
+        sung = with_words(*composed, *words, melody_->source().gbk_text);
+        composed_from = composed;
+    }
+    Composed made =
+        make_composition(std::move(sung), origin_->state, melody_->melody(), melody_->grading(),
+                         edit::edits_text(melody_->edits()), std::move(composed_from));
     if (!made.composition) return std::move(made.error);
     current_ = std::move(made.composition);
     tell(event);

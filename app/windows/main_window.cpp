@@ -159,6 +159,8 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
     command_services.document = &document_;
     command_services.runner = svc_.runner.get();
     score_->setComposeEnabled(suiButton1->isEnabled());
+    // "换词保留旋律" reads the lyric box as the compose command does.
+    score_->setLyricLines([this] { return readInput().lines; });
     connect(score_.get(), &ScoreWindow::composeBestOfRequested, this, [this](int count) {
         score_->settleEdits();
         guarded([this, count] { commands_->compose_best_of(readInput(), count); });

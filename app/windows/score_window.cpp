@@ -19,6 +19,7 @@
 #include <QToolBar>
 #include <QWidgetAction>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <utility>
@@ -92,6 +93,8 @@ QString edit_name(const edit::Edit& e) {
             return QStringLiteral("第 %1 个音后去休止").arg(e.note + 1);
         case edit::EditKind::fix_rhythm:
             return QStringLiteral("对齐节拍");
+        case edit::EditKind::words:
+            return QStringLiteral("换词");
     }
     return {};
 }
@@ -105,6 +108,31 @@ QString beats_label(int ticks) {
 bool rhythm_edit(edit::EditKind kind) {
     return kind == edit::EditKind::lengthen || kind == edit::EditKind::shorten ||
            kind == edit::EditKind::add_rest || kind == edit::EditKind::remove_rest;
+}
+
+/// What a word edit did: the sentences that kept their notes and those composed anew.
+QString words_report(const edit::Step& step, int percent) {
+    if (!step.words) return QStringLiteral("换词保留旋律：歌词没有变化");
+    std::array<int, 4> before{};
+    std::array<int, 4> after{};
+    for (const notation::Lyric& lyric : step.words->from.lyrics) {
+        if (lyric.sentence >= 0 && lyric.sentence <= 3)
+            ++before[static_cast<std::size_t>(lyric.sentence)];
+    }
+    for (const notation::Lyric& lyric : step.words->to.lyrics) {
+        if (lyric.sentence >= 0 && lyric.sentence <= 3)
+            ++after[static_cast<std::size_t>(lyric.sentence)];
+    }
+    int kept = 0;
+    int composed = 0;
+    for (std::size_t s = 0; s < 4; ++s) {
+        if (after[s] == 0) continue;
+        ++(after[s] == before[s] ? kept : composed);
+    }
+    return QStringLiteral("换词保留旋律：%1 句保留原来的音，%2 句重新生成，字调契合 %3%")
+        .arg(kept)
+        .arg(composed)
+        .arg(percent);
 }
 
 /// "春眠": the two syllables of a graded pair.
@@ -337,6 +365,15 @@ void ScoreWindow::buildEditing() {
            edit::EditKind::add_rest);
     rhythm(QStringLiteral("后去休止"), "removeRest", QKeySequence(Qt::Key_Backspace),
            edit::EditKind::remove_rest);
+    // In the menu only: the toolbar keeps its width.
+    words_action_ = new QAction(QStringLiteral("换词保留旋律"), this);
+    words_action_->setObjectName(QStringLiteral("reviseWords"));
+    words_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_W));
+    words_action_->setToolTip(QStringLiteral(
+        "用歌词框中的歌词替换旋律的歌词：音节数不变的句子保留原来的音，其余句子重新生成"));
+    withShortcutInTip(words_action_);
+    connect(words_action_, &QAction::triggered, this, &ScoreWindow::reviseWords);
+    edit_menu->addAction(words_action_);
 
     by_sentence_action_ = new QAction(QStringLiteral("按句择优"), this);
     by_sentence_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_B));
@@ -392,6 +429,7 @@ void ScoreWindow::updateEditActions() {
     rhythm_action_->setEnabled(on);
     regenerate_action_->setEnabled(on && view_->selected() >= 0);
     for (QAction* action : rhythm_actions_) action->setEnabled(on && view_->selected() >= 0);
+    words_action_->setEnabled(on && lyric_lines_ != nullptr);
     audition_action_->setEnabled(on);
     stop_action_->setEnabled(document_->started());
 }
@@ -420,11 +458,15 @@ bool ScoreWindow::applyEdit(const edit::Edit& e) {
         return false;
     }
     report(applied, edit_name(e));
-    return !applied.step.changes.empty();
+    return applied.step.changed();
 }
 
 void ScoreWindow::report(const edit::Applied& applied, const QString& name) {
     const edit::Step& step = applied.step;
+    if (step.edit.kind == edit::EditKind::words) {
+        statusBar()->showMessage(words_report(step, document_->melody().grading().percent()));
+        return;
+    }
     QString message;
     const bool repair =
         step.edit.kind == edit::EditKind::fix_tones || step.edit.kind == edit::EditKind::suit_tones;
@@ -536,6 +578,26 @@ void ScoreWindow::fixRhythm() {
 void ScoreWindow::focusScore() {
     // Without the focus a window remembers where it goes once the window is activated.
     view_->setFocus(Qt::OtherFocusReason);
+}
+
+void ScoreWindow::setLyricLines(std::function<std::vector<std::string>()> lines) {
+    lyric_lines_ = std::move(lines);
+    updateEditActions();
+}
+
+void ScoreWindow::reviseWords() {
+    if (!document_->started() || !showing_current_ || !lyric_lines_) return;
+    edit::Edit words(edit::EditKind::words);
+    // The lines as a word edit carries them: joined by line feeds.
+    const std::vector<std::string> lines = lyric_lines_();
+    for (std::size_t k = 0; k < lines.size(); ++k) {
+        if (k > 0) words.words += '\n';
+        words.words += lines[k];
+    }
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    applyEdit(words);
+    QGuiApplication::restoreOverrideCursor();
+    focusScore();
 }
 
 void ScoreWindow::regenerateSentence() {

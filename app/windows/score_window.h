@@ -8,11 +8,13 @@
 //                      window composes (it owns the commands) and enables it with "生成主旋律"
 //   toolbar "修改"      shaping the melody in the player: "修正倒字", "全部契合",
 //                      "重新生成本句" (the chosen note's sentence), "试听" and "停止";
-//                      menu "编辑" holds undo and redo, a view of the song document's
-//                      history. Notes are chosen by click or ←/→, moved by ↑/↓ (Shift a
-//                      semitone, Ctrl an octave), made shorter or longer by [/] and given
-//                      or spared a rest after it by ./Backspace (menu "节奏"); each edit
-//                      goes to the song document, whose listeners (this window, the
+//                      menu "编辑" holds them, undo and redo (a view of the song
+//                      document's history) and "换词保留旋律" (the lyric box's words for the
+//                      melody's, sentences of unchanged syllable count keeping their notes).
+//                      Notes are chosen by click or ←/→, moved by ↑/↓ (Shift a semitone,
+//                      Ctrl an octave), made shorter or longer by [/] and given or spared a
+//                      rest after it by ./Backspace (menu "节奏"); each edit goes to the
+//                      song document, whose listeners (this window, the
 //                      player) follow it
 //   central            ScoreView (scrolls; lays out once per width): the window's keyboard
 //                      focus after a composition, a shaping command or an export's questions,
@@ -25,6 +27,7 @@
 
 #include <QMainWindow>
 #include <QPointer>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -100,6 +103,10 @@ public:
     /// @return false when it was refused or changed nothing (the status bar says so)
     bool applyEdit(const edit::Edit& edit);
 
+    /// Where "换词保留旋律" reads the new words: the lyric box's lines as typed, UTF-8.
+    /// Without it (a window shown alone) the action stays disabled.
+    void setLyricLines(std::function<std::vector<std::string>()> lines);
+
     /// Enables "择优作曲" while composing is possible (with "生成主旋律").
     void setComposeEnabled(bool enabled);
     /// The number of candidates "择优作曲" composes.
@@ -159,6 +166,10 @@ public slots:
     /// "重新生成本句": the chosen note's sentence from the best of the spin box's
     /// number of candidates.
     void regenerateSentence();
+    /// "换词保留旋律": the lyric box's words for the melody's, as one word edit: each
+    /// sentence whose syllable count is unchanged keeps its notes, the others are
+    /// composed anew. Refused words are reported in the status bar.
+    void reviseWords();
     /// "试听": plays the melody from the chosen note, or from its start.
     void audition();
     /// "停止": stops whatever plays.
@@ -281,7 +292,9 @@ private:
     QAction* stop_action_;
     QAction* by_sentence_action_;
     std::vector<QAction*> rhythm_actions_;  ///< 节奏: shorter, longer, rest, no rest
-    QTimer* settle_;                        ///< a pause in editing: the song is settled
+    QAction* words_action_;
+    std::function<std::vector<std::string>()> lyric_lines_;  ///< the lyric box's lines
+    QTimer* settle_;  ///< a pause in editing: the song is settled
 };
 
 }  // namespace quavella

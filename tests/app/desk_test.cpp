@@ -230,7 +230,7 @@ private slots:
               "修正倒字", "全部契合", "重新生成本句", "试听", "Ctrl+Z", "Ctrl+Y", "按句择优",
               "Ctrl+Shift+B", "↳ 修改自第 N 条", "按句择优 N 首", "Esc",
               // Lengths and rests: their keys and their menu.
-              "[ / ]", "Backspace", "休止", "节奏"}) {
+              "[ / ]", "Backspace", "休止", "节奏", "换词保留旋律", "Ctrl+Shift+W"}) {
             QVERIFY2(text.contains(QString::fromUtf8(part)), part);
         }
     }

@@ -1,9 +1,9 @@
 // Shaping the melody in the score window, driven like a user with the main window:
 // notes chosen by mouse and keys, moved by ↑/↓ with Shift and Ctrl, undone and
 // redone back to the exact bytes, 修正倒字 and 全部契合, a tone mark's menu,
-// 重新生成本句, 对齐节拍 with 修正倒字, 试听 after the main window's 停止, and 按句择优. Every
-// edited melody becomes the one in the player (temp.mid and the play file) and is made again, byte
-// for byte, by quavella-cli compose --state S:T --edits LIST.
+// 重新生成本句, 对齐节拍 with 修正倒字, 换词保留旋律, 试听 after the main window's 停止, and
+// 按句择优. Every edited melody becomes the one in the player (temp.mid and the play file) and is
+// made again, byte for byte, by quavella-cli compose --state S:T --edits LIST.
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -541,6 +541,66 @@ private slots:
         QVERIFY(!after[0].edited);
     }
 
+    // 换词保留旋律 takes the lyric box's words for the melody's in one undoable edit: the
+    // sentences of unchanged syllable count keep their notes, the score and the player sing
+    // the new words, and quavella-cli makes the same bytes from the origin's state, lyric and
+    // edit list. Words that cannot be composed are refused in the status bar.
+    void newWordsKeepTheMelodyInOneUndoableEdit() {
+        compose();
+        const std::string composed = readBytes("temp.mid");
+        const std::vector<int> before = score->editing()->melody().notes;
+        auto* words = score->findChild<QAction*>(QStringLiteral("reviseWords"));
+        QVERIFY(words && words->isEnabled());
+        QCOMPARE(words->text(), QStringLiteral("换词保留旋律"));
+        bool in_edit_menu = false;
+        for (QMenu* menu : score->menuBar()->findChildren<QMenu*>()) {
+            in_edit_menu |=
+                menu->title() == QStringLiteral("编辑(&E)") && menu->actions().contains(words);
+        }
+        QVERIFY(in_edit_menu);
+
+        ScoreView* view = score->view();
+        view->setFocus();
+        QTest::keyClick(view, Qt::Key_Home);
+        QTest::keyClick(view, Qt::Key_Up);  // a pitch edit the first sentence keeps
+        typeLyrics({QStringLiteral("春眠不觉晓，处处闻啼燕。"),
+                    QStringLiteral("夜来风雨声声急，花落知多少。")});
+        activateScore();
+        QTest::keyClick(view, Qt::Key_W, Qt::ControlModifier | Qt::ShiftModifier);
+        QVERIFY2(score->statusBar()->currentMessage().startsWith(
+                     QStringLiteral("换词保留旋律：3 句保留原来的音，1 句重新生成，字调契合 ")),
+                 qPrintable(score->statusBar()->currentMessage()));
+        const notation::Melody& now = score->editing()->melody();
+        QCOMPARE(now.notes.size(), before.size() + 2);
+        QVERIFY(now.notes[0] != before[0]);
+        for (std::size_t k = 1; k < 10; ++k) QCOMPARE(now.notes[k], before[k]);
+        QCOMPARE(now.lyrics[9].text, std::string("燕"));
+        QCOMPARE(score->sheet()->score.melody.lyrics[9].text, std::string("燕"));
+        QCOMPARE(score->sheet()->tones.graded(), score->editing()->grading().graded());
+        const std::string reworded = readBytes("temp.mid");
+        QCOMPARE(reworded, score->editing()->file().bytes);
+        QCOMPARE(player->melody, reworded);
+        QCOMPARE(remade(), reworded);
+
+        auto* undo = score->findChild<QAction*>(QStringLiteral("undoEdit"));
+        QCOMPARE(undo->text(), QStringLiteral("撤销 换词"));
+        QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(score->sheet()->score.melody.lyrics[9].text, std::string("鸟"));
+        QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(readBytes("temp.mid"), composed);
+        QTest::keyClick(view, Qt::Key_Y, Qt::ControlModifier);
+        QTest::keyClick(view, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(readBytes("temp.mid"), reworded);
+
+        typeLyrics({QStringLiteral("春眠")});
+        activateScore();
+        words->trigger();
+        QCOMPARE(score->statusBar()->currentMessage(),
+                 QStringLiteral("没有修改：歌词太短，没感觉！"));
+        QCOMPARE(readBytes("temp.mid"), reworded);
+        QCOMPARE(undo->text(), QStringLiteral("撤销 换词"));
+    }
+
 private:
     static std::string readBytes(const fs::path& file) { return read_file(file); }
 
@@ -578,13 +638,13 @@ private:
         return nullptr;
     }
 
-    void typeLyrics() {
+    void typeLyrics(const QStringList& lines = kSpring) {
         auto* box = form->findChild<QPlainTextEdit*>(QStringLiteral("RichEdit1"));
         box->clear();
         box->setFocus();
-        for (int i = 0; i < kSpring.size(); ++i) {
+        for (int i = 0; i < lines.size(); ++i) {
             if (i > 0) QTest::keyClick(box, Qt::Key_Return);
-            typeText(box, kSpring[i]);
+            typeText(box, lines[i]);
         }
     }
 

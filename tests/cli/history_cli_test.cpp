@@ -429,6 +429,14 @@ TEST_F(HistoryCli, TheLineToMakeItAgainMeansTheSameInEveryShell) {
     ASSERT_EQ(rhythm.status, 0) << rhythm.err;
     entries.emplace_back(std::stoll(rhythm.out.substr(rhythm.out.rfind("history=") + 8)),
                          read_file(dir_ / "rhythm.mid"));
+    // New words of a shaped melody travel as hex digits in its edit list, whatever they hold.
+    const CliRun reworded = run(
+        {"compose", "--seed", "3", "--record", "-o", "reworded.mid", "--edits",
+         "1+,w:" + quavella::history::lyrics_hex(lyrics[2][0] + "\n" + lyrics[1][1] + "\\") + ",2-",
+         "--lyrics-hex", quavella::history::lyrics_hex(lyrics[0][0] + "\n" + lyrics[0][1])});
+    ASSERT_EQ(reworded.status, 0) << reworded.err;
+    entries.emplace_back(std::stoll(reworded.out.substr(reworded.out.rfind("history=") + 8)),
+                         read_file(dir_ / "reworded.mid"));
     fs::create_directories(dir_ / "home");
     for (const auto& [id, midi] : entries) {
         SCOPED_TRACE("entry " + std::to_string(id));

@@ -21,6 +21,20 @@ namespace {
 
 const std::string kLyrics = QUAVELLA_SAMPLES_DIR "/jingyesi.txt";
 
+/// Text as hex digits, two a byte: the new words of a word edit.
+std::string hex_of(const std::string& text) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (const char c : text) {
+        hex += kDigits[static_cast<unsigned char>(c) >> 4];
+        hex += kDigits[static_cast<unsigned char>(c) & 0x0F];
+    }
+    return hex;
+}
+
+/// New words for the quatrain: its second sentence one syllable longer, on two lines.
+const std::string kNewWords = hex_of("床前明月光，疑是地上白霜。\n举头望明月，低头思故乡。");
+
 /// The first group of `pattern` in `text`, or "" when it is not there.
 std::string field(const std::string& text, const std::string& pattern) {
     std::smatch match;
@@ -142,6 +156,8 @@ TEST_F(CliShape, PrintedStateAndEditsMakeTheSameFileAgain) {
         {"--fix-rhythm", "--fix-tones", "--edits", "5-"},
         {"--fix-tones", "--fix-rhythm"},
         {"--edits", "beat,3+o,beat"},
+        {"--edits", "2+,s2:12345:678,w:" + kNewWords + ",3-h,fix"},
+        {"--best-of", "7", "--by-sentence", "--edits", "w:" + kNewWords + ",1+"},
     };
     for (const auto& request : requests) {
         std::vector<std::string> args = {"compose", "--seed", "424242", "-o", "first.mid"};
@@ -317,6 +333,8 @@ INSTANTIATE_TEST_SUITE_P(
         {"SentenceOutOfRange", {"--edits", "s9:1:1"}, "item 1 \"s9:1:1\": sentence 9"},
         {"PitchOutOfRange", {"--edits", "3:200"}, "item 1 \"3:200\""},
         {"NoteBeyondTheTop", {"--edits", "1:127,1+o"}, "item 2 \"1+o\": note 1 cannot go higher"},
+        {"WordsTooShort", {"--edits", "1+,w:e5ba8a"}, "item 2 \"w:e5ba8a\": 歌词太短，没感觉！"},
+        {"WordsNotUtf8", {"--edits", "w:ff00"}, "item 1 \"w:ff00\": invalid UTF-8"},
         {"RepairOfAnotherName", {"--fix-tones=all"}, "--fix-tones"},
         {"RhythmWithAValue", {"--fix-rhythm=all"}, "--fix-rhythm takes no value"},
         {"BySentenceAlone", {"--by-sentence"}, "--by-sentence needs --best-of N"},

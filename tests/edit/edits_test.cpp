@@ -32,6 +32,12 @@ Edit sentence_edit(int sentence, std::uint64_t s, std::uint32_t t) {
     return edit;
 }
 
+Edit words_edit(const std::string& words) {
+    Edit edit{EditKind::words};
+    edit.words = words;
+    return edit;
+}
+
 class ReadEdits : public testing::TestWithParam<ReadRow> {};
 
 TEST_P(ReadEdits, ReadsAndPrintsBack) {
@@ -61,6 +67,13 @@ INSTANTIATE_TEST_SUITE_P(
          {Edit{EditKind::lengthen, 11}, Edit{EditKind::shorten, 0}, Edit{EditKind::add_rest, 2},
           Edit{EditKind::remove_rest, 39}, note_edit(EditKind::step, 1, 1)},
          "12d+,1d-,3r+,40r-,2+"},
+        // The words as hex, either case read, lowercase printed; a line feed and any byte
+        // travel as digits.
+        {"Words",
+         "1+,w:E698A5E79CA00a4c61,w:,2-",
+         {note_edit(EditKind::step, 0, 1), words_edit("\xe6\x98\xa5\xe7\x9c\xa0\nLa"),
+          words_edit(""), note_edit(EditKind::step, 1, -1)},
+         "1+,w:e698a5e79ca00a4c61,w:,2-"},
         {"SpacesAroundItems",
          " 12+ , 3:0 ",
          {note_edit(EditKind::step, 11, 1), note_edit(EditKind::pitch, 2, 0)},
@@ -109,6 +122,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, RefusedEdits,
                              {"SentenceWithoutState", "s2", 1, "s<sentence>:<state>"},
                              {"StateTooLarge", "s2:1:4294967296", 1, "2^32-1"},
                              {"StateSigned", "s2:-1:2", 1, "2^64-1"},
+                             {"WordsWithoutColon", "1+,w", 2, "w:<the new words"},
+                             {"WordsOddDigits", "w:e69", 1, "hex digits, two a byte"},
+                             {"WordsNotHex", "w:zz", 1, "hex digits, two a byte"},
+                             {"WordsSigned", "w:-1", 1, "hex digits, two a byte"},
                          }),
                          test::RowName{});
 
@@ -128,6 +145,22 @@ TEST(EditListLimits, RefusesALongerListThanItKeeps) {
     const ParsedEdits padded = parse_edits("1:" + std::string(3 << 20, '0') + "67");
     EXPECT_TRUE(padded.edits.empty());
     EXPECT_NE(padded.error.find(std::to_string(kMaxEditsBytes) + " bytes"), std::string::npos);
+}
+
+TEST(EditListLimits, TakesWordItemsOfTheLongestWordsBesideTheLongestList) {
+    const std::string longest = "s4:18446744073709551615:4294967295";
+    std::string text = longest;
+    for (std::size_t k = 1; k < kMaxEdits - 8; ++k) text += "," + longest;
+    const std::string words = "w:" + std::string(2 * kMaxWordBytes, 'a');
+    for (int k = 0; k < 8; ++k) text += "," + words;
+    const ParsedEdits parsed = parse_edits(text);
+    ASSERT_EQ(parsed.error, "");
+    EXPECT_EQ(parsed.edits.back().words.size(), kMaxWordBytes);
+    // Words one byte longer are refused by name, without the item's bytes past its start.
+    const ParsedEdits over = parse_edits("1+,w:" + std::string(2 * kMaxWordBytes + 2, 'a'));
+    EXPECT_EQ(over.item, 2u);
+    EXPECT_NE(over.error.find("more than 32768 bytes"), std::string::npos) << over.error;
+    EXPECT_LT(over.error.size(), 200u);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "composition/composition.h"
+#include "edit/edits.h"
 #include "history/store.h"
 #include "lyrics/gbk_text.h"
 #include "tests/support/files.h"
@@ -114,6 +115,24 @@ TEST(CompositionRecord, ALongEditListTakesSeveralEditsOptions) {
         EXPECT_EQ(part.size() % (item.size() + 1), item.size());
     }
     EXPECT_EQ(parts[0] + "," + parts[1], record.edits);
+}
+
+// Items of the longest new words stay whole, each in an argument of its own within the 128 KiB
+// Linux takes; the items around them are not glued to them.
+TEST(CompositionRecord, WordItemsOfTheLongestWordsStayWholeArguments) {
+    Record record;
+    const std::string words = "w:" + std::string(2 * edit::kMaxWordBytes, 'a');
+    record.edits = "1+," + words + "," + words + ",2-";
+    ASSERT_EQ(edit::parse_edits(record.edits).error, "");
+    const std::string command = reproduce_command(record);
+    std::vector<std::string> parts;
+    for (std::size_t at = command.find(" --edits "); at != std::string::npos;
+         at = command.find(" --edits ", at + 1)) {
+        const std::size_t start = at + 9;
+        parts.push_back(command.substr(start, command.find(' ', start) - start));
+    }
+    EXPECT_EQ(parts, (std::vector<std::string>{"1+", words, words, "2-"}));
+    for (const std::string& part : parts) EXPECT_LT(part.size(), 128u * 1024u);
 }
 
 TEST(CompositionRecord, AnEntryWithoutSyllablesGetsThemFromItsLyric) {

@@ -209,5 +209,90 @@ TEST(SongDocument, AShapedMelodyIsWhatTheCommandLineMakesFromItsStateAndEdits) {
     EXPECT_EQ(history::composition_of(record)->melody.notes, shaped.melody.notes);
 }
 
+/// The bytes the history's command line for `record` writes, run from `dir`.
+std::string remade_by_command_line(const history::Record& record, const test::ScratchDir& dir) {
+    std::string command = history::reproduce_command(record, "again.mid");
+    command.replace(0, std::string("quavella-cli").size(), "");
+    std::vector<std::string> args;
+    for (std::size_t at = 1, end = 0; at < command.size(); at = end + 1) {
+        end = command.find(' ', at);
+        if (end == std::string::npos) end = command.size();
+        args.push_back(command.substr(at, end - at));
+    }
+    const test::CliRun again = test::run_cli(args, "", dir.path());
+    if (again.status != 0) return "failed: " + again.err;
+    return test::read_file(dir.file("again.mid"));
+}
+
+// New words are the song's: the score, the tone marks and the exports sing them, while the
+// history entry stays derived from the origin (its state and lyric, the word item among
+// its edits), so that its command line and the entry's score make the same again.
+TEST(SongDocument, NewWordsAreTheSongsAndItsEntryStaysDerivedFromItsOrigin) {
+    const CompositionPtr origin = composed(2024);
+    Document document;
+    document.start(origin);
+    const std::string words = "春眠不觉晓，处处闻啼燕。\n夜来风雨声声急，花落知多少。";
+    edit::Edit revise(edit::EditKind::words);
+    revise.words = words;
+    for (const edit::Edit& edit : {edit::Edit(edit::EditKind::step, 0, 1), revise,
+                                   edit::Edit(edit::EditKind::pitch, 2, 64)}) {
+        ASSERT_FALSE(document.apply(edit).error);
+    }
+    const Composition& shaped = *document.current();
+    const std::string gbk = utf8_to_gbk("春眠不觉晓，处处闻啼燕。夜来风雨声声急，花落知多少。").gbk;
+    EXPECT_EQ(shaped.source->lines, (std::vector<std::string>{"春眠不觉晓，处处闻啼燕。",
+                                                              "夜来风雨声声急，花落知多少。"}));
+    EXPECT_EQ(shaped.source->gbk_text, gbk);
+    EXPECT_EQ(shaped.source->speed_pos, origin->source->speed_pos);
+    EXPECT_EQ(shaped.composed_source(), origin->source);
+    const ToneCheck check = lyric_tone_check(gbk);
+    ASSERT_EQ(shaped.melody.notes.size(), check.syllables().size());
+    EXPECT_EQ(shaped.tones.graded(), check.grade(shaped.melody.notes).graded());
+    EXPECT_EQ(shaped.tones.agreeing(), check.grade(shaped.melody.notes).agreeing());
+    EXPECT_EQ(shaped.melody.lyrics[9].text, "燕");
+
+    // quavella-cli makes the same file and exports from the origin's state and lyric.
+    const test::ScratchDir dir;
+    const notation::Score score = notation::build_score(shaped.melody);
+    ASSERT_EQ(exports::write_musicxml(score, dir.file("doc.musicxml")), std::nullopt);
+    const test::CliRun run = test::run_cli(
+        {"compose", "--state", state_text(origin->state), "--speed", "1", "--mode", "2", "--timbre",
+         "3", "--edits", shaped.edits, "-o", "cli.mid", "--musicxml", "cli.musicxml"},
+        kLyrics + "\n", dir.path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(test::read_file(dir.file("cli.mid")), shaped.midi);
+    EXPECT_EQ(test::read_file(dir.file("cli.musicxml")), test::read_file(dir.file("doc.musicxml")));
+
+    const history::Record record = history::record_of(shaped, 0);
+    EXPECT_EQ(record.lyrics, kLyrics);
+    EXPECT_EQ(record.gbk_text, origin->source->gbk_text);
+    EXPECT_EQ(record.edits, shaped.edits);
+    EXPECT_EQ(record.syllables[9].text, "燕");
+    EXPECT_EQ(remade_by_command_line(record, dir), shaped.midi);
+    // The entry turned back sings the new words, graded as the song was; started again it
+    // replays its edits from its origin's lyric to the same bytes.
+    const CompositionPtr entry = history::composition_of(record);
+    EXPECT_EQ(entry->source->gbk_text, gbk);
+    EXPECT_EQ(entry->source->lines, shaped.source->lines);
+    EXPECT_EQ(entry->composed_source()->gbk_text, origin->source->gbk_text);
+    EXPECT_EQ(entry->tones.agreeing(), shaped.tones.agreeing());
+    Document again;
+    again.start(entry);
+    EXPECT_EQ(again.melody().file().bytes, shaped.midi);
+    EXPECT_FALSE(again.can_undo());
+    ASSERT_FALSE(again.apply(edit::Edit(edit::EditKind::step, 1, 1)).error);
+    EXPECT_EQ(again.current()->source->gbk_text, gbk);
+    EXPECT_EQ(again.current()->composed_source()->gbk_text, origin->source->gbk_text);
+
+    // Undoing the word edit gives the song its first words back.
+    ASSERT_TRUE(document.undo());
+    ASSERT_TRUE(document.undo());
+    EXPECT_EQ(document.current()->source, origin->source);
+    EXPECT_EQ(document.current()->composed_from, nullptr);
+    EXPECT_EQ(document.current()->tones.agreeing(), lyric_tone_check(origin->source->gbk_text)
+                                                        .grade(document.current()->melody.notes)
+                                                        .agreeing());
+}
+
 }  // namespace
 }  // namespace quavella::song
