@@ -14,10 +14,6 @@ namespace {
 constexpr int kBar = notation::kBarTicks;
 constexpr int kBeat = notation::kTicksPerBeat;
 
-int rest_after(const notation::Melody& melody, std::size_t i) {
-    return i < melody.rests.size() ? melody.rests[i] : 0;
-}
-
 /// What a choice of lengths costs, in the repair's order of importance: line ends
 /// off the beat, unit changes, notes changed, unit changes on notes ending no line.
 using Cost = std::array<long, 4>;
@@ -76,7 +72,7 @@ BeatCheck check_beats(const notation::Melody& melody) {
             check.ends.push_back(LineEnd{static_cast<int>(i), start, ticks});
             ++next;
         }
-        start += ticks + rest_after(melody, i);
+        start += ticks + notation::rest_after(melody, i);
     }
     return check;
 }
@@ -99,7 +95,7 @@ RhythmRepair align_beats(const notation::Melody& melody, int unit) {
     const int period = kBar / grid;
     std::vector<long> base(n + 1, 0);
     for (std::size_t i = 0; i < n; ++i) {
-        base[i + 1] = modulo(base[i] + melody.ticks[i] + rest_after(melody, i), grid);
+        base[i + 1] = modulo(base[i] + melody.ticks[i] + notation::rest_after(melody, i), grid);
     }
     // The changes note i may take, in units: never below one unit (a note shorter
     // than that is not shortened), and for a line end up to a period past what
@@ -133,7 +129,8 @@ RhythmRepair align_beats(const notation::Melody& melody, int unit) {
             Cost least{};
             bool found = false;
             for (long change = lowest(i); change <= highest(i); ++change) {
-                const long end = start + melody.ticks[i] + change * unit + rest_after(melody, i);
+                const long end =
+                    start + melody.ticks[i] + change * unit + notation::rest_after(melody, i);
                 const Cost cost =
                     cost_of(i, start, change) + best[(i + 1) * states + state_of(i + 1, end)];
                 if (!found || cost < least) least = cost;
@@ -157,7 +154,8 @@ RhythmRepair align_beats(const notation::Melody& melody, int unit) {
             for (const long sign : {1L, -1L}) {
                 const long change = sign * size;
                 if (change < low || change > high || (size == 0 && sign < 0)) continue;
-                const long end = start + melody.ticks[i] + change * unit + rest_after(melody, i);
+                const long end =
+                    start + melody.ticks[i] + change * unit + notation::rest_after(melody, i);
                 const Cost cost = cost_of(i, modulo(start, kBar), change) +
                                   best[(i + 1) * states + state_of(i + 1, end)];
                 if (!found || cost < least) {
@@ -172,7 +170,7 @@ RhythmRepair align_beats(const notation::Melody& melody, int unit) {
             repair.changed.push_back(static_cast<int>(i));
             repair.units += static_cast<int>(std::labs(chosen));
         }
-        start = modulo(start + repair.ticks[i] + rest_after(melody, i), kBar);
+        start = modulo(start + repair.ticks[i] + notation::rest_after(melody, i), kBar);
     }
 
     notation::Melody after = melody;

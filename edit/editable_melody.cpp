@@ -46,11 +46,6 @@ std::optional<int> scale_step(int mode, int pitch, int direction) {
 
 std::string note_name(int note) { return "note " + std::to_string(note + 1); }
 
-/// The rest after note `i` of a melody: 0 when it has none.
-int rest_of(const notation::Melody& melody, std::size_t i) {
-    return i < melody.rests.size() ? melody.rests[i] : 0;
-}
-
 /// The change a length or rest edit makes to a melody, or why it is refused.
 std::optional<std::string> length_change(const notation::Melody& melody, const Edit& edit,
                                          Change& change) {
@@ -61,7 +56,7 @@ std::optional<std::string> length_change(const notation::Melody& melody, const E
     }
     const auto i = static_cast<std::size_t>(edit.note);
     const int unit = time_unit(count);
-    const int rest = rest_of(melody, i);
+    const int rest = notation::rest_after(melody, i);
     change = Change{
         edit.note, melody.notes[i], melody.notes[i], melody.ticks[i], melody.ticks[i], rest, rest};
     switch (edit.kind) {
@@ -89,7 +84,7 @@ std::optional<std::string> length_change(const notation::Melody& melody, const E
     if (change.to_ticks > change.from_ticks || change.to_rest > change.from_rest) {
         std::int64_t total = unit;
         for (std::size_t k = 0; k < melody.notes.size(); ++k) {
-            total += std::max(melody.ticks[k], 0) + std::max(rest_of(melody, k), 0);
+            total += std::max(melody.ticks[k], 0) + std::max(notation::rest_after(melody, k), 0);
         }
         if (total > notation::kMaxScoreTicks) {
             return "the melody would last over " + std::to_string(notation::kMaxScoreTicks) +
@@ -106,7 +101,7 @@ std::vector<Change> rhythm_changes(const notation::Melody& melody) {
     std::vector<Change> changes;
     for (const int note : repair.changed) {
         const auto i = static_cast<std::size_t>(note);
-        const int rest = rest_of(melody, i);
+        const int rest = notation::rest_after(melody, i);
         changes.push_back(Change{note, melody.notes[i], melody.notes[i], melody.ticks[i],
                                  repair.ticks[i], rest, rest});
     }
@@ -241,7 +236,7 @@ Applied EditableMelody::apply(const Edit& edit) {
     };
     auto pitch_change = [this](int note, int pitch) {
         const auto i = static_cast<std::size_t>(note);
-        const int rest = rest_of(melody_, i);
+        const int rest = notation::rest_after(melody_, i);
         return Change{note, melody_.notes[i], pitch, melody_.ticks[i], melody_.ticks[i], rest,
                       rest};
     };
@@ -445,7 +440,7 @@ std::optional<std::string> EditableMelody::sentence_changes(const Edit& edit, co
     // length it has, each note still sung on its own syllable.
     for (int i = first; i < end; ++i) {
         const auto k = static_cast<std::size_t>(i);
-        const int rest = rest_of(melody_, k);
+        const int rest = notation::rest_after(melody_, k);
         const Change change{i, melody_.notes[k], notes[k], melody_.ticks[k], ticks[k], rest, rest};
         if (change.from_pitch != change.to_pitch || change.from_ticks != change.to_ticks) {
             changes.push_back(change);
