@@ -18,14 +18,16 @@ edit::Source source_of(const Composition& composition) {
 
 }  // namespace
 
-void Document::start(CompositionPtr origin) {
-    if (origin->edits.empty()) {
-        start(origin, edit::EditableMelody(source_of(*origin), origin->melody));
-        return;
-    }
+edit::EditableMelody shaped_of(const Composition& origin) {
+    if (origin.edits.empty()) return edit::EditableMelody(source_of(origin), origin.melody);
     // Made by edits: the composition from its state, then its edits, which are part of it.
-    edit::EditableMelody shaped(source_of(*origin));
-    shaped.apply_all(edit::parse_edits(origin->edits).edits);
+    edit::EditableMelody shaped(source_of(origin));
+    shaped.apply_all(edit::parse_edits(origin.edits).edits);
+    return shaped;
+}
+
+void Document::start(CompositionPtr origin) {
+    edit::EditableMelody shaped = shaped_of(*origin);
     start(std::move(origin), std::move(shaped));
 }
 

@@ -48,6 +48,11 @@ public:
     virtual void changed(const Document& document, Event event) = 0;
 };
 
+/// The melody a document started from `origin` shapes: the composed melody, graded, with
+/// the edits `origin` was made by replayed. What start(origin) makes; a long melody takes a
+/// while, so the window makes it on a worker beside the composition and hands it to start.
+edit::EditableMelody shaped_of(const Composition& origin);
+
 /// One song being shaped. Not thread-safe: it lives on the window's thread.
 class Document {
 public:

@@ -158,6 +158,12 @@ void WindowCommands::start_song(const CompositionPtr& composition,
     }
 }
 
+std::optional<edit::EditableMelody> WindowCommands::shaped_for_song(
+    const Composition& composition) const {
+    if (svc_.document == nullptr) return std::nullopt;
+    return song::shaped_of(composition);
+}
+
 void WindowCommands::compose(const ComposeInput& input) {
     const auto source = source_of(input);
     if (!source) return;
@@ -168,13 +174,17 @@ void WindowCommands::compose(const ComposeInput& input) {
     std::vector<std::string> messages;
     CollectingSink collected(messages);
     Composed made;
-    off_thread([&] { made = quavella::compose(source, gens_, collected); });
+    std::optional<edit::EditableMelody> shaped;
+    off_thread([&] {
+        made = quavella::compose(source, gens_, collected);
+        if (made.error.empty()) shaped = shaped_for_song(*made.composition);
+    });
     for (const std::string& text : messages) sink_.show(text);
     if (!made.error.empty()) {
         svc_.box.show(not_saved_message(kWorkingFile, made.error), kHintCaption);
         return;
     }
-    finish(Press::of(made.composition), made.composition);
+    finish(Press::of(made.composition), made.composition, std::move(shaped));
 }
 
 void WindowCommands::compose_best_of(const ComposeInput& input, int count) {
@@ -186,7 +196,11 @@ void WindowCommands::compose_best_of(const ComposeInput& input, int count) {
     std::vector<std::string> messages;
     CollectingSink collected(messages);
     auto best = std::make_shared<BestOf>();
-    off_thread([&] { *best = quavella::compose_best_of(source, count, gens_, collected); });
+    std::optional<edit::EditableMelody> shaped;
+    off_thread([&] {
+        *best = quavella::compose_best_of(source, count, gens_, collected);
+        if (best->error.empty()) shaped = shaped_for_song(*best->best);
+    });
     for (const std::string& text : messages) sink_.show(text);
     if (!best->error.empty()) {
         svc_.box.show(not_saved_message(kWorkingFile, best->error), kHintCaption);
@@ -197,7 +211,7 @@ void WindowCommands::compose_best_of(const ComposeInput& input, int count) {
     const CompositionPtr chosen = best->best;
     Press press{best->candidates.size(), best->best_index,
                 [source, best](std::size_t k) { return candidate_of(source, *best, k); }};
-    finish(press, chosen);
+    finish(press, chosen, std::move(shaped));
 }
 
 void WindowCommands::compose_by_sentence(const ComposeInput& input, int count) {

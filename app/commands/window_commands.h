@@ -170,6 +170,9 @@ private:
                     std::optional<edit::EditableMelody> shaped = std::nullopt);
     /// Runs `work` through the runner, or in place without one.
     void off_thread(const std::function<void()>& work);
+    /// The melody the song shapes from `composition`, made beside it on the worker so that
+    /// the window's thread does not grade a long melody; nothing without a song.
+    std::optional<edit::EditableMelody> shaped_for_song(const Composition& composition) const;
 
     CommandServices svc_;
     std::string title_;

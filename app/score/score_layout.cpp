@@ -30,7 +30,7 @@ QFont makeFont(int pixel_size, bool bold = false) {
 
 }  // namespace
 
-ScoreLayout::ScoreLayout(std::shared_ptr<const ScoreSheet> sheet)
+ScoreLayout::ScoreLayout(std::shared_ptr<const ScoreSheet> sheet, std::stop_token stop)
     : title_font(makeFont(24, true)),
       text_font(makeFont(14)),
       digit_font(makeFont(22)),
@@ -44,17 +44,20 @@ ScoreLayout::ScoreLayout(std::shared_ptr<const ScoreSheet> sheet)
     accidental_font.setFamilies(
         {QStringLiteral("DejaVu Sans"), QStringLiteral("WenQuanYi Micro Hei")});
     sharp_w_ = QFontMetricsF(accidental_font).horizontalAdvance(kSharpSign);
-    measure();
+    measure(stop);
 }
 
-void ScoreLayout::measure() {
+void ScoreLayout::measure(const std::stop_token& stop) {
     const notation::Score& score = sheet_->score;
     const auto& lyrics = score.melody.lyrics;
     const QFontMetricsF lyric_metrics(lyric_font);
 
     syllables_.assign(score.melody.notes.size(), QString());
     std::vector<double> syllable_w(syllables_.size(), 0.0);
+    // Measuring the syllables is most of the work: a request to stop is heeded between them.
+    constexpr std::size_t kStopCheck = 256;
     for (std::size_t n = 0; n < syllables_.size() && n < lyrics.size(); ++n) {
+        if (n % kStopCheck == 0 && stop.stop_requested()) return;
         if (!lyrics[n].continuation) {
             syllables_[n] = QString::fromStdString(lyrics[n].text);
             syllable_w[n] = lyric_metrics.horizontalAdvance(syllables_[n]);

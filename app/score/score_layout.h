@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <stop_token>
 #include <vector>
 
 #include "app/score/score_sheet.h"
@@ -45,8 +46,10 @@ public:
         bool last_bar = false;          ///< closes the score: final double bar line
     };
 
-    /// Measures the sheet's glyphs and syllables.
-    explicit ScoreLayout(std::shared_ptr<const ScoreSheet> sheet);
+    /// Measures the sheet's glyphs and syllables. May run on any thread (a long melody is
+    /// laid out on a worker); once `stop` is requested the measuring ends early, leaving a
+    /// layout that is only to be dropped.
+    explicit ScoreLayout(std::shared_ptr<const ScoreSheet> sheet, std::stop_token stop = {});
 
     /// Breaks the bars into rows that fit `width`, justified but for the last row.
     void set_width(double width);
@@ -114,7 +117,7 @@ private:
         double dash_w = 0;   ///< each dash's slot
     };
 
-    void measure();
+    void measure(const std::stop_token& stop);
 
     std::shared_ptr<const ScoreSheet> sheet_;
     std::vector<QString> syllables_;   ///< per note, UTF-16 once

@@ -27,36 +27,91 @@ ScoreView::ScoreView(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setMouseTracking(false);
 }
 
-ScoreView::~ScoreView() = default;
+ScoreView::~ScoreView() {
+    // The worker posts to this view: it ends before the view does.
+    worker_.request_stop();
+    if (worker_.joinable()) worker_.join();
+}
 
 QString ScoreView::emptyText() { return QStringLiteral("生成主旋律后，这里显示它的乐谱。"); }
 
+QString ScoreView::layingOutText() { return QStringLiteral("排版中…"); }
+
 void ScoreView::setSheet(std::shared_ptr<const ScoreSheet> sheet) {
-    layout_ = std::make_unique<ScoreLayout>(std::move(sheet));
     highlight_ = -1;
     selected_ = -1;
-    relayout();
-    verticalScrollBar()->setValue(0);
-    viewport()->update();
+    take(std::move(sheet), true);
 }
 
 void ScoreView::updateSheet(std::shared_ptr<const ScoreSheet> sheet) {
-    const int scroll = verticalScrollBar()->value();
     const int count = static_cast<int>(sheet->score.melody.notes.size());
-    layout_ = std::make_unique<ScoreLayout>(std::move(sheet));
     if (selected_ >= count) selected_ = -1;
     if (highlight_ >= count) highlight_ = -1;
+    take(std::move(sheet), false);
+}
+
+void ScoreView::take(std::shared_ptr<const ScoreSheet> sheet, bool from_top) {
+    const std::uint64_t generation = ++generation_;
+    // A worker still measuring an older sheet stops now; a layout it already posted is
+    // dropped when it arrives.
+    worker_ = std::jthread();
+    pending_ = 0;
+    if (sheet->score.melody.notes.size() <= kLayOutAtOnce) {
+        arrived(generation, std::make_shared<ScoreLayout>(std::move(sheet)), from_top);
+        return;
+    }
+    pending_ = generation;
+    if (from_top) {
+        // Another melody: "排版中…" rather than a score that is not the one given.
+        layout_.reset();
+        relayout();
+        viewport()->update();
+    }
+    const int viewport_width = viewport()->width();
+    worker_ = std::jthread([this, generation, from_top, viewport_width,
+                            sheet = std::move(sheet)](const std::stop_token& stop) mutable {
+        auto layout = std::make_shared<ScoreLayout>(std::move(sheet), stop);
+        if (stop.stop_requested()) return;
+        layout->set_width(widthFor(*layout, viewport_width));
+        // Queued to the window's thread; the view outlives this thread (its destructor
+        // joins it), and a posted call still queued when it goes is dropped with it.
+        QMetaObject::invokeMethod(
+            this,
+            [this, generation, from_top, layout = std::move(layout)]() mutable {
+                arrived(generation, std::move(layout), from_top);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void ScoreView::arrived(std::uint64_t generation, std::shared_ptr<ScoreLayout> layout,
+                        bool from_top) {
+    if (generation != generation_) return;  // a later sheet was given meanwhile
+    pending_ = 0;
+    const int scroll = verticalScrollBar()->value();
+    layout_ = std::move(layout);
     relayout();
-    verticalScrollBar()->setValue(scroll);
+    verticalScrollBar()->setValue(from_top ? 0 : scroll);
+    // A note marked while the layout was made comes into sight now.
+    if (from_top) bringIntoView(highlight_ >= 0 ? highlight_ : selected_);
     viewport()->update();
+    emit laidOut();
+}
+
+int ScoreView::widthFor(const ScoreLayout& layout, int viewport_width) {
+    // Never narrower than a bar: a narrow view scrolls sideways instead of squeezing.
+    return std::max(viewport_width, static_cast<int>(std::ceil(layout.narrowest_width())));
 }
 
 void ScoreView::relayout() {
-    if (!layout_) return;
-    // Never narrower than a bar: a narrow view scrolls sideways instead of squeezing.
-    const int width =
-        std::max(viewport()->width(), static_cast<int>(std::ceil(layout_->narrowest_width())));
-    layout_->set_width(width);
+    if (!layout_) {
+        horizontalScrollBar()->setRange(0, 0);
+        verticalScrollBar()->setRange(0, 0);
+        return;
+    }
+    const int width = widthFor(*layout_, viewport()->width());
+    // A layout made on the worker arrives laid out for the width the view had.
+    if (layout_->width() != width) layout_->set_width(width);
     QScrollBar* across = horizontalScrollBar();
     across->setRange(0, std::max(0, width - viewport()->width()));
     across->setPageStep(viewport()->width());
@@ -239,7 +294,8 @@ void ScoreView::paintEvent(QPaintEvent* event) {
     painter.fillRect(area, Qt::white);
     if (!layout_) {
         painter.setPen(Qt::gray);
-        painter.drawText(viewport()->rect(), Qt::AlignCenter, emptyText());
+        painter.drawText(viewport()->rect(), Qt::AlignCenter,
+                         layingOut() ? layingOutText() : emptyText());
     } else {
         const int scroll = verticalScrollBar()->value();
         const int across = horizontalScrollBar()->value();

@@ -1,10 +1,18 @@
 // The scrolling view of a score: lays the sheet out for its width, paints the
 // rows in sight and marks the note being heard, keeping it in sight. Framed in the
 // desktop's highlight colour while it has the keyboard focus.
+//
+// A long melody is measured on a worker thread, so that the window's thread never waits
+// for it: the view shows the layout it had (an edit's melody before the edit) or
+// "排版中…" (a new melody) until the new layout arrives, and a layout of a sheet that
+// was replaced meanwhile is dropped.
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <thread>
 
 #include "app/score/score_layout.h"
 #include "edit/edits.h"
@@ -23,8 +31,14 @@ public:
     /// Shows `sheet` in place of the one shown, an edit of it: the scroll position,
     /// the chosen note and the mark stay where they are.
     void updateSheet(std::shared_ptr<const ScoreSheet> sheet);
-    /// The layout shown, or null before the first sheet.
+    /// The layout shown, or null before the first sheet and while a new sheet's is made.
     const ScoreLayout* layout() const { return layout_.get(); }
+    /// Whether the layout of the last sheet given is being made on a worker (the view shows
+    /// the one before, or "排版中…").
+    bool layingOut() const { return pending_ != 0; }
+    /// Melodies of up to this many notes are laid out at once on the calling thread, so
+    /// that an edit shows at once; longer ones on a worker.
+    static constexpr std::size_t kLayOutAtOnce = 6000;
 
     /// Marks `note` (-1: none) and scrolls its row into sight when it is not.
     void setHighlight(int note);
@@ -46,10 +60,15 @@ public:
 
     /// The text shown before any score.
     static QString emptyText();
+    /// The text shown while a new sheet is laid out on a worker: "排版中…".
+    static QString layingOutText();
     /// Width in pixels of the frame drawn while the view has the keyboard focus.
     static constexpr int kFocusFrameWidth = 2;
 
 signals:
+    /// The layout of the last sheet given is shown: at once, or once it arrived from the
+    /// worker.
+    void laidOut();
     /// A note was clicked, or ←, →, Home or End chose another.
     void noteChosen(int note);
     /// ↑ or ↓ (direction +1 or -1) on the chosen note: a scale step, with Shift a
@@ -72,6 +91,12 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
+    /// Shows `sheet`: from its top (a new melody) or in place of the sheet shown (an edit).
+    void take(std::shared_ptr<const ScoreSheet> sheet, bool from_top);
+    /// Installs `layout`, the one of `generation`, unless a later sheet was given since.
+    void arrived(std::uint64_t generation, std::shared_ptr<ScoreLayout> layout, bool from_top);
+    /// The width the layout takes in a viewport `viewport_width` wide.
+    static int widthFor(const ScoreLayout& layout, int viewport_width);
     void relayout();
     /// Scrolls the row of `note` into sight when it is not.
     void bringIntoView(int note);
@@ -81,7 +106,11 @@ private:
     /// @return false when no note is chosen or none of its pairs is graded
     bool requestMenuFromKeys();
 
-    std::unique_ptr<ScoreLayout> layout_;
+    std::shared_ptr<ScoreLayout> layout_;
+    std::uint64_t generation_ = 0;  ///< of the last sheet given
+    std::uint64_t pending_ = 0;     ///< the generation being laid out on the worker, or 0
+    std::jthread worker_;           ///< the worker of the last long sheet; stopped and joined
+                                    ///< before another starts and before the view goes
     int highlight_ = -1;
     int selected_ = -1;
     bool editable_ = false;

@@ -8,11 +8,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
 #include <QFontMetricsF>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -327,6 +329,72 @@ private slots:
             QVERIFY(text.at.y() > -layout.row_height() &&
                     text.at.y() < height + layout.row_height());
         }
+    }
+
+    void aLongMelodyIsLaidOutOnAWorkerAndDrawnWhenItArrives() {
+        ScoreView view;
+        view.resize(800, 600);
+        QSignalSpy laid(&view, &ScoreView::laidOut);
+        const int notes = static_cast<int>(ScoreView::kLayOutAtOnce) + 400;
+        const auto sheet = sheetOf(long_score(notes));
+        view.setSheet(sheet);
+        // Until it arrives the view says so, and keeps the note marked meanwhile.
+        QVERIFY(view.layingOut());
+        QVERIFY(view.layout() == nullptr);
+        view.setHighlight(notes - 1);
+        RecordingDevice waiting(view.viewport()->width(), view.viewport()->height());
+        view.viewport()->render(&waiting);
+        QString said;
+        for (const Drawn::Text& text : waiting.drawn.texts) said += text.text;
+        QCOMPARE(said, ScoreView::layingOutText());
+
+        QVERIFY(laid.wait(60000));
+        QVERIFY(!view.layingOut());
+        const ScoreLayout& layout = *view.layout();
+        QCOMPARE(&layout.sheet(), sheet.get());
+        QCOMPARE(qRound(layout.width()), view.viewport()->width());
+        // Laid out whole, and the marked note (the last) brought into sight.
+        QCOMPARE(layout.rows().back().end, static_cast<int>(layout.placed().size()));
+        const int top = view.verticalScrollBar()->value();
+        const QRectF mark = layout.note_rect(notes - 1);
+        QVERIFY(top > 0 && mark.top() >= top && mark.bottom() <= top + view.viewport()->height());
+        RecordingDevice shown(view.viewport()->width(), view.viewport()->height());
+        view.viewport()->render(&shown);
+        const auto [first, end] = layout.rows_between(top, top + view.viewport()->height());
+        QCOMPARE(shown.drawn.sized(layout.digit_font.pixelSize()).size(),
+                 layout.rows()[static_cast<std::size_t>(end - 1)].end -
+                     layout.rows()[static_cast<std::size_t>(first)].first);
+    }
+
+    void aLayoutOfASheetReplacedMeanwhileIsDropped() {
+        ScoreView view;
+        view.resize(800, 600);
+        const int notes = static_cast<int>(ScoreView::kLayOutAtOnce) + 400;
+        view.setSheet(sheetOf(long_score(notes)));
+        QTRY_VERIFY_WITH_TIMEOUT(!view.layingOut(), 60000);
+        view.verticalScrollBar()->setValue(view.verticalScrollBar()->maximum() / 2);
+        const int scroll = view.verticalScrollBar()->value();
+        const ScoreLayout* before = view.layout();
+
+        // Two edits in a row: the first's layout is posted, but the second's sheet comes
+        // before the window's thread takes it.
+        const auto edited = sheetOf(long_score(notes + 4));
+        const auto again = sheetOf(long_score(notes + 8));
+        QElapsedTimer took;
+        took.start();
+        { const ScoreLayout probe(edited); }
+        const auto posted_ms = static_cast<int>(3 * took.elapsed() + 200);
+        QSignalSpy laid(&view, &ScoreView::laidOut);
+        view.updateSheet(edited);
+        QVERIFY(view.layingOut());
+        QCOMPARE(view.layout(), before);  // the score before the edit, where it was
+        QTest::qSleep(posted_ms);
+        view.updateSheet(again);
+        QVERIFY(laid.wait(60000));
+        QTest::qWait(50);
+        QCOMPARE(laid.count(), 1);
+        QCOMPARE(&view.layout()->sheet(), again.get());
+        QCOMPARE(view.verticalScrollBar()->value(), scroll);
     }
 
     void theHeardNoteIsMarkedAndKeptInSight_data() {
