@@ -115,7 +115,8 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text,
 
     // The shaped melody as one composition value, made as the window makes it.
     const Composed shaped = make_composition(composition_from, source.state, melody.melody(),
-                                             melody.grading(), edit::edits_text(melody.edits()));
+                                             melody.grading(), edit::edits_text(melody.edits()),
+                                             SongChords{melody.chords(), melody.locks()});
     if (!shaped.error.empty()) {
         std::cerr << "quavella-cli: cannot write '" << terminal_text(settings.out_file)
                   << "': " << terminal_text(shaped.error) << "\n";
@@ -132,7 +133,7 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text,
         midi.emplace(settings.out_file);
         midi->write(composition.midi);
     }
-    const Harmonised harmonised = harmonise(settings, composition.melody);
+    const Harmonised harmonised = harmonise(settings, composition);
     const ExportFiles files = compose_exports(settings, harmonised);
     std::optional<notation::Score> score;
     if (files.any() || settings.score) score = notation::build_score(composition.melody);

@@ -65,7 +65,8 @@ Composed make_composition(std::shared_ptr<const CompositionSource> source, Gener
 }
 
 Composed make_composition(std::shared_ptr<const CompositionSource> source, Generators::State state,
-                          notation::Melody melody, ToneGrading tones, std::string edits) {
+                          notation::Melody melody, ToneGrading tones, std::string edits,
+                          std::optional<SongChords> chords) {
     CompositionFile file =
         composition_file(melody.tempo, melody.program, melody.notes, melody.ticks);
     if (!file.error.empty()) return Composed{nullptr, std::move(file.error)};
@@ -76,6 +77,12 @@ Composed make_composition(std::shared_ptr<const CompositionSource> source, Gener
     made->melody = std::move(melody);
     made->midi = std::move(file.bytes);
     made->edits = std::move(edits);
+    if (chords) {
+        made->chords = std::move(chords->chords);
+        made->locks = std::move(chords->locks);
+    } else {
+        made->chords = harmony::choose_chords(harmony::request_for(made->melody));
+    }
     return Composed{std::move(made), {}};
 }
 

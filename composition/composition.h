@@ -4,12 +4,14 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "composer/draws.h"
 #include "composer/message_sink.h"
+#include "harmony/chord_model.h"
 #include "notation/score.h"
 #include "tones/tone_grading.h"
 
@@ -34,6 +36,11 @@ struct Composition {
     std::string midi;         ///< the composition file's bytes (composition_file)
     ToneGrading tones;        ///< the melody's intervals graded by the tones of the words
     std::string edits;        ///< how it was edited from the composed melody; empty as composed
+    /// The chords under the melody, one per slot (half bar), and the slots locked: as
+    /// chosen for the melody as composed, or as the song's edits left them. The
+    /// chord views, the arrangement and the exports read them.
+    harmony::Harmony chords;
+    std::vector<harmony::Lock> locks;
 };
 
 /// How compositions are passed around: one immutable value, shared.
@@ -81,9 +88,18 @@ Composed compose(std::shared_ptr<const CompositionSource> source, Generators& ge
 Composed make_composition(std::shared_ptr<const CompositionSource> source, Generators::State state,
                           notation::Melody melody, const ToneCheck& check, std::string edits = {});
 
+/// The chords of a composition: under an edited melody, as its edits left them.
+struct SongChords {
+    harmony::Harmony chords;
+    std::vector<harmony::Lock> locks;
+};
+
 /// make_composition with the melody's grading already made (an edited melody is graded
 /// as it is edited): the composition takes `tones` as it is, and grades nothing again.
+/// @param chords the chords as the edits left them; without them, the chords chosen for
+///        the melody (harmony::choose_chords)
 Composed make_composition(std::shared_ptr<const CompositionSource> source, Generators::State state,
-                          notation::Melody melody, ToneGrading tones, std::string edits);
+                          notation::Melody melody, ToneGrading tones, std::string edits,
+                          std::optional<SongChords> chords = std::nullopt);
 
 }  // namespace quavella

@@ -29,6 +29,43 @@ std::optional<Int> number(std::string_view digits) {
     return value;
 }
 
+/// Reads a chord item: k<slot>+, k<slot>-, k<slot>:<root>:<kind>, kr.
+std::optional<Edit> parse_chord_item(std::string_view item, std::string& reason) {
+    if (item == "kr") return Edit{EditKind::regenerate_chords};
+    std::size_t digits = 1;
+    while (digits < item.size() && item[digits] >= '0' && item[digits] <= '9') ++digits;
+    const auto slot = number<int>(item.substr(1, digits - 1));
+    const std::string_view rest = item.substr(digits);
+    if (!slot || rest.empty()) {
+        reason = "a chord item is k<slot>+, k<slot>-, k<slot>:<root>:<kind> or kr";
+        return std::nullopt;
+    }
+    if (*slot < 1) {
+        reason = "chord slots are counted from 1";
+        return std::nullopt;
+    }
+    Edit edit;
+    edit.slot = *slot - 1;
+    if (rest == "+" || rest == "-") {
+        edit.kind = rest == "+" ? EditKind::lock_chord : EditKind::unlock_chord;
+        return edit;
+    }
+    const std::size_t second = rest.find(':', 1);
+    const auto root = rest.front() == ':' && second != std::string_view::npos
+                          ? number<int>(rest.substr(1, second - 1))
+                          : std::nullopt;
+    const auto kind = root ? number<int>(rest.substr(second + 1)) : std::nullopt;
+    if (!root || !kind || *root > 11 || *kind > static_cast<int>(harmony::ChordKind::minor7_no5)) {
+        reason =
+            "a chord is :<root>:<kind>, the root a pitch class from 0 (C) to 11 (B), the "
+            "kind from 0 to 4 (major, minor, sus2, sus4, minor7-no5)";
+        return std::nullopt;
+    }
+    edit.kind = EditKind::set_chord;
+    edit.chord = harmony::Chord{*root, static_cast<harmony::ChordKind>(*kind)};
+    return edit;
+}
+
 /// Reads one item; sets `reason` when it is refused.
 std::optional<Edit> parse_item(std::string_view item, std::string& reason) {
     if (item.empty()) {
@@ -37,6 +74,7 @@ std::optional<Edit> parse_item(std::string_view item, std::string& reason) {
     }
     if (item == "fix") return Edit{EditKind::fix_tones};
     if (item == "suit") return Edit{EditKind::suit_tones};
+    if (item.front() == 'k') return parse_chord_item(item, reason);
     if (item.front() == 's') {
         // s<K>:<S>:<T>
         const std::size_t colon = item.find(':');
@@ -129,6 +167,15 @@ std::string edit_text(const Edit& edit) {
             return "fix";
         case EditKind::suit_tones:
             return "suit";
+        case EditKind::lock_chord:
+            return "k" + std::to_string(edit.slot + 1) + "+";
+        case EditKind::unlock_chord:
+            return "k" + std::to_string(edit.slot + 1) + "-";
+        case EditKind::set_chord:
+            return "k" + std::to_string(edit.slot + 1) + ":" + std::to_string(edit.chord.root) +
+                   ":" + std::to_string(static_cast<int>(edit.chord.kind));
+        case EditKind::regenerate_chords:
+            return "kr";
     }
     return {};
 }

@@ -10,6 +10,12 @@
 //   s2:S:T        sentence 2 taken from the composition made from generator state S:T
 //   fix           修正倒字: the fewest pitch changes that leave no contrary pair
 //   suit          全部契合: the fewest pitch changes that make every pair good or fair
+//   k5+           the chord of slot 5 (half bars, from 1) locked as it is
+//   k5-           the chord of slot 5 unlocked (it stays until chords are chosen again)
+//   k5:7:1        slot 5 set to the chord on root pitch class 7 (C = 0) of kind 1 (the
+//                 order of harmony::ChordKind: major, minor, sus2, sus4, minor7-no5) and
+//                 locked; the unlocked chords beside it are chosen again
+//   kr            every unlocked chord chosen again, the locked ones kept
 // It holds only letters, digits and "+-:,", which every common shell takes literally.
 #pragma once
 
@@ -19,17 +25,22 @@
 #include <vector>
 
 #include "composer/draws.h"
+#include "harmony/chords.h"
 
 namespace quavella::edit {
 
 enum class EditKind : std::uint8_t {
-    step,        ///< one step of the mode's scale
-    semitone,    ///< one semitone
-    octave,      ///< twelve semitones
-    pitch,       ///< a MIDI note number
-    sentence,    ///< a sentence of another composition of the same lyrics and settings
-    fix_tones,   ///< 修正倒字
-    suit_tones,  ///< 全部契合
+    step,               ///< one step of the mode's scale
+    semitone,           ///< one semitone
+    octave,             ///< twelve semitones
+    pitch,              ///< a MIDI note number
+    sentence,           ///< a sentence of another composition of the same lyrics and settings
+    fix_tones,          ///< 修正倒字
+    suit_tones,         ///< 全部契合
+    lock_chord,         ///< a slot's chord locked as it is
+    unlock_chord,       ///< a slot's lock taken away, its chord kept
+    set_chord,          ///< a slot's chord set and locked, the unlocked ones beside it chosen again
+    regenerate_chords,  ///< every unlocked chord chosen again with the locks kept
 };
 
 /// One edit of a melody.
@@ -44,6 +55,8 @@ struct Edit {
     int amount = 0;           ///< +1 or -1 for a move; the MIDI note number for `pitch`
     int sentence = 0;         ///< the sentence, from 0 (sentence)
     Generators::State state;  ///< the generators' state the sentence comes from (sentence)
+    int slot = 0;             ///< the chord slot, from 0 (lock_chord, unlock_chord, set_chord)
+    harmony::Chord chord;     ///< the chord set (set_chord)
 
     bool operator==(const Edit&) const = default;
 };

@@ -9,6 +9,7 @@
 #include "composer/compose_request.h"
 #include "composer/style_tables.h"
 #include "edit/edits.h"
+#include "harmony/chord_model.h"
 #include "lyrics/syllables.h"
 #include "tones/tone_grading.h"
 
@@ -184,6 +185,9 @@ CompositionPtr composition_of(const Record& record) {
     if (check.syllables().size() == made->melody.notes.size()) {
         made->tones = check.grade(made->melody.notes);
     }
+    // The chords chosen for the melody; the chord items of its edits are kept by the
+    // song document, which replays them.
+    made->chords = harmony::choose_chords(harmony::request_for(made->melody));
     made->source = std::move(source);
     return made;
 }

@@ -2,6 +2,7 @@
 #include "song/document.h"
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 #include "edit/edits.h"
@@ -37,6 +38,15 @@ void Document::start(CompositionPtr origin, edit::EditableMelody shaped) {
     fixed_steps_ = shaped.applied();
     shaped.forget_undone();
     melody_.emplace(std::move(shaped));
+    // An origin made without its chords (an entry of the history keeps none) is shown
+    // with the chords its edits leave: the same composition otherwise.
+    std::vector<harmony::Lock> locks = melody_->locks();
+    if (current_->chords.chords != melody_->chords().chords || current_->locks != locks) {
+        auto with_chords = std::make_shared<Composition>(*current_);
+        with_chords->chords = melody_->chords();
+        with_chords->locks = std::move(locks);
+        current_ = std::move(with_chords);
+    }
     tell(Event::started);
 }
 
@@ -48,7 +58,7 @@ edit::Applied Document::apply(const edit::Edit& edit) {
         return refused;
     }
     edit::Applied applied = melody_->apply(edit);
-    if (applied.error || applied.step.changes.empty()) return applied;
+    if (applied.error || !applied.step.changed()) return applied;
     if (auto failed = remake(Event::edited)) {
         melody_->undo();
         melody_->forget_undone();
@@ -65,7 +75,7 @@ edit::Applied Document::regenerate_sentence(int sentence, int count) {
         return refused;
     }
     edit::Applied applied = melody_->regenerate_sentence(sentence, count);
-    if (applied.error || applied.step.changes.empty()) return applied;
+    if (applied.error || !applied.step.changed()) return applied;
     if (auto failed = remake(Event::edited)) {
         melody_->undo();
         melody_->forget_undone();
@@ -123,7 +133,8 @@ void Document::remove_listener(Listener& listener) { std::erase(listeners_, &lis
 std::optional<std::string> Document::remake(Event event) {
     // The melody was graded as it was edited: the composition takes that grading.
     Composed made = make_composition(origin_->source, origin_->state, melody_->melody(),
-                                     melody_->grading(), edit::edits_text(melody_->edits()));
+                                     melody_->grading(), edit::edits_text(melody_->edits()),
+                                     SongChords{melody_->chords(), melody_->locks()});
     if (!made.composition) return std::move(made.error);
     current_ = std::move(made.composition);
     tell(event);

@@ -32,6 +32,13 @@ Edit sentence_edit(int sentence, std::uint64_t s, std::uint32_t t) {
     return edit;
 }
 
+Edit chord_edit(EditKind kind, int slot, harmony::Chord chord = {}) {
+    Edit edit{kind};
+    edit.slot = slot;
+    edit.chord = chord;
+    return edit;
+}
+
 class ReadEdits : public testing::TestWithParam<ReadRow> {};
 
 TEST_P(ReadEdits, ReadsAndPrintsBack) {
@@ -56,6 +63,13 @@ INSTANTIATE_TEST_SUITE_P(
           note_edit(EditKind::pitch, 6, 67), sentence_edit(1, 18446744073709551615ull, 4294967295u),
           Edit{EditKind::fix_tones}, Edit{EditKind::suit_tones}},
          "1+,2-,3+h,4-h,5+o,6-o,7:67,s2:18446744073709551615:4294967295,fix,suit"},
+        {"ChordItems",
+         "k5+,k12-,k1:11:4,k3:0:0,kr",
+         {chord_edit(EditKind::lock_chord, 4), chord_edit(EditKind::unlock_chord, 11),
+          chord_edit(EditKind::set_chord, 0, {11, harmony::ChordKind::minor7_no5}),
+          chord_edit(EditKind::set_chord, 2, {0, harmony::ChordKind::major}),
+          Edit{EditKind::regenerate_chords}},
+         "k5+,k12-,k1:11:4,k3:0:0,kr"},
         {"SpacesAroundItems",
          " 12+ , 3:0 ",
          {note_edit(EditKind::step, 11, 1), note_edit(EditKind::pitch, 2, 0)},
@@ -99,6 +113,14 @@ INSTANTIATE_TEST_SUITE_P(Rows, RefusedEdits,
                              {"SentenceWithoutState", "s2", 1, "s<sentence>:<state>"},
                              {"StateTooLarge", "s2:1:4294967296", 1, "2^32-1"},
                              {"StateSigned", "s2:-1:2", 1, "2^64-1"},
+                             {"ChordSlotZero", "k0+", 1, "slots are counted from 1"},
+                             {"ChordWithoutSlot", "k+", 1, "k<slot>+"},
+                             {"ChordSlotAlone", "1+,k5", 2, "k<slot>+"},
+                             {"ChordRootPastB", "k5:12:0", 1, "from 0 (C) to 11 (B)"},
+                             {"ChordKindPastTheLast", "k5:7:5", 1, "kind from 0 to 4"},
+                             {"ChordWithoutKind", "k5:7", 1, "kind from 0 to 4"},
+                             {"ChordNegativeRoot", "k5:-1:0", 1, "from 0 (C)"},
+                             {"ChordUnknownWord", "kall", 1, "k<slot>+"},
                          }),
                          test::RowName{});
 
