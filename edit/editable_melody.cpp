@@ -286,7 +286,7 @@ void EditableMelody::record_chords(Step& step, const harmony::Harmony& chosen,
                                    const std::vector<bool>& locked) {
     const std::size_t before = chords_.chords.size();
     const std::size_t after = chosen.chords.size();
-    step.slots.clear();
+    step.chord_slots.clear();
     step.slots_from = static_cast<int>(before);
     step.slots_to = static_cast<int>(after);
     for (std::size_t k = 0; k < std::max(before, after); ++k) {
@@ -297,17 +297,17 @@ void EditableMelody::record_chords(Step& step, const harmony::Harmony& chosen,
         change.to_locked = k < after ? locked[k] : locked_[k];
         if (k >= std::min(before, after) || !(change.from == change.to) ||
             change.from_locked != change.to_locked) {
-            step.slots.push_back(change);
+            step.chord_slots.push_back(change);
         }
     }
 }
 
 void EditableMelody::put_chords(const Step& step, bool forward) {
-    if (step.slots.empty() && step.slots_from == step.slots_to) return;
+    if (step.chord_slots.empty() && step.slots_from == step.slots_to) return;
     const auto size = static_cast<std::size_t>(std::max(step.slots_from, step.slots_to));
     chords_.chords.resize(size);
     locked_.resize(size, false);
-    for (const SlotChange& change : step.slots) {
+    for (const SlotChange& change : step.chord_slots) {
         const auto k = static_cast<std::size_t>(change.slot);
         chords_.chords[k] = forward ? change.to : change.from;
         locked_[k] = forward ? change.to_locked : change.from_locked;

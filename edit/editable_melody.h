@@ -60,13 +60,15 @@ struct SlotChange {
 /// An applied edit and what it did.
 struct Step {
     Edit edit;
-    std::vector<Change> changes;    ///< in melody order; empty when it changed no note
-    std::vector<TonePair> left;     ///< a repair: the pairs it could not mend
-    std::vector<SlotChange> slots;  ///< the chord slots it changed, in order
-    int slots_from = 0;             ///< how many chord slots there were before it
-    int slots_to = 0;               ///< and after it
+    std::vector<Change> changes;          ///< in melody order; empty when it changed no note
+    std::vector<TonePair> left;           ///< a repair: the pairs it could not mend
+    std::vector<SlotChange> chord_slots;  ///< the chord slots it changed, in order
+    int slots_from = 0;                   ///< how many chord slots there were before it
+    int slots_to = 0;                     ///< and after it
     /// True when it changed a note or a chord: a step that changed nothing is not kept.
-    bool changed() const { return !changes.empty() || !slots.empty() || slots_from != slots_to; }
+    bool changed() const {
+        return !changes.empty() || !chord_slots.empty() || slots_from != slots_to;
+    }
 };
 
 /// What apply() did.

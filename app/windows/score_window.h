@@ -9,12 +9,18 @@
 //   toolbar "修改"      shaping the melody in the player: "修正倒字", "全部契合",
 //                      "重新生成本句" (the chosen note's sentence), "试听" and "停止";
 //                      menu "编辑" holds undo and redo, a view of the song document's
-//                      history. Notes are chosen by click or ←/→, moved by ↑/↓ (Shift a
-//                      semitone, Ctrl an octave); each edit goes to the song document, whose
-//                      listeners (this window, the player) follow it
+//                      history. Chord names stand over the notes; a click on one (or C on
+//                      the chosen note) opens its menu: the chords that fit there, best
+//                      first, 锁定/解锁 and 重新配和弦, each an edit of the song. Notes are chosen
+//                      by click or ←/→, moved by ↑/↓ (Shift a semitone, Ctrl an octave); each edit
+//                      goes to the song document, whose listeners (this window, the player) follow
+//                      it
 //   central            ScoreView (scrolls; lays out once per width): the window's keyboard
 //                      focus after a composition, a shaping command or an export's questions,
 //                      so that the arrow keys act on the notes at once
+//   menu "伴奏"         只听旋律 (the player plays the melody without its accompaniment),
+//                      the accompaniment's pattern and instrument, chord names as letters
+//                      or scale degrees, 重新配和弦
 //   left dock          HistoryPanel "作品记录": earlier works, their scores on selection
 //   status bar         the last export's outcome
 //   "正在导出音频…"     the progress of an audio export, which renders on a thread of its
@@ -32,6 +38,7 @@
 #include "app/commands/composition_listener.h"
 #include "app/commands/confirmer.h"
 #include "app/commands/export_dialogs.h"
+#include "app/commands/hearing.h"
 #include "app/commands/media_player.h"
 #include "app/score/score_sheet.h"
 #include "edit/editable_melody.h"
@@ -98,6 +105,13 @@ public:
     /// @return false when it was refused or changed nothing (the status bar says so)
     bool applyEdit(const edit::Edit& edit);
 
+    /// What the player is to play: the arrangement on the song's chords in the pattern and
+    /// instrument of menu 伴奏, or with 只听旋律 the melody alone. The karaoke and audio
+    /// exports take the accompaniment as heard.
+    const Hearing& hearing() const { return hearing_; }
+    /// Whether the chords are named by scale degree (menu 伴奏, 和弦记为级数).
+    bool chordDegrees() const;
+
     /// Enables "择优作曲" while composing is possible (with "生成主旋律").
     void setComposeEnabled(bool enabled);
     /// The number of candidates "择优作曲" composes.
@@ -141,6 +155,8 @@ signals:
     void composeBySentenceRequested(int count);
     /// "停止" stopped the player: the main window's next 播放 starts from the start.
     void playingStopped();
+    /// hearing() changed: the player is to play the song so.
+    void hearingChanged();
 
 public slots:
     /// Marks the note at the player's position; clears the mark when it is not
@@ -225,6 +241,13 @@ private:
     void showEdited();
     /// The menu of a tone mark: pitches that make its pair good or fair.
     void offerPitches(int pair, const QPoint& global);
+    /// The menu of the chord at `slot`: the chords that fit there, best first, its lock
+    /// and 重新配和弦.
+    void offerChords(int slot, const QPoint& global);
+    /// Menu 伴奏: what is heard, the accompaniment, how chords are named.
+    void buildAccompaniment();
+    /// The sheet of a composition with the chords named as menu 伴奏 says.
+    ScoreSheet sheetFor(const Composition& composition) const;
     /// Enables what shapes the melody while it is the one shown.
     void updateEditActions();
     /// The undo and redo actions name what they would do, enabled while they can.
@@ -276,6 +299,11 @@ private:
     QAction* stop_action_;
     QAction* by_sentence_action_;
     QTimer* settle_;  ///< a pause in editing: the song is settled
+
+    Hearing hearing_;
+    QAction* melody_alone_action_;
+    QAction* chord_degrees_action_;
+    QAction* rechord_action_;
 };
 
 }  // namespace quavella

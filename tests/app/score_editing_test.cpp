@@ -107,8 +107,9 @@ private slots:
         QCOMPARE(edited, score->editing()->file().bytes);
         const std::string play_file = lastOpened();
         QCOMPARE(readBytes(play_file), edited);
-        // The player was handed the bytes; it read no file to learn them.
-        QCOMPARE(player->melody, edited);
+        // The player was handed the bytes (of the arrangement on the song's chords); it read
+        // no file to learn them.
+        QCOMPARE(player->melody, heard_bytes(*score->document().current(), score->hearing()));
         QCOMPARE(player->files_read, 0);
         QCOMPARE(score->sheet()->score.melody.notes, score->editing()->melody().notes);
         QCOMPARE(score->sheet()->tones.graded(), score->editing()->grading().graded());
@@ -127,6 +128,121 @@ private slots:
         QTest::keyClick(view, Qt::Key_Y, Qt::ControlModifier);
         QTest::keyClick(view, Qt::Key_Y, Qt::ControlModifier);
         QCOMPARE(readBytes("temp.mid"), edited);
+    }
+
+    void chordsAreShapedThroughTheirMenuAndTheMelodyCanBeHeardAlone() {
+        compose();
+        ScoreView* view = score->view();
+        const song::Document& song = score->document();
+        const std::string melody = readBytes("temp.mid");
+        // Heard: the arrangement; the working file stays the melody.
+        QCOMPARE(player->melody, heard_bytes(*song.current(), score->hearing()));
+        QVERIFY(player->melody != melody);
+        const std::vector<harmony::Chord> composed = song.melody().chords().chords;
+
+        // A click on a chord's name opens its menu: the chords that fit there, best first.
+        const ScoreLayout& layout = *view->layout();
+        QVERIFY(layout.sheet().chords.size() >= 2);
+        const int change = 1;
+        const int slot = static_cast<int>(layout.sheet().chords[change].tick / harmony::kSlotTicks);
+        const QRectF name = layout.chord_rect(change);
+        QVERIFY(!name.isEmpty());
+        const QString shown = layout.chord_text(change);  // the layout goes with the edit
+        const std::vector<harmony::Lock> none;
+        const std::vector<harmony::Chord> fitting =
+            harmony::chord_choices(song.melody().chord_request(none), song.melody().chords(), slot);
+        QStringList offered;
+        QString header;
+        QString chosen;
+        QTimer::singleShot(0, this, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu) return;
+            if (auto* label = menu->findChild<QLabel*>(QStringLiteral("chordMenuHeader")))
+                header = label->text();
+            for (QAction* action : menu->actions()) {
+                if (action->objectName() != QStringLiteral("chordChoice")) continue;
+                offered << action->text();
+                if (chosen.isEmpty() && !action->isChecked()) {
+                    chosen = action->text();
+                    action->trigger();
+                }
+            }
+            menu->close();
+        });
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, name.center().toPoint());
+        QVERIFY2(header.contains(shown), qPrintable(header));
+        QStringList expected;
+        for (const harmony::Chord chord : fitting)
+            expected << QString::fromStdString(harmony::chord_name(chord));
+        QCOMPARE(offered, expected);
+        QVERIFY(!chosen.isEmpty());
+        const auto k = static_cast<std::size_t>(slot);
+        QCOMPARE(QString::fromStdString(harmony::chord_name(song.melody().chords().chords[k])),
+                 chosen);
+        QVERIFY(song.melody().locked()[k]);
+        QCOMPARE(readBytes("temp.mid"), melody);  // the melody's file is as it was
+        QCOMPARE(player->melody, heard_bytes(*song.current(), score->hearing()));
+        auto* undo = score->findChild<QAction*>(QStringLiteral("undoEdit"));
+        QCOMPARE(undo->text(), QStringLiteral("撤销 和弦改为 %1").arg(chosen));
+
+        // A note sounding under the locked chord moves: the chord stays.
+        int note = 0;
+        while (song.current()->melody.ticks.size() > static_cast<std::size_t>(note + 1) &&
+               score->sheet()->score.note_start[static_cast<std::size_t>(note + 1)] <=
+                   slot * harmony::kSlotTicks)
+            ++note;
+        view->setFocus();
+        view->setSelected(note);
+        QTest::keyClick(view, Qt::Key_Up, Qt::ShiftModifier);
+        QCOMPARE(song.melody().steps().back().edit.kind, edit::EditKind::semitone);
+        QCOMPARE(QString::fromStdString(harmony::chord_name(song.melody().chords().chords[k])),
+                 chosen);
+        QVERIFY(song.melody().locked()[k]);
+
+        // Undone twice: the chords are as composed, unlocked, and heard so.
+        undo->trigger();
+        undo->trigger();
+        QCOMPARE(song.melody().chords().chords, composed);
+        QVERIFY(song.melody().locks().empty());
+        QCOMPARE(player->melody, heard_bytes(*song.current(), score->hearing()));
+
+        // C opens the menu of the chosen note's chord from the keys: 锁定 locks it.
+        QTimer::singleShot(0, this, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu) return;
+            if (auto* lock = menu->findChild<QAction*>(QStringLiteral("chordLock"))) {
+                QCOMPARE(lock->text(), QStringLiteral("锁定"));
+                lock->trigger();
+            }
+            menu->close();
+        });
+        view->setSelected(0);
+        QTest::keyClick(view, Qt::Key_C);
+        QVERIFY(song.melody().locked()[0]);
+        QCOMPARE(undo->text(), QStringLiteral("撤销 锁定和弦"));
+
+        // 只听旋律: the player gets the melody's bytes, and the arrangement again after.
+        auto* alone = score->findChild<QAction*>(QStringLiteral("melodyAlone"));
+        QVERIFY(alone && alone->isCheckable());
+        alone->trigger();
+        QCOMPARE(player->melody, readBytes("temp.mid"));
+        auto* broken = score->findChild<QAction*>(QStringLiteral("pattern-broken"));
+        QVERIFY(broken);
+        broken->trigger();
+        QCOMPARE(player->melody, readBytes("temp.mid"));  // still alone
+        alone->trigger();
+        QCOMPARE(player->melody,
+                 harmony::arrangement_file(song.current()->melody, song.current()->chords,
+                                           {harmony::Pattern::broken, 0})
+                     .bytes);
+
+        // Chord names as scale degrees.
+        score->findChild<QAction*>(QStringLiteral("chordDegrees"))->trigger();
+        const harmony::Chord first = song.current()->chords.chords[0];
+        QCOMPARE(view->layout()->chord_text(0),
+                 QString::fromStdString(std::to_string(harmony::degree_of(first)) +
+                                        harmony::chord_name(first).substr(
+                                            std::string(harmony::root_name(first.root)).size())));
     }
 
     void repairsAreOneUndoableEditEach() {

@@ -117,7 +117,7 @@ TEST(SongChords, ANoteEditChangesAtMostTwoUnlockedChordsUnderItAndNoLock) {
                         << sample << " note " << note << " slot " << slot;
                 }
                 EXPECT_LE(changed, 2) << sample << " note " << note;
-                EXPECT_EQ(static_cast<int>(applied.step.slots.size()), changed);
+                EXPECT_EQ(static_cast<int>(applied.step.chord_slots.size()), changed);
             }
         }
     }
