@@ -3,8 +3,9 @@
 // edit list's text that follows, one byte the number of random edits (three
 // bytes each) that follow it; the rest is the lyric, GBK. Checks that a list
 // reads back from its own text, that any sequence keeps the notes' count, their
-// syllables and whole bars, that undo gives back the exact bytes and redo the
-// edited ones, and that the edit list replays byte for byte.
+// syllables and whole bars, that undo gives back the exact bytes and chords and redo
+// the edited ones, and that the edit list (chord items included) replays byte for byte
+// and chord for chord.
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -16,6 +17,7 @@
 #include "edit/edits.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_input.h"
+#include "harmony/chords.h"
 #include "notation/score.h"
 
 namespace {
@@ -76,6 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                               Generators(seed).state()};
     edit::EditableMelody melody(source);
     const std::string original = melody.file().bytes;
+    const std::vector<harmony::Chord> original_chords = melody.chords().chords;
     const notation::Melody composed = melody.composed();
     const int notes = static_cast<int>(composed.notes.size());
     if (notes == 0) return 0;
@@ -103,12 +106,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto refused = replayed.apply_all(melody.edits());
     FUZZ_CHECK(!refused, "the edit list does not replay: %s", refused->c_str());
     FUZZ_CHECK(replayed.file().bytes == final_bytes, "the replay made other bytes");
+    const std::vector<harmony::Chord> final_chords = melody.chords().chords;
+    const std::vector<bool> final_locks = melody.locked();
+    FUZZ_CHECK(replayed.chords().chords == final_chords && replayed.locked() == final_locks,
+               "the replay made other chords");
+    FUZZ_CHECK(final_chords.size() == final_locks.size(), "%zu chords but %zu locks",
+               final_chords.size(), final_locks.size());
 
     while (melody.undo() != nullptr) {
     }
     FUZZ_CHECK(melody.file().bytes == original, "undo did not give back the composition");
+    FUZZ_CHECK(melody.chords().chords == original_chords && melody.locks().empty(),
+               "undo did not give back the chords as chosen, unlocked");
     while (melody.redo() != nullptr) {
     }
     FUZZ_CHECK(melody.file().bytes == final_bytes, "redo did not give back the edits");
+    FUZZ_CHECK(melody.chords().chords == final_chords && melody.locked() == final_locks,
+               "redo did not give back the chords");
     return 0;
 }
