@@ -450,10 +450,10 @@ bool write_outputs(quavella::files::StagedFile* main_file, const ExportFiles& fi
     return true;
 }
 
-Harmonised harmonise(const ComposeSettings& settings, const quavella::notation::Melody& melody) {
+Harmonised harmonise(const ComposeSettings& settings, const quavella::Composition& composition) {
     Harmonised made;
     if (!settings.harmonised()) return made;
-    made.chords = quavella::harmony::choose_chords(quavella::harmony::request_for(melody));
+    made.chords = composition.chords;
     made.changes = quavella::harmony::chord_changes(*made.chords);
     return made;
 }

@@ -81,13 +81,13 @@ struct ExportFiles {
 };
 
 /// The chords under a composition's melody when the command asks for them
-/// (--chords, --arrangement), and the export files with them.
+/// (--chords, --arrangement): the composition's own, as its edits left them.
 struct Harmonised {
     std::optional<harmony::Harmony> chords;
     /// The chords as they change, for printing and the MusicXML.
     std::vector<harmony::ChordChange> changes;
 };
-Harmonised harmonise(const ComposeSettings& settings, const notation::Melody& melody);
+Harmonised harmonise(const ComposeSettings& settings, const Composition& composition);
 
 /// The export files of a compose command, the chords and arrangement included.
 ExportFiles compose_exports(const ComposeSettings& settings, const Harmonised& harmonised);

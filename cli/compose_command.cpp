@@ -175,7 +175,7 @@ int cmd_compose(std::span<const std::string> args) {
     }
     const notation::Melody& melody = composition->melody;
 
-    const Harmonised harmonised = harmonise(settings, melody);
+    const Harmonised harmonised = harmonise(settings, *composition);
     const ExportFiles files = compose_exports(settings, harmonised);
     std::optional<notation::Score> score;
     if (files.any() || settings.score) {

@@ -157,7 +157,8 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text,
         composed_from = composition_from;
     }
     const Composed shaped = make_composition(sung, source.state, melody.melody(), melody.grading(),
-                                             edit::edits_text(melody.edits()), composed_from);
+                                             edit::edits_text(melody.edits()), composed_from,
+                                             SongChords{melody.chords(), melody.locks()});
     if (!shaped.error.empty()) {
         std::cerr << "quavella-cli: cannot write '" << terminal_text(settings.out_file)
                   << "': " << terminal_text(shaped.error) << "\n";
@@ -174,7 +175,7 @@ int compose_shaped(const ComposeSettings& settings, const std::string& text,
         midi.emplace(settings.out_file);
         midi->write(composition.midi);
     }
-    const Harmonised harmonised = harmonise(settings, composition.melody);
+    const Harmonised harmonised = harmonise(settings, composition);
     const ExportFiles files = compose_exports(settings, harmonised);
     std::optional<notation::Score> score;
     if (files.any() || settings.score) score = notation::build_score(composition.melody);

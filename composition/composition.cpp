@@ -66,7 +66,8 @@ Composed make_composition(std::shared_ptr<const CompositionSource> source, Gener
 
 Composed make_composition(std::shared_ptr<const CompositionSource> source, Generators::State state,
                           notation::Melody melody, ToneGrading tones, std::string edits,
-                          std::shared_ptr<const CompositionSource> composed_from) {
+                          std::shared_ptr<const CompositionSource> composed_from,
+                          std::optional<SongChords> chords) {
     CompositionFile file =
         composition_file(melody.tempo, melody.program, melody.notes, melody.ticks, melody.rests);
     if (!file.error.empty()) return Composed{nullptr, std::move(file.error)};
@@ -78,6 +79,12 @@ Composed make_composition(std::shared_ptr<const CompositionSource> source, Gener
     made->midi = std::move(file.bytes);
     made->edits = std::move(edits);
     made->composed_from = std::move(composed_from);
+    if (chords) {
+        made->chords = std::move(chords->chords);
+        made->locks = std::move(chords->locks);
+    } else {
+        made->chords = harmony::choose_chords(harmony::request_for(made->melody));
+    }
     return Composed{std::move(made), {}};
 }
 

@@ -4,12 +4,14 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "composer/draws.h"
 #include "composer/message_sink.h"
+#include "harmony/chord_model.h"
 #include "notation/score.h"
 #include "tones/tone_grading.h"
 
@@ -43,6 +45,11 @@ struct Composition {
     const std::shared_ptr<const CompositionSource>& composed_source() const {
         return composed_from ? composed_from : source;
     }
+    /// The chords under the melody, one per slot (half bar), and the slots locked: as
+    /// chosen for the melody as composed, or as the song's edits left them. The
+    /// chord views, the arrangement and the exports read them.
+    harmony::Harmony chords;
+    std::vector<harmony::Lock> locks;
 };
 
 /// How compositions are passed around: one immutable value, shared.
@@ -90,12 +97,21 @@ Composed compose(std::shared_ptr<const CompositionSource> source, Generators& ge
 Composed make_composition(std::shared_ptr<const CompositionSource> source, Generators::State state,
                           notation::Melody melody, const ToneCheck& check, std::string edits = {});
 
+/// The chords of a composition: under an edited melody, as its edits left them.
+struct SongChords {
+    harmony::Harmony chords;
+    std::vector<harmony::Lock> locks;
+};
+
 /// make_composition with the melody's grading already made (an edited melody is graded
 /// as it is edited): the composition takes `tones` as it is, and grades nothing again.
 /// @param composed_from what `state` composed, when word edits gave `source` other words
+/// @param chords the chords as the edits left them; without them, the chords chosen for
+///        the melody (harmony::choose_chords)
 Composed make_composition(std::shared_ptr<const CompositionSource> source, Generators::State state,
                           notation::Melody melody, ToneGrading tones, std::string edits,
-                          std::shared_ptr<const CompositionSource> composed_from = nullptr);
+                          std::shared_ptr<const CompositionSource> composed_from = nullptr,
+                          std::optional<SongChords> chords = std::nullopt);
 
 /// `composed` singing other words: its settings, the lines of `words` (UTF-8 lines joined
 /// by "\n", as a word edit carries them) and their joined GBK text `gbk_text`.

@@ -190,6 +190,19 @@ EditableMelody::EditableMelody(Source source, notation::Melody composed)
     // A melody whose notes do not match its lyric's syllables cannot be graded
     // note by note; it is graded as having no pairs.
     if (check_.syllables().size() == melody_.notes.size()) grading_ = check_.grade(melody_.notes);
+    chords_ = harmony::choose_chords(harmony::request_for(melody_));
+    locked_.assign(chords_.chords.size(), false);
+}
+
+std::vector<harmony::Lock> EditableMelody::locks() const {
+    std::vector<harmony::Lock> locks;
+    for (std::size_t k = 0; k < locked_.size(); ++k)
+        if (locked_[k]) locks.push_back({static_cast<int>(k), chords_.chords[k]});
+    return locks;
+}
+
+harmony::ChordRequest EditableMelody::chord_request(std::span<const harmony::Lock> locks) const {
+    return harmony::request_for(melody_, locks);
 }
 
 std::array<int, 2> EditableMelody::sentence_notes(int sentence) const {
@@ -312,6 +325,11 @@ Applied EditableMelody::apply(const Edit& edit) {
         }
         case EditKind::fix_rhythm:
             result.step.changes = rhythm_changes(melody_);
+        case EditKind::lock_chord:
+        case EditKind::unlock_chord:
+        case EditKind::set_chord:
+        case EditKind::regenerate_chords:
+            if (auto refused = chord_step(result.step)) return refuse(std::move(*refused));
             break;
     }
 
@@ -449,10 +467,126 @@ std::optional<std::string> EditableMelody::sentence_changes(const Edit& edit, co
     return std::nullopt;
 }
 
-void EditableMelody::keep(const Step& step) {
+std::optional<std::string> EditableMelody::chord_step(Step& step) {
+    const Edit& edit = step.edit;
+    const int slots = static_cast<int>(chords_.chords.size());
+    if (edit.kind != EditKind::regenerate_chords && (edit.slot < 0 || edit.slot >= slots)) {
+        return "chord slot " + std::to_string(edit.slot + 1) + " does not exist in this melody (" +
+               (slots == 0 ? std::string("it has none") : "slots 1 to " + std::to_string(slots)) +
+               ")";
+    }
+    std::vector<bool> locked = locked_;
+    std::vector<harmony::Lock> locks = this->locks();
+    harmony::Harmony chosen = chords_;
+    switch (edit.kind) {
+        case EditKind::lock_chord:
+        case EditKind::unlock_chord:
+            locked[static_cast<std::size_t>(edit.slot)] = edit.kind == EditKind::lock_chord;
+            break;
+        case EditKind::set_chord: {
+            // The chord set becomes a lock; the unlocked slots on either side are chosen
+            // again around it.
+            locked[static_cast<std::size_t>(edit.slot)] = true;
+            std::erase_if(locks, [&](const harmony::Lock& lock) { return lock.slot == edit.slot; });
+            locks.push_back({edit.slot, edit.chord});
+            const std::int64_t first = std::max(edit.slot - 1, 0);
+            const std::int64_t end = edit.slot + 2;
+            chosen = harmony::choose_chords_near(
+                chord_request(locks), chords_, first * harmony::kSlotTicks,
+                end * harmony::kSlotTicks, static_cast<int>(end - first));
+            break;
+        }
+        case EditKind::regenerate_chords:
+            chosen = harmony::choose_chords(chord_request(locks));
+            break;
+        default:
+            break;
+    }
+    record_chords(step, chosen, locked);
+    return std::nullopt;
+}
+
+void EditableMelody::rechord(Step& step) {
+    // Where each note starts in the edited melody, its rest before the next one counted.
+    const std::size_t n = melody_.notes.size();
+    std::vector<std::int64_t> start(n + 1, 0);
+    for (std::size_t i = 0; i < n; ++i) {
+        start[i + 1] = start[i] + std::max(melody_.ticks[i], 0) +
+                       (melody_.rests.size() == n ? std::max(melody_.rests[i], 0) : 0);
+    }
+    std::int64_t from = start[n];
+    std::int64_t to = 0;
+    bool moved = false;  // a length changed: every note after it moved
+    for (const Change& change : step.changes) {
+        const auto i = static_cast<std::size_t>(change.note);
+        from = std::min(from, start[i]);
+        to = std::max(to, start[i + 1]);
+        moved = moved || change.from_ticks != change.to_ticks || change.from_rest != change.to_rest;
+    }
+    // New words: any note may have moved, and the count of notes with them.
+    if (step.words) {
+        from = 0;
+        moved = true;
+    }
+    const std::vector<harmony::Lock> locks = this->locks();
+    const harmony::ChordRequest request = chord_request(locks);
+    const int slots = harmony::slot_count(request);
+    int most = slots;  // a repair or a sentence: every slot its notes sound in
+    if (moved) {
+        to = std::max<std::int64_t>(
+            {to, start[n], static_cast<std::int64_t>(chords_.chords.size()) * harmony::kSlotTicks});
+    } else if (step.changes.size() == 1) {
+        most = 2;  // one note: at most the two chords it sounds under
+    }
+    const harmony::Harmony chosen = harmony::choose_chords_near(request, chords_, from, to, most);
+    std::vector<bool> locked = locked_;
+    locked.resize(chosen.chords.size(), false);
+    record_chords(step, chosen, locked);
+}
+
+void EditableMelody::record_chords(Step& step, const harmony::Harmony& chosen,
+                                   const std::vector<bool>& locked) {
+    const std::size_t before = chords_.chords.size();
+    const std::size_t after = chosen.chords.size();
+    step.chord_slots.clear();
+    step.slots_from = static_cast<int>(before);
+    step.slots_to = static_cast<int>(after);
+    for (std::size_t k = 0; k < std::max(before, after); ++k) {
+        SlotChange change{static_cast<int>(k), {}, {}, false, false};
+        change.from = k < before ? chords_.chords[k] : chosen.chords[k];
+        change.from_locked = k < before ? locked_[k] : locked[k];
+        change.to = k < after ? chosen.chords[k] : chords_.chords[k];
+        change.to_locked = k < after ? locked[k] : locked_[k];
+        if (k >= std::min(before, after) || !(change.from == change.to) ||
+            change.from_locked != change.to_locked) {
+            step.chord_slots.push_back(change);
+        }
+    }
+}
+
+void EditableMelody::put_chords(const Step& step, bool forward) {
+    if (step.chord_slots.empty() && step.slots_from == step.slots_to) return;
+    const auto size = static_cast<std::size_t>(std::max(step.slots_from, step.slots_to));
+    chords_.chords.resize(size);
+    locked_.resize(size, false);
+    for (const SlotChange& change : step.chord_slots) {
+        const auto k = static_cast<std::size_t>(change.slot);
+        chords_.chords[k] = forward ? change.to : change.from;
+        locked_[k] = forward ? change.to_locked : change.from_locked;
+    }
+    const auto count = static_cast<std::size_t>(forward ? step.slots_to : step.slots_from);
+    chords_.chords.resize(count);
+    locked_.resize(count);
+    const std::vector<harmony::Lock> locks = this->locks();
+    chords_.cost = harmony::sequence_cost(chord_request(locks), chords_.chords);
+}
+
+void EditableMelody::keep(Step& step) {
     steps_.resize(applied_);
     if (step.words) put(*step.words, true);
     for (const Change& change : step.changes) put(change, true);
+    if (!step.changes.empty() || step.words) rechord(step);
+    put_chords(step, true);
     steps_.push_back(step);
     ++applied_;
     regrade();
@@ -478,6 +612,7 @@ const Step* EditableMelody::undo() {
         put(*change, false);
     }
     if (step.words) put(*step.words, false);
+    put_chords(step, false);
     regrade();
     return &step;
 }
@@ -487,6 +622,7 @@ const Step* EditableMelody::redo() {
     const Step& step = steps_[applied_++];
     if (step.words) put(*step.words, true);
     for (const Change& change : step.changes) put(change, true);
+    put_chords(step, true);
     regrade();
     return &step;
 }
@@ -580,7 +716,7 @@ BySentence shape_by_sentence(Source settings, const ToneCheck& check, int count,
                                     step.changes)) {
             continue;
         }
-        if (!step.changes.empty()) melody.keep(step);
+        if (step.changed()) melody.keep(step);
     }
     return made;
 }

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,7 @@
 #include "edit/beat_check.h"
 #include "edit/edits.h"
 #include "edit/tone_repair.h"
+#include "harmony/chord_model.h"
 #include "notation/score.h"
 #include "tones/tone_grading.h"
 
@@ -56,15 +58,34 @@ struct WordChange {
     notation::Melody to;
 };
 
+/// One chord slot an edit changed: its chord and whether it is locked, before and after.
+/// A slot past the end on one side (the melody grew or shrank) holds what it held on
+/// the other side there.
+struct SlotChange {
+    int slot = 0;  ///< from 0
+    harmony::Chord from;
+    harmony::Chord to;
+    bool from_locked = false;
+    bool to_locked = false;
+    bool operator==(const SlotChange&) const = default;
+};
+
 /// An applied edit and what it did.
 struct Step {
     Edit edit;
-    std::vector<Change> changes;  ///< in melody order; empty when it changed nothing
+    std::vector<Change> changes;  ///< in melody order; empty when it changed no note
     std::vector<TonePair> left;   ///< a repair: the pairs it could not mend
     /// A word edit: the words and melody it replaced and put (shared: undo keeps it).
     std::shared_ptr<const WordChange> words;
-    /// Whether it changed the melody or its words (a step that did not is not kept).
-    bool changed() const { return !changes.empty() || words != nullptr; }
+    std::vector<SlotChange> chord_slots;  ///< the chord slots it changed, in order
+    int slots_from = 0;                   ///< how many chord slots there were before it
+    int slots_to = 0;                     ///< and after it
+    /// True when it changed a note, the words or a chord: a step that changed nothing is
+    /// not kept.
+    bool changed() const {
+        return !changes.empty() || words != nullptr || !chord_slots.empty() ||
+               slots_from != slots_to;
+    }
 };
 
 /// What apply() did.
@@ -109,6 +130,18 @@ public:
     const ToneCheck& check() const { return check_; }
     /// The grading of the edited melody, kept current.
     const ToneGrading& grading() const { return grading_; }
+    /// The chords under the edited melody, one per slot (half bar): at the start
+    /// chosen by harmony::choose_chords; after a note edit only the unlocked ones near
+    /// it chosen again (harmony::choose_chords_near), the locked ones always kept.
+    const harmony::Harmony& chords() const { return chords_; }
+    /// Whether each slot's chord is locked, one per slot.
+    const std::vector<bool>& locked() const { return locked_; }
+    /// The locks: each locked slot with its chord, in slot order.
+    std::vector<harmony::Lock> locks() const;
+    /// The chord model's request for the edited melody with these locks: it views the
+    /// melody and `locks`, which must outlive it and the melody's next change.
+    harmony::ChordRequest chord_request(std::span<const harmony::Lock> locks) const;
+
     /// Index of the first note of a sentence and one past its last; equal when it has none.
     std::array<int, 2> sentence_notes(int sentence) const;
 
@@ -161,13 +194,24 @@ private:
                                                 const Sequence& ticks,
                                                 std::vector<Change>& changes) const;
     /// Keeps a step whose changes are made: applied, graded, undone steps dropped.
-    void keep(const Step& step);
+    void keep(Step& step);
+    /// A chord edit's slot changes in `step`; the reason when it is refused.
+    std::optional<std::string> chord_step(Step& step);
+    /// After the notes of `step` changed: the unlocked chords near them chosen again,
+    /// recorded in `step`.
+    void rechord(Step& step);
+    /// Records in `step` each slot whose chord or lock `chosen` and `locked` change.
+    void record_chords(Step& step, const harmony::Harmony& chosen, const std::vector<bool>& locked);
+    /// Puts a step's chord slots after it (`forward`) or before it.
+    void put_chords(const Step& step, bool forward);
 
     Source source_;
     ToneCheck check_;
     notation::Melody composed_;
     notation::Melody melody_;
     ToneGrading grading_;
+    harmony::Harmony chords_;
+    std::vector<bool> locked_;
     std::vector<Step> steps_;
     std::size_t applied_ = 0;
     std::optional<Generators::State> next_candidate_;  // where regeneration goes on

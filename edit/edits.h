@@ -18,6 +18,12 @@
 //                 compose --lyrics-hex` takes it (UTF-8 lines joined by a line feed, two
 //                 hex digits a byte); a sentence whose syllable count is unchanged keeps
 //                 its notes, one whose count changed is composed anew
+//   k5+           the chord of slot 5 (half bars, from 1) locked as it is
+//   k5-           the chord of slot 5 unlocked (it stays until chords are chosen again)
+//   k5:7:1        slot 5 set to the chord on root pitch class 7 (C = 0) of kind 1 (the
+//                 order of harmony::ChordKind: major, minor, sus2, sus4, minor7-no5) and
+//                 locked; the unlocked chords beside it are chosen again
+//   kr            every unlocked chord chosen again, the locked ones kept
 // It holds only letters, digits and "+-:,", which every common shell takes literally
 // (so no "<" or ">", which a shell reads as a redirection).
 #pragma once
@@ -28,23 +34,28 @@
 #include <vector>
 
 #include "composer/draws.h"
+#include "harmony/chords.h"
 
 namespace quavella::edit {
 
 enum class EditKind : std::uint8_t {
-    step,         ///< one step of the mode's scale
-    semitone,     ///< one semitone
-    octave,       ///< twelve semitones
-    pitch,        ///< a MIDI note number
-    sentence,     ///< a sentence of another composition of the same lyrics and settings
-    fix_tones,    ///< 修正倒字
-    suit_tones,   ///< 全部契合
-    lengthen,     ///< a note one unit longer; the notes after it move
-    shorten,      ///< a note one unit shorter, never below one unit
-    add_rest,     ///< one unit of rest more after a note
-    remove_rest,  ///< one unit of rest less after a note
-    fix_rhythm,   ///< 对齐节拍
-    words,        ///< new words, the melody kept where their syllables allow
+    step,               ///< one step of the mode's scale
+    semitone,           ///< one semitone
+    octave,             ///< twelve semitones
+    pitch,              ///< a MIDI note number
+    sentence,           ///< a sentence of another composition of the same lyrics and settings
+    fix_tones,          ///< 修正倒字
+    suit_tones,         ///< 全部契合
+    lengthen,           ///< a note one unit longer; the notes after it move
+    shorten,            ///< a note one unit shorter, never below one unit
+    add_rest,           ///< one unit of rest more after a note
+    remove_rest,        ///< one unit of rest less after a note
+    fix_rhythm,         ///< 对齐节拍
+    words,              ///< new words, the melody kept where their syllables allow
+    lock_chord,         ///< a slot's chord locked as it is
+    unlock_chord,       ///< a slot's lock taken away, its chord kept
+    set_chord,          ///< a slot's chord set and locked, the unlocked ones beside it chosen again
+    regenerate_chords,  ///< every unlocked chord chosen again with the locks kept
 };
 
 /// One edit of a melody.
@@ -61,6 +72,8 @@ struct Edit {
     Generators::State state;  ///< the generators' state the sentence comes from (sentence)
     /// The new lyric text (words): the lyric box's lines as typed, UTF-8, joined by "\n".
     std::string words;
+    int slot = 0;          ///< the chord slot, from 0 (lock_chord, unlock_chord, set_chord)
+    harmony::Chord chord;  ///< the chord set (set_chord)
 
     bool operator==(const Edit&) const = default;
 };

@@ -5,8 +5,9 @@
 // reads back from its own text, that any sequence (lengths, rests and new words among
 // its edits) keeps one note per syllable of the words sung (the first words, or a word
 // edit's), those syllables, lengths of at least one unit, rests that are none or one
-// per note, and whole bars, that undo gives back the exact bytes and words and redo the
-// edited ones, and that the edit list replays byte for byte.
+// per note, and whole bars, that undo gives back the exact bytes, words and chords and
+// redo the edited ones, and that the edit list (chord items included) replays byte for
+// byte and chord for chord.
 #include <algorithm>
 #include <cstdint>
 #include <iterator>
@@ -21,6 +22,7 @@
 #include "edit/edits.h"
 #include "fuzz/fuzz_check.h"
 #include "fuzz/fuzz_input.h"
+#include "harmony/chords.h"
 #include "notation/score.h"
 
 namespace {
@@ -44,7 +46,7 @@ std::string words_from(int count_byte, int pattern_byte) {
 
 /// An edit from three bytes: a kind, a note (or sentence), a direction or pitch.
 edit::Edit edit_from(fuzz::FuzzInput& in, int notes, std::uint64_t seed) {
-    const int kind = in.below(static_cast<int>(edit::EditKind::words) + 1);
+    const int kind = in.below(static_cast<int>(edit::EditKind::regenerate_chords) + 1);
     if (static_cast<edit::EditKind>(kind) == edit::EditKind::words) {
         edit::Edit e(edit::EditKind::words);
         const int count = in.byte();
@@ -58,6 +60,13 @@ edit::Edit edit_from(fuzz::FuzzInput& in, int notes, std::uint64_t seed) {
     if (e.kind == edit::EditKind::sentence) {
         e.sentence = (e.note + 8) % 6 - 1;  // -1 and 4 do not exist
         e.state = Generators(seed + static_cast<std::uint64_t>(e.note)).state();
+    }
+    if (e.kind == edit::EditKind::lock_chord || e.kind == edit::EditKind::unlock_chord ||
+        e.kind == edit::EditKind::set_chord) {
+        e.slot = e.note;  // -1 and past the last slot do not exist
+        e.note = 0;
+        const int pick = e.slot < 0 ? 0 : e.slot;
+        e.chord = harmony::Chord{(pick * 7 + 2) % 12, static_cast<harmony::ChordKind>(pick % 5)};
     }
     return e;
 }
@@ -109,6 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                               Generators(seed).state()};
     edit::EditableMelody melody(source);
     const std::string original = melody.file().bytes;
+    const std::vector<harmony::Chord> original_chords = melody.chords().chords;
     const notation::Melody composed = melody.composed();
     const int notes = static_cast<int>(composed.notes.size());
     if (notes == 0) return 0;
@@ -165,6 +175,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto refused = replayed.apply_all(melody.edits());
     FUZZ_CHECK(!refused, "the edit list does not replay: %s", refused->c_str());
     FUZZ_CHECK(replayed.file().bytes == final_bytes, "the replay made other bytes");
+    const std::vector<harmony::Chord> final_chords = melody.chords().chords;
+    const std::vector<bool> final_locks = melody.locked();
+    FUZZ_CHECK(replayed.chords().chords == final_chords && replayed.locked() == final_locks,
+               "the replay made other chords");
+    FUZZ_CHECK(final_chords.size() == final_locks.size(), "%zu chords but %zu locks",
+               final_chords.size(), final_locks.size());
 
     const std::string final_words = melody.source().gbk_text;
     while (melody.undo() != nullptr) {
@@ -172,9 +188,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(melody.file().bytes == original, "undo did not give back the composition");
     FUZZ_CHECK(melody.melody().rests.empty(), "undo left rests");
     FUZZ_CHECK(melody.source().gbk_text == gbk, "undo did not give back the first words");
+    FUZZ_CHECK(melody.chords().chords == original_chords && melody.locks().empty(),
+               "undo did not give back the chords as chosen, unlocked");
     while (melody.redo() != nullptr) {
     }
     FUZZ_CHECK(melody.file().bytes == final_bytes, "redo did not give back the edits");
     FUZZ_CHECK(melody.source().gbk_text == final_words, "redo did not give back the words");
+    FUZZ_CHECK(melody.chords().chords == final_chords && melody.locked() == final_locks,
+               "redo did not give back the chords");
     return 0;
 }

@@ -11,6 +11,7 @@
 #include "composer/compose_request.h"
 #include "composer/style_tables.h"
 #include "edit/edits.h"
+#include "harmony/chord_model.h"
 #include "lyrics/gbk_text.h"
 #include "lyrics/syllables.h"
 #include "tones/tone_grading.h"
@@ -248,6 +249,9 @@ CompositionPtr composition_of(const Record& record) {
         made->tones = check.grade(made->melody.notes);
     }
     made->source = std::move(sung);
+    // The chords chosen for the melody; the chord items of its edits are kept by the
+    // song document, which replays them.
+    made->chords = harmony::choose_chords(harmony::request_for(made->melody));
     return made;
 }
 

@@ -2,6 +2,7 @@
 #include "song/document.h"
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 #include "edit/edits.h"
@@ -39,6 +40,15 @@ void Document::start(CompositionPtr origin, edit::EditableMelody shaped) {
     fixed_steps_ = shaped.applied();
     shaped.forget_undone();
     melody_.emplace(std::move(shaped));
+    // An origin made without its chords (an entry of the history keeps none) is shown
+    // with the chords its edits leave: the same composition otherwise.
+    std::vector<harmony::Lock> locks = melody_->locks();
+    if (current_->chords.chords != melody_->chords().chords || current_->locks != locks) {
+        auto with_chords = std::make_shared<Composition>(*current_);
+        with_chords->chords = melody_->chords();
+        with_chords->locks = std::move(locks);
+        current_ = std::move(with_chords);
+    }
     tell(Event::started);
 }
 
@@ -134,7 +144,8 @@ std::optional<std::string> Document::remake(Event event) {
     }
     Composed made =
         make_composition(std::move(sung), origin_->state, melody_->melody(), melody_->grading(),
-                         edit::edits_text(melody_->edits()), std::move(composed_from));
+                         edit::edits_text(melody_->edits()), std::move(composed_from),
+                         SongChords{melody_->chords(), melody_->locks()});
     if (!made.composition) return std::move(made.error);
     current_ = std::move(made.composition);
     tell(event);

@@ -117,7 +117,7 @@ bool WindowCommands::deliver(CompositionPtr composition) {
 
     // Wait, then load; an open that fails ends the command with its error.
     svc_.sleeper.sleep_ms(kWaitMs);
-    svc_.player.open_melody(play_file_, current_->midi);
+    svc_.player.open_melody(play_file_, heard_bytes(*current_, hearing_));
 
     // Loaded: composing waits for 停止, the melody's buttons come alive.
     svc_.buttons.set_enabled(kComposeButton, false);
@@ -155,6 +155,14 @@ void WindowCommands::start_song(const CompositionPtr& composition,
         svc_.document->start(composition, std::move(*shaped));
     } else {
         svc_.document->start(composition);
+    }
+    // An entry of the history keeps no chords: the song's, made again by its edits, are
+    // what the player plays (the melody's bytes are the same).
+    const CompositionPtr& song = svc_.document->current();
+    if (song != composition && song->midi == composition->midi && current_ == composition) {
+        current_ = song;
+        if (heard_bytes(*song, hearing_) != heard_bytes(*composition, hearing_))
+            svc_.player.open_melody(play_file_, heard_bytes(*current_, hearing_));
     }
 }
 
@@ -234,7 +242,8 @@ void WindowCommands::compose_by_sentence(const ComposeInput& input, int count) {
     for (const std::string& text : messages) sink_.show(text);
     const edit::EditableMelody& melody = shaped->melody;
     Composed made = make_composition(source, melody.source().state, melody.melody(),
-                                     melody.grading(), edit::edits_text(melody.edits()));
+                                     melody.grading(), edit::edits_text(melody.edits()), nullptr,
+                                     SongChords{melody.chords(), melody.locks()});
     if (!made.error.empty()) {
         svc_.box.show(not_saved_message(kWorkingFile, made.error), kHintCaption);
         return;
@@ -269,8 +278,16 @@ void WindowCommands::load(CompositionPtr composition) {
 bool WindowCommands::adopt(CompositionPtr composition) {
     if (composition == current_) return true;  // in the player already
     if (!write_working_file(*composition) || !rotate_play_file(composition)) return false;
-    svc_.player.open_melody(play_file_, current_->midi);
+    svc_.player.open_melody(play_file_, heard_bytes(*current_, hearing_));
     return true;
+}
+
+void WindowCommands::set_hearing(const Hearing& hearing) {
+    if (hearing == hearing_) return;
+    hearing_ = hearing;
+    if (!current_) return;
+    rewind_ = false;  // opened afresh, at its start
+    svc_.player.open_melody(play_file_, heard_bytes(*current_, hearing_));
 }
 
 void WindowCommands::changed(const song::Document& document, song::Event event) {

@@ -14,6 +14,7 @@
 #include "app/commands/button_panel.h"
 #include "app/commands/composition_listener.h"
 #include "app/commands/file_copier.h"
+#include "app/commands/hearing.h"
 #include "app/commands/media_player.h"
 #include "app/commands/message_box.h"
 #include "app/commands/save_dialog.h"
@@ -77,8 +78,9 @@ public:
     void start_up(Clock& clock, const std::optional<std::string>& current_dir);
 
     /// Composes from the lyric lines and the three list positions, tells the listener
-    /// (the history), writes the working file, writes the next play file,
-    /// hands its bytes to the player and reports to the user.
+    /// (the history), writes the working file, writes the next play file, hands what is
+    /// heard of it (hearing(): its arrangement, or the melody alone) to the player and
+    /// reports to the user.
     /// Player errors propagate as exceptions, for the window's error box.
     void compose(const ComposeInput& input);
 
@@ -115,6 +117,13 @@ public:
     /// candidate with those edits); when every sentence comes from the first candidate,
     /// the candidates alone with the first chosen.
     void compose_by_sentence(const ComposeInput& input, int count);
+
+    /// What the player plays of each composition from now on: the arrangement (the
+    /// default) or the melody alone. The composition in the player is opened again so
+    /// heard, at its start; the working files stay as they are (the melody).
+    /// A failed open throws, for the window's error box.
+    void set_hearing(const Hearing& hearing);
+    const Hearing& hearing() const { return hearing_; }
 
     /// Plays the loaded melody; after stopped_elsewhere(), from its start.
     void play();
@@ -182,6 +191,7 @@ private:
     std::string start_dir_;
     CompositionPtr current_;
     bool rewind_ = false;  ///< the next play starts from the start
+    Hearing hearing_;
 };
 
 /// The save-as target for a chosen name: ".mid" is appended unless the name

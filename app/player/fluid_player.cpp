@@ -117,12 +117,19 @@ bool FluidPlayer::take_synth_locked() {
     return true;
 }
 
-// Keeps the samples of the open file's melody program loaded, and lets those of the last
-// file's go, in the background: the file is opened while composing, seconds before play.
+// Keeps the samples of every program the open file plays loaded (the melody's, and the
+// accompaniment's in an arrangement), and lets those of the last file's go, in the
+// background: the file is opened while composing, seconds before play.
 void FluidPlayer::ready_program_locked() {
-    if (!synth_ || program_ == pinned_program_) return;
-    pinner_->repin(synth_.get(), soundfont_id_, pinned_program_, program_);
-    pinned_program_ = program_;
+    if (!synth_ || programs_ == pinned_programs_) return;
+    const auto holds = [](const std::vector<int>& programs, int program) {
+        return std::find(programs.begin(), programs.end(), program) != programs.end();
+    };
+    for (const int old : pinned_programs_)
+        if (!holds(programs_, old)) pinner_->repin(synth_.get(), soundfont_id_, old, -1);
+    for (const int now : programs_)
+        if (!holds(pinned_programs_, now)) pinner_->repin(synth_.get(), soundfont_id_, -1, now);
+    pinned_programs_ = programs_;
 }
 
 // What a General MIDI reset does, without choosing the drum kit for a file that plays no
@@ -268,6 +275,13 @@ void FluidPlayer::open_locked(const std::string& file, std::vector<unsigned char
     bytes_ = std::move(bytes);
     file_ticks_ = check.total_ticks;
     program_ = check.melody_program();
+    programs_.clear();
+    for (int channel = 0; channel < 16; ++channel) {
+        const int program = check.first_program[static_cast<std::size_t>(channel)];
+        if (channel == 9 || (check.note_channels & (1u << channel)) == 0 || program < 0) continue;
+        if (std::find(programs_.begin(), programs_.end(), program) == programs_.end())
+            programs_.push_back(program);
+    }
     note_channels_ = check.note_channels;
     paused_ = false;
     held_tick_ = 0;
@@ -292,6 +306,7 @@ void FluidPlayer::close_now(std::unique_lock<std::mutex>& lock) {
     bytes_.clear();
     file_ticks_ = 0;
     program_ = -1;
+    programs_.clear();
     note_channels_ = 0;
     paused_ = false;
     held_tick_ = 0;

@@ -193,11 +193,13 @@ private:
     std::mutex listener_mutex_;         // held while the listener is called or replaced
     LateStart late_start_listener_;
 
-    // The open file: its bytes, length and the program its melody starts with.
+    // The open file: its bytes, length, the program its melody starts with and every
+    // program its sounding channels start with (an arrangement has two or more).
     bool open_ = false;
     std::vector<unsigned char> bytes_;
     int file_ticks_ = 0;
     int program_ = -1;
+    std::vector<int> programs_;
     std::uint16_t note_channels_ = 0;
     bool paused_ = false;  // paused by pause(), as opposed to stopped
     // The furthest position read since the last start from the beginning. Playing on
@@ -218,7 +220,7 @@ private:
     std::unique_ptr<fluid_synth_t, FluidSynthDeleter> synth_;
     std::string soundfont_;
     int soundfont_id_ = -1;
-    int pinned_program_ = -1;  // the melody program kept loaded, -1 for none
+    std::vector<int> pinned_programs_;  // the open file's programs kept loaded
     std::unique_ptr<PresetPinner> pinner_;
     std::unique_ptr<fluid_player_t, PlayerDeleter> player_;
     std::unique_ptr<WavRecording> recording_;

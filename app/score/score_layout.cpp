@@ -305,6 +305,78 @@ int ScoreLayout::tone_mark_at(QPointF point) const {
     });
 }
 
+QString ScoreLayout::chord_text(int change) const {
+    const auto& chords = sheet_->chords;
+    if (change < 0 || change >= static_cast<int>(chords.size())) return {};
+    return QString::fromStdString(
+        chord_label(chords[static_cast<std::size_t>(change)].chord, sheet_->chord_degrees));
+}
+
+QRectF ScoreLayout::chord_rect(int change) const {
+    const auto& chords = sheet_->chords;
+    if (change < 0 || change >= static_cast<int>(chords.size())) return {};
+    const std::int64_t tick = chords[static_cast<std::size_t>(change)].tick;
+    const std::int64_t bar = tick / notation::kBarTicks;
+    if (tick < 0 || bar + 1 >= static_cast<std::int64_t>(bar_first_.size())) return {};
+    const int offset = static_cast<int>(tick % notation::kBarTicks);
+    const auto b = static_cast<std::size_t>(bar);
+    const double digit_half = QFontMetricsF(digit_font).horizontalAdvance(QLatin1Char('5')) / 2;
+    for (int g = bar_first_[b]; g < bar_first_[b + 1]; ++g) {
+        const Placed& p = placed_[static_cast<std::size_t>(g)];
+        const notation::Glyph& glyph =
+            sheet_->score.bars[b].glyphs[static_cast<std::size_t>(p.index)];
+        if (offset < glyph.start || offset >= glyph.start + glyph.ticks) continue;
+        // Over the digit where the chord starts with it, over the dash of its beat where
+        // it starts while the note holds.
+        double left = p.x - digit_half;
+        const int beats_in = (offset - glyph.start) / notation::kTicksPerBeat;
+        if (beats_in >= 1 && beats_in <= glyph.dashes) {
+            left = p.dash0 + (beats_in - 1) * p.dash_step - digit_half;
+        } else if (offset == glyph.start && glyph.first && glyph.note >= 0) {
+            // Beside the sentence number a sentence's first note carries.
+            const auto& lyrics = sheet_->score.melody.lyrics;
+            const auto n = static_cast<std::size_t>(glyph.note);
+            if (n < lyrics.size() && (n == 0 || lyrics[n - 1].sentence != lyrics[n].sentence))
+                left = p.x + 1;
+        }
+        const double width = QFontMetricsF(small_font).horizontalAdvance(chord_text(change)) + 2;
+        return QRectF(left, rows_[static_cast<std::size_t>(p.row)].top + kChordTop, width,
+                      kChordHeight);
+    }
+    return {};
+}
+
+std::pair<int, int> ScoreLayout::chords_in_row(int row) const {
+    if (row < 0 || row >= static_cast<int>(rows_.size())) return {0, 0};
+    const Row& r = rows_[static_cast<std::size_t>(row)];
+    if (r.first >= r.end) return {0, 0};
+    const std::int64_t from =
+        static_cast<std::int64_t>(placed_[static_cast<std::size_t>(r.first)].bar) *
+        notation::kBarTicks;
+    const std::int64_t to =
+        static_cast<std::int64_t>(placed_[static_cast<std::size_t>(r.end - 1)].bar + 1) *
+        notation::kBarTicks;
+    const auto& chords = sheet_->chords;
+    const auto at = [&](std::int64_t tick) {
+        return static_cast<int>(std::lower_bound(chords.begin(), chords.end(), tick,
+                                                 [](const harmony::ChordChange& c, std::int64_t t) {
+                                                     return c.tick < t;
+                                                 }) -
+                                chords.begin());
+    };
+    return {at(from), at(to)};
+}
+
+int ScoreLayout::chord_at(QPointF point) const {
+    const auto [first, end] = rows_between(point.y(), point.y() + 1);
+    for (int r = first; r < end; ++r) {
+        const auto [from, to] = chords_in_row(r);
+        for (int c = from; c < to; ++c)
+            if (chord_rect(c).adjusted(-3, -2, 3, 2).contains(point)) return c;
+    }
+    return -1;
+}
+
 QString ScoreLayout::settings_text() const { return settings_parts().join(QStringLiteral("    ")); }
 
 QStringList ScoreLayout::settings_parts() const {

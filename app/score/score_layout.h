@@ -92,6 +92,15 @@ public:
     /// Right end of a note's syllable (of its digit, for a continuation) in its first row.
     double syllable_end(int note) const;
 
+    /// The name of chord change `change` (an index in the sheet's chords) as drawn.
+    QString chord_text(int change) const;
+    /// Where that name stands, above the notes at its tick; empty when it is not drawn.
+    QRectF chord_rect(int change) const;
+    /// The chord change whose name holds `point`, or -1.
+    int chord_at(QPointF point) const;
+    /// The chord changes that stand in row `row`, as a half-open index range.
+    std::pair<int, int> chords_in_row(int row) const;
+
     /// The settings line: "速度：慢（112 bpm）  调式：七声调式  音色：钢琴".
     QString settings_text() const;
     /// Its three parts, each kept whole on a line.

@@ -33,10 +33,14 @@ inline constexpr double kHeaderLine = 22;
 inline const QColor kInk(0x20, 0x20, 0x20);
 inline const QColor kHighlight(0xFF, 0xD8, 0x6B);
 inline const QColor kSelection(0x15, 0x65, 0xC0);  // the note being edited
+inline const QColor kChordInk(0x5D, 0x40, 0x37);   // chord names, apart from the notes
 // Tone grades, good to contrary; the symbols carry the grade without the colour.
 inline const std::array<QColor, 4> kToneColours{QColor(0x2E, 0x7D, 0x32), QColor(0x15, 0x65, 0xC0),
                                                 QColor(0xB2, 0x6A, 0x00), QColor(0xC6, 0x28, 0x28)};
 inline constexpr double kToneMarkTop = kLyricTop + kLyricHeight;  // under the syllables
 inline constexpr double kToneMarkHeight = 12;
+// Chord names over the notes, at the top of the row (beside the sentence numbers).
+inline constexpr double kChordTop = 1;
+inline constexpr double kChordHeight = 15;
 
 }  // namespace quavella::score_metrics

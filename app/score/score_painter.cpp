@@ -2,7 +2,7 @@
 //
 // A row, from its top: sentence numbers, ties, breath marks and upper octave
 // dots; the digits with their dashes and bar lines; underlines and lower octave
-// dots; the syllables; the tone marks.
+// dots; the syllables; the tone marks; the chord names over the notes.
 #include "app/score/score_painter.h"
 
 #include <QFontMetricsF>
@@ -148,6 +148,7 @@ void ScorePainter::row(QPainter& painter, int r, double dy, int highlight, int s
     paintSentenceMarks(painter, f);
     paintSyllables(painter, f);
     paintToneMarks(painter, f);
+    paintChords(painter, f);
 }
 
 void ScorePainter::paintHighlight(QPainter& painter, const RowFrame& f, int note) const {
@@ -336,6 +337,19 @@ void ScorePainter::paintToneMarks(QPainter& painter, const RowFrame& f) const {
         painter.setPen(kToneColours[static_cast<std::size_t>(tp.grade)]);
         painter.drawText(layout_.tone_mark_rect(pair).translated(0, f.dy), Qt::AlignCenter,
                          tone_mark(tp.grade));
+    }
+}
+
+void ScorePainter::paintChords(QPainter& painter, const RowFrame& f) const {
+    const auto [from, to] = layout_.chords_in_row(f.r);
+    if (from >= to) return;
+    painter.setFont(layout_.small_font);
+    painter.setPen(kChordInk);
+    for (int c = from; c < to; ++c) {
+        const QRectF rect = layout_.chord_rect(c);
+        if (rect.isEmpty()) continue;
+        painter.drawText(rect.translated(0, f.dy), Qt::AlignLeft | Qt::AlignVCenter,
+                         layout_.chord_text(c));
     }
 }
 

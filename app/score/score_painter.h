@@ -61,6 +61,7 @@ private:
     void paintSentenceMarks(QPainter& painter, const RowFrame& f) const;
     void paintSyllables(QPainter& painter, const RowFrame& f) const;
     void paintToneMarks(QPainter& painter, const RowFrame& f) const;
+    void paintChords(QPainter& painter, const RowFrame& f) const;
 
     const ScoreLayout& layout_;
 };

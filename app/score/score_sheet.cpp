@@ -52,7 +52,16 @@ ScoreSheet sheet_of(const Composition& composition) {
                                   source.mode_pos, source.timbre_pos);
     sheet.tones = composition.tones;
     sheet.beats = edit::check_beats(composition.melody);
+    sheet.chords = harmony::chord_changes(composition.chords);
+    sheet.harmony = composition.chords;
     return sheet;
+}
+
+std::string chord_label(harmony::Chord chord, bool degrees) {
+    const std::string name = harmony::chord_name(chord);
+    const int degree = harmony::degree_of(chord);
+    if (!degrees || degree == 0) return name;
+    return std::to_string(degree) + name.substr(std::string(harmony::root_name(chord.root)).size());
 }
 
 std::string key_line(const notation::Score& score) {

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "composition/composition.h"
 #include "edit/beat_check.h"
+#include "harmony/chord_model.h"
 #include "notation/score.h"
 #include "tones/tone_grading.h"
 
@@ -24,7 +26,18 @@ struct ScoreSheet {
     /// Whether each line ends on the beat (节拍契合); no line ends when the sheet was made
     /// without it.
     edit::BeatCheck beats;
+    /// The chords under the melody as they change, named above the notes; none for a
+    /// sheet made without them.
+    std::vector<harmony::ChordChange> chords;
+    /// The same chords one per slot (half bar): what an accompaniment is played on.
+    harmony::Harmony harmony;
+    /// Whether the chords are named by their scale degrees ("6m") rather than letters ("Am").
+    bool chord_degrees = false;
 };
+
+/// A chord as the score names it: its symbol ("Am", "Gsus4"), or with `degrees` its root's
+/// scale degree with the same kind ("6m", "5sus4"; the letter where the root has no degree).
+std::string chord_label(harmony::Chord chord, bool degrees);
 
 /// Names the settings by their list items and takes the title from the score, or, when
 /// the score has none, from the syllables of its first sentence.
@@ -32,8 +45,8 @@ struct ScoreSheet {
 ScoreSheet make_sheet(notation::Score score, int speed_pos, int mode_pos, int timbre_pos);
 
 /// The sheet of a composition: its melody and syllables in bars, the grading of its
-/// intervals by the tones of the words, as the composition holds them, and the beat
-/// check of its line ends.
+/// intervals by the tones of the words and its chords, as the composition holds them,
+/// and the beat check of its line ends.
 ScoreSheet sheet_of(const Composition& composition);
 
 /// "1=C 4/4 ♩=T": key, time and tempo as the header of the score prints them.

@@ -178,6 +178,14 @@ bool ScoreView::viewportEvent(QEvent* event) {
 
 void ScoreView::mousePressEvent(QMouseEvent* event) {
     if (layout_ && editable_ && event->button() == Qt::LeftButton) {
+        const int change = layout_->chord_at(toLayout(event->position().toPoint()));
+        if (change >= 0) {
+            const std::int64_t tick =
+                layout_->sheet().chords[static_cast<std::size_t>(change)].tick;
+            emit chordMenuRequested(static_cast<int>(tick / harmony::kSlotTicks),
+                                    event->globalPosition().toPoint());
+            return;
+        }
         const int note = layout_->note_at(toLayout(event->position().toPoint()));
         if (note >= 0) {
             setSelected(note);
@@ -241,6 +249,18 @@ void ScoreView::keyPressEvent(QKeyEvent* event) {
         menu_key_taken_ = event->key() == Qt::Key_Menu;
         if (requestMenuFromKeys()) return;
         menu_key_taken_ = false;
+    }
+    if (event->key() == Qt::Key_C && mods == Qt::NoModifier && selected_ >= 0) {
+        // The chord under the chosen note's start, its menu below the note.
+        const auto& starts = layout_->sheet().score.note_start;
+        const auto n = static_cast<std::size_t>(selected_);
+        if (n < starts.size()) {
+            const QRectF at = layout_->note_rect(selected_).translated(
+                -horizontalScrollBar()->value(), -verticalScrollBar()->value());
+            emit chordMenuRequested(static_cast<int>(starts[n] / harmony::kSlotTicks),
+                                    viewport()->mapToGlobal(at.bottomLeft().toPoint()));
+            return;
+        }
     }
     int chosen = -1;
     switch (event->key()) {

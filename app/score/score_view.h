@@ -78,6 +78,9 @@ signals:
     /// on the mark, or from the keyboard (the Menu key, Shift+F10) for the mark before
     /// the chosen note (after it, for the first note of a sentence).
     void toneMarkMenuRequested(int pair, const QPoint& global);
+    /// The menu of the chord at `slot` (half bars, from 0) was asked for: by a click on a
+    /// chord's name, or by C for the slot where the chosen note starts.
+    void chordMenuRequested(int slot, const QPoint& global);
 
 protected:
     bool viewportEvent(QEvent* event) override;

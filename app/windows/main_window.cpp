@@ -172,6 +172,9 @@ TForm1::TForm1(WindowServices services, QWidget* parent)
     // The score window's 停止: 播放 then starts the melody from its start.
     connect(score_.get(), &ScoreWindow::playingStopped, this,
             [this] { commands_->stopped_elsewhere(); });
+    // The score window's menu 伴奏: the player plays the arrangement, or the melody alone.
+    connect(score_.get(), &ScoreWindow::hearingChanged, this,
+            [this] { guarded([this] { commands_->set_hearing(score_->hearing()); }); });
     commands_ = std::make_unique<WindowCommands>(command_services, title_);
     // After the score window: the score is redrawn, then the melody goes to the player.
     document_.add_listener(*this);

@@ -2,6 +2,7 @@
 #include "app/windows/score_window.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -32,11 +33,13 @@
 #include "app/windows/qt_platform.h"
 #include "app/windows/score_help.h"
 #include "composer/song.h"
+#include "composer/style_tables.h"
 #include "composition/best_of.h"
 #include "export/audio_render.h"
 #include "export/karaoke.h"
 #include "export/lyrics_midi.h"
 #include "export/musicxml.h"
+#include "harmony/accompaniment.h"
 
 namespace quavella {
 
@@ -95,6 +98,15 @@ QString edit_name(const edit::Edit& e) {
             return QStringLiteral("对齐节拍");
         case edit::EditKind::words:
             return QStringLiteral("换词");
+        case edit::EditKind::lock_chord:
+            return QStringLiteral("锁定和弦");
+        case edit::EditKind::unlock_chord:
+            return QStringLiteral("解锁和弦");
+        case edit::EditKind::set_chord:
+            return QStringLiteral("和弦改为 %1")
+                .arg(QString::fromStdString(harmony::chord_name(e.chord)));
+        case edit::EditKind::regenerate_chords:
+            return QStringLiteral("重新配和弦");
     }
     return {};
 }
@@ -133,16 +145,19 @@ QString words_report(const edit::Step& step, int percent) {
         .arg(kept)
         .arg(composed)
         .arg(percent);
-}
+    /// "第 3 小节第 1 拍": where a chord slot (half a bar) starts.
+    QString slot_place(int slot) {
+        return QStringLiteral("第 %1 小节第 %2 拍").arg(slot / 2 + 1).arg(slot % 2 == 0 ? 1 : 3);
+    }
 
-/// "春眠": the two syllables of a graded pair.
-QString pair_syllables(const notation::Melody& melody, const TonePair& pair) {
-    auto text = [&melody](std::size_t note) {
-        return note < melody.lyrics.size() ? QString::fromStdString(melody.lyrics[note].text)
-                                           : QString();
-    };
-    return text(pair.first) + text(pair.second);
-}
+    /// "春眠": the two syllables of a graded pair.
+    QString pair_syllables(const notation::Melody& melody, const TonePair& pair) {
+        auto text = [&melody](std::size_t note) {
+            return note < melody.lyrics.size() ? QString::fromStdString(melody.lyrics[note].text)
+                                               : QString();
+        };
+        return text(pair.first) + text(pair.second);
+    }
 
 }  // namespace
 
@@ -406,6 +421,8 @@ void ScoreWindow::buildEditing() {
         if (view_->selected() >= 0) applyEdit(edit::Edit(kind, view_->selected(), direction));
     });
     connect(view_, &ScoreView::toneMarkMenuRequested, this, &ScoreWindow::offerPitches);
+    connect(view_, &ScoreView::chordMenuRequested, this, &ScoreWindow::offerChords);
+    buildAccompaniment();
     updateEditActions();
     updateUndoActions();
 }
@@ -432,6 +449,7 @@ void ScoreWindow::updateEditActions() {
     words_action_->setEnabled(on && lyric_lines_ != nullptr);
     audition_action_->setEnabled(on);
     stop_action_->setEnabled(document_->started());
+    rechord_action_->setEnabled(on);
 }
 
 void ScoreWindow::settleEdits() {
@@ -444,7 +462,7 @@ void ScoreWindow::composed(const CompositionPtr& composition) {
     // starts it here (settling what was shaped from the melody this one replaces).
     if (document_->origin() != composition) document_->start(composition);
     showing_current_ = true;
-    showSheet(sheet_of(*composition));
+    showSheet(sheetFor(*composition));
     updateEditActions();
     focusScore();
 }
@@ -465,6 +483,18 @@ void ScoreWindow::report(const edit::Applied& applied, const QString& name) {
     const edit::Step& step = applied.step;
     if (step.edit.kind == edit::EditKind::words) {
         statusBar()->showMessage(words_report(step, document_->melody().grading().percent()));
+        return;
+    }
+    const edit::EditKind kind = step.edit.kind;
+    if (kind == edit::EditKind::lock_chord || kind == edit::EditKind::unlock_chord ||
+        kind == edit::EditKind::set_chord || kind == edit::EditKind::regenerate_chords) {
+        const auto changed =
+            std::count_if(step.chord_slots.begin(), step.chord_slots.end(),
+                          [](const edit::SlotChange& c) { return c.from != c.to; });
+        statusBar()->showMessage(!step.changed() ? QStringLiteral("和弦没有变化")
+                                 : changed == 0
+                                     ? name
+                                     : QStringLiteral("%1：改动 %2 个和弦").arg(name).arg(changed));
         return;
     }
     QString message;
@@ -549,7 +579,7 @@ void ScoreWindow::changed(const song::Document& document, song::Event event) {
 
 void ScoreWindow::showEdited() {
     if (!document_->started()) return;
-    sheet_ = std::make_shared<const ScoreSheet>(sheet_of(*document_->current()));
+    sheet_ = std::make_shared<const ScoreSheet>(sheetFor(*document_->current()));
     if (showing_current_) {
         view_->updateSheet(sheet_);
     } else {
@@ -702,6 +732,144 @@ void ScoreWindow::offerPitches(int pair, const QPoint& global) {
     menu.exec(global);
 }
 
+void ScoreWindow::offerChords(int slot, const QPoint& global) {
+    if (!document_->started() || !showing_current_) return;
+    const edit::EditableMelody& song = document_->melody();
+    const std::vector<harmony::Chord>& chords = song.chords().chords;
+    if (slot < 0 || slot >= static_cast<int>(chords.size())) return;
+    const auto k = static_cast<std::size_t>(slot);
+    const harmony::Chord current = chords[k];
+    const bool locked = song.locked()[k];
+    const bool degrees = chordDegrees();
+    const auto label = [degrees](harmony::Chord chord) {
+        return QString::fromStdString(chord_label(chord, degrees));
+    };
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("chordMenu"));
+    auto* header = new QWidgetAction(&menu);
+    auto* title = new QLabel(QStringLiteral("%1：%2%3")
+                                 .arg(slot_place(slot), label(current),
+                                      locked ? QStringLiteral("（已锁定）") : QString()));
+    title->setObjectName(QStringLiteral("chordMenuHeader"));
+    title->setContentsMargins(8, 4, 8, 4);
+    QFont bold = title->font();
+    bold.setBold(true);
+    title->setFont(bold);
+    header->setDefaultWidget(title);
+    header->setEnabled(false);
+    menu.addAction(header);
+    menu.addSeparator();
+    // The chords that fit here with the neighbours kept, best first; one chosen is locked.
+    const std::vector<harmony::Lock> locks = song.locks();
+    for (const harmony::Chord chord :
+         harmony::chord_choices(song.chord_request(locks), song.chords(), slot)) {
+        QAction* action = menu.addAction(label(chord));
+        action->setObjectName(QStringLiteral("chordChoice"));
+        action->setCheckable(true);
+        action->setChecked(chord == current);
+        connect(action, &QAction::triggered, this, [this, slot, chord] {
+            edit::Edit e{edit::EditKind::set_chord};
+            e.slot = slot;
+            e.chord = chord;
+            applyEdit(e);
+        });
+    }
+    menu.addSeparator();
+    QAction* lock = menu.addAction(locked ? QStringLiteral("解锁") : QStringLiteral("锁定"));
+    lock->setObjectName(QStringLiteral("chordLock"));
+    lock->setToolTip(QStringLiteral("锁定的和弦在改音和重新配和弦时保持不变"));
+    connect(lock, &QAction::triggered, this, [this, slot, locked] {
+        edit::Edit e{locked ? edit::EditKind::unlock_chord : edit::EditKind::lock_chord};
+        e.slot = slot;
+        applyEdit(e);
+    });
+    menu.addAction(rechord_action_);
+    menu.exec(global);
+    focusScore();
+}
+
+void ScoreWindow::buildAccompaniment() {
+    QMenu* menu = menuBar()->addMenu(QStringLiteral("伴奏(&A)"));
+    menu->setObjectName(QStringLiteral("accompanimentMenu"));
+    melody_alone_action_ = menu->addAction(QStringLiteral("只听旋律"));
+    melody_alone_action_->setObjectName(QStringLiteral("melodyAlone"));
+    melody_alone_action_->setCheckable(true);
+    melody_alone_action_->setToolTip(
+        QStringLiteral("播放时只听主旋律，不听和弦伴奏（卡拉OK和音频导出也不带伴奏）"));
+    connect(melody_alone_action_, &QAction::toggled, this, [this](bool alone) {
+        hearing_.melody_alone = alone;
+        emit hearingChanged();
+    });
+    menu->addSeparator();
+
+    QMenu* patterns = menu->addMenu(QStringLiteral("伴奏型"));
+    patterns->setObjectName(QStringLiteral("patternMenu"));
+    auto* pattern_group = new QActionGroup(this);
+    const std::pair<harmony::Pattern, const char*> kinds[] = {
+        {harmony::Pattern::block, "柱式和弦"},
+        {harmony::Pattern::broken, "分解和弦"},
+        {harmony::Pattern::pad, "长音铺底"},
+    };
+    for (const auto& [pattern, text] : kinds) {
+        QAction* action = patterns->addAction(QString::fromUtf8(text));
+        action->setObjectName(
+            QStringLiteral("pattern-%1").arg(QLatin1String(harmony::pattern_name(pattern))));
+        action->setCheckable(true);
+        action->setChecked(pattern == hearing_.arrangement.pattern);
+        pattern_group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, pattern] {
+            hearing_.arrangement.pattern = pattern;
+            emit hearingChanged();
+        });
+    }
+
+    QMenu* instruments = menu->addMenu(QStringLiteral("伴奏乐器"));
+    instruments->setObjectName(QStringLiteral("instrumentMenu"));
+    auto* instrument_group = new QActionGroup(this);
+    const std::vector<std::string>& timbres = timbre_items();
+    for (std::size_t i = 0; i < timbres.size(); ++i) {
+        const int program = program_number(static_cast<int>(i));
+        QAction* action = instruments->addAction(QString::fromStdString(timbres[i]));
+        action->setObjectName(QStringLiteral("instrument-%1").arg(program));
+        action->setCheckable(true);
+        action->setChecked(program == hearing_.arrangement.program);
+        instrument_group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, program] {
+            hearing_.arrangement.program = program;
+            emit hearingChanged();
+        });
+    }
+    menu->addSeparator();
+
+    chord_degrees_action_ = menu->addAction(QStringLiteral("和弦记为级数"));
+    chord_degrees_action_->setObjectName(QStringLiteral("chordDegrees"));
+    chord_degrees_action_->setCheckable(true);
+    chord_degrees_action_->setToolTip(
+        QStringLiteral("和弦名写成简谱的级数（如 6m），而不是字母（如 Am）"));
+    connect(chord_degrees_action_, &QAction::toggled, this, [this] {
+        if (!sheet_) return;
+        ScoreSheet named = *sheet_;
+        named.chord_degrees = chordDegrees();
+        sheet_ = std::make_shared<const ScoreSheet>(std::move(named));
+        view_->updateSheet(sheet_);
+    });
+    rechord_action_ = menu->addAction(QStringLiteral("重新配和弦"));
+    rechord_action_->setObjectName(QStringLiteral("regenerateChords"));
+    rechord_action_->setToolTip(QStringLiteral("重新选择所有未锁定的和弦，锁定的保持不变"));
+    connect(rechord_action_, &QAction::triggered, this, [this] {
+        applyEdit(edit::Edit{edit::EditKind::regenerate_chords});
+        focusScore();
+    });
+}
+
+bool ScoreWindow::chordDegrees() const { return chord_degrees_action_->isChecked(); }
+
+ScoreSheet ScoreWindow::sheetFor(const Composition& composition) const {
+    ScoreSheet sheet = sheet_of(composition);
+    sheet.chord_degrees = chordDegrees();
+    return sheet;
+}
+
 HistoryPanel* ScoreWindow::attachHistory(history::Store* store,
                                          std::unique_ptr<Confirmer> confirmer) {
     history_ = new HistoryPanel(store, std::move(confirmer), this);
@@ -729,7 +897,7 @@ HistoryPanel* ScoreWindow::attachHistory(history::Store* store,
     connect(history_, &HistoryPanel::entrySelected, this, [this](const history::Entry& entry) {
         // An entry of the history is shown, not shaped: edits go to the melody in the player.
         showing_current_ = false;
-        showSheet(sheet_of(*history::composition_of(entry.record)));
+        showSheet(sheetFor(*history::composition_of(entry.record)));
         updateEditActions();
     });
     return history_;
@@ -1008,7 +1176,7 @@ void ScoreWindow::exportPng() {
 
 void ScoreWindow::exportMusicXml() {
     exportTo({".musicxml", ".xml"}, "MusicXML (*.musicxml *.xml)", [this](const QString& path) {
-        return reason(exports::write_musicxml(sheet_->score, fs_path(path)));
+        return reason(exports::write_musicxml(sheet_->score, fs_path(path), {}, sheet_->chords));
     });
 }
 
@@ -1020,7 +1188,13 @@ void ScoreWindow::exportLyricsMidi() {
 
 void ScoreWindow::exportKaraoke() {
     exportTo({".kar"}, "卡拉OK (*.kar)", [this](const QString& path) {
-        return reason(exports::write_karaoke(sheet_->score, fs_path(path)));
+        // The accompaniment as it is heard: none with 只听旋律.
+        if (hearing_.melody_alone || sheet_->harmony.chords.empty())
+            return reason(exports::write_karaoke(sheet_->score, fs_path(path)));
+        const exports::KaraokeAccompaniment accompaniment{
+            harmony::accompany(sheet_->score.melody, sheet_->harmony, hearing_.arrangement.pattern),
+            hearing_.arrangement.program};
+        return reason(exports::write_karaoke(sheet_->score, fs_path(path), &accompaniment));
     });
 }
 
@@ -1041,9 +1215,15 @@ void ScoreWindow::exportAudio() {
     const std::filesystem::path file = fs_path(QString::fromStdString(*target));
     std::string failure;
     audio_job_ = BackgroundJob::start(
-        [sheet = sheet_, file](const BackgroundJob::GoOn& go_on) {
+        [sheet = sheet_, file, hearing = hearing_](const BackgroundJob::GoOn& go_on) {
             exports::AudioSettings settings;
             settings.progress = go_on;
+            // The whole arrangement as it is heard; the melody alone with 只听旋律.
+            if (!hearing.melody_alone && !sheet->harmony.chords.empty()) {
+                settings.accompaniment = harmony::accompany(sheet->score.melody, sheet->harmony,
+                                                            hearing.arrangement.pattern);
+                settings.accompaniment_program = hearing.arrangement.program;
+            }
             return exports::render_audio(sheet->score, file, settings);
         },
         &failure);

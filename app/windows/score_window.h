@@ -11,14 +11,19 @@
 //                      menu "编辑" holds them, undo and redo (a view of the song
 //                      document's history) and "换词保留旋律" (the lyric box's words for the
 //                      melody's, sentences of unchanged syllable count keeping their notes).
-//                      Notes are chosen by click or ←/→, moved by ↑/↓ (Shift a semitone,
-//                      Ctrl an octave), made shorter or longer by [/] and given or spared a
-//                      rest after it by ./Backspace (menu "节奏"); each edit goes to the
-//                      song document, whose listeners (this window, the
-//                      player) follow it
+//                      Chord names stand over the notes; a click on one (or C on the chosen
+//                      note) opens its menu: the chords that fit there, best first, 锁定/解锁
+//                      and 重新配和弦, each an edit of the song. Notes are chosen by click or
+//                      ←/→, moved by ↑/↓ (Shift a semitone, Ctrl an octave), made shorter or
+//                      longer by [/] and given or spared a rest after it by ./Backspace (menu
+//                      "节奏"); each edit goes to the song document, whose listeners (this
+//                      window, the player) follow it
 //   central            ScoreView (scrolls; lays out once per width): the window's keyboard
 //                      focus after a composition, a shaping command or an export's questions,
 //                      so that the arrow keys act on the notes at once
+//   menu "伴奏"         只听旋律 (the player plays the melody without its accompaniment),
+//                      the accompaniment's pattern and instrument, chord names as letters
+//                      or scale degrees, 重新配和弦
 //   left dock          HistoryPanel "作品记录": earlier works, their scores on selection
 //   status bar         the last export's outcome
 //   "正在导出音频…"     the progress of an audio export, which renders on a thread of its
@@ -37,6 +42,7 @@
 #include "app/commands/composition_listener.h"
 #include "app/commands/confirmer.h"
 #include "app/commands/export_dialogs.h"
+#include "app/commands/hearing.h"
 #include "app/commands/media_player.h"
 #include "app/score/score_sheet.h"
 #include "edit/editable_melody.h"
@@ -106,6 +112,12 @@ public:
     /// Where "换词保留旋律" reads the new words: the lyric box's lines as typed, UTF-8.
     /// Without it (a window shown alone) the action stays disabled.
     void setLyricLines(std::function<std::vector<std::string>()> lines);
+    /// What the player is to play: the arrangement on the song's chords in the pattern and
+    /// instrument of menu 伴奏, or with 只听旋律 the melody alone. The karaoke and audio
+    /// exports take the accompaniment as heard.
+    const Hearing& hearing() const { return hearing_; }
+    /// Whether the chords are named by scale degree (menu 伴奏, 和弦记为级数).
+    bool chordDegrees() const;
 
     /// Enables "择优作曲" while composing is possible (with "生成主旋律").
     void setComposeEnabled(bool enabled);
@@ -150,6 +162,8 @@ signals:
     void composeBySentenceRequested(int count);
     /// "停止" stopped the player: the main window's next 播放 starts from the start.
     void playingStopped();
+    /// hearing() changed: the player is to play the song so.
+    void hearingChanged();
 
 public slots:
     /// Marks the note at the player's position; clears the mark when it is not
@@ -240,6 +254,13 @@ private:
     void showEdited();
     /// The menu of a tone mark: pitches that make its pair good or fair.
     void offerPitches(int pair, const QPoint& global);
+    /// The menu of the chord at `slot`: the chords that fit there, best first, its lock
+    /// and 重新配和弦.
+    void offerChords(int slot, const QPoint& global);
+    /// Menu 伴奏: what is heard, the accompaniment, how chords are named.
+    void buildAccompaniment();
+    /// The sheet of a composition with the chords named as menu 伴奏 says.
+    ScoreSheet sheetFor(const Composition& composition) const;
     /// Enables what shapes the melody while it is the one shown.
     void updateEditActions();
     /// The undo and redo actions name what they would do, enabled while they can.
@@ -295,6 +316,11 @@ private:
     QAction* words_action_;
     std::function<std::vector<std::string>()> lyric_lines_;  ///< the lyric box's lines
     QTimer* settle_;  ///< a pause in editing: the song is settled
+
+    Hearing hearing_;
+    QAction* melody_alone_action_;
+    QAction* chord_degrees_action_;
+    QAction* rechord_action_;
 };
 
 }  // namespace quavella

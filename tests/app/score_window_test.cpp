@@ -330,6 +330,20 @@ private slots:
         }
         QCOMPARE(kar_words,
                  "\\" + chineseOf(kSpring).insert(10, '\\').insert(5, '/').insert(17, '/'));
+
+        // The song's chords: chord symbols in the MusicXML, the accompaniment as heard (the
+        // arrangement) on the karaoke file's fifth track.
+        const std::vector<harmony::ChordChange> chords = score->sheet()->chords;
+        QVERIFY(!chords.empty());
+        std::size_t symbols = 0;
+        for (std::size_t at = xml.find("<harmony"); at != std::string::npos;
+             at = xml.find("<harmony", at + 1))
+            ++symbols;
+        QCOMPARE(symbols, chords.size());
+        bool accompanied = false;
+        for (const CsvRecord& r : midicsv_records(d + "k.kar"))
+            accompanied = accompanied || (r.size() > 2 && r[0] == "5" && r[2] == "Note_on_c");
+        QVERIFY(accompanied);
     }
 
     void composesTheBestOfNWhileComposingIsPossible() {

@@ -764,25 +764,55 @@ TEST_F(CommandsTest, TheSongsEditsReachThePlayerFromMemoryAndTheWorkingFiles) {
     shaping.compose(lyrics({kLyrics}));
     ASSERT_TRUE(document.started());
     EXPECT_EQ(document.origin(), shaping.current());  // started with the melody in the player
-    EXPECT_EQ(player.melody, document.current()->midi);
-    const std::string composed = player.melody;
+    // The player plays the arrangement on the song's chords; the working files hold the melody.
+    const auto arrangement = [&] {
+        return harmony::arrangement_file(document.current()->melody, document.current()->chords, {})
+            .bytes;
+    };
+    EXPECT_EQ(player.melody, arrangement());
+    EXPECT_EQ(read_file("temp.mid"), document.current()->midi);
+    const std::string composed = document.current()->midi;
+    const std::string composed_heard = player.melody;
 
-    // An edit: the song's bytes go to the player as they are, "temp.mid" and the next
-    // play file are written whole, and nothing is read back.
+    // An edit: the song goes to the player as it is heard, "temp.mid" and the next play
+    // file get its melody whole, and nothing is read back.
     log.clear();
     ASSERT_FALSE(document.apply(edit::Edit(edit::EditKind::octave, 3, 1)).error);
     EXPECT_EQ(log, (EventLog{"write:temp.mid", "write:1.mid", "open:1.mid"}));
     EXPECT_EQ(player.files_read, 0);
-    EXPECT_EQ(player.melody, document.current()->midi);
-    EXPECT_NE(player.melody, composed);
-    EXPECT_EQ(read_file("temp.mid"), player.melody);
-    EXPECT_EQ(read_file("1.mid"), player.melody);
+    EXPECT_EQ(player.melody, arrangement());
+    EXPECT_NE(player.melody, composed_heard);
+    EXPECT_EQ(read_file("temp.mid"), document.current()->midi);
+    EXPECT_EQ(read_file("1.mid"), document.current()->midi);
     EXPECT_EQ(shaping.current(), document.current());  // 主旋律另存为 saves it
 
-    // Undo brings the composed bytes back to the player; a redo the edited ones.
+    // A chord edit changes what is heard, not the melody's files.
+    edit::Edit chord{edit::EditKind::set_chord};
+    chord.slot = 0;
+    chord.chord = {2, harmony::ChordKind::sus2};
+    const std::string before_chord = player.melody;
+    ASSERT_FALSE(document.apply(chord).error);
+    EXPECT_EQ(player.melody, arrangement());
+    EXPECT_NE(player.melody, before_chord);
+    EXPECT_EQ(read_file("temp.mid"), document.current()->midi);
+    EXPECT_EQ(read_file("2.mid"), document.current()->midi);
+
+    // 只听旋律: the melody alone, opened again at once, no file written; and back.
+    log.clear();
+    shaping.set_hearing(Hearing{true, {}});
+    EXPECT_EQ(log, (EventLog{"open:2.mid"}));
+    EXPECT_EQ(player.melody, document.current()->midi);
+    shaping.set_hearing(Hearing{false, {harmony::Pattern::broken, 24}});
+    EXPECT_EQ(player.melody,
+              harmony::arrangement_file(document.current()->melody, document.current()->chords,
+                                        {harmony::Pattern::broken, 24})
+                  .bytes);
+    shaping.set_hearing(Hearing{true, {}});
+
+    // Undo brings the composed melody back to the player; a redo the edited one.
+    ASSERT_TRUE(document.undo());
     ASSERT_TRUE(document.undo());
     EXPECT_EQ(player.melody, composed);
-    EXPECT_EQ(read_file("2.mid"), composed);
     ASSERT_TRUE(document.redo());
     EXPECT_EQ(player.melody, document.current()->midi);
     EXPECT_EQ(player.files_read, 0);
@@ -798,7 +828,8 @@ TEST_F(CommandsTest, BestBySentenceHandsItsStepsToTheSong) {
     ASSERT_TRUE(document.started());
     const CompositionPtr made = shaping.current();
     EXPECT_EQ(document.origin(), made);
-    EXPECT_EQ(player.melody, made->midi);
+    EXPECT_EQ(document.current(), made);  // with the chords its sentence steps left
+    EXPECT_EQ(player.melody, heard_bytes(*made, {}));
     // The sentences it took are part of the melody, not steps to undo.
     EXPECT_FALSE(made->edits.empty());
     EXPECT_FALSE(document.can_undo());

@@ -104,6 +104,14 @@ TEST_F(CliChords, JsonListsTheSameChordsWithTheDocumentedFields) {
                            shell_quoted(fields) + " compose-shaped-chords"),
               "ok 1\n");
     EXPECT_EQ(python(shaped.out, "print(d['exports']['arrangement'])"), "s-arr.mid\n");
+
+    // Chord items set the chords printed: slot 1 (tick 0) set to G, slot 2 to Am.
+    const CliRun set = run({"compose", "--seed", "7", "-o", "k.mid", "--edits", "k1:7:0,k2:9:1",
+                            "--chords", "--json", "poem.txt"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(python(set.out, "print(d['edits'], d['chords'][0], d['chords'][1])"),
+              "k1:7:0,k2:9:1 {'tick': 0, 'root': 'G', 'kind': 'major', 'degree': 5} "
+              "{'tick': 240, 'root': 'A', 'kind': 'minor', 'degree': 6}\n");
 }
 
 TEST_F(CliChords, ArrangementHoldsTheCompositionsMelodyAndTheAccompaniment) {
@@ -162,6 +170,8 @@ TEST_F(CliChords, RefusalsAreOneLineAndWriteNothing) {
          "invalid value '128' for --accompaniment"},
         {{"--arrangement", "-"}, "--arrangement - : only -o writes to standard output"},
         {{"--arrangement", "out.mid"}, "-o and --arrangement name the same file"},
+        {{"--chords", "--edits", "1+,k999+"},
+         "--edits: item 2 \"k999+\": chord slot 999 does not exist in this melody"},
     };
     for (const Row& row : rows) {
         std::vector<std::string> args{"compose", "--seed", "1", "-o", "out.mid", "poem.txt"};

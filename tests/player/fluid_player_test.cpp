@@ -29,6 +29,8 @@
 #include <vector>
 
 #include "app/player/wav_recording.h"
+#include "composer/song.h"
+#include "harmony/accompaniment.h"
 #include "tests/player/player_test_support.h"
 
 namespace quavella {
@@ -470,6 +472,48 @@ TEST_F(FluidPlayerTest, AMelodyFromMemoryPlaysAsItsFileWouldAndNoFileIsRead) {
                   "无法打开旋律文件“2.mid”：MIDI 文件已损坏：第 1 条音轨超出了文件末尾");
     }
     EXPECT_EQ(player.state(), State::closed);
+}
+
+// The window plays the arrangement: the melody on channel 2 and the accompaniment on
+// channel 3, each with its own program, both heard.
+TEST_F(FluidPlayerTest, AnArrangementPlaysMelodyAndAccompanimentWithTheirPrograms) {
+    notation::Melody melody;
+    melody.notes = {72, 74, 76, 77, 79, 77, 76, 74, 72};
+    melody.ticks = {120, 120, 120, 120, 120, 120, 120, 120, 480};
+    melody.mode = 3;
+    melody.program = 40;  // violin
+    melody.tempo = 200;
+    const harmony::Harmony chords = harmony::choose_chords(harmony::request_for(melody));
+    const CompositionFile alone = composition_file(
+        melody.tempo, melody.program, Sequence(melody.notes.begin(), melody.notes.end()),
+        Sequence(melody.ticks.begin(), melody.ticks.end()));
+    ASSERT_EQ(alone.error, "");
+    const harmony::ArrangementFile arranged =
+        harmony::arrangement_file(melody, chords, {harmony::Pattern::pad, 32});  // acoustic bass
+    ASSERT_EQ(arranged.error, "");
+
+    FluidPlayer& player = FluidPlayerTest::player();
+    const auto energy = [&](const std::string& bytes, bool arrangement) {
+        player.open_melody("heard.mid", bytes);
+        player.play();
+        EXPECT_TRUE(wait_for([&] { return player.current_tick() >= 60; }, 5000));
+        const auto melody_preset = player.channel_preset(1);
+        EXPECT_TRUE(melody_preset && melody_preset->program == 40);
+        if (arrangement) {
+            const auto accompaniment = player.channel_preset(2);
+            EXPECT_TRUE(accompaniment && accompaniment->program == 32)
+                << (accompaniment ? accompaniment->name : "no preset");
+        }
+        EXPECT_TRUE(wait_for([&] { return player.state() == State::ended; }, 10000));
+        player.close();
+        const auto env = rendered();
+        return std::accumulate(env.begin(), env.end(), 0.0);
+    };
+    const double melody_only = energy(alone.bytes, false);
+    const double both = energy(arranged.bytes, true);
+    EXPECT_GT(melody_only, 0.0);
+    // The bass and the held chords under the melody are heard besides it.
+    EXPECT_GT(both, melody_only * 1.3) << "melody " << melody_only << ", arrangement " << both;
 }
 
 // Composing needs no sound: open succeeds without an audio output and without a

@@ -12,6 +12,7 @@
 
 #include "composer/message_sink.h"
 #include "edit/edits.h"
+#include "export/arrangement.h"
 #include "export/karaoke.h"
 #include "export/lyrics_midi.h"
 #include "export/musicxml.h"
@@ -145,21 +146,71 @@ TEST(SongDocument, AShapedMelodyIsSettledOncePerPauseAndBeforeTheNextSong) {
     EXPECT_EQ(told.edits[6], "2+,3+");
 }
 
+TEST(SongDocument, ChordEditsAreEditsOfTheSongAndItsHistoryReplaysThem) {
+    const CompositionPtr origin = composed(31);
+    Document document;
+    Told told;
+    document.add_listener(told);
+    document.start(origin);
+    EXPECT_EQ(origin->chords.chords,
+              harmony::choose_chords(harmony::request_for(origin->melody)).chords);
+
+    // Slot 2 set to a chord the model would not take there: locked, and the song's.
+    const harmony::Chord set{2, harmony::ChordKind::sus4};
+    edit::Edit chord{edit::EditKind::set_chord};
+    chord.slot = 1;
+    chord.chord = set;
+    ASSERT_FALSE(document.apply(chord).error);
+    EXPECT_EQ(document.current()->chords.chords[1], set);
+    EXPECT_EQ(document.current()->locks, (std::vector<harmony::Lock>{{1, set}}));
+    EXPECT_EQ(document.current()->midi, origin->midi);  // the melody is as it was
+    // A note under it moves: the lock holds.
+    ASSERT_FALSE(document.apply(edit::Edit(edit::EditKind::octave, 1, 1)).error);
+    ASSERT_FALSE(document.apply(edit::Edit(edit::EditKind::semitone, 2, 1)).error);
+    EXPECT_EQ(document.current()->chords.chords[1], set);
+    const CompositionPtr shaped = document.current();
+    EXPECT_EQ(shaped->edits, "k2:2:3,2+o,3+h");
+
+    // Undone, the chords are back as chosen at the start, unlocked.
+    ASSERT_TRUE(document.undo());
+    ASSERT_TRUE(document.undo());
+    EXPECT_EQ(document.undo_step()->edit.kind, edit::EditKind::set_chord);
+    ASSERT_TRUE(document.undo());
+    EXPECT_EQ(document.current()->chords.chords, origin->chords.chords);
+    EXPECT_TRUE(document.current()->locks.empty());
+    EXPECT_EQ(told.events.back(), Event::undone);
+
+    // An entry of the history keeps no chords; started, its edits make them again.
+    Document loaded;
+    loaded.start(history::composition_of(history::record_of(*shaped, 0)));
+    EXPECT_EQ(loaded.current()->chords.chords, shaped->chords.chords);
+    EXPECT_EQ(loaded.current()->locks, shaped->locks);
+    EXPECT_EQ(loaded.current()->midi, shaped->midi);
+}
+
 TEST(SongDocument, AShapedMelodyIsWhatTheCommandLineMakesFromItsStateAndEdits) {
     const CompositionPtr origin = composed(2024);
     Document document;
     document.start(origin);
-    for (const edit::Edit& edit :
-         {edit::Edit(edit::EditKind::step, 0, 1), edit::Edit(edit::EditKind::octave, 5, -1),
-          edit::Edit(edit::EditKind::pitch, 9, 64), edit::Edit(edit::EditKind::fix_tones)}) {
-        ASSERT_FALSE(document.apply(edit).error);
+    // Chord edits among the note edits: the exports follow the chords the edits leave.
+    for (const edit::Edit& edit : edit::parse_edits("1+,k3:7:0,6-o,k5+,10:64,fix").edits) {
+        ASSERT_FALSE(document.apply(edit).error) << edit::edit_text(edit);
     }
     const Composition& shaped = *document.current();
+    ASSERT_EQ(shaped.edits, "1+,k3:7:0,6-o,k5+,10:64,fix");
+    EXPECT_EQ(shaped.chords.chords, document.melody().chords().chords);
+    EXPECT_EQ(shaped.locks, document.melody().locks());
     const test::ScratchDir dir;
     const notation::Score score = notation::build_score(shaped.melody);
-    ASSERT_EQ(exports::write_musicxml(score, dir.file("doc.musicxml")), std::nullopt);
+    const std::vector<harmony::ChordChange> changes = harmony::chord_changes(shaped.chords);
+    ASSERT_EQ(exports::write_musicxml(score, dir.file("doc.musicxml"), {}, changes), std::nullopt);
+    ASSERT_EQ(exports::write_arrangement(shaped.melody, shaped.chords, {}, dir.file("doc-arr.mid")),
+              std::nullopt);
     ASSERT_EQ(exports::write_lyrics_midi(score, dir.file("doc-lyrics.mid")), std::nullopt);
-    ASSERT_EQ(exports::write_karaoke(score, dir.file("doc.kar")), std::nullopt);
+    // With the arrangement, the karaoke file carries its accompaniment on the song's chords.
+    const exports::KaraokeAccompaniment accompaniment{
+        harmony::accompany(shaped.melody, shaped.chords, harmony::Pattern::block), 0};
+    ASSERT_EQ(exports::write_karaoke(score, dir.file("doc.kar"), &accompaniment), std::nullopt);
 
     const test::CliRun run = test::run_cli({"compose",
                                             "--state",
@@ -180,7 +231,10 @@ TEST(SongDocument, AShapedMelodyIsWhatTheCommandLineMakesFromItsStateAndEdits) {
                                             "--lyrics-midi",
                                             "cli-lyrics.mid",
                                             "--karaoke",
-                                            "cli.kar"},
+                                            "cli.kar",
+                                            "--chords",
+                                            "--arrangement",
+                                            "cli-arr.mid"},
                                            kLyrics + "\n", dir.path());
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(test::read_file(dir.file("cli.mid")), shaped.midi);
@@ -188,6 +242,18 @@ TEST(SongDocument, AShapedMelodyIsWhatTheCommandLineMakesFromItsStateAndEdits) {
     EXPECT_EQ(test::read_file(dir.file("cli-lyrics.mid")),
               test::read_file(dir.file("doc-lyrics.mid")));
     EXPECT_EQ(test::read_file(dir.file("cli.kar")), test::read_file(dir.file("doc.kar")));
+    EXPECT_EQ(test::read_file(dir.file("cli-arr.mid")), test::read_file(dir.file("doc-arr.mid")));
+    std::string chord_lines;
+    for (const harmony::ChordChange& change : changes)
+        chord_lines += "tick=" + std::to_string(change.tick) +
+                       " chord=" + harmony::chord_name(change.chord) + " ";
+    std::string printed;  // the tick= and chord= fields of the lines printed
+    for (std::size_t at = run.out.find("tick="); at != std::string::npos;
+         at = run.out.find("tick=", at + 1)) {
+        const std::size_t root = run.out.find(" root=", at);
+        printed += run.out.substr(at, root - at) + " ";
+    }
+    EXPECT_EQ(printed, chord_lines);
     // The score it prints is the score of these notes.
     EXPECT_NE(run.out.find(notation::score_text(score, 80).substr(0, 40)), std::string::npos);
 
@@ -203,9 +269,12 @@ TEST(SongDocument, AShapedMelodyIsWhatTheCommandLineMakesFromItsStateAndEdits) {
         if (end == std::string::npos) end = command.size();
         args.push_back(command.substr(at, end - at));
     }
+    args.push_back("--arrangement");
+    args.push_back("again-arr.mid");
     const test::CliRun again = test::run_cli(args, "", dir.path());
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(test::read_file(dir.file("again.mid")), shaped.midi);
+    EXPECT_EQ(test::read_file(dir.file("again-arr.mid")), test::read_file(dir.file("doc-arr.mid")));
     EXPECT_EQ(history::composition_of(record)->melody.notes, shaped.melody.notes);
 }
 
