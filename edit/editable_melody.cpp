@@ -325,6 +325,7 @@ Applied EditableMelody::apply(const Edit& edit) {
         }
         case EditKind::fix_rhythm:
             result.step.changes = rhythm_changes(melody_);
+            break;
         case EditKind::lock_chord:
         case EditKind::unlock_chord:
         case EditKind::set_chord:
