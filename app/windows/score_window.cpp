@@ -145,19 +145,21 @@ QString words_report(const edit::Step& step, int percent) {
         .arg(kept)
         .arg(composed)
         .arg(percent);
-    /// "第 3 小节第 1 拍": where a chord slot (half a bar) starts.
-    QString slot_place(int slot) {
-        return QStringLiteral("第 %1 小节第 %2 拍").arg(slot / 2 + 1).arg(slot % 2 == 0 ? 1 : 3);
-    }
+}
 
-    /// "春眠": the two syllables of a graded pair.
-    QString pair_syllables(const notation::Melody& melody, const TonePair& pair) {
-        auto text = [&melody](std::size_t note) {
-            return note < melody.lyrics.size() ? QString::fromStdString(melody.lyrics[note].text)
-                                               : QString();
-        };
-        return text(pair.first) + text(pair.second);
-    }
+/// "第 3 小节第 1 拍": where a chord slot (half a bar) starts.
+QString slot_place(int slot) {
+    return QStringLiteral("第 %1 小节第 %2 拍").arg(slot / 2 + 1).arg(slot % 2 == 0 ? 1 : 3);
+}
+
+/// "春眠": the two syllables of a graded pair.
+QString pair_syllables(const notation::Melody& melody, const TonePair& pair) {
+    auto text = [&melody](std::size_t note) {
+        return note < melody.lyrics.size() ? QString::fromStdString(melody.lyrics[note].text)
+                                           : QString();
+    };
+    return text(pair.first) + text(pair.second);
+}
 
 }  // namespace
 
