@@ -14,15 +14,8 @@ figures=$build/tests/harmony/chord_figures
 [[ -x $figures ]] || { echo "measure-chords: build $figures first (--target chord_figures)" >&2; exit 1; }
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-# The quatrains of the tests that are not samples already, one file each.
-n=0
-while IFS= read -r poem; do
-  grep -rqF -- "${poem%%，*}" "$root/samples" && continue
-  n=$((n + 1))
-  printf '%s\n' "$poem" >"$scratch/quatrain-$n.txt"
-done < <(grep -rhoP '[\x{4e00}-\x{9fff}]{5,7}，[\x{4e00}-\x{9fff}]{5,7}。[\x{4e00}-\x{9fff}]{5,7}，[\x{4e00}-\x{9fff}]{5,7}。' \
-           "$root/tests" | sort -u)
-files=("$root"/samples/*.txt)
-((n > 0)) && files+=("$scratch"/quatrain-*.txt)
-echo "lyrics: ${#files[@]} (${n} quatrains of the tests besides the samples), seeds: $seeds"
-"$figures" "$seeds" "${files[@]}"
+# shellcheck source=scripts/measured-lyrics.sh
+source "$root/scripts/measured-lyrics.sh"
+measured_lyrics "$root" "$scratch"
+echo "lyrics: ${#measured[@]} (${measured_quatrains} quatrains of the tests besides the samples), seeds: $seeds"
+"$figures" "$seeds" "${measured[@]}"
