@@ -17,6 +17,7 @@
 #include "composer/style_tables.h"
 #include "export/musicxml.h"
 #include "lyrics/gbk_text.h"
+#include "tests/edit/edit_walk.h"
 #include "tests/support/files.h"
 #include "tests/support/row_name.h"
 #include "tests/support/sample_lyrics.h"
@@ -237,22 +238,13 @@ TEST(EditableMelody, AnyEditSequenceUndoesToTheExactBytesAndReplaysFromItsText) 
             expect_whole_bars(melody.melody(), context);
 
             // Made again from the text form, byte for byte.
-            const ParsedEdits parsed = parse_edits(edits_text(melody.edits()));
-            ASSERT_EQ(parsed.error, "") << context;
-            EditableMelody replayed(source);
-            ASSERT_EQ(replayed.apply_all(parsed.edits), std::nullopt) << context;
-            EXPECT_EQ(replayed.file().bytes, after_each.back()) << context;
+            ASSERT_NO_FATAL_FAILURE(
+                edit_walk::expect_replayed(melody, source, after_each.back(), context));
 
             // Undo walks back through every state, redo forward again.
-            for (std::size_t k = after_each.size() - 1; k-- > 0;) {
-                ASSERT_NE(melody.undo(), nullptr);
-                ASSERT_EQ(melody.file().bytes, after_each[k]) << context << " undo " << k;
-            }
+            ASSERT_NO_FATAL_FAILURE(edit_walk::expect_undone_to_first(melody, after_each, context));
             EXPECT_EQ(melody.undo(), nullptr);
-            for (std::size_t k = 1; k < after_each.size(); ++k) {
-                ASSERT_NE(melody.redo(), nullptr);
-                ASSERT_EQ(melody.file().bytes, after_each[k]) << context << " redo " << k;
-            }
+            ASSERT_NO_FATAL_FAILURE(edit_walk::expect_redone_to_last(melody, after_each, context));
             EXPECT_EQ(melody.redo(), nullptr);
         }
     }

@@ -16,6 +16,7 @@
 #include "edit/editable_melody.h"
 #include "export/musicxml.h"
 #include "notation/score.h"
+#include "tests/edit/edit_walk.h"
 #include "tests/support/files.h"
 #include "tests/support/row_name.h"
 #include "tests/support/sample_lyrics.h"
@@ -293,21 +294,11 @@ TEST(LengthEdits, AnySequenceKeepsWholeBarsUndoesToTheExactBytesAndReplaysFromIt
             }
             ASSERT_EQ(after_each.size(), melody.applied() + 1) << context;
 
-            const ParsedEdits parsed = parse_edits(edits_text(melody.edits()));
-            ASSERT_EQ(parsed.error, "") << context;
-            EditableMelody replayed(source);
-            ASSERT_EQ(replayed.apply_all(parsed.edits), std::nullopt) << context;
-            EXPECT_EQ(replayed.file().bytes, after_each.back()) << context;
-
-            for (std::size_t k = after_each.size() - 1; k-- > 0;) {
-                ASSERT_NE(melody.undo(), nullptr);
-                ASSERT_EQ(melody.file().bytes, after_each[k]) << context << " undo " << k;
-            }
+            ASSERT_NO_FATAL_FAILURE(
+                edit_walk::expect_replayed(melody, source, after_each.back(), context));
+            ASSERT_NO_FATAL_FAILURE(edit_walk::expect_undone_to_first(melody, after_each, context));
             EXPECT_TRUE(melody.melody().rests.empty());
-            for (std::size_t k = 1; k < after_each.size(); ++k) {
-                ASSERT_NE(melody.redo(), nullptr);
-                ASSERT_EQ(melody.file().bytes, after_each[k]) << context << " redo " << k;
-            }
+            ASSERT_NO_FATAL_FAILURE(edit_walk::expect_redone_to_last(melody, after_each, context));
         }
     }
 }
